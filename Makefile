@@ -1,0 +1,40 @@
+# Thin wrapper over CMake/CTest. Every target installs what is missing first.
+BUILD_DIR ?= build
+FUZZ_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 60
+JOBS ?= 2
+CMAKE_FLAGS ?=
+
+.PHONY: deps configure build test demo run bench fuzz format clean
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS) > /dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	@cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@scripts/demo $(BUILD_DIR)
+
+run: build
+	@scripts/run $(BUILD_DIR)
+
+bench: build
+	@scripts/bench $(BUILD_DIR)
+
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEXALOOM_FUZZ=ON > /dev/null
+	@cmake --build $(FUZZ_DIR) -j $(JOBS)
+	@scripts/fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf $(BUILD_DIR) $(FUZZ_DIR)

@@ -1,0 +1,40 @@
+#pragma once
+// The packed block: a 23-byte header (unpacked size, CRC-32, packer kind, "VORKEL") followed by the
+// packer's output. Data without the header is raw. Readers tell the two apart by the magic alone.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace hexaloom {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum PackerKind : int { PackerNone = 0, PackerJcalg1 = 1, PackerZip = 2 };
+
+inline constexpr std::size_t kBlockHeaderSize = 23;
+inline constexpr std::size_t kBlockMagicOffset = 17;
+inline constexpr std::uint8_t kBlockMagic[6] = {'V', 'O', 'R', 'K', 'E', 'L'};
+
+// The packer dispatch. Returns the packed length, or 0 when the kind is unknown or packing fails
+// (including output that does not fit `capacity`).
+std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
+                        std::size_t capacity, int level, int kind);
+
+// The unpacker dispatch. A result greater than 0 means success (jCalg1: the unpacked size; zip: 1).
+std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
+                          std::size_t destinationLength, int kind);
+
+// Packs one file's bytes into a block, or hands them back unchanged (raw) for kind none, empty data or
+// a packer that fails. A block is kept even when it is longer than the data.
+Bytes PackBlock(Bytes data, int kind);
+
+// True when the bytes carry the block magic at offset 17 (and are long enough to hold a header).
+bool HasBlockMagic(std::span<const std::uint8_t> bytes);
+
+// Reads stored bytes back the way every reader of the format does: raw data (no magic, or shorter
+// than a header) comes back as it is; a block is unpacked and must pass its CRC test, else nothing.
+std::optional<Bytes> ReadPackedBlock(std::span<const std::uint8_t> stored);
+
+} // namespace hexaloom
