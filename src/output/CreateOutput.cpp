@@ -1,0 +1,192 @@
+#include "CreateOutput.h"
+
+#include "AppSettings.h"
+#include "Document.h"
+#include "OutputNames.h"
+#include "Platform.h"
+#include "ResourceWriter.h"
+#include "RowPacker.h"
+
+#include <QFileInfo>
+
+#include <limits>
+
+namespace hexaloom {
+
+namespace {
+
+const QString kTitle = QStringLiteral("Hexaloom");
+
+// Message texts of group "Messages" with their built-in English.
+QString MessageText(const char* key)
+{
+    struct Text
+    {
+        const char* key;
+        const char* english;
+    };
+    static constexpr Text texts[] = {
+        {"OverWrite", "File already exists. Overwrite?"},
+        {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
+        {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
+        {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
+        {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
+    };
+    for (const Text& text : texts) {
+        if (qstrcmp(text.key, key) == 0)
+            return QString::fromUtf8(text.english);
+    }
+    return {};
+}
+
+struct Row
+{
+    QString path;
+    QString fileName;
+};
+
+// Writes the rows through the writer of the format; `open`, `write` and `finish` are the writer's steps.
+template <typename Writer, typename WriteFn>
+CreateResult WriteRows(Writer& writer, const std::vector<Row>& rows, const std::vector<int>& kinds,
+                       const CreateOptions& options, WriteFn write, bool numbersFromTwo)
+{
+    CreateResult result;
+    std::vector<RowJob> jobs;
+    jobs.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        jobs.push_back(RowJob{rows[i].path, kinds[i]});
+    RowPacker packer(std::move(jobs), options.threads);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const PackedRow row = packer.Take();
+        const int number = static_cast<int>(i) + (numbersFromTwo ? 2 : 1);
+        switch (row.state) {
+        case PackedRow::TooBig:
+            writer.Cancel();
+            result.status = CreateStatus::Refused;
+            result.error = MessageText("FileTooBig").arg(rows[i].path);
+            return result;
+        case PackedRow::Unreadable:
+            result.missing.append(rows[i].path);
+            [[fallthrough]];
+        case PackedRow::Empty:
+            if (!write(std::span<const std::uint8_t>(), number, false))
+                return {CreateStatus::Failed, {}, {}, writer.errorString()};
+            break;
+        case PackedRow::Stored:
+            if (!write(row.bytes, number, true))
+                return {CreateStatus::Failed, {}, {}, writer.errorString()};
+            break;
+        }
+    }
+    result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
+    return result;
+}
+
+} // namespace
+
+CreateResult CreateOutput(Document& document, Platform& platform, const QString& givenPath,
+                          const CreateOptions& options)
+{
+    const int format = document.outputFormat();
+    if (format != OutputResource && format != OutputHexdata && format != OutputBinpack)
+        return {};
+
+    QString path = givenPath;
+    if (path.isEmpty()) {
+        const QString pattern = format == OutputResource
+                                    ? QStringLiteral("*.res|*.res")
+                                    : QStringLiteral("PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|All Files (*.*)|*.*");
+        path = platform.SaveFileRequester(QString(), document.settings().lastdir, pattern, 0);
+        if (path.isEmpty())
+            return {CreateStatus::Cancelled, {}, {}, {}};
+        document.settings().lastdir = FolderPart(path);
+        const QFileInfo existing(path);
+        if (existing.exists() && existing.size() > 0 &&
+            !platform.AskYesNo(kTitle, MessageText("OverWrite"), false))
+            return {CreateStatus::Cancelled, {}, {}, {}};
+    }
+    path = SettleOutputExtension(path, format);
+
+    const FileListModel& model = document.model();
+    const int n = model.rowCount();
+    std::vector<Row> rows;
+    QStringList packerTexts;
+    QStringList fileNames;
+    rows.reserve(static_cast<std::size_t>(n));
+    for (int r = 0; r < n; ++r) {
+        rows.push_back(Row{model.CellText(FileListModel::PathColumn, r), model.CellText(FileListModel::FileColumn, r)});
+        packerTexts.append(model.CellText(FileListModel::PackerColumn, r));
+        fileNames.append(rows.back().fileName);
+    }
+    const std::vector<int> kinds = RowPackerKinds(packerTexts);
+
+    CreateResult result;
+    auto refuse = [&](const QString& why) {
+        platform.Message(kTitle, why, MessageIcon::Error);
+        return CreateResult{CreateStatus::Refused, path, {}, why};
+    };
+    if (format == OutputResource && n > kMaxResourceRows)
+        return refuse(MessageText("TooManyFiles"));
+    // Known sizes are refused before anything is written; a block that grows past the limit when packed
+    // is refused when it turns up, and the old output stays.
+    for (const Row& row : rows) {
+        if (QFileInfo(row.path).size() > std::numeric_limits<std::int32_t>::max())
+            return refuse(MessageText("FileTooBig").arg(row.path));
+    }
+
+    const Bytes catalog = BuildCatalog(fileNames);
+    if (format == OutputResource) {
+        ResourceWriter writer;
+        if (!writer.Open(path) || !writer.WriteEntry(catalog, 1)) {
+            result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+        } else {
+            // An unreadable or empty file leaves its resource number out.
+            result = WriteRows(writer, rows, kinds, options,
+                               [&](std::span<const std::uint8_t> stored, int number, bool present) {
+                                   return !present || writer.WriteEntry(stored, number);
+                               },
+                               true);
+            if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
+                if (!writer.Finish())
+                    result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+            }
+        }
+    } else {
+        bool jcalg1 = packerTexts.contains(QStringLiteral("jCalg1"));
+        bool zip = packerTexts.contains(QStringLiteral("zip"));
+        IncludeWriter writer(format == OutputHexdata ? IncludeFormat::Hexdata : IncludeFormat::Binpack,
+                             options.templates);
+        if (!writer.Open(path, jcalg1, zip, fileNames)) {
+            result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+        } else {
+            result = WriteRows(writer, rows, kinds, options,
+                               [&](std::span<const std::uint8_t> stored, int number, bool) {
+                                   return writer.WriteBlock(stored, number);
+                               },
+                               false);
+            if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
+                if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish())
+                    result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+            }
+        }
+    }
+    result.path = path;
+    switch (result.status) {
+    case CreateStatus::Failed:
+        result.missing.clear();
+        platform.Message(kTitle, MessageText("CreateFailed").arg(result.error), MessageIcon::Error);
+        break;
+    case CreateStatus::Refused:
+        platform.Message(kTitle, result.error, MessageIcon::Error);
+        break;
+    case CreateStatus::MissingFiles:
+        platform.Message(kTitle, MessageText("FilesMissing").arg(result.missing.join(QLatin1Char('\n'))),
+                         MessageIcon::Warning);
+        break;
+    default:
+        break;
+    }
+    return result;
+}
+
+} // namespace hexaloom

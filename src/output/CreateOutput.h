@@ -1,0 +1,42 @@
+#pragma once
+// Create: turns the document's list into the output of its format, asking for the path and before
+// overwriting when no path is given. Outputs are written atomically: a failed run leaves the old files.
+#include "IncludeWriter.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace hexaloom {
+
+class Document;
+class Platform;
+
+enum class CreateStatus {
+    Written,      // the output holds every file
+    MissingFiles, // written, but some files could not be read (listed in `missing`)
+    Failed,       // could not be written; old files untouched
+    Refused,      // too many rows for a resource file, or a file too large; nothing written
+    Cancelled,    // requester cancelled or overwrite declined
+    NoFormat,     // the output format is none of the three
+};
+
+struct CreateResult
+{
+    CreateStatus status = CreateStatus::NoFormat;
+    QString path;        // the output written (extension settled)
+    QStringList missing; // source files that could not be read
+    QString error;       // what failed or why it was refused
+};
+
+struct CreateOptions
+{
+    int threads = 0;                         // packing workers; 0 one per core
+    TemplateSource templates = OwnTemplates(); // where the access-code templates come from
+};
+
+// `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
+// existing file is replaced. Every problem is told through `platform` as one message.
+CreateResult CreateOutput(Document& document, Platform& platform, const QString& path,
+                          const CreateOptions& options = {});
+
+} // namespace hexaloom

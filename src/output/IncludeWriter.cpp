@@ -1,0 +1,153 @@
+#include "IncludeWriter.h"
+
+#include "OutputNames.h"
+#include "OwnResourceStore.h"
+
+#include <limits>
+
+namespace hexaloom {
+
+TemplateSource OwnTemplates()
+{
+    return [](int index) { return ReadOwnResource(index, OwnResourceStore()); };
+}
+
+int TemplateIndex(bool jcalg1, bool zip)
+{
+    if (jcalg1 && zip)
+        return 17;
+    if (jcalg1)
+        return 19;
+    if (zip)
+        return 20;
+    return 18;
+}
+
+IncludeWriter::IncludeWriter(IncludeFormat format, TemplateSource templates)
+    : m_format(format)
+    , m_templates(std::move(templates))
+{
+}
+
+IncludeWriter::~IncludeWriter()
+{
+    Cancel();
+}
+
+bool IncludeWriter::Fail(const QString& file, const QString& why)
+{
+    if (m_error.isEmpty())
+        m_error = QStringLiteral("%1: %2").arg(file, why);
+    Cancel();
+    return false;
+}
+
+bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStringList& fileNames)
+{
+    Cancel();
+    m_error.clear();
+    m_sizes.clear();
+    m_packLength = 0;
+    m_path = path;
+    m_base = OutputBase(path).toUtf8();
+    m_include = std::make_unique<QSaveFile>(path);
+    if (!m_include->open(QIODevice::WriteOnly))
+        return Fail(path, m_include->errorString());
+    if (m_format == IncludeFormat::Binpack) {
+        m_packPath = PackFilePath(path);
+        m_pack = std::make_unique<QSaveFile>(m_packPath);
+        if (!m_pack->open(QIODevice::WriteOnly))
+            return Fail(m_packPath, m_pack->errorString());
+    } else {
+        m_packPath.clear();
+    }
+    m_sink = std::make_unique<LineSink>(*m_include);
+
+    // A template that cannot be read leaves its place empty; the rest of the include is still written.
+    if (m_templates) {
+        if (const std::optional<Bytes> code = m_templates(TemplateIndex(jcalg1, zip)))
+            m_sink->Raw(*code);
+    }
+    m_sink->Line(std::string_view());
+    m_sink->Line(m_format == IncludeFormat::Hexdata ? std::string_view(";{ Hexaloom - HexData")
+                                                     : std::string_view(";{ Hexaloom - BinPack"));
+    m_sink->Line(std::string_view("Enumeration 1; ResNum"));
+    for (const QString& name : fileNames)
+        m_sink->Line(QLatin1String("  ") + ConstantName(name));
+    m_sink->Line(std::string_view("EndEnumeration"));
+    m_sink->Line(std::string_view());
+    m_sink->Line(std::string_view("DataSection"));
+    m_sink->Line(std::string_view("  Vorkel_CatchStart:"));
+    if (!m_sink->ok())
+        return Fail(path, m_include->errorString());
+    return true;
+}
+
+bool IncludeWriter::WriteBlock(std::span<const std::uint8_t> stored, int number)
+{
+    if (!m_include || number < 1)
+        return false;
+    if (stored.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        return Fail(m_path, QStringLiteral("block %1 is larger than 2 GiB - 1 bytes").arg(number));
+    m_sizes.push_back(static_cast<std::int32_t>(stored.size()));
+    if (m_format == IncludeFormat::Binpack) {
+        m_packLength += static_cast<std::int64_t>(stored.size());
+        if (m_packLength > std::numeric_limits<std::int32_t>::max())
+            return Fail(m_packPath, QStringLiteral("the pack file would exceed 2 GiB - 1 bytes"));
+        if (!stored.empty() && m_pack->write(reinterpret_cast<const char*>(stored.data()),
+                                             static_cast<qint64>(stored.size())) != qint64(stored.size()))
+            return Fail(m_packPath, m_pack->errorString());
+        return true;
+    }
+    const QByteArray label = "  " + m_base + QByteArray::number(number);
+    m_sink->Line(std::string_view((label + "_Start:").constData()));
+    m_sink->DataLines(stored);
+    m_sink->Line(std::string_view((label + "_End:").constData()));
+    m_sink->Line(std::string_view());
+    if (!m_sink->ok())
+        return Fail(m_path, m_include->errorString());
+    return true;
+}
+
+bool IncludeWriter::Finish()
+{
+    if (!m_include)
+        return false;
+    if (m_format == IncludeFormat::Binpack && m_packLength > 0) {
+        const QString packName = m_packPath.mid(
+            std::max(m_packPath.lastIndexOf(QLatin1Char('/')), m_packPath.lastIndexOf(QLatin1Char('\\'))) + 1);
+        m_sink->Line(QStringLiteral("  IncludeBinary \"%1\"").arg(packName));
+    }
+    m_sink->Line(std::string_view("  Vorkel_CatchInfo:"));
+    m_sink->Line("  Data.l " + std::to_string(m_sizes.size()));
+    for (const std::int32_t size : m_sizes)
+        m_sink->Line("  Data.l " + std::to_string(size));
+    m_sink->Line(std::string_view());
+    m_sink->Line(std::string_view("EndDataSection"));
+    m_sink->Line(std::string_view(";}"));
+    m_sink->Line(std::string_view());
+    if (!m_sink->Flush())
+        return Fail(m_path, m_include->errorString());
+    // The pack file goes first: the include is what names it, and it is fully written by now.
+    if (m_pack && !m_pack->commit())
+        return Fail(m_packPath, m_pack->errorString());
+    if (!m_include->commit())
+        return Fail(m_path, m_include->errorString());
+    m_sink.reset();
+    m_pack.reset();
+    m_include.reset();
+    return true;
+}
+
+void IncludeWriter::Cancel()
+{
+    m_sink.reset();
+    if (m_pack)
+        m_pack->cancelWriting();
+    if (m_include)
+        m_include->cancelWriting();
+    m_pack.reset();
+    m_include.reset();
+}
+
+} // namespace hexaloom

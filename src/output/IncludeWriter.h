@@ -1,0 +1,67 @@
+#pragma once
+// The hexdata and binpack includes: the access-code template, the enumeration of the files, the data
+// section (hex lines, or one IncludeBinary line pulling in the pack file) and the table of block lengths.
+// Both files are written to temporary places and replace the old ones only when everything was written.
+#include "LineSink.h"
+#include "PackedBlock.h"
+
+#include <QSaveFile>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace hexaloom {
+
+// Fetches an own resource by index; the writers take their templates (indexes 17 to 20) from it.
+using TemplateSource = std::function<std::optional<Bytes>(int index)>;
+// The tool's own store.
+TemplateSource OwnTemplates();
+
+// The template for the packers in use: 17 both, 18 none, 19 jCalg1 only, 20 zip only.
+int TemplateIndex(bool jcalg1, bool zip);
+
+enum class IncludeFormat { Hexdata, Binpack };
+
+class IncludeWriter
+{
+public:
+    IncludeWriter(IncludeFormat format, TemplateSource templates);
+    ~IncludeWriter();
+
+    // The header: template, enumeration of `fileNames` (one constant per row), start of the data section.
+    bool Open(const QString& path, bool jcalg1, bool zip, const QStringList& fileNames);
+    // Block `number` holding `stored` (a packed block or raw bytes). An empty span records an empty block:
+    // a size-table entry 0 and, in hexdata, its two labels; the numbering of later blocks is kept.
+    bool WriteBlock(std::span<const std::uint8_t> stored, int number);
+    // The footer; then both files take the place of the old ones.
+    bool Finish();
+    // Drops everything written; the old files stay as they were.
+    void Cancel();
+
+    QString errorString() const { return m_error; }
+    QString packPath() const { return m_packPath; }
+    const std::vector<std::int32_t>& sizeTable() const { return m_sizes; }
+
+private:
+    bool Fail(const QString& file, const QString& why);
+
+    IncludeFormat m_format;
+    TemplateSource m_templates;
+    QString m_path;
+    QString m_packPath;
+    QByteArray m_base;
+    std::unique_ptr<QSaveFile> m_include;
+    std::unique_ptr<QSaveFile> m_pack;
+    std::unique_ptr<LineSink> m_sink;
+    std::vector<std::int32_t> m_sizes;
+    std::int64_t m_packLength = 0;
+    QString m_error;
+};
+
+} // namespace hexaloom

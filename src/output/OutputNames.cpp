@@ -1,0 +1,96 @@
+#include "OutputNames.h"
+
+#include "Document.h"
+
+namespace hexaloom {
+
+namespace {
+
+qsizetype LastSeparator(const QString& path)
+{
+    return std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+}
+
+bool IsAsciiLetter(QChar c)
+{
+    return (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('a') && c <= QLatin1Char('z'));
+}
+
+} // namespace
+
+QString SettleOutputExtension(const QString& path, int format)
+{
+    if (format == OutputResource) {
+        if (path.right(4).toUpper() != QLatin1String(".RES"))
+            return path + QLatin1String(".res");
+        return path;
+    }
+    if (format == OutputHexdata || format == OutputBinpack) {
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        if (dot < 0 || dot < LastSeparator(path) || dot == path.size() - 1)
+            return path + QLatin1String(".pbi");
+    }
+    return path;
+}
+
+QString OutputBase(const QString& path)
+{
+    const QString name = path.mid(LastSeparator(path) + 1);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot < 0 ? name : name.left(dot);
+}
+
+QString PackFilePath(const QString& includePath)
+{
+    const qsizetype dot = includePath.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0 || dot < LastSeparator(includePath))
+        return includePath + QLatin1String(".binpack");
+    return includePath.left(dot) + QLatin1String(".binpack");
+}
+
+QString ConstantName(const QString& fileName)
+{
+    // Only ASCII letters survive the filter, so only they are upper-cased: a full case mapping would
+    // turn some non-ASCII letters (such as the German sharp s) into ASCII ones.
+    QString id;
+    for (QChar c : fileName) {
+        if (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
+            c = QChar(c.unicode() - 'a' + 'A');
+        else if (c == QLatin1Char('.'))
+            c = QLatin1Char('_');
+        const bool start = IsAsciiLetter(c) || c == QLatin1Char('_');
+        if (id.isEmpty() ? start : (start || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))))
+            id += c;
+    }
+    return QLatin1String("#HXL_") + id;
+}
+
+std::vector<int> RowPackerKinds(const QStringList& packerTexts)
+{
+    std::vector<int> kinds;
+    kinds.reserve(packerTexts.size());
+    int kind = PackerNone;
+    for (const QString& text : packerTexts) {
+        if (text == QLatin1String("none"))
+            kind = PackerNone;
+        else if (text == QLatin1String("jCalg1"))
+            kind = PackerJcalg1;
+        else if (text == QLatin1String("zip"))
+            kind = PackerZip;
+        kinds.push_back(kind);
+    }
+    return kinds;
+}
+
+Bytes BuildCatalog(const QStringList& fileNames)
+{
+    QString text = QString::number(fileNames.size());
+    for (const QString& name : fileNames)
+        text += QLatin1Char(',') + name;
+    const QByteArray utf8 = text.toUtf8();
+    Bytes catalog(utf8.begin(), utf8.end());
+    catalog.push_back(0);
+    return catalog;
+}
+
+} // namespace hexaloom

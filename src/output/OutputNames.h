@@ -1,0 +1,33 @@
+#pragma once
+// Names an output derives from its path and its rows: the settled extension, the label base, the pack
+// file, the enumeration constants, the packer kinds and the catalog.
+#include "PackedBlock.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace hexaloom {
+
+// ".res" unless the path ends in ".res" (any case) for the resource format; ".pbi" for the include
+// formats when the file part has no extension or ends in a dot. Any other format leaves the path.
+QString SettleOutputExtension(const QString& path, int format);
+
+// The file part without its last extension: the base of the block labels ("C:/out/MyData.pbi" gives "MyData").
+QString OutputBase(const QString& path);
+
+// The pack file beside a binpack include: the include's extension replaced by "binpack".
+QString PackFilePath(const QString& includePath);
+
+// "#HXL_" and the identifier made from a file name: upper-cased, "." turned into "_", then everything
+// before the first letter or "_" and every character that cannot stand in an identifier dropped.
+QString ConstantName(const QString& fileName);
+
+// The packer kind of every row from its packer text: "none" 0, "jCalg1" 1, "zip" 2; any other text takes
+// the kind of the row before it (0 for the first row).
+std::vector<int> RowPackerKinds(const QStringList& packerTexts);
+
+// The catalog: the row count and ",name" per row, UTF-8, with a closing zero byte.
+Bytes BuildCatalog(const QStringList& fileNames);
+
+} // namespace hexaloom

@@ -1,0 +1,95 @@
+#include "ResourceWriter.h"
+
+#include <array>
+#include <limits>
+
+namespace hexaloom {
+
+namespace {
+
+void Put16(std::uint8_t* p, std::uint16_t v)
+{
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+
+void Put32(std::uint8_t* p, std::uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+} // namespace
+
+ResourceWriter::~ResourceWriter()
+{
+    Cancel();
+}
+
+bool ResourceWriter::Fail(const QString& why)
+{
+    if (m_error.isEmpty())
+        m_error = QStringLiteral("%1: %2").arg(m_path, why);
+    Cancel();
+    return false;
+}
+
+bool ResourceWriter::Open(const QString& path)
+{
+    Cancel();
+    m_error.clear();
+    m_path = path;
+    m_file = std::make_unique<QSaveFile>(path);
+    if (!m_file->open(QIODevice::WriteOnly))
+        return Fail(m_file->errorString());
+    // The empty entry that marks a 32-bit resource file: numeric type 0, numeric name 0.
+    std::array<std::uint8_t, 32> first{};
+    Put32(first.data() + 4, 32);
+    Put32(first.data() + 8, 0x0000FFFF);
+    Put32(first.data() + 12, 0x0000FFFF);
+    if (m_file->write(reinterpret_cast<const char*>(first.data()), first.size()) != qint64(first.size()))
+        return Fail(m_file->errorString());
+    return true;
+}
+
+bool ResourceWriter::WriteEntry(std::span<const std::uint8_t> stored, int number)
+{
+    if (!m_file || number < 1 || number > 65535)
+        return false;
+    if (stored.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        return Fail(QStringLiteral("resource %1 is larger than 2 GiB - 1 bytes").arg(number));
+    std::array<std::uint8_t, 44> header{};
+    Put32(header.data(), static_cast<std::uint32_t>(stored.size()));
+    Put32(header.data() + 4, 44);
+    const char16_t type[] = u"VORKEL";
+    for (int i = 0; i < 6; ++i)
+        Put16(header.data() + 8 + 2 * i, type[i]);
+    Put16(header.data() + 22, 0xFFFF);
+    Put16(header.data() + 24, static_cast<std::uint16_t>(number));
+    static const char padding[3] = {0, 0, 0};
+    const qint64 pad = static_cast<qint64>((4 - stored.size() % 4) % 4);
+    if (m_file->write(reinterpret_cast<const char*>(header.data()), header.size()) != qint64(header.size()) ||
+        m_file->write(reinterpret_cast<const char*>(stored.data()), qint64(stored.size())) != qint64(stored.size()) ||
+        m_file->write(padding, pad) != pad)
+        return Fail(m_file->errorString());
+    return true;
+}
+
+bool ResourceWriter::Finish()
+{
+    if (!m_file)
+        return false;
+    if (!m_file->commit())
+        return Fail(m_file->errorString());
+    m_file.reset();
+    return true;
+}
+
+void ResourceWriter::Cancel()
+{
+    if (m_file)
+        m_file->cancelWriting();
+    m_file.reset();
+}
+
+} // namespace hexaloom

@@ -1,0 +1,39 @@
+#pragma once
+// The 32-bit Windows resource file: an empty first entry, then one user resource of type "VORKEL" with a
+// numeric name per block, each entry padded to 4 bytes. Written to a temporary place and put in place of
+// the old file only when complete.
+#include <QSaveFile>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+namespace hexaloom {
+
+// Resource numbers are 16-bit and 1 is the catalog.
+inline constexpr int kMaxResourceRows = 65534;
+
+class ResourceWriter
+{
+public:
+    ~ResourceWriter();
+
+    // Creates the file and writes the empty first entry.
+    bool Open(const QString& path);
+    // Resource `number` (1 to 65535) holding `stored`, a packed block or raw bytes.
+    bool WriteEntry(std::span<const std::uint8_t> stored, int number);
+    bool Finish();
+    void Cancel();
+
+    QString errorString() const { return m_error; }
+
+private:
+    bool Fail(const QString& why);
+
+    QString m_path;
+    std::unique_ptr<QSaveFile> m_file;
+    QString m_error;
+};
+
+} // namespace hexaloom

@@ -1,0 +1,139 @@
+#include "RowPacker.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <limits>
+
+namespace hexaloom {
+
+namespace {
+
+constexpr qint64 kMaxBlock = std::numeric_limits<std::int32_t>::max();
+
+std::size_t SourceSize(const QString& path)
+{
+    const qint64 size = QFileInfo(path).size();
+    return size > 0 ? static_cast<std::size_t>(size) : 0;
+}
+
+} // namespace
+
+PackedRow PackRow(const RowJob& job)
+{
+    PackedRow row;
+    QFile file(job.path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        row.state = PackedRow::Unreadable;
+        return row;
+    }
+    const qint64 size = file.size();
+    if (size > kMaxBlock) {
+        row.state = PackedRow::TooBig;
+        return row;
+    }
+    Bytes data(static_cast<std::size_t>(size));
+    qint64 got = 0;
+    while (got < size) {
+        const qint64 n = file.read(reinterpret_cast<char*>(data.data()) + got, size - got);
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    // A file that shrank while being read, or a read error: the bytes are not the file's.
+    if (got != size || file.error() != QFileDevice::NoError) {
+        row.state = PackedRow::Unreadable;
+        return row;
+    }
+    if (data.empty()) {
+        row.state = PackedRow::Empty;
+        return row;
+    }
+    row.bytes = PackBlock(std::move(data), job.kind);
+    row.state = row.bytes.size() > static_cast<std::size_t>(kMaxBlock) ? PackedRow::TooBig : PackedRow::Stored;
+    if (row.state == PackedRow::TooBig)
+        Bytes().swap(row.bytes);
+    return row;
+}
+
+RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
+    : m_jobs(std::move(jobs))
+    , m_byteBudget(byteBudget)
+{
+    if (threads <= 0)
+        threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    m_threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads),
+                                                       std::max<std::size_t>(m_jobs.size(), 1)));
+    m_window = static_cast<std::size_t>(m_threads) * 2;
+    if (m_threads > 1) {
+        for (int i = 0; i < m_threads; ++i)
+            m_workers.emplace_back([this] { Work(); });
+    }
+}
+
+RowPacker::~RowPacker()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stop = true;
+    }
+    m_roomChanged.notify_all();
+    for (std::thread& worker : m_workers)
+        worker.join();
+}
+
+void RowPacker::Work()
+{
+    for (;;) {
+        std::size_t index = 0;
+        std::size_t cost = 0;
+        {
+            std::unique_lock lock(m_mutex);
+            // A row may start when it is within the window and the bytes in flight leave room for it;
+            // the row the writer waits for next always may, so a large file cannot stall the run.
+            m_roomChanged.wait(lock, [&] {
+                if (m_stop || m_claimed >= m_jobs.size())
+                    return true;
+                if (m_claimed - m_taken >= m_window)
+                    return false;
+                return m_claimed == m_taken || m_inFlight + SourceSize(m_jobs[m_claimed].path) <= m_byteBudget;
+            });
+            if (m_stop || m_claimed >= m_jobs.size())
+                return;
+            index = m_claimed++;
+            cost = SourceSize(m_jobs[index].path);
+            m_inFlight += cost;
+            m_slots.push_back(Slot{false, cost, {}});
+        }
+        PackedRow row = PackRow(m_jobs[index]);
+        {
+            std::lock_guard lock(m_mutex);
+            Slot& slot = m_slots[index - m_taken];
+            slot.row = std::move(row);
+            slot.ready = true;
+        }
+        m_readyChanged.notify_all();
+    }
+}
+
+PackedRow RowPacker::Take()
+{
+    if (m_workers.empty()) {
+        if (m_taken >= m_jobs.size())
+            return {};
+        return PackRow(m_jobs[m_taken++]);
+    }
+    std::unique_lock lock(m_mutex);
+    if (m_taken >= m_jobs.size())
+        return {};
+    m_readyChanged.wait(lock, [&] { return !m_slots.empty() && m_slots.front().ready; });
+    PackedRow row = std::move(m_slots.front().row);
+    m_inFlight -= m_slots.front().cost;
+    m_slots.pop_front();
+    ++m_taken;
+    lock.unlock();
+    m_roomChanged.notify_all();
+    return row;
+}
+
+} // namespace hexaloom

@@ -1,0 +1,73 @@
+#pragma once
+// Reads and packs the rows' files on worker threads, one per core, and hands the results out strictly in
+// row order, so the output does not depend on the number of workers. Only a bounded number of rows (and
+// of source bytes) is in flight ahead of the writer.
+#include "PackedBlock.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace hexaloom {
+
+struct RowJob
+{
+    QString path;
+    int kind = PackerNone;
+};
+
+struct PackedRow
+{
+    enum State { Stored, Empty, Unreadable, TooBig };
+    State state = Unreadable;
+    Bytes bytes; // the block or raw bytes when Stored
+};
+
+// Reads one file whole and packs it; the work of one row.
+PackedRow PackRow(const RowJob& job);
+
+class RowPacker
+{
+public:
+    // threads <= 0: one per core. With one thread the rows are packed on the caller's thread in Take().
+    RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget = std::size_t(256) << 20);
+    ~RowPacker();
+    RowPacker(const RowPacker&) = delete;
+    RowPacker& operator=(const RowPacker&) = delete;
+
+    // The next row's result, in row order; blocks until it is ready.
+    PackedRow Take();
+    int threads() const { return m_threads; }
+
+private:
+    struct Slot
+    {
+        bool ready = false;
+        std::size_t cost = 0;
+        PackedRow row;
+    };
+    void Work();
+
+    std::vector<RowJob> m_jobs;
+    int m_threads = 1;
+    std::size_t m_byteBudget;
+    std::size_t m_window;
+
+    std::mutex m_mutex;
+    std::condition_variable m_readyChanged;
+    std::condition_variable m_roomChanged;
+    std::deque<Slot> m_slots;  // rows m_taken .. m_claimed - 1
+    std::size_t m_taken = 0;   // rows handed out
+    std::size_t m_claimed = 0; // rows given to a worker
+    std::size_t m_inFlight = 0;
+    bool m_stop = false;
+    std::vector<std::thread> m_workers;
+};
+
+} // namespace hexaloom
