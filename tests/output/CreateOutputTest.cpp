@@ -1,0 +1,425 @@
+// Create end to end: every output read back the way the user's program reads it, for every format and
+// packer mix, with empty and unreadable files; the questions asked; failures that must leave old files.
+#include "AppSettings.h"
+#include "CreateOutput.h"
+#include "Document.h"
+#include "OutputNames.h"
+#include "OutputReader.h"
+#include "RecordingPlatform.h"
+#include "ResourceWriter.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+using namespace hexaloom;
+using namespace hexaloom::test;
+
+namespace {
+
+struct SourceFile
+{
+    QString name;
+    QByteArray bytes; // what the file holds
+    bool readable = true;
+};
+
+QByteArray Pattern(int size, int seed, bool text)
+{
+    QByteArray bytes(size, '\0');
+    QRandomGenerator random(static_cast<quint32>(seed));
+    for (int i = 0; i < size; ++i)
+        bytes[i] = text ? "hexaloom packs files, "[i % 22] : static_cast<char>(random.bounded(256));
+    return bytes;
+}
+
+Bytes ToBytes(const QByteArray& bytes)
+{
+    return Bytes(bytes.begin(), bytes.end());
+}
+
+// Lays the files out in `dir` and lists them in a document with the given packer texts.
+void Fill(Document& document, const QTemporaryDir& dir, const QList<SourceFile>& files, const QStringList& packers)
+{
+    for (int i = 0; i < files.size(); ++i) {
+        const QString path = dir.filePath(QStringLiteral("src%1/").arg(i) + files[i].name);
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (files[i].readable) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(files[i].bytes);
+        }
+        const int row = document.model().AddFileRow(path, PackerNone, QStringLiteral("1"));
+        document.model().SetCellText(FileListModel::PackerColumn, row, packers.value(i % packers.size()));
+    }
+}
+
+QList<SourceFile> FileSet(const QString& which)
+{
+    if (which == QLatin1String("empty list"))
+        return {};
+    if (which == QLatin1String("one byte"))
+        return {{"one.bin", QByteArray("x")}};
+    if (which == QLatin1String("mixed"))
+        return {{"text.txt", Pattern(5000, 1, true)},
+                {"noise.bin", Pattern(3001, 2, false)},
+                {"Same Name.dat", Pattern(40, 3, true)},
+                {"Same Name.dat", Pattern(41, 4, false)},
+                {QString::fromUtf8("Grüße 1.txt"), Pattern(70000, 5, true)}};
+    if (which == QLatin1String("empty and unreadable"))
+        return {{"a.txt", Pattern(300, 6, true)},
+                {"empty.bin", QByteArray()},
+                {"gone.bin", QByteArray(), false},
+                {"z.txt", Pattern(999, 7, true)}};
+    return {};
+}
+
+} // namespace
+
+class CreateOutputTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Each file comes back byte for byte, by number and through the catalog, in every format.
+    void readsBackEveryFile_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("files");
+        QTest::addColumn<QStringList>("packers");
+        const QList<QPair<const char*, int>> formats = {
+            {"hexdata", OutputHexdata}, {"binpack", OutputBinpack}, {"resource", OutputResource}};
+        const QList<QPair<const char*, QStringList>> mixes = {
+            {"none", {"none"}},
+            {"zip", {"zip"}},
+            {"jCalg1", {"jCalg1"}},
+            {"all three", {"none", "jCalg1", "zip"}},
+            {"unknown texts inherit", {"zip", "?", "jCalg1", ""}}};
+        for (const auto& [formatName, format] : formats) {
+            for (const char* files : {"empty list", "one byte", "mixed", "empty and unreadable"}) {
+                for (const auto& [mixName, packers] : mixes)
+                    QTest::newRow(QByteArray(formatName).append(", ").append(files).append(", ").append(mixName))
+                        << format << QString(files) << packers;
+            }
+        }
+    }
+    void readsBackEveryFile()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, files);
+        QFETCH(QStringList, packers);
+        const QList<SourceFile> sources = FileSet(files);
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(format);
+        Fill(document, dir, sources, packers);
+        RecordingPlatform platform;
+        const QString path = dir.filePath(format == OutputResource ? "out.res" : "out.pbi");
+        const CreateResult result = CreateOutput(document, platform, path);
+
+        QStringList unreadable;
+        for (int i = 0; i < sources.size(); ++i) {
+            if (!sources[i].readable)
+                unreadable.append(document.model().CellText(FileListModel::PathColumn, i));
+        }
+        QCOMPARE(result.missing, unreadable);
+        QCOMPARE(int(result.status), int(unreadable.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles));
+        QCOMPARE(platform.messages.size(), unreadable.isEmpty() ? 0 : 1);
+        for (const QString& missing : unreadable)
+            QVERIFY(platform.messages.value(0).contains(missing));
+
+        QStringList names{QString::number(sources.size())};
+        for (const SourceFile& file : sources)
+            names.append(file.name);
+        const std::vector<int> kinds = RowPackerKinds([&] {
+            QStringList texts;
+            for (int i = 0; i < sources.size(); ++i)
+                texts.append(packers.value(i % packers.size()));
+            return texts;
+        }());
+
+        if (format == OutputResource) {
+            const ResourceImage image = ReadResourceFile(path);
+            QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+            const std::optional<Bytes> catalog = image.Get(0);
+            QVERIFY(catalog && catalog->back() == 0);
+            QCOMPARE(CatalogFields(*catalog), names);
+            QList<int> numbers{1};
+            for (int i = 0; i < sources.size(); ++i) {
+                if (!sources[i].bytes.isEmpty())
+                    numbers.append(i + 2);
+            }
+            QCOMPARE(image.order, numbers); // the catalog first, then the rows in order; gaps for no data
+            for (int i = 0; i < sources.size(); ++i) {
+                const std::optional<Bytes> got = image.Get(i + 1);
+                if (sources[i].bytes.isEmpty()) {
+                    QVERIFY(!got);
+                    continue;
+                }
+                QVERIFY2(got.has_value(), qPrintable(sources[i].name));
+                QCOMPARE(*got, ToBytes(sources[i].bytes));
+                if (kinds[std::size_t(i)] == PackerNone)
+                    QCOMPARE(image.resources[i + 2], ToBytes(sources[i].bytes)); // raw, no header
+            }
+            return;
+        }
+
+        const IncludeImage image = ReadInclude(path);
+        QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+        QCOMPARE(image.count(), int(sources.size()) + 1);
+        QCOMPARE(image.constants.size(), sources.size());
+        for (int i = 0; i < sources.size(); ++i)
+            QCOMPARE(image.constants[i], ConstantName(sources[i].name));
+        QCOMPARE(CatalogFields(*image.Get(image.count())), names);
+        QCOMPARE(image.Get(image.count())->back(), std::uint8_t(0));
+        for (int i = 0; i < sources.size(); ++i) {
+            QCOMPARE(image.FileName(i + 1), sources[i].name);
+            const std::optional<Bytes> got = image.Get(i + 1);
+            if (sources[i].bytes.isEmpty()) {
+                QCOMPARE(image.sizes[std::size_t(i)], 0); // keeps the numbering of later blocks
+                QVERIFY(!got);
+                continue;
+            }
+            QVERIFY2(got.has_value(), qPrintable(sources[i].name));
+            QCOMPARE(*got, ToBytes(sources[i].bytes));
+        }
+        QVERIFY(!image.Get(0));
+        QVERIFY(!image.Get(image.count() + 1));
+        if (format == OutputHexdata) {
+            QStringList labels;
+            for (int k = 1; k <= image.count(); ++k)
+                labels << QStringLiteral("out%1_Start:").arg(k) << QStringLiteral("out%1_End:").arg(k);
+            QCOMPARE(image.labels, labels);
+            QVERIFY(!QFile::exists(dir.filePath("out.binpack")));
+        } else {
+            QCOMPARE(image.includeBinary, QStringLiteral("out.binpack"));
+            QVERIFY(image.labels.isEmpty());
+        }
+    }
+
+    // Packing on every core writes exactly what one core writes.
+    void manyWorkersWriteWhatOneWrites_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("hexdata") << int(OutputHexdata);
+        QTest::newRow("binpack") << int(OutputBinpack);
+        QTest::newRow("resource") << int(OutputResource);
+    }
+    void manyWorkersWriteWhatOneWrites()
+    {
+        QFETCH(int, format);
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(format);
+        QList<SourceFile> files;
+        for (int i = 0; i < 60; ++i)
+            files.append({QStringLiteral("f%1.bin").arg(i), Pattern(1000 + 997 * (i % 13), i, i % 3 != 0),
+                          i % 17 != 5});
+        Fill(document, dir, files, {"zip", "jCalg1", "none", "zip"});
+        RecordingPlatform platform;
+        // Same file names in separate folders: the labels carry the name.
+        const QString name = format == OutputResource ? "/out.res" : "/out.pbi";
+        for (int threads : {1, 2, 8}) {
+            QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("t%1").arg(threads)));
+            CreateOptions options;
+            options.threads = threads;
+            const CreateResult result =
+                CreateOutput(document, platform, dir.filePath(QStringLiteral("t%1").arg(threads) + name), options);
+            QCOMPARE(int(result.status), int(CreateStatus::MissingFiles));
+        }
+        const Bytes one = ReadAll(dir.filePath("t1" + name));
+        QVERIFY(one.size() > 1000);
+        for (const QString other : {"t2", "t8"}) {
+            QCOMPARE(ReadAll(dir.filePath(other + name)), one);
+            if (format == OutputBinpack)
+                QCOMPARE(ReadAll(dir.filePath(other + "/out.binpack")), ReadAll(dir.filePath("t1/out.binpack")));
+        }
+    }
+
+    void asksForThePathAndBeforeOverwriting_data()
+    {
+        QTest::addColumn<QString>("chosen");   // the requester's answer, empty cancels
+        QTest::addColumn<QByteArray>("existing"); // what the chosen file holds before; null: no file
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("cancel") << "" << QByteArray() << true << false << false;
+        QTest::newRow("new file") << "new.pbi" << QByteArray() << true << false << true;
+        QTest::newRow("empty file replaced unasked") << "e.pbi" << QByteArray("") << false << false << true;
+        QTest::newRow("declined") << "old.pbi" << QByteArray("old") << false << true << false;
+        QTest::newRow("accepted") << "old.pbi" << QByteArray("old") << true << true << true;
+    }
+    void asksForThePathAndBeforeOverwriting()
+    {
+        QFETCH(QString, chosen);
+        QFETCH(QByteArray, existing);
+        QFETCH(bool, answer);
+        QFETCH(bool, asked);
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        const QString path = chosen.isEmpty() ? QString() : dir.filePath(chosen);
+        if (!existing.isNull()) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(existing);
+        }
+        AppSettings settings;
+        settings.lastdir = QStringLiteral("/start/here/");
+        Document document(settings);
+        document.setOutputFormat(OutputHexdata);
+        RecordingPlatform platform;
+        platform.savePath = path;
+        platform.answer = answer;
+        const CreateResult result = CreateOutput(document, platform, QString());
+        QCOMPARE(platform.requests,
+                 QStringList{"/start/here/|PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|All Files (*.*)|*.*"});
+        QCOMPARE(platform.questions, asked ? QStringList{"File already exists. Overwrite?"} : QStringList{});
+        QCOMPARE(settings.lastdir, chosen.isEmpty() ? QStringLiteral("/start/here/") : dir.path() + "/");
+        QCOMPARE(int(result.status), int(written ? CreateStatus::Written : CreateStatus::Cancelled));
+        if (!path.isEmpty())
+            QCOMPARE(ReadInclude(path).error.isEmpty(), written);
+        if (!existing.isEmpty() && !written)
+            QCOMPARE(ReadAll(path), ToBytes(existing));
+    }
+
+    void resourceRequesterOffersResFiles()
+    {
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputResource);
+        RecordingPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, QString()).status), int(CreateStatus::Cancelled));
+        QCOMPARE(platform.requests, QStringList{"|*.res|*.res"});
+    }
+
+    void givenPathReplacesWithoutAsking()
+    {
+        QTemporaryDir dir;
+        QFile old(dir.filePath("o.res"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old contents");
+        old.close();
+        AppSettings settings;
+        settings.lastdir = QStringLiteral("/kept/");
+        Document document(settings);
+        document.setOutputFormat(OutputResource);
+        RecordingPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Written));
+        QVERIFY(platform.questions.isEmpty() && platform.requests.isEmpty());
+        QCOMPARE(settings.lastdir, QStringLiteral("/kept/"));
+        QCOMPARE(ReadAll(dir.filePath("o.res")).size(), std::size_t(80));
+    }
+
+    void ignoresAnUnknownFormat()
+    {
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(3);
+        RecordingPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.pbi")).status), int(CreateStatus::NoFormat));
+        QVERIFY(QDir(dir.path()).isEmpty());
+    }
+
+    // A failed Create says so once and leaves what was there before.
+    void failureLeavesOldFilesIntact_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("blocker"); // made a folder so that writing must fail
+        QTest::newRow("include path is a folder") << int(OutputHexdata) << "out.pbi";
+        QTest::newRow("resource path is a folder") << int(OutputResource) << "out.res";
+        QTest::newRow("pack file path is a folder") << int(OutputBinpack) << "out.binpack";
+        QTest::newRow("read-only folder") << int(OutputBinpack) << "";
+    }
+    void failureLeavesOldFilesIntact()
+    {
+        QFETCH(int, format);
+        QFETCH(QString, blocker);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(format == OutputResource ? "out.res" : "out.pbi");
+        const QByteArray old = "the old output";
+        for (const QString& file : {path, dir.filePath("out.binpack")}) {
+            if (QFileInfo(file).fileName() == blocker)
+                continue;
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(old);
+        }
+        if (!blocker.isEmpty()) {
+            QVERIFY(QDir(dir.path()).mkdir(blocker));
+        } else {
+            if (geteuid() == 0)
+                QSKIP("permissions do not bind root");
+            QVERIFY(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+        }
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(format);
+        Fill(document, dir, {{"a.txt", Pattern(5000, 1, true)}}, {"zip"});
+        RecordingPlatform platform;
+        const CreateResult result = CreateOutput(document, platform, path);
+        QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(int(result.status), int(CreateStatus::Failed));
+        QCOMPARE(platform.messages.size(), 1);
+        for (const QString& file : {path, dir.filePath("out.binpack")}) {
+            if (QFileInfo(file).fileName() != blocker)
+                QCOMPARE(ReadAll(file), ToBytes(old));
+        }
+        QVERIFY(QFileInfo(dir.filePath(blocker)).isDir());
+    }
+
+    void refusesTooManyRowsForAResourceFile()
+    {
+        QTemporaryDir dir;
+        QFile f(dir.filePath("a"));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("a");
+        f.close();
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputResource);
+        for (int i = 0; i < kMaxResourceRows; ++i)
+            document.model().AddFileRow(dir.filePath("a"), PackerNone, QStringLiteral("1"));
+        RecordingPlatform platform;
+        // The largest list that fits is written...
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("fits.res")).status), int(CreateStatus::Written));
+        const ResourceImage image = ReadResourceFile(dir.filePath("fits.res"));
+        QCOMPARE(image.order.size(), kMaxResourceRows + 1);
+        QCOMPARE(image.order.last(), 65535);
+        // ...one row more is refused with a message and writes nothing.
+        document.model().AddFileRow(dir.filePath("a"), PackerNone, QStringLiteral("1"));
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("over.res")).status), int(CreateStatus::Refused));
+        QCOMPARE(platform.messages.size(), 1);
+        QVERIFY(!QFile::exists(dir.filePath("over.res")));
+    }
+
+    void refusesAFileOverTheBlockLimit()
+    {
+        QTemporaryDir dir;
+        QFile big(dir.filePath("big.bin"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        if (!big.resize(qint64(1) << 31)) // sparse: no disk space is taken
+            QSKIP("the file system cannot hold a sparse 2 GiB file");
+        big.close();
+        for (int format : {int(OutputHexdata), int(OutputResource)}) {
+            AppSettings settings;
+            Document document(settings);
+            document.setOutputFormat(format);
+            document.model().AddFileRow(dir.filePath("big.bin"), PackerNone, QStringLiteral("1"));
+            RecordingPlatform platform;
+            const QString path = dir.filePath(format == OutputResource ? "o.res" : "o.pbi");
+            QCOMPARE(int(CreateOutput(document, platform, path).status), int(CreateStatus::Refused));
+            QCOMPARE(platform.messages.size(), 1);
+            QVERIFY(platform.messages[0].contains("big.bin"));
+            QVERIFY(!QFile::exists(path));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(CreateOutputTest)
+#include "CreateOutputTest.moc"
