@@ -1,6 +1,12 @@
 #include "LineSink.h"
 
+#include <QFileDevice>
+
 #include <cstring>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#endif
 
 namespace hexaloom {
 
@@ -8,14 +14,35 @@ namespace {
 
 constexpr char kDigits[] = "0123456789ABCDEF";
 
+// The two upper-case hex digits of every byte value.
+struct HexPairs
+{
+    char pair[256][2];
+    constexpr HexPairs()
+        : pair()
+    {
+        for (int v = 0; v < 256; ++v) {
+            pair[v][0] = kDigits[v >> 4];
+            pair[v][1] = kDigits[v & 15];
+        }
+    }
+};
+constexpr HexPairs kHex;
+
+inline char* PutByte(char* out, std::uint8_t v)
+{
+    std::memcpy(out, kHex.pair[v], 2);
+    return out + 2;
+}
+
+// "$" and the little-endian long at p, most significant byte first.
 inline char* PutLong(char* out, const std::uint8_t* p)
 {
     *out++ = '$';
-    for (int i = 3; i >= 0; --i) {
-        *out++ = kDigits[p[i] >> 4];
-        *out++ = kDigits[p[i] & 15];
-    }
-    return out;
+    out = PutByte(out, p[3]);
+    out = PutByte(out, p[2]);
+    out = PutByte(out, p[1]);
+    return PutByte(out, p[0]);
 }
 
 inline char* PutText(char* out, std::string_view text)
@@ -28,33 +55,65 @@ inline char* PutText(char* out, std::string_view text)
 
 LineSink::LineSink(QIODevice& device, std::size_t bufferSize)
     : m_device(device)
-    , m_buffer(std::max<std::size_t>(bufferSize, 256))
 {
+    for (std::vector<char>& buffer : m_buffers)
+        buffer.resize(std::max<std::size_t>(bufferSize, 256));
+}
+
+LineSink::~LineSink()
+{
+    Wait();
+}
+
+void LineSink::Wait()
+{
+    if (m_writing.valid() && !m_writing.get())
+        m_ok = false;
+}
+
+void LineSink::Hand()
+{
+    Wait();
+    if (m_used > 0 && m_ok) {
+        const char* data = m_buffers[m_current].data();
+        const auto size = static_cast<qint64>(m_used);
+        m_writing = std::async(std::launch::async, [this, data, size] {
+            if (m_device.write(data, size) != size)
+                return false;
+#ifdef Q_OS_LINUX
+            // Start writing the pages out now: the final sync of an atomic save then finds little left,
+            // so the disk works while the next lines are formed.
+            if (auto* file = qobject_cast<QFileDevice*>(&m_device); file && file->flush() && file->handle() >= 0)
+                ::sync_file_range(file->handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+            return true;
+        });
+        m_current ^= 1;
+    }
+    m_used = 0;
 }
 
 char* LineSink::Reserve(std::size_t n)
 {
-    if (m_buffer.size() - m_used < n) {
-        Flush();
-        if (m_buffer.size() < n)
-            m_buffer.resize(n);
+    std::vector<char>& buffer = m_buffers[m_current];
+    if (buffer.size() - m_used < n) {
+        Hand();
+        if (m_buffers[m_current].size() < n)
+            m_buffers[m_current].resize(n);
     }
-    return m_buffer.data() + m_used;
+    return m_buffers[m_current].data() + m_used;
 }
 
 bool LineSink::Flush()
 {
-    if (m_used > 0 && m_ok) {
-        if (m_device.write(m_buffer.data(), static_cast<qint64>(m_used)) != static_cast<qint64>(m_used))
-            m_ok = false;
-    }
-    m_used = 0;
+    Hand();
+    Wait();
     return m_ok;
 }
 
 void LineSink::Raw(std::span<const std::uint8_t> bytes)
 {
-    if (bytes.size() >= m_buffer.size()) {
+    if (bytes.size() >= m_buffers[m_current].size()) {
         Flush();
         if (m_ok && m_device.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size())) !=
                         static_cast<qint64>(bytes.size()))
@@ -72,7 +131,7 @@ void LineSink::Line(std::string_view text)
     out = PutText(out, text);
     *out++ = '\r';
     *out++ = '\n';
-    m_used = static_cast<std::size_t>(out - m_buffer.data());
+    m_used = static_cast<std::size_t>(out - m_buffers[m_current].data());
 }
 
 void LineSink::Line(const QString& text)
@@ -101,7 +160,7 @@ void LineSink::DataLines(std::span<const std::uint8_t> bytes)
         }
         *out++ = '\r';
         *out++ = '\n';
-        m_used = static_cast<std::size_t>(out - m_buffer.data());
+        m_used = static_cast<std::size_t>(out - m_buffers[m_current].data());
         longCount -= onLine;
     }
     const std::size_t rest = bytes.size() % 4;
@@ -112,12 +171,11 @@ void LineSink::DataLines(std::span<const std::uint8_t> bytes)
             if (i > 0)
                 *out++ = ',';
             *out++ = '$';
-            *out++ = kDigits[p[i] >> 4];
-            *out++ = kDigits[p[i] & 15];
+            out = PutByte(out, p[i]);
         }
         *out++ = '\r';
         *out++ = '\n';
-        m_used = static_cast<std::size_t>(out - m_buffer.data());
+        m_used = static_cast<std::size_t>(out - m_buffers[m_current].data());
     }
 }
 

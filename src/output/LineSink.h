@@ -1,11 +1,13 @@
 #pragma once
-// Text output in CR LF lines through a small buffer: lines are written as they are formed, so no
-// block's whole text is ever held in memory.
+// Text output in CR LF lines through two bounded buffers: lines are written as they are formed, so no
+// block's whole text is ever held in memory. While one buffer is being written to the device on a helper
+// thread the next one is filled, so forming the text and writing it overlap.
 #include <QIODevice>
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
+#include <future>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -15,7 +17,10 @@ namespace hexaloom {
 class LineSink
 {
 public:
-    explicit LineSink(QIODevice& device, std::size_t bufferSize = 1 << 16);
+    explicit LineSink(QIODevice& device, std::size_t bufferSize = 1 << 20);
+    ~LineSink();
+    LineSink(const LineSink&) = delete;
+    LineSink& operator=(const LineSink&) = delete;
 
     void Raw(std::span<const std::uint8_t> bytes);
     void Line(std::string_view text);
@@ -24,16 +29,22 @@ public:
     // little-endian longs per line, then the leftover longs, then the leftover bytes.
     void DataLines(std::span<const std::uint8_t> bytes);
 
-    // Writes what is buffered; false once any write has failed.
+    // Writes what is buffered and waits for it; false once any write has failed. The device may be
+    // used directly only after this.
     bool Flush();
     bool ok() const { return m_ok; }
 
 private:
     char* Reserve(std::size_t n);
+    // Hands the filled buffer to the helper thread and switches to the other one.
+    void Hand();
+    void Wait();
 
     QIODevice& m_device;
-    std::vector<char> m_buffer;
+    std::vector<char> m_buffers[2];
+    int m_current = 0;
     std::size_t m_used = 0;
+    std::future<bool> m_writing;
     bool m_ok = true;
 };
 

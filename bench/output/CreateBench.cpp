@@ -1,0 +1,241 @@
+// Create's wall time and peak memory on generated data.
+//   bench_create [work folder]
+// Every measured Create runs in a child process of its own, so its peak memory is its own.
+#include "AppSettings.h"
+#include "CreateOutput.h"
+#include "Document.h"
+#include "Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace hexaloom;
+
+namespace {
+
+class QuietPlatform : public Platform
+{
+public:
+    QString OpenFileRequester(const QString&, const QString&, const QString&, int) override { return {}; }
+    QStringList OpenFilesRequester(const QString&, const QString&, const QString&, int) override { return {}; }
+    QString SaveFileRequester(const QString&, const QString&, const QString&, int) override { return {}; }
+    QString PathRequester(const QString&, const QString&) override { return {}; }
+    void Message(const QString&, const QString& text, MessageIcon) override
+    {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+    bool AskYesNo(const QString&, const QString&, bool answer) override { return answer; }
+    bool StartProgram(const QString&, const QStringList&) override { return false; }
+    bool OpenUrl(const QString&) override { return false; }
+    bool EscapePressed() override { return false; }
+};
+
+// Half random bytes, half English-like text, reproducible.
+void Generate(const QString& path, qint64 size, std::uint64_t seed)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
+    auto next = [&] {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    };
+    static const char* words[] = {"hexaloom", "packs", "the", "files", "of", "a", "program", "into", "one",
+                                  "include", "with", "data", "lines", "and", "checks", "every", "block"};
+    QByteArray chunk;
+    qint64 written = 0;
+    while (written < size) {
+        chunk.clear();
+        const bool text = written >= size / 2;
+        while (chunk.size() < (1 << 16)) {
+            if (text) {
+                chunk += words[next() % 17];
+                chunk += (next() % 11 == 0) ? '\n' : ' ';
+            } else {
+                const std::uint64_t v = next();
+                chunk.append(reinterpret_cast<const char*>(&v), 8);
+            }
+        }
+        const qint64 n = std::min<qint64>(chunk.size(), size - written);
+        file.write(chunk.constData(), n);
+        written += n;
+    }
+}
+
+struct Run
+{
+    double seconds = 0;
+    long peakKiB = 0;
+    int exitCode = -1;
+};
+
+// Runs a program, its output to `stdoutFile` when given; wall time and the child's peak resident set.
+Run Spawn(const QStringList& arguments, const QString& stdoutFile = QString())
+{
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv;
+    for (const QString& a : arguments)
+        storage.push_back(a.toLocal8Bit());
+    for (QByteArray& a : storage)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray out = stdoutFile.toLocal8Bit();
+    if (!stdoutFile.isEmpty())
+        posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    QElapsedTimer timer;
+    timer.start();
+    pid_t pid = 0;
+    Run run;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        return run;
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    run.seconds = timer.nsecsElapsed() / 1e9;
+    run.peakKiB = usage.ru_maxrss;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return run;
+}
+
+// Child: bench_create --create <format> <threads> <output> <packer> <file>...
+int CreateChild(const QStringList& args)
+{
+    AppSettings settings;
+    Document document(settings);
+    document.setOutputFormat(args.value(0).toInt());
+    const int threads = args.value(1).toInt();
+    const QString output = args.value(2);
+    const QString packer = args.value(3);
+    for (const QString& file : args.mid(4)) {
+        const int row = document.model().AddFileRow(file, 0, QStringLiteral("1"));
+        document.model().SetCellText(FileListModel::PackerColumn, row, packer);
+    }
+    QuietPlatform platform;
+    CreateOptions options;
+    options.threads = threads;
+    const CreateResult result = CreateOutput(document, platform, output, options);
+    return result.status == CreateStatus::Written ? 0 : 1;
+}
+
+Run Best(int repeats, const std::function<Run()>& once)
+{
+    Run best;
+    for (int i = 0; i < repeats; ++i) {
+        const Run run = once();
+        if (i == 0 || run.seconds < best.seconds)
+            best = run;
+        best.peakKiB = std::max(best.peakKiB, run.peakKiB);
+        if (run.exitCode != 0)
+            best.exitCode = run.exitCode;
+    }
+    return best;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments();
+    if (args.value(1) == QLatin1String("--create"))
+        return CreateChild(args.mid(2));
+
+    QTemporaryDir temp;
+    const QString work = args.size() > 1 ? args[1] : temp.path();
+    QDir().mkpath(work);
+    const QString self = QCoreApplication::applicationFilePath();
+    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    bool ok = true;
+
+    const qint64 bigSize = qint64(50) << 20;
+    const QString big = work + "/big.bin";
+    Generate(big, bigSize, 1);
+    std::printf("one generated file of %lld bytes (half random, half text), best of 3, %d cores\n",
+                static_cast<long long>(bigSize), cores);
+
+    // Every run writes a new file: replacing a large old one costs its release in the file system, which
+    // would be measured for one side only.
+    const QString xxd = QStandardPaths::findExecutable(QStringLiteral("xxd"));
+    const Run hexdata = Best(3, [&] {
+        QFile::remove(work + "/big_hex.pbi");
+        return Spawn({self, "--create", QString::number(OutputHexdata), "0", work + "/big_hex.pbi", "none", big});
+    });
+    const Run binpack = Best(3, [&] {
+        QFile::remove(work + "/big_bin.pbi");
+        QFile::remove(work + "/big_bin.binpack");
+        return Spawn({self, "--create", QString::number(OutputBinpack), "0", work + "/big_bin.pbi", "none", big});
+    });
+    std::printf("  hexdata, packer none      %8.3f s   peak %6.1f MB (%.2f x input)\n", hexdata.seconds,
+                hexdata.peakKiB / 1024.0, hexdata.peakKiB * 1024.0 / double(bigSize));
+    std::printf("  binpack, packer none      %8.3f s   peak %6.1f MB\n", binpack.seconds, binpack.peakKiB / 1024.0);
+    ok = ok && hexdata.exitCode == 0 && binpack.exitCode == 0;
+    ok = ok && hexdata.peakKiB * 1024.0 <= 2.0 * double(bigSize);
+    ok = ok && binpack.seconds <= hexdata.seconds;
+    if (!xxd.isEmpty()) {
+        const Run reference = Best(3, [&] {
+            QFile::remove(work + "/big_xxd.h");
+            return Spawn({xxd, "-i", big}, work + "/big_xxd.h");
+        });
+        const double ratio = reference.seconds / hexdata.seconds;
+        std::printf("  xxd -i > file             %8.3f s   hexdata is %.1f x faster\n", reference.seconds, ratio);
+        ok = ok && ratio >= 25.0;
+    } else {
+        std::printf("  xxd not installed: no comparison\n");
+    }
+    for (const char* name : {"/big_hex.pbi", "/big_bin.pbi", "/big_bin.binpack", "/big_xxd.h", "/big.bin"})
+        QFile::remove(work + name);
+
+    // 200 files of 256 KB, each half random, half text.
+    QStringList files;
+    for (int i = 0; i < 200; ++i) {
+        files.append(work + QStringLiteral("/f%1.bin").arg(i, 3, 10, QLatin1Char('0')));
+        Generate(files.last(), 256 << 10, std::uint64_t(i) + 2);
+    }
+    std::printf("200 generated files of 256 KB (each half random, half text), hexdata include\n");
+    for (const char* packer : {"zip", "jCalg1"}) {
+        double one = 0;
+        for (int threads : {1, cores}) {
+            const Run run = Best(1, [&] {
+                QFile::remove(work + "/many.pbi");
+                return Spawn(QStringList{self, "--create", QString::number(OutputHexdata), QString::number(threads),
+                                         work + "/many.pbi", packer} +
+                             files);
+            });
+            ok = ok && run.exitCode == 0;
+            if (threads == 1)
+                one = run.seconds;
+            std::printf("  %-6s on %d core%s %8.3f s%s\n", packer, threads, threads == 1 ? " " : "s", run.seconds,
+                        threads == 1 ? "" : qPrintable(QStringLiteral("   (%1 x one core)").arg(one / run.seconds, 0, 'f', 2)));
+            if (cores == 1)
+                break;
+        }
+    }
+    for (const QString& file : files)
+        QFile::remove(file);
+    QFile::remove(work + "/many.pbi");
+    std::printf("%s\n", ok ? "targets met" : "TARGETS MISSED");
+    return ok ? 0 : 1;
+}
