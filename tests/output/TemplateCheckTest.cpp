@@ -140,6 +140,8 @@ private slots:
     void removedFunctionsAreVersionGuarded();
     void templateWithGeneratedDataIsComplete_data();
     void templateWithGeneratedDataIsComplete();
+    void saveFetchesBeforeCreating_data();
+    void saveFetchesBeforeCreating();
     void companionReadsResources();
     void examplesUseEveryProcedure();
 };
@@ -553,6 +555,45 @@ void TemplateCheckTest::templateWithGeneratedDataIsComplete()
     QVERIFY2(check.undefinedLabels().isEmpty(), qPrintable(check.undefinedLabels().join(u' ')));
     QVERIFY(check.labels().contains(u"MyData2_End"_qs));
     QVERIFY(check.findStatement("#HXL_ABC_BIN") > check.procedureLine("Vorkel_CatchModule"));
+}
+
+void TemplateCheckTest::saveFetchesBeforeCreating_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("prefix");
+    for (const char* file :
+         {"Vorkel_Include.pbi", "Vorkel_Include_None.pbi", "Vorkel_Include_jCalg1.pbi", "Vorkel_Include_Zip.pbi"})
+        QTest::newRow(file) << QStringLiteral("resources/") + QString::fromLatin1(file) << QStringLiteral("Vorkel");
+    QTest::newRow("Zember_Include.pbi") << QStringLiteral("include/Zember_Include.pbi") << QStringLiteral("Zember");
+}
+
+void TemplateCheckTest::saveFetchesBeforeCreating()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, prefix);
+    const PureBasicCheck check(readSource(path));
+    const int begin = check.procedureLine(prefix + QStringLiteral("_Save"));
+    const int end = check.findStatement("EndProcedure", begin);
+    QVERIFY(begin > 0 && end > begin);
+    const auto firstCall = [&](const QString& name) {
+        for (const auto& s : check.callsOf(name)) {
+            if (s.line > begin && s.line < end)
+                return s.line;
+        }
+        return 0;
+    };
+    // Nothing is created (and an existing file is not replaced) until the data is at hand; a file
+    // that did not receive every byte is deleted again.
+    const int get = firstCall(prefix + QStringLiteral("_Get"));
+    const int create = firstCall(QStringLiteral("CreateFile"));
+    const int close = firstCall(QStringLiteral("CloseFile"));
+    const int size = firstCall(QStringLiteral("FileSize"));
+    const int remove = firstCall(QStringLiteral("DeleteFile"));
+    QVERIFY(get > begin);
+    QVERIFY(create > get);
+    QVERIFY(close > create);
+    QVERIFY(size > close);
+    QVERIFY(remove > size);
 }
 
 void TemplateCheckTest::companionReadsResources()
