@@ -212,27 +212,28 @@ Procedure Zember_GetResNumber(FileName$, Start = 1, hModule = 0)
   ProcedureReturn 0
 EndProcedure
 
-; Writes file ResNumber, unpacked, to FileName$. An existing file is replaced only once the data
-; is at hand, and a file that could not be written whole is deleted. #True on success, else 0.
+; Writes file ResNumber, unpacked, to FileName$; #True on success, else 0. The data is fetched
+; before the file is created, so an existing file stays as it is when there is nothing to write,
+; and a file that did not receive every byte (a full disk) is deleted rather than left as if whole.
 Procedure Zember_Save(FileName$, ResNumber, hModule = 0)
-  Protected *Data, File, Written
+  Protected *Data, File, Length
   *Data = Zember_Get(ResNumber, hModule)
   If *Data = 0
     ProcedureReturn 0
   EndIf
+  Length = MemorySize(*Data)
   File = CreateFile(#PB_Any, FileName$)
   If File = 0
     FreeMemory(*Data)
     ProcedureReturn 0
   EndIf
-  Written = WriteData(File, *Data, MemorySize(*Data))
+  WriteData(File, *Data, Length)
   CloseFile(File)
-  If Written <> MemorySize(*Data)
-    FreeMemory(*Data)
+  FreeMemory(*Data)
+  If FileSize(FileName$) <> Length
     DeleteFile(FileName$)
     ProcedureReturn 0
   EndIf
-  FreeMemory(*Data)
   ProcedureReturn #True
 EndProcedure
 
