@@ -6,6 +6,8 @@
 #include "PureBasicCheck.h"
 
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTest>
 
 using hexaloom::test::PureBasicCheck;
@@ -144,6 +146,7 @@ private slots:
     void saveFetchesBeforeCreating();
     void companionReadsResources();
     void examplesUseEveryProcedure();
+    void filesMatchTheirGenerator();
 };
 
 void TemplateCheckTest::checkerFindsFaults_data()
@@ -642,6 +645,20 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(QFile::exists(QStringLiteral(HEXALOOM_SOURCE_DIR "/examples/../include/Zember_Include.pbi")));
     for (const QString& name : prefixed(QStringLiteral("Zember")))
         QVERIFY2(resource.hasCall(name), qPrintable(name));
+}
+
+void TemplateCheckTest::filesMatchTheirGenerator()
+{
+    // The templates, the companion include and the examples are written by scripts/make-templates;
+    // a hand edit of one of them, or a regenerated file left uncommitted, shows up here.
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        QSKIP("python3 is not installed");
+    QProcess process;
+    process.start(python, {QStringLiteral(HEXALOOM_SOURCE_DIR "/scripts/make-templates"), QStringLiteral("--check")});
+    QVERIFY(process.waitForFinished(60000));
+    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+             process.readAllStandardOutput().constData());
 }
 
 QTEST_GUILESS_MAIN(TemplateCheckTest)
