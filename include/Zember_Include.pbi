@@ -11,7 +11,8 @@
 ;
 ; Every procedure takes an optional module handle last: 0 (the default) reads the program's own
 ; resources, any other value the resources of that loaded executable or DLL.
-; Compiles with PureBasic 4.00 and later.
+; Written for PureBasic 4.00 and later: where a later version removed or renamed a function,
+; the compiler version picks the one to call.
 
 ; zlib's uncompress, unless the program declares it already.
 CompilerIf Defined(uncompress, #PB_Procedure) = #False

@@ -3,7 +3,8 @@
 
 ; Fetches the files stored below by number (their #HXL_ constants) or by file name: unpacked,
 ; CRC-checked, as memory, saved to a file, or loaded as image, sound, sprite or music module.
-; Compiles with PureBasic 4.00 and later.
+; Written for PureBasic 4.00 and later: where a later version removed or renamed a function,
+; the compiler version picks the one to call.
 
 ; zlib's uncompress, unless the program declares it already.
 ; C's uLong is 4 bytes on Windows and as wide as a pointer on Linux and macOS.
