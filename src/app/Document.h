@@ -106,6 +106,9 @@ public:
     void setSettingsFilePath(const QString& path) { m_settingsFilePath = path; }
     QString programPath() const { return m_programPath; }
     void setProgramPath(const QString& path) { m_programPath = path; }
+    // Writes the settings (with the current output format as `lastoutput`) to settingsFilePath().
+    // Emits aboutToSaveSettings first so the window can store its state in the record.
+    bool saveSettings();
 
 signals:
     void outputFormatChanged(int format);
