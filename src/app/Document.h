@@ -28,6 +28,8 @@ QString FolderPart(const QString& path);
 int PackerKindFromText(const QString& text);
 // 0..2 give "none", "jCalg1", "zip"; any other kind an empty text.
 QString PackerText(int kind);
+// The window title naming a project: "Hexaloom - " and the file name less its last five characters.
+QString ProjectTitle(const QString& projectFile);
 
 class FileListModel : public QAbstractTableModel
 {
@@ -48,6 +50,7 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
                        int role = Qt::EditRole) override;
+    // Removes rows by moving the contents below them up and dropping the last rows (see Document.cpp).
     bool removeRows(int row, int count, const QModelIndex& parent = QModelIndex()) override;
 
     // Appends a row. An empty size text becomes the file's current size in bytes; packer 0..2 becomes
@@ -93,16 +96,31 @@ public:
     QString projectFile() const;
     // Sets the project folder and file name from a full path.
     void setProjectPath(const QString& path);
-    // "Hexaloom" while no project is named, else "Hexaloom - " and the project's name less its extension.
+    // "Hexaloom" while no project is named, else "Hexaloom - " and the project's name less its extension
+    // (ProjectTitle); set by the project reader and writer.
     QString windowTitle() const;
     void setWindowTitle(const QString& title);
+
+    // Where the settings are kept and which program a second copy runs; set once at start-up.
+    QString settingsFilePath() const { return m_settingsFilePath; }
+    void setSettingsFilePath(const QString& path) { m_settingsFilePath = path; }
+    QString programPath() const { return m_programPath; }
+    void setProgramPath(const QString& path) { m_programPath = path; }
+    // Writes the settings (with the current output format as `lastoutput`) to settingsFilePath().
+    // Emits aboutToSaveSettings first so the window can store its state in the record.
+    bool saveSettings();
 
 signals:
     void outputFormatChanged(int format);
     void windowTitleChanged(const QString& title);
+    void aboutToSaveSettings();
+    // A project was read into the list: the view makes the first row's packer cell current.
+    void projectLoaded(const QString& path);
 
 private:
     AppSettings& m_settings;
+    QString m_settingsFilePath;
+    QString m_programPath;
     FileListModel m_model;
     int m_outputFormat = OutputResource;
     QString m_windowTitle = QStringLiteral("Hexaloom");

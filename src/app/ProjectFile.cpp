@@ -1,0 +1,260 @@
+#include "ProjectFile.h"
+
+#include "AppSettings.h"
+#include "Document.h"
+#include "Platform.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <zlib.h>
+
+namespace hexaloom {
+
+namespace {
+const QString kTitle = QStringLiteral("Hexaloom");
+const QString kPattern = QStringLiteral("*.hxlm|*hxlm");
+const QString kSaveError = QStringLiteral("undefined error, can't save");
+
+// The largest file a valid project can be: header plus the worst zlib expansion of 32767 records.
+qint64 MaxProjectFileSize()
+{
+    return 17 + qint64(compressBound(uLong(kProjectMaxRows) * kProjectRecordSize)) + 1024;
+}
+
+QString ReadUnits(const uchar* data, int units)
+{
+    QString text;
+    for (int i = 0; i < units; ++i) {
+        const char16_t unit = qFromLittleEndian<quint16>(data + 2 * i);
+        if (unit == 0)
+            break;
+        text.append(QChar(unit));
+    }
+    return text;
+}
+
+void WriteUnits(uchar* data, int units, const QString& text)
+{
+    const qsizetype n = std::min<qsizetype>(units, text.size());
+    for (qsizetype i = 0; i < n; ++i)
+        qToLittleEndian<quint16>(text.at(i).unicode(), data + 2 * i);
+}
+
+ProjectParseResult Damaged(const char* reason)
+{
+    ProjectParseResult result;
+    result.status = ProjectParse::Damaged;
+    result.reason = QString::fromLatin1(reason);
+    return result;
+}
+} // namespace
+
+ProjectParseResult ParseProject(const QByteArray& bytes)
+{
+    // The magic line ends at the first CR, LF or zero byte; CR LF ends it together.
+    qsizetype end = 0;
+    while (end < bytes.size() && bytes.at(end) != '\r' && bytes.at(end) != '\n' && bytes.at(end) != '\0')
+        ++end;
+    const QString magic = QString::fromUtf8(bytes.constData(), end);
+    qsizetype pos = end;
+    if (pos < bytes.size())
+        pos += (bytes.at(pos) == '\r' && pos + 1 < bytes.size() && bytes.at(pos + 1) == '\n') ? 2 : 1;
+
+    ProjectParseResult result;
+    if (magic == QLatin1String("HXLM 1.5"))
+        result.content.version = 15;
+    else if (magic == QLatin1String("HXLM 1.4"))
+        result.content.version = 14;
+    else if (magic == QLatin1String("HXLM 1.0"))
+        result.content.version = 10;
+    else {
+        result.status = ProjectParse::NotSupported;
+        return result;
+    }
+    const int version = result.content.version;
+    const qsizetype header = (version == 15 ? 2 : 1) + (version == 10 ? 0 : 1) + 4;
+    if (bytes.size() - pos < header)
+        return Damaged("header cut short");
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData()) + pos;
+    qint64 rows = 0;
+    if (version == 15) {
+        rows = qFromLittleEndian<qint16>(data);
+        data += 2;
+    } else {
+        rows = static_cast<qint8>(*data);
+        data += 1;
+    }
+    if (version != 10) {
+        result.content.format = *data;
+        data += 1;
+        if (result.content.format > OutputBinpack)
+            return Damaged("unknown output format");
+    }
+    const quint32 length = qFromLittleEndian<quint32>(data);
+    data += 4;
+    pos += header;
+    if (rows < 0)
+        return Damaged("negative row count");
+    if (qint64(length) != rows * kProjectRecordSize)
+        return Damaged("record area length disagrees with the row count");
+    if (rows > 0) {
+        QByteArray records(qsizetype(length), '\0');
+        uLongf unpacked = length;
+        const int status = uncompress(reinterpret_cast<Bytef*>(records.data()), &unpacked, data,
+                                      uLong(bytes.size() - pos));
+        if (status != Z_OK || unpacked != length)
+            return Damaged("record area does not unpack");
+        const auto* record = reinterpret_cast<const uchar*>(records.constData());
+        for (qint64 i = 0; i < rows; ++i, record += kProjectRecordSize) {
+            ProjectRecord r;
+            r.packer = static_cast<qint8>(record[0]);
+            r.size = ReadUnits(record + 1, kProjectSizeUnits);
+            r.path = ReadUnits(record + 1 + 2 * kProjectSizeUnits, kProjectPathUnits);
+            result.content.records.append(r);
+        }
+    }
+    result.status = ProjectParse::Ok;
+    return result;
+}
+
+QByteArray EncodeRecords(const FileListModel& model)
+{
+    QByteArray records(qsizetype(model.rowCount()) * kProjectRecordSize, '\0');
+    auto* record = reinterpret_cast<uchar*>(records.data());
+    for (int row = 0; row < model.rowCount(); ++row, record += kProjectRecordSize) {
+        record[0] = static_cast<uchar>(PackerKindFromText(model.CellText(FileListModel::PackerColumn, row)));
+        WriteUnits(record + 1, kProjectSizeUnits, model.CellText(FileListModel::SizeColumn, row));
+        WriteUnits(record + 1 + 2 * kProjectSizeUnits, kProjectPathUnits,
+                   model.CellText(FileListModel::PathColumn, row));
+    }
+    return records;
+}
+
+QByteArray EncodeProject(const FileListModel& model, int outputFormat)
+{
+    const int rows = model.rowCount();
+    if (rows > kProjectMaxRows)
+        return {};
+    const QByteArray records = EncodeRecords(model);
+    // Compressed before anything is written, so a failure never leaves a header without its records.
+    QByteArray packed(qsizetype(compressBound(uLong(records.size()))), '\0');
+    uLongf packedLength = uLongf(packed.size());
+    if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedLength,
+                  reinterpret_cast<const Bytef*>(records.constData()), uLong(records.size()), 9)
+        != Z_OK)
+        return {};
+    packed.truncate(qsizetype(packedLength));
+
+    QByteArray file("HXLM 1.5\r\n");
+    uchar header[7];
+    qToLittleEndian<qint16>(static_cast<qint16>(rows), header);
+    header[2] = static_cast<uchar>(outputFormat);
+    qToLittleEndian<quint32>(quint32(records.size()), header + 3);
+    file.append(reinterpret_cast<const char*>(header), sizeof header);
+    file.append(packed);
+    return file;
+}
+
+OpenProjectReport OpenProject(Document& document, Platform& platform, const QString& givenPath)
+{
+    OpenProjectReport report;
+    QString path = givenPath;
+    if (path.isEmpty()) {
+        path = platform.OpenFileRequester(QString(), document.projectDir(), kPattern, 0);
+        if (path.isEmpty())
+            return report;
+    }
+    FileListModel& model = document.model();
+    if (model.rowCount() > 0) {
+        // Lists are never merged: the project opens in a second copy of the program.
+        document.saveSettings();
+        platform.StartProgram(document.programPath(), {QStringLiteral("/IGNOREPOS"), path});
+        report.result = OpenProjectResult::SecondCopy;
+        return report;
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        report.result = OpenProjectResult::Unreadable;
+        return report;
+    }
+    if (file.size() > MaxProjectFileSize()) {
+        platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
+                         MessageIcon::Error);
+        report.result = OpenProjectResult::Damaged;
+        return report;
+    }
+    const QByteArray bytes = file.readAll();
+    file.close();
+
+    const ProjectParseResult parsed = ParseProject(bytes);
+    if (parsed.status == ProjectParse::NotSupported) {
+        platform.Message(kTitle, QStringLiteral("Projectformat not supported"), MessageIcon::None);
+        report.result = OpenProjectResult::NotSupported;
+        return report;
+    }
+    if (parsed.status == ProjectParse::Damaged) {
+        platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
+                         MessageIcon::Error);
+        report.result = OpenProjectResult::Damaged;
+        return report;
+    }
+
+    if (parsed.content.format >= 0)
+        document.setOutputFormat(parsed.content.format);
+    for (const ProjectRecord& record : parsed.content.records) {
+        const QFileInfo info(record.path);
+        if (info.isFile() && info.size() > 0) {
+            model.AddFileRow(record.path, record.packer, record.size);
+            ++report.added;
+        } else {
+            platform.Message(kTitle, QLatin1Char('"') + record.path + QStringLiteral("\" not found!"),
+                             MessageIcon::Error);
+            ++report.missing;
+        }
+    }
+    document.setProjectPath(path);
+    document.setWindowTitle(ProjectTitle(document.projectFile()));
+    emit document.projectLoaded(path);
+    report.result = OpenProjectResult::Loaded;
+    return report;
+}
+
+SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& givenPath,
+                              const DeviceWriter& writer)
+{
+    const FileListModel& model = document.model();
+    const int rows = model.rowCount();
+    if (rows > kProjectMaxRows) {
+        // Asked before the requester: no name is worth choosing for a list the format cannot hold.
+        platform.Message(kTitle,
+                         QStringLiteral("The list has %1 files; a project can hold at most %2. Nothing was saved.")
+                             .arg(rows)
+                             .arg(kProjectMaxRows),
+                         MessageIcon::Error);
+        return SaveProjectResult::TooManyRows;
+    }
+    QString path = givenPath;
+    if (path.isEmpty())
+        path = platform.SaveFileRequester(QString(), document.projectDir(), kPattern, 0);
+    if (rows == 0)
+        return SaveProjectResult::EmptyList;
+    if (path.isEmpty())
+        return SaveProjectResult::Cancelled;
+    if (path.right(5).toUpper() != QLatin1String(".HXLM"))
+        path += QStringLiteral(".hxlm");
+    document.setProjectPath(path);
+
+    const QByteArray bytes = EncodeProject(model, document.outputFormat());
+    if (bytes.isEmpty() || !WriteFileAtomically(path, bytes, nullptr, writer)) {
+        platform.Message(kTitle, kSaveError, MessageIcon::None);
+        document.setWindowTitle(kTitle);
+        return SaveProjectResult::Failed;
+    }
+    document.setWindowTitle(ProjectTitle(document.projectFile()));
+    return SaveProjectResult::Saved;
+}
+
+} // namespace hexaloom

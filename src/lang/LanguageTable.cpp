@@ -1,0 +1,202 @@
+#include "LanguageTable.h"
+
+#include "PrefsFile.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace hexaloom {
+
+namespace {
+// The texts are kept exactly: "\\n" in FileToBig is a backslash and an "n"; its caller turns it into a
+// line break after putting in the file name.
+constexpr BuiltinText kBuiltin[] = {
+    {"_GROUP_", "MenuTitle"},
+    {"File", "&File"},
+    {"Lang", "Language"},
+    {"Help", "&Help"},
+    {"_GROUP_", "MenuItem"},
+    {"New", "&New"},
+    {"Open", "&Open ..."},
+    {"Save", "&Save"},
+    {"SaveAs", "Save &As ..."},
+    {"Quit", "&Quit"},
+    {"AddFiles", "Add Files ..."},
+    {"AddDir", "Add Directory (recursive) ..."},
+    {"About", "&About"},
+    {"Updatecheck", "&Updatecheck"},
+    {"_GROUP_", "Grid"},
+    {"Number", "No.:"},
+    {"Packer", "Packformat:"},
+    {"Size", "Datasize:"},
+    {"File", "Filename:"},
+    {"_GROUP_", "Buttons"},
+    {"chkCalc", "Calculate Datasize"},
+    {"chkOnTop", "Always on top"},
+    {"btnUp", "Move selected row up"},
+    {"btnDown", "Move selected row down"},
+    {"btnDelete", "Delete selected row"},
+    {"lblOutput", "Select Output format:"},
+    {"btnCreate", "Create..."},
+    {"_GROUP_", "Messages"},
+    {"WaitWindow", "Please wait ..."},
+    {"OverWrite", "File already exists. Overwrite?"},
+    {"FileToBig", "The file '{FILE}' is very big!\\nShould it be added anyway?"},
+    {"NoUpdate", "No Update available"},
+    {"FileCorrupted", "File seems to be corrupted!"},
+    {"WrongDownload", "Something went wrong with the download!"},
+    {"NewUpdate", "New update found!"},
+    {"_END_", ""},
+};
+
+bool IsMarker(const char* name, const char* marker)
+{
+    return QString::fromLatin1(name).toUpper() == QLatin1String(marker);
+}
+
+bool KeyLess(const QString& a, const QString& b)
+{
+    // UTF-16 code units compared as unsigned numbers.
+    return std::lexicographical_compare(a.utf16(), a.utf16() + a.size(), b.utf16(), b.utf16() + b.size());
+}
+} // namespace
+
+std::span<const BuiltinText> BuiltinTexts()
+{
+    return kBuiltin;
+}
+
+LanguageTable::LanguageTable()
+{
+    build();
+}
+
+void LanguageTable::build()
+{
+    int groups = 0;
+    int entries = 0;
+    for (const BuiltinText& pair : kBuiltin) {
+        if (IsMarker(pair.name, "_END_"))
+            break;
+        if (IsMarker(pair.name, "_GROUP_"))
+            ++groups;
+        else
+            ++entries;
+    }
+    m_groups = QList<Group>(groups + 1);
+    m_keys = QList<QString>(entries + 1);
+    m_texts = QList<QString>(entries + 1);
+    m_lastGroup = 0;
+
+    int g = 0;
+    int e = 0;
+    for (const BuiltinText& pair : kBuiltin) {
+        if (IsMarker(pair.name, "_END_"))
+            break;
+        if (IsMarker(pair.name, "_GROUP_")) {
+            m_groups[g].last = e;
+            ++g;
+            m_groups[g].name = QString::fromLatin1(pair.text).toUpper();
+            m_groups[g].first = e + 1;
+            m_groups[g].index.fill(0);
+        } else {
+            ++e;
+            m_keys[e] = QString::fromLatin1(pair.name).toUpper();
+            m_texts[e] = QString::fromUtf8(pair.text);
+        }
+    }
+    m_groups[g].last = e;
+    // Group 0 only collects entries before the first group marker; the table has none.
+    m_groups[0].first = 1;
+    m_groups[0].last = 0;
+
+    for (int gi = 1; gi <= groups; ++gi) {
+        Group& group = m_groups[gi];
+        if (group.first > group.last)
+            continue;
+        const int count = group.last - group.first + 1;
+        QList<int> order(count);
+        std::iota(order.begin(), order.end(), group.first);
+        std::stable_sort(order.begin(), order.end(), [this](int a, int b) { return KeyLess(m_keys[a], m_keys[b]); });
+        QList<QString> keys;
+        QList<QString> texts;
+        for (int i : order) {
+            keys.append(m_keys[i]);
+            texts.append(m_texts[i]);
+        }
+        char16_t previous = 0;
+        for (int i = 0; i < count; ++i) {
+            const int entry = group.first + i;
+            m_keys[entry] = keys[i];
+            m_texts[entry] = texts[i];
+            const char16_t first = m_keys[entry].isEmpty() ? 0 : m_keys[entry].at(0).unicode();
+            if (first != previous && first < 256)
+                group.index[first] = entry;
+            previous = first;
+        }
+    }
+}
+
+void LanguageTable::apply(PrefsFile& prefs)
+{
+    for (int g = 1; g <= groupCount(); ++g) {
+        const Group& group = m_groups[g];
+        if (group.first > group.last)
+            continue;
+        prefs.Group(group.name);
+        for (int e = group.first; e <= group.last; ++e)
+            m_texts[e] = prefs.ReadString(m_keys[e], m_texts[e]);
+    }
+}
+
+int LanguageTable::LoadLanguage(const QString& file)
+{
+    build();
+    if (!file.isEmpty()) {
+        PrefsFile prefs;
+        if (prefs.Open(file))
+            apply(prefs);
+        prefs.Close();
+    }
+    return 1;
+}
+
+int LanguageTable::LoadLanguageBytes(const QByteArray& bytes)
+{
+    build();
+    PrefsFile prefs;
+    prefs.Parse(bytes);
+    apply(prefs);
+    return 1;
+}
+
+QString LanguageTable::LanguageText(const QString& groupName, const QString& keyName) const
+{
+    const QString group = groupName.toUpper();
+    const QString key = keyName.toUpper();
+    const QString notFound = QString::fromLatin1(kStringNotFound);
+    if (m_groups.at(m_lastGroup).name != group) {
+        m_lastGroup = 0;
+        for (int g = 1; g <= groupCount(); ++g) {
+            if (m_groups.at(g).name == group) {
+                m_lastGroup = g;
+                break;
+            }
+        }
+    }
+    if (m_lastGroup == 0 || key.isEmpty() || key.at(0).unicode() >= 256)
+        return notFound;
+    const Group& found = m_groups.at(m_lastGroup);
+    const int start = found.index[key.at(0).unicode()];
+    if (start == 0)
+        return notFound;
+    for (int e = start; e <= found.last; ++e) {
+        if (m_keys.at(e) == key)
+            return m_texts.at(e);
+        if (KeyLess(key, m_keys.at(e)))
+            break;
+    }
+    return notFound;
+}
+
+} // namespace hexaloom

@@ -1,0 +1,64 @@
+#pragma once
+// Every shown text is looked up by group and key: the built-in English table, with any text replaced
+// by the chosen language file (PrefsFile format, groups and keys in any letter case).
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <array>
+#include <span>
+
+namespace hexaloom {
+
+// One pair of the built-in table: "_GROUP_" starts the group named by the value, "_END_" ends the table.
+struct BuiltinText
+{
+    const char* name;
+    const char* text;
+};
+
+// The built-in English table, in its order, with its group and end markers.
+std::span<const BuiltinText> BuiltinTexts();
+
+// Shown in place of a text that the table does not have, so a gap is visible rather than empty.
+inline constexpr char kStringNotFound[] = "##### String not found! #####";
+
+class PrefsFile;
+
+class LanguageTable
+{
+public:
+    // Starts with the built-in texts.
+    LanguageTable();
+
+    // Rebuilds the table from the built-in texts, then applies `file` when it is not empty and can be
+    // opened. A missing file is not an error. Always 1.
+    int LoadLanguage(const QString& file);
+    // The same with the language file's bytes.
+    int LoadLanguageBytes(const QByteArray& bytes);
+    // The text of a group and key in any letter case, or kStringNotFound.
+    QString LanguageText(const QString& group, const QString& key) const;
+
+    int groupCount() const { return static_cast<int>(m_groups.size()) - 1; }
+    int entryCount() const { return static_cast<int>(m_keys.size()) - 1; }
+
+private:
+    struct Group
+    {
+        QString name;  // upper-cased
+        int first = 0; // first entry index
+        int last = -1; // last entry index; first > last for a group without entries
+        std::array<int, 256> index{}; // first entry whose key starts with that character, or 0
+    };
+
+    void build();
+    void apply(PrefsFile& prefs);
+
+    // Element 0 of each array stays empty, so that 0 can mean "none".
+    QList<Group> m_groups;
+    QList<QString> m_keys;
+    QList<QString> m_texts;
+    mutable int m_lastGroup = 0;
+};
+
+} // namespace hexaloom

@@ -1,0 +1,385 @@
+#include "AppSettings.h"
+#include "Document.h"
+#include "ProjectFile.h"
+#include "ScriptedPlatform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <zlib.h>
+
+using namespace hexaloom;
+
+namespace {
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// Each row as "number|packer|size|file name|path".
+QStringList Rows(const FileListModel& model)
+{
+    QStringList rows;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        QStringList cells;
+        for (int c : {0, 1, 2, 3, -1})
+            cells << model.CellText(c, r);
+        rows << cells.join(QLatin1Char('|'));
+    }
+    return rows;
+}
+
+void AddThreeRows(FileListModel& model)
+{
+    model.AddFileRow(QStringLiteral("payload/one.bin"), 0, QString());
+    model.AddFileRow(QStringLiteral("payload/two.wav"), 1, QStringLiteral("---"));
+    model.AddFileRow(QStringLiteral("payload/three.txt"), 2, QStringLiteral("1234567890"));
+}
+
+// The call log line of a message box titled "Hexaloom".
+QString MessageCall(const QString& text, const QString& icon)
+{
+    return QStringLiteral("Message(%1, %2, %3)").arg(Quoted(QStringLiteral("Hexaloom")), Quoted(text), icon);
+}
+
+QString NotFoundCall(const QString& path)
+{
+    return MessageCall(QLatin1Char('"') + path + QStringLiteral("\" not found!"), QStringLiteral("Error"));
+}
+
+const QString kNotSupported = MessageCall(QStringLiteral("Projectformat not supported"), QStringLiteral("None"));
+
+QString DamagedMessage(const QString& file)
+{
+    return MessageCall(QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(file),
+                       QStringLiteral("Error"));
+}
+} // namespace
+
+class ProjectFileTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void open_data();
+    void open();
+    void openAsksWhenNoPathIsGiven();
+    void openWithRowsStartsSecondCopy();
+    void saveWritesKnownHeaderAndStream();
+    void saveNames_data();
+    void saveNames();
+    void textsAreCutToTheirFields_data();
+    void textsAreCutToTheirFields();
+    void saveRefusals();
+    void failedSaveKeepsOldFile_data();
+    void failedSaveKeepsOldFile();
+    void listedFileThatBecameEmptyIsNotFound();
+
+private:
+    QString m_data;
+};
+
+void ProjectFileTest::initTestCase()
+{
+    // The fixtures list paths relative to their own folder.
+    m_data = QStringLiteral(HEXALOOM_TEST_DATA "/project");
+    QVERIFY(QDir::setCurrent(m_data));
+}
+
+void ProjectFileTest::open_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("messages");
+
+    const QStringList three{"1|none|11|one.bin|payload/one.bin", "2|jCalg1|---|two.wav|payload/two.wav",
+                            "3|zip|1234567890|three.txt|payload/three.txt"};
+    const QStringList two{"1|zip|64|two.wav|payload/two.wav", "2|none|11|one.bin|payload/one.bin"};
+    const int loaded = int(OpenProjectResult::Loaded);
+    const int damaged = int(OpenProjectResult::Damaged);
+    const int unsupported = int(OpenProjectResult::NotSupported);
+    QTest::newRow("1.5 binpack") << "v15_binpack.hxlm" << loaded << 2 << three << QStringList();
+    QTest::newRow("1.4 sets the format") << "v14_hexdata.hxlm" << loaded << 1 << two << QStringList();
+    QTest::newRow("1.0 leaves the format") << "v10.hxlm" << loaded << 0 << two << QStringList();
+    QTest::newRow("magic line ended by LF") << "lf_only.hxlm" << loaded << 1 << two << QStringList();
+    QTest::newRow("magic line ended by CR") << "cr_only.hxlm" << loaded << 1 << two << QStringList();
+    QTest::newRow("magic line ended by zero") << "zero_end.hxlm" << loaded << 1 << two << QStringList();
+    QTest::newRow("empty list") << "empty_list.hxlm" << loaded << 2 << QStringList() << QStringList();
+    QTest::newRow("missing, empty and folder entries")
+        << "missing_files.hxlm" << loaded << 1 << QStringList{"1|jCalg1|11|one.bin|payload/one.bin"}
+        << QStringList{NotFoundCall("payload/gone.bin"), NotFoundCall("payload/empty.bin"),
+                       NotFoundCall("payload")};
+    QTest::newRow("unknown packer kinds")
+        << "unknown_packer.hxlm" << loaded << 0
+        << QStringList{"1||11|one.bin|payload/one.bin", "2||11|one.bin|payload/one.bin"} << QStringList();
+    QTest::newRow("lower-case magic") << "lowercase_magic.hxlm" << unsupported << 0 << QStringList()
+                                      << QStringList{kNotSupported};
+    QTest::newRow("unknown version") << "future_version.hxlm" << unsupported << 0 << QStringList()
+                                     << QStringList{kNotSupported};
+    for (const char* name : {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm",
+                             "wrong_length_short.hxlm", "stream_too_short.hxlm", "negative_count.hxlm",
+                             "negative_count15.hxlm", "bad_format.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
+        QTest::newRow(name) << name << damaged << 0 << QStringList() << QStringList{DamagedMessage(name)};
+    QTest::newRow("file that does not exist")
+        << "nothing_here.hxlm" << int(OpenProjectResult::Unreadable) << 0 << QStringList() << QStringList();
+}
+
+void ProjectFileTest::open()
+{
+    QFETCH(QString, fixture);
+    QFETCH(int, result);
+    QFETCH(QStringList, rows);
+    AppSettings settings;
+    settings.projectdir = QStringLiteral("/before/");
+    settings.projectfile = QStringLiteral("before.hxlm");
+    Document document(settings);
+    ScriptedPlatform platform;
+    QSignalSpy loaded(&document, &Document::projectLoaded);
+
+    const OpenProjectReport report = OpenProject(document, platform, fixture);
+    QCOMPARE(int(report.result), result);
+    QTEST(document.outputFormat(), "format");
+    QCOMPARE(Rows(document.model()), rows);
+    QTEST(platform.calls(), "messages");
+    if (report.result == OpenProjectResult::Loaded) {
+        QCOMPARE(report.added, rows.size());
+        QCOMPARE(document.projectFile(), fixture);
+        QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom - ") + fixture.chopped(5));
+        QCOMPARE(loaded.count(), 1);
+    } else {
+        // A refused file changes nothing.
+        QCOMPARE(document.projectDir(), QStringLiteral("/before/"));
+        QCOMPARE(document.projectFile(), QStringLiteral("before.hxlm"));
+        QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
+        QCOMPARE(loaded.count(), 0);
+    }
+}
+
+void ProjectFileTest::openAsksWhenNoPathIsGiven()
+{
+    AppSettings settings;
+    settings.projectdir = QStringLiteral("/projects/");
+    Document document(settings);
+    ScriptedPlatform platform;
+    platform.Answer(QString());
+    QCOMPARE(OpenProject(document, platform, QString()).result, OpenProjectResult::Cancelled);
+    const QString asked = QStringLiteral("OpenFileRequester(\"\", \"/projects/\", \"*.hxlm|*hxlm\", 0) -> \"\"");
+    QCOMPARE(platform.calls(), QStringList{asked});
+    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
+
+    platform.Answer(m_data + "/v14_hexdata.hxlm");
+    QCOMPARE(OpenProject(document, platform, QString()).result, OpenProjectResult::Loaded);
+    QCOMPARE(document.model().rowCount(), 2);
+    QCOMPARE(document.projectDir(), m_data + "/");
+}
+
+void ProjectFileTest::openWithRowsStartsSecondCopy()
+{
+    QTemporaryDir dir;
+    AppSettings settings;
+    settings.portable = true;
+    Document document(settings);
+    document.setSettingsFilePath(dir.filePath("Hexaloom.prefs"));
+    document.setProgramPath(QStringLiteral("/opt/hexaloom/hexaloom"));
+    document.setOutputFormat(OutputHexdata);
+    document.model().AddFileRow(QStringLiteral("payload/one.bin"), 0, QString());
+    ScriptedPlatform platform;
+
+    const QString path = m_data + "/v15_binpack.hxlm";
+    QCOMPARE(OpenProject(document, platform, path).result, OpenProjectResult::SecondCopy);
+    const QString started = QStringLiteral("StartProgram(\"/opt/hexaloom/hexaloom\", [\"/IGNOREPOS\", %1])");
+    QCOMPARE(platform.calls(), QStringList{started.arg(Quoted(path))});
+    QCOMPARE(document.model().rowCount(), 1);
+    QCOMPARE(document.outputFormat(), int(OutputHexdata));
+    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
+    // The second copy reads the settings at its start, so they were saved first.
+    QVERIFY(ReadBytes(dir.filePath("Hexaloom.prefs")).contains("lastoutput = 1\r\n"));
+}
+
+void ProjectFileTest::saveWritesKnownHeaderAndStream()
+{
+    QTemporaryDir dir;
+    AppSettings settings;
+    Document document(settings);
+    AddThreeRows(document.model());
+    document.setOutputFormat(OutputBinpack);
+    ScriptedPlatform platform;
+    const QString path = dir.filePath("three.hxlm");
+    QCOMPARE(SaveProject(document, platform, path), SaveProjectResult::Saved);
+    QVERIFY(platform.calls().isEmpty());
+
+    const QByteArray bytes = ReadBytes(path);
+    QCOMPARE(bytes.left(17), QByteArray("HXLM 1.5\r\n\x03\x00\x02\xBF\x07\x00\x00", 17));
+    QByteArray records(1983 + 1, '\0');
+    uLongf length = uLongf(records.size());
+    QCOMPARE(uncompress(reinterpret_cast<Bytef*>(records.data()), &length,
+                        reinterpret_cast<const Bytef*>(bytes.constData() + 17), uLong(bytes.size() - 17)),
+             Z_OK);
+    QCOMPARE(int(length), 1983);
+    // Same rows, same zlib level: the same bytes as the fixture built independently.
+    QCOMPARE(bytes, ReadBytes(m_data + "/v15_binpack.hxlm"));
+}
+
+void ProjectFileTest::saveNames_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("written");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("no extension") << "Demo" << "Demo.hxlm" << "Hexaloom - Demo";
+    QTest::newRow("upper-case extension kept") << "Demo.HXLM" << "Demo.HXLM" << "Hexaloom - Demo";
+    QTest::newRow("other extension") << "demo.txt" << "demo.txt.hxlm" << "Hexaloom - demo.txt";
+}
+
+void ProjectFileTest::saveNames()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    AppSettings settings;
+    settings.projectdir = dir.path() + "/";
+    Document document(settings);
+    AddThreeRows(document.model());
+    ScriptedPlatform platform;
+    platform.Answer(dir.filePath(typed));
+    QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::Saved);
+    const QString asked = QStringLiteral("SaveFileRequester(\"\", %1, \"*.hxlm|*hxlm\", 0) -> %2");
+    QCOMPARE(platform.calls(), QStringList{asked.arg(Quoted(dir.path() + "/"), Quoted(dir.filePath(typed)))});
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
+    QCOMPARE(document.projectFile(), written);
+    QCOMPARE(document.projectDir(), dir.path() + "/");
+    QTEST(document.windowTitle(), "title");
+}
+
+void ProjectFileTest::textsAreCutToTheirFields_data()
+{
+    QTest::addColumn<QString>("size");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("sizeBack");
+    QTest::addColumn<QString>("pathBack");
+    const QString path320 = "/" + QString(319, QLatin1Char('p'));
+    QTest::newRow("10-character size") << "1234567890" << "/a" << "1234567890" << "/a";
+    QTest::newRow("11-character size") << "12345678901" << "/a" << "1234567890" << "/a";
+    QTest::newRow("320-unit path") << "1" << path320 << "1" << path320;
+    QTest::newRow("321-unit path") << "1" << path320 + "x" << "1" << path320;
+    QTest::newRow("non-Latin text") << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin")
+                                    << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin");
+}
+
+void ProjectFileTest::textsAreCutToTheirFields()
+{
+    QFETCH(QString, size);
+    QFETCH(QString, path);
+    FileListModel model;
+    model.AddFileRow(path, 1, size);
+    const ProjectParseResult parsed = ParseProject(EncodeProject(model, OutputHexdata));
+    QCOMPARE(parsed.status, ProjectParse::Ok);
+    QCOMPARE(parsed.content.records.size(), 1);
+    QTEST(parsed.content.records.at(0).size, "sizeBack");
+    QTEST(parsed.content.records.at(0).path, "pathBack");
+    QCOMPARE(parsed.content.records.at(0).packer, 1);
+    QCOMPARE(parsed.content.format, int(OutputHexdata));
+}
+
+void ProjectFileTest::saveRefusals()
+{
+    QTemporaryDir dir;
+    AppSettings settings;
+    settings.projectdir = QStringLiteral("/p/");
+    Document document(settings);
+    ScriptedPlatform platform;
+
+    // An empty list is never saved, even after the requester was answered.
+    platform.Answer(dir.filePath("empty"));
+    QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::EmptyList);
+    QCOMPARE(platform.callsOf("SaveFileRequester").size(), 1);
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+
+    AddThreeRows(document.model());
+    platform.clear();
+    platform.Answer(QString());
+    QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::Cancelled);
+    QCOMPARE(document.projectDir(), QStringLiteral("/p/"));
+
+    // More rows than the row count field holds: refused before anything is asked or written.
+    for (int i = document.model().rowCount(); i <= kProjectMaxRows; ++i)
+        document.model().AddFileRow(QStringLiteral("/f"), 0, QStringLiteral("1"));
+    platform.clear();
+    QCOMPARE(SaveProject(document, platform, dir.filePath("big.hxlm")), SaveProjectResult::TooManyRows);
+    QCOMPARE(platform.calls().size(), 1);
+    QVERIFY(platform.calls().at(0).startsWith(QStringLiteral("Message(\"Hexaloom\", \"The list has 32768 files")));
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+    QCOMPARE(document.projectDir(), QStringLiteral("/p/"));
+
+    // One row fewer fits.
+    document.model().removeRows(0, 1);
+    QCOMPARE(SaveProject(document, platform, dir.filePath("big.hxlm")), SaveProjectResult::Saved);
+    QCOMPARE(ParseProject(ReadBytes(dir.filePath("big.hxlm"))).content.records.size(), kProjectMaxRows);
+}
+
+void ProjectFileTest::failedSaveKeepsOldFile_data()
+{
+    QTest::addColumn<qint64>("failAfter");
+    QTest::newRow("at the start") << qint64(0);
+    QTest::newRow("after the header") << qint64(17);
+    QTest::newRow("inside the stream") << qint64(40);
+}
+
+void ProjectFileTest::failedSaveKeepsOldFile()
+{
+    QFETCH(qint64, failAfter);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Demo.hxlm");
+    const QByteArray old = ReadBytes(m_data + "/v14_hexdata.hxlm");
+    QVERIFY(WriteBytes(path, old));
+    AppSettings settings;
+    Document document(settings);
+    AddThreeRows(document.model());
+    document.setWindowTitle(QStringLiteral("Hexaloom - Before"));
+    ScriptedPlatform platform;
+    const auto failing = [failAfter](QIODevice& device, const QByteArray& bytes) {
+        device.write(bytes.left(failAfter));
+        return false;
+    };
+    QCOMPARE(SaveProject(document, platform, path, failing), SaveProjectResult::Failed);
+    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QCOMPARE(ReadBytes(path), old);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Demo.hxlm"});
+    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
+    QCOMPARE(document.projectFile(), QStringLiteral("Demo.hxlm"));
+}
+
+void ProjectFileTest::listedFileThatBecameEmptyIsNotFound()
+{
+    QTemporaryDir dir;
+    const QString data = dir.filePath("data.bin");
+    QVERIFY(WriteBytes(data, "some bytes"));
+    AppSettings settings;
+    Document document(settings);
+    document.model().AddFileRow(data, 2, QString());
+    document.model().AddFileRow(QStringLiteral("payload/one.bin"), 0, QString());
+    ScriptedPlatform platform;
+    const QString project = dir.filePath("p.hxlm");
+    QCOMPARE(SaveProject(document, platform, project), SaveProjectResult::Saved);
+    QVERIFY(WriteBytes(data, QByteArray()));
+
+    AppSettings other;
+    Document reopened(other);
+    QCOMPARE(OpenProject(reopened, platform, project).missing, 1);
+    QCOMPARE(platform.calls(), QStringList{NotFoundCall(data)});
+    QCOMPARE(Rows(reopened.model()), QStringList{"1|none|11|one.bin|payload/one.bin"});
+}
+
+QTEST_GUILESS_MAIN(ProjectFileTest)
+#include "ProjectFileTest.moc"

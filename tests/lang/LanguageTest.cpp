@@ -1,0 +1,189 @@
+#include "LanguageTable.h"
+
+#include <QTest>
+
+using namespace hexaloom;
+
+namespace {
+QString Lng(const char* name)
+{
+    return QStringLiteral(HEXALOOM_TEST_DATA "/lang/") + QLatin1String(name);
+}
+
+const QString kNotFound = QStringLiteral("##### String not found! #####");
+} // namespace
+
+class LanguageTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void builtInTexts_data();
+    void builtInTexts();
+    void tableShape();
+    void lookups_data();
+    void lookups();
+    void fileReplacesOnlyItsTexts_data();
+    void fileReplacesOnlyItsTexts();
+    void nextLanguageStartsFromEnglish();
+    void latin1AndUtf8Agree();
+    void missingFileKeepsEnglish();
+};
+
+void LanguageTest::builtInTexts_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    const char* rows[][3] = {
+        {"MenuTitle", "File", "&File"},
+        {"MenuTitle", "Lang", "Language"},
+        {"MenuTitle", "Help", "&Help"},
+        {"MenuItem", "New", "&New"},
+        {"MenuItem", "Open", "&Open ..."},
+        {"MenuItem", "Save", "&Save"},
+        {"MenuItem", "SaveAs", "Save &As ..."},
+        {"MenuItem", "Quit", "&Quit"},
+        {"MenuItem", "AddFiles", "Add Files ..."},
+        {"MenuItem", "AddDir", "Add Directory (recursive) ..."},
+        {"MenuItem", "About", "&About"},
+        {"MenuItem", "Updatecheck", "&Updatecheck"},
+        {"Grid", "Number", "No.:"},
+        {"Grid", "Packer", "Packformat:"},
+        {"Grid", "Size", "Datasize:"},
+        {"Grid", "File", "Filename:"},
+        {"Buttons", "chkCalc", "Calculate Datasize"},
+        {"Buttons", "chkOnTop", "Always on top"},
+        {"Buttons", "btnUp", "Move selected row up"},
+        {"Buttons", "btnDown", "Move selected row down"},
+        {"Buttons", "btnDelete", "Delete selected row"},
+        {"Buttons", "lblOutput", "Select Output format:"},
+        {"Buttons", "btnCreate", "Create..."},
+        {"Messages", "WaitWindow", "Please wait ..."},
+        {"Messages", "OverWrite", "File already exists. Overwrite?"},
+        {"Messages", "FileToBig", "The file '{FILE}' is very big!\\nShould it be added anyway?"},
+        {"Messages", "NoUpdate", "No Update available"},
+        {"Messages", "FileCorrupted", "File seems to be corrupted!"},
+        {"Messages", "WrongDownload", "Something went wrong with the download!"},
+        {"Messages", "NewUpdate", "New update found!"},
+    };
+    for (const auto& row : rows)
+        QTest::addRow("%s/%s", row[0], row[1]) << row[0] << row[1] << row[2];
+}
+
+void LanguageTest::builtInTexts()
+{
+    QFETCH(QString, group);
+    QFETCH(QString, key);
+    LanguageTable table;
+    table.LoadLanguage(QString());
+    QTEST(table.LanguageText(group, key), "text");
+}
+
+void LanguageTest::tableShape()
+{
+    LanguageTable table;
+    QCOMPARE(table.LoadLanguage(QString()), 1);
+    QCOMPARE(table.groupCount(), 5);
+    QCOMPARE(table.entryCount(), 30);
+    // The FileToBig text holds a backslash and an "n", not a line break.
+    QVERIFY(table.LanguageText("Messages", "FileToBig").contains(QStringLiteral("!\\nShould")));
+}
+
+void LanguageTest::lookups_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("lower case") << "messages" << "overwrite" << "File already exists. Overwrite?";
+    QTest::newRow("upper case") << "MESSAGES" << "OVERWRITE" << "File already exists. Overwrite?";
+    QTest::newRow("mixed case") << "mEsSaGeS" << "oVeRwRiTe" << "File already exists. Overwrite?";
+    QTest::newRow("same key in two groups, menu") << "menutitle" << "file" << "&File";
+    QTest::newRow("same key in two groups, grid") << "grid" << "file" << "Filename:";
+    QTest::newRow("first key of a letter run") << "MenuItem" << "AddDir" << "Add Directory (recursive) ...";
+    QTest::newRow("later key of a letter run") << "MenuItem" << "About" << "&About";
+    QTest::newRow("unknown key") << "Messages" << "NoSuchKey" << kNotFound;
+    QTest::newRow("unknown key between known ones") << "MenuItem" << "Opem" << kNotFound;
+    QTest::newRow("key beyond the last of its letter") << "MenuItem" << "Sz" << kNotFound;
+    QTest::newRow("unknown group") << "Nowhere" << "File" << kNotFound;
+    QTest::newRow("empty group") << "" << "File" << kNotFound;
+    QTest::newRow("empty key") << "Grid" << "" << kNotFound;
+    QTest::newRow("key starting beyond Latin-1") << "Grid" << QString::fromUtf8("\xE2\x82\xACuro") << kNotFound;
+    QTest::newRow("prefix of a key") << "Grid" << "Siz" << kNotFound;
+}
+
+void LanguageTest::lookups()
+{
+    QFETCH(QString, group);
+    QFETCH(QString, key);
+    LanguageTable table;
+    // A lookup in another group first, so the remembered group has to change.
+    QCOMPARE(table.LanguageText("Buttons", "btnUp"), QStringLiteral("Move selected row up"));
+    QTEST(table.LanguageText(group, key), "text");
+    // And again, now with the remembered group.
+    QTEST(table.LanguageText(group, key), "text");
+}
+
+void LanguageTest::fileReplacesOnlyItsTexts_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("Grid/Size only: replaced") << Lng("GridSizeOnly.lng") << "Grid" << "Size"
+                                              << QString::fromUtf8("Datengr\xC3\xB6\xC3\x9F" "e:");
+    QTest::newRow("Grid/Size only: neighbour stays") << Lng("GridSizeOnly.lng") << "Grid" << "File" << "Filename:";
+    QTest::newRow("Grid/Size only: other group stays") << Lng("GridSizeOnly.lng") << "MenuItem" << "Quit" << "&Quit";
+    QTest::newRow("unknown group ignored") << Lng("Unknown.lng") << "Grid" << "File" << "Filename:";
+    QTest::newRow("known key in capitals") << Lng("Unknown.lng") << "MenuTitle" << "File" << "Datei";
+    QTest::newRow("unknown key not added") << Lng("Unknown.lng") << "MenuTitle" << "MissingKey" << kNotFound;
+    QTest::newRow("empty text taken") << Lng("Unknown.lng") << "MenuTitle" << "Help" << "";
+    QTest::newRow("text trimmed") << Lng("Utf8.lng") << "Buttons" << "chkOnTop" << "Immer im Vordergrund";
+}
+
+void LanguageTest::fileReplacesOnlyItsTexts()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, group);
+    QFETCH(QString, key);
+    LanguageTable table;
+    QCOMPARE(table.LoadLanguage(file), 1);
+    QTEST(table.LanguageText(group, key), "text");
+}
+
+void LanguageTest::nextLanguageStartsFromEnglish()
+{
+    LanguageTable table;
+    table.LoadLanguage(Lng("A.lng"));
+    QCOMPARE(table.LanguageText("Messages", "OverWrite"), QStringLiteral("A overwrite"));
+    QCOMPARE(table.LanguageText("Messages", "NoUpdate"), QStringLiteral("A no update"));
+    QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("A create"));
+    table.LoadLanguage(Lng("B.lng"));
+    QCOMPARE(table.LanguageText("Messages", "OverWrite"), QStringLiteral("B overwrite"));
+    QCOMPARE(table.LanguageText("Messages", "NoUpdate"), QStringLiteral("No Update available"));
+    QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
+}
+
+void LanguageTest::latin1AndUtf8Agree()
+{
+    LanguageTable latin1;
+    latin1.LoadLanguage(Lng("Latin1.lng"));
+    LanguageTable utf8;
+    utf8.LoadLanguage(Lng("Utf8.lng"));
+    QCOMPARE(latin1.LanguageText("MenuItem", "About"), QString::fromUtf8("\xC3\x9C" "ber ..."));
+    for (const char* key : {"Quit", "About", "New"})
+        QCOMPARE(latin1.LanguageText("MenuItem", key), utf8.LanguageText("MenuItem", key));
+    QCOMPARE(latin1.LanguageText("Buttons", "chkOnTop"), utf8.LanguageText("Buttons", "chkOnTop"));
+}
+
+void LanguageTest::missingFileKeepsEnglish()
+{
+    LanguageTable table;
+    table.LoadLanguage(Lng("A.lng"));
+    QCOMPARE(table.LoadLanguage(Lng("NoSuchLanguage.lng")), 1);
+    QCOMPARE(table.LanguageText("Messages", "OverWrite"), QStringLiteral("File already exists. Overwrite?"));
+    QCOMPARE(table.LoadLanguage(QStringLiteral(HEXALOOM_TEST_DATA "/lang/")), 1); // a folder, not a file
+    QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
+}
+
+QTEST_GUILESS_MAIN(LanguageTest)
+#include "LanguageTest.moc"
