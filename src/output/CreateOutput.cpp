@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Document.h"
+#include "LanguageTable.h"
 #include "OutputNames.h"
 #include "Platform.h"
 #include "ResourceWriter.h"
@@ -17,9 +18,15 @@ namespace {
 
 const QString kTitle = QStringLiteral("Hexaloom");
 
-// Message texts of group "Messages" with their built-in English.
-QString MessageText(const char* key)
+// Message texts of group "Messages": from the language table when it has them, else the English here
+// (the table does not know the keys that only Create uses).
+QString MessageText(const char* key, const LanguageTable* language = nullptr)
 {
+    if (language) {
+        const QString text = language->LanguageText(QStringLiteral("Messages"), QString::fromLatin1(key));
+        if (text != QLatin1String(kStringNotFound))
+            return text;
+    }
     struct Text
     {
         const char* key;
@@ -63,7 +70,7 @@ CreateResult WriteRows(Writer& writer, const std::vector<Row>& rows, const std::
         case PackedRow::TooBig:
             writer.Cancel();
             result.status = CreateStatus::Refused;
-            result.error = MessageText("FileTooBig").arg(rows[i].path);
+            result.error = MessageText("FileTooBig", options.language).arg(rows[i].path);
             return result;
         case PackedRow::Unreadable:
             result.missing.append(rows[i].path);
@@ -102,7 +109,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         document.settings().lastdir = FolderPart(path);
         const QFileInfo existing(path);
         if (existing.exists() && existing.size() > 0 &&
-            !platform.AskYesNo(kTitle, MessageText("OverWrite"), false))
+            !platform.AskYesNo(kTitle, MessageText("OverWrite", options.language), false))
             return {CreateStatus::Cancelled, {}, {}, {}};
     }
     path = SettleOutputExtension(path, format);
@@ -126,12 +133,12 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         return CreateResult{CreateStatus::Refused, path, {}, why};
     };
     if (format == OutputResource && n > kMaxResourceRows)
-        return refuse(MessageText("TooManyFiles"));
+        return refuse(MessageText("TooManyFiles", options.language));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
     for (const Row& row : rows) {
         if (QFileInfo(row.path).size() > std::numeric_limits<std::int32_t>::max())
-            return refuse(MessageText("FileTooBig").arg(row.path));
+            return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
     const Bytes catalog = BuildCatalog(fileNames);
@@ -174,13 +181,15 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     switch (result.status) {
     case CreateStatus::Failed:
         result.missing.clear();
-        platform.Message(kTitle, MessageText("CreateFailed").arg(result.error), MessageIcon::Error);
+        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error),
+                         MessageIcon::Error);
         break;
     case CreateStatus::Refused:
         platform.Message(kTitle, result.error, MessageIcon::Error);
         break;
     case CreateStatus::MissingFiles:
-        platform.Message(kTitle, MessageText("FilesMissing").arg(result.missing.join(QLatin1Char('\n'))),
+        platform.Message(kTitle,
+                         MessageText("FilesMissing", options.language).arg(result.missing.join(QLatin1Char('\n'))),
                          MessageIcon::Warning);
         break;
     default:

@@ -9,6 +9,7 @@
 namespace hexaloom {
 
 class Document;
+class LanguageTable;
 class Platform;
 
 enum class CreateStatus {
@@ -32,6 +33,7 @@ struct CreateOptions
 {
     int threads = 0;                         // packing workers; 0 one per core
     TemplateSource templates = OwnTemplates(); // where the access-code templates come from
+    const LanguageTable* language = nullptr;   // message texts; the built-in English without one
 };
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an

@@ -3,8 +3,10 @@
 #include "AppSettings.h"
 #include "CreateOutput.h"
 #include "Document.h"
+#include "LanguageTable.h"
 #include "OutputNames.h"
 #include "OutputReader.h"
+#include "PureBasicCheck.h"
 #include "RecordingPlatform.h"
 #include "ResourceWriter.h"
 
@@ -171,6 +173,21 @@ private slots:
         const IncludeImage image = ReadInclude(path);
         QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
         QCOMPARE(image.count(), int(sources.size()) + 1);
+
+        // The whole include is sound PureBasic as far as can be told without a compiler, and brings
+        // exactly the unpackers its packers need.
+        const Bytes whole = ReadAll(path);
+        const PureBasicCheck check(QByteArray(reinterpret_cast<const char*>(whole.data()), qsizetype(whole.size())));
+        QVERIFY2(check.isClean(), qPrintable(check.problems().join(QLatin1Char('\n'))));
+        QStringList used;
+        for (int i = 0; i < sources.size(); ++i)
+            used.append(packers.value(i % packers.size()));
+        const bool zip = used.contains("zip");
+        const bool jcalg1 = used.contains("jCalg1");
+        QCOMPARE(check.hasIdentifier("uncompress"), zip);
+        QCOMPARE(check.hasCall("UnpackMemory"), jcalg1);
+        QCOMPARE(check.procedureDefinitions("_UnpackMemory"), (zip || jcalg1) ? 1 : 0);
+        QCOMPARE(check.procedureDefinitions("Vorkel_Get"), 1);
         QCOMPARE(image.constants.size(), sources.size());
         for (int i = 0; i < sources.size(); ++i)
             QCOMPARE(image.constants[i], ConstantName(sources[i].name));
@@ -285,6 +302,27 @@ private slots:
             QCOMPARE(ReadInclude(path).error.isEmpty(), written);
         if (!existing.isEmpty() && !written)
             QCOMPARE(ReadAll(path), ToBytes(existing));
+    }
+
+    void asksInTheUsersLanguage()
+    {
+        QTemporaryDir dir;
+        QFile old(dir.filePath("old.pbi"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        LanguageTable language;
+        language.LoadLanguageBytes("[Messages]\r\nOverWrite=Datei ersetzen?\r\n");
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputHexdata);
+        RecordingPlatform platform;
+        platform.savePath = dir.filePath("old.pbi");
+        platform.answer = false;
+        CreateOptions options;
+        options.language = &language;
+        QCOMPARE(int(CreateOutput(document, platform, QString(), options).status), int(CreateStatus::Cancelled));
+        QCOMPARE(platform.questions, QStringList{"Datei ersetzen?"});
     }
 
     void resourceRequesterOffersResFiles()
