@@ -82,7 +82,7 @@ int main(int argc, char** argv)
     writeArray(out, "r1", catalogBytes);
     for (std::size_t i = 0; i < resources.size(); ++i)
         if (resources[i])
-            writeArray(out, "r" + std::to_string(i + 2), *resources[i]);
+            writeArray(out, std::string("r").append(std::to_string(i + 2)), *resources[i]);
     out << "\nconst hexaloom::ResourceEntry entries[] = {\n    {r1, sizeof r1},\n";
     for (std::size_t i = 0; i < resources.size(); ++i) {
         if (resources[i])

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#ifdef JC_DEBUG_SEARCH
+#include <cstdio>
+#endif
 
 namespace hexaloom {
 
@@ -61,8 +64,8 @@ public:
             while (level + 1 < kLevels && kKeyLengths[level + 1] <= k)
                 ++level;
             m_levelAtMost[k] = k >= 3 ? static_cast<std::int8_t>(level) : -1;
-            m_levelExactly[k] = -1;
         }
+        std::fill(std::begin(m_levelExactly), std::end(m_levelExactly), std::int8_t{-1});
         for (std::size_t i = 0; i < kLevels; ++i)
             m_levelExactly[kKeyLengths[i]] = static_cast<std::int8_t>(i);
         return true;
@@ -101,7 +104,26 @@ public:
         }
     }
 
+#ifdef JC_DEBUG_SEARCH
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        const jcalg::Match a = FastFind(position, lmax, indexBits, last);
+        const jcalg::Match b = PlainFind(position, lmax, indexBits, last);
+        if (a.distance != b.distance || a.length != b.length || a.gain != b.gain) {
+            std::fprintf(stderr, "pos %u lmax %u B %u R %u: fast %u/%u/%d plain %u/%u/%d\n", position, lmax, indexBits,
+                         last, a.distance, a.length, a.gain, b.distance, b.length, b.gain);
+            std::abort();
+        }
+        return a;
+    }
+#else
+    jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        return FastFind(position, lmax, indexBits, last);
+    }
+#endif
+
+    jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
