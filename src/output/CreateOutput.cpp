@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 
+#include <functional>
 #include <limits>
 
 namespace hexaloom {
@@ -52,12 +53,27 @@ struct Row
     QString fileName;
 };
 
-// Writes the rows through the writer of the format; `open`, `write` and `finish` are the writer's steps.
-template <typename Writer, typename WriteFn>
-CreateResult WriteRows(Writer& writer, const std::vector<Row>& rows, const std::vector<int>& kinds,
-                       const CreateOptions& options, WriteFn write, bool numbersFromTwo)
+// One writer's steps for a block or resource: begin (number, length), its bytes in pieces, end.
+struct BlockSteps
+{
+    std::function<bool(int, std::int64_t)> begin;
+    std::function<bool(std::span<const std::uint8_t>)> append;
+    std::function<bool()> end;
+    bool writesNothingForMissing = false; // the resource file leaves such numbers out
+
+    bool Whole(std::span<const std::uint8_t> bytes, int number) const
+    {
+        return begin(number, static_cast<std::int64_t>(bytes.size())) && append(bytes) && end();
+    }
+};
+
+// Writes the rows in order through `steps`, packed on worker threads; raw files are streamed.
+template <typename Writer>
+CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vector<Row>& rows,
+                       const std::vector<int>& kinds, const CreateOptions& options, int firstNumber)
 {
     CreateResult result;
+    auto failed = [&] { return CreateResult{CreateStatus::Failed, {}, {}, writer.errorString()}; };
     std::vector<RowJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
@@ -65,7 +81,7 @@ CreateResult WriteRows(Writer& writer, const std::vector<Row>& rows, const std::
     RowPacker packer(std::move(jobs), options.threads);
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const PackedRow row = packer.Take();
-        const int number = static_cast<int>(i) + (numbersFromTwo ? 2 : 1);
+        const int number = static_cast<int>(i) + firstNumber;
         switch (row.state) {
         case PackedRow::TooBig:
             writer.Cancel();
@@ -76,12 +92,25 @@ CreateResult WriteRows(Writer& writer, const std::vector<Row>& rows, const std::
             result.missing.append(rows[i].path);
             [[fallthrough]];
         case PackedRow::Empty:
-            if (!write(std::span<const std::uint8_t>(), number, false))
-                return {CreateStatus::Failed, {}, {}, writer.errorString()};
+            if (!steps.writesNothingForMissing && !steps.Whole({}, number))
+                return failed();
             break;
         case PackedRow::Stored:
-            if (!write(row.bytes, number, true))
-                return {CreateStatus::Failed, {}, {}, writer.errorString()};
+            if (!steps.Whole(row.bytes, number))
+                return failed();
+            break;
+        case PackedRow::Raw:
+            if (!steps.begin(number, row.size))
+                return failed();
+            // The file was checked, not read: a read that now fails midway cannot be taken back.
+            if (!StreamFile(rows[i].path, row.size, steps.append)) {
+                const QString error = writer.errorString();
+                writer.Cancel();
+                return {CreateStatus::Failed, {}, {},
+                        error.isEmpty() ? QStringLiteral("%1: cannot be read").arg(rows[i].path) : error};
+            }
+            if (!steps.end())
+                return failed();
             break;
         }
     }
@@ -148,11 +177,10 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
             result = {CreateStatus::Failed, {}, {}, writer.errorString()};
         } else {
             // An unreadable or empty file leaves its resource number out.
-            result = WriteRows(writer, rows, kinds, options,
-                               [&](std::span<const std::uint8_t> stored, int number, bool present) {
-                                   return !present || writer.WriteEntry(stored, number);
-                               },
-                               true);
+            const BlockSteps steps{[&](int number, std::int64_t size) { return writer.BeginEntry(number, size); },
+                                   [&](std::span<const std::uint8_t> bytes) { return writer.AppendEntry(bytes); },
+                                   [&] { return writer.EndEntry(); }, true};
+            result = WriteRows(writer, steps, rows, kinds, options, 2);
             if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
                 if (!writer.Finish())
                     result = {CreateStatus::Failed, {}, {}, writer.errorString()};
@@ -166,11 +194,10 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         if (!writer.Open(path, jcalg1, zip, fileNames)) {
             result = {CreateStatus::Failed, {}, {}, writer.errorString()};
         } else {
-            result = WriteRows(writer, rows, kinds, options,
-                               [&](std::span<const std::uint8_t> stored, int number, bool) {
-                                   return writer.WriteBlock(stored, number);
-                               },
-                               false);
+            const BlockSteps steps{[&](int number, std::int64_t size) { return writer.BeginBlock(number, size); },
+                                   [&](std::span<const std::uint8_t> bytes) { return writer.AppendBlock(bytes); },
+                                   [&] { return writer.EndBlock(); }, false};
+            result = WriteRows(writer, steps, rows, kinds, options, 1);
             if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
                 if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish())
                     result = {CreateStatus::Failed, {}, {}, writer.errorString()};

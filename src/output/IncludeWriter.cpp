@@ -85,27 +85,55 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
 
 bool IncludeWriter::WriteBlock(std::span<const std::uint8_t> stored, int number)
 {
-    if (!m_include || number < 1)
+    return BeginBlock(number, static_cast<std::int64_t>(stored.size())) && AppendBlock(stored) && EndBlock();
+}
+
+bool IncludeWriter::BeginBlock(int number, std::int64_t size)
+{
+    if (!m_include || number < 1 || size < 0)
         return false;
-    if (stored.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    if (size > std::numeric_limits<std::int32_t>::max())
         return Fail(m_path, QStringLiteral("block %1 is larger than 2 GiB - 1 bytes").arg(number));
-    m_sizes.push_back(static_cast<std::int32_t>(stored.size()));
+    m_sizes.push_back(static_cast<std::int32_t>(size));
+    m_blockLeft = size;
     if (m_format == IncludeFormat::Binpack) {
-        m_packLength += static_cast<std::int64_t>(stored.size());
+        m_packLength += size;
         if (m_packLength > std::numeric_limits<std::int32_t>::max())
             return Fail(m_packPath, QStringLiteral("the pack file would exceed 2 GiB - 1 bytes"));
-        if (!stored.empty() && m_pack->write(reinterpret_cast<const char*>(stored.data()),
-                                             static_cast<qint64>(stored.size())) != qint64(stored.size()))
+        return true;
+    }
+    m_label = "  " + m_base + QByteArray::number(number);
+    m_sink->Line(std::string_view((m_label + "_Start:").constData()));
+    return true;
+}
+
+bool IncludeWriter::AppendBlock(std::span<const std::uint8_t> bytes)
+{
+    if (!m_include || static_cast<std::int64_t>(bytes.size()) > m_blockLeft)
+        return false;
+    m_blockLeft -= static_cast<std::int64_t>(bytes.size());
+    if (m_format == IncludeFormat::Binpack) {
+        if (!bytes.empty() && m_pack->write(reinterpret_cast<const char*>(bytes.data()),
+                                            static_cast<qint64>(bytes.size())) != qint64(bytes.size()))
             return Fail(m_packPath, m_pack->errorString());
         return true;
     }
-    const QByteArray label = "  " + m_base + QByteArray::number(number);
-    m_sink->Line(std::string_view((label + "_Start:").constData()));
-    m_sink->DataLines(stored);
-    m_sink->Line(std::string_view((label + "_End:").constData()));
-    m_sink->Line(std::string_view());
+    m_sink->DataLines(bytes);
     if (!m_sink->ok())
         return Fail(m_path, m_include->errorString());
+    return true;
+}
+
+bool IncludeWriter::EndBlock()
+{
+    if (!m_include || m_blockLeft != 0)
+        return false;
+    if (m_format == IncludeFormat::Hexdata) {
+        m_sink->Line(std::string_view((m_label + "_End:").constData()));
+        m_sink->Line(std::string_view());
+        if (!m_sink->ok())
+            return Fail(m_path, m_include->errorString());
+    }
     return true;
 }
 

@@ -39,6 +39,11 @@ public:
     // Block `number` holding `stored` (a packed block or raw bytes). An empty span records an empty block:
     // a size-table entry 0 and, in hexdata, its two labels; the numbering of later blocks is kept.
     bool WriteBlock(std::span<const std::uint8_t> stored, int number);
+    // The same in pieces: a block of `size` bytes, then its bytes in order, then its end. Every piece
+    // but the last must be a multiple of 40 bytes, so the lines come out as for the whole block.
+    bool BeginBlock(int number, std::int64_t size);
+    bool AppendBlock(std::span<const std::uint8_t> bytes);
+    bool EndBlock();
     // The footer; then both files take the place of the old ones.
     bool Finish();
     // Drops everything written; the old files stay as they were.
@@ -61,6 +66,8 @@ private:
     std::unique_ptr<LineSink> m_sink;
     std::vector<std::int32_t> m_sizes;
     std::int64_t m_packLength = 0;
+    QByteArray m_label;           // "  <Base><number>" of the open block
+    std::int64_t m_blockLeft = 0; // bytes the open block still expects
     QString m_error;
 };
 

@@ -54,23 +54,46 @@ bool ResourceWriter::Open(const QString& path)
 
 bool ResourceWriter::WriteEntry(std::span<const std::uint8_t> stored, int number)
 {
-    if (!m_file || number < 1 || number > 65535)
+    return BeginEntry(number, static_cast<std::int64_t>(stored.size())) && AppendEntry(stored) && EndEntry();
+}
+
+bool ResourceWriter::BeginEntry(int number, std::int64_t size)
+{
+    if (!m_file || number < 1 || number > 65535 || size < 0)
         return false;
-    if (stored.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+    if (size > std::numeric_limits<std::int32_t>::max())
         return Fail(QStringLiteral("resource %1 is larger than 2 GiB - 1 bytes").arg(number));
     std::array<std::uint8_t, 44> header{};
-    Put32(header.data(), static_cast<std::uint32_t>(stored.size()));
+    Put32(header.data(), static_cast<std::uint32_t>(size));
     Put32(header.data() + 4, 44);
     const char16_t type[] = u"VORKEL";
     for (int i = 0; i < 6; ++i)
         Put16(header.data() + 8 + 2 * i, type[i]);
     Put16(header.data() + 22, 0xFFFF);
     Put16(header.data() + 24, static_cast<std::uint16_t>(number));
+    m_entrySize = m_entryLeft = size;
+    if (m_file->write(reinterpret_cast<const char*>(header.data()), header.size()) != qint64(header.size()))
+        return Fail(m_file->errorString());
+    return true;
+}
+
+bool ResourceWriter::AppendEntry(std::span<const std::uint8_t> bytes)
+{
+    if (!m_file || static_cast<std::int64_t>(bytes.size()) > m_entryLeft)
+        return false;
+    m_entryLeft -= static_cast<std::int64_t>(bytes.size());
+    if (m_file->write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size())) != qint64(bytes.size()))
+        return Fail(m_file->errorString());
+    return true;
+}
+
+bool ResourceWriter::EndEntry()
+{
+    if (!m_file || m_entryLeft != 0)
+        return false;
     static const char padding[3] = {0, 0, 0};
-    const qint64 pad = static_cast<qint64>((4 - stored.size() % 4) % 4);
-    if (m_file->write(reinterpret_cast<const char*>(header.data()), header.size()) != qint64(header.size()) ||
-        m_file->write(reinterpret_cast<const char*>(stored.data()), qint64(stored.size())) != qint64(stored.size()) ||
-        m_file->write(padding, pad) != pad)
+    const qint64 pad = (4 - m_entrySize % 4) % 4;
+    if (m_file->write(padding, pad) != pad)
         return Fail(m_file->errorString());
     return true;
 }

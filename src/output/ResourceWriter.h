@@ -23,6 +23,10 @@ public:
     bool Open(const QString& path);
     // Resource `number` (1 to 65535) holding `stored`, a packed block or raw bytes.
     bool WriteEntry(std::span<const std::uint8_t> stored, int number);
+    // The same in pieces: the header of an entry of `size` bytes, its bytes in order, its padding.
+    bool BeginEntry(int number, std::int64_t size);
+    bool AppendEntry(std::span<const std::uint8_t> bytes);
+    bool EndEntry();
     bool Finish();
     void Cancel();
 
@@ -34,6 +38,8 @@ private:
     QString m_path;
     std::unique_ptr<QSaveFile> m_file;
     QString m_error;
+    std::int64_t m_entrySize = 0;
+    std::int64_t m_entryLeft = 0;
 };
 
 } // namespace hexaloom

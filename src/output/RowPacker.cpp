@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <future>
 #include <limits>
 
 namespace hexaloom {
@@ -32,6 +33,11 @@ PackedRow PackRow(const RowJob& job)
         row.state = PackedRow::TooBig;
         return row;
     }
+    if (job.kind == PackerNone) {
+        row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
+        row.size = size;
+        return row;
+    }
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;
     while (got < size) {
@@ -54,6 +60,46 @@ PackedRow PackRow(const RowJob& job)
     if (row.state == PackedRow::TooBig)
         Bytes().swap(row.bytes);
     return row;
+}
+
+bool StreamFile(const QString& path, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
+{
+    constexpr qint64 kChunk = 40 << 16; // 2.5 MiB, whole lines of ten longs
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    Bytes buffers[2] = {Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size))),
+                        Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size)))};
+    auto readChunk = [&file](Bytes& buffer, qint64 want) {
+        qint64 got = 0;
+        while (got < want) {
+            const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + got, want - got);
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        return got == want;
+    };
+    qint64 done = 0;
+    int current = 0;
+    qint64 want = std::min<qint64>(kChunk, size);
+    if (!readChunk(buffers[current], want))
+        return false;
+    for (;;) {
+        const qint64 next = std::min<qint64>(kChunk, size - done - want);
+        std::future<bool> ahead;
+        if (next > 0)
+            ahead = std::async(std::launch::async, readChunk, std::ref(buffers[current ^ 1]), next);
+        const bool taken = sink(std::span<const std::uint8_t>(buffers[current].data(), static_cast<std::size_t>(want)));
+        const bool read = next <= 0 || ahead.get();
+        if (!taken || !read)
+            return false;
+        done += want;
+        if (next <= 0)
+            return done == size;
+        want = next;
+        current ^= 1;
+    }
 }
 
 RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)

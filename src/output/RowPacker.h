@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -24,13 +26,21 @@ struct RowJob
 
 struct PackedRow
 {
-    enum State { Stored, Empty, Unreadable, TooBig };
+    // Raw: a file of kind none, checked but not read; the writer streams it (StreamFile) so that its
+    // bytes are never held whole and reading overlaps writing.
+    enum State { Stored, Raw, Empty, Unreadable, TooBig };
     State state = Unreadable;
-    Bytes bytes; // the block or raw bytes when Stored
+    Bytes bytes;          // the block or raw bytes when Stored
+    std::int64_t size = 0; // the file's length when Raw
 };
 
-// Reads one file whole and packs it; the work of one row.
+// The work of one row: a packed file is read whole and packed; a raw one only checked.
 PackedRow PackRow(const RowJob& job);
+
+// Hands `size` bytes of a file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
+// reading the next chunk on a helper thread meanwhile. False when the file cannot be read to that
+// length or the sink refuses a chunk.
+bool StreamFile(const QString& path, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink);
 
 class RowPacker
 {

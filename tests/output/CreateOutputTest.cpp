@@ -218,6 +218,44 @@ private slots:
         }
     }
 
+    // Raw files are streamed in pieces; the pieces must join without a seam in every format.
+    void streamsLargeRawFiles_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("size");
+        const int piece = 40 << 16;
+        for (const auto& [name, format] : QList<QPair<QByteArray, int>>{
+                 {"hexdata", OutputHexdata}, {"binpack", OutputBinpack}, {"resource", OutputResource}}) {
+            QTest::newRow(name + ", one piece exactly") << format << piece;
+            QTest::newRow(name + ", two pieces and a rest") << format << 2 * piece + 7;
+        }
+    }
+    void streamsLargeRawFiles()
+    {
+        QFETCH(int, format);
+        QFETCH(int, size);
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(format);
+        const QByteArray bytes = Pattern(size, size, false);
+        Fill(document, dir, {{"big.bin", bytes}, {"small.txt", Pattern(33, 1, true)}}, {"none"});
+        RecordingPlatform platform;
+        const QString path = dir.filePath(format == OutputResource ? "o.res" : "o.pbi");
+        QCOMPARE(int(CreateOutput(document, platform, path).status), int(CreateStatus::Written));
+        if (format == OutputResource) {
+            const ResourceImage image = ReadResourceFile(path);
+            QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+            QCOMPARE(*image.Get(1), ToBytes(bytes));
+            QCOMPARE(*image.Get(2), ToBytes(Pattern(33, 1, true)));
+        } else {
+            const IncludeImage image = ReadInclude(path);
+            QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+            QCOMPARE(*image.Get(1), ToBytes(bytes));
+            QCOMPARE(*image.Get(2), ToBytes(Pattern(33, 1, true)));
+        }
+    }
+
     // Packing on every core writes exactly what one core writes.
     void manyWorkersWriteWhatOneWrites_data()
     {
