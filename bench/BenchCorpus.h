@@ -1,0 +1,27 @@
+#pragma once
+// Benchmark data, generated reproducibly: the same seed and size give the same bytes on every run.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace hexaloom::bench {
+
+struct CorpusFile {
+    std::string name;
+    std::vector<std::uint8_t> data;
+};
+
+// English-like text: sentences of words drawn with a skewed frequency from a fixed vocabulary.
+std::vector<std::uint8_t> MakeText(std::size_t size, std::uint32_t seed);
+// Executables found on this machine (ELF files under /usr/bin, by name), concatenated; empty if none.
+std::vector<std::uint8_t> MakeExecutable(std::size_t size);
+// A BMP file of flat-coloured rectangles, 24 or 32 bits per pixel.
+std::vector<std::uint8_t> MakeFlatBitmap(std::size_t size, int bitsPerPixel, std::uint32_t seed);
+// Stretches of random length, each repeating a random unit of 2 to 5 bytes.
+std::vector<std::uint8_t> MakePeriodic(std::size_t size, std::uint32_t seed);
+std::vector<std::uint8_t> MakeRandom(std::size_t size, std::uint32_t seed);
+
+std::vector<CorpusFile> MakeCorpus(std::size_t size);
+
+} // namespace hexaloom::bench

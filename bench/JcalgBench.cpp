@@ -1,0 +1,98 @@
+// jCalg1 level 9 against zlib level 9 on the generated corpus: speed in MB/s (of uncompressed data) and
+// ratio (compressed / original). Usage: bench_jcalg [megabytes per file, default 16] [file name ...]
+#include "BenchCorpus.h"
+#include "Jcalg.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using namespace hexaloom;
+
+namespace {
+
+template <class F>
+double Seconds(F&& f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Mbps(std::size_t bytes, double seconds)
+{
+    return seconds > 0 ? static_cast<double>(bytes) / 1e6 / seconds : 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::size_t megabytes = 16;
+    std::vector<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        if (std::atoi(argv[i]) > 0)
+            megabytes = static_cast<std::size_t>(std::atoi(argv[i]));
+        else
+            only.emplace_back(argv[i]);
+    }
+    const std::size_t size = megabytes << 20;
+    std::printf("%-12s %10s | %12s %12s %8s | %12s %8s\n", "file", "MB", "jc9 comp", "jc9 decomp", "jc9 ratio",
+                "zlib9 comp", "ratio");
+    bool ok = true;
+    for (auto& file : bench::MakeCorpus(size)) {
+        if (!only.empty() && std::find(only.begin(), only.end(), file.name) == only.end())
+            continue;
+        const auto& data = file.data;
+        if (data.empty()) {
+            std::printf("%-12s (no data on this machine)\n", file.name.c_str());
+            continue;
+        }
+        std::vector<std::uint8_t> packed(data.size() + 64);
+        std::size_t packedSize = 0;
+        const double compressTime =
+            Seconds([&] { packedSize = JcPackLevel(data.data(), packed.data(), data.size(), 9, packed.size()); });
+
+        std::string decompressText = "-";
+        std::string ratioText = "stored";
+        if (packedSize != 0) {
+            std::vector<std::uint8_t> back(data.size());
+            double best = 1e9;
+            for (int run = 0; run < 5; ++run) {
+                std::size_t n = 0;
+                best = std::min(best, Seconds([&] {
+                                    n = JcDecompress(packed.data(), packedSize, back.data(), back.size());
+                                }));
+                if (n != data.size() || back != data) {
+                    std::printf("%s: round trip FAILED\n", file.name.c_str());
+                    ok = false;
+                    break;
+                }
+            }
+            char buffer[32];
+            std::snprintf(buffer, sizeof buffer, "%.1f", Mbps(data.size(), best));
+            decompressText = buffer;
+            std::snprintf(buffer, sizeof buffer, "%.4f", static_cast<double>(packedSize) / data.size());
+            ratioText = buffer;
+        }
+
+        uLongf zlibSize = compressBound(data.size());
+        std::vector<Bytef> zlibOut(zlibSize);
+        const double zlibTime =
+            Seconds([&] { compress2(zlibOut.data(), &zlibSize, data.data(), data.size(), Z_BEST_COMPRESSION); });
+
+        std::printf("%-12s %10.1f | %12.2f %12s %8s | %12.2f %8.4f\n", file.name.c_str(), data.size() / 1048576.0,
+                    Mbps(data.size(), compressTime), decompressText.c_str(), ratioText.c_str(),
+                    Mbps(data.size(), zlibTime), static_cast<double>(zlibSize) / data.size());
+        std::fflush(stdout);
+    }
+    std::printf("MB/s count uncompressed bytes (MB = 10^6 bytes); ratio = compressed / original; "
+                "\"stored\": jCalg1 refused data that does not compress.\n");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,459 @@
+#include "Jcalg.h"
+
+#include "JcalgEncoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
+#ifdef JC_DEBUG_SEARCH
+#include <cstdio>
+#endif
+
+namespace hexaloom {
+
+namespace {
+
+std::uint32_t ReadLe32(const std::uint8_t* p)
+{
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+}
+
+std::uint32_t RotateLeft1(std::uint32_t w)
+{
+    return w << 1 | w >> 31;
+}
+
+// Finds exactly the candidates the straightforward walk (JcalgReference.cpp) would accept, in the same order,
+// without comparing the ones that cannot change the result.
+//
+// The walk accepts a candidate when it matches the required length `need` (at first 2, then the length of the
+// previously accepted one), and a candidate that matches `need` bytes matches every shorter prefix. So besides
+// the exact two-byte chains, chains keyed on the first K bytes (K = 3..32, hashed) let the walk jump straight to
+// the next candidate that can be accepted. On top of that:
+// - candidates nearer than the nearest three-byte match all match exactly two bytes; the nearest one (or the
+//   one at the last distance) is the best of them, so they are not walked;
+// - once no farther candidate of length `need` can beat the best gain (an upper bound per distance interval),
+//   only candidates matching `need` + 1 bytes (and the one at the last distance) can change anything;
+// - once every accepted candidate gets the same length, the walk ends as soon as that bound allows.
+class FastSearch {
+public:
+    bool Init(const std::uint8_t* data, std::uint32_t length, std::uint32_t window, JcAllocate allocate,
+              JcRelease release)
+    {
+        m_data = data;
+        m_length = length;
+        m_window = window;
+        m_release = release;
+        std::uint32_t ring = 1;
+        while (ring <= window && ring < (1u << 31))
+            ring <<= 1;
+        m_mask = ring - 1;
+        m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
+        m_prev2 = m_head2 ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+        bool ok = m_prev2 != nullptr;
+        for (std::size_t i = 0; ok && i < kLevels; ++i) {
+            m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
+            m_prevs[i] = m_heads[i] ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+            ok = m_prevs[i] != nullptr;
+        }
+        if (!ok) {
+            Release();
+            return false;
+        }
+        for (std::uint32_t k = 0, level = 0; k < std::size(m_levelAtMost); ++k) {
+            while (level + 1 < kLevels && kKeyLengths[level + 1] <= k)
+                ++level;
+            m_levelAtMost[k] = k >= 3 ? static_cast<std::int8_t>(level) : -1;
+        }
+        std::fill(std::begin(m_levelExactly), std::end(m_levelExactly), std::int8_t{-1});
+        for (std::size_t i = 0; i < kLevels; ++i)
+            m_levelExactly[kKeyLengths[i]] = static_cast<std::int8_t>(i);
+        return true;
+    }
+
+    void Release()
+    {
+        for (std::size_t i = 0; i < kLevels; ++i) {
+            if (m_prevs[i])
+                m_release(m_prevs[i]);
+            if (m_heads[i])
+                m_release(m_heads[i]);
+            m_prevs[i] = m_heads[i] = nullptr;
+        }
+        if (m_prev2)
+            m_release(m_prev2);
+        if (m_head2)
+            m_release(m_head2);
+        m_prev2 = m_head2 = nullptr;
+    }
+
+    // Chains store position + 1, so zero-filled tables start empty.
+    void Insert(std::uint32_t position)
+    {
+        const std::uint32_t slot = position & m_mask;
+        const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
+        m_prev2[slot] = m_head2[key2];
+        m_head2[key2] = position + 1;
+        const std::uint32_t room = m_length - position;
+        std::uint64_t words[4];
+        LoadWords(position, room, words);
+        for (std::size_t i = 0; i < kLevels && kKeyLengths[i] <= room; ++i) {
+            const std::uint32_t h = Hash(words, kKeyLengths[i]);
+            m_prevs[i][slot] = m_heads[i][h];
+            m_heads[i][h] = position + 1;
+        }
+    }
+
+#ifdef JC_DEBUG_SEARCH
+    jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        const jcalg::Match a = FastFind(position, lmax, indexBits, last);
+        const jcalg::Match b = PlainFind(position, lmax, indexBits, last);
+        if (a.distance != b.distance || a.length != b.length || a.gain != b.gain) {
+            std::fprintf(stderr, "pos %u lmax %u B %u R %u: fast %u/%u/%d plain %u/%u/%d\n", position, lmax, indexBits,
+                         last, a.distance, a.length, a.gain, b.distance, b.length, b.gain);
+            std::abort();
+        }
+        return a;
+    }
+#else
+    jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        return FastFind(position, lmax, indexBits, last);
+    }
+#endif
+
+    jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        if (lmax < 16)
+            return PlainFind(position, lmax, indexBits, last);
+        m_position = position;
+        m_here = m_data + position;
+        m_lmax = lmax;
+        m_indexBits = indexBits;
+        m_last = last;
+        m_best = {};
+        const std::uint32_t reach = std::min(m_window, position + 1); // distances below this exist
+
+        // Nearest two-byte candidate.
+        std::uint32_t link = m_head2[Key2(position)];
+        while (link && link - 1 >= position)
+            link = m_prev2[(link - 1) & m_mask];
+        if (!link || position - (link - 1) >= reach)
+            return m_best;
+        const std::uint32_t nearest2 = position - (link - 1);
+
+        // Nearest three-byte candidate.
+        std::uint32_t near3 = 0;
+        {
+            std::uint32_t c = m_heads[0][Hash3(position)];
+            while (c) {
+                const std::uint32_t candidate = c - 1;
+                if (candidate < position) {
+                    if (position - candidate >= reach)
+                        break;
+                    const std::uint8_t* there = m_data + candidate;
+                    if (there[0] == m_here[0] && there[1] == m_here[1] && there[2] == m_here[2]) {
+                        near3 = position - candidate;
+                        break;
+                    }
+                }
+                c = m_prevs[0][candidate & m_mask];
+            }
+        }
+
+        // The two-byte-only stretch: gains fall with distance, so the nearest is its best, unless the last
+        // distance lies in it.
+        if (near3 == 0 || nearest2 < near3) {
+            Consider(nearest2, 2);
+            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3)
+                && m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0]
+                && m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
+                Consider(last, 2);
+        }
+        if (near3 == 0)
+            return m_best;
+
+        std::uint32_t need = 2;
+        std::uint32_t current = position - near3;
+        if (Accept(current, near3, need, 3))
+            return m_best;
+
+        for (;;) {
+            const std::uint32_t distance = position - current;
+            const bool fixedLength = jcalg::CappedLength(need, lmax) == need;
+            const std::uint32_t skipFrom = SkipFrom(need, distance + 1, reach);
+            if (fixedLength && skipFrom <= distance + 1) {
+                // Only the last distance, still ahead, can change the result.
+                if (last > distance && last < reach && jcalg::Gain(last, need, last, indexBits) > m_best.gain
+                    && Agree(position - last, 0, need) == need)
+                    m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
+                return m_best;
+            }
+            // Walk the chain of the longest key every acceptable candidate must share; when candidates of
+            // exactly `need` bytes are useless beyond skipFrom, a chain of need + 1 bytes from its head serves.
+            const std::uint32_t* prev;
+            std::uint32_t c;
+            std::uint32_t keyLength;
+            const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
+            if (skipFrom <= distance + 1 && exact >= 0 && !(last > distance && last < reach)) {
+                prev = m_prevs[exact];
+                keyLength = need + 1;
+                c = m_heads[exact][HashAt(position, keyLength)];
+                while (c && (c - 1 >= position || position - (c - 1) <= distance))
+                    c = prev[(c - 1) & m_mask];
+            } else {
+                const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
+                prev = m_prevs[level];
+                keyLength = kKeyLengths[level];
+                c = prev[current & m_mask];
+            }
+            bool accepted = false;
+            for (; c; c = prev[(c - 1) & m_mask]) {
+                const std::uint32_t candidate = c - 1;
+                const std::uint32_t d = position - candidate;
+                if (d >= reach)
+                    return m_best;
+                const std::uint32_t want = (d >= skipFrom && d != last) ? need + 1 : need;
+                if (m_data[candidate + want - 1] != m_here[want - 1])
+                    continue;
+                if (Agree(candidate, 0, want) < want)
+                    continue;
+                current = candidate;
+                if (Accept(candidate, d, need, want))
+                    return m_best;
+                accepted = true;
+                break;
+            }
+            (void)keyLength;
+            if (!accepted)
+                return m_best;
+        }
+    }
+
+private:
+    static constexpr std::size_t kLevels = 11;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 5, 6, 7, 8, 10, 12, 16, 24, 32};
+    static constexpr std::uint32_t kHashBits = 17;
+
+    std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
+
+    void LoadWords(std::uint32_t position, std::uint32_t room, std::uint64_t words[4]) const
+    {
+        const std::uint8_t* p = m_data + position;
+        if (room >= 32) {
+            std::memcpy(words, p, 32);
+            return;
+        }
+        std::uint8_t buffer[32] = {};
+        std::memcpy(buffer, p, room);
+        std::memcpy(words, buffer, 32);
+    }
+
+    static std::uint32_t Hash(const std::uint64_t words[4], std::uint32_t keyLength)
+    {
+        std::uint64_t h;
+        if (keyLength <= 8) {
+            h = (words[0] << (64 - 8 * keyLength)) * 0x9E3779B97F4A7C15ull;
+        } else {
+            h = words[0] * 0x9E3779B97F4A7C15ull;
+            std::uint32_t rest = keyLength - 8;
+            static constexpr std::uint64_t multipliers[3] = {0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
+                                                             0xD6E8FEB86659FD93ull};
+            for (int w = 1; rest > 0; ++w) {
+                const std::uint32_t take = std::min(rest, 8u);
+                const std::uint64_t part = take == 8 ? words[w] : words[w] << (64 - 8 * take);
+                h ^= (part ^ (part >> 29)) * multipliers[w - 1];
+                h = h << 17 | h >> 47;
+                rest -= take;
+            }
+            h *= 0x9E3779B97F4A7C15ull;
+        }
+        return static_cast<std::uint32_t>(h >> (64 - kHashBits));
+    }
+
+    std::uint32_t HashAt(std::uint32_t position, std::uint32_t keyLength) const
+    {
+        std::uint64_t words[4];
+        LoadWords(position, m_length - position, words);
+        return Hash(words, keyLength);
+    }
+
+    std::uint32_t Hash3(std::uint32_t position) const { return HashAt(position, 3); }
+
+    // Number of equal bytes of the candidate and the current position in [from, limit), counted from `from`
+    // on; returns the index of the first difference or `limit`.
+    std::uint32_t Agree(std::uint32_t candidate, std::uint32_t from, std::uint32_t limit) const
+    {
+        const std::uint8_t* a = m_data + candidate;
+        const std::uint8_t* b = m_here;
+        std::uint32_t i = from;
+        while (i + 8 <= limit) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + i, 8);
+            std::memcpy(&y, b + i, 8);
+            if (x != y)
+                return i + static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+            i += 8;
+        }
+        while (i < limit && a[i] == b[i])
+            ++i;
+        return i;
+    }
+
+    void Consider(std::uint32_t distance, std::uint32_t length)
+    {
+        const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
+        if (gain > m_best.gain)
+            m_best = {distance, length, gain};
+    }
+
+    // The candidate matches at least `known` >= need bytes. Returns true when the walk stops early.
+    bool Accept(std::uint32_t candidate, std::uint32_t distance, std::uint32_t& need, std::uint32_t known)
+    {
+        const std::uint32_t cap = jcalg::CappedLength(need, m_lmax);
+        const std::uint32_t length = cap <= need ? need : Agree(candidate, std::min(known, cap), cap);
+        const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
+        if (gain > m_best.gain) {
+            m_best = {distance, length, gain};
+            if (distance <= 1 && length > 64)
+                return true;
+        }
+        need = length;
+        return false;
+    }
+
+    // Smallest distance >= from beyond which no candidate of `length` bytes other than the one at the last
+    // distance can beat the best gain; the gain is constant between the breakpoints of adjust(D) and of the
+    // index-bit digits, and falls or stays within each adjust range.
+    std::uint32_t SkipFrom(std::uint32_t length, std::uint32_t from, std::uint32_t reach) const
+    {
+        std::uint32_t points[48];
+        std::size_t count = 0;
+        for (std::uint32_t p : {1u, 128u, 639u, 14335u, 65536u})
+            points[count++] = p;
+        for (std::uint32_t k = 2; k < 32; ++k) {
+            const std::uint64_t p = ((std::uint64_t{1} << k) - 3) << m_indexBits;
+            if (p >= reach)
+                break;
+            points[count++] = static_cast<std::uint32_t>(p);
+        }
+        std::sort(points, points + count);
+        std::uint32_t result = UINT32_MAX;
+        for (std::size_t i = count; i-- > 0;) {
+            const std::uint32_t start = std::max(points[i], from);
+            if (start >= reach) {
+                result = std::min(result, start);
+                continue;
+            }
+            // Gain of a non-last-distance candidate at the interval's first distance.
+            if (jcalg::Gain(start, length, 0, m_indexBits) > m_best.gain)
+                break;
+            result = start;
+            if (start == from)
+                break;
+        }
+        return result;
+    }
+
+    jcalg::Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        const std::uint8_t* here = m_data + position;
+        jcalg::Match best;
+        std::uint32_t need = 2;
+        for (std::uint32_t link = m_head2[Key2(position)]; link; link = m_prev2[(link - 1) & m_mask]) {
+            const std::uint32_t candidate = link - 1;
+            if (candidate >= position)
+                continue;
+            const std::uint32_t distance = position - candidate;
+            if (distance >= m_window)
+                break;
+            const std::uint8_t* there = m_data + candidate;
+            if (std::memcmp(there, here, need) != 0)
+                continue;
+            std::uint32_t length = need;
+            if (lmax >= 4) {
+                while (length < lmax - 4 && std::memcmp(there + length, here + length, 4) == 0)
+                    length += 4;
+                if (length < lmax - 4)
+                    while (length < lmax && there[length] == here[length])
+                        ++length;
+            }
+            const std::int32_t gain = jcalg::Gain(distance, length, last, indexBits);
+            if (gain > best.gain) {
+                best = {distance, length, gain};
+                if (distance <= 1 && length > 64)
+                    break;
+            }
+            need = length;
+        }
+        return best;
+    }
+
+    const std::uint8_t* m_data = nullptr;
+    std::uint32_t m_length = 0;
+    std::uint32_t m_window = 0;
+    std::uint32_t m_mask = 0;
+    JcRelease m_release = nullptr;
+    std::uint32_t* m_head2 = nullptr;
+    std::uint32_t* m_prev2 = nullptr;
+    std::uint32_t* m_heads[kLevels] = {};
+    std::uint32_t* m_prevs[kLevels] = {};
+    std::int8_t m_levelAtMost[33] = {};
+    std::int8_t m_levelExactly[34] = {};
+
+    // The search in progress.
+    std::uint32_t m_position = 0;
+    const std::uint8_t* m_here = nullptr;
+    std::uint32_t m_lmax = 0;
+    std::uint32_t m_indexBits = 8;
+    std::uint32_t m_last = 1;
+    jcalg::Match m_best;
+};
+
+void* ZeroAllocate(std::size_t bytes)
+{
+    return std::calloc(bytes, 1);
+}
+
+void Free(void* block)
+{
+    std::free(block);
+}
+
+} // namespace
+
+std::uint32_t JcChecksum(const std::uint8_t* data, std::size_t length)
+{
+    if (!data || length < 4)
+        return 0;
+    std::uint32_t sum = 0;
+    auto add = [&sum](std::uint32_t w) { sum = (sum + w) ^ (RotateLeft1(w) + 1); };
+    std::size_t offset = 0;
+    for (; offset + 4 <= length; offset += 4)
+        add(ReadLe32(data + offset));
+    if (offset < length)
+        add(ReadLe32(data + length - 4));
+    return sum;
+}
+
+std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
+                       std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
+                       JcProgress progress, void* progressContext, bool noChecksum)
+{
+    FastSearch search;
+    return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,
+                               progressContext, noChecksum);
+}
+
+std::size_t JcPackLevel(const std::uint8_t* source, std::uint8_t* destination, std::size_t length, int level,
+                        std::size_t capacity)
+{
+    if (!source || !destination || length == 0)
+        return 0;
+    static constexpr std::uint32_t kWindows[] = {1024, 2048, 4096, 8192, 16384, 32768, 40960, 57344};
+    const std::uint32_t window = level >= 0 && level <= 7 ? kWindows[level] : 65536;
+    return JcCompress(source, length, destination, capacity, window, ZeroAllocate, Free, nullptr, nullptr, false);
+}
+
+} // namespace hexaloom

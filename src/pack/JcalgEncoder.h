@@ -1,0 +1,325 @@
+#pragma once
+// The compressor's strategy, shared by the fast search (Jcalg.cpp) and the straightforward reference search
+// (JcalgReference.cpp): both plug a Search into EncodeStream, so they can differ only in how candidates are
+// found. Internal to the packing library.
+#include "Jcalg.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace hexaloom::jcalg {
+
+// Largest window the stream's distances may use.
+constexpr std::uint32_t kMaxWindow = 268435454;
+constexpr std::uint32_t kMinWindow = 1024;
+// Bytes coded between two literal-span analyses, and the stretch each analysis looks at.
+constexpr std::uint32_t kAnalysisStretch = 1024;
+constexpr std::uint32_t kProgressTokens = 96;
+
+struct Match {
+    std::uint32_t distance = 0;
+    std::uint32_t length = 0; // 0: no candidate with a positive gain
+    std::int32_t gain = 0;
+};
+
+inline std::uint32_t Digits(std::uint32_t x)
+{
+    return x == 0 ? 0 : 32 - static_cast<std::uint32_t>(__builtin_clz(x));
+}
+
+// Length bias of a newly coded distance: the stream never codes lengths that are useless at that distance.
+inline std::uint32_t Adjust(std::uint32_t distance)
+{
+    if (distance < 128)
+        return 4;
+    if (distance < 639)
+        return 0;
+    if (distance < 14335)
+        return 1;
+    if (distance < 65536)
+        return 2;
+    return 3;
+}
+
+// Gain in bits the search credits a candidate with; 0 when it is unusable or not worth it.
+inline std::int32_t Gain(std::uint32_t distance, std::uint32_t length, std::uint32_t lastDistance,
+                         std::uint32_t indexBits)
+{
+    std::int32_t cost;
+    if (distance != lastDistance && distance <= 127 && length <= 5) {
+        cost = 9;
+    } else if (distance == lastDistance) {
+        cost = 2 * (static_cast<std::int32_t>(Digits(length)) - 1) - 1;
+    } else {
+        const std::int64_t coded = static_cast<std::int64_t>(length) - Adjust(distance);
+        if (coded < 2)
+            return 0;
+        cost = 10 + 2 * (static_cast<std::int32_t>(Digits((distance >> indexBits) + 3)) - 1)
+               + 2 * (static_cast<std::int32_t>(Digits(static_cast<std::uint32_t>(coded))) - 1);
+    }
+    const std::int64_t gain = 8 * static_cast<std::int64_t>(length) + 1 - cost;
+    return gain > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(gain, INT32_MAX)) : 0;
+}
+
+// Length a candidate is credited with when the required length is `need` and it really matches `trueLength`
+// bytes (>= need): the extension runs in steps of 4 while below lmax - 4, then byte by byte only after a
+// failed step, so a match running on to lmax is left up to 4 bytes short.
+inline std::uint32_t CappedLength(std::uint32_t need, std::uint32_t lmax)
+{
+    if (lmax < 4 || need + 4 >= lmax)
+        return need;
+    const std::uint32_t steps = (lmax - 4 - need + 3) / 4;
+    return need + 4 * steps;
+}
+
+// Bits are collected most significant first into 32-bit little-endian words; a word is stored only when it
+// fits the destination.
+class BitWriter {
+public:
+    BitWriter(std::uint8_t* destination, std::size_t capacity) : m_out(destination), m_capacity(capacity) {}
+
+    bool WriteBytes(const std::uint8_t* bytes, std::size_t count)
+    {
+        if (m_failed || m_capacity - m_written < count) {
+            m_failed = true;
+            return false;
+        }
+        std::memcpy(m_out + m_written, bytes, count);
+        m_written += count;
+        return true;
+    }
+
+    void Put(std::uint32_t value, std::uint32_t bits)
+    {
+        m_acc = (m_acc << bits) | value;
+        m_count += bits;
+        if (m_count >= 32) {
+            m_count -= 32;
+            StoreWord(static_cast<std::uint32_t>(m_acc >> m_count));
+            m_acc &= (std::uint64_t{1} << m_count) - 1;
+        }
+    }
+
+    // Values >= 2: the digits after the leading 1, each followed by 1 when another digit follows.
+    void PutGamma(std::uint32_t value)
+    {
+        for (int i = static_cast<int>(Digits(value)) - 2; i >= 0; --i)
+            Put(((value >> i) & 1u) << 1 | (i > 0 ? 1u : 0u), 2);
+    }
+
+    void Finish()
+    {
+        if (m_count > 0)
+            Put(0, 32 - m_count);
+    }
+
+    bool Failed() const { return m_failed; }
+    // Header and completed words.
+    std::size_t Written() const { return m_written; }
+
+private:
+    void StoreWord(std::uint32_t word)
+    {
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
+                                       static_cast<std::uint8_t>(word >> 16),
+                                       static_cast<std::uint8_t>(word >> 24)};
+        WriteBytes(bytes, 4);
+    }
+
+    std::uint8_t* m_out;
+    std::size_t m_capacity;
+    std::size_t m_written = 0;
+    std::uint64_t m_acc = 0;
+    std::uint32_t m_count = 0;
+    bool m_failed = false;
+};
+
+struct LiteralMode {
+    std::uint32_t bits = 8;
+    std::uint32_t base = 0;
+    bool operator==(const LiteralMode&) const = default;
+
+    bool Holds(std::uint8_t byte) const { return bits == 8 || static_cast<std::uint8_t>(byte - base) < 128; }
+};
+
+// 8 bits when the stretch spans more than 128 values, 7 bits from its smallest value otherwise; a stretch of
+// one value keeps the current mode.
+inline LiteralMode Analyse(const std::uint8_t* data, std::size_t count, LiteralMode current)
+{
+    if (count == 0)
+        return current;
+    const auto [lo, hi] = std::minmax_element(data, data + count);
+    if (*lo == *hi)
+        return current;
+    if (*hi - *lo > 127)
+        return LiteralMode{8, 0};
+    return LiteralMode{7, *lo};
+}
+
+// Search requirements:
+//   bool Init(const uint8_t* data, uint32_t length, uint32_t window, JcAllocate, JcRelease)
+//   void Release()
+//   void Insert(uint32_t position)              positions arrive once each, in order; only those < length - 1
+//   Match Find(uint32_t position, uint32_t lmax, uint32_t indexBits, uint32_t lastDistance)
+template <class Search>
+std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
+                         std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
+                         JcProgress progress, void* progressContext, bool noChecksum)
+{
+    if (!source || !destination || !allocate || !release || length > UINT32_MAX)
+        return 0;
+    const auto n = static_cast<std::uint32_t>(length);
+
+    LiteralMode mode = Analyse(source, std::min(n, kAnalysisStretch), LiteralMode{});
+    window = std::min(std::max(std::min(window, kMaxWindow), kMinWindow), n);
+    std::uint32_t maxLength = window == 0 ? 0 : window - 1;
+
+    if (!search.Init(source, n, window, allocate, release))
+        return 0;
+
+    BitWriter out(destination, capacity);
+    const std::uint32_t checksum = noChecksum ? 0 : JcChecksum(source, length);
+    const std::uint8_t header[10] = {
+        0x4A, 0x43, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
+        static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24),
+        static_cast<std::uint8_t>(checksum), static_cast<std::uint8_t>(checksum >> 8),
+        static_cast<std::uint8_t>(checksum >> 16), static_cast<std::uint8_t>(checksum >> 24)};
+    out.WriteBytes(header, sizeof header);
+
+    auto putMode = [&] {
+        out.Put(0b001'0000'0, 8);
+        out.Put(mode.bits - 7, 1);
+        if (mode.bits == 7)
+            out.Put(mode.base, 8);
+    };
+    auto putLiteral = [&](std::uint8_t byte) {
+        if (!mode.Holds(byte)) {
+            // The analysis keeps the mode for a stretch of one value and may stop short of this byte.
+            mode = LiteralMode{8, 0};
+            putMode();
+        }
+        out.Put(1, 1);
+        out.Put(static_cast<std::uint8_t>(byte - mode.base), mode.bits);
+    };
+    std::uint32_t indexBits = 8;
+    std::uint32_t lastDistance = 1;
+    auto putSingle = [&](std::uint32_t p, std::uint32_t reach) {
+        const std::uint8_t byte = source[p];
+        if (byte == 0) {
+            out.Put(0b001'0001, 7);
+            return;
+        }
+        const std::uint32_t look = std::min(reach, 14u);
+        for (std::uint32_t k = 1; k <= look; ++k) {
+            if (source[p - k] == byte) {
+                out.Put(0b001'0000 | (k + 1), 7);
+                return;
+            }
+        }
+        putLiteral(byte);
+    };
+    auto putMatch = [&](const Match& m) {
+        if (m.distance == lastDistance) {
+            out.Put(0b01, 2);
+            out.PutGamma(2);
+            out.PutGamma(m.length);
+        } else if (m.distance <= 127 && m.length <= 5) {
+            out.Put(0b000, 3);
+            out.Put(m.distance, 7);
+            out.Put(m.length - 2, 2);
+            lastDistance = m.distance;
+        } else {
+            out.Put(0b01, 2);
+            out.PutGamma((m.distance >> indexBits) + 3);
+            out.Put(m.distance & ((1u << indexBits) - 1), indexBits);
+            out.PutGamma(m.length - Adjust(m.distance));
+            lastDistance = m.distance;
+        }
+    };
+    auto finish = [&](std::size_t result) {
+        search.Release();
+        return result;
+    };
+
+    putMode();
+    std::uint32_t sinceAnalysis = 0;
+    if (n > 0) {
+        if (source[0] == 0)
+            out.Put(0b001'0001, 7);
+        else
+            putLiteral(source[0]);
+        sinceAnalysis = 1;
+        for (std::uint32_t q = 0; q < 2 && q + 1 < n; ++q)
+            search.Insert(q);
+    }
+
+    std::uint32_t p = 1;
+    std::uint32_t tokens = 0;
+    Match kept;
+    bool haveKept = false;
+    while (p < n) {
+        const std::uint32_t reach = std::min(p, window);
+        maxLength = std::min(maxLength, n - p);
+        std::uint32_t advance = 1;
+        if (maxLength <= 3) {
+            putSingle(p, reach);
+            haveKept = false;
+        } else {
+            if (sinceAnalysis >= kAnalysisStretch) {
+                sinceAnalysis = 0;
+                const LiteralMode next = Analyse(source + p, std::min(maxLength, kAnalysisStretch), mode);
+                if (!(next == mode)) {
+                    mode = next;
+                    putMode();
+                }
+            }
+            if (reach > 49152) {
+                const std::uint32_t wanted = reach > 65536 ? 10 : 9;
+                if (wanted != indexBits) {
+                    out.Put(0b000'0000000'01, 12);
+                    out.Put(wanted, 4);
+                    indexBits = wanted;
+                }
+            }
+            const Match atP = haveKept ? kept : search.Find(p, maxLength, indexBits, lastDistance);
+            search.Insert(p + 1);
+            Match next = search.Find(p + 1, maxLength - 1, indexBits, lastDistance);
+            if (next.gain >= 3)
+                next.gain -= 3;
+            const std::int32_t keptGain = next.gain + 3;
+            if (next.length != 0 && next.gain > atP.gain) {
+                putSingle(p, reach);
+                kept = next;
+                kept.gain = keptGain;
+                haveKept = true;
+            } else if (atP.length != 0 && atP.gain >= static_cast<std::int32_t>(8 - mode.bits)) {
+                putMatch(atP);
+                advance = atP.length;
+                haveKept = false;
+            } else {
+                putSingle(p, reach);
+                kept = next;
+                kept.gain = keptGain;
+                haveKept = true;
+            }
+        }
+        sinceAnalysis += advance;
+        if (++tokens % kProgressTokens == 0 && progress
+            && progress(p + advance, static_cast<std::uint32_t>(out.Written()), progressContext) == 0)
+            return finish(0);
+        if (out.Failed() || out.Written() > length)
+            return finish(0);
+        for (std::uint32_t q = p + 2; q <= p + advance && q + 1 < n; ++q)
+            search.Insert(q);
+        p += advance;
+    }
+
+    if (progress)
+        progress(p, static_cast<std::uint32_t>(out.Written()), progressContext);
+    out.Put(0b000'0000000'00, 12);
+    out.Finish();
+    return finish(out.Failed() ? 0 : out.Written());
+}
+
+} // namespace hexaloom::jcalg

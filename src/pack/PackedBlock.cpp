@@ -1,0 +1,114 @@
+#include "PackedBlock.h"
+
+#include "Crc32.h"
+#include "Jcalg.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace hexaloom {
+
+namespace {
+
+void putLe64(std::uint8_t* p, std::int64_t value)
+{
+    const auto u = static_cast<std::uint64_t>(value);
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<std::uint8_t>(u >> (8 * i));
+}
+
+std::uint32_t getLe32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+// Lengths in the block header and in every container are 32-bit signed.
+constexpr std::size_t kMaxLength = std::numeric_limits<std::int32_t>::max();
+
+} // namespace
+
+std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
+                        std::size_t capacity, int level, int kind)
+{
+    switch (kind) {
+    case PackerJcalg1:
+        return JcPackLevel(source, destination, sourceLength, level, capacity);
+    case PackerZip: {
+        if (sourceLength > std::numeric_limits<uLong>::max() || capacity > std::numeric_limits<uLong>::max())
+            return 0;
+        uLongf packed = static_cast<uLongf>(capacity);
+        if (compress2(destination, &packed, source, static_cast<uLong>(sourceLength), level) != Z_OK)
+            return 0;
+        return packed;
+    }
+    default:
+        return 0;
+    }
+}
+
+std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
+                          std::size_t destinationLength, int kind)
+{
+    switch (kind) {
+    case PackerJcalg1:
+        return JcDecompress(source, sourceLength, destination, destinationLength);
+    case PackerZip: {
+        if (sourceLength > std::numeric_limits<uLong>::max() ||
+            destinationLength > std::numeric_limits<uLong>::max())
+            return 0;
+        uLongf length = static_cast<uLongf>(destinationLength);
+        return uncompress(destination, &length, source, static_cast<uLong>(sourceLength)) == Z_OK ? 1 : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+Bytes PackBlock(Bytes data, int kind)
+{
+    if (kind == PackerNone || data.empty() || data.size() > kMaxLength)
+        return data;
+    const std::size_t length = data.size();
+    Bytes work(length + length / 100 + 36);
+    putLe64(work.data(), static_cast<std::int64_t>(length));
+    const auto crc = static_cast<std::int32_t>(Crc32(data));
+    putLe64(work.data() + 8, crc); // sign-extended: bit 31 set gives FF FF FF FF above it
+    work[16] = static_cast<std::uint8_t>(kind);
+    std::memcpy(work.data() + kBlockMagicOffset, kBlockMagic, sizeof kBlockMagic);
+
+    const std::size_t packed =
+        PackPayload(data.data(), length, work.data() + kBlockHeaderSize, work.size() - kBlockHeaderSize, 9, kind);
+    if (packed == 0)
+        return data;
+    work.resize(kBlockHeaderSize + packed);
+    work.shrink_to_fit();
+    return work;
+}
+
+bool HasBlockMagic(std::span<const std::uint8_t> bytes)
+{
+    return bytes.size() >= kBlockHeaderSize &&
+           std::equal(std::begin(kBlockMagic), std::end(kBlockMagic), bytes.begin() + kBlockMagicOffset);
+}
+
+std::optional<Bytes> ReadPackedBlock(std::span<const std::uint8_t> stored)
+{
+    if (!HasBlockMagic(stored))
+        return Bytes(stored.begin(), stored.end());
+    const auto size = static_cast<std::int32_t>(getLe32(stored.data()));
+    const std::uint32_t crc = getLe32(stored.data() + 8);
+    const auto kind = static_cast<std::int8_t>(stored[16]);
+    if (size <= 0)
+        return std::nullopt;
+    Bytes unpacked(static_cast<std::size_t>(size));
+    const std::size_t result = UnpackPayload(stored.data() + kBlockHeaderSize, stored.size() - kBlockHeaderSize,
+                                             unpacked.data(), unpacked.size(), kind);
+    if (result == 0 || Crc32(unpacked) != crc)
+        return std::nullopt;
+    return unpacked;
+}
+
+} // namespace hexaloom

@@ -1,0 +1,232 @@
+#include "Crc32.h"
+#include "OwnResources.h"
+#include "PackedBlock.h"
+
+#include <QFile>
+#include <QTest>
+
+#include <random>
+
+using namespace hexaloom;
+
+const ResourceStore& TestResourceStore();
+
+namespace {
+
+Bytes bytesOf(const QByteArray& text)
+{
+    return Bytes(text.begin(), text.end());
+}
+
+Bytes randomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Bytes out(n);
+    for (auto& b : out)
+        b = static_cast<std::uint8_t>(rng());
+    return out;
+}
+
+std::uint32_t le32(const Bytes& b, std::size_t at)
+{
+    return std::uint32_t(b[at]) | std::uint32_t(b[at + 1]) << 8 | std::uint32_t(b[at + 2]) << 16 |
+           std::uint32_t(b[at + 3]) << 24;
+}
+
+Bytes fixture(const char* name)
+{
+    QFile f(QStringLiteral(HEXALOOM_TEST_DATA "/store/") + QLatin1String(name));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return bytesOf(f.readAll());
+}
+
+} // namespace
+
+class PackedBlockTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void crcOfKnownTexts_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<uint>("crc");
+        QTest::newRow("abc") << QByteArray("abc") << 0x352441C2u;
+        QTest::newRow("one zero byte") << QByteArray(1, '\0') << 0xD202EF8Du;
+        QTest::newRow("check string") << QByteArray("123456789") << 0xCBF43926u;
+    }
+    void crcOfKnownTexts()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(uint, crc);
+        QCOMPARE(Crc32(bytesOf(text)), crc);
+    }
+
+    // Blocks of both packers carry the header fields and read back to the original bytes.
+    void blockRoundTrip_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("data");
+        const QByteArray text = QByteArray("Hexaloom packs files for PureBasic programs. ").repeated(200);
+        QTest::newRow("zip text") << int(PackerZip) << text;
+        QTest::newRow("jcalg1 text") << int(PackerJcalg1) << text;
+        QTest::newRow("zip one byte") << int(PackerZip) << QByteArray("x");
+        QTest::newRow("jcalg1 one byte") << int(PackerJcalg1) << QByteArray("x");
+        QTest::newRow("zip zeros") << int(PackerZip) << QByteArray(100000, '\0');
+        QTest::newRow("jcalg1 zeros") << int(PackerJcalg1) << QByteArray(100000, '\0');
+    }
+    void blockRoundTrip()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, data);
+        const Bytes original = bytesOf(data);
+        const Bytes block = PackBlock(original, kind);
+        QVERIFY(HasBlockMagic(block));
+        QCOMPARE(le32(block, 0), std::uint32_t(original.size()));
+        QCOMPARE(le32(block, 4), 0u);
+        QCOMPARE(le32(block, 8), Crc32(original));
+        QCOMPARE(int(block[16]), kind);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(block.data()) + 17, 6), QByteArray("VORKEL"));
+        const auto back = ReadPackedBlock(block);
+        QVERIFY(back.has_value());
+        QVERIFY(*back == original);
+    }
+
+    // The upper half of the CRC field is the sign extension of bit 31.
+    void crcSignExtension_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<uint>("upper");
+        QTest::newRow("abc: bit 31 clear") << QByteArray("abc") << 0u;       // 0x352441C2
+        QTest::newRow("check string: bit 31 set") << QByteArray("123456789") << 0xFFFFFFFFu; // 0xCBF43926
+    }
+    void crcSignExtension()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(uint, upper);
+        const Bytes block = PackBlock(bytesOf(data), PackerZip);
+        QVERIFY(HasBlockMagic(block));
+        QCOMPARE(le32(block, 12), upper);
+    }
+
+    // Kind none, empty data and data jCalg1 cannot shrink come back raw; zip keeps even a longer block.
+    void rawFallbacks_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("block");
+        const Bytes noise = randomBytes(20000, 7);
+        const QByteArray random(reinterpret_cast<const char*>(noise.data()), int(noise.size()));
+        QTest::newRow("kind none") << int(PackerNone) << QByteArray("aaaaaaaaaaaaaaaaaaaaaaaaaaaa") << false;
+        QTest::newRow("empty zip") << int(PackerZip) << QByteArray() << false;
+        QTest::newRow("empty jcalg1") << int(PackerJcalg1) << QByteArray() << false;
+        QTest::newRow("unknown kind") << 7 << QByteArray("aaaaaaaaaaaaaaaaaaaaaaaaaaaa") << false;
+        QTest::newRow("random jcalg1") << int(PackerJcalg1) << random << false;
+        QTest::newRow("random zip kept") << int(PackerZip) << random << true;
+        QTest::newRow("one byte zip kept") << int(PackerZip) << QByteArray("z") << true;
+        QTest::newRow("two bytes jcalg1") << int(PackerJcalg1) << QByteArray("zz") << false;
+    }
+    void rawFallbacks()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, data);
+        QFETCH(bool, block);
+        const Bytes original = bytesOf(data);
+        const Bytes result = PackBlock(original, kind);
+        QCOMPARE(HasBlockMagic(result), block);
+        if (!block)
+            QVERIFY(result == original);
+        else
+            QVERIFY(result.size() > original.size());
+    }
+
+    // Damaged blocks read as nothing, never as wrong data.
+    void damagedBlocks_data()
+    {
+        QTest::addColumn<int>("offset");
+        QTest::addColumn<int>("value");
+        QTest::newRow("crc changed") << 8 << 0x5A;
+        QTest::newRow("size zero") << -1 << 0;
+        QTest::newRow("size larger") << 0 << 0x7F;
+        QTest::newRow("packer 0") << 16 << 0;
+        QTest::newRow("packer 3") << 16 << 3;
+        QTest::newRow("payload byte") << 30 << 0x00;
+        QTest::newRow("payload truncated") << -2 << 0;
+    }
+    void damagedBlocks()
+    {
+        QFETCH(int, offset);
+        QFETCH(int, value);
+        for (int kind : {int(PackerZip), int(PackerJcalg1)}) {
+            Bytes block = PackBlock(bytesOf(QByteArray("damage me, damage me, damage me ").repeated(20)), kind);
+            QVERIFY(HasBlockMagic(block));
+            if (offset == -1)
+                std::fill(block.begin(), block.begin() + 8, 0);
+            else if (offset == -2)
+                block.resize(block.size() - 6);
+            else
+                block[std::size_t(offset)] ^= std::uint8_t(value ? value : 0xFF);
+            QVERIFY2(!ReadPackedBlock(block).has_value(), kind == PackerZip ? "zip" : "jcalg1");
+        }
+    }
+
+    void unpackDispatchRejectsOtherKinds()
+    {
+        const Bytes data = bytesOf("abcabcabcabcabcabcabc");
+        Bytes out(data.size());
+        for (int kind : {0, 3, -1})
+            QCOMPARE(UnpackPayload(data.data(), data.size(), out.data(), out.size(), kind), std::size_t(0));
+        Bytes packed(100);
+        QCOMPARE(PackPayload(data.data(), data.size(), packed.data(), packed.size(), 9, 0), std::size_t(0));
+    }
+
+    // The store tool's entries read back as the reader of the tool's own data must see them.
+    void ownResourceStore_data()
+    {
+        QTest::addColumn<int>("index");
+        QTest::addColumn<QString>("expected"); // fixture name, "" for nothing, "=catalog"
+        QTest::newRow("negative index") << -1 << QString();
+        QTest::newRow("catalog") << 0 << QStringLiteral("=catalog");
+        QTest::newRow("raw entry") << 1 << QStringLiteral("plain.txt");
+        QTest::newRow("zip block") << 2 << QStringLiteral("zipped.txt");
+        QTest::newRow("jcalg1 block") << 3 << QStringLiteral("jcalg.txt");
+        QTest::newRow("bad crc") << 4 << QString();
+        QTest::newRow("shorter than a header") << 5 << QStringLiteral("short.bin");
+        QTest::newRow("magic in raw data") << 6 << QString();
+        QTest::newRow("absent resource") << 7 << QString();
+        QTest::newRow("empty file") << 8 << QStringLiteral("empty.bin");
+        QTest::newRow("past the end") << 9 << QString();
+    }
+    void ownResourceStore()
+    {
+        QFETCH(int, index);
+        QFETCH(QString, expected);
+        const auto bytes = ReadOwnResource(index, TestResourceStore());
+        if (expected.isEmpty()) {
+            QVERIFY(!bytes.has_value());
+        } else if (expected == QLatin1String("=catalog")) {
+            QVERIFY(bytes.has_value());
+            static const char catalog[] = "8,plain.txt,zipped.txt,jcalg.txt,badcrc.block,short.bin,"
+                                          "fakemagic.bin,absent.bin,empty.bin";
+            const QByteArray text(catalog, sizeof catalog); // with its trailing zero byte
+            QCOMPARE(QByteArray(reinterpret_cast<const char*>(bytes->data()), int(bytes->size())), text);
+        } else {
+            QVERIFY(bytes.has_value());
+            QVERIFY(*bytes == fixture(expected.toLatin1().constData()));
+        }
+    }
+
+    // Packed entries are stored as blocks of the packer named for them.
+    void storeEntriesArePacked()
+    {
+        const auto& entries = TestResourceStore().entries;
+        QCOMPARE(entries.size(), std::size_t(9));
+        QVERIFY(!HasBlockMagic({entries[1].data, entries[1].size}));
+        QCOMPARE(int(entries[2].data[16]), int(PackerZip));
+        QCOMPARE(int(entries[3].data[16]), int(PackerJcalg1));
+        QVERIFY(entries[7].data == nullptr);
+    }
+};
+
+QTEST_GUILESS_MAIN(PackedBlockTest)
+#include "PackedBlockTest.moc"
