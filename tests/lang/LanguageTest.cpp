@@ -1,5 +1,8 @@
 #include "LanguageTable.h"
+#include "PrefsFile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 using namespace hexaloom;
@@ -27,6 +30,8 @@ private slots:
     void nextLanguageStartsFromEnglish();
     void latin1AndUtf8Agree();
     void missingFileKeepsEnglish();
+    void shippedTranslationsAreComplete_data();
+    void shippedTranslationsAreComplete();
 };
 
 void LanguageTest::builtInTexts_data()
@@ -183,6 +188,48 @@ void LanguageTest::missingFileKeepsEnglish()
     QCOMPARE(table.LanguageText("Messages", "OverWrite"), QStringLiteral("File already exists. Overwrite?"));
     QCOMPARE(table.LoadLanguage(QStringLiteral(HEXALOOM_TEST_DATA "/lang/")), 1); // a folder, not a file
     QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
+}
+
+void LanguageTest::shippedTranslationsAreComplete_data()
+{
+    QTest::addColumn<QString>("file");
+    const QDir dir(QStringLiteral(HEXALOOM_SOURCE_DIR "/translations"));
+    const QStringList files = dir.entryList({QStringLiteral("*.lng")}, QDir::Files, QDir::Name);
+    QVERIFY(!files.isEmpty());
+    for (const QString& name : files)
+        QTest::newRow(qPrintable(name)) << dir.filePath(name);
+}
+
+void LanguageTest::shippedTranslationsAreComplete()
+{
+    // A misspelt key in a shipped file would be ignored without a word, leaving English in its place.
+    QFETCH(QString, file);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QVERIFY2(bytes.startsWith("\xEF\xBB\xBF"), "shipped language files are UTF-8 with the mark");
+    PrefsFile prefs;
+    prefs.Parse(bytes);
+    LanguageTable table;
+    table.LoadLanguage(file);
+    QString group;
+    int translated = 0;
+    for (const BuiltinText& pair : BuiltinTexts()) {
+        const QString name = QString::fromLatin1(pair.name);
+        if (name == QLatin1String("_END_"))
+            break;
+        if (name == QLatin1String("_GROUP_")) {
+            group = QString::fromLatin1(pair.text);
+            QVERIFY2(prefs.Group(group), qPrintable(group));
+            continue;
+        }
+        const QString missing = QStringLiteral("\x01missing");
+        QVERIFY2(prefs.ReadString(name, missing) != missing, qPrintable(group + "/" + name));
+        QCOMPARE(table.LanguageText(group, name), prefs.ReadString(name, QString()));
+        ++translated;
+    }
+    QCOMPARE(translated, 30);
+    QVERIFY(table.LanguageText("Messages", "FileToBig").contains(QStringLiteral("'{FILE}'")));
 }
 
 QTEST_GUILESS_MAIN(LanguageTest)
