@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const int format = parsed.content.format < 0 ? 0 : parsed.content.format;
     const ProjectParseResult again = ParseProject(EncodeProject(model, format));
-    if (again.status != ProjectParse::Ok || again.content.format != format
-        || again.content.records.size() != parsed.content.records.size())
+    if (again.status != ProjectParse::Ok || again.content.format != format ||
+        again.content.records.size() != parsed.content.records.size())
         std::abort();
     for (qsizetype i = 0; i < again.content.records.size(); ++i) {
         const ProjectRecord& a = parsed.content.records.at(i);

@@ -121,10 +121,18 @@ QByteArray PrefsFile::Serialize() const
     QString text = QStringLiteral("\r\n");
     for (const Line& line : m_lines) {
         switch (line.kind) {
-        case Kind::Group: text += QLatin1Char('[') + line.name + QLatin1Char(']'); break;
-        case Kind::Comment: text += QStringLiteral("; ") + line.name; break;
-        case Kind::Entry: text += line.name + QStringLiteral(" = ") + line.value; break;
-        case Kind::Other: text += line.name; break;
+        case Kind::Group:
+            text += QLatin1Char('[') + line.name + QLatin1Char(']');
+            break;
+        case Kind::Comment:
+            text += QStringLiteral("; ") + line.name;
+            break;
+        case Kind::Entry:
+            text += line.name + QStringLiteral(" = ") + line.value;
+            break;
+        case Kind::Other:
+            text += line.name;
+            break;
         }
         text += QStringLiteral("\r\n");
     }

@@ -22,10 +22,14 @@ QString WithSeparator(const QString& folder)
 QString FormatName(int format)
 {
     switch (format) {
-    case OutputResource: return QStringLiteral("resource file");
-    case OutputHexdata: return QStringLiteral("hexdata include");
-    case OutputBinpack: return QStringLiteral("binpack include");
-    default: return QStringLiteral("format %1").arg(format);
+    case OutputResource:
+        return QStringLiteral("resource file");
+    case OutputHexdata:
+        return QStringLiteral("hexdata include");
+    case OutputBinpack:
+        return QStringLiteral("binpack include");
+    default:
+        return QStringLiteral("format %1").arg(format);
     }
 }
 } // namespace
@@ -43,8 +47,8 @@ QStringList ListLanguageNames(const QString& programDir)
     QStringList names;
     const QDir dir(WithSeparator(programDir) + QStringLiteral("lang"));
     // Case-sensitive, so every name listed is one that LanguageFilePath finds again.
-    const QFileInfoList files = dir.entryInfoList({QStringLiteral("*.lng")}, QDir::Files | QDir::CaseSensitive
-                                                                                 | QDir::Hidden, QDir::Name);
+    const QFileInfoList files =
+        dir.entryInfoList({QStringLiteral("*.lng")}, QDir::Files | QDir::CaseSensitive | QDir::Hidden, QDir::Name);
     for (const QFileInfo& file : files)
         names.append(file.fileName().chopped(4));
     return names;
@@ -76,8 +80,8 @@ void PrepareStartup(StartupState& state, const QString& programPath, const QStri
 
 bool WantsSilentRoad(const StartupState& state)
 {
-    return !state.commandLine.silentoutput.isEmpty() && !state.commandLine.projectdir.isEmpty()
-           && !state.commandLine.projectfile.isEmpty();
+    return !state.commandLine.silentoutput.isEmpty() && !state.commandLine.projectdir.isEmpty() &&
+           !state.commandLine.projectfile.isEmpty();
 }
 
 int RunSilent(StartupState& state, Platform& platform)

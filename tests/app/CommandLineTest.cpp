@@ -11,9 +11,15 @@ namespace {
 qint64 FakeProbe(const QString& path)
 {
     static const QHash<QString, qint64> files{
-        {"C:\\p\\demo.hxlm", 100}, {"C:\\p\\other.hxlm", 50}, {"/home/u/demo.hxlm", 100},
-        {"C:\\p\\empty.hxlm", 0},  {"C:\\p\\folder.hxlm", -1}, {"C:\\p\\notes.txt", 10},
-        {"C:\\my files\\my project.hxlm", 10}, {"C:\\p\\Demo.HxLm", 7}, {"C:\\p\\noext", 9},
+        {"C:\\p\\demo.hxlm", 100},
+        {"C:\\p\\other.hxlm", 50},
+        {"/home/u/demo.hxlm", 100},
+        {"C:\\p\\empty.hxlm", 0},
+        {"C:\\p\\folder.hxlm", -1},
+        {"C:\\p\\notes.txt", 10},
+        {"C:\\my files\\my project.hxlm", 10},
+        {"C:\\p\\Demo.HxLm", 7},
+        {"C:\\p\\noext", 9},
         {"demo.hxlm", 100},
     };
     return files.value(path, -1);
@@ -43,8 +49,7 @@ void CommandLineTest::split_data()
     QTest::newRow("tabs do not separate") << "a\tb c" << QStringList{"a\tb", "c"};
     QTest::newRow("quoted with spaces") << "prog \"C:\\my files\\p.hxlm\" x"
                                         << QStringList{"prog", "C:\\my files\\p.hxlm", "x"};
-    QTest::newRow("text after closing quote starts the next")
-        << "\"ab\"cd e" << QStringList{"ab", "cd", "e"};
+    QTest::newRow("text after closing quote starts the next") << "\"ab\"cd e" << QStringList{"ab", "cd", "e"};
     QTest::newRow("quotes inside an unquoted parameter stay")
         << "/CREATESILENT=\"out.pbi\" p" << QStringList{"/CREATESILENT=\"out.pbi\"", "p"};
     QTest::newRow("whole switch quoted") << "\"/CREATESILENT=C:\\my out\\o.pbi\""
@@ -75,8 +80,7 @@ void CommandLineTest::parse_data()
     QTest::newRow("portable") << "prog /PORTABLE" << true << false << none << none << none;
     QTest::newRow("portable lower case") << "prog /portable" << true << false << none << none << none;
     QTest::newRow("portable with more is not it") << "prog /PORTABLEX" << false << false << none << none << none;
-    QTest::newRow("portable beyond 13 characters") << "prog /PORTABLE12345" << false << false << none << none
-                                                   << none;
+    QTest::newRow("portable beyond 13 characters") << "prog /PORTABLE12345" << false << false << none << none << none;
     QTest::newRow("ignorepos mixed case") << "prog /IgnorePos" << false << true << none << none << none;
     QTest::newRow("ignorepos with more is not it") << "prog /IGNOREPOS=1" << false << false << none << none << none;
     QTest::newRow("silent bare") << "prog /CREATESILENT=out.pbi" << false << false << "out.pbi" << none << none;
@@ -88,20 +92,22 @@ void CommandLineTest::parse_data()
         << "prog \"/CREATESILENT=C:\\my out\\o.pbi\"" << false << false << "C:\\my out\\o.pbi" << none << none;
     QTest::newRow("silent name with spaces unquoted is cut")
         << "prog /CREATESILENT=C:\\my out\\o.pbi" << false << false << "C:\\my" << none << none;
-    QTest::newRow("silent prefix only") << "prog /CREATESILENTLY.pbi" << false << false << "/CREATESILENTLY.pbi"
-                                        << none << none;
-    QTest::newRow("every switch text removed") << "prog /CreateSilent=a/createsilent=b" << false << false << "ab"
-                                               << none << none;
+    QTest::newRow("silent prefix only") << "prog /CREATESILENTLY.pbi" << false << false << "/CREATESILENTLY.pbi" << none
+                                        << none;
+    QTest::newRow("every switch text removed")
+        << "prog /CreateSilent=a/createsilent=b" << false << false << "ab" << none << none;
     QTest::newRow("silent without a name") << "prog /CREATESILENT=" << false << false << none << none << none;
-    QTest::newRow("project") << "prog C:\\p\\demo.hxlm" << false << false << none << "C:\\p\\" << "demo.hxlm";
+    QTest::newRow("project") << "prog C:\\p\\demo.hxlm" << false << false << none << "C:\\p\\"
+                             << "demo.hxlm";
     QTest::newRow("project with slashes") << "prog /home/u/demo.hxlm" << false << false << none << "/home/u/"
                                           << "demo.hxlm";
     QTest::newRow("project extension in any case") << "prog C:\\p\\Demo.HxLm" << false << false << none << "C:\\p\\"
                                                    << "Demo.HxLm";
-    QTest::newRow("project with spaces quoted") << "prog \"C:\\my files\\my project.hxlm\"" << false << false << none
-                                                << "C:\\my files\\" << "my project.hxlm";
-    QTest::newRow("project with spaces unquoted") << "prog C:\\my files\\my project.hxlm" << false << false << none
-                                                  << none << none;
+    QTest::newRow("project with spaces quoted")
+        << "prog \"C:\\my files\\my project.hxlm\"" << false << false << none << "C:\\my files\\"
+        << "my project.hxlm";
+    QTest::newRow("project with spaces unquoted")
+        << "prog C:\\my files\\my project.hxlm" << false << false << none << none << none;
     QTest::newRow("empty project ignored") << "prog C:\\p\\empty.hxlm" << false << false << none << none << none;
     QTest::newRow("folder ignored") << "prog C:\\p\\folder.hxlm" << false << false << none << none << none;
     QTest::newRow("missing ignored") << "prog C:\\p\\gone.hxlm" << false << false << none << none << none;
@@ -110,14 +116,20 @@ void CommandLineTest::parse_data()
     QTest::newRow("last existing project wins")
         << "prog C:\\p\\demo.hxlm C:\\p\\other.hxlm C:\\p\\gone.hxlm" << false << false << none << "C:\\p\\"
         << "other.hxlm";
-    QTest::newRow("switch before project") << "prog /CREATESILENT=out.pbi C:\\p\\demo.hxlm" << false << false
-                                           << "out.pbi" << "C:\\p\\" << "demo.hxlm";
-    QTest::newRow("switch after project") << "prog C:\\p\\demo.hxlm /CREATESILENT=out.pbi" << false << false
-                                          << "out.pbi" << "C:\\p\\" << "demo.hxlm";
-    QTest::newRow("last silent output wins") << "prog /CREATESILENT=a.pbi /CREATESILENT=b.pbi" << false << false
-                                             << "b.pbi" << none << none;
-    QTest::newRow("everything") << "prog /ignorepos C:\\p\\demo.hxlm /Portable \"/CreateSilent=o.res\"" << true
-                                << true << "o.res" << "C:\\p\\" << "demo.hxlm";
+    QTest::newRow("switch before project")
+        << "prog /CREATESILENT=out.pbi C:\\p\\demo.hxlm" << false << false << "out.pbi"
+        << "C:\\p\\"
+        << "demo.hxlm";
+    QTest::newRow("switch after project")
+        << "prog C:\\p\\demo.hxlm /CREATESILENT=out.pbi" << false << false << "out.pbi"
+        << "C:\\p\\"
+        << "demo.hxlm";
+    QTest::newRow("last silent output wins")
+        << "prog /CREATESILENT=a.pbi /CREATESILENT=b.pbi" << false << false << "b.pbi" << none << none;
+    QTest::newRow("everything") << "prog /ignorepos C:\\p\\demo.hxlm /Portable \"/CreateSilent=o.res\"" << true << true
+                                << "o.res"
+                                << "C:\\p\\"
+                                << "demo.hxlm";
 }
 
 void CommandLineTest::parse()

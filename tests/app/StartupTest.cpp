@@ -1,7 +1,7 @@
+#include "Startup.h"
 #include "Document.h"
 #include "ProjectFile.h"
 #include "ScriptedPlatform.h"
-#include "Startup.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,17 +118,16 @@ void StartupTest::silentRoad_data()
     QTest::addColumn<bool>("silent");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("rows");
-    QTest::newRow("relative names, switch first") << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << false
-                                                  << true << 0 << 2;
-    QTest::newRow("relative names, switch last") << QStringList{"demo.HXLM", "/CREATESILENT=\"out.pbi\""} << false
-                                                 << true << 0 << 2;
-    QTest::newRow("a listed file is gone") << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << true << true << 1
-                                           << 2;
-    QTest::newRow("damaged project") << QStringList{"/CREATESILENT=out.pbi", "broken.hxlm"} << false << true << 1
-                                     << 0;
+    QTest::newRow("relative names, switch first")
+        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << false << true << 0 << 2;
+    QTest::newRow("relative names, switch last")
+        << QStringList{"demo.HXLM", "/CREATESILENT=\"out.pbi\""} << false << true << 0 << 2;
+    QTest::newRow("a listed file is gone")
+        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << true << true << 1 << 2;
+    QTest::newRow("damaged project") << QStringList{"/CREATESILENT=out.pbi", "broken.hxlm"} << false << true << 1 << 0;
     QTest::newRow("no project") << QStringList{"/CREATESILENT=out.pbi"} << false << false << -1 << 0;
-    QTest::newRow("project that does not exist") << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false
-                                                 << false << -1 << 0;
+    QTest::newRow("project that does not exist")
+        << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false << false << -1 << 0;
     QTest::newRow("no output named") << QStringList{"demo.hxlm"} << false << false << -1 << 0;
 }
 
@@ -154,7 +153,9 @@ void StartupTest::silentRoad()
     const QStringList messages = platform.callsOf("Message");
     QCOMPARE(messages.size(), platform.calls().size()); // nothing but messages: no requester, no question
     if (rows > 0) {
-        QVERIFY(messages.filter(QStringLiteral("%1 file(s), hexdata include, output \\\"out.pbi\\\"").arg(rows)).size() == 1);
+        QVERIFY(
+            messages.filter(QStringLiteral("%1 file(s), hexdata include, output \\\"out.pbi\\\"").arg(rows)).size() ==
+            1);
         QCOMPARE(messages.filter("a.bin").size(), 1);
         QCOMPARE(messages.filter("b.wav").size(), 1);
     } else {

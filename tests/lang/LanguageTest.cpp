@@ -99,21 +99,42 @@ void LanguageTest::lookups_data()
     QTest::addColumn<QString>("group");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("lower case") << "messages" << "overwrite" << "File already exists. Overwrite?";
-    QTest::newRow("upper case") << "MESSAGES" << "OVERWRITE" << "File already exists. Overwrite?";
-    QTest::newRow("mixed case") << "mEsSaGeS" << "oVeRwRiTe" << "File already exists. Overwrite?";
-    QTest::newRow("same key in two groups, menu") << "menutitle" << "file" << "&File";
-    QTest::newRow("same key in two groups, grid") << "grid" << "file" << "Filename:";
-    QTest::newRow("first key of a letter run") << "MenuItem" << "AddDir" << "Add Directory (recursive) ...";
-    QTest::newRow("later key of a letter run") << "MenuItem" << "About" << "&About";
-    QTest::newRow("unknown key") << "Messages" << "NoSuchKey" << kNotFound;
-    QTest::newRow("unknown key between known ones") << "MenuItem" << "Opem" << kNotFound;
-    QTest::newRow("key beyond the last of its letter") << "MenuItem" << "Sz" << kNotFound;
-    QTest::newRow("unknown group") << "Nowhere" << "File" << kNotFound;
-    QTest::newRow("empty group") << "" << "File" << kNotFound;
-    QTest::newRow("empty key") << "Grid" << "" << kNotFound;
+    QTest::newRow("lower case") << "messages"
+                                << "overwrite"
+                                << "File already exists. Overwrite?";
+    QTest::newRow("upper case") << "MESSAGES"
+                                << "OVERWRITE"
+                                << "File already exists. Overwrite?";
+    QTest::newRow("mixed case") << "mEsSaGeS"
+                                << "oVeRwRiTe"
+                                << "File already exists. Overwrite?";
+    QTest::newRow("same key in two groups, menu") << "menutitle"
+                                                  << "file"
+                                                  << "&File";
+    QTest::newRow("same key in two groups, grid") << "grid"
+                                                  << "file"
+                                                  << "Filename:";
+    QTest::newRow("first key of a letter run") << "MenuItem"
+                                               << "AddDir"
+                                               << "Add Directory (recursive) ...";
+    QTest::newRow("later key of a letter run") << "MenuItem"
+                                               << "About"
+                                               << "&About";
+    QTest::newRow("unknown key") << "Messages"
+                                 << "NoSuchKey" << kNotFound;
+    QTest::newRow("unknown key between known ones") << "MenuItem"
+                                                    << "Opem" << kNotFound;
+    QTest::newRow("key beyond the last of its letter") << "MenuItem"
+                                                       << "Sz" << kNotFound;
+    QTest::newRow("unknown group") << "Nowhere"
+                                   << "File" << kNotFound;
+    QTest::newRow("empty group") << ""
+                                 << "File" << kNotFound;
+    QTest::newRow("empty key") << "Grid"
+                               << "" << kNotFound;
     QTest::newRow("key starting beyond Latin-1") << "Grid" << QString::fromUtf8("\xE2\x82\xACuro") << kNotFound;
-    QTest::newRow("prefix of a key") << "Grid" << "Siz" << kNotFound;
+    QTest::newRow("prefix of a key") << "Grid"
+                                     << "Siz" << kNotFound;
 }
 
 void LanguageTest::lookups()
@@ -134,15 +155,30 @@ void LanguageTest::fileReplacesOnlyItsTexts_data()
     QTest::addColumn<QString>("group");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("Grid/Size only: replaced") << Lng("GridSizeOnly.lng") << "Grid" << "Size"
-                                              << QString::fromUtf8("Datengr\xC3\xB6\xC3\x9F" "e:");
-    QTest::newRow("Grid/Size only: neighbour stays") << Lng("GridSizeOnly.lng") << "Grid" << "File" << "Filename:";
-    QTest::newRow("Grid/Size only: other group stays") << Lng("GridSizeOnly.lng") << "MenuItem" << "Quit" << "&Quit";
-    QTest::newRow("unknown group ignored") << Lng("Unknown.lng") << "Grid" << "File" << "Filename:";
-    QTest::newRow("known key in capitals") << Lng("Unknown.lng") << "MenuTitle" << "File" << "Datei";
-    QTest::newRow("unknown key not added") << Lng("Unknown.lng") << "MenuTitle" << "MissingKey" << kNotFound;
-    QTest::newRow("empty text taken") << Lng("Unknown.lng") << "MenuTitle" << "Help" << "";
-    QTest::newRow("text trimmed") << Lng("Utf8.lng") << "Buttons" << "chkOnTop" << "Immer im Vordergrund";
+    QTest::newRow("Grid/Size only: replaced") << Lng("GridSizeOnly.lng") << "Grid"
+                                              << "Size"
+                                              << QString::fromUtf8("Datengr\xC3\xB6\xC3\x9F"
+                                                                   "e:");
+    QTest::newRow("Grid/Size only: neighbour stays") << Lng("GridSizeOnly.lng") << "Grid"
+                                                     << "File"
+                                                     << "Filename:";
+    QTest::newRow("Grid/Size only: other group stays") << Lng("GridSizeOnly.lng") << "MenuItem"
+                                                       << "Quit"
+                                                       << "&Quit";
+    QTest::newRow("unknown group ignored") << Lng("Unknown.lng") << "Grid"
+                                           << "File"
+                                           << "Filename:";
+    QTest::newRow("known key in capitals") << Lng("Unknown.lng") << "MenuTitle"
+                                           << "File"
+                                           << "Datei";
+    QTest::newRow("unknown key not added") << Lng("Unknown.lng") << "MenuTitle"
+                                           << "MissingKey" << kNotFound;
+    QTest::newRow("empty text taken") << Lng("Unknown.lng") << "MenuTitle"
+                                      << "Help"
+                                      << "";
+    QTest::newRow("text trimmed") << Lng("Utf8.lng") << "Buttons"
+                                  << "chkOnTop"
+                                  << "Immer im Vordergrund";
 }
 
 void LanguageTest::fileReplacesOnlyItsTexts()
@@ -174,7 +210,8 @@ void LanguageTest::latin1AndUtf8Agree()
     latin1.LoadLanguage(Lng("Latin1.lng"));
     LanguageTable utf8;
     utf8.LoadLanguage(Lng("Utf8.lng"));
-    QCOMPARE(latin1.LanguageText("MenuItem", "About"), QString::fromUtf8("\xC3\x9C" "ber ..."));
+    QCOMPARE(latin1.LanguageText("MenuItem", "About"), QString::fromUtf8("\xC3\x9C"
+                                                                         "ber ..."));
     for (const char* key : {"Quit", "About", "New"})
         QCOMPARE(latin1.LanguageText("MenuItem", key), utf8.LanguageText("MenuItem", key));
     QCOMPARE(latin1.LanguageText("Buttons", "chkOnTop"), utf8.LanguageText("Buttons", "chkOnTop"));
