@@ -270,8 +270,8 @@ void PrefsFile::WriteString(const QString& key, const QString& value)
 bool PrefsFile::Close()
 {
     bool ok = true;
-    if (m_open && m_changed && !m_path.isEmpty())
-        ok = WriteFileAtomically(m_path, Serialize(), nullptr, m_writer);
+    if (m_open && m_changed)
+        ok = !m_path.isEmpty() && WriteFileAtomically(m_path, Serialize(), nullptr, m_writer);
     reset();
     return ok;
 }

@@ -83,6 +83,7 @@ private slots:
     void saveRefusals();
     void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
+    void saveOntoAFolderFails();
     void listedFileThatBecameEmptyIsNotFound();
 
 private:
@@ -370,6 +371,19 @@ void ProjectFileTest::failedSaveKeepsOldFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Demo.hxlm"});
     QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
     QCOMPARE(document.projectFile(), QStringLiteral("Demo.hxlm"));
+}
+
+void ProjectFileTest::saveOntoAFolderFails()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath("Taken.hxlm")));
+    AppSettings settings;
+    Document document(settings);
+    AddThreeRows(document.model());
+    ScriptedPlatform platform;
+    QCOMPARE(SaveProject(document, platform, dir.filePath("Taken")), SaveProjectResult::Failed);
+    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QVERIFY(QFileInfo(dir.filePath("Taken.hxlm")).isDir());
 }
 
 void ProjectFileTest::listedFileThatBecameEmptyIsNotFound()
