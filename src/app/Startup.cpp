@@ -46,11 +46,13 @@ QStringList ListLanguageNames(const QString& programDir)
 {
     QStringList names;
     const QDir dir(WithSeparator(programDir) + QStringLiteral("lang"));
-    // Case-sensitive, so every name listed is one that LanguageFilePath finds again.
+    // Case-sensitive, so every name listed is one that LanguageFilePath finds again; a file named just
+    // ".lng" would stand for English, which needs no file.
     const QFileInfoList files =
-        dir.entryInfoList({QStringLiteral("*.lng")}, QDir::Files | QDir::CaseSensitive | QDir::Hidden, QDir::Name);
+        dir.entryInfoList({QStringLiteral("*.lng")}, QDir::Files | QDir::CaseSensitive, QDir::Name);
     for (const QFileInfo& file : files)
-        names.append(file.fileName().chopped(4));
+        if (file.fileName().size() > 4)
+            names.append(file.fileName().chopped(4));
     return names;
 }
 

@@ -81,6 +81,7 @@ void StartupTest::prepareReadsSettingsLanguageAndNames()
     QVERIFY(WriteBytes(program.filePath("lang/Zulu.lng"), "[Grid]\r\n"));
     QVERIFY(WriteBytes(program.filePath("lang/readme.txt"), "not a language"));
     QVERIFY(WriteBytes(program.filePath("lang/Upper.LNG"), "[Grid]\r\n"));
+    QVERIFY(WriteBytes(program.filePath("lang/.lng"), "[Grid]\r\n"));
     QVERIFY(QDir().mkpath(program.filePath("lang/Folder.lng")));
 
     StartupState state;
