@@ -179,7 +179,7 @@ public:
         for (;;) {
             const std::uint32_t distance = position - current;
             const bool fixedLength = jcalg::CappedLength(need, lmax) == need;
-            const std::uint32_t skipFrom = SkipFrom(need, distance + 1, reach);
+            const std::uint32_t skipFrom = SkipFrom(need, distance + 1);
             if (fixedLength && skipFrom <= distance + 1) {
                 // Only the last distance, still ahead, can change the result.
                 if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain
@@ -237,9 +237,9 @@ public:
     }
 
 private:
-    static constexpr std::size_t kLevels = 11;
-    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 5, 6, 7, 8, 10, 12, 16, 24, 32};
-    static constexpr std::uint32_t kHashBits = 17;
+    static constexpr std::size_t kLevels = 6;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
+    static constexpr std::uint32_t kHashBits = 14;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
     std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
@@ -365,36 +365,54 @@ private:
     // Smallest distance >= from beyond which no candidate of `length` bytes other than the one at the last
     // distance can beat the best gain; the gain is constant between the breakpoints of adjust(D) and of the
     // index-bit digits, and falls or stays within each adjust range.
-    std::uint32_t SkipFrom(std::uint32_t length, std::uint32_t from, std::uint32_t reach)
+    // Smallest distance >= from beyond which no candidate of `length` bytes, other than the one at the last
+    // distance, can beat the best gain, or UINT32_MAX. For a fixed length the gain is constant between the
+    // breakpoints of adjust(D) and of the digits of the index-bit prefix, so a table of suffix maxima per
+    // interval answers it.
+    std::uint32_t SkipFrom(std::uint32_t length, std::uint32_t from)
     {
-        if (m_pointsBits != m_indexBits) {
-            m_pointsBits = m_indexBits;
-            m_pointCount = 0;
-            for (std::uint32_t p : {1u, 128u, 639u, 14335u, 65536u})
-                m_points[m_pointCount++] = p;
-            for (std::uint32_t k = 2; k < 32; ++k) {
-                const std::uint64_t p = ((std::uint64_t{1} << k) - 3) << m_indexBits;
-                if (p > UINT32_MAX)
-                    break;
-                m_points[m_pointCount++] = static_cast<std::uint32_t>(p);
-            }
-            std::sort(m_points, m_points + m_pointCount);
+        if (m_intervalBits != m_indexBits)
+            BuildIntervals();
+        std::size_t k = 0;
+        while (k + 1 < m_intervalCount && m_intervals[k + 1] <= from)
+            ++k;
+        for (std::size_t i = k; i < m_intervalCount; ++i) {
+            const std::int32_t bound = length < kTabledLengths ? m_suffixGain[length][i] : SuffixGain(length, i);
+            if (bound <= m_best.gain)
+                return i == k ? from : m_intervals[i];
         }
-        std::uint32_t result = UINT32_MAX;
-        for (std::size_t i = m_pointCount; i-- > 0;) {
-            const std::uint32_t start = std::max(m_points[i], from);
-            if (start >= reach) {
-                result = std::min(result, start);
-                continue;
-            }
-            // Gain of a candidate not at the last distance, at the interval's first distance.
-            if (jcalg::Gain(start, length, 0, m_indexBits) > m_best.gain)
+        return UINT32_MAX;
+    }
+
+    std::int32_t SuffixGain(std::uint32_t length, std::size_t first) const
+    {
+        std::int32_t bound = 0;
+        for (std::size_t i = first; i < m_intervalCount; ++i)
+            bound = std::max(bound, jcalg::Gain(m_intervals[i], length, 0, m_indexBits));
+        return bound;
+    }
+
+    void BuildIntervals()
+    {
+        m_intervalBits = m_indexBits;
+        m_intervalCount = 0;
+        for (std::uint32_t p : {1u, 128u, 639u, 14335u, 65536u})
+            if (p < m_window)
+                m_intervals[m_intervalCount++] = p;
+        for (std::uint32_t k = 2; k < 32; ++k) {
+            const std::uint64_t p = ((std::uint64_t{1} << k) - 3) << m_indexBits;
+            if (p >= m_window)
                 break;
-            result = start;
-            if (start == from)
-                break;
+            m_intervals[m_intervalCount++] = static_cast<std::uint32_t>(p);
         }
-        return result;
+        std::sort(m_intervals, m_intervals + m_intervalCount);
+        for (std::uint32_t length = 0; length < kTabledLengths; ++length) {
+            std::int32_t bound = 0;
+            for (std::size_t i = m_intervalCount; i-- > 0;) {
+                bound = std::max(bound, jcalg::Gain(m_intervals[i], length, 0, m_indexBits));
+                m_suffixGain[length][i] = bound;
+            }
+        }
     }
 
     jcalg::Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
@@ -442,9 +460,11 @@ private:
     std::uint32_t* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
     std::uint32_t m_inserted = 0;
-    std::uint32_t m_points[40] = {};
-    std::size_t m_pointCount = 0;
-    std::uint32_t m_pointsBits = 0;
+    static constexpr std::uint32_t kTabledLengths = 256;
+    std::uint32_t m_intervals[40] = {};
+    std::size_t m_intervalCount = 0;
+    std::uint32_t m_intervalBits = 0;
+    std::int32_t m_suffixGain[kTabledLengths][40] = {};
     std::int8_t m_levelAtMost[33] = {};
     std::int8_t m_levelExactly[34] = {};
 
