@@ -44,8 +44,7 @@ void ConsolePlatform::Message(const QString& title, const QString& text, Message
 
 bool ConsolePlatform::AskYesNo(const QString& title, const QString& text, bool defaultAnswer)
 {
-    Message(title, text + (defaultAnswer ? QStringLiteral(" [yes]") : QStringLiteral(" [no]")),
-            MessageIcon::None);
+    Message(title, text + (defaultAnswer ? QStringLiteral(" [yes]") : QStringLiteral(" [no]")), MessageIcon::None);
     return defaultAnswer;
 }
 

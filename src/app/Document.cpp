@@ -35,10 +35,14 @@ int PackerKindFromText(const QString& text)
 QString PackerText(int kind)
 {
     switch (kind) {
-    case 0: return QStringLiteral("none");
-    case 1: return QStringLiteral("jCalg1");
-    case 2: return QStringLiteral("zip");
-    default: return QString();
+    case 0:
+        return QStringLiteral("none");
+    case 1:
+        return QStringLiteral("jCalg1");
+    case 2:
+        return QStringLiteral("zip");
+    default:
+        return QString();
     }
 }
 
@@ -111,8 +115,8 @@ QVariant FileListModel::headerData(int section, Qt::Orientation orientation, int
 
 bool FileListModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value, int role)
 {
-    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount
-        || (role != Qt::DisplayRole && role != Qt::EditRole))
+    if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount ||
+        (role != Qt::DisplayRole && role != Qt::EditRole))
         return false;
     m_headers[section] = value.toString();
     emit headerDataChanged(orientation, section, section);
@@ -159,12 +163,18 @@ QString FileListModel::CellText(int column, int row) const
         return {};
     const DataEntry& e = m_entries.at(row);
     switch (column) {
-    case PathColumn: return e.path;
-    case NumberColumn: return QString::number(row + 1);
-    case PackerColumn: return e.packer;
-    case SizeColumn: return e.size;
-    case FileColumn: return FileNamePart(e.path);
-    default: return {};
+    case PathColumn:
+        return e.path;
+    case NumberColumn:
+        return QString::number(row + 1);
+    case PackerColumn:
+        return e.packer;
+    case SizeColumn:
+        return e.size;
+    case FileColumn:
+        return FileNamePart(e.path);
+    default:
+        return {};
     }
 }
 
@@ -180,9 +190,14 @@ bool FileListModel::SetCellText(int column, int row, const QString& text)
         e.path = text;
         first = last = FileColumn;
         break;
-    case PackerColumn: e.packer = text; break;
-    case SizeColumn: e.size = text; break;
-    default: return false;
+    case PackerColumn:
+        e.packer = text;
+        break;
+    case SizeColumn:
+        e.size = text;
+        break;
+    default:
+        return false;
     }
     emit dataChanged(index(row, first), index(row, last));
     return true;

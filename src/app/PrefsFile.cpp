@@ -121,10 +121,18 @@ QByteArray PrefsFile::Serialize() const
     QString text = QStringLiteral("\r\n");
     for (const Line& line : m_lines) {
         switch (line.kind) {
-        case Kind::Group: text += QLatin1Char('[') + line.name + QLatin1Char(']'); break;
-        case Kind::Comment: text += QStringLiteral("; ") + line.name; break;
-        case Kind::Entry: text += line.name + QStringLiteral(" = ") + line.value; break;
-        case Kind::Other: text += line.name; break;
+        case Kind::Group:
+            text += QLatin1Char('[') + line.name + QLatin1Char(']');
+            break;
+        case Kind::Comment:
+            text += QStringLiteral("; ") + line.name;
+            break;
+        case Kind::Entry:
+            text += line.name + QStringLiteral(" = ") + line.value;
+            break;
+        case Kind::Other:
+            text += line.name;
+            break;
         }
         text += QStringLiteral("\r\n");
     }
@@ -262,8 +270,8 @@ void PrefsFile::WriteString(const QString& key, const QString& value)
 bool PrefsFile::Close()
 {
     bool ok = true;
-    if (m_open && m_changed && !m_path.isEmpty())
-        ok = WriteFileAtomically(m_path, Serialize(), nullptr, m_writer);
+    if (m_open && m_changed)
+        ok = !m_path.isEmpty() && WriteFileAtomically(m_path, Serialize(), nullptr, m_writer);
     reset();
     return ok;
 }

@@ -102,8 +102,8 @@ ProjectParseResult ParseProject(const QByteArray& bytes)
     if (rows > 0) {
         QByteArray records(qsizetype(length), '\0');
         uLongf unpacked = length;
-        const int status = uncompress(reinterpret_cast<Bytef*>(records.data()), &unpacked, data,
-                                      uLong(bytes.size() - pos));
+        const int status =
+            uncompress(reinterpret_cast<Bytef*>(records.data()), &unpacked, data, uLong(bytes.size() - pos));
         if (status != Z_OK || unpacked != length)
             return Damaged("record area does not unpack");
         const auto* record = reinterpret_cast<const uchar*>(records.constData());
@@ -142,8 +142,7 @@ QByteArray EncodeProject(const FileListModel& model, int outputFormat)
     QByteArray packed(qsizetype(compressBound(uLong(records.size()))), '\0');
     uLongf packedLength = uLongf(packed.size());
     if (compress2(reinterpret_cast<Bytef*>(packed.data()), &packedLength,
-                  reinterpret_cast<const Bytef*>(records.constData()), uLong(records.size()), 9)
-        != Z_OK)
+                  reinterpret_cast<const Bytef*>(records.constData()), uLong(records.size()), 9) != Z_OK)
         return {};
     packed.truncate(qsizetype(packedLength));
 

@@ -28,8 +28,8 @@ struct ProjectRecord
 
 struct ProjectContent
 {
-    int version = 15;  // 10, 14 or 15
-    int format = -1;   // the stored output format; -1 for version 1.0, which stores none
+    int version = 15; // 10, 14 or 15
+    int format = -1;  // the stored output format; -1 for version 1.0, which stores none
     QList<ProjectRecord> records;
 };
 

@@ -45,9 +45,9 @@ public:
 private:
     struct Group
     {
-        QString name;  // upper-cased
-        int first = 0; // first entry index
-        int last = -1; // last entry index; first > last for a group without entries
+        QString name;                 // upper-cased
+        int first = 0;                // first entry index
+        int last = -1;                // last entry index; first > last for a group without entries
         std::array<int, 256> index{}; // first entry whose key starts with that character, or 0
     };
 

@@ -87,21 +87,14 @@ public:
         m_prev2 = m_head2 = nullptr;
     }
 
-    // Chains store position + 1, so zero-filled tables start empty.
+    // Chains store position + 1, so zero-filled tables start empty. The longer-key chains are brought up to
+    // date only when a search needs them: long keys are rarely needed on data with short matches.
     void Insert(std::uint32_t position)
     {
-        const std::uint32_t slot = position & m_mask;
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
-        m_prev2[slot] = m_head2[key2];
+        m_prev2[position & m_mask] = m_head2[key2];
         m_head2[key2] = position + 1;
-        const std::uint32_t room = m_length - position;
-        std::uint64_t words[4];
-        LoadWords(position, room, words);
-        for (std::size_t i = 0; i < kLevels && kKeyLengths[i] <= room; ++i) {
-            const std::uint32_t h = Hash(words, kKeyLengths[i]);
-            m_prevs[i][slot] = m_heads[i][h];
-            m_heads[i][h] = position + 1;
-        }
+        m_inserted = position + 1;
     }
 
 #ifdef JC_DEBUG_SEARCH
@@ -146,6 +139,7 @@ public:
         // Nearest three-byte candidate.
         std::uint32_t near3 = 0;
         {
+            Need(0);
             std::uint32_t c = m_heads[0][Hash3(position)];
             while (c) {
                 const std::uint32_t candidate = c - 1;
@@ -178,14 +172,17 @@ public:
         std::uint32_t current = position - near3;
         if (Accept(current, near3, need, 3))
             return m_best;
+        // The candidate at the last distance is judged in its place in distance order even when the chain walked
+        // does not hold it (a chain of need + 1 bytes, while it matches exactly `need`).
+        bool lastPending = last > near3 && last < reach;
 
         for (;;) {
             const std::uint32_t distance = position - current;
             const bool fixedLength = jcalg::CappedLength(need, lmax) == need;
-            const std::uint32_t skipFrom = SkipFrom(need, distance + 1, reach);
+            const std::uint32_t skipFrom = SkipFrom(need, distance + 1);
             if (fixedLength && skipFrom <= distance + 1) {
                 // Only the last distance, still ahead, can change the result.
-                if (last > distance && last < reach && jcalg::Gain(last, need, last, indexBits) > m_best.gain
+                if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain
                     && Agree(position - last, 0, need) == need)
                     m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
                 return m_best;
@@ -194,27 +191,36 @@ public:
             // exactly `need` bytes are useless beyond skipFrom, a chain of need + 1 bytes from its head serves.
             const std::uint32_t* prev;
             std::uint32_t c;
-            std::uint32_t keyLength;
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
-            if (skipFrom <= distance + 1 && exact >= 0 && !(last > distance && last < reach)) {
+            if (skipFrom <= distance + 1 && exact >= 0) {
+                Need(exact);
                 prev = m_prevs[exact];
-                keyLength = need + 1;
-                c = m_heads[exact][HashAt(position, keyLength)];
+                c = m_heads[exact][HashAt(position, need + 1)];
                 while (c && (c - 1 >= position || position - (c - 1) <= distance))
                     c = prev[(c - 1) & m_mask];
             } else {
                 const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
+                Need(level);
                 prev = m_prevs[level];
-                keyLength = kKeyLengths[level];
                 c = prev[current & m_mask];
             }
             bool accepted = false;
-            for (; c; c = prev[(c - 1) & m_mask]) {
-                const std::uint32_t candidate = c - 1;
-                const std::uint32_t d = position - candidate;
+            for (;; c = prev[(c - 1) & m_mask]) {
+                const std::uint32_t candidate = c ? c - 1 : 0;
+                const std::uint32_t d = c ? position - candidate : reach;
+                if (lastPending && d >= last) {
+                    lastPending = false;
+                    if (Agree(position - last, 0, need) == need) {
+                        current = position - last;
+                        if (Accept(current, last, need, need))
+                            return m_best;
+                        accepted = true;
+                        break;
+                    }
+                }
                 if (d >= reach)
-                    return m_best;
-                const std::uint32_t want = (d >= skipFrom && d != last) ? need + 1 : need;
+                    break;
+                const std::uint32_t want = d >= skipFrom ? need + 1 : need;
                 if (m_data[candidate + want - 1] != m_here[want - 1])
                     continue;
                 if (Agree(candidate, 0, want) < want)
@@ -225,18 +231,51 @@ public:
                 accepted = true;
                 break;
             }
-            (void)keyLength;
             if (!accepted)
                 return m_best;
         }
     }
 
 private:
-    static constexpr std::size_t kLevels = 11;
-    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 5, 6, 7, 8, 10, 12, 16, 24, 32};
-    static constexpr std::uint32_t kHashBits = 17;
+    static constexpr std::size_t kLevels = 6;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
+    static constexpr std::uint32_t kHashBits = 14;
+    static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
     std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
+
+    // Enters every position inserted so far into the chains of level i.
+    void Build(std::size_t i)
+    {
+        const std::uint32_t keyLength = kKeyLengths[i];
+        std::uint32_t* const head = m_heads[i];
+        std::uint32_t* const prev = m_prevs[i];
+        std::uint32_t q = m_built[i];
+        const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
+        if (keyLength <= 8) {
+            const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
+            const unsigned shift = 64 - 8 * keyLength;
+            for (; q < fast; ++q) {
+                std::uint64_t w;
+                std::memcpy(&w, m_data + q, 8);
+                const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
+                prev[q & m_mask] = head[h];
+                head[h] = q + 1;
+            }
+        }
+        for (; q < end; ++q) {
+            const std::uint32_t h = HashAt(q, keyLength);
+            prev[q & m_mask] = head[h];
+            head[h] = q + 1;
+        }
+        m_built[i] = std::max(m_built[i], m_inserted);
+    }
+
+    void Need(std::size_t i)
+    {
+        if (m_built[i] < m_inserted)
+            Build(i);
+    }
 
     void LoadWords(std::uint32_t position, std::uint32_t room, std::uint64_t words[4]) const
     {
@@ -254,7 +293,7 @@ private:
     {
         std::uint64_t h;
         if (keyLength <= 8) {
-            h = (words[0] << (64 - 8 * keyLength)) * 0x9E3779B97F4A7C15ull;
+            h = (words[0] << (64 - 8 * keyLength)) * kMultiplier;
         } else {
             h = words[0] * 0x9E3779B97F4A7C15ull;
             std::uint32_t rest = keyLength - 8;
@@ -326,34 +365,54 @@ private:
     // Smallest distance >= from beyond which no candidate of `length` bytes other than the one at the last
     // distance can beat the best gain; the gain is constant between the breakpoints of adjust(D) and of the
     // index-bit digits, and falls or stays within each adjust range.
-    std::uint32_t SkipFrom(std::uint32_t length, std::uint32_t from, std::uint32_t reach) const
+    // Smallest distance >= from beyond which no candidate of `length` bytes, other than the one at the last
+    // distance, can beat the best gain, or UINT32_MAX. For a fixed length the gain is constant between the
+    // breakpoints of adjust(D) and of the digits of the index-bit prefix, so a table of suffix maxima per
+    // interval answers it.
+    std::uint32_t SkipFrom(std::uint32_t length, std::uint32_t from)
     {
-        std::uint32_t points[48];
-        std::size_t count = 0;
+        if (m_intervalBits != m_indexBits)
+            BuildIntervals();
+        std::size_t k = 0;
+        while (k + 1 < m_intervalCount && m_intervals[k + 1] <= from)
+            ++k;
+        for (std::size_t i = k; i < m_intervalCount; ++i) {
+            const std::int32_t bound = length < kTabledLengths ? m_suffixGain[length][i] : SuffixGain(length, i);
+            if (bound <= m_best.gain)
+                return i == k ? from : m_intervals[i];
+        }
+        return UINT32_MAX;
+    }
+
+    std::int32_t SuffixGain(std::uint32_t length, std::size_t first) const
+    {
+        std::int32_t bound = 0;
+        for (std::size_t i = first; i < m_intervalCount; ++i)
+            bound = std::max(bound, jcalg::Gain(m_intervals[i], length, 0, m_indexBits));
+        return bound;
+    }
+
+    void BuildIntervals()
+    {
+        m_intervalBits = m_indexBits;
+        m_intervalCount = 0;
         for (std::uint32_t p : {1u, 128u, 639u, 14335u, 65536u})
-            points[count++] = p;
+            if (p < m_window)
+                m_intervals[m_intervalCount++] = p;
         for (std::uint32_t k = 2; k < 32; ++k) {
             const std::uint64_t p = ((std::uint64_t{1} << k) - 3) << m_indexBits;
-            if (p >= reach)
+            if (p >= m_window)
                 break;
-            points[count++] = static_cast<std::uint32_t>(p);
+            m_intervals[m_intervalCount++] = static_cast<std::uint32_t>(p);
         }
-        std::sort(points, points + count);
-        std::uint32_t result = UINT32_MAX;
-        for (std::size_t i = count; i-- > 0;) {
-            const std::uint32_t start = std::max(points[i], from);
-            if (start >= reach) {
-                result = std::min(result, start);
-                continue;
+        std::sort(m_intervals, m_intervals + m_intervalCount);
+        for (std::uint32_t length = 0; length < kTabledLengths; ++length) {
+            std::int32_t bound = 0;
+            for (std::size_t i = m_intervalCount; i-- > 0;) {
+                bound = std::max(bound, jcalg::Gain(m_intervals[i], length, 0, m_indexBits));
+                m_suffixGain[length][i] = bound;
             }
-            // Gain of a non-last-distance candidate at the interval's first distance.
-            if (jcalg::Gain(start, length, 0, m_indexBits) > m_best.gain)
-                break;
-            result = start;
-            if (start == from)
-                break;
         }
-        return result;
     }
 
     jcalg::Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
@@ -399,6 +458,13 @@ private:
     std::uint32_t* m_prev2 = nullptr;
     std::uint32_t* m_heads[kLevels] = {};
     std::uint32_t* m_prevs[kLevels] = {};
+    std::uint32_t m_built[kLevels] = {};
+    std::uint32_t m_inserted = 0;
+    static constexpr std::uint32_t kTabledLengths = 256;
+    std::uint32_t m_intervals[40] = {};
+    std::size_t m_intervalCount = 0;
+    std::uint32_t m_intervalBits = 0;
+    std::int32_t m_suffixGain[kTabledLengths][40] = {};
     std::int8_t m_levelAtMost[33] = {};
     std::int8_t m_levelExactly[34] = {};
 

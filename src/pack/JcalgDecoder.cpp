@@ -13,61 +13,94 @@ std::uint32_t ReadLe32(const std::uint8_t* p)
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
 }
 
-// Most significant bit first from 32-bit little-endian words. Reading past the last whole word sets
-// the truncation flag and yields 0 bits, which every caller's loop ends on.
+// One step of gamma decoding: up to four digit/continuation pairs from the next 8 bits.
+struct GammaStep {
+    std::uint8_t bits;   // 2, 4, 6 or 8 bits consumed
+    std::uint8_t digits; // the digits they carry
+    bool done;           // a continuation bit 0 was among them
+};
+
+struct GammaTable {
+    GammaStep steps[256];
+};
+
+constexpr GammaTable MakeGammaTable()
+{
+    GammaTable table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        GammaStep step{0, 0, false};
+        for (int pair = 0; pair < 4 && !step.done; ++pair) {
+            const unsigned bits = byte >> (6 - 2 * pair) & 3;
+            step.digits = static_cast<std::uint8_t>(step.digits << 1 | bits >> 1);
+            step.bits = static_cast<std::uint8_t>(step.bits + 2);
+            step.done = (bits & 1) == 0;
+        }
+        table.steps[byte] = step;
+    }
+    return table;
+}
+
+constexpr GammaTable kGamma = MakeGammaTable();
+
+// Most significant bit first from 32-bit little-endian words, held left-aligned in a 64-bit buffer. Reading
+// past the last whole word yields 0 bits and sets the truncation flag, which every caller's loop ends on.
 class BitReader {
 public:
-    BitReader(const std::uint8_t* words, std::size_t count) : m_next(words), m_end(words + count * 4) {}
+    BitReader(const std::uint8_t* words, std::size_t count) : m_next(words), m_end(words + count * 4) { Fill(); }
+
+    // Tops the buffer up to at least 33 bits while words remain.
+    void Fill()
+    {
+        if (m_avail <= 32 && m_next != m_end) {
+            m_buffer |= std::uint64_t{ReadLe32(m_next)} << (32 - m_avail);
+            m_avail += 32;
+            m_next += 4;
+        }
+    }
+
+    std::uint32_t Peek(std::uint32_t n) const { return static_cast<std::uint32_t>(m_buffer >> (64 - n)); } // 1..32
+
+    void Skip(std::uint32_t n)
+    {
+        if (n > m_avail) {
+            m_truncated = true;
+            m_avail = n;
+        }
+        m_buffer <<= n;
+        m_avail -= n;
+    }
 
     std::uint32_t Bits(std::uint32_t n) // 1..32
     {
-        if (m_avail < n && !Refill())
-            return 0;
-        const auto value = static_cast<std::uint32_t>(m_buffer >> (64 - n));
-        m_buffer <<= n;
-        m_avail -= n;
+        if (m_avail < n)
+            Fill();
+        const std::uint32_t value = Peek(n);
+        Skip(n);
         return value;
     }
 
-    std::uint32_t Bit()
-    {
-        if (m_avail == 0 && !Refill())
-            return 0;
-        const auto value = static_cast<std::uint32_t>(m_buffer >> 63);
-        m_buffer <<= 1;
-        --m_avail;
-        return value;
-    }
+    std::uint32_t Bit() { return Bits(1); }
 
-    // Returns 0 when the value does not fit 32 bits or the stream ends.
+    // Returns 0 when the value does not fit 32 bits or the stream ends. Four digit pairs at a time.
     std::uint32_t Gamma()
     {
         std::uint64_t value = 1;
-        do {
-            value = value * 2 + Bit();
+        for (;;) {
+            if (m_avail < 8)
+                Fill();
+            const GammaStep step = kGamma.steps[Peek(8)];
+            Skip(step.bits);
+            value = value << (step.bits / 2) | step.digits;
             if (value > UINT32_MAX || m_truncated)
                 return 0;
-        } while (Bit());
-        return m_truncated ? 0 : static_cast<std::uint32_t>(value);
+            if (step.done)
+                return static_cast<std::uint32_t>(value);
+        }
     }
 
     bool Truncated() const { return m_truncated; }
 
 private:
-    bool Refill()
-    {
-        if (m_next == m_end) {
-            m_truncated = true;
-            m_buffer = 0;
-            m_avail = 64;
-            return false;
-        }
-        m_buffer |= std::uint64_t{ReadLe32(m_next)} << (32 - m_avail);
-        m_avail += 32;
-        m_next += 4;
-        return true;
-    }
-
     const std::uint8_t* m_next;
     const std::uint8_t* m_end;
     std::uint64_t m_buffer = 0;
@@ -114,19 +147,16 @@ std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, s
             return false;
         std::uint8_t* to = out + written;
         const std::uint8_t* from = to - distance;
-        if (distance >= length) {
-            std::memcpy(to, from, length);
-        } else if (distance >= 8) {
-            std::size_t i = 0;
-            for (; i + 8 <= length; i += 8)
+        written += length;
+        if (distance >= 8 && size - written >= 8) {
+            // Whole 8-byte steps may run up to 7 bytes past the copy; the room is there and later output
+            // overwrites it.
+            for (std::size_t i = 0; i < length; i += 8)
                 std::memcpy(to + i, from + i, 8);
-            for (; i < length; ++i)
-                to[i] = from[i];
         } else {
             for (std::size_t i = 0; i < length; ++i)
                 to[i] = from[i];
         }
-        written += length;
         return true;
     };
     auto put = [&](std::uint8_t byte) {
@@ -138,11 +168,17 @@ std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, s
 
     for (;;) {
         bool ok = true;
-        if (in.Bit()) {
+        in.Fill();
+        const std::uint32_t prefix = in.Peek(3);
+        if (prefix >= 4) {
             if (literalBits == 0)
                 return 0;
-            ok = put(static_cast<std::uint8_t>(in.Bits(literalBits) + literalBase));
-        } else if (in.Bit()) {
+            // Fill left at least 33 bits (or the stream ends and Skip flags it): prefix and literal in one go.
+            const std::uint32_t value = in.Peek(1 + literalBits) & ((1u << literalBits) - 1);
+            in.Skip(1 + literalBits);
+            ok = put(static_cast<std::uint8_t>(value + literalBase));
+        } else if (prefix >= 2) {
+            in.Skip(2);
             const std::uint32_t g = in.Gamma();
             if (g == 2) {
                 const std::uint32_t length = in.Gamma();
@@ -155,9 +191,11 @@ std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, s
             } else {
                 ok = false;
             }
-        } else if (in.Bit() == 0) {
-            const std::uint32_t distance = in.Bits(7);
-            const std::uint32_t count = in.Bits(2);
+        } else if (prefix == 0) {
+            const std::uint32_t fields = in.Peek(12);
+            in.Skip(12);
+            const std::uint32_t distance = fields >> 2 & 0x7F;
+            const std::uint32_t count = fields & 3;
             if (distance != 0) {
                 lastDistance = distance;
                 ok = copy(distance, count + 2);
@@ -172,7 +210,8 @@ std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, s
                 indexBits = bits;
             }
         } else {
-            const std::uint32_t v = in.Bits(4);
+            const std::uint32_t v = in.Peek(7) & 15;
+            in.Skip(7);
             if (v == 1) {
                 ok = put(0);
             } else if (v >= 2) {

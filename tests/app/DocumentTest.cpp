@@ -1,5 +1,5 @@
-#include "AppSettings.h"
 #include "Document.h"
+#include "AppSettings.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -29,12 +29,24 @@ void DocumentTest::pathParts_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("folder");
     QTest::addColumn<QString>("file");
-    QTest::newRow("backslashes") << R"(C:\p\demo.hxlm)" << R"(C:\p\)" << "demo.hxlm";
-    QTest::newRow("slashes") << "/home/u/demo.hxlm" << "/home/u/" << "demo.hxlm";
-    QTest::newRow("mixed, last wins") << R"(C:\a/b\c.wav)" << R"(C:\a/b\)" << "c.wav";
-    QTest::newRow("no folder") << "demo.hxlm" << "" << "demo.hxlm";
-    QTest::newRow("folder only") << "/tmp/" << "/tmp/" << "";
-    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("backslashes") << R"(C:\p\demo.hxlm)"
+                                 << R"(C:\p\)"
+                                 << "demo.hxlm";
+    QTest::newRow("slashes") << "/home/u/demo.hxlm"
+                             << "/home/u/"
+                             << "demo.hxlm";
+    QTest::newRow("mixed, last wins") << R"(C:\a/b\c.wav)"
+                                      << R"(C:\a/b\)"
+                                      << "c.wav";
+    QTest::newRow("no folder") << "demo.hxlm"
+                               << ""
+                               << "demo.hxlm";
+    QTest::newRow("folder only") << "/tmp/"
+                                 << "/tmp/"
+                                 << "";
+    QTest::newRow("empty") << ""
+                           << ""
+                           << "";
 }
 
 void DocumentTest::pathParts()
@@ -73,11 +85,21 @@ void DocumentTest::addFileRowFillsCells_data()
     QTest::addColumn<QString>("sizeText");
     QTest::addColumn<QString>("packerCell");
     QTest::addColumn<QString>("sizeCell");
-    QTest::newRow("size from the file") << 0 << "" << "none" << "11";
-    QTest::newRow("size text kept") << 1 << "1234" << "jCalg1" << "1234";
-    QTest::newRow("dashes kept") << 2 << "---" << "zip" << "---";
-    QTest::newRow("unknown packer leaves the cell empty") << 3 << "" << "" << "11";
-    QTest::newRow("negative packer") << -1 << "5" << "" << "5";
+    QTest::newRow("size from the file") << 0 << ""
+                                        << "none"
+                                        << "11";
+    QTest::newRow("size text kept") << 1 << "1234"
+                                    << "jCalg1"
+                                    << "1234";
+    QTest::newRow("dashes kept") << 2 << "---"
+                                 << "zip"
+                                 << "---";
+    QTest::newRow("unknown packer leaves the cell empty") << 3 << ""
+                                                          << ""
+                                                          << "11";
+    QTest::newRow("negative packer") << -1 << "5"
+                                     << ""
+                                     << "5";
 }
 
 void DocumentTest::addFileRowFillsCells()
@@ -162,9 +184,18 @@ void DocumentTest::projectPathAndTitle_data()
     QTest::addColumn<QString>("dir");
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("title");
-    QTest::newRow("windows path") << R"(C:\p\demo.hxlm)" << R"(C:\p\)" << "demo.hxlm" << "Hexaloom - demo";
-    QTest::newRow("upper-case extension") << "/p/Demo.HXLM" << "/p/" << "Demo.HXLM" << "Hexaloom - Demo";
-    QTest::newRow("short name") << "/p/x.hx" << "/p/" << "x.hx" << "Hexaloom - ";
+    QTest::newRow("windows path") << R"(C:\p\demo.hxlm)"
+                                  << R"(C:\p\)"
+                                  << "demo.hxlm"
+                                  << "Hexaloom - demo";
+    QTest::newRow("upper-case extension") << "/p/Demo.HXLM"
+                                          << "/p/"
+                                          << "Demo.HXLM"
+                                          << "Hexaloom - Demo";
+    QTest::newRow("short name") << "/p/x.hx"
+                                << "/p/"
+                                << "x.hx"
+                                << "Hexaloom - ";
 }
 
 void DocumentTest::projectPathAndTitle()

@@ -1,6 +1,6 @@
+#include "ProjectFile.h"
 #include "AppSettings.h"
 #include "Document.h"
-#include "ProjectFile.h"
 #include "ScriptedPlatform.h"
 
 #include <QDir>
@@ -83,6 +83,7 @@ private slots:
     void saveRefusals();
     void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
+    void saveOntoAFolderFails();
     void listedFileThatBecameEmptyIsNotFound();
 
 private:
@@ -119,8 +120,7 @@ void ProjectFileTest::open_data()
     QTest::newRow("empty list") << "empty_list.hxlm" << loaded << 2 << QStringList() << QStringList();
     QTest::newRow("missing, empty and folder entries")
         << "missing_files.hxlm" << loaded << 1 << QStringList{"1|jCalg1|11|one.bin|payload/one.bin"}
-        << QStringList{NotFoundCall("payload/gone.bin"), NotFoundCall("payload/empty.bin"),
-                       NotFoundCall("payload")};
+        << QStringList{NotFoundCall("payload/gone.bin"), NotFoundCall("payload/empty.bin"), NotFoundCall("payload")};
     QTest::newRow("unknown packer kinds")
         << "unknown_packer.hxlm" << loaded << 0
         << QStringList{"1||11|one.bin|payload/one.bin", "2||11|one.bin|payload/one.bin"} << QStringList();
@@ -237,9 +237,15 @@ void ProjectFileTest::saveNames_data()
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("written");
     QTest::addColumn<QString>("title");
-    QTest::newRow("no extension") << "Demo" << "Demo.hxlm" << "Hexaloom - Demo";
-    QTest::newRow("upper-case extension kept") << "Demo.HXLM" << "Demo.HXLM" << "Hexaloom - Demo";
-    QTest::newRow("other extension") << "demo.txt" << "demo.txt.hxlm" << "Hexaloom - demo.txt";
+    QTest::newRow("no extension") << "Demo"
+                                  << "Demo.hxlm"
+                                  << "Hexaloom - Demo";
+    QTest::newRow("upper-case extension kept") << "Demo.HXLM"
+                                               << "Demo.HXLM"
+                                               << "Hexaloom - Demo";
+    QTest::newRow("other extension") << "demo.txt"
+                                     << "demo.txt.hxlm"
+                                     << "Hexaloom - demo.txt";
 }
 
 void ProjectFileTest::saveNames()
@@ -269,10 +275,17 @@ void ProjectFileTest::textsAreCutToTheirFields_data()
     QTest::addColumn<QString>("sizeBack");
     QTest::addColumn<QString>("pathBack");
     const QString path320 = "/" + QString(319, QLatin1Char('p'));
-    QTest::newRow("10-character size") << "1234567890" << "/a" << "1234567890" << "/a";
-    QTest::newRow("11-character size") << "12345678901" << "/a" << "1234567890" << "/a";
+    QTest::newRow("10-character size") << "1234567890"
+                                       << "/a"
+                                       << "1234567890"
+                                       << "/a";
+    QTest::newRow("11-character size") << "12345678901"
+                                       << "/a"
+                                       << "1234567890"
+                                       << "/a";
     QTest::newRow("320-unit path") << "1" << path320 << "1" << path320;
-    QTest::newRow("321-unit path") << "1" << path320 + "x" << "1" << path320;
+    QTest::newRow("321-unit path") << "1" << path320 + "x"
+                                   << "1" << path320;
     QTest::newRow("non-Latin text") << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin")
                                     << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin");
 }
@@ -358,6 +371,19 @@ void ProjectFileTest::failedSaveKeepsOldFile()
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Demo.hxlm"});
     QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
     QCOMPARE(document.projectFile(), QStringLiteral("Demo.hxlm"));
+}
+
+void ProjectFileTest::saveOntoAFolderFails()
+{
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath("Taken.hxlm")));
+    AppSettings settings;
+    Document document(settings);
+    AddThreeRows(document.model());
+    ScriptedPlatform platform;
+    QCOMPARE(SaveProject(document, platform, dir.filePath("Taken")), SaveProjectResult::Failed);
+    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QVERIFY(QFileInfo(dir.filePath("Taken.hxlm")).isDir());
 }
 
 void ProjectFileTest::listedFileThatBecameEmptyIsNotFound()

@@ -1,6 +1,6 @@
+#include "Settings.h"
 #include "AppSettings.h"
 #include "PrefsFile.h"
-#include "Settings.h"
 
 #include <QDir>
 #include <QFile>
@@ -100,8 +100,9 @@ void SettingsTest::firstRunWritesTheKnownFile()
                                            "[Settings]\r\n"
                                            "calcsize = 0\r\n"
                                            "ontop = 0\r\n"
-                                           "lastdir = ")
-        + documents.toUtf8() + "\r\nlastoutput = 1\r\nprojectdir = " + documents.toUtf8() + "\r\n";
+                                           "lastdir = ") +
+                                documents.toUtf8() + "\r\nlastoutput = 1\r\nprojectdir = " + documents.toUtf8() +
+                                "\r\n";
     QCOMPARE(ReadBytes(path), expected);
 }
 
@@ -172,30 +173,42 @@ void SettingsTest::lineRules_data()
     QTest::addColumn<QByteArray>("expected");
     const QByteArray mark("\xEF\xBB\xBF\r\n");
     QTest::newRow("new entry after the last line of its group")
-        << QByteArray("[A]\na = 1\n; about B\n[B]\nb = 2\n") << "a" << "n" << "x"
-        << mark + "[A]\r\na = 1\r\n; about B\r\nn = x\r\n[B]\r\nb = 2\r\n";
-    QTest::newRow("new group appended at the end")
-        << QByteArray("[A]\na = 1\n") << "C" << "c" << "3" << mark + "[A]\r\na = 1\r\n[C]\r\nc = 3\r\n";
+        << QByteArray("[A]\na = 1\n; about B\n[B]\nb = 2\n") << "a"
+        << "n"
+        << "x" << mark + "[A]\r\na = 1\r\n; about B\r\nn = x\r\n[B]\r\nb = 2\r\n";
+    QTest::newRow("new group appended at the end") << QByteArray("[A]\na = 1\n") << "C"
+                                                   << "c"
+                                                   << "3" << mark + "[A]\r\na = 1\r\n[C]\r\nc = 3\r\n";
     QTest::newRow("value replaced in place, key keeps its spelling")
-        << QByteArray("[A]\nKEY   =   old  \nz = 1\n") << "a" << "key" << "new" << mark + "[A]\r\nKEY = new\r\nz = 1\r\n";
-    QTest::newRow("entries before the first group")
-        << QByteArray("top = 1\n[A]\n") << "" << "more" << "2" << mark + "top = 1\r\nmore = 2\r\n[A]\r\n";
+        << QByteArray("[A]\nKEY   =   old  \nz = 1\n") << "a"
+        << "key"
+        << "new" << mark + "[A]\r\nKEY = new\r\nz = 1\r\n";
+    QTest::newRow("entries before the first group") << QByteArray("top = 1\n[A]\n") << ""
+                                                    << "more"
+                                                    << "2" << mark + "top = 1\r\nmore = 2\r\n[A]\r\n";
     QTest::newRow("group line without bracket, text after bracket dropped")
-        << QByteArray("[Open\n[Closed] trailing\n") << "Open" << "k" << "v"
-        << mark + "[Open]\r\nk = v\r\n[Closed]\r\n";
-    QTest::newRow("comments: one space is not part of the text")
-        << QByteArray(";tight\n;  two\n") << "" << "k" << "v" << mark + "; tight\r\n;  two\r\nk = v\r\n";
+        << QByteArray("[Open\n[Closed] trailing\n") << "Open"
+        << "k"
+        << "v" << mark + "[Open]\r\nk = v\r\n[Closed]\r\n";
+    QTest::newRow("comments: one space is not part of the text") << QByteArray(";tight\n;  two\n") << ""
+                                                                 << "k"
+                                                                 << "v" << mark + "; tight\r\n;  two\r\nk = v\r\n";
     QTest::newRow("line without bracket or equals kept as it was")
-        << QByteArray("[A]\n   just words\t\n") << "A" << "k" << "v" << mark + "[A]\r\n   just words\t\r\nk = v\r\n";
-    QTest::newRow("CR only and blank lines")
-        << QByteArray("[A]\r\r\ra = 1\r \t\r") << "A" << "b" << "2" << mark + "[A]\r\na = 1\r\nb = 2\r\n";
-    QTest::newRow("mark read, not doubled")
-        << QByteArray("\xEF\xBB\xBF[A]\r\n") << "A" << "b" << "2" << mark + "[A]\r\nb = 2\r\n";
-    QTest::newRow("equals inside the value")
-        << QByteArray("[A]\nk = a=b\n") << "A" << "j" << "" << mark + "[A]\r\nk = a=b\r\nj = \r\n";
+        << QByteArray("[A]\n   just words\t\n") << "A"
+        << "k"
+        << "v" << mark + "[A]\r\n   just words\t\r\nk = v\r\n";
+    QTest::newRow("CR only and blank lines") << QByteArray("[A]\r\r\ra = 1\r \t\r") << "A"
+                                             << "b"
+                                             << "2" << mark + "[A]\r\na = 1\r\nb = 2\r\n";
+    QTest::newRow("mark read, not doubled") << QByteArray("\xEF\xBB\xBF[A]\r\n") << "A"
+                                            << "b"
+                                            << "2" << mark + "[A]\r\nb = 2\r\n";
+    QTest::newRow("equals inside the value") << QByteArray("[A]\nk = a=b\n") << "A"
+                                             << "j"
+                                             << "" << mark + "[A]\r\nk = a=b\r\nj = \r\n";
     QTest::newRow("group names compare ASCII letters only without case")
-        << QByteArray("[\xC4rger]\n") << QString::fromUtf8("\xC3\xA4rger") << "k" << "v"
-        << mark + "[\xC3\x84rger]\r\n[\xC3\xA4rger]\r\nk = v\r\n";
+        << QByteArray("[\xC4rger]\n") << QString::fromUtf8("\xC3\xA4rger") << "k"
+        << "v" << mark + "[\xC3\x84rger]\r\n[\xC3\xA4rger]\r\nk = v\r\n";
 }
 
 void SettingsTest::lineRules()

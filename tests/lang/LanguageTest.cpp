@@ -1,5 +1,8 @@
 #include "LanguageTable.h"
+#include "PrefsFile.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTest>
 
 using namespace hexaloom;
@@ -27,6 +30,8 @@ private slots:
     void nextLanguageStartsFromEnglish();
     void latin1AndUtf8Agree();
     void missingFileKeepsEnglish();
+    void shippedTranslationsAreComplete_data();
+    void shippedTranslationsAreComplete();
 };
 
 void LanguageTest::builtInTexts_data()
@@ -94,21 +99,42 @@ void LanguageTest::lookups_data()
     QTest::addColumn<QString>("group");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("lower case") << "messages" << "overwrite" << "File already exists. Overwrite?";
-    QTest::newRow("upper case") << "MESSAGES" << "OVERWRITE" << "File already exists. Overwrite?";
-    QTest::newRow("mixed case") << "mEsSaGeS" << "oVeRwRiTe" << "File already exists. Overwrite?";
-    QTest::newRow("same key in two groups, menu") << "menutitle" << "file" << "&File";
-    QTest::newRow("same key in two groups, grid") << "grid" << "file" << "Filename:";
-    QTest::newRow("first key of a letter run") << "MenuItem" << "AddDir" << "Add Directory (recursive) ...";
-    QTest::newRow("later key of a letter run") << "MenuItem" << "About" << "&About";
-    QTest::newRow("unknown key") << "Messages" << "NoSuchKey" << kNotFound;
-    QTest::newRow("unknown key between known ones") << "MenuItem" << "Opem" << kNotFound;
-    QTest::newRow("key beyond the last of its letter") << "MenuItem" << "Sz" << kNotFound;
-    QTest::newRow("unknown group") << "Nowhere" << "File" << kNotFound;
-    QTest::newRow("empty group") << "" << "File" << kNotFound;
-    QTest::newRow("empty key") << "Grid" << "" << kNotFound;
+    QTest::newRow("lower case") << "messages"
+                                << "overwrite"
+                                << "File already exists. Overwrite?";
+    QTest::newRow("upper case") << "MESSAGES"
+                                << "OVERWRITE"
+                                << "File already exists. Overwrite?";
+    QTest::newRow("mixed case") << "mEsSaGeS"
+                                << "oVeRwRiTe"
+                                << "File already exists. Overwrite?";
+    QTest::newRow("same key in two groups, menu") << "menutitle"
+                                                  << "file"
+                                                  << "&File";
+    QTest::newRow("same key in two groups, grid") << "grid"
+                                                  << "file"
+                                                  << "Filename:";
+    QTest::newRow("first key of a letter run") << "MenuItem"
+                                               << "AddDir"
+                                               << "Add Directory (recursive) ...";
+    QTest::newRow("later key of a letter run") << "MenuItem"
+                                               << "About"
+                                               << "&About";
+    QTest::newRow("unknown key") << "Messages"
+                                 << "NoSuchKey" << kNotFound;
+    QTest::newRow("unknown key between known ones") << "MenuItem"
+                                                    << "Opem" << kNotFound;
+    QTest::newRow("key beyond the last of its letter") << "MenuItem"
+                                                       << "Sz" << kNotFound;
+    QTest::newRow("unknown group") << "Nowhere"
+                                   << "File" << kNotFound;
+    QTest::newRow("empty group") << ""
+                                 << "File" << kNotFound;
+    QTest::newRow("empty key") << "Grid"
+                               << "" << kNotFound;
     QTest::newRow("key starting beyond Latin-1") << "Grid" << QString::fromUtf8("\xE2\x82\xACuro") << kNotFound;
-    QTest::newRow("prefix of a key") << "Grid" << "Siz" << kNotFound;
+    QTest::newRow("prefix of a key") << "Grid"
+                                     << "Siz" << kNotFound;
 }
 
 void LanguageTest::lookups()
@@ -129,15 +155,30 @@ void LanguageTest::fileReplacesOnlyItsTexts_data()
     QTest::addColumn<QString>("group");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("text");
-    QTest::newRow("Grid/Size only: replaced") << Lng("GridSizeOnly.lng") << "Grid" << "Size"
-                                              << QString::fromUtf8("Datengr\xC3\xB6\xC3\x9F" "e:");
-    QTest::newRow("Grid/Size only: neighbour stays") << Lng("GridSizeOnly.lng") << "Grid" << "File" << "Filename:";
-    QTest::newRow("Grid/Size only: other group stays") << Lng("GridSizeOnly.lng") << "MenuItem" << "Quit" << "&Quit";
-    QTest::newRow("unknown group ignored") << Lng("Unknown.lng") << "Grid" << "File" << "Filename:";
-    QTest::newRow("known key in capitals") << Lng("Unknown.lng") << "MenuTitle" << "File" << "Datei";
-    QTest::newRow("unknown key not added") << Lng("Unknown.lng") << "MenuTitle" << "MissingKey" << kNotFound;
-    QTest::newRow("empty text taken") << Lng("Unknown.lng") << "MenuTitle" << "Help" << "";
-    QTest::newRow("text trimmed") << Lng("Utf8.lng") << "Buttons" << "chkOnTop" << "Immer im Vordergrund";
+    QTest::newRow("Grid/Size only: replaced") << Lng("GridSizeOnly.lng") << "Grid"
+                                              << "Size"
+                                              << QString::fromUtf8("Datengr\xC3\xB6\xC3\x9F"
+                                                                   "e:");
+    QTest::newRow("Grid/Size only: neighbour stays") << Lng("GridSizeOnly.lng") << "Grid"
+                                                     << "File"
+                                                     << "Filename:";
+    QTest::newRow("Grid/Size only: other group stays") << Lng("GridSizeOnly.lng") << "MenuItem"
+                                                       << "Quit"
+                                                       << "&Quit";
+    QTest::newRow("unknown group ignored") << Lng("Unknown.lng") << "Grid"
+                                           << "File"
+                                           << "Filename:";
+    QTest::newRow("known key in capitals") << Lng("Unknown.lng") << "MenuTitle"
+                                           << "File"
+                                           << "Datei";
+    QTest::newRow("unknown key not added") << Lng("Unknown.lng") << "MenuTitle"
+                                           << "MissingKey" << kNotFound;
+    QTest::newRow("empty text taken") << Lng("Unknown.lng") << "MenuTitle"
+                                      << "Help"
+                                      << "";
+    QTest::newRow("text trimmed") << Lng("Utf8.lng") << "Buttons"
+                                  << "chkOnTop"
+                                  << "Immer im Vordergrund";
 }
 
 void LanguageTest::fileReplacesOnlyItsTexts()
@@ -169,7 +210,8 @@ void LanguageTest::latin1AndUtf8Agree()
     latin1.LoadLanguage(Lng("Latin1.lng"));
     LanguageTable utf8;
     utf8.LoadLanguage(Lng("Utf8.lng"));
-    QCOMPARE(latin1.LanguageText("MenuItem", "About"), QString::fromUtf8("\xC3\x9C" "ber ..."));
+    QCOMPARE(latin1.LanguageText("MenuItem", "About"), QString::fromUtf8("\xC3\x9C"
+                                                                         "ber ..."));
     for (const char* key : {"Quit", "About", "New"})
         QCOMPARE(latin1.LanguageText("MenuItem", key), utf8.LanguageText("MenuItem", key));
     QCOMPARE(latin1.LanguageText("Buttons", "chkOnTop"), utf8.LanguageText("Buttons", "chkOnTop"));
@@ -183,6 +225,48 @@ void LanguageTest::missingFileKeepsEnglish()
     QCOMPARE(table.LanguageText("Messages", "OverWrite"), QStringLiteral("File already exists. Overwrite?"));
     QCOMPARE(table.LoadLanguage(QStringLiteral(HEXALOOM_TEST_DATA "/lang/")), 1); // a folder, not a file
     QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
+}
+
+void LanguageTest::shippedTranslationsAreComplete_data()
+{
+    QTest::addColumn<QString>("file");
+    const QDir dir(QStringLiteral(HEXALOOM_SOURCE_DIR "/translations"));
+    const QStringList files = dir.entryList({QStringLiteral("*.lng")}, QDir::Files, QDir::Name);
+    QVERIFY(!files.isEmpty());
+    for (const QString& name : files)
+        QTest::newRow(qPrintable(name)) << dir.filePath(name);
+}
+
+void LanguageTest::shippedTranslationsAreComplete()
+{
+    // A misspelt key in a shipped file would be ignored without a word, leaving English in its place.
+    QFETCH(QString, file);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QByteArray bytes = in.readAll();
+    QVERIFY2(bytes.startsWith("\xEF\xBB\xBF"), "shipped language files are UTF-8 with the mark");
+    PrefsFile prefs;
+    prefs.Parse(bytes);
+    LanguageTable table;
+    table.LoadLanguage(file);
+    QString group;
+    int translated = 0;
+    for (const BuiltinText& pair : BuiltinTexts()) {
+        const QString name = QString::fromLatin1(pair.name);
+        if (name == QLatin1String("_END_"))
+            break;
+        if (name == QLatin1String("_GROUP_")) {
+            group = QString::fromLatin1(pair.text);
+            QVERIFY2(prefs.Group(group), qPrintable(group));
+            continue;
+        }
+        const QString missing = QStringLiteral("\x01missing");
+        QVERIFY2(prefs.ReadString(name, missing) != missing, qPrintable(group + "/" + name));
+        QCOMPARE(table.LanguageText(group, name), prefs.ReadString(name, QString()));
+        ++translated;
+    }
+    QCOMPARE(translated, 30);
+    QVERIFY(table.LanguageText("Messages", "FileToBig").contains(QStringLiteral("'{FILE}'")));
 }
 
 QTEST_GUILESS_MAIN(LanguageTest)

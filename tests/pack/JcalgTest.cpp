@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -159,6 +161,8 @@ private slots:
     void literalModeFollowsByteSpan();
     void roundTrip_data();
     void roundTrip();
+    void fastSearchMatchesReference_data();
+    void fastSearchMatchesReference();
     void incompressibleGivesZero();
     void decodesHandBuiltStreams_data();
     void decodesHandBuiltStreams();
@@ -335,6 +339,71 @@ void JcalgTest::roundTrip()
     reference.resize(JcCompressReference(data.data(), data.size(), reference.data(), reference.size(),
                                          level <= 7 ? windows[level] : 65536u, ZeroAllocate, Free, nullptr, nullptr, false));
     QCOMPARE(stream, reference);
+}
+
+void JcalgTest::fastSearchMatchesReference_data()
+{
+    QTest::addColumn<Bytes>("data");
+    QTest::addColumn<quint32>("window");
+    std::ifstream self("/proc/self/exe", std::ios::binary);
+    Bytes executable((std::istreambuf_iterator<char>(self)), std::istreambuf_iterator<char>());
+    executable.resize(std::min<std::size_t>(executable.size(), 700000));
+    // Flat rectangles of 3-byte pixels in rows of 3000 bytes.
+    Bytes bitmap(1500000, 0x80);
+    {
+        Lcg rng(30);
+        for (int i = 0; i < 400; ++i) {
+            const std::size_t x0 = rng.Next() % 1000, y0 = rng.Next() % 500, w = rng.Next() % 300, h = rng.Next() % 80;
+            const std::uint32_t colour = rng.Next();
+            for (std::size_t y = y0; y < std::min<std::size_t>(500, y0 + h); ++y)
+                for (std::size_t x = x0; x < std::min<std::size_t>(1000, x0 + w); ++x)
+                    for (std::size_t c = 0; c < 3; ++c)
+                        bitmap[y * 3000 + x * 3 + c] = static_cast<std::uint8_t>(colour >> (8 * c));
+        }
+    }
+    // Stretches repeating units of 2 to 5 bytes from a small pool, so the same patterns recur.
+    Bytes periodic;
+    {
+        Lcg rng(31);
+        while (periodic.size() < 1000000) {
+            const std::uint32_t unit = rng.Next() % 12;
+            const Bytes pattern = Random(2 + unit % 4, unit);
+            const std::size_t length = 16 + rng.Next() % 3000;
+            for (std::size_t i = 0; i < length; ++i)
+                periodic.push_back(pattern[i % pattern.size()]);
+        }
+    }
+    // A long period with rare changes: each farther candidate is a new best.
+    Bytes mutated = Periodic(400000, 301, 32);
+    {
+        Lcg rng(33);
+        for (std::size_t i = 0; i < mutated.size(); i += 1 + rng.Next() % 2000)
+            mutated[i] = static_cast<std::uint8_t>(rng.Next());
+    }
+    for (std::uint32_t window : {65536u, 1024u, 5000u}) {
+        const QByteArray w = QByteArray::number(window);
+        QTest::newRow("text " + w) << Text(400000, 34) << window;
+        if (!executable.empty())
+            QTest::newRow("executable " + w) << executable << window;
+        QTest::newRow("bitmap " + w) << bitmap << window;
+        QTest::newRow("periodic " + w) << periodic << window;
+        QTest::newRow("mutated period " + w) << mutated << window;
+    }
+    QTest::newRow("window beyond 65536") << Text(300000, 35) << 200000u;
+}
+
+void JcalgTest::fastSearchMatchesReference()
+{
+    QFETCH(Bytes, data);
+    QFETCH(quint32, window);
+    Bytes fast(data.size() + 64);
+    Bytes reference(data.size() + 64);
+    fast.resize(JcCompress(data.data(), data.size(), fast.data(), fast.size(), window, ZeroAllocate, Free, nullptr,
+                           nullptr, false));
+    reference.resize(JcCompressReference(data.data(), data.size(), reference.data(), reference.size(), window,
+                                         ZeroAllocate, Free, nullptr, nullptr, false));
+    QVERIFY(!reference.empty());
+    QVERIFY(fast == reference);
 }
 
 void JcalgTest::incompressibleGivesZero()

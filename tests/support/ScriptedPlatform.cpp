@@ -14,10 +14,14 @@ namespace {
 QString IconName(MessageIcon icon)
 {
     switch (icon) {
-    case MessageIcon::Information: return QStringLiteral("Information");
-    case MessageIcon::Warning: return QStringLiteral("Warning");
-    case MessageIcon::Error: return QStringLiteral("Error");
-    case MessageIcon::None: break;
+    case MessageIcon::Information:
+        return QStringLiteral("Information");
+    case MessageIcon::Warning:
+        return QStringLiteral("Warning");
+    case MessageIcon::Error:
+        return QStringLiteral("Error");
+    case MessageIcon::None:
+        break;
     }
     return QStringLiteral("None");
 }
@@ -45,12 +49,12 @@ QString ScriptedPlatform::next()
     return m_answers.isEmpty() ? QString() : m_answers.takeFirst();
 }
 
-QString ScriptedPlatform::OpenFileRequester(const QString& title, const QString& defaultFile,
-                                            const QString& pattern, int patternIndex)
+QString ScriptedPlatform::OpenFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
+                                            int patternIndex)
 {
     const QString answer = next();
-    m_calls.append(RequesterLine("OpenFileRequester", title, defaultFile, pattern, patternIndex) + " -> "
-                   + Quoted(answer));
+    m_calls.append(RequesterLine("OpenFileRequester", title, defaultFile, pattern, patternIndex) + " -> " +
+                   Quoted(answer));
     return answer;
 }
 
@@ -58,24 +62,25 @@ QStringList ScriptedPlatform::OpenFilesRequester(const QString& title, const QSt
                                                  const QString& pattern, int patternIndex)
 {
     const QString answer = next();
-    m_calls.append(RequesterLine("OpenFilesRequester", title, defaultFile, pattern, patternIndex) + " -> "
-                   + Quoted(answer));
+    m_calls.append(RequesterLine("OpenFilesRequester", title, defaultFile, pattern, patternIndex) + " -> " +
+                   Quoted(answer));
     return answer.isEmpty() ? QStringList() : answer.split(QLatin1Char('\n'));
 }
 
-QString ScriptedPlatform::SaveFileRequester(const QString& title, const QString& defaultFile,
-                                            const QString& pattern, int patternIndex)
+QString ScriptedPlatform::SaveFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
+                                            int patternIndex)
 {
     const QString answer = next();
-    m_calls.append(RequesterLine("SaveFileRequester", title, defaultFile, pattern, patternIndex) + " -> "
-                   + Quoted(answer));
+    m_calls.append(RequesterLine("SaveFileRequester", title, defaultFile, pattern, patternIndex) + " -> " +
+                   Quoted(answer));
     return answer;
 }
 
 QString ScriptedPlatform::PathRequester(const QString& title, const QString& initialPath)
 {
     const QString answer = next();
-    m_calls.append(QStringLiteral("PathRequester(%1, %2) -> %3").arg(Quoted(title), Quoted(initialPath), Quoted(answer)));
+    m_calls.append(
+        QStringLiteral("PathRequester(%1, %2) -> %3").arg(Quoted(title), Quoted(initialPath), Quoted(answer)));
     return answer;
 }
 

@@ -1,0 +1,124 @@
+#include "Startup.h"
+
+#include "ConsolePlatform.h"
+#include "Document.h"
+#include "Platform.h"
+#include "ProjectFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace hexaloom {
+
+namespace {
+QString WithSeparator(const QString& folder)
+{
+    QString native = QDir::toNativeSeparators(folder);
+    if (!native.endsWith(QDir::separator()))
+        native += QDir::separator();
+    return native;
+}
+
+QString FormatName(int format)
+{
+    switch (format) {
+    case OutputResource:
+        return QStringLiteral("resource file");
+    case OutputHexdata:
+        return QStringLiteral("hexdata include");
+    case OutputBinpack:
+        return QStringLiteral("binpack include");
+    default:
+        return QStringLiteral("format %1").arg(format);
+    }
+}
+} // namespace
+
+QString LanguageFilePath(const QString& programDir, const QString& language)
+{
+    // With no language chosen there is no file to read, not even one called ".lng".
+    if (language.isEmpty())
+        return {};
+    return WithSeparator(programDir) + QStringLiteral("lang") + QDir::separator() + language + QStringLiteral(".lng");
+}
+
+QStringList ListLanguageNames(const QString& programDir)
+{
+    QStringList names;
+    const QDir dir(WithSeparator(programDir) + QStringLiteral("lang"));
+    // Case-sensitive, so every name listed is one that LanguageFilePath finds again; a file named just
+    // ".lng" would stand for English, which needs no file.
+    const QFileInfoList files =
+        dir.entryInfoList({QStringLiteral("*.lng")}, QDir::Files | QDir::CaseSensitive, QDir::Name);
+    for (const QFileInfo& file : files)
+        if (file.fileName().size() > 4)
+            names.append(file.fileName().chopped(4));
+    return names;
+}
+
+void PrepareStartup(StartupState& state, const QString& programPath, const QStringList& parameters,
+                    const DisplayInfo& display)
+{
+    state.programPath = programPath;
+    state.programDir = WithSeparator(QFileInfo(programPath).absolutePath());
+    // Relative names (lang/, a portable settings file, names on the command line) mean the program's folder.
+    QDir::setCurrent(state.programDir);
+
+    state.commandLine = ParseParameters(parameters);
+    state.settings.portable = state.commandLine.portable;
+    state.settings.ignorepos = state.commandLine.ignorepos;
+    state.settings.projectdir = state.commandLine.projectdir;
+    state.settings.projectfile = state.commandLine.projectfile;
+
+    state.settingsPath = SettingsFilePath(state.settings, state.programDir);
+    LoadSettings(state.settings, state.settingsPath, display);
+    if (state.settings.ignorepos) {
+        state.settings.frmMain_x = kUnsetPosition;
+        state.settings.frmMain_y = kUnsetPosition;
+    }
+    state.language.LoadLanguage(LanguageFilePath(state.programDir, state.settings.language));
+    state.languageNames = ListLanguageNames(state.programDir);
+}
+
+bool WantsSilentRoad(const StartupState& state)
+{
+    return !state.commandLine.silentoutput.isEmpty() && !state.commandLine.projectdir.isEmpty() &&
+           !state.commandLine.projectfile.isEmpty();
+}
+
+int RunSilent(StartupState& state, Platform& platform)
+{
+    Document document(state.settings);
+    document.setSettingsFilePath(state.settingsPath);
+    document.setProgramPath(state.programPath);
+    document.setOutputFormat(state.settings.lastoutput);
+
+    const QString project = state.commandLine.projectdir + state.commandLine.projectfile;
+    const OpenProjectReport report = OpenProject(document, platform, project);
+    if (report.result != OpenProjectResult::Loaded) {
+        platform.Message(QStringLiteral("Hexaloom"),
+                         QStringLiteral("the project \"%1\" could not be loaded; nothing was written.").arg(project),
+                         MessageIcon::Error);
+        return 1;
+    }
+
+    const FileListModel& model = document.model();
+    platform.Message(QStringLiteral("Hexaloom"),
+                     QStringLiteral("loaded \"%1\": %2 file(s), %3, output \"%4\"")
+                         .arg(project)
+                         .arg(model.rowCount())
+                         .arg(FormatName(document.outputFormat()), state.commandLine.silentoutput),
+                     MessageIcon::None);
+    for (int row = 0; row < model.rowCount(); ++row) {
+        platform.Message(QString(),
+                         QStringLiteral("  %1  %2  %3  %4")
+                             .arg(model.CellText(FileListModel::NumberColumn, row), 4)
+                             .arg(model.CellText(FileListModel::PackerColumn, row), -6)
+                             .arg(model.CellText(FileListModel::SizeColumn, row), 10)
+                             .arg(model.CellText(FileListModel::PathColumn, row)),
+                         MessageIcon::None);
+    }
+    return report.missing == 0 ? 0 : 1;
+}
+
+} // namespace hexaloom

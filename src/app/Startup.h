@@ -1,0 +1,47 @@
+#pragma once
+// Start-up without windows: working folder, command line, settings, language and the list of languages;
+// and the silent road, which loads the project named on the command line and turns it into output.
+#include "AppSettings.h"
+#include "CommandLine.h"
+#include "LanguageTable.h"
+#include "Settings.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace hexaloom {
+
+class Platform;
+
+// The program-wide records, owned by the application and passed by reference.
+struct StartupState
+{
+    QString programPath; // the executable
+    QString programDir;  // its folder, with a trailing separator
+    CommandLine commandLine;
+    AppSettings settings;
+    QString settingsPath;
+    LanguageTable language;
+    QStringList languageNames; // names of lang/*.lng without the extension
+};
+
+// The language file of a language name: lang/<name>.lng in the program's folder; empty for English.
+QString LanguageFilePath(const QString& programDir, const QString& language);
+// Names of the files lang/*.lng in the program's folder, without ".lng", sorted; empty when none.
+QStringList ListLanguageNames(const QString& programDir);
+
+// Makes the program's folder the current directory, applies the parameters (the program's own path
+// already dropped), loads the settings (/IGNOREPOS then forgets the main window's position), the
+// language and the list of languages.
+void PrepareStartup(StartupState& state, const QString& programPath, const QStringList& parameters,
+                    const DisplayInfo& display = {});
+
+// True when /CREATESILENT= came with a usable project file.
+bool WantsSilentRoad(const StartupState& state);
+
+// The silent road: loads the project into a document without any window and reports on the platform
+// what was loaded. Exit code 0 when every listed file was loaded, 1 otherwise; a project that cannot be
+// read or is refused gives 1 and nothing is written.
+int RunSilent(StartupState& state, Platform& platform);
+
+} // namespace hexaloom

@@ -1,0 +1,209 @@
+#include "Startup.h"
+#include "Document.h"
+#include "ProjectFile.h"
+#include "ScriptedPlatform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace hexaloom;
+
+namespace {
+bool WriteBytes(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A project in `dir` listing two files of that folder (absolute paths) and, optionally, one that is gone.
+QString MakeProject(const QString& dir, const QString& name, bool withMissing, int format = OutputHexdata)
+{
+    WriteBytes(dir + "/a.bin", "alpha");
+    WriteBytes(dir + "/b.wav", "bravo bravo");
+    FileListModel model;
+    model.AddFileRow(dir + "/a.bin", 0, QString());
+    if (withMissing)
+        model.AddFileRow(dir + "/gone.bin", 0, QStringLiteral("3"));
+    model.AddFileRow(dir + "/b.wav", 2, QStringLiteral("---"));
+    const QString path = dir + "/" + name;
+    WriteBytes(path, EncodeProject(model, format));
+    return path;
+}
+} // namespace
+
+class StartupTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanup();
+    void prepareReadsSettingsLanguageAndNames();
+    void noLanguageFolderMeansEnglish();
+    void silentRoad_data();
+    void silentRoad();
+    void executableLoadsProjectHeadless();
+    void executableWithoutProjectStops();
+
+private:
+    QTemporaryDir m_config;
+    QString m_startDir;
+};
+
+void StartupTest::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
+    m_startDir = QDir::currentPath();
+}
+
+void StartupTest::cleanup()
+{
+    QDir::setCurrent(m_startDir);
+}
+
+void StartupTest::prepareReadsSettingsLanguageAndNames()
+{
+    QTemporaryDir program;
+    const QByteArray prefs("[Position]\r\nfrmMain_x = 100\r\nfrmMain_y = 50\r\nfrmHelp_x = 30\r\nfrmHelp_y = 20\r\n"
+                           "[Language]\r\nlanguage = Deutsch\r\n");
+    QVERIFY(WriteBytes(program.filePath("Hexaloom.prefs"), prefs));
+    QVERIFY(WriteBytes(program.filePath("lang/Deutsch.lng"), "[Buttons]\r\nbtnCreate = Erstellen...\r\n"));
+    QVERIFY(WriteBytes(program.filePath("lang/Zulu.lng"), "[Grid]\r\n"));
+    QVERIFY(WriteBytes(program.filePath("lang/readme.txt"), "not a language"));
+    QVERIFY(WriteBytes(program.filePath("lang/Upper.LNG"), "[Grid]\r\n"));
+    QVERIFY(WriteBytes(program.filePath("lang/.lng"), "[Grid]\r\n"));
+    QVERIFY(QDir().mkpath(program.filePath("lang/Folder.lng")));
+
+    StartupState state;
+    PrepareStartup(state, program.filePath("hexaloom"), {"/portable", "/IGNOREPOS"});
+    QCOMPARE(QDir::currentPath(), QDir(program.path()).canonicalPath());
+    QVERIFY(state.settings.portable);
+    QCOMPARE(state.settingsPath, QDir::toNativeSeparators(program.filePath("Hexaloom.prefs")));
+    QCOMPARE(state.settings.frmMain_x, kUnsetPosition);
+    QCOMPARE(state.settings.frmMain_y, kUnsetPosition);
+    QCOMPARE(state.settings.frmHelp_x, 30);
+    QCOMPARE(state.settings.frmHelp_y, 20);
+    QCOMPARE(state.language.LanguageText("Buttons", "btnCreate"), QStringLiteral("Erstellen..."));
+    QCOMPARE(state.language.LanguageText("Buttons", "btnUp"), QStringLiteral("Move selected row up"));
+    QCOMPARE(state.languageNames, (QStringList{"Deutsch", "Zulu"}));
+    // Start-up reads the settings; only the end of an interactive run writes them.
+    QCOMPARE(ReadBytes(program.filePath("Hexaloom.prefs")), prefs);
+    QVERIFY(!QFileInfo::exists(m_config.path() + "/Brannock"));
+}
+
+void StartupTest::noLanguageFolderMeansEnglish()
+{
+    QTemporaryDir program;
+    QVERIFY(WriteBytes(program.filePath("Hexaloom.prefs"), "[Language]\r\nlanguage = Gone\r\n"));
+    StartupState state;
+    PrepareStartup(state, program.filePath("hexaloom"), {"/PORTABLE"});
+    QVERIFY(state.languageNames.isEmpty());
+    QCOMPARE(state.language.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
+    QCOMPARE(LanguageFilePath(program.path(), QString()), QString());
+}
+
+void StartupTest::silentRoad_data()
+{
+    QTest::addColumn<QStringList>("parameters");
+    QTest::addColumn<bool>("withMissing");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("rows");
+    QTest::newRow("relative names, switch first")
+        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << false << true << 0 << 2;
+    QTest::newRow("relative names, switch last")
+        << QStringList{"demo.HXLM", "/CREATESILENT=\"out.pbi\""} << false << true << 0 << 2;
+    QTest::newRow("a listed file is gone")
+        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << true << true << 1 << 2;
+    QTest::newRow("damaged project") << QStringList{"/CREATESILENT=out.pbi", "broken.hxlm"} << false << true << 1 << 0;
+    QTest::newRow("no project") << QStringList{"/CREATESILENT=out.pbi"} << false << false << -1 << 0;
+    QTest::newRow("project that does not exist")
+        << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false << false << -1 << 0;
+    QTest::newRow("no output named") << QStringList{"demo.hxlm"} << false << false << -1 << 0;
+}
+
+void StartupTest::silentRoad()
+{
+    QFETCH(QStringList, parameters);
+    QFETCH(bool, withMissing);
+    QFETCH(bool, silent);
+    QTemporaryDir program;
+    MakeProject(program.path(), QStringLiteral("demo.HXLM"), withMissing);
+    QFile::copy(program.filePath("demo.HXLM"), program.filePath("demo.hxlm"));
+    QVERIFY(WriteBytes(program.filePath("broken.hxlm"), QByteArray("HXLM 1.5\r\n\x02\x00\x01\x00\x00\x00\x00", 17)));
+
+    StartupState state;
+    PrepareStartup(state, program.filePath("hexaloom"), QStringList{"/PORTABLE"} + parameters);
+    QCOMPARE(WantsSilentRoad(state), silent);
+    if (!silent)
+        return;
+    QCOMPARE(state.settings.projectdir, QDir::toNativeSeparators(QDir(program.path()).canonicalPath()) + "/");
+    ScriptedPlatform platform;
+    QTEST(RunSilent(state, platform), "exitCode");
+    QFETCH(int, rows);
+    const QStringList messages = platform.callsOf("Message");
+    QCOMPARE(messages.size(), platform.calls().size()); // nothing but messages: no requester, no question
+    if (rows > 0) {
+        QVERIFY(
+            messages.filter(QStringLiteral("%1 file(s), hexdata include, output \\\"out.pbi\\\"").arg(rows)).size() ==
+            1);
+        QCOMPARE(messages.filter("a.bin").size(), 1);
+        QCOMPARE(messages.filter("b.wav").size(), 1);
+    } else {
+        QVERIFY(!messages.filter("could not be loaded; nothing was written").isEmpty());
+    }
+    QCOMPARE(messages.filter("gone.bin\\\" not found!").size(), withMissing ? 1 : 0);
+    // The silent road never saves the settings.
+    QCOMPARE(QFileInfo(program.filePath("Hexaloom.prefs")).size(), 0);
+}
+
+void StartupTest::executableLoadsProjectHeadless()
+{
+    QTemporaryDir work;
+    const QString project = MakeProject(work.path(), QStringLiteral("demo.hxlm"), false, OutputBinpack);
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", work.filePath("config"));
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=" + work.filePath("x.pbi"), project});
+    QVERIFY(process.waitForFinished(60000));
+    const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 0, qPrintable(err));
+    QVERIFY2(err.contains("2 file(s), binpack include"), qPrintable(err));
+    QVERIFY2(err.contains(work.filePath("a.bin")) && err.contains(work.filePath("b.wav")), qPrintable(err));
+    // The settings file is created empty on the way in and never written on this road.
+    const QString prefs = work.filePath("config/Brannock/Hexaloom/Hexaloom.prefs");
+    QVERIFY(QFileInfo::exists(prefs));
+    QCOMPARE(QFileInfo(prefs).size(), 0);
+}
+
+void StartupTest::executableWithoutProjectStops()
+{
+    QTemporaryDir work;
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", work.path());
+    process.setProcessEnvironment(env);
+    process.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=x.pbi", work.filePath("missing.hxlm")});
+    QVERIFY(process.waitForFinished(60000));
+    QVERIFY(process.exitCode() != 0);
+    QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("not built yet"));
+    QVERIFY(!QFileInfo::exists(work.filePath("x.pbi")));
+}
+
+QTEST_GUILESS_MAIN(StartupTest)
+#include "StartupTest.moc"
