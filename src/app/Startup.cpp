@@ -1,6 +1,7 @@
 #include "Startup.h"
 
 #include "ConsolePlatform.h"
+#include "CreateOutput.h"
 #include "Document.h"
 #include "Platform.h"
 #include "ProjectFile.h"
@@ -118,7 +119,13 @@ int RunSilent(StartupState& state, Platform& platform)
                              .arg(model.CellText(FileListModel::PathColumn, row)),
                          MessageIcon::None);
     }
-    return report.missing == 0 ? 0 : 1;
+    CreateOptions options;
+    options.language = &state.language;
+    const CreateResult created = CreateOutput(document, platform, state.commandLine.silentoutput, options);
+    if (created.status == CreateStatus::Written || created.status == CreateStatus::MissingFiles)
+        platform.Message(QStringLiteral("Hexaloom"), QStringLiteral("wrote \"%1\"").arg(created.path),
+                         MessageIcon::None);
+    return report.missing == 0 && created.status == CreateStatus::Written ? 0 : 1;
 }
 
 } // namespace hexaloom

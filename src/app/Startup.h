@@ -39,9 +39,9 @@ void PrepareStartup(StartupState& state, const QString& programPath, const QStri
 // True when /CREATESILENT= came with a usable project file.
 bool WantsSilentRoad(const StartupState& state);
 
-// The silent road: loads the project into a document without any window and reports on the platform
-// what was loaded. Exit code 0 when every listed file was loaded, 1 otherwise; a project that cannot be
-// read or is refused gives 1 and nothing is written.
+// The silent road: loads the project into a document without any window, reports on the platform what
+// was loaded and writes the output named by /CREATESILENT=. Exit code 0 when every listed file was loaded
+// and written, 1 otherwise; a project that cannot be read or is refused gives 1 and nothing is written.
 int RunSilent(StartupState& state, Platform& platform);
 
 } // namespace hexaloom

@@ -141,16 +141,16 @@ int Show(const QString& output, const QList<Listed>& files)
                                                  static_cast<std::size_t>(stored.size()));
         QString how;
         if (HasBlockMagic(view))
-            how = QStringLiteral("%1 block, %2 bytes").arg(PackerText(static_cast<std::int8_t>(view[16])))
+            how = QStringLiteral("%1 block of %2 bytes").arg(PackerText(static_cast<std::int8_t>(view[16])))
                       .arg(stored.size());
         else
             how = QStringLiteral("raw, %1 bytes").arg(stored.size());
-        out << QStringLiteral("  %1  %2  asked %3, stored %4 (file %5 bytes)\n")
+        out << QStringLiteral("  %1  %2 %3 %4 bytes -> %5\n")
                    .arg(i + 1, 2)
                    .arg(QFileInfo(files[i].path).fileName(), -14)
                    .arg(files[i].packer, -6)
-                   .arg(how)
-                   .arg(QFileInfo(files[i].path).size());
+                   .arg(QFileInfo(files[i].path).size(), 8)
+                   .arg(how);
     }
     return blocks.size() == files.size() + (resource ? 0 : 1) ? 0 : 1;
 }
