@@ -39,6 +39,7 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
+        {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
     };
     for (const Text& text : texts) {
         if (qstrcmp(text.key, key) == 0)
@@ -163,6 +164,11 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     };
     if (format == OutputResource && n > kMaxResourceRows)
         return refuse(MessageText("TooManyFiles", options.language));
+    // An include named *.binpack would be overwritten by its own pack file.
+    if (format == OutputBinpack &&
+        QFileInfo(PackFilePath(path)).absoluteFilePath().compare(QFileInfo(path).absoluteFilePath(),
+                                                                   Qt::CaseInsensitive) == 0)
+        return refuse(MessageText("PackIsInclude", options.language).arg(path));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
     for (const Row& row : rows) {

@@ -474,6 +474,23 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("over.res")));
     }
 
+    void refusesAnIncludeNamedLikeItsPackFile()
+    {
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputBinpack);
+        Fill(document, dir, {{"a.txt", Pattern(50, 1, true)}}, {"none"});
+        RecordingPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.BinPack")).status), int(CreateStatus::Refused));
+        QCOMPARE(platform.messages.size(), 1);
+        QVERIFY(!QFile::exists(dir.filePath("x.BinPack")) && !QFile::exists(dir.filePath("x.binpack")));
+        // Any other extension is fine, and so is the name in another format.
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.bin")).status), int(CreateStatus::Written));
+        document.setOutputFormat(OutputHexdata);
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("y.binpack")).status), int(CreateStatus::Written));
+    }
+
     void refusesAFileOverTheBlockLimit()
     {
         QTemporaryDir dir;
