@@ -12,9 +12,13 @@ namespace {
 
 constexpr qint64 kMaxBlock = std::numeric_limits<std::int32_t>::max();
 
-std::size_t SourceSize(const QString& path)
+// What a row holds in memory until the writer takes it: a packed file is read whole, a raw one is
+// streamed later and holds nothing.
+std::size_t RowCost(const RowJob& job)
 {
-    const qint64 size = QFileInfo(path).size();
+    if (job.kind == PackerNone)
+        return 0;
+    const qint64 size = QFileInfo(job.path).size();
     return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
@@ -142,12 +146,12 @@ void RowPacker::Work()
                     return true;
                 if (m_claimed - m_taken >= m_window)
                     return false;
-                return m_claimed == m_taken || m_inFlight + SourceSize(m_jobs[m_claimed].path) <= m_byteBudget;
+                return m_claimed == m_taken || m_inFlight + RowCost(m_jobs[m_claimed]) <= m_byteBudget;
             });
             if (m_stop || m_claimed >= m_jobs.size())
                 return;
             index = m_claimed++;
-            cost = SourceSize(m_jobs[index].path);
+            cost = RowCost(m_jobs[index]);
             m_inFlight += cost;
             m_slots.push_back(Slot{false, cost, {}});
         }
