@@ -183,8 +183,15 @@ private slots:
     }
 
     // The example of one five-byte file in MyData.pbi: the template of no packer, then 26 lines.
+    void writesTheWholeHexdataExample_data()
+    {
+        QTest::addColumn<bool>("ownTemplates");
+        QTest::newRow("the tool's own template") << true;
+        QTest::newRow("a template naming its index") << false;
+    }
     void writesTheWholeHexdataExample()
     {
+        QFETCH(bool, ownTemplates);
         QTemporaryDir dir;
         WriteFile(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5));
         AppSettings settings;
@@ -193,11 +200,16 @@ private slots:
         document.model().AddFileRow(dir.filePath("abc.bin"), PackerNone, QString());
         RecordingPlatform platform;
         CreateOptions options;
-        options.templates = NamedTemplates();
+        if (!ownTemplates)
+            options.templates = NamedTemplates();
         const CreateResult result = CreateOutput(document, platform, dir.filePath("MyData.pbi"), options);
         QCOMPARE(int(result.status), int(CreateStatus::Written));
         QVERIFY(platform.messages.isEmpty());
-        const QByteArray expected = "\xEF\xBB\xBF; template 18\r\n" +
+        const std::optional<Bytes> code = OwnTemplates()(18);
+        QVERIFY(code && code->size() > 100);
+        const QByteArray expected = (ownTemplates ? QByteArray(reinterpret_cast<const char*>(code->data()),
+                                                               qsizetype(code->size()))
+                                                  : QByteArray("\xEF\xBB\xBF; template 18\r\n")) +
                                     CrLf({"",
                                           ";{ Hexaloom - HexData",
                                           "Enumeration 1; ResNum",
