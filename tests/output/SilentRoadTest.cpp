@@ -5,6 +5,7 @@
 #include "ProjectFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -50,7 +51,7 @@ private:
     // its settings below a private home.
     int Run(const QString& folder, const QStringList& arguments, QByteArray* errors = nullptr)
     {
-        const QString program = folder + "/hexaloom";
+        const QString program = folder + QLatin1Char('/') + QFileInfo(QStringLiteral(HEXALOOM_EXE)).fileName();
         if (!QFile::exists(program))
             QFile::copy(QStringLiteral(HEXALOOM_EXE), program);
         QProcess process;
