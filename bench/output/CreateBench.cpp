@@ -1,5 +1,5 @@
 // Create's wall time and peak memory on generated data.
-//   bench_create [work folder]
+//   bench_create [--many] [work folder]      --many: only the many-files part
 // Every measured Create runs in a child process of its own, so its peak memory is its own.
 #include "AppSettings.h"
 #include "CreateOutput.h"
@@ -172,6 +172,7 @@ int main(int argc, char** argv)
     if (args.value(1) == QLatin1String("--create"))
         return CreateChild(args.mid(2));
 
+    const bool manyOnly = args.removeAll(QStringLiteral("--many")) > 0;
     QTemporaryDir temp;
     const QString work = args.size() > 1 ? args[1] : temp.path();
     QDir().mkpath(work);
@@ -179,45 +180,48 @@ int main(int argc, char** argv)
     const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     bool ok = true;
 
+    bool broken = false;
     const qint64 bigSize = qint64(50) << 20;
-    const QString big = work + "/big.bin";
-    Generate(big, bigSize, 1);
-    std::printf("one generated file of %lld bytes (half random, half text), best of 5, %d cores\n",
-                static_cast<long long>(bigSize), cores);
+    if (!manyOnly) {
+        const QString big = work + "/big.bin";
+        Generate(big, bigSize, 1);
+        std::printf("one generated file of %lld bytes (half random, half text), best of 5, %d cores\n",
+                    static_cast<long long>(bigSize), cores);
 
-    // Every run writes a new file: replacing a large old one costs its release in the file system, which
-    // would be measured for one side only.
-    const QString xxd = QStandardPaths::findExecutable(QStringLiteral("xxd"));
-    const Run hexdata = Best(5, [&] {
-        QFile::remove(work + "/big_hex.pbi");
-        return Spawn({self, "--create", QString::number(OutputHexdata), "0", work + "/big_hex.pbi", "none", big});
-    });
-    const Run binpack = Best(5, [&] {
-        QFile::remove(work + "/big_bin.pbi");
-        QFile::remove(work + "/big_bin.binpack");
-        return Spawn({self, "--create", QString::number(OutputBinpack), "0", work + "/big_bin.pbi", "none", big});
-    });
-    std::printf("  hexdata, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB (%.2f x input)\n", hexdata.seconds,
-                hexdata.cpuSeconds, hexdata.peakKiB / 1024.0, hexdata.peakKiB * 1024.0 / double(bigSize));
-    std::printf("  binpack, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB\n", binpack.seconds,
-                binpack.cpuSeconds, binpack.peakKiB / 1024.0);
-    bool broken = hexdata.exitCode != 0 || binpack.exitCode != 0;
-    ok = ok && hexdata.peakKiB * 1024.0 <= 2.0 * double(bigSize);
-    ok = ok && binpack.seconds <= hexdata.seconds;
-    if (!xxd.isEmpty()) {
-        const Run reference = Best(5, [&] {
-            QFile::remove(work + "/big_xxd.h");
-            return Spawn({xxd, "-i", big}, work + "/big_xxd.h");
+        // Every run writes a new file: replacing a large old one costs its release in the file system, which
+        // would be measured for one side only.
+        const QString xxd = QStandardPaths::findExecutable(QStringLiteral("xxd"));
+        const Run hexdata = Best(5, [&] {
+            QFile::remove(work + "/big_hex.pbi");
+            return Spawn({self, "--create", QString::number(OutputHexdata), "0", work + "/big_hex.pbi", "none", big});
         });
-        const double ratio = reference.seconds / hexdata.seconds;
-        std::printf("  xxd -i > file             %8.3f s (cpu %6.3f s)   hexdata is %.1f x faster (cpu %.1f x)\n",
-                    reference.seconds, reference.cpuSeconds, ratio, reference.cpuSeconds / hexdata.cpuSeconds);
-        ok = ok && ratio >= 25.0;
-    } else {
-        std::printf("  xxd not installed: no comparison\n");
+        const Run binpack = Best(5, [&] {
+            QFile::remove(work + "/big_bin.pbi");
+            QFile::remove(work + "/big_bin.binpack");
+            return Spawn({self, "--create", QString::number(OutputBinpack), "0", work + "/big_bin.pbi", "none", big});
+        });
+        std::printf("  hexdata, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB (%.2f x input)\n", hexdata.seconds,
+                    hexdata.cpuSeconds, hexdata.peakKiB / 1024.0, hexdata.peakKiB * 1024.0 / double(bigSize));
+        std::printf("  binpack, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB\n", binpack.seconds,
+                    binpack.cpuSeconds, binpack.peakKiB / 1024.0);
+        broken = hexdata.exitCode != 0 || binpack.exitCode != 0;
+        ok = ok && hexdata.peakKiB * 1024.0 <= 2.0 * double(bigSize);
+        ok = ok && binpack.seconds <= hexdata.seconds;
+        if (!xxd.isEmpty()) {
+            const Run reference = Best(5, [&] {
+                QFile::remove(work + "/big_xxd.h");
+                return Spawn({xxd, "-i", big}, work + "/big_xxd.h");
+            });
+            const double ratio = reference.seconds / hexdata.seconds;
+            std::printf("  xxd -i > file             %8.3f s (cpu %6.3f s)   hexdata is %.1f x faster (cpu %.1f x)\n",
+                        reference.seconds, reference.cpuSeconds, ratio, reference.cpuSeconds / hexdata.cpuSeconds);
+            ok = ok && ratio >= 25.0;
+        } else {
+            std::printf("  xxd not installed: no comparison\n");
+        }
+        for (const char* name : {"/big_hex.pbi", "/big_bin.pbi", "/big_bin.binpack", "/big_xxd.h", "/big.bin"})
+            QFile::remove(work + name);
     }
-    for (const char* name : {"/big_hex.pbi", "/big_bin.pbi", "/big_bin.binpack", "/big_xxd.h", "/big.bin"})
-        QFile::remove(work + name);
 
     // 200 files of 256 KB, each half random, half text.
     QStringList files;
