@@ -35,6 +35,7 @@ std::uint32_t RotateLeft1(std::uint32_t w)
 // - once no farther candidate of length `need` can beat the best gain (an upper bound per distance interval),
 //   only candidates matching `need` + 1 bytes (and the one at the last distance) can change anything;
 // - once every accepted candidate gets the same length, the walk ends as soon as that bound allows.
+template <class Link>
 class FastSearch {
 public:
     bool Init(const std::uint8_t* data, std::uint32_t length, std::uint32_t window, JcAllocate allocate,
@@ -44,16 +45,18 @@ public:
         m_length = length;
         m_window = window;
         m_release = release;
+        // A node's link is read only while the node is nearer than the window, and it is overwritten only once
+        // the ring has wrapped past it, so a ring of at least the window's size suffices.
         std::uint32_t ring = 1;
-        while (ring <= window && ring < (1u << 31))
+        while (ring < window && ring < (1u << 31))
             ring <<= 1;
         m_mask = ring - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
-        m_prev2 = m_head2 ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+        m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
         bool ok = m_prev2 != nullptr;
         for (std::size_t i = 0; ok && i < kLevels; ++i) {
             m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
-            m_prevs[i] = m_heads[i] ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+            m_prevs[i] = m_heads[i] ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
             ok = m_prevs[i] != nullptr;
         }
         if (!ok) {
@@ -78,13 +81,15 @@ public:
                 m_release(m_prevs[i]);
             if (m_heads[i])
                 m_release(m_heads[i]);
-            m_prevs[i] = m_heads[i] = nullptr;
+            m_prevs[i] = nullptr;
+            m_heads[i] = nullptr;
         }
         if (m_prev2)
             m_release(m_prev2);
         if (m_head2)
             m_release(m_head2);
-        m_prev2 = m_head2 = nullptr;
+        m_prev2 = nullptr;
+        m_head2 = nullptr;
     }
 
     // Chains store position + 1, so zero-filled tables start empty. The longer-key chains are brought up to
@@ -92,7 +97,7 @@ public:
     void Insert(std::uint32_t position)
     {
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
-        m_prev2[position & m_mask] = m_head2[key2];
+        m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
         m_inserted = position + 1;
     }
@@ -131,7 +136,7 @@ public:
         // Nearest two-byte candidate.
         std::uint32_t link = m_head2[Key2(position)];
         while (link && link - 1 >= position)
-            link = m_prev2[(link - 1) & m_mask];
+            link = Follow(link, m_prev2[(link - 1) & m_mask]);
         if (!link || position - (link - 1) >= reach)
             return m_best;
         const std::uint32_t nearest2 = position - (link - 1);
@@ -152,7 +157,7 @@ public:
                         break;
                     }
                 }
-                c = m_prevs[0][candidate & m_mask];
+                c = Follow(c, m_prevs[0][candidate & m_mask]);
             }
         }
 
@@ -189,7 +194,7 @@ public:
             }
             // Walk the chain of the longest key every acceptable candidate must share; when candidates of
             // exactly `need` bytes are useless beyond skipFrom, a chain of need + 1 bytes from its head serves.
-            const std::uint32_t* prev;
+            const Link* prev;
             std::uint32_t c;
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
             if (skipFrom <= distance + 1 && exact >= 0) {
@@ -197,15 +202,15 @@ public:
                 prev = m_prevs[exact];
                 c = m_heads[exact][HashAt(position, need + 1)];
                 while (c && (c - 1 >= position || position - (c - 1) <= distance))
-                    c = prev[(c - 1) & m_mask];
+                    c = Follow(c, prev[(c - 1) & m_mask]);
             } else {
                 const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
                 Need(level);
                 prev = m_prevs[level];
-                c = prev[current & m_mask];
+                c = Follow(current + 1, prev[current & m_mask]);
             }
             bool accepted = false;
-            for (;; c = prev[(c - 1) & m_mask]) {
+            for (;; c = Follow(c, prev[(c - 1) & m_mask])) {
                 const std::uint32_t candidate = c ? c - 1 : 0;
                 const std::uint32_t d = c ? position - candidate : reach;
                 if (lastPending && d >= last) {
@@ -242,6 +247,25 @@ private:
     static constexpr std::uint32_t kHashBits = 14;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
+    // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
+    // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
+    // needs beyond 65535: an older node farther back is out of every later search's window.
+    static Link MakeLink(std::uint32_t node, std::uint32_t older)
+    {
+        if constexpr (sizeof(Link) == 2)
+            return static_cast<Link>(older != 0 && node - older <= 0xFFFF ? node - older : 0);
+        else
+            return older;
+    }
+
+    static std::uint32_t Follow(std::uint32_t node, Link link)
+    {
+        if constexpr (sizeof(Link) == 2)
+            return link ? node - link : 0;
+        else
+            return link;
+    }
+
     std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
 
     // Enters every position inserted so far into the chains of level i.
@@ -249,7 +273,7 @@ private:
     {
         const std::uint32_t keyLength = kKeyLengths[i];
         std::uint32_t* const head = m_heads[i];
-        std::uint32_t* const prev = m_prevs[i];
+        Link* const prev = m_prevs[i];
         std::uint32_t q = m_built[i];
         const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
         if (keyLength <= 8) {
@@ -259,13 +283,13 @@ private:
                 std::uint64_t w;
                 std::memcpy(&w, m_data + q, 8);
                 const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
-                prev[q & m_mask] = head[h];
+                prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
             }
         }
         for (; q < end; ++q) {
             const std::uint32_t h = HashAt(q, keyLength);
-            prev[q & m_mask] = head[h];
+            prev[q & m_mask] = MakeLink(q + 1, head[h]);
             head[h] = q + 1;
         }
         m_built[i] = std::max(m_built[i], m_inserted);
@@ -420,7 +444,7 @@ private:
         const std::uint8_t* here = m_data + position;
         jcalg::Match best;
         std::uint32_t need = 2;
-        for (std::uint32_t link = m_head2[Key2(position)]; link; link = m_prev2[(link - 1) & m_mask]) {
+        for (std::uint32_t link = m_head2[Key2(position)]; link; link = Follow(link, m_prev2[(link - 1) & m_mask])) {
             const std::uint32_t candidate = link - 1;
             if (candidate >= position)
                 continue;
@@ -455,9 +479,9 @@ private:
     std::uint32_t m_mask = 0;
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
-    std::uint32_t* m_prev2 = nullptr;
+    Link* m_prev2 = nullptr;
     std::uint32_t* m_heads[kLevels] = {};
-    std::uint32_t* m_prevs[kLevels] = {};
+    Link* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
     std::uint32_t m_inserted = 0;
     static constexpr std::uint32_t kTabledLengths = 256;
@@ -507,7 +531,15 @@ std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint
                        std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
                        JcProgress progress, void* progressContext, bool noChecksum)
 {
-    FastSearch search;
+    // 16-bit chain links halve the chains' memory for the windows the program uses.
+    const std::size_t effective = std::min<std::size_t>(
+        std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
+    if (effective <= 65536) {
+        FastSearch<std::uint16_t> search;
+        return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release,
+                                   progress, progressContext, noChecksum);
+    }
+    FastSearch<std::uint32_t> search;
     return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,
                                progressContext, noChecksum);
 }
