@@ -192,16 +192,23 @@ public:
                     m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
                 return m_best;
             }
-            // Walk the chain of the longest key every acceptable candidate must share; when candidates of
-            // exactly `need` bytes are useless beyond skipFrom, a chain of need + 1 bytes from its head serves.
+            // Walk the chain of the longest key every acceptable candidate must share. When candidates of
+            // exactly `need` bytes are useless from here on, every useful one matches need + 1 bytes, so a chain
+            // keyed on need + 1 bytes, or on the last bytes of them (at an offset), serves from its head.
             const Link* prev;
             std::uint32_t c;
+            std::uint32_t offset = 0;
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
-            if (skipFrom <= distance + 1 && exact >= 0) {
-                Need(exact);
-                prev = m_prevs[exact];
-                c = m_heads[exact][HashAt(position, need + 1)];
-                while (c && (c - 1 >= position || position - (c - 1) <= distance))
+            const std::int8_t below =
+                m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
+            if (skipFrom <= distance + 1 && (exact >= 0 || need + 1 - kKeyLengths[below] <= distance)) {
+                const std::int8_t level = exact >= 0 ? exact : below;
+                offset = need + 1 - kKeyLengths[level];
+                Need(level);
+                prev = m_prevs[level];
+                // Nodes are candidate + offset; those at or nearer than the current distance are done.
+                c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
+                while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= distance))
                     c = Follow(c, prev[(c - 1) & m_mask]);
             } else {
                 const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
@@ -211,8 +218,9 @@ public:
             }
             bool accepted = false;
             for (;; c = Follow(c, prev[(c - 1) & m_mask])) {
-                const std::uint32_t candidate = c ? c - 1 : 0;
-                const std::uint32_t d = c ? position - candidate : reach;
+                const bool more = c > offset; // a node below the offset would lie before the data
+                const std::uint32_t candidate = more ? c - 1 - offset : 0;
+                const std::uint32_t d = more ? position - candidate : reach;
                 if (lastPending && d >= last) {
                     lastPending = false;
                     if (Agree(position - last, 0, need) == need) {
@@ -244,7 +252,7 @@ public:
 private:
     static constexpr std::size_t kLevels = 6;
     static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
-    static constexpr std::uint32_t kHashBits = 14;
+    static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
 
     // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
