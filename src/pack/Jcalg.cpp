@@ -53,7 +53,8 @@ public:
         m_mask = ring - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
         m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
-        bool ok = m_prev2 != nullptr;
+        m_runEnd = m_prev2 ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+        bool ok = m_runEnd != nullptr;
         for (std::size_t i = 0; ok && i < kLevels; ++i) {
             m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
             m_prevs[i] = m_heads[i] ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
@@ -84,6 +85,9 @@ public:
             m_prevs[i] = nullptr;
             m_heads[i] = nullptr;
         }
+        if (m_runEnd)
+            m_release(m_runEnd);
+        m_runEnd = nullptr;
         if (m_prev2)
             m_release(m_prev2);
         if (m_head2)
@@ -99,6 +103,15 @@ public:
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
         m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
+        // End of the run of equal bytes each position starts: scanned once per run.
+        std::uint32_t end = position + 1;
+        if (position > 0 && m_data[position - 1] == m_data[position]) {
+            end = m_runEnd[(position - 1) & m_mask];
+        } else {
+            while (end < m_length && m_data[end] == m_data[position])
+                ++end;
+        }
+        m_runEnd[position & m_mask] = end;
         m_inserted = position + 1;
     }
 
@@ -131,6 +144,7 @@ public:
         m_indexBits = indexBits;
         m_last = last;
         m_best = {};
+        m_run = m_runEnd[position & m_mask] - position;
         const std::uint32_t reach = std::min(m_window, position + 1); // distances below this exist
 
         // Nearest two-byte candidate.
@@ -201,17 +215,24 @@ public:
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
             const std::int8_t below =
                 m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
+            bool fromHead = false;
             if (skipFrom <= distance + 1 && (exact >= 0 || need + 1 - kKeyLengths[below] <= distance)) {
                 const std::int8_t level = exact >= 0 ? exact : below;
                 offset = need + 1 - kKeyLengths[level];
                 Need(level);
                 prev = m_prevs[level];
-                // Nodes are candidate + offset; those at or nearer than the current distance are done.
+                // Nodes are candidate + offset; those at or nearer than the current distance are done. Where
+                // many of them lie nearer (runs, where each farther candidate is one byte longer), continuing
+                // from the current candidate is cheaper.
                 c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
-                while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= distance))
+                int budget = 16;
+                while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= distance) && --budget)
                     c = Follow(c, prev[(c - 1) & m_mask]);
-            } else {
+                fromHead = budget > 0;
+            }
+            if (!fromHead) {
                 const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
+                offset = 0;
                 Need(level);
                 prev = m_prevs[level];
                 c = Follow(current + 1, prev[current & m_mask]);
@@ -254,6 +275,7 @@ private:
     static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
     static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    static constexpr std::uint32_t kLongRun = 16;
 
     // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
     // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
@@ -352,13 +374,21 @@ private:
 
     std::uint32_t Hash3(std::uint32_t position) const { return HashAt(position, 3); }
 
-    // Number of equal bytes of the candidate and the current position in [from, limit), counted from `from`
-    // on; returns the index of the first difference or `limit`.
+    // Index of the first difference between the candidate and the current position in [from, limit), or
+    // limit; the bytes before `from` are known to agree. Inside runs of one byte value the answer follows
+    // from the two run lengths, which keeps long runs (where each farther candidate matches one byte
+    // more) from costing a comparison of the whole run per candidate.
     std::uint32_t Agree(std::uint32_t candidate, std::uint32_t from, std::uint32_t limit) const
     {
         const std::uint8_t* a = m_data + candidate;
         const std::uint8_t* b = m_here;
         std::uint32_t i = from;
+        if (m_run >= kLongRun && a[0] == b[0]) {
+            const std::uint32_t run = m_runEnd[candidate & m_mask] - candidate;
+            if (run != m_run)
+                return std::min(std::max(std::min(run, m_run), from), limit);
+            i = std::max(i, std::min(run, limit));
+        }
         while (i + 8 <= limit) {
             std::uint64_t x, y;
             std::memcpy(&x, a + i, 8);
@@ -488,6 +518,8 @@ private:
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
     Link* m_prev2 = nullptr;
+    std::uint32_t* m_runEnd = nullptr;
+    std::uint32_t m_run = 0; // length of the run of equal bytes at the search position
     std::uint32_t* m_heads[kLevels] = {};
     Link* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
