@@ -27,14 +27,17 @@ std::uint32_t RotateLeft1(std::uint32_t w)
 // without comparing the ones that cannot change the result.
 //
 // The walk accepts a candidate when it matches the required length `need` (at first 2, then the length of the
-// previously accepted one), and a candidate that matches `need` bytes matches every shorter prefix. So besides
-// the exact two-byte chains, chains keyed on the first K bytes (K = 3..32, hashed) let the walk jump straight to
-// the next candidate that can be accepted. On top of that:
+// previously accepted one), and a candidate that matches `need` bytes shares every key taken from its first
+// `need` bytes. So besides the exact two-byte chains, chains keyed on 3 to 32 bytes (hashed, built lazily) let
+// the walk jump to the next candidate that can be accepted. On top of that:
 // - candidates nearer than the nearest three-byte match all match exactly two bytes; the nearest one (or the
 //   one at the last distance) is the best of them, so they are not walked;
 // - once no farther candidate of length `need` can beat the best gain (an upper bound per distance interval),
-//   only candidates matching `need` + 1 bytes (and the one at the last distance) can change anything;
-// - once every accepted candidate gets the same length, the walk ends as soon as that bound allows.
+//   only candidates matching `need` + 1 bytes (and the one at the last distance, judged in its place) can
+//   change anything, and a chain keyed on the last bytes of those need + 1 finds them;
+// - once every accepted candidate gets the same length, the walk ends as soon as that bound allows;
+// - inside runs of one byte value, match lengths follow from the run lengths.
+// Built with JC_DEBUG_SEARCH, every search is checked against the plain walk (slow; for hunting divergences).
 template <class Link>
 class FastSearch {
 public:
@@ -138,7 +141,6 @@ public:
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
-        m_position = position;
         m_here = m_data + position;
         m_lmax = lmax;
         m_indexBits = indexBits;
@@ -159,7 +161,7 @@ public:
         std::uint32_t near3 = 0;
         {
             Need(0);
-            std::uint32_t c = m_heads[0][Hash3(position)];
+            std::uint32_t c = m_heads[0][HashAt(position, 3)];
             while (c) {
                 const std::uint32_t candidate = c - 1;
                 if (candidate < position) {
@@ -372,7 +374,6 @@ private:
         return Hash(words, keyLength);
     }
 
-    std::uint32_t Hash3(std::uint32_t position) const { return HashAt(position, 3); }
 
     // Index of the first difference between the candidate and the current position in [from, limit), or
     // limit; the bytes before `from` are known to agree. Inside runs of one byte value the answer follows
@@ -533,7 +534,6 @@ private:
     std::int8_t m_levelExactly[34] = {};
 
     // The search in progress.
-    std::uint32_t m_position = 0;
     const std::uint8_t* m_here = nullptr;
     std::uint32_t m_lmax = 0;
     std::uint32_t m_indexBits = 8;
