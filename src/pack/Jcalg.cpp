@@ -27,14 +27,18 @@ std::uint32_t RotateLeft1(std::uint32_t w)
 // without comparing the ones that cannot change the result.
 //
 // The walk accepts a candidate when it matches the required length `need` (at first 2, then the length of the
-// previously accepted one), and a candidate that matches `need` bytes matches every shorter prefix. So besides
-// the exact two-byte chains, chains keyed on the first K bytes (K = 3..32, hashed) let the walk jump straight to
-// the next candidate that can be accepted. On top of that:
+// previously accepted one), and a candidate that matches `need` bytes shares every key taken from its first
+// `need` bytes. So besides the exact two-byte chains, chains keyed on 3 to 32 bytes (hashed, built lazily) let
+// the walk jump to the next candidate that can be accepted. On top of that:
 // - candidates nearer than the nearest three-byte match all match exactly two bytes; the nearest one (or the
 //   one at the last distance) is the best of them, so they are not walked;
 // - once no farther candidate of length `need` can beat the best gain (an upper bound per distance interval),
-//   only candidates matching `need` + 1 bytes (and the one at the last distance) can change anything;
-// - once every accepted candidate gets the same length, the walk ends as soon as that bound allows.
+//   only candidates matching `need` + 1 bytes (and the one at the last distance, judged in its place) can
+//   change anything, and a chain keyed on the last bytes of those need + 1 finds them;
+// - once every accepted candidate gets the same length, the walk ends as soon as that bound allows;
+// - inside runs of one byte value, match lengths follow from the run lengths.
+// Built with JC_DEBUG_SEARCH, every search is checked against the plain walk (slow; for hunting divergences).
+template <class Link>
 class FastSearch {
 public:
     bool Init(const std::uint8_t* data, std::uint32_t length, std::uint32_t window, JcAllocate allocate,
@@ -44,16 +48,19 @@ public:
         m_length = length;
         m_window = window;
         m_release = release;
+        // A node's link is read only while the node is nearer than the window, and it is overwritten only once
+        // the ring has wrapped past it, so a ring of at least the window's size suffices.
         std::uint32_t ring = 1;
-        while (ring <= window && ring < (1u << 31))
+        while (ring < window && ring < (1u << 31))
             ring <<= 1;
         m_mask = ring - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
-        m_prev2 = m_head2 ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
-        bool ok = m_prev2 != nullptr;
+        m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
+        m_runEnd = m_prev2 ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+        bool ok = m_runEnd != nullptr;
         for (std::size_t i = 0; ok && i < kLevels; ++i) {
             m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
-            m_prevs[i] = m_heads[i] ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
+            m_prevs[i] = m_heads[i] ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
             ok = m_prevs[i] != nullptr;
         }
         if (!ok) {
@@ -78,13 +85,18 @@ public:
                 m_release(m_prevs[i]);
             if (m_heads[i])
                 m_release(m_heads[i]);
-            m_prevs[i] = m_heads[i] = nullptr;
+            m_prevs[i] = nullptr;
+            m_heads[i] = nullptr;
         }
+        if (m_runEnd)
+            m_release(m_runEnd);
+        m_runEnd = nullptr;
         if (m_prev2)
             m_release(m_prev2);
         if (m_head2)
             m_release(m_head2);
-        m_prev2 = m_head2 = nullptr;
+        m_prev2 = nullptr;
+        m_head2 = nullptr;
     }
 
     // Chains store position + 1, so zero-filled tables start empty. The longer-key chains are brought up to
@@ -92,8 +104,17 @@ public:
     void Insert(std::uint32_t position)
     {
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
-        m_prev2[position & m_mask] = m_head2[key2];
+        m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
+        // End of the run of equal bytes each position starts: scanned once per run.
+        std::uint32_t end = position + 1;
+        if (position > 0 && m_data[position - 1] == m_data[position]) {
+            end = m_runEnd[(position - 1) & m_mask];
+        } else {
+            while (end < m_length && m_data[end] == m_data[position])
+                ++end;
+        }
+        m_runEnd[position & m_mask] = end;
         m_inserted = position + 1;
     }
 
@@ -120,18 +141,18 @@ public:
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
-        m_position = position;
         m_here = m_data + position;
         m_lmax = lmax;
         m_indexBits = indexBits;
         m_last = last;
         m_best = {};
+        m_run = m_runEnd[position & m_mask] - position;
         const std::uint32_t reach = std::min(m_window, position + 1); // distances below this exist
 
         // Nearest two-byte candidate.
         std::uint32_t link = m_head2[Key2(position)];
         while (link && link - 1 >= position)
-            link = m_prev2[(link - 1) & m_mask];
+            link = Follow(link, m_prev2[(link - 1) & m_mask]);
         if (!link || position - (link - 1) >= reach)
             return m_best;
         const std::uint32_t nearest2 = position - (link - 1);
@@ -140,7 +161,7 @@ public:
         std::uint32_t near3 = 0;
         {
             Need(0);
-            std::uint32_t c = m_heads[0][Hash3(position)];
+            std::uint32_t c = m_heads[0][HashAt(position, 3)];
             while (c) {
                 const std::uint32_t candidate = c - 1;
                 if (candidate < position) {
@@ -152,7 +173,7 @@ public:
                         break;
                     }
                 }
-                c = m_prevs[0][candidate & m_mask];
+                c = Follow(c, m_prevs[0][candidate & m_mask]);
             }
         }
 
@@ -187,27 +208,42 @@ public:
                     m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
                 return m_best;
             }
-            // Walk the chain of the longest key every acceptable candidate must share; when candidates of
-            // exactly `need` bytes are useless beyond skipFrom, a chain of need + 1 bytes from its head serves.
-            const std::uint32_t* prev;
+            // Walk the chain of the longest key every acceptable candidate must share. When candidates of
+            // exactly `need` bytes are useless from here on, every useful one matches need + 1 bytes, so a chain
+            // keyed on need + 1 bytes, or on the last bytes of them (at an offset), serves from its head.
+            const Link* prev;
             std::uint32_t c;
+            std::uint32_t offset = 0;
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
-            if (skipFrom <= distance + 1 && exact >= 0) {
-                Need(exact);
-                prev = m_prevs[exact];
-                c = m_heads[exact][HashAt(position, need + 1)];
-                while (c && (c - 1 >= position || position - (c - 1) <= distance))
-                    c = prev[(c - 1) & m_mask];
-            } else {
-                const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
+            const std::int8_t below =
+                m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
+            bool fromHead = false;
+            if (skipFrom <= distance + 1 && (exact >= 0 || need + 1 - kKeyLengths[below] <= distance)) {
+                const std::int8_t level = exact >= 0 ? exact : below;
+                offset = need + 1 - kKeyLengths[level];
                 Need(level);
                 prev = m_prevs[level];
-                c = prev[current & m_mask];
+                // Nodes are candidate + offset; those at or nearer than the current distance are done. Where
+                // many of them lie nearer (runs, where each farther candidate is one byte longer), continuing
+                // from the current candidate is cheaper.
+                c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
+                int budget = 16;
+                while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= distance) && --budget)
+                    c = Follow(c, prev[(c - 1) & m_mask]);
+                fromHead = budget > 0;
+            }
+            if (!fromHead) {
+                const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
+                offset = 0;
+                Need(level);
+                prev = m_prevs[level];
+                c = Follow(current + 1, prev[current & m_mask]);
             }
             bool accepted = false;
-            for (;; c = prev[(c - 1) & m_mask]) {
-                const std::uint32_t candidate = c ? c - 1 : 0;
-                const std::uint32_t d = c ? position - candidate : reach;
+            for (;; c = Follow(c, prev[(c - 1) & m_mask])) {
+                const bool more = c > offset; // a node below the offset would lie before the data
+                const std::uint32_t candidate = more ? c - 1 - offset : 0;
+                const std::uint32_t d = more ? position - candidate : reach;
                 if (lastPending && d >= last) {
                     lastPending = false;
                     if (Agree(position - last, 0, need) == need) {
@@ -239,8 +275,28 @@ public:
 private:
     static constexpr std::size_t kLevels = 6;
     static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
-    static constexpr std::uint32_t kHashBits = 14;
+    static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    static constexpr std::uint32_t kLongRun = 16;
+
+    // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
+    // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
+    // needs beyond 65535: an older node farther back is out of every later search's window.
+    static Link MakeLink(std::uint32_t node, std::uint32_t older)
+    {
+        if constexpr (sizeof(Link) == 2)
+            return static_cast<Link>(older != 0 && node - older <= 0xFFFF ? node - older : 0);
+        else
+            return older;
+    }
+
+    static std::uint32_t Follow(std::uint32_t node, Link link)
+    {
+        if constexpr (sizeof(Link) == 2)
+            return link ? node - link : 0;
+        else
+            return link;
+    }
 
     std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
 
@@ -249,7 +305,7 @@ private:
     {
         const std::uint32_t keyLength = kKeyLengths[i];
         std::uint32_t* const head = m_heads[i];
-        std::uint32_t* const prev = m_prevs[i];
+        Link* const prev = m_prevs[i];
         std::uint32_t q = m_built[i];
         const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
         if (keyLength <= 8) {
@@ -259,13 +315,13 @@ private:
                 std::uint64_t w;
                 std::memcpy(&w, m_data + q, 8);
                 const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
-                prev[q & m_mask] = head[h];
+                prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
             }
         }
         for (; q < end; ++q) {
             const std::uint32_t h = HashAt(q, keyLength);
-            prev[q & m_mask] = head[h];
+            prev[q & m_mask] = MakeLink(q + 1, head[h]);
             head[h] = q + 1;
         }
         m_built[i] = std::max(m_built[i], m_inserted);
@@ -318,15 +374,22 @@ private:
         return Hash(words, keyLength);
     }
 
-    std::uint32_t Hash3(std::uint32_t position) const { return HashAt(position, 3); }
 
-    // Number of equal bytes of the candidate and the current position in [from, limit), counted from `from`
-    // on; returns the index of the first difference or `limit`.
+    // Index of the first difference between the candidate and the current position in [from, limit), or
+    // limit; the bytes before `from` are known to agree. Inside runs of one byte value the answer follows
+    // from the two run lengths, which keeps long runs (where each farther candidate matches one byte
+    // more) from costing a comparison of the whole run per candidate.
     std::uint32_t Agree(std::uint32_t candidate, std::uint32_t from, std::uint32_t limit) const
     {
         const std::uint8_t* a = m_data + candidate;
         const std::uint8_t* b = m_here;
         std::uint32_t i = from;
+        if (m_run >= kLongRun && a[0] == b[0]) {
+            const std::uint32_t run = m_runEnd[candidate & m_mask] - candidate;
+            if (run != m_run)
+                return std::min(std::max(std::min(run, m_run), from), limit);
+            i = std::max(i, std::min(run, limit));
+        }
         while (i + 8 <= limit) {
             std::uint64_t x, y;
             std::memcpy(&x, a + i, 8);
@@ -420,7 +483,7 @@ private:
         const std::uint8_t* here = m_data + position;
         jcalg::Match best;
         std::uint32_t need = 2;
-        for (std::uint32_t link = m_head2[Key2(position)]; link; link = m_prev2[(link - 1) & m_mask]) {
+        for (std::uint32_t link = m_head2[Key2(position)]; link; link = Follow(link, m_prev2[(link - 1) & m_mask])) {
             const std::uint32_t candidate = link - 1;
             if (candidate >= position)
                 continue;
@@ -455,9 +518,11 @@ private:
     std::uint32_t m_mask = 0;
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
-    std::uint32_t* m_prev2 = nullptr;
+    Link* m_prev2 = nullptr;
+    std::uint32_t* m_runEnd = nullptr;
+    std::uint32_t m_run = 0; // length of the run of equal bytes at the search position
     std::uint32_t* m_heads[kLevels] = {};
-    std::uint32_t* m_prevs[kLevels] = {};
+    Link* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
     std::uint32_t m_inserted = 0;
     static constexpr std::uint32_t kTabledLengths = 256;
@@ -469,7 +534,6 @@ private:
     std::int8_t m_levelExactly[34] = {};
 
     // The search in progress.
-    std::uint32_t m_position = 0;
     const std::uint8_t* m_here = nullptr;
     std::uint32_t m_lmax = 0;
     std::uint32_t m_indexBits = 8;
@@ -507,7 +571,15 @@ std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint
                        std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
                        JcProgress progress, void* progressContext, bool noChecksum)
 {
-    FastSearch search;
+    // 16-bit chain links halve the chains' memory for the windows the program uses.
+    const std::size_t effective = std::min<std::size_t>(
+        std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
+    if (effective <= 65536) {
+        FastSearch<std::uint16_t> search;
+        return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release,
+                                   progress, progressContext, noChecksum);
+    }
+    FastSearch<std::uint32_t> search;
     return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,
                                progressContext, noChecksum);
 }

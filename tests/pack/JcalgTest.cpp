@@ -380,8 +380,23 @@ void JcalgTest::fastSearchMatchesReference_data()
         for (std::size_t i = 0; i < mutated.size(); i += 1 + rng.Next() % 2000)
             mutated[i] = static_cast<std::uint8_t>(rng.Next());
     }
+    // Long zero runs with rare other bytes: each farther candidate in a run matches one byte more.
+    Bytes sparse(400000, 0);
+    {
+        Lcg rng(36);
+        for (std::size_t i = 0; i < sparse.size(); i += 1 + rng.Next() % 6000)
+            sparse[i] = static_cast<std::uint8_t>(1 + rng.Next() % 255);
+    }
+    Bytes runs;
+    {
+        Lcg rng(37);
+        while (runs.size() < 300000)
+            runs.insert(runs.end(), 1 + rng.Next() % 100, static_cast<std::uint8_t>(rng.Next() % 4));
+    }
     for (std::uint32_t window : {65536u, 1024u, 5000u}) {
         const QByteArray w = QByteArray::number(window);
+        QTest::newRow("sparse zeros " + w) << sparse << window;
+        QTest::newRow("runs of four values " + w) << runs << window;
         QTest::newRow("text " + w) << Text(400000, 34) << window;
         if (!executable.empty())
             QTest::newRow("executable " + w) << executable << window;
