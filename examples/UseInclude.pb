@@ -1,12 +1,12 @@
 ﻿; Uses every procedure of an include written by Hexaloom.
 ;
-; `make demo` turns examples/demo into examples/demo/out/demo_hexdata.pbi (hexdata format) and
-; examples/demo/out/demo_binpack.pbi with its pack file (binpack format); either include works
-; here. The include defines one #HXL_ constant per file (such as #HXL_DEMO_TXT for demo.txt) and
+; `make demo` turns examples/demo into build/demo/demo_hexdata.pbi (hexdata format) and
+; build/demo/demo_binpack.pbi with its pack file (binpack format); either include works
+; here. The include defines one #HXL_ constant per file (such as #HXL_README_TXT for readme.txt) and
 ; the procedures Vorkel_Get, Vorkel_GetFileName, Vorkel_GetResNumber, Vorkel_Save and the four
 ; Vorkel_Catch procedures.
 
-XIncludeFile "demo/out/demo_hexdata.pbi"
+XIncludeFile "../build/demo/demo_hexdata.pbi"
 
 Define Number, *Data, Name$, Extension$, Result
 
@@ -18,6 +18,13 @@ OpenConsole()
 *Data = Vorkel_Get(Vorkel_Count)
 If *Data
   PrintN("Catalog: " + PeekS(*Data, MemorySize(*Data), #PB_UTF8))
+  FreeMemory(*Data)
+EndIf
+
+; Every file has its constant: the demo's readme.txt is #HXL_README_TXT.
+*Data = Vorkel_Get(#HXL_README_TXT)
+If *Data
+  PrintN(PeekS(*Data, MemorySize(*Data), #PB_UTF8))
   FreeMemory(*Data)
 EndIf
 

@@ -1,10 +1,10 @@
 ﻿; Reads the files of a .res file written by Hexaloom through the companion include.
 ; Windows only.
 ;
-; `make demo` turns examples/demo into examples/demo/out/demo.res. The Import links it into
+; `make demo` turns examples/demo into build/demo/demo.res. The Import links it into
 ; this program; Zember_Include.pbi ships in the include folder beside the Hexaloom program.
 
-Import "demo/out/demo.res"
+Import "../build/demo/demo.res"
 EndImport
 
 XIncludeFile "../include/Zember_Include.pbi"

@@ -630,14 +630,14 @@ void TemplateCheckTest::examplesUseEveryProcedure()
 {
     const PureBasicCheck include(readSource(QStringLiteral("examples/UseInclude.pb")));
     QVERIFY2(include.isClean(), qPrintable(include.problems().join(u'\n')));
-    QVERIFY(include.findStatement("XIncludeFile \"demo/out/demo_hexdata.pbi\"") > 0);
+    QVERIFY(include.findStatement("XIncludeFile \"../build/demo/demo_hexdata.pbi\"") > 0);
     for (const QString& name : prefixed(QStringLiteral("Vorkel")))
         QVERIFY2(include.hasCall(name), qPrintable(name));
     QVERIFY(include.procedures().isEmpty());
 
     const PureBasicCheck resource(readSource(QStringLiteral("examples/UseResource.pb")));
     QVERIFY2(resource.isClean(), qPrintable(resource.problems().join(u'\n')));
-    const int import = resource.findStatement("Import \"demo/out/demo.res\"");
+    const int import = resource.findStatement("Import \"../build/demo/demo.res\"");
     QVERIFY(import > 0);
     QCOMPARE(resource.findStatement("EndImport", import), import + 1);
     const int included = resource.findStatement("XIncludeFile \"../include/Zember_Include.pbi\"");
