@@ -393,9 +393,17 @@ void JcalgTest::fastSearchMatchesReference_data()
         while (runs.size() < 300000)
             runs.insert(runs.end(), 1 + rng.Next() % 100, static_cast<std::uint8_t>(rng.Next() % 4));
     }
+    // Long stretches of a 3-byte period (a flat 24-bit picture) with rare other pixels.
+    Bytes flat = Periodic(240000, 3, 38);
+    {
+        Lcg rng(39);
+        for (std::size_t i = 0; i < flat.size(); i += 1 + rng.Next() % 30000)
+            flat[i] = static_cast<std::uint8_t>(rng.Next());
+    }
     for (std::uint32_t window : {65536u, 1024u, 5000u}) {
         const QByteArray w = QByteArray::number(window);
         QTest::newRow("sparse zeros " + w) << sparse << window;
+        QTest::newRow("flat picture with dots " + w) << flat << window;
         QTest::newRow("runs of four values " + w) << runs << window;
         QTest::newRow("text " + w) << Text(400000, 34) << window;
         if (!executable.empty())
