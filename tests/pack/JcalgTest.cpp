@@ -467,7 +467,7 @@ void JcalgTest::decodesHandBuiltStreams_data()
         << StreamBuilder().Mode8().Literal8('x').Literal8('y').Put(0b01, 2).Gamma(3).Put(2, 8).Gamma(2).End().Build(8)
         << Bytes{'x', 'y', 'x', 'y', 'x', 'y', 'x', 'y'};
     {
-        // 300 raw bytes, then a match at distance 300 (g = 4, low = 44, adjust 0), length 3.
+        // Two raw runs (512 bytes), then a match at distance 256 (g = 4, low 0, adjust 0) of gamma 3 = 3 bytes.
         StreamBuilder s;
         Bytes expected;
         s.Put(0b001'0000'1, 8);
@@ -480,7 +480,7 @@ void JcalgTest::decodesHandBuiltStreams_data()
             s.Put(static_cast<std::uint32_t>(255 - i), 8);
             expected.push_back(static_cast<std::uint8_t>(255 - i));
         }
-        s.Put(0, 1).Put(0b01, 2).Gamma(4).Put(256 & 0xFF, 8).Gamma(3);
+        s.Put(0, 1).Put(0b01, 2).Gamma(4).Put(0, 8).Gamma(3);
         expected.insert(expected.end(), expected.end() - 256, expected.end() - 253);
         QTest::newRow("two raw runs, match at 256") << s.End().Build(static_cast<std::uint32_t>(expected.size()))
                                                     << expected;
