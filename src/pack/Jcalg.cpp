@@ -38,8 +38,8 @@ std::uint32_t RotateLeft1(std::uint32_t w)
 // - once every accepted candidate gets the same length, the walk ends as soon as that bound allows;
 // - inside long stretches with a period of 1 to 8 bytes, match lengths follow from the stretch lengths.
 // Built with JC_DEBUG_SEARCH, every search is checked against the plain walk (slow; for hunting divergences).
-template <class Link>
-class FastSearch {
+template <class Link> class FastSearch
+{
 public:
     bool Init(const std::uint8_t* data, std::uint32_t length, std::uint32_t window, JcAllocate allocate,
               JcRelease release)
@@ -187,9 +187,9 @@ public:
         // distance lies in it.
         if (near3 == 0 || nearest2 < near3) {
             Consider(nearest2, 2);
-            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3)
-                && m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0]
-                && m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
+            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3) &&
+                m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
+                m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
                 Consider(last, 2);
         }
         if (near3 == 0)
@@ -209,8 +209,8 @@ public:
             const std::uint32_t skipFrom = SkipFrom(need, distance + 1);
             if (fixedLength && skipFrom <= distance + 1) {
                 // Only the last distance, still ahead, can change the result.
-                if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain
-                    && Agree(position - last, 0, need) == need)
+                if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain &&
+                    Agree(position - last, 0, need) == need)
                     m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
                 return m_best;
             }
@@ -221,8 +221,7 @@ public:
             std::uint32_t c;
             std::uint32_t offset = 0;
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
-            const std::int8_t below =
-                m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
+            const std::int8_t below = m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
             bool fromHead = false;
             if (skipFrom <= distance + 1 && (exact >= 0 || need + 1 - kKeyLengths[below] <= distance)) {
                 const std::int8_t level = exact >= 0 ? exact : below;
@@ -305,7 +304,10 @@ private:
             return link;
     }
 
-    std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
+    std::uint32_t Key2(std::uint32_t position) const
+    {
+        return m_data[position] | m_data[position + 1] << 8;
+    }
 
     // Records, for every position inserted so far, the end of the stretch with the given period it starts:
     // the first i >= position + period with data[i] != data[i - period]. A failure found stays the answer
@@ -402,7 +404,6 @@ private:
         LoadWords(position, m_length - position, words);
         return Hash(words, keyLength);
     }
-
 
     // Index of the first difference between the candidate and the current position in [from, limit), or
     // limit; the bytes before `from` are known to agree. When the current position starts a long stretch
@@ -605,17 +606,17 @@ std::uint32_t JcChecksum(const std::uint8_t* data, std::size_t length)
     return sum;
 }
 
-std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
-                       std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
-                       JcProgress progress, void* progressContext, bool noChecksum)
+std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination, std::size_t capacity,
+                       std::uint32_t window, JcAllocate allocate, JcRelease release, JcProgress progress,
+                       void* progressContext, bool noChecksum)
 {
     // 16-bit chain links halve the chains' memory for the windows the program uses.
-    const std::size_t effective = std::min<std::size_t>(
-        std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
+    const std::size_t effective =
+        std::min<std::size_t>(std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
     if (effective <= 65536) {
         FastSearch<std::uint16_t> search;
-        return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release,
-                                   progress, progressContext, noChecksum);
+        return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,
+                                   progressContext, noChecksum);
     }
     FastSearch<std::uint32_t> search;
     return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,
