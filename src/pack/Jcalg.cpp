@@ -278,8 +278,8 @@ public:
     }
 
 private:
-    static constexpr std::size_t kLevels = 6;
-    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
+    static constexpr std::size_t kLevels = 7;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32};
     static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     static constexpr std::uint32_t kPeriods = 8;
