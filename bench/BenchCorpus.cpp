@@ -11,7 +11,8 @@ namespace hexaloom::bench {
 
 namespace {
 
-class Rng {
+class Rng
+{
 public:
     explicit Rng(std::uint64_t seed) : m_state(seed * 2654435761u + 1) {}
     std::uint32_t Next()
@@ -36,13 +37,13 @@ void PutLe(std::vector<std::uint8_t>& out, std::uint32_t value, int bytes)
 std::vector<std::uint8_t> MakeText(std::size_t size, std::uint32_t seed)
 {
     Rng rng(seed);
-    static const char* const syllables[] = {"th", "e", "an", "in", "er", "on", "re", "ed", "nd", "ha", "at", "en",
-                                            "es", "of", "or", "nt", "ea", "ti", "to", "it", "st", "io", "le", "is",
-                                            "ou", "ar", "as", "de", "rt", "ve", "s", "y", "ing", "ly", "ment", "ck",
-                                            "wh", "pl", "ow", "a", "o", "u", "i", "b", "m", "p", "g", "c"};
+    static const char* const syllables[] = {"th", "e",  "an", "in", "er", "on", "re", "ed", "nd",  "ha", "at",   "en",
+                                            "es", "of", "or", "nt", "ea", "ti", "to", "it", "st",  "io", "le",   "is",
+                                            "ou", "ar", "as", "de", "rt", "ve", "s",  "y",  "ing", "ly", "ment", "ck",
+                                            "wh", "pl", "ow", "a",  "o",  "u",  "i",  "b",  "m",   "p",  "g",    "c"};
     // A vocabulary of pseudo-words; a few very common short words sit at the front, as in English.
-    std::vector<std::string> vocabulary = {"the", "of", "and", "to", "a", "in", "is", "it", "that", "was", "he",
-                                           "for", "on", "are", "with", "as", "I", "his", "they", "be", "at"};
+    std::vector<std::string> vocabulary = {"the", "of", "and", "to",   "a",  "in", "is",  "it",   "that", "was", "he",
+                                           "for", "on", "are", "with", "as", "I",  "his", "they", "be",   "at"};
     while (vocabulary.size() < 6000) {
         std::string word;
         const std::uint32_t parts = 1 + rng.Below(4);
@@ -102,7 +103,10 @@ std::vector<std::uint8_t> MakeExecutable(std::size_t size)
     for (const auto& path : files) {
         std::ifstream in(path, std::ios::binary);
         std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (bytes.size() < 4 || std::memcmp(bytes.data(), "\x7F" "ELF", 4) != 0)
+        if (bytes.size() < 4 || std::memcmp(bytes.data(),
+                                            "\x7F"
+                                            "ELF",
+                                            4) != 0)
             continue;
         out.insert(out.end(), bytes.begin(), bytes.end());
         if (out.size() >= size)
@@ -168,7 +172,8 @@ std::vector<std::uint8_t> MakePeriodic(std::size_t size, std::uint32_t seed)
     std::vector<std::uint8_t> out;
     out.reserve(size + 4096);
     // Units come from a small pool, so the same patterns recur within the window.
-    struct Unit {
+    struct Unit
+    {
         std::uint32_t period;
         std::uint8_t bytes[5];
     };

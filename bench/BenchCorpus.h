@@ -7,7 +7,8 @@
 
 namespace hexaloom::bench {
 
-struct CorpusFile {
+struct CorpusFile
+{
     std::string name;
     std::vector<std::uint8_t> data;
 };

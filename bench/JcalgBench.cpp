@@ -17,8 +17,7 @@ using namespace hexaloom;
 
 namespace {
 
-template <class F>
-double Seconds(F&& f)
+template <class F> double Seconds(F&& f)
 {
     const auto start = std::chrono::steady_clock::now();
     f();
@@ -66,9 +65,8 @@ int main(int argc, char** argv)
             double best = 1e9;
             for (int run = 0; run < 5; ++run) {
                 std::size_t n = 0;
-                best = std::min(best, Seconds([&] {
-                                    n = JcDecompress(packed.data(), packedSize, back.data(), back.size());
-                                }));
+                best = std::min(
+                    best, Seconds([&] { n = JcDecompress(packed.data(), packedSize, back.data(), back.size()); }));
                 if (n != data.size() || back != data) {
                     std::printf("%s: round trip FAILED\n", file.name.c_str());
                     ok = false;

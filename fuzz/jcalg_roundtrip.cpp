@@ -24,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (n > length + 18)
         std::abort();
     std::vector<std::uint8_t> back(length);
-    if (hexaloom::JcDecompress(stream.data(), n, back.data(), back.size()) != length
-        || (length && std::memcmp(back.data(), source, length) != 0))
+    if (hexaloom::JcDecompress(stream.data(), n, back.data(), back.size()) != length ||
+        (length && std::memcmp(back.data(), source, length) != 0))
         std::abort();
     return 0;
 }

@@ -36,10 +36,10 @@ std::uint32_t RotateLeft1(std::uint32_t w)
 //   only candidates matching `need` + 1 bytes (and the one at the last distance, judged in its place) can
 //   change anything, and a chain keyed on the last bytes of those need + 1 finds them;
 // - once every accepted candidate gets the same length, the walk ends as soon as that bound allows;
-// - inside runs of one byte value, match lengths follow from the run lengths.
+// - inside long stretches with a period of 1 to 8 bytes, match lengths follow from the stretch lengths.
 // Built with JC_DEBUG_SEARCH, every search is checked against the plain walk (slow; for hunting divergences).
-template <class Link>
-class FastSearch {
+template <class Link> class FastSearch
+{
 public:
     bool Init(const std::uint8_t* data, std::uint32_t length, std::uint32_t window, JcAllocate allocate,
               JcRelease release)
@@ -56,8 +56,11 @@ public:
         m_mask = ring - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
         m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
-        m_runEnd = m_prev2 ? static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4)) : nullptr;
-        bool ok = m_runEnd != nullptr;
+        bool ok = m_prev2 != nullptr;
+        for (std::size_t i = 0; ok && i < kPeriods; ++i) {
+            m_stretchEnd[i] = static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4));
+            ok = m_stretchEnd[i] != nullptr;
+        }
         for (std::size_t i = 0; ok && i < kLevels; ++i) {
             m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
             m_prevs[i] = m_heads[i] ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
@@ -88,9 +91,11 @@ public:
             m_prevs[i] = nullptr;
             m_heads[i] = nullptr;
         }
-        if (m_runEnd)
-            m_release(m_runEnd);
-        m_runEnd = nullptr;
+        for (std::size_t i = 0; i < kPeriods; ++i) {
+            if (m_stretchEnd[i])
+                m_release(m_stretchEnd[i]);
+            m_stretchEnd[i] = nullptr;
+        }
         if (m_prev2)
             m_release(m_prev2);
         if (m_head2)
@@ -106,15 +111,6 @@ public:
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
         m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
-        // End of the run of equal bytes each position starts: scanned once per run.
-        std::uint32_t end = position + 1;
-        if (position > 0 && m_data[position - 1] == m_data[position]) {
-            end = m_runEnd[(position - 1) & m_mask];
-        } else {
-            while (end < m_length && m_data[end] == m_data[position])
-                ++end;
-        }
-        m_runEnd[position & m_mask] = end;
         m_inserted = position + 1;
     }
 
@@ -146,7 +142,17 @@ public:
         m_indexBits = indexBits;
         m_last = last;
         m_best = {};
-        m_run = m_runEnd[position & m_mask] - position;
+        m_period = 0;
+        if (m_length - position >= kLongStretch) {
+            for (std::uint32_t period = 1; period <= kPeriods; ++period) {
+                if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
+                    m_period = period;
+                    BuildStretches(period);
+                    m_stretch = m_stretchEnd[period - 1][position & m_mask] - position;
+                    break;
+                }
+            }
+        }
         const std::uint32_t reach = std::min(m_window, position + 1); // distances below this exist
 
         // Nearest two-byte candidate.
@@ -181,9 +187,9 @@ public:
         // distance lies in it.
         if (near3 == 0 || nearest2 < near3) {
             Consider(nearest2, 2);
-            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3)
-                && m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0]
-                && m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
+            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3) &&
+                m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
+                m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
                 Consider(last, 2);
         }
         if (near3 == 0)
@@ -203,8 +209,8 @@ public:
             const std::uint32_t skipFrom = SkipFrom(need, distance + 1);
             if (fixedLength && skipFrom <= distance + 1) {
                 // Only the last distance, still ahead, can change the result.
-                if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain
-                    && Agree(position - last, 0, need) == need)
+                if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain &&
+                    Agree(position - last, 0, need) == need)
                     m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
                 return m_best;
             }
@@ -215,8 +221,7 @@ public:
             std::uint32_t c;
             std::uint32_t offset = 0;
             const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
-            const std::int8_t below =
-                m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
+            const std::int8_t below = m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
             bool fromHead = false;
             if (skipFrom <= distance + 1 && (exact >= 0 || need + 1 - kKeyLengths[below] <= distance)) {
                 const std::int8_t level = exact >= 0 ? exact : below;
@@ -273,11 +278,12 @@ public:
     }
 
 private:
-    static constexpr std::size_t kLevels = 6;
-    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 16, 32};
+    static constexpr std::size_t kLevels = 7;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32};
     static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
-    static constexpr std::uint32_t kLongRun = 16;
+    static constexpr std::uint32_t kPeriods = 8;
+    static constexpr std::uint32_t kLongStretch = 32;
 
     // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
     // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
@@ -298,7 +304,32 @@ private:
             return link;
     }
 
-    std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
+    std::uint32_t Key2(std::uint32_t position) const
+    {
+        return m_data[position] | m_data[position + 1] << 8;
+    }
+
+    // Records, for every position inserted so far, the end of the stretch with the given period it starts:
+    // the first i >= position + period with data[i] != data[i - period]. A failure found stays the answer
+    // until the positions pass it, so each period scans the data once; periods are only brought up to date
+    // when a search meets a long stretch of theirs.
+    void BuildStretches(std::uint32_t period)
+    {
+        std::uint32_t* const ends = m_stretchEnd[period - 1];
+        std::uint32_t& fail = m_nextFailure[period - 1];
+        for (std::uint32_t q = m_stretchBuilt[period - 1]; q < m_inserted; ++q) {
+            const std::uint32_t start = q + period;
+            if (start >= m_length) {
+                fail = m_length;
+            } else if (fail < start) {
+                fail = start;
+                while (fail < m_length && m_data[fail] == m_data[fail - period])
+                    ++fail;
+            }
+            ends[q & m_mask] = fail;
+        }
+        m_stretchBuilt[period - 1] = m_inserted;
+    }
 
     // Enters every position inserted so far into the chains of level i.
     void Build(std::size_t i)
@@ -374,21 +405,26 @@ private:
         return Hash(words, keyLength);
     }
 
-
     // Index of the first difference between the candidate and the current position in [from, limit), or
-    // limit; the bytes before `from` are known to agree. Inside runs of one byte value the answer follows
-    // from the two run lengths, which keeps long runs (where each farther candidate matches one byte
-    // more) from costing a comparison of the whole run per candidate.
+    // limit; the bytes before `from` are known to agree. When the current position starts a long stretch
+    // with a short period P and the candidate's first P bytes agree, the answer follows from the lengths of
+    // the two stretches (the shorter one ends where the other goes on), which keeps long periodic stretches
+    // (where each farther candidate matches P bytes more) from costing a whole comparison per candidate.
     std::uint32_t Agree(std::uint32_t candidate, std::uint32_t from, std::uint32_t limit) const
     {
         const std::uint8_t* a = m_data + candidate;
         const std::uint8_t* b = m_here;
         std::uint32_t i = from;
-        if (m_run >= kLongRun && a[0] == b[0]) {
-            const std::uint32_t run = m_runEnd[candidate & m_mask] - candidate;
-            if (run != m_run)
-                return std::min(std::max(std::min(run, m_run), from), limit);
-            i = std::max(i, std::min(run, limit));
+        if (m_period != 0) {
+            for (; i < m_period && i < limit; ++i)
+                if (a[i] != b[i])
+                    return i;
+            if (i >= limit)
+                return limit;
+            const std::uint32_t stretch = m_stretchEnd[m_period - 1][candidate & m_mask] - candidate;
+            if (stretch != m_stretch)
+                return std::min(std::max(std::min(stretch, m_stretch), i), limit);
+            i = std::max(i, std::min(stretch, limit));
         }
         while (i + 8 <= limit) {
             std::uint64_t x, y;
@@ -519,8 +555,11 @@ private:
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
     Link* m_prev2 = nullptr;
-    std::uint32_t* m_runEnd = nullptr;
-    std::uint32_t m_run = 0; // length of the run of equal bytes at the search position
+    std::uint32_t* m_stretchEnd[8] = {};
+    std::uint32_t m_nextFailure[8] = {};
+    std::uint32_t m_stretchBuilt[8] = {};
+    std::uint32_t m_period = 0;  // short period of a long stretch at the search position, 0 for none
+    std::uint32_t m_stretch = 0; // that stretch's length
     std::uint32_t* m_heads[kLevels] = {};
     Link* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
@@ -567,17 +606,17 @@ std::uint32_t JcChecksum(const std::uint8_t* data, std::size_t length)
     return sum;
 }
 
-std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
-                       std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
-                       JcProgress progress, void* progressContext, bool noChecksum)
+std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination, std::size_t capacity,
+                       std::uint32_t window, JcAllocate allocate, JcRelease release, JcProgress progress,
+                       void* progressContext, bool noChecksum)
 {
     // 16-bit chain links halve the chains' memory for the windows the program uses.
-    const std::size_t effective = std::min<std::size_t>(
-        std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
+    const std::size_t effective =
+        std::min<std::size_t>(std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
     if (effective <= 65536) {
         FastSearch<std::uint16_t> search;
-        return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release,
-                                   progress, progressContext, noChecksum);
+        return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,
+                                   progressContext, noChecksum);
     }
     FastSearch<std::uint32_t> search;
     return jcalg::EncodeStream(search, source, length, destination, capacity, window, allocate, release, progress,

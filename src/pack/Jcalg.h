@@ -21,9 +21,9 @@ std::uint32_t JcChecksum(const std::uint8_t* data, std::size_t length);
 // size test is at most length + 13 bytes long, so that capacity never changes the result. Windows are
 // clamped to 1024 .. 268435454 and to the length; the output depends only on the input, the window and the
 // checksum flag (the search is fast but makes exactly the choices of the straightforward chain walk).
-std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
-                       std::size_t capacity, std::uint32_t window, JcAllocate allocate, JcRelease release,
-                       JcProgress progress, void* progressContext, bool noChecksum);
+std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination, std::size_t capacity,
+                       std::uint32_t window, JcAllocate allocate, JcRelease release, JcProgress progress,
+                       void* progressContext, bool noChecksum);
 
 // Maps level 0..7 to a window (1024 .. 57344; anything else 65536) and compresses with the checksum on.
 // Returns 0 when source, destination or length is 0.

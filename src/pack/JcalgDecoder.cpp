@@ -14,13 +14,15 @@ std::uint32_t ReadLe32(const std::uint8_t* p)
 }
 
 // One step of gamma decoding: up to four digit/continuation pairs from the next 8 bits.
-struct GammaStep {
+struct GammaStep
+{
     std::uint8_t bits;   // 2, 4, 6 or 8 bits consumed
     std::uint8_t digits; // the digits they carry
     bool done;           // a continuation bit 0 was among them
 };
 
-struct GammaTable {
+struct GammaTable
+{
     GammaStep steps[256];
 };
 
@@ -44,7 +46,8 @@ constexpr GammaTable kGamma = MakeGammaTable();
 
 // Most significant bit first from 32-bit little-endian words, held left-aligned in a 64-bit buffer. Reading
 // past the last whole word yields 0 bits and sets the truncation flag, which every caller's loop ends on.
-class BitReader {
+class BitReader
+{
 public:
     BitReader(const std::uint8_t* words, std::size_t count) : m_next(words), m_end(words + count * 4) { Fill(); }
 

@@ -17,7 +17,8 @@ constexpr std::uint32_t kMinWindow = 1024;
 constexpr std::uint32_t kAnalysisStretch = 1024;
 constexpr std::uint32_t kProgressTokens = 96;
 
-struct Match {
+struct Match
+{
     std::uint32_t distance = 0;
     std::uint32_t length = 0; // 0: no candidate with a positive gain
     std::int32_t gain = 0;
@@ -55,8 +56,8 @@ inline std::int32_t Gain(std::uint32_t distance, std::uint32_t length, std::uint
         const std::int64_t coded = static_cast<std::int64_t>(length) - Adjust(distance);
         if (coded < 2)
             return 0;
-        cost = 10 + 2 * (static_cast<std::int32_t>(Digits((distance >> indexBits) + 3)) - 1)
-               + 2 * (static_cast<std::int32_t>(Digits(static_cast<std::uint32_t>(coded))) - 1);
+        cost = 10 + 2 * (static_cast<std::int32_t>(Digits((distance >> indexBits) + 3)) - 1) +
+               2 * (static_cast<std::int32_t>(Digits(static_cast<std::uint32_t>(coded))) - 1);
     }
     const std::int64_t gain = 8 * static_cast<std::int64_t>(length) + 1 - cost;
     return gain > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(gain, INT32_MAX)) : 0;
@@ -75,7 +76,8 @@ inline std::uint32_t CappedLength(std::uint32_t need, std::uint32_t lmax)
 
 // Bits are collected most significant first into 32-bit little-endian words; a word is stored only when it
 // fits the destination.
-class BitWriter {
+class BitWriter
+{
 public:
     BitWriter(std::uint8_t* destination, std::size_t capacity) : m_out(destination), m_capacity(capacity) {}
 
@@ -122,8 +124,7 @@ private:
     void StoreWord(std::uint32_t word)
     {
         const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8),
-                                       static_cast<std::uint8_t>(word >> 16),
-                                       static_cast<std::uint8_t>(word >> 24)};
+                                       static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24)};
         WriteBytes(bytes, 4);
     }
 
@@ -135,7 +136,8 @@ private:
     bool m_failed = false;
 };
 
-struct LiteralMode {
+struct LiteralMode
+{
     std::uint32_t bits = 8;
     std::uint32_t base = 0;
     bool operator==(const LiteralMode&) const = default;
@@ -180,11 +182,16 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
 
     BitWriter out(destination, capacity);
     const std::uint32_t checksum = noChecksum ? 0 : JcChecksum(source, length);
-    const std::uint8_t header[10] = {
-        0x4A, 0x43, static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8),
-        static_cast<std::uint8_t>(n >> 16), static_cast<std::uint8_t>(n >> 24),
-        static_cast<std::uint8_t>(checksum), static_cast<std::uint8_t>(checksum >> 8),
-        static_cast<std::uint8_t>(checksum >> 16), static_cast<std::uint8_t>(checksum >> 24)};
+    const std::uint8_t header[10] = {0x4A,
+                                     0x43,
+                                     static_cast<std::uint8_t>(n),
+                                     static_cast<std::uint8_t>(n >> 8),
+                                     static_cast<std::uint8_t>(n >> 16),
+                                     static_cast<std::uint8_t>(n >> 24),
+                                     static_cast<std::uint8_t>(checksum),
+                                     static_cast<std::uint8_t>(checksum >> 8),
+                                     static_cast<std::uint8_t>(checksum >> 16),
+                                     static_cast<std::uint8_t>(checksum >> 24)};
     out.WriteBytes(header, sizeof header);
 
     auto putMode = [&] {
@@ -305,8 +312,8 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             }
         }
         sinceAnalysis += advance;
-        if (++tokens % kProgressTokens == 0 && progress
-            && progress(p + advance, static_cast<std::uint32_t>(out.Written()), progressContext) == 0)
+        if (++tokens % kProgressTokens == 0 && progress &&
+            progress(p + advance, static_cast<std::uint32_t>(out.Written()), progressContext) == 0)
             return finish(0);
         if (out.Failed() || out.Written() > length)
             return finish(0);

@@ -8,7 +8,8 @@ namespace {
 
 // Chains of positions by their first two bytes, held in a ring of window + 1 entries: the entry after the
 // newest is always free, so the chains hold the window most recent positions.
-class RingSearch {
+class RingSearch
+{
 public:
     bool Init(const std::uint8_t* data, std::uint32_t length, std::uint32_t window, JcAllocate allocate,
               JcRelease release)
@@ -96,7 +97,8 @@ public:
     }
 
 private:
-    struct Entry {
+    struct Entry
+    {
         std::uint32_t position;
         std::uint32_t older; // entry index + 1, 0 for none
         std::uint32_t newer;

@@ -18,7 +18,8 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 // Deterministic data so failures reproduce.
-class Lcg {
+class Lcg
+{
 public:
     explicit Lcg(std::uint32_t seed) : m_state(seed) {}
     std::uint32_t Next()
@@ -42,8 +43,9 @@ Bytes Random(std::size_t n, std::uint32_t seed, std::uint32_t span = 256, std::u
 
 Bytes Text(std::size_t n, std::uint32_t seed)
 {
-    static const char* const words[] = {"the ", "packer ", "of ", "a ", "file ", "window ", "and ", "bytes ",
-                                        "Distance ", "match, ", "literal ", "stream. ", "to ", "is ", "chain\r\n"};
+    static const char* const words[] = {"the ",     "packer ",  "of ",    "a ",        "file ",
+                                        "window ",  "and ",     "bytes ", "Distance ", "match, ",
+                                        "literal ", "stream. ", "to ",    "is ",       "chain\r\n"};
     Lcg rng(seed);
     Bytes out;
     while (out.size() < n) {
@@ -90,7 +92,8 @@ void Free(void* block)
 }
 
 // Builds streams bit by bit, most significant first, in 32-bit little-endian words.
-class StreamBuilder {
+class StreamBuilder
+{
 public:
     StreamBuilder& Put(std::uint32_t value, int bits)
     {
@@ -138,15 +141,16 @@ private:
 
 std::uint32_t FirstWord(const Bytes& stream)
 {
-    return std::uint32_t{stream[10]} | std::uint32_t{stream[11]} << 8 | std::uint32_t{stream[12]} << 16
-           | std::uint32_t{stream[13]} << 24;
+    return std::uint32_t{stream[10]} | std::uint32_t{stream[11]} << 8 | std::uint32_t{stream[12]} << 16 |
+           std::uint32_t{stream[13]} << 24;
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(Bytes)
 
-class JcalgTest : public QObject {
+class JcalgTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -198,8 +202,7 @@ void JcalgTest::checksum()
 void JcalgTest::oneByteGivesFourteenByteStream()
 {
     const Bytes stream = Compress({'A'});
-    const Bytes expected =
-        StreamBuilder().Mode8().Literal8('A').End().Build(1, 0);
+    const Bytes expected = StreamBuilder().Mode8().Literal8('A').End().Build(1, 0);
     QCOMPARE(stream, expected);
     QCOMPARE(Decompress(stream, 1), Bytes{'A'});
 }
@@ -337,7 +340,8 @@ void JcalgTest::roundTrip()
     static constexpr std::uint32_t windows[] = {1024, 2048, 4096, 8192, 16384, 32768, 40960, 57344};
     Bytes reference(data.size() + 64);
     reference.resize(JcCompressReference(data.data(), data.size(), reference.data(), reference.size(),
-                                         level <= 7 ? windows[level] : 65536u, ZeroAllocate, Free, nullptr, nullptr, false));
+                                         level <= 7 ? windows[level] : 65536u, ZeroAllocate, Free, nullptr, nullptr,
+                                         false));
     QCOMPARE(stream, reference);
 }
 
@@ -393,9 +397,17 @@ void JcalgTest::fastSearchMatchesReference_data()
         while (runs.size() < 300000)
             runs.insert(runs.end(), 1 + rng.Next() % 100, static_cast<std::uint8_t>(rng.Next() % 4));
     }
+    // Long stretches of a 3-byte period (a flat 24-bit picture) with rare other pixels.
+    Bytes flat = Periodic(240000, 3, 38);
+    {
+        Lcg rng(39);
+        for (std::size_t i = 0; i < flat.size(); i += 1 + rng.Next() % 30000)
+            flat[i] = static_cast<std::uint8_t>(rng.Next());
+    }
     for (std::uint32_t window : {65536u, 1024u, 5000u}) {
         const QByteArray w = QByteArray::number(window);
         QTest::newRow("sparse zeros " + w) << sparse << window;
+        QTest::newRow("flat picture with dots " + w) << flat << window;
         QTest::newRow("runs of four values " + w) << runs << window;
         QTest::newRow("text " + w) << Text(400000, 34) << window;
         if (!executable.empty())
@@ -435,8 +447,7 @@ void JcalgTest::decodesHandBuiltStreams_data()
     QTest::newRow("8-bit literals") << StreamBuilder().Mode8().Literal8(0xFF).Literal8(0).End().Build(2)
                                     << Bytes{0xFF, 0};
     QTest::newRow("7-bit literals wrap past 255")
-        << StreamBuilder().Mode7(200).Put(1, 1).Put(0, 7).Put(1, 1).Put(127, 7).End().Build(2)
-        << Bytes{200, 71};
+        << StreamBuilder().Mode7(200).Put(1, 1).Put(0, 7).Put(1, 1).Put(127, 7).End().Build(2) << Bytes{200, 71};
     QTest::newRow("zero byte") << StreamBuilder().Put(0b001'0001, 7).End().Build(1) << Bytes{0};
     {
         StreamBuilder s;
@@ -444,22 +455,32 @@ void JcalgTest::decodesHandBuiltStreams_data()
         for (char c = 'a'; c <= 'n'; ++c)
             s.Literal8(static_cast<std::uint8_t>(c));
         s.Put(0b001'1111, 7).Put(0b001'0010, 7);
-        QTest::newRow("one byte from distance 14 and 1") << s.End().Build(16) << Bytes{'a', 'b', 'c', 'd', 'e', 'f',
-            'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'a', 'a'};
+        QTest::newRow("one byte from distance 14 and 1")
+            << s.End().Build(16)
+            << Bytes{'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j', 'k', 'l', 'm', 'n', 'a', 'a'};
     }
     // Initial last distance is 1.
     QTest::newRow("repeat initial distance")
         << StreamBuilder().Mode8().Literal8('z').Put(0b01, 2).Gamma(2).Gamma(5).End().Build(6) << Bytes(6, 'z');
-    QTest::newRow("short match sets last distance")
-        << StreamBuilder().Mode8().Literal8('a').Literal8('b').Put(0, 3).Put(2, 7).Put(1, 2).Put(0b01, 2).Gamma(2)
-               .Gamma(2).End().Build(7)
-        << Bytes{'a', 'b', 'a', 'b', 'a', 'b', 'a'};
+    QTest::newRow("short match sets last distance") << StreamBuilder()
+                                                           .Mode8()
+                                                           .Literal8('a')
+                                                           .Literal8('b')
+                                                           .Put(0, 3)
+                                                           .Put(2, 7)
+                                                           .Put(1, 2)
+                                                           .Put(0b01, 2)
+                                                           .Gamma(2)
+                                                           .Gamma(2)
+                                                           .End()
+                                                           .Build(7)
+                                                    << Bytes{'a', 'b', 'a', 'b', 'a', 'b', 'a'};
     // g = 3, low = 2, B = 8 -> distance 2 (adjust 4): copies gamma 2 + 4 = 6 bytes.
     QTest::newRow("long match near")
         << StreamBuilder().Mode8().Literal8('x').Literal8('y').Put(0b01, 2).Gamma(3).Put(2, 8).Gamma(2).End().Build(8)
         << Bytes{'x', 'y', 'x', 'y', 'x', 'y', 'x', 'y'};
     {
-        // 300 raw bytes, then a match at distance 300 (g = 4, low = 44, adjust 0), length 3.
+        // Two raw runs (512 bytes), then a match at distance 256 (g = 4, low 0, adjust 0) of gamma 3 = 3 bytes.
         StreamBuilder s;
         Bytes expected;
         s.Put(0b001'0000'1, 8);
@@ -472,10 +493,10 @@ void JcalgTest::decodesHandBuiltStreams_data()
             s.Put(static_cast<std::uint32_t>(255 - i), 8);
             expected.push_back(static_cast<std::uint8_t>(255 - i));
         }
-        s.Put(0, 1).Put(0b01, 2).Gamma(4).Put(256 & 0xFF, 8).Gamma(3);
+        s.Put(0, 1).Put(0b01, 2).Gamma(4).Put(0, 8).Gamma(3);
         expected.insert(expected.end(), expected.end() - 256, expected.end() - 253);
-        QTest::newRow("two raw runs, match at 256") << s.End().Build(static_cast<std::uint32_t>(expected.size()))
-                                                    << expected;
+        QTest::newRow("two raw runs, match at 256")
+            << s.End().Build(static_cast<std::uint32_t>(expected.size())) << expected;
     }
     {
         // Three raw runs in a row, then B = 9: distance 700 = (1 << 9) | 188 is coded g = 4, low 188;
@@ -491,8 +512,8 @@ void JcalgTest::decodesHandBuiltStreams_data()
         }
         s.IndexBits(1, 9).Put(0b01, 2).Gamma(4).Put(188, 9).Gamma(2);
         expected.insert(expected.end(), expected.begin() + 68, expected.begin() + 71);
-        QTest::newRow("three raw runs, index bits 9") << s.End().Build(static_cast<std::uint32_t>(expected.size()))
-                                                      << expected;
+        QTest::newRow("three raw runs, index bits 9")
+            << s.End().Build(static_cast<std::uint32_t>(expected.size())) << expected;
     }
 }
 
@@ -518,20 +539,15 @@ void JcalgTest::rejectsCorruptStreams_data()
     QTest::newRow("index bits 0") << StreamBuilder().IndexBits(1, 0).Mode8().Literal8('a').End().Build(1) << 1;
     QTest::newRow("index bits 32") << StreamBuilder().IndexBits(2, 32).Mode8().Literal8('a').End().Build(1) << 1;
     QTest::newRow("end before size") << StreamBuilder().Mode8().Literal8('a').End().Build(2) << 2;
-    QTest::newRow("more bytes than size") << StreamBuilder().Mode8().Literal8('a').Literal8('b').End().Build(1)
-                                          << 8;
-    QTest::newRow("short match before output") << StreamBuilder().Mode8().Literal8('a').Put(0, 3).Put(2, 7)
-                                                      .Put(0, 2).End().Build(3)
-                                               << 8;
+    QTest::newRow("more bytes than size") << StreamBuilder().Mode8().Literal8('a').Literal8('b').End().Build(1) << 8;
+    QTest::newRow("short match before output")
+        << StreamBuilder().Mode8().Literal8('a').Put(0, 3).Put(2, 7).Put(0, 2).End().Build(3) << 8;
     QTest::newRow("one-byte copy before output") << StreamBuilder().Put(0b001'0010, 7).End().Build(1) << 8;
-    QTest::newRow("repeat with nothing written") << StreamBuilder().Put(0b01, 2).Gamma(2).Gamma(2).End().Build(2)
-                                                 << 8;
-    QTest::newRow("distance 0") << StreamBuilder().Mode8().Literal8('a').Put(0b01, 2).Gamma(3).Put(0, 8).Gamma(2)
-                                       .End().Build(7)
-                                << 8;
-    QTest::newRow("match past size") << StreamBuilder().Mode8().Literal8('a').Put(0b01, 2).Gamma(2).Gamma(9).End()
-                                            .Build(5)
-                                     << 64;
+    QTest::newRow("repeat with nothing written") << StreamBuilder().Put(0b01, 2).Gamma(2).Gamma(2).End().Build(2) << 8;
+    QTest::newRow("distance 0")
+        << StreamBuilder().Mode8().Literal8('a').Put(0b01, 2).Gamma(3).Put(0, 8).Gamma(2).End().Build(7) << 8;
+    QTest::newRow("match past size")
+        << StreamBuilder().Mode8().Literal8('a').Put(0b01, 2).Gamma(2).Gamma(9).End().Build(5) << 64;
     QTest::newRow("raw run past size") << [] {
         StreamBuilder s;
         s.Put(0b001'0000'1, 8);
@@ -605,8 +621,8 @@ void JcalgTest::capacityIsNeverExceeded()
     const Bytes data = Text(20000, 23);
     const Bytes stream = Compress(data);
     QVERIFY(!stream.empty());
-    for (std::size_t capacity : {std::size_t{0}, std::size_t{9}, std::size_t{10}, stream.size() / 2,
-                                 stream.size() - 1, stream.size()}) {
+    for (std::size_t capacity :
+         {std::size_t{0}, std::size_t{9}, std::size_t{10}, stream.size() / 2, stream.size() - 1, stream.size()}) {
         Bytes out(capacity + 16, 0xCD);
         const std::size_t n = JcPackLevel(data.data(), out.data(), data.size(), 9, capacity);
         QCOMPARE(n, capacity == stream.size() ? stream.size() : std::size_t{0});
@@ -661,7 +677,8 @@ void JcalgTest::failedAllocationGivesZero()
 
 void JcalgTest::progressCanCancel()
 {
-    struct Calls {
+    struct Calls
+    {
         int count = 0;
         int cancelAt = 0;
         std::uint32_t lastConsumed = 0;
@@ -674,22 +691,22 @@ void JcalgTest::progressCanCancel()
     const Bytes data = Text(50000, 25);
     Bytes out(data.size() + 64);
     Calls all;
-    const std::size_t n = JcCompress(data.data(), data.size(), out.data(), out.size(), 65536, ZeroAllocate, Free,
-                                     callback, &all, false);
+    const std::size_t n =
+        JcCompress(data.data(), data.size(), out.data(), out.size(), 65536, ZeroAllocate, Free, callback, &all, false);
     QCOMPARE(Bytes(out.begin(), out.begin() + n), Compress(data));
     QVERIFY(all.count > 3);
     QCOMPARE(all.lastConsumed, std::uint32_t(data.size()));
 
     Calls cancel;
     cancel.cancelAt = 3;
-    QCOMPARE(JcCompress(data.data(), data.size(), out.data(), out.size(), 65536, ZeroAllocate, Free, callback,
-                        &cancel, false),
+    QCOMPARE(JcCompress(data.data(), data.size(), out.data(), out.size(), 65536, ZeroAllocate, Free, callback, &cancel,
+                        false),
              std::size_t{0});
     QCOMPARE(cancel.count, 3);
 
     // Without a checksum the field is 0 and the stream is otherwise the same.
-    const std::size_t plain = JcCompress(data.data(), data.size(), out.data(), out.size(), 65536, ZeroAllocate,
-                                         Free, nullptr, nullptr, true);
+    const std::size_t plain =
+        JcCompress(data.data(), data.size(), out.data(), out.size(), 65536, ZeroAllocate, Free, nullptr, nullptr, true);
     QCOMPARE(plain, n);
     QCOMPARE(Bytes(out.begin() + 6, out.begin() + 10), Bytes(4, 0));
 }
