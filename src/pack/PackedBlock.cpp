@@ -56,8 +56,7 @@ std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, 
     case PackerJcalg1:
         return JcDecompress(source, sourceLength, destination, destinationLength);
     case PackerZip: {
-        if (sourceLength > std::numeric_limits<uLong>::max() ||
-            destinationLength > std::numeric_limits<uLong>::max())
+        if (sourceLength > std::numeric_limits<uLong>::max() || destinationLength > std::numeric_limits<uLong>::max())
             return 0;
         uLongf length = static_cast<uLongf>(destinationLength);
         return uncompress(destination, &length, source, static_cast<uLong>(sourceLength)) == Z_OK ? 1 : 0;

@@ -1,6 +1,7 @@
-#include "Crc32.h"
-#include "OwnResources.h"
 #include "PackedBlock.h"
+#include "Crc32.h"
+#include "OwnResourceStore.h"
+#include "OwnResources.h"
 
 #include <QFile>
 #include <QTest>
@@ -97,7 +98,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("data");
         QTest::addColumn<uint>("upper");
-        QTest::newRow("abc: bit 31 clear") << QByteArray("abc") << 0u;       // 0x352441C2
+        QTest::newRow("abc: bit 31 clear") << QByteArray("abc") << 0u;                       // 0x352441C2
         QTest::newRow("check string: bit 31 set") << QByteArray("123456789") << 0xFFFFFFFFu; // 0xCBF43926
     }
     void crcSignExtension()
@@ -225,6 +226,58 @@ private slots:
         QCOMPARE(int(entries[2].data[16]), int(PackerZip));
         QCOMPARE(int(entries[3].data[16]), int(PackerJcalg1));
         QVERIFY(entries[7].data == nullptr);
+    }
+
+    // The program's own store: the catalog of all 22 names, and every file of resources/ that exists
+    // comes back byte for byte from a zip block at its fixed index.
+    void programStore()
+    {
+        static const char* const names[] = {"New.ico",
+                                            "Open.ico",
+                                            "Save.ico",
+                                            "SaveAs.ico",
+                                            "ExitDoor.ico",
+                                            "FileNew.ico",
+                                            "DirNew.ico",
+                                            "Book.ico",
+                                            "Information.ico",
+                                            "Reload.ico",
+                                            "GoUp.ico",
+                                            "GoDown.ico",
+                                            "Refresh.ico",
+                                            "Delete.ico",
+                                            "Run.ico",
+                                            "logo.bmp",
+                                            "Vorkel_Include.pbi",
+                                            "Vorkel_Include_None.pbi",
+                                            "Vorkel_Include_jCalg1.pbi",
+                                            "Vorkel_Include_Zip.pbi",
+                                            "about.html",
+                                            "btn_donate.bmp"};
+        QByteArray catalog("22");
+        for (const char* name : names)
+            catalog += ',' + QByteArray(name);
+        catalog += '\0';
+        const auto first = ReadOwnResource(0, OwnResourceStore());
+        QVERIFY(first.has_value());
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(first->data()), int(first->size())), catalog);
+
+        int present = 0;
+        for (int index = 1; index <= 22; ++index) {
+            QFile file(QStringLiteral(HEXALOOM_SOURCE_DIR "/resources/") + QLatin1String(names[index - 1]));
+            const auto bytes = ReadOwnResource(index, OwnResourceStore());
+            if (!file.open(QIODevice::ReadOnly)) {
+                QVERIFY2(!bytes.has_value(), names[index - 1]);
+                continue;
+            }
+            ++present;
+            QVERIFY2(bytes.has_value(), names[index - 1]);
+            QVERIFY2(*bytes == bytesOf(file.readAll()), names[index - 1]);
+            const ResourceEntry& entry = OwnResourceStore().entries[std::size_t(index)];
+            QCOMPARE(int(entry.data[16]), int(PackerZip));
+        }
+        QVERIFY(present >= 4); // the four access-code templates at least
+        QVERIFY(!ReadOwnResource(23, OwnResourceStore()).has_value());
     }
 };
 
