@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include "TestFiles.h"
+
 #include <QTest>
 
 #include <zlib.h>
@@ -14,18 +16,6 @@
 using namespace hexaloom;
 
 namespace {
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 // Each row as "number|packer|size|file name|path".
 QStringList Rows(const FileListModel& model)
 {

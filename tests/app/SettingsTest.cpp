@@ -5,23 +5,13 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include "TestFiles.h"
+
 #include <QTest>
 
 using namespace hexaloom;
 
 namespace {
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
 QString Data(const QString& name)
 {
     return QStringLiteral(HEXALOOM_TEST_DATA "/settings/") + name;

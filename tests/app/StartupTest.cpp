@@ -7,24 +7,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include "TestFiles.h"
+
 #include <QTest>
 
 using namespace hexaloom;
 
 namespace {
-bool WriteBytes(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A project in `dir` listing two files of that folder (absolute paths) and, optionally, one that is gone.
 QString MakeProject(const QString& dir, const QString& name, bool withMissing, int format = OutputHexdata)
 {

@@ -7,7 +7,7 @@
 #include "OutputNames.h"
 #include "OutputReader.h"
 #include "PureBasicCheck.h"
-#include "RecordingPlatform.h"
+#include "ScriptedPlatform.h"
 #include "ResourceWriter.h"
 
 #include <QFile>
@@ -121,7 +121,7 @@ private slots:
         Document document(settings);
         document.setOutputFormat(format);
         Fill(document, dir, sources, packers);
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         const QString path = dir.filePath(format == OutputResource ? "out.res" : "out.pbi");
         const CreateResult result = CreateOutput(document, platform, path);
 
@@ -132,9 +132,9 @@ private slots:
         }
         QCOMPARE(result.missing, unreadable);
         QCOMPARE(int(result.status), int(unreadable.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles));
-        QCOMPARE(platform.messages.size(), unreadable.isEmpty() ? 0 : 1);
+        QCOMPARE(platform.messageTexts().size(), unreadable.isEmpty() ? 0 : 1);
         for (const QString& missing : unreadable)
-            QVERIFY(platform.messages.value(0).contains(missing));
+            QVERIFY(platform.messageTexts().value(0).contains(missing));
 
         QStringList names{QString::number(sources.size())};
         for (const SourceFile& file : sources)
@@ -242,7 +242,7 @@ private slots:
         document.setOutputFormat(format);
         const QByteArray bytes = Pattern(size, size, false);
         Fill(document, dir, {{"big.bin", bytes}, {"small.txt", Pattern(33, 1, true)}}, {"none"});
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         const QString path = dir.filePath(format == OutputResource ? "o.res" : "o.pbi");
         QCOMPARE(int(CreateOutput(document, platform, path).status), int(CreateStatus::Written));
         if (format == OutputResource) {
@@ -278,7 +278,7 @@ private slots:
             files.append({QStringLiteral("f%1.bin").arg(i), Pattern(1000 + 997 * (i % 13), i, i % 3 != 0),
                           i % 17 != 5});
         Fill(document, dir, files, {"zip", "jCalg1", "none", "zip"});
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         // Same file names in separate folders: the labels carry the name.
         const QString name = format == OutputResource ? "/out.res" : "/out.pbi";
         for (int threads : {1, 2, 8}) {
@@ -329,13 +329,14 @@ private slots:
         settings.lastdir = QStringLiteral("/start/here/");
         Document document(settings);
         document.setOutputFormat(OutputHexdata);
-        RecordingPlatform platform;
-        platform.savePath = path;
-        platform.answer = answer;
+        ScriptedPlatform platform;
+        platform.Answer(path);
+        platform.Answer(answer ? QStringLiteral("yes") : QStringLiteral("no"));
         const CreateResult result = CreateOutput(document, platform, QString());
-        QCOMPARE(platform.requests,
-                 QStringList{"/start/here/|PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|All Files (*.*)|*.*"});
-        QCOMPARE(platform.questions, asked ? QStringList{"File already exists. Overwrite?"} : QStringList{});
+        QCOMPARE(platform.callsOf("SaveFileRequester"),
+                 QStringList{"SaveFileRequester(\"\", \"/start/here/\", \"PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|"
+                             "All Files (*.*)|*.*\", 0) -> " + Quoted(path)});
+        QCOMPARE(platform.questionTexts(), asked ? QStringList{"File already exists. Overwrite?"} : QStringList{});
         QCOMPARE(settings.lastdir, chosen.isEmpty() ? QStringLiteral("/start/here/") : dir.path() + "/");
         QCOMPARE(int(result.status), int(written ? CreateStatus::Written : CreateStatus::Cancelled));
         if (!path.isEmpty())
@@ -356,13 +357,13 @@ private slots:
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputHexdata);
-        RecordingPlatform platform;
-        platform.savePath = dir.filePath("old.pbi");
-        platform.answer = false;
+        ScriptedPlatform platform;
+        platform.Answer(dir.filePath("old.pbi"));
+        platform.Answer(QStringLiteral("no"));
         CreateOptions options;
         options.language = &language;
         QCOMPARE(int(CreateOutput(document, platform, QString(), options).status), int(CreateStatus::Cancelled));
-        QCOMPARE(platform.questions, QStringList{"Datei ersetzen?"});
+        QCOMPARE(platform.questionTexts(), QStringList{"Datei ersetzen?"});
     }
 
     void resourceRequesterOffersResFiles()
@@ -370,9 +371,10 @@ private slots:
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputResource);
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, QString()).status), int(CreateStatus::Cancelled));
-        QCOMPARE(platform.requests, QStringList{"|*.res|*.res"});
+        QCOMPARE(platform.callsOf("SaveFileRequester"),
+                 QStringList{"SaveFileRequester(\"\", \"\", \"*.res|*.res\", 0) -> \"\""});
     }
 
     void givenPathReplacesWithoutAsking()
@@ -386,9 +388,9 @@ private slots:
         settings.lastdir = QStringLiteral("/kept/");
         Document document(settings);
         document.setOutputFormat(OutputResource);
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Written));
-        QVERIFY(platform.questions.isEmpty() && platform.requests.isEmpty());
+        QVERIFY(platform.calls().isEmpty());
         QCOMPARE(settings.lastdir, QStringLiteral("/kept/"));
         QCOMPARE(ReadAll(dir.filePath("o.res")).size(), std::size_t(80));
     }
@@ -399,7 +401,7 @@ private slots:
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(3);
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.pbi")).status), int(CreateStatus::NoFormat));
         QVERIFY(QDir(dir.path()).isEmpty());
     }
@@ -443,11 +445,11 @@ private slots:
         Document document(settings);
         document.setOutputFormat(format);
         Fill(document, dir, {{"a.txt", Pattern(5000, 1, true)}}, {"zip"});
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         const CreateResult result = CreateOutput(document, platform, path);
         QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         QCOMPARE(int(result.status), int(CreateStatus::Failed));
-        QCOMPARE(platform.messages.size(), 1);
+        QCOMPARE(platform.messageTexts().size(), 1);
         for (const QString& file : {path, dir.filePath("out.binpack")}) {
             if (QFileInfo(file).fileName() != blocker)
                 QCOMPARE(ReadAll(file), ToBytes(old));
@@ -467,7 +469,7 @@ private slots:
         document.setOutputFormat(OutputResource);
         for (int i = 0; i < kMaxResourceRows; ++i)
             document.model().AddFileRow(dir.filePath("a"), PackerNone, QStringLiteral("1"));
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         // The largest list that fits is written...
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("fits.res")).status), int(CreateStatus::Written));
         const ResourceImage image = ReadResourceFile(dir.filePath("fits.res"));
@@ -476,7 +478,7 @@ private slots:
         // ...one row more is refused with a message and writes nothing.
         document.model().AddFileRow(dir.filePath("a"), PackerNone, QStringLiteral("1"));
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("over.res")).status), int(CreateStatus::Refused));
-        QCOMPARE(platform.messages.size(), 1);
+        QCOMPARE(platform.messageTexts().size(), 1);
         QVERIFY(!QFile::exists(dir.filePath("over.res")));
     }
 
@@ -487,9 +489,9 @@ private slots:
         Document document(settings);
         document.setOutputFormat(OutputBinpack);
         Fill(document, dir, {{"a.txt", Pattern(50, 1, true)}}, {"none"});
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.BinPack")).status), int(CreateStatus::Refused));
-        QCOMPARE(platform.messages.size(), 1);
+        QCOMPARE(platform.messageTexts().size(), 1);
         QVERIFY(!QFile::exists(dir.filePath("x.BinPack")) && !QFile::exists(dir.filePath("x.binpack")));
         // Any other extension is fine, and so is the name in another format.
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.bin")).status), int(CreateStatus::Written));
@@ -510,11 +512,11 @@ private slots:
             Document document(settings);
             document.setOutputFormat(format);
             document.model().AddFileRow(dir.filePath("big.bin"), PackerNone, QStringLiteral("1"));
-            RecordingPlatform platform;
+            ScriptedPlatform platform;
             const QString path = dir.filePath(format == OutputResource ? "o.res" : "o.pbi");
             QCOMPARE(int(CreateOutput(document, platform, path).status), int(CreateStatus::Refused));
-            QCOMPARE(platform.messages.size(), 1);
-            QVERIFY(platform.messages[0].contains("big.bin"));
+            QCOMPARE(platform.messageTexts().size(), 1);
+            QVERIFY(platform.messageTexts()[0].contains("big.bin"));
             QVERIFY(!QFile::exists(path));
         }
     }

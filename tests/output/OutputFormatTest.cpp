@@ -6,7 +6,7 @@
 #include "LineSink.h"
 #include "OutputNames.h"
 #include "OutputReader.h"
-#include "RecordingPlatform.h"
+#include "ScriptedPlatform.h"
 
 #include <QBuffer>
 #include <QProcess>
@@ -198,13 +198,13 @@ private slots:
         Document document(settings);
         document.setOutputFormat(OutputHexdata);
         document.model().AddFileRow(dir.filePath("abc.bin"), PackerNone, QString());
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         CreateOptions options;
         if (!ownTemplates)
             options.templates = NamedTemplates();
         const CreateResult result = CreateOutput(document, platform, dir.filePath("MyData.pbi"), options);
         QCOMPARE(int(result.status), int(CreateStatus::Written));
-        QVERIFY(platform.messages.isEmpty());
+        QVERIFY(platform.messageTexts().isEmpty());
         const std::optional<Bytes> code = OwnTemplates()(18);
         QVERIFY(code && code->size() > 100);
         const QByteArray expected = (ownTemplates ? QByteArray(reinterpret_cast<const char*>(code->data()),
@@ -264,7 +264,7 @@ private slots:
             const int row = document.model().AddFileRow(dir.filePath("f.bin"), PackerNone, QString());
             document.model().SetCellText(FileListModel::PackerColumn, row, packer);
         }
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         CreateOptions options;
         options.templates = NamedTemplates();
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.pbi"), options).status),
@@ -293,7 +293,7 @@ private slots:
         Document document(settings);
         document.setOutputFormat(OutputResource);
         document.model().AddFileRow(dir.filePath("f"), PackerNone, QString());
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Written));
         const Bytes all = ReadAll(dir.filePath("o.res"));
         // First entry, the catalog "1,f\0" (4 bytes, no padding), then the file's entry.
@@ -311,7 +311,7 @@ private slots:
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputResource);
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("empty.res")).status), int(CreateStatus::Written));
         const Bytes expected = B({0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0,
                                   0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
@@ -339,7 +339,7 @@ private slots:
         document.model().AddFileRow(dir.filePath("a.txt"), PackerNone, QString());
         document.model().AddFileRow(dir.filePath("b.bin"), PackerZip, QString());
         document.model().AddFileRow(dir.filePath("c.bin"), PackerNone, QString());
-        RecordingPlatform platform;
+        ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Written));
         const ResourceImage image = ReadResourceFile(dir.filePath("o.res"));
         QVERIFY2(image.error.isEmpty(), qPrintable(image.error));

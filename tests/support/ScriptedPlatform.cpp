@@ -86,11 +86,13 @@ QString ScriptedPlatform::PathRequester(const QString& title, const QString& ini
 
 void ScriptedPlatform::Message(const QString& title, const QString& text, MessageIcon icon)
 {
+    m_messageTexts.append(text);
     m_calls.append(QStringLiteral("Message(%1, %2, %3)").arg(Quoted(title), Quoted(text), IconName(icon)));
 }
 
 bool ScriptedPlatform::AskYesNo(const QString& title, const QString& text, bool defaultAnswer)
 {
+    m_questionTexts.append(text);
     bool result = defaultAnswer;
     if (!m_answers.isEmpty())
         result = next().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;

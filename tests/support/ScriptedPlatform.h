@@ -21,8 +21,16 @@ public:
     const QStringList& calls() const { return m_calls; }
     // The calls of one kind, e.g. "Message".
     QStringList callsOf(const QString& name) const;
+    // The texts of the messages shown and of the questions asked, in order.
+    const QStringList& messageTexts() const { return m_messageTexts; }
+    const QStringList& questionTexts() const { return m_questionTexts; }
     int answersLeft() const { return static_cast<int>(m_answers.size()); }
-    void clear() { m_calls.clear(); }
+    void clear()
+    {
+        m_calls.clear();
+        m_messageTexts.clear();
+        m_questionTexts.clear();
+    }
 
     QString OpenFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
                               int patternIndex) override;
@@ -41,6 +49,8 @@ private:
     QString next();
 
     QStringList m_calls;
+    QStringList m_messageTexts;
+    QStringList m_questionTexts;
     QStringList m_answers;
     int m_escapeAfter = -1;
     bool m_startResult = true;
