@@ -1,6 +1,7 @@
 // The jCalg1 decoder. Streams come from outside (packed blocks, user files), so every read is checked against
 // the stream's end and every write against the header's size and the destination.
 #include "Jcalg.h"
+#include "JcalgEncoder.h"
 
 #include <cstring>
 
@@ -111,19 +112,6 @@ private:
     bool m_truncated = false;
 };
 
-std::uint32_t Adjust(std::uint64_t distance)
-{
-    if (distance < 128)
-        return 4;
-    if (distance < 639)
-        return 0;
-    if (distance < 14335)
-        return 1;
-    if (distance < 65536)
-        return 2;
-    return 3;
-}
-
 } // namespace
 
 std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
@@ -190,7 +178,7 @@ std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, s
                 const std::uint64_t distance = (std::uint64_t{g - 3} << indexBits) | in.Bits(indexBits);
                 const std::uint32_t length = in.Gamma();
                 lastDistance = distance;
-                ok = length != 0 && copy(distance, std::uint64_t{length} + Adjust(distance));
+                ok = length != 0 && copy(distance, std::uint64_t{length} + jcalg::Adjust(distance));
             } else {
                 ok = false;
             }

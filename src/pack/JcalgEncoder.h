@@ -30,7 +30,7 @@ inline std::uint32_t Digits(std::uint32_t x)
 }
 
 // Length bias of a newly coded distance: the stream never codes lengths that are useless at that distance.
-inline std::uint32_t Adjust(std::uint32_t distance)
+inline std::uint32_t Adjust(std::uint64_t distance)
 {
     if (distance < 128)
         return 4;
