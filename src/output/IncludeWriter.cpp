@@ -49,7 +49,7 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_sizes.clear();
     m_packLength = 0;
     m_path = path;
-    m_base = OutputBase(path).toUtf8();
+    m_base = LabelBase(OutputBase(path)).toUtf8();
     m_include = std::make_unique<QSaveFile>(path);
     if (!m_include->open(QIODevice::WriteOnly))
         return Fail(path, m_include->errorString());

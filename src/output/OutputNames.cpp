@@ -40,6 +40,20 @@ QString OutputBase(const QString& path)
     return dot < 0 ? name : name.left(dot);
 }
 
+QString LabelBase(const QString& base)
+{
+    QString label;
+    label.reserve(base.size() + 1);
+    for (const QChar c : base) {
+        const bool keep = IsAsciiLetter(c) || c == QLatin1Char('_') || (c >= QLatin1Char('0') && c <= QLatin1Char('9'));
+        label += keep ? c : QLatin1Char('_');
+    }
+    // The block number follows the base, so an empty base would let the number lead.
+    if (label.isEmpty() || label.front().isDigit())
+        label.prepend(QLatin1Char('_'));
+    return label;
+}
+
 QString PackFilePath(const QString& includePath)
 {
     const qsizetype dot = includePath.lastIndexOf(QLatin1Char('.'));

@@ -16,6 +16,13 @@ QString SettleOutputExtension(const QString& path, int format);
 // The file part without its last extension: the base of the block labels ("C:/out/MyData.pbi" gives "MyData").
 QString OutputBase(const QString& path);
 
+// The base as the block labels use it. A label may hold only ASCII letters, digits and "_" and may not
+// begin with a digit, so every other character becomes "_" and a leading digit (or the block number after
+// an empty base) gets a "_" before it; a
+// base that already is a valid label ("MyData") stays as it is. Otherwise an output named "my data.pbi"
+// would not compile.
+QString LabelBase(const QString& base);
+
 // The pack file beside a binpack include: the include's extension replaced by "binpack".
 QString PackFilePath(const QString& includePath);
 

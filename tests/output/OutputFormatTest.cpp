@@ -121,6 +121,26 @@ private slots:
         QCOMPARE(PackFilePath(path), pack);
     }
 
+    // Labels must compile: names that are no valid label are mended, valid ones stay as they are.
+    void labelBase_data()
+    {
+        QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("valid") << "MyData" << "MyData";
+        QTest::newRow("underscores and digits") << "my_data_2" << "my_data_2";
+        QTest::newRow("blank and dot") << "my data.v2" << "my_data_v2";
+        QTest::newRow("hyphen") << "game-data" << "game_data";
+        QTest::newRow("leading digit") << "2nd" << "_2nd";
+        QTest::newRow("non-ASCII letter") << QString::fromUtf8("Gr\u00fc\u00dfe") << "Gr__e";
+        QTest::newRow("empty: the number would lead") << "" << "_";
+    }
+    void labelBase()
+    {
+        QFETCH(QString, base);
+        QFETCH(QString, label);
+        QCOMPARE(LabelBase(base), label);
+    }
+
     void inheritsPackerKinds_data()
     {
         QTest::addColumn<QStringList>("texts");
@@ -238,6 +258,27 @@ private slots:
                                           ""});
         const Bytes got = ReadAll(dir.filePath("MyData.pbi"));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), qsizetype(got.size())), expected);
+    }
+
+    // An output whose name is no valid label still gets labels that compile; its pack file keeps the name.
+    void labelsOfAnOddlyNamedOutput()
+    {
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5));
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputHexdata);
+        document.model().AddFileRow(dir.filePath("abc.bin"), PackerNone, QString());
+        ScriptedPlatform platform;
+        CreateOptions options;
+        options.templates = NamedTemplates();
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("3rd my-data.pbi"), options).status),
+                 int(CreateStatus::Written));
+        const Bytes got = ReadAll(dir.filePath("3rd my-data.pbi"));
+        const QByteArray text(reinterpret_cast<const char*>(got.data()), qsizetype(got.size()));
+        for (const char* label : {"\r\n  _3rd_my_data1_Start:\r\n", "\r\n  _3rd_my_data1_End:\r\n",
+                                  "\r\n  _3rd_my_data2_Start:\r\n", "\r\n  _3rd_my_data2_End:\r\n"})
+            QVERIFY2(text.contains(label), label);
     }
 
     void picksTheTemplateForThePackersInUse_data()
