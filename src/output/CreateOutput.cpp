@@ -137,6 +137,9 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         if (path.isEmpty())
             return {CreateStatus::Cancelled, {}, {}, {}};
         document.settings().lastdir = FolderPart(path);
+        // Ask about the file that will be written: a name typed without extension gets one below, and
+        // an existing file of that name must not be replaced unasked.
+        path = SettleOutputExtension(path, format);
         const QFileInfo existing(path);
         if (existing.exists() && existing.size() > 0 &&
             !platform.AskYesNo(kTitle, MessageText("OverWrite", options.language), false))

@@ -345,6 +345,25 @@ private slots:
             QCOMPARE(ReadAll(path), ToBytes(existing));
     }
 
+    // A name typed without extension is asked about as the file it becomes.
+    void asksAboutTheFileWithItsExtension()
+    {
+        QTemporaryDir dir;
+        QFile old(dir.filePath("old.pbi"));
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputHexdata);
+        ScriptedPlatform platform;
+        platform.Answer(dir.filePath("old"));
+        platform.Answer(QStringLiteral("no"));
+        QCOMPARE(int(CreateOutput(document, platform, QString()).status), int(CreateStatus::Cancelled));
+        QCOMPARE(platform.questionTexts(), QStringList{"File already exists. Overwrite?"});
+        QCOMPARE(ReadAll(dir.filePath("old.pbi")), ToBytes("old"));
+    }
+
     void asksInTheUsersLanguage()
     {
         QTemporaryDir dir;
