@@ -1,14 +1,15 @@
 // Create end to end: every output read back the way the user's program reads it, for every format and
 // packer mix, with empty and unreadable files; the questions asked; failures that must leave old files.
-#include "AppSettings.h"
 #include "CreateOutput.h"
+#include "AppSettings.h"
 #include "Document.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
 #include "OutputReader.h"
 #include "PureBasicCheck.h"
-#include "ScriptedPlatform.h"
 #include "ResourceWriter.h"
+#include "ScriptedPlatform.h"
+#include "TestFiles.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -50,12 +51,10 @@ void Fill(Document& document, const QTemporaryDir& dir, const QList<SourceFile>&
 {
     for (int i = 0; i < files.size(); ++i) {
         const QString path = dir.filePath(QStringLiteral("src%1/").arg(i) + files[i].name);
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        if (files[i].readable) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(files[i].bytes);
-        }
+        if (files[i].readable)
+            QVERIFY(WriteBytes(path, files[i].bytes));
+        else
+            QDir().mkpath(QFileInfo(path).absolutePath());
         const int row = document.model().AddFileRow(path, PackerNone, QStringLiteral("1"));
         document.model().SetCellText(FileListModel::PackerColumn, row, packers.value(i % packers.size()));
     }
@@ -96,12 +95,11 @@ private slots:
         QTest::addColumn<QStringList>("packers");
         const QList<QPair<const char*, int>> formats = {
             {"hexdata", OutputHexdata}, {"binpack", OutputBinpack}, {"resource", OutputResource}};
-        const QList<QPair<const char*, QStringList>> mixes = {
-            {"none", {"none"}},
-            {"zip", {"zip"}},
-            {"jCalg1", {"jCalg1"}},
-            {"all three", {"none", "jCalg1", "zip"}},
-            {"unknown texts inherit", {"zip", "?", "jCalg1", ""}}};
+        const QList<QPair<const char*, QStringList>> mixes = {{"none", {"none"}},
+                                                              {"zip", {"zip"}},
+                                                              {"jCalg1", {"jCalg1"}},
+                                                              {"all three", {"none", "jCalg1", "zip"}},
+                                                              {"unknown texts inherit", {"zip", "?", "jCalg1", ""}}};
         for (const auto& [formatName, format] : formats) {
             for (const char* files : {"empty list", "one byte", "mixed", "empty and unreadable"}) {
                 for (const auto& [mixName, packers] : mixes)
@@ -275,8 +273,8 @@ private slots:
         document.setOutputFormat(format);
         QList<SourceFile> files;
         for (int i = 0; i < 60; ++i)
-            files.append({QStringLiteral("f%1.bin").arg(i), Pattern(1000 + 997 * (i % 13), i, i % 3 != 0),
-                          i % 17 != 5});
+            files.append(
+                {QStringLiteral("f%1.bin").arg(i), Pattern(1000 + 997 * (i % 13), i, i % 3 != 0), i % 17 != 5});
         Fill(document, dir, files, {"zip", "jCalg1", "none", "zip"});
         ScriptedPlatform platform;
         // Same file names in separate folders: the labels carry the name.
@@ -300,7 +298,7 @@ private slots:
 
     void asksForThePathAndBeforeOverwriting_data()
     {
-        QTest::addColumn<QString>("chosen");   // the requester's answer, empty cancels
+        QTest::addColumn<QString>("chosen");      // the requester's answer, empty cancels
         QTest::addColumn<QByteArray>("existing"); // what the chosen file holds before; null: no file
         QTest::addColumn<bool>("answer");
         QTest::addColumn<bool>("asked");
@@ -320,11 +318,8 @@ private slots:
         QFETCH(bool, written);
         QTemporaryDir dir;
         const QString path = chosen.isEmpty() ? QString() : dir.filePath(chosen);
-        if (!existing.isNull()) {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(existing);
-        }
+        if (!existing.isNull())
+            QVERIFY(WriteBytes(path, existing));
         AppSettings settings;
         settings.lastdir = QStringLiteral("/start/here/");
         Document document(settings);
@@ -335,7 +330,8 @@ private slots:
         const CreateResult result = CreateOutput(document, platform, QString());
         QCOMPARE(platform.callsOf("SaveFileRequester"),
                  QStringList{"SaveFileRequester(\"\", \"/start/here/\", \"PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|"
-                             "All Files (*.*)|*.*\", 0) -> " + Quoted(path)});
+                             "All Files (*.*)|*.*\", 0) -> " +
+                             Quoted(path)});
         QCOMPARE(platform.questionTexts(), asked ? QStringList{"File already exists. Overwrite?"} : QStringList{});
         QCOMPARE(settings.lastdir, chosen.isEmpty() ? QStringLiteral("/start/here/") : dir.path() + "/");
         QCOMPARE(int(result.status), int(written ? CreateStatus::Written : CreateStatus::Cancelled));
@@ -349,10 +345,7 @@ private slots:
     void asksAboutTheFileWithItsExtension()
     {
         QTemporaryDir dir;
-        QFile old(dir.filePath("old.pbi"));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("old");
-        old.close();
+        QVERIFY(WriteBytes(dir.filePath("old.pbi"), QByteArray("old")));
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputHexdata);
@@ -367,10 +360,7 @@ private slots:
     void asksInTheUsersLanguage()
     {
         QTemporaryDir dir;
-        QFile old(dir.filePath("old.pbi"));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("old");
-        old.close();
+        QVERIFY(WriteBytes(dir.filePath("old.pbi"), QByteArray("old")));
         LanguageTable language;
         language.LoadLanguageBytes("[Messages]\r\nOverWrite=Datei ersetzen?\r\n");
         AppSettings settings;
@@ -399,10 +389,7 @@ private slots:
     void givenPathReplacesWithoutAsking()
     {
         QTemporaryDir dir;
-        QFile old(dir.filePath("o.res"));
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("old contents");
-        old.close();
+        QVERIFY(WriteBytes(dir.filePath("o.res"), QByteArray("old contents")));
         AppSettings settings;
         settings.lastdir = QStringLiteral("/kept/");
         Document document(settings);

@@ -7,6 +7,7 @@
 #include "OutputNames.h"
 #include "OutputReader.h"
 #include "ScriptedPlatform.h"
+#include "TestFiles.h"
 
 #include <QBuffer>
 #include <QProcess>
@@ -26,13 +27,6 @@ Bytes B(std::initializer_list<int> values)
     for (int v : values)
         bytes.push_back(static_cast<std::uint8_t>(v));
     return bytes;
-}
-
-void WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 // A template source whose text names the index it was asked for.
@@ -64,17 +58,28 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("settled");
-        QTest::newRow("res kept upper") << int(OutputResource) << "C:/x/DATA.RES" << "C:/x/DATA.RES";
-        QTest::newRow("res kept mixed") << int(OutputResource) << "out.Res" << "out.Res";
-        QTest::newRow("rc gets res") << int(OutputResource) << "out.rc" << "out.rc.res";
-        QTest::newRow("bin gets res") << int(OutputResource) << "data.bin" << "data.bin.res";
-        QTest::newRow("bare res name") << int(OutputResource) << "res" << "res.res";
-        QTest::newRow("inc gets pbi") << int(OutputHexdata) << "/p/inc" << "/p/inc.pbi";
-        QTest::newRow("pb kept") << int(OutputHexdata) << "/p/inc.pb" << "/p/inc.pb";
-        QTest::newRow("any extension kept") << int(OutputBinpack) << "/p/inc.txt" << "/p/inc.txt";
-        QTest::newRow("trailing dot") << int(OutputBinpack) << "/p/inc." << "/p/inc..pbi";
-        QTest::newRow("dot in folder only") << int(OutputHexdata) << "/p.d/inc" << "/p.d/inc.pbi";
-        QTest::newRow("dot in backslash folder") << int(OutputHexdata) << "C:\\p.d\\inc" << "C:\\p.d\\inc.pbi";
+        QTest::newRow("res kept upper") << int(OutputResource) << "C:/x/DATA.RES"
+                                        << "C:/x/DATA.RES";
+        QTest::newRow("res kept mixed") << int(OutputResource) << "out.Res"
+                                        << "out.Res";
+        QTest::newRow("rc gets res") << int(OutputResource) << "out.rc"
+                                     << "out.rc.res";
+        QTest::newRow("bin gets res") << int(OutputResource) << "data.bin"
+                                      << "data.bin.res";
+        QTest::newRow("bare res name") << int(OutputResource) << "res"
+                                       << "res.res";
+        QTest::newRow("inc gets pbi") << int(OutputHexdata) << "/p/inc"
+                                      << "/p/inc.pbi";
+        QTest::newRow("pb kept") << int(OutputHexdata) << "/p/inc.pb"
+                                 << "/p/inc.pb";
+        QTest::newRow("any extension kept") << int(OutputBinpack) << "/p/inc.txt"
+                                            << "/p/inc.txt";
+        QTest::newRow("trailing dot") << int(OutputBinpack) << "/p/inc."
+                                      << "/p/inc..pbi";
+        QTest::newRow("dot in folder only") << int(OutputHexdata) << "/p.d/inc"
+                                            << "/p.d/inc.pbi";
+        QTest::newRow("dot in backslash folder") << int(OutputHexdata) << "C:\\p.d\\inc"
+                                                 << "C:\\p.d\\inc.pbi";
     }
     void settlesExtension()
     {
@@ -88,13 +93,19 @@ private slots:
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("constant");
-        QTest::newRow("plain") << "New.ico" << "#HXL_NEW_ICO";
-        QTest::newRow("leading digit and blank") << "1st tune.mod" << "#HXL_STTUNE_MOD";
-        QTest::newRow("dash") << "my-logo.png" << "#HXL_MYLOGO_PNG";
-        QTest::newRow("leading dot keeps underscore") << ".hidden" << "#HXL__HIDDEN";
-        QTest::newRow("nothing usable") << "1-2 3" << "#HXL_";
+        QTest::newRow("plain") << "New.ico"
+                               << "#HXL_NEW_ICO";
+        QTest::newRow("leading digit and blank") << "1st tune.mod"
+                                                 << "#HXL_STTUNE_MOD";
+        QTest::newRow("dash") << "my-logo.png"
+                              << "#HXL_MYLOGO_PNG";
+        QTest::newRow("leading dot keeps underscore") << ".hidden"
+                                                      << "#HXL__HIDDEN";
+        QTest::newRow("nothing usable") << "1-2 3"
+                                        << "#HXL_";
         QTest::newRow("non-ASCII dropped whatever its case") << QString::fromUtf8("Grüße.txt") << "#HXL_GRE_TXT";
-        QTest::newRow("digits after start") << "a1b2.c3" << "#HXL_A1B2_C3";
+        QTest::newRow("digits after start") << "a1b2.c3"
+                                            << "#HXL_A1B2_C3";
     }
     void namesConstants()
     {
@@ -103,42 +114,54 @@ private slots:
         QCOMPARE(ConstantName(fileName), constant);
     }
 
-    void derivesBaseAndPackFile_data()
+    // The label base must compile: names that are no valid label are mended, valid ones stay as they are.
+    void derivesBaseLabelAndPackFile_data()
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("base");
+        QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("pack");
-        QTest::newRow("plain") << "C:\\out\\MyData.pbi" << "MyData" << "C:\\out\\MyData.binpack";
-        QTest::newRow("folder named like the extension") << "/pbi/x.pbi" << "x" << "/pbi/x.binpack";
-        QTest::newRow("blanks kept") << "/o/my data.v2.pb" << "my data.v2" << "/o/my data.v2.binpack";
+        QTest::newRow("plain") << "C:\\out\\MyData.pbi"
+                               << "MyData"
+                               << "MyData"
+                               << "C:\\out\\MyData.binpack";
+        QTest::newRow("folder named like the extension") << "/pbi/x.pbi"
+                                                         << "x"
+                                                         << "x"
+                                                         << "/pbi/x.binpack";
+        QTest::newRow("underscores and digits") << "/o/my_data_2.pbi"
+                                                << "my_data_2"
+                                                << "my_data_2"
+                                                << "/o/my_data_2.binpack";
+        QTest::newRow("blanks kept, label mended") << "/o/my data.v2.pb"
+                                                   << "my data.v2"
+                                                   << "my_data_v2"
+                                                   << "/o/my data.v2.binpack";
+        QTest::newRow("hyphen") << "/o/game-data.pbi"
+                                << "game-data"
+                                << "game_data"
+                                << "/o/game-data.binpack";
+        QTest::newRow("leading digit") << "/o/2nd.pbi"
+                                       << "2nd"
+                                       << "_2nd"
+                                       << "/o/2nd.binpack";
+        QTest::newRow("non-ASCII letter")
+            << QString::fromUtf8("/o/Gr\u00fc\u00dfe.pbi") << QString::fromUtf8("Gr\u00fc\u00dfe") << "Gr__e"
+            << QString::fromUtf8("/o/Gr\u00fc\u00dfe.binpack");
+        QTest::newRow("empty: the number would lead") << "/o/.pbi"
+                                                      << ""
+                                                      << "_"
+                                                      << "/o/.binpack";
     }
-    void derivesBaseAndPackFile()
+    void derivesBaseLabelAndPackFile()
     {
         QFETCH(QString, path);
         QFETCH(QString, base);
+        QFETCH(QString, label);
         QFETCH(QString, pack);
         QCOMPARE(OutputBase(path), base);
-        QCOMPARE(PackFilePath(path), pack);
-    }
-
-    // Labels must compile: names that are no valid label are mended, valid ones stay as they are.
-    void labelBase_data()
-    {
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<QString>("label");
-        QTest::newRow("valid") << "MyData" << "MyData";
-        QTest::newRow("underscores and digits") << "my_data_2" << "my_data_2";
-        QTest::newRow("blank and dot") << "my data.v2" << "my_data_v2";
-        QTest::newRow("hyphen") << "game-data" << "game_data";
-        QTest::newRow("leading digit") << "2nd" << "_2nd";
-        QTest::newRow("non-ASCII letter") << QString::fromUtf8("Gr\u00fc\u00dfe") << "Gr__e";
-        QTest::newRow("empty: the number would lead") << "" << "_";
-    }
-    void labelBase()
-    {
-        QFETCH(QString, base);
-        QFETCH(QString, label);
         QCOMPARE(LabelBase(base), label);
+        QCOMPARE(PackFilePath(path), pack);
     }
 
     void inheritsPackerKinds_data()
@@ -213,7 +236,7 @@ private slots:
     {
         QFETCH(bool, ownTemplates);
         QTemporaryDir dir;
-        WriteFile(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5));
+        QVERIFY(WriteBytes(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5)));
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputHexdata);
@@ -227,35 +250,35 @@ private slots:
         QVERIFY(platform.messageTexts().isEmpty());
         const std::optional<Bytes> code = OwnTemplates()(18);
         QVERIFY(code && code->size() > 100);
-        const QByteArray expected = (ownTemplates ? QByteArray(reinterpret_cast<const char*>(code->data()),
-                                                               qsizetype(code->size()))
-                                                  : QByteArray("\xEF\xBB\xBF; template 18\r\n")) +
-                                    CrLf({"",
-                                          ";{ Hexaloom - HexData",
-                                          "Enumeration 1; ResNum",
-                                          "  #HXL_ABC_BIN",
-                                          "EndEnumeration",
-                                          "",
-                                          "DataSection",
-                                          "  Vorkel_CatchStart:",
-                                          "  MyData1_Start:",
-                                          "  Data.l $04030201",
-                                          "  Data.b $05",
-                                          "  MyData1_End:",
-                                          "",
-                                          "  MyData2_Start:",
-                                          "  Data.l $62612C31,$69622E63",
-                                          "  Data.b $6E,$00",
-                                          "  MyData2_End:",
-                                          "",
-                                          "  Vorkel_CatchInfo:",
-                                          "  Data.l 2",
-                                          "  Data.l 5",
-                                          "  Data.l 10",
-                                          "",
-                                          "EndDataSection",
-                                          ";}",
-                                          ""});
+        const QByteArray expected =
+            (ownTemplates ? QByteArray(reinterpret_cast<const char*>(code->data()), qsizetype(code->size()))
+                          : QByteArray("\xEF\xBB\xBF; template 18\r\n")) +
+            CrLf({"",
+                  ";{ Hexaloom - HexData",
+                  "Enumeration 1; ResNum",
+                  "  #HXL_ABC_BIN",
+                  "EndEnumeration",
+                  "",
+                  "DataSection",
+                  "  Vorkel_CatchStart:",
+                  "  MyData1_Start:",
+                  "  Data.l $04030201",
+                  "  Data.b $05",
+                  "  MyData1_End:",
+                  "",
+                  "  MyData2_Start:",
+                  "  Data.l $62612C31,$69622E63",
+                  "  Data.b $6E,$00",
+                  "  MyData2_End:",
+                  "",
+                  "  Vorkel_CatchInfo:",
+                  "  Data.l 2",
+                  "  Data.l 5",
+                  "  Data.l 10",
+                  "",
+                  "EndDataSection",
+                  ";}",
+                  ""});
         const Bytes got = ReadAll(dir.filePath("MyData.pbi"));
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(got.data()), qsizetype(got.size())), expected);
     }
@@ -264,7 +287,7 @@ private slots:
     void labelsOfAnOddlyNamedOutput()
     {
         QTemporaryDir dir;
-        WriteFile(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5));
+        QVERIFY(WriteBytes(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5)));
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputHexdata);
@@ -297,7 +320,7 @@ private slots:
         QFETCH(QStringList, packers);
         QFETCH(int, index);
         QTemporaryDir dir;
-        WriteFile(dir.filePath("f.bin"), QByteArray(100, 'x'));
+        QVERIFY(WriteBytes(dir.filePath("f.bin"), QByteArray(100, 'x')));
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputBinpack);
@@ -329,7 +352,7 @@ private slots:
         QFETCH(int, length);
         QFETCH(int, padding);
         QTemporaryDir dir;
-        WriteFile(dir.filePath("f"), QByteArray(length, '\x7F'));
+        QVERIFY(WriteBytes(dir.filePath("f"), QByteArray(length, '\x7F')));
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputResource);
@@ -354,12 +377,11 @@ private slots:
         document.setOutputFormat(OutputResource);
         ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("empty.res")).status), int(CreateStatus::Written));
-        const Bytes expected = B({0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0,
-                                  0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+        const Bytes expected = B({0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                  0, 0, 0, 0, 0, 0, 0, 0,
                                   // the catalog's header: two data bytes, VORKEL, name 1
-                                  2, 0, 0, 0, 44, 0, 0, 0, 'V', 0, 'O', 0, 'R', 0, 'K', 0, 'E', 0, 'L', 0, 0, 0,
-                                  0xFF, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                  '0', 0, 0, 0});
+                                  2, 0, 0, 0, 44, 0, 0, 0, 'V', 0, 'O', 0, 'R', 0, 'K', 0, 'E', 0, 'L', 0, 0, 0, 0xFF,
+                                  0xFF, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, '0', 0, 0, 0});
         QCOMPARE(ReadAll(dir.filePath("empty.res")), expected);
         QCOMPARE(expected.size(), std::size_t(80));
     }
@@ -371,9 +393,9 @@ private slots:
         if (windres.isEmpty())
             QSKIP("x86_64-w64-mingw32-windres is not installed (scripts/install-deps installs it)");
         QTemporaryDir dir;
-        WriteFile(dir.filePath("a.txt"), QByteArray("hello, resource\n"));
-        WriteFile(dir.filePath("b.bin"), QByteArray(1000, 'b'));
-        WriteFile(dir.filePath("c.bin"), QByteArray("\x00\x01\x02", 3));
+        QVERIFY(WriteBytes(dir.filePath("a.txt"), QByteArray("hello, resource\n")));
+        QVERIFY(WriteBytes(dir.filePath("b.bin"), QByteArray(1000, 'b')));
+        QVERIFY(WriteBytes(dir.filePath("c.bin"), QByteArray("\x00\x01\x02", 3)));
         AppSettings settings;
         Document document(settings);
         document.setOutputFormat(OutputResource);
@@ -442,7 +464,8 @@ QMap<int, Bytes> OutputFormatTest::ParseRcUserData(const QString& rc)
                             put(data, static_cast<quint32>(simpleValues[simple.indexOf(e)]), width);
                         } else if (e == QLatin1Char('x') || (e >= QLatin1Char('0') && e <= QLatin1Char('7'))) {
                             const bool hex = e == QLatin1Char('x');
-                            const QString digits = hex ? QStringLiteral("0123456789abcdef") : QStringLiteral("01234567");
+                            const QString digits =
+                                hex ? QStringLiteral("0123456789abcdef") : QStringLiteral("01234567");
                             if (!hex)
                                 --p;
                             quint32 v = 0;
