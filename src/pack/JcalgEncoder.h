@@ -29,6 +29,23 @@ inline std::uint32_t Digits(std::uint32_t x)
     return x == 0 ? 0 : 32 - static_cast<std::uint32_t>(__builtin_clz(x));
 }
 
+// The length of an accepted candidate that matches the first `need` bytes: four bytes at a time while
+// below lmax - 4, then byte by byte once a four-byte step fails; a run that reaches lmax - 4 in four-byte
+// steps ends there (so a match running on to lmax is left up to 4 bytes shorter).
+inline std::uint32_t ExtendMatch(const std::uint8_t* there, const std::uint8_t* here, std::uint32_t need,
+                                 std::uint32_t lmax)
+{
+    std::uint32_t length = need;
+    if (lmax >= 4) {
+        while (length < lmax - 4 && std::memcmp(there + length, here + length, 4) == 0)
+            length += 4;
+        if (length < lmax - 4)
+            while (length < lmax && there[length] == here[length])
+                ++length;
+    }
+    return length;
+}
+
 // Length bias of a newly coded distance: the stream never codes lengths that are useless at that distance.
 inline std::uint32_t Adjust(std::uint64_t distance)
 {

@@ -76,14 +76,7 @@ public:
             const std::uint8_t* there = m_data + candidate;
             if (std::memcmp(there, here, need) != 0)
                 continue;
-            std::uint32_t length = need;
-            if (lmax >= 4) {
-                while (length < lmax - 4 && std::memcmp(there + length, here + length, 4) == 0)
-                    length += 4;
-                if (length < lmax - 4)
-                    while (length < lmax && there[length] == here[length])
-                        ++length;
-            }
+            const std::uint32_t length = jcalg::ExtendMatch(there, here, need, lmax);
             const std::uint32_t distance = position - candidate;
             const std::int32_t gain = jcalg::Gain(distance, length, last, indexBits);
             if (gain > best.gain) {
