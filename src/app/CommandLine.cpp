@@ -1,6 +1,6 @@
 #include "CommandLine.h"
 
-#include "Document.h"
+#include "Paths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,11 +66,8 @@ CommandLine ParseParameters(const QStringList& parameters, const FileSizeProbe& 
             // A bare name would leave the project's folder empty, and with it the project unopened;
             // relative names mean the current directory.
             QString folder = FolderPart(parameter);
-            if (folder.isEmpty()) {
-                folder = QDir::toNativeSeparators(QDir::currentPath());
-                if (!folder.endsWith(QDir::separator()))
-                    folder += QDir::separator();
-            }
+            if (folder.isEmpty())
+                folder = WithSeparator(QDir::currentPath());
             result.projectdir = folder;
             result.projectfile = file;
         }

@@ -3,6 +3,7 @@
 #include "ConsolePlatform.h"
 #include "CreateOutput.h"
 #include "Document.h"
+#include "Paths.h"
 #include "Platform.h"
 #include "ProjectFile.h"
 
@@ -12,14 +13,6 @@
 namespace hexaloom {
 
 namespace {
-QString WithSeparator(const QString& folder)
-{
-    QString native = QDir::toNativeSeparators(folder);
-    if (!native.endsWith(QDir::separator()))
-        native += QDir::separator();
-    return native;
-}
-
 QString FormatName(int format)
 {
     switch (format) {

@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Document.h"
+#include "Paths.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
 #include "Platform.h"

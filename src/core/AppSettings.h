@@ -9,7 +9,7 @@ inline constexpr int kUnsetPosition = -65535; // a window edge that is not store
 
 struct AppSettings
 {
-    bool portable = false;  // /PORTABLE: the settings file lives beside the program
+    bool portable = false; // /PORTABLE: the settings file lives beside the program
     std::uint8_t calcsize = 0;
     std::uint8_t ontop = 0;
     bool ignorepos = false; // /IGNOREPOS

@@ -1,7 +1,9 @@
 #include "Document.h"
 #include "AppSettings.h"
+#include "Paths.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +16,7 @@ class DocumentTest : public QObject
 private slots:
     void pathParts_data();
     void pathParts();
+    void folderWithSeparator();
     void packerTexts_data();
     void packerTexts();
     void addFileRowFillsCells_data();
@@ -56,6 +59,15 @@ void DocumentTest::pathParts()
     QCOMPARE(FolderPart(path), folder);
     QFETCH(QString, file);
     QCOMPARE(FileNamePart(path), file);
+}
+
+void DocumentTest::folderWithSeparator()
+{
+    // An empty folder means "none": it must not turn into the root.
+    QCOMPARE(WithSeparator(QString()), QString());
+    const QString expected = QDir::toNativeSeparators(QStringLiteral("/tmp/x/"));
+    QCOMPARE(WithSeparator(QStringLiteral("/tmp/x")), expected);
+    QCOMPARE(WithSeparator(QStringLiteral("/tmp/x/")), expected);
 }
 
 void DocumentTest::packerTexts_data()

@@ -1,6 +1,6 @@
 #include "Settings.h"
 
-#include "Document.h"
+#include "Paths.h"
 #include "PrefsFile.h"
 
 #include <QDir>
@@ -10,16 +10,6 @@
 namespace hexaloom {
 
 namespace {
-QString WithSeparator(const QString& folder)
-{
-    if (folder.isEmpty())
-        return folder;
-    QString native = QDir::toNativeSeparators(folder);
-    if (!native.endsWith(QDir::separator()))
-        native += QDir::separator();
-    return native;
-}
-
 const QString kPosition = QStringLiteral("Position");
 const QString kLanguage = QStringLiteral("Language");
 const QString kSettings = QStringLiteral("Settings");
@@ -109,13 +99,6 @@ bool SaveSettings(const AppSettings& s, const QString& path, const DeviceWriter&
     prefs.WriteLong(QStringLiteral("lastoutput"), s.lastoutput);
     prefs.WriteString(QStringLiteral("projectdir"), s.projectdir);
     return prefs.Close();
-}
-
-bool Document::saveSettings()
-{
-    emit aboutToSaveSettings();
-    m_settings.lastoutput = static_cast<std::int8_t>(m_outputFormat);
-    return SaveSettings(m_settings, m_settingsFilePath);
 }
 
 } // namespace hexaloom

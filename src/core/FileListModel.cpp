@@ -1,27 +1,10 @@
-#include "Document.h"
+#include "FileListModel.h"
 
-#include "AppSettings.h"
+#include "Paths.h"
 
 #include <QFileInfo>
 
 namespace hexaloom {
-
-namespace {
-qsizetype LastSeparator(const QString& path)
-{
-    return std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
-}
-} // namespace
-
-QString FileNamePart(const QString& path)
-{
-    return path.mid(LastSeparator(path) + 1);
-}
-
-QString FolderPart(const QString& path)
-{
-    return path.left(LastSeparator(path) + 1);
-}
 
 int PackerKindFromText(const QString& text)
 {
@@ -44,12 +27,6 @@ QString PackerText(int kind)
     default:
         return QString();
     }
-}
-
-QString ProjectTitle(const QString& projectFile)
-{
-    // The project's name is its file name less the five characters of ".hxlm".
-    return QStringLiteral("Hexaloom - ") + projectFile.left(std::max<qsizetype>(0, projectFile.size() - 5));
 }
 
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -220,45 +197,6 @@ void FileListModel::Clear()
     beginResetModel();
     m_entries.clear();
     endResetModel();
-}
-
-Document::Document(AppSettings& settings, QObject* parent) : QObject(parent), m_settings(settings) {}
-
-void Document::setOutputFormat(int format)
-{
-    if (format == m_outputFormat)
-        return;
-    m_outputFormat = format;
-    emit outputFormatChanged(format);
-}
-
-QString Document::projectDir() const
-{
-    return m_settings.projectdir;
-}
-
-QString Document::projectFile() const
-{
-    return m_settings.projectfile;
-}
-
-void Document::setProjectPath(const QString& path)
-{
-    m_settings.projectdir = FolderPart(path);
-    m_settings.projectfile = FileNamePart(path);
-}
-
-QString Document::windowTitle() const
-{
-    return m_windowTitle;
-}
-
-void Document::setWindowTitle(const QString& title)
-{
-    if (title == m_windowTitle)
-        return;
-    m_windowTitle = title;
-    emit windowTitleChanged(title);
 }
 
 } // namespace hexaloom

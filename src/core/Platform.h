@@ -18,8 +18,8 @@ public:
     // Each returns an empty text (or list) when the user cancels.
     virtual QString OpenFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
                                       int patternIndex) = 0;
-    virtual QStringList OpenFilesRequester(const QString& title, const QString& defaultFile,
-                                           const QString& pattern, int patternIndex) = 0;
+    virtual QStringList OpenFilesRequester(const QString& title, const QString& defaultFile, const QString& pattern,
+                                           int patternIndex) = 0;
     virtual QString SaveFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
                                       int patternIndex) = 0;
     virtual QString PathRequester(const QString& title, const QString& initialPath) = 0;
