@@ -72,8 +72,8 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_sink->Line(m_format == IncludeFormat::Hexdata ? std::string_view(";{ Hexaloom - HexData")
                                                      : std::string_view(";{ Hexaloom - BinPack"));
     m_sink->Line(std::string_view("Enumeration 1; ResNum"));
-    for (const QString& name : fileNames)
-        m_sink->Line(QLatin1String("  ") + ConstantName(name));
+    for (const QString& constant : ConstantNames(fileNames))
+        m_sink->Line(QLatin1String("  ") + constant);
     m_sink->Line(std::string_view("EndEnumeration"));
     m_sink->Line(std::string_view());
     m_sink->Line(std::string_view("DataSection"));

@@ -79,6 +79,15 @@ QString ConstantName(const QString& fileName)
     return QLatin1String("#HXL_") + id;
 }
 
+QStringList ConstantNames(const QStringList& fileNames)
+{
+    QStringList constants;
+    constants.reserve(fileNames.size());
+    for (const QString& name : fileNames)
+        constants.append(ConstantName(name));
+    return constants;
+}
+
 std::vector<int> RowPackerKinds(const QStringList& packerTexts)
 {
     std::vector<int> kinds;

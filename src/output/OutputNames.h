@@ -29,6 +29,9 @@ QString PackFilePath(const QString& includePath);
 // "#HXL_" and the identifier made from a file name: upper-cased, "." turned into "_", then everything
 // before the first letter or "_" and every character that cannot stand in an identifier dropped.
 QString ConstantName(const QString& fileName);
+// The enumeration constants of a whole list, one per row in row order: what the include declares and
+// what every listing of an output shows.
+QStringList ConstantNames(const QStringList& fileNames);
 
 // The packer kind of every row from its packer text: "none" 0, "jCalg1" 1, "zip" 2; any other text takes
 // the kind of the row before it (0 for the first row).
