@@ -2,6 +2,8 @@
 
 #include "Document.h"
 
+#include <QSet>
+
 namespace hexaloom {
 
 namespace {
@@ -85,6 +87,22 @@ QStringList ConstantNames(const QStringList& fileNames)
     constants.reserve(fileNames.size());
     for (const QString& name : fileNames)
         constants.append(ConstantName(name));
+    // A constant declared twice does not compile. Later rows with a name already taken get "_2", "_3", ...,
+    // passing over every name some row has by itself, so no row's own name is taken from it.
+    const QSet<QString> own(constants.begin(), constants.end());
+    QSet<QString> taken;
+    for (QString& constant : constants) {
+        if (taken.contains(constant)) {
+            QString unique;
+            for (int suffix = 2;; ++suffix) {
+                unique = constant + QLatin1Char('_') + QString::number(suffix);
+                if (!own.contains(unique) && !taken.contains(unique))
+                    break;
+            }
+            constant = unique;
+        }
+        taken.insert(constant);
+    }
     return constants;
 }
 

@@ -30,7 +30,8 @@ QString PackFilePath(const QString& includePath);
 // before the first letter or "_" and every character that cannot stand in an identifier dropped.
 QString ConstantName(const QString& fileName);
 // The enumeration constants of a whole list, one per row in row order: what the include declares and
-// what every listing of an output shows.
+// what every listing of an output shows. Each is ConstantName's, made unique: the first row keeps a name,
+// later rows with the same one get "_2", "_3", ... (a suffix another row has by itself is passed over).
 QStringList ConstantNames(const QStringList& fileNames);
 
 // The packer kind of every row from its packer text: "none" 0, "jCalg1" 1, "zip" 2; any other text takes

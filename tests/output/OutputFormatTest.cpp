@@ -114,6 +114,33 @@ private slots:
         QCOMPARE(ConstantName(fileName), constant);
     }
 
+    // Two rows with the same constant would not compile; a list without clashes keeps its names.
+    void makesConstantsUnique_data()
+    {
+        QTest::addColumn<QStringList>("fileNames");
+        QTest::addColumn<QStringList>("constants");
+        QTest::newRow("no clash") << QStringList{"a.png", "b.png"} << QStringList{"#HXL_A_PNG", "#HXL_B_PNG"};
+        QTest::newRow("leading digits") << QStringList{"1.png", "2.png", "3.png"}
+                                        << QStringList{"#HXL__PNG", "#HXL__PNG_2", "#HXL__PNG_3"};
+        QTest::newRow("non-ASCII names") << QStringList{QString::fromUtf8("файл.txt"),
+                                                        QString::fromUtf8("документ.txt")}
+                                         << QStringList{"#HXL__TXT", "#HXL__TXT_2"};
+        QTest::newRow("same name twice, case apart")
+            << QStringList{"x.bin", "X.BIN"} << QStringList{"#HXL_X_BIN", "#HXL_X_BIN_2"};
+        QTest::newRow("suffix owned by a later row")
+            << QStringList{"a.txt", "a.txt", "a.txt.2"} << QStringList{"#HXL_A_TXT", "#HXL_A_TXT_3", "#HXL_A_TXT_2"};
+        QTest::newRow("suffix owned by an earlier row")
+            << QStringList{"a.txt.2", "a.txt", "a.txt", "a.txt.2"}
+            << QStringList{"#HXL_A_TXT_2", "#HXL_A_TXT", "#HXL_A_TXT_3", "#HXL_A_TXT_2_2"};
+        QTest::newRow("nothing usable") << QStringList{"1", "2"} << QStringList{"#HXL_", "#HXL__2"};
+    }
+    void makesConstantsUnique()
+    {
+        QFETCH(QStringList, fileNames);
+        QFETCH(QStringList, constants);
+        QCOMPARE(ConstantNames(fileNames), constants);
+    }
+
     // The label base must compile: names that are no valid label are mended, valid ones stay as they are.
     void derivesBaseLabelAndPackFile_data()
     {
