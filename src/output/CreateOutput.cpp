@@ -180,7 +180,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
-    const Bytes catalog = BuildCatalog(fileNames);
+    const Bytes catalog = PackBlock(BuildCatalog(fileNames), PackerNone);
     if (format == OutputResource) {
         ResourceWriter writer;
         if (!writer.Open(path) || !writer.WriteEntry(catalog, 1)) {

@@ -38,9 +38,15 @@ PackedRow PackRow(const RowJob& job)
         return row;
     }
     if (job.kind == PackerNone) {
-        row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
-        row.size = size;
-        return row;
+        // Only a file that would be taken for a packed block is read here (and stored as a block).
+        const QByteArray head = file.read(static_cast<qint64>(kBlockHeaderSize));
+        const bool looksPacked = HasBlockMagic(
+            {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
+        if (!looksPacked || !file.seek(0)) {
+            row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
+            row.size = size;
+            return row;
+        }
     }
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;
@@ -107,13 +113,12 @@ bool StreamFile(const QString& path, std::int64_t size, const std::function<bool
 }
 
 RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
-    : m_jobs(std::move(jobs))
-    , m_byteBudget(byteBudget)
+    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget)
 {
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    m_threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads),
-                                                       std::max<std::size_t>(m_jobs.size(), 1)));
+    m_threads = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(m_jobs.size(), 1)));
     m_window = static_cast<std::size_t>(m_threads) * 2;
     if (m_threads > 1) {
         for (int i = 0; i < m_threads; ++i)
