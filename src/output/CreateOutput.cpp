@@ -2,9 +2,9 @@
 
 #include "AppSettings.h"
 #include "Document.h"
-#include "Paths.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
+#include "Paths.h"
 #include "Platform.h"
 #include "ResourceWriter.h"
 #include "RowPacker.h"
@@ -41,6 +41,8 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
         {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
+        {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
+                            "double quote; nothing was written."},
     };
     for (const Text& text : texts) {
         if (qstrcmp(text.key, key) == 0)
@@ -108,7 +110,9 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
             if (!StreamFile(rows[i].path, row.size, steps.append)) {
                 const QString error = writer.errorString();
                 writer.Cancel();
-                return {CreateStatus::Failed, {}, {},
+                return {CreateStatus::Failed,
+                        {},
+                        {},
                         error.isEmpty() ? QStringLiteral("%1: cannot be read").arg(rows[i].path) : error};
             }
             if (!steps.end())
@@ -169,10 +173,12 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     if (format == OutputResource && n > kMaxResourceRows)
         return refuse(MessageText("TooManyFiles", options.language));
     // An include named *.binpack would be overwritten by its own pack file.
-    if (format == OutputBinpack &&
-        QFileInfo(PackFilePath(path)).absoluteFilePath().compare(QFileInfo(path).absoluteFilePath(),
-                                                                   Qt::CaseInsensitive) == 0)
+    if (format == OutputBinpack && QFileInfo(PackFilePath(path))
+                                           .absoluteFilePath()
+                                           .compare(QFileInfo(path).absoluteFilePath(), Qt::CaseInsensitive) == 0)
         return refuse(MessageText("PackIsInclude", options.language).arg(path));
+    if (format == OutputBinpack && OutputFileName(PackFilePath(path)).contains(QLatin1Char('"')))
+        return refuse(MessageText("QuoteInPackName", options.language).arg(path));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
     for (const Row& row : rows) {
@@ -218,8 +224,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     switch (result.status) {
     case CreateStatus::Failed:
         result.missing.clear();
-        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error),
-                         MessageIcon::Error);
+        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error), MessageIcon::Error);
         break;
     case CreateStatus::Refused:
         platform.Message(kTitle, result.error, MessageIcon::Error);

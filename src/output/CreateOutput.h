@@ -31,7 +31,7 @@ struct CreateResult
 
 struct CreateOptions
 {
-    int threads = 0;                         // packing workers; 0 one per core
+    int threads = 0;                           // packing workers; 0 one per core
     TemplateSource templates = OwnTemplates(); // where the access-code templates come from
     const LanguageTable* language = nullptr;   // message texts; the built-in English without one
 };

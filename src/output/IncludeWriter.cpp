@@ -24,8 +24,7 @@ int TemplateIndex(bool jcalg1, bool zip)
 }
 
 IncludeWriter::IncludeWriter(IncludeFormat format, TemplateSource templates)
-    : m_format(format)
-    , m_templates(std::move(templates))
+    : m_format(format), m_templates(std::move(templates))
 {
 }
 
@@ -70,7 +69,7 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     }
     m_sink->Line(std::string_view());
     m_sink->Line(m_format == IncludeFormat::Hexdata ? std::string_view(";{ Hexaloom - HexData")
-                                                     : std::string_view(";{ Hexaloom - BinPack"));
+                                                    : std::string_view(";{ Hexaloom - BinPack"));
     m_sink->Line(std::string_view("Enumeration 1; ResNum"));
     for (const QString& constant : ConstantNames(fileNames))
         m_sink->Line(QLatin1String("  ") + constant);
@@ -142,9 +141,14 @@ bool IncludeWriter::Finish()
     if (!m_include)
         return false;
     if (m_format == IncludeFormat::Binpack && m_packLength > 0) {
-        const QString packName = m_packPath.mid(
-            std::max(m_packPath.lastIndexOf(QLatin1Char('/')), m_packPath.lastIndexOf(QLatin1Char('\\'))) + 1);
-        m_sink->Line(QStringLiteral("  IncludeBinary \"%1\"").arg(packName));
+        // Before 5.30 PureBasic looks for a relative IncludeBinary file beside the main source, so from 4.30
+        // (the first with #PB_Compiler_FilePath) the pack file is named beside this include itself.
+        const QString packName = OutputFileName(m_packPath);
+        m_sink->Line(std::string_view("  CompilerIf #PB_Compiler_Version < 430"));
+        m_sink->Line(QStringLiteral("    IncludeBinary \"%1\"").arg(packName));
+        m_sink->Line(std::string_view("  CompilerElse"));
+        m_sink->Line(QStringLiteral("    IncludeBinary #PB_Compiler_FilePath + \"%1\"").arg(packName));
+        m_sink->Line(std::string_view("  CompilerEndIf"));
     }
     m_sink->Line(std::string_view("  Vorkel_CatchInfo:"));
     m_sink->Line("  Data.l " + std::to_string(m_sizes.size()));

@@ -8,9 +8,15 @@ namespace hexaloom {
 
 namespace {
 
+// Output names are paths of this system: "\\" separates folders on Windows only and is an ordinary
+// character of a file name elsewhere.
 qsizetype LastSeparator(const QString& path)
 {
+#ifdef Q_OS_WIN
     return std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+#else
+    return path.lastIndexOf(QLatin1Char('/'));
+#endif
 }
 
 bool IsAsciiLetter(QChar c)
@@ -35,9 +41,14 @@ QString SettleOutputExtension(const QString& path, int format)
     return path;
 }
 
+QString OutputFileName(const QString& path)
+{
+    return path.mid(LastSeparator(path) + 1);
+}
+
 QString OutputBase(const QString& path)
 {
-    const QString name = path.mid(LastSeparator(path) + 1);
+    const QString name = OutputFileName(path);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.left(dot);
 }

@@ -13,6 +13,10 @@ namespace hexaloom {
 // formats when the file part has no extension or ends in a dot. Any other format leaves the path.
 QString SettleOutputExtension(const QString& path, int format);
 
+// The file part of an output path. Output paths follow this system's rules: "\\" separates folders on
+// Windows and is part of a file name elsewhere; the same holds for every name below.
+QString OutputFileName(const QString& path);
+
 // The file part without its last extension: the base of the block labels ("C:/out/MyData.pbi" gives "MyData").
 QString OutputBase(const QString& path);
 
