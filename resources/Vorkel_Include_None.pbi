@@ -25,27 +25,44 @@ CompilerIf Defined(ZemberPack, #PB_Structure) = #False
 CompilerEndIf
 
 ; The size table at the end of the data section: the number of stored blocks, then their lengths.
+; Read by the statement after this procedure when the program starts, and by every procedure below
+; on first use: a DLL runs no code outside its procedures, so there Vorkel_Count and VorkelArray()
+; get their values with the first call. (Re-dimensioning a global array inside a procedure, after a
+; Restore, is how PureBasic's own IDE fills its tables too.)
 Global Vorkel_Count.l, Vorkel_Index.l
-Restore Vorkel_CatchInfo
-CompilerIf #PB_Compiler_Version < 430
-  Read Vorkel_Count
-CompilerElse
-  Read.l Vorkel_Count
-CompilerEndIf
-Global Dim VorkelArray.l(Vorkel_Count)
-For Vorkel_Index = 0 To Vorkel_Count - 1
+Global Dim VorkelArray.l(0)
+
+Procedure _Vorkel_ReadSizes()
+  Protected Count.l
+  If Vorkel_Count > 0
+    ProcedureReturn
+  EndIf
+  Restore Vorkel_CatchInfo
   CompilerIf #PB_Compiler_Version < 430
-    Read VorkelArray(Vorkel_Index)
+    Read Count
   CompilerElse
-    Read.l VorkelArray(Vorkel_Index)
+    Read.l Count
   CompilerEndIf
-Next
+  Dim VorkelArray.l(Count)
+  For Vorkel_Index = 0 To Count - 1
+    CompilerIf #PB_Compiler_Version < 430
+      Read VorkelArray(Vorkel_Index)
+    CompilerElse
+      Read.l VorkelArray(Vorkel_Index)
+    CompilerEndIf
+  Next
+  Vorkel_Count = Count
+EndProcedure
+
+_Vorkel_ReadSizes()
 
 ; File ResNumber (its #HXL_ constant; the catalog is number Vorkel_Count) as a new memory block
 ; that the caller frees, unpacked and CRC-checked; 0 when it cannot be had.
 Procedure Vorkel_Get(ResNumber)
-  Protected *Copy, Length.l
+  Protected *Copy, *Unpacked, *Header.ZemberPack, Result
+  Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
+  _Vorkel_ReadSizes()
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
@@ -68,9 +85,44 @@ Procedure Vorkel_Get(ResNumber)
   If PeekL(*Copy + 17) <> $4B524F56 Or PeekB(*Copy + 21) <> $45 Or PeekB(*Copy + 22) <> $4C
     ProcedureReturn *Copy
   EndIf
-  ; A packed block needs an unpacker, and this include carries none.
+  *Header = *Copy
+  Size = PeekL(*Copy)
+  StoredCRC = PeekL(*Copy + 8)
+  If Size <= 0
+    FreeMemory(*Copy)
+    ProcedureReturn 0
+  EndIf
+  *Unpacked = AllocateMemory(Size)
+  If *Unpacked = 0
+    FreeMemory(*Copy)
+    ProcedureReturn 0
+  EndIf
+  ; Packer none: bytes stored behind a header because they look like a block themselves; exactly
+  ; Size of them.
+  Result = 0
+  If *Header\Packer = #Zember_Packer_None
+    If Length - 23 = Size
+      CopyMemory(*Copy + 23, *Unpacked, Size)
+      Result = Size
+    EndIf
+  EndIf
   FreeMemory(*Copy)
-  ProcedureReturn 0
+  If Result <= 0
+    FreeMemory(*Unpacked)
+    ProcedureReturn 0
+  EndIf
+  CompilerIf #PB_Compiler_Version < 540
+    CRC = CRC32Fingerprint(*Unpacked, Size)
+  CompilerElse
+    ; the hexadecimal text's value is stored in a long: its lower 32 bits, as the header keeps them
+    UseCRC32Fingerprint()
+    CRC = Val("$" + Fingerprint(*Unpacked, Size, #PB_Cipher_CRC32))
+  CompilerEndIf
+  If CRC <> StoredCRC
+    FreeMemory(*Unpacked)
+    ProcedureReturn 0
+  EndIf
+  ProcedureReturn *Unpacked
 EndProcedure
 
 ; The file name of entry ResNumber in the catalog, or "".
@@ -79,6 +131,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
+  _Vorkel_ReadSizes()
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -97,6 +150,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
+  _Vorkel_ReadSizes()
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0

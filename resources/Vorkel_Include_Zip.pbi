@@ -7,20 +7,15 @@
 ; the compiler version picks the one to call.
 
 ; zlib's uncompress, unless the program declares it already.
-; C's uLong is 4 bytes on Windows and as wide as a pointer on Linux and macOS.
+; Windows links the zlib.lib of the PureBasic installation; Linux and macOS the system's zlib, as
+; PureBasic's own IDE does. C's uLong is 4 bytes on Windows and as wide as a pointer elsewhere.
 CompilerIf Defined(uncompress, #PB_Procedure) = #False
   CompilerIf #PB_Compiler_OS = #PB_OS_Windows
     ImportC "zlib.lib"
       uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
     EndImport
   CompilerElse
-    CompilerIf #PB_Compiler_OS = #PB_OS_Linux
-      #Zember_ZlibLibrary = #PB_Compiler_Home + "purelibraries/linux/libraries/zlib.a"
-    CompilerElse
-      ; macOS: the system's zlib, as PureBasic's own IDE links it
-      #Zember_ZlibLibrary = "-lz"
-    CompilerEndIf
-    ImportC #Zember_ZlibLibrary
+    ImportC "-lz"
       CompilerIf #PB_Compiler_Version < 430
         ; 32-bit only before 4.30, and no .i type yet
         uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
@@ -81,21 +76,36 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
 CompilerEndIf
 
 ; The size table at the end of the data section: the number of stored blocks, then their lengths.
+; Read by the statement after this procedure when the program starts, and by every procedure below
+; on first use: a DLL runs no code outside its procedures, so there Vorkel_Count and VorkelArray()
+; get their values with the first call. (Re-dimensioning a global array inside a procedure, after a
+; Restore, is how PureBasic's own IDE fills its tables too.)
 Global Vorkel_Count.l, Vorkel_Index.l
-Restore Vorkel_CatchInfo
-CompilerIf #PB_Compiler_Version < 430
-  Read Vorkel_Count
-CompilerElse
-  Read.l Vorkel_Count
-CompilerEndIf
-Global Dim VorkelArray.l(Vorkel_Count)
-For Vorkel_Index = 0 To Vorkel_Count - 1
+Global Dim VorkelArray.l(0)
+
+Procedure _Vorkel_ReadSizes()
+  Protected Count.l
+  If Vorkel_Count > 0
+    ProcedureReturn
+  EndIf
+  Restore Vorkel_CatchInfo
   CompilerIf #PB_Compiler_Version < 430
-    Read VorkelArray(Vorkel_Index)
+    Read Count
   CompilerElse
-    Read.l VorkelArray(Vorkel_Index)
+    Read.l Count
   CompilerEndIf
-Next
+  Dim VorkelArray.l(Count)
+  For Vorkel_Index = 0 To Count - 1
+    CompilerIf #PB_Compiler_Version < 430
+      Read VorkelArray(Vorkel_Index)
+    CompilerElse
+      Read.l VorkelArray(Vorkel_Index)
+    CompilerEndIf
+  Next
+  Vorkel_Count = Count
+EndProcedure
+
+_Vorkel_ReadSizes()
 
 ; File ResNumber (its #HXL_ constant; the catalog is number Vorkel_Count) as a new memory block
 ; that the caller frees, unpacked and CRC-checked; 0 when it cannot be had.
@@ -103,6 +113,7 @@ Procedure Vorkel_Get(ResNumber)
   Protected *Copy, *Unpacked, *Header.ZemberPack, Result
   Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
+  _Vorkel_ReadSizes()
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
@@ -137,7 +148,17 @@ Procedure Vorkel_Get(ResNumber)
     FreeMemory(*Copy)
     ProcedureReturn 0
   EndIf
-  Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  ; Packer none: bytes stored behind a header because they look like a block themselves; exactly
+  ; Size of them.
+  Result = 0
+  If *Header\Packer = #Zember_Packer_None
+    If Length - 23 = Size
+      CopyMemory(*Copy + 23, *Unpacked, Size)
+      Result = Size
+    EndIf
+  Else
+    Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  EndIf
   FreeMemory(*Copy)
   If Result <= 0
     FreeMemory(*Unpacked)
@@ -163,6 +184,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
+  _Vorkel_ReadSizes()
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -181,6 +203,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
+  _Vorkel_ReadSizes()
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0

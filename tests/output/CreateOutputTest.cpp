@@ -193,7 +193,7 @@ private slots:
         const bool zip = used.contains("zip");
         const bool jcalg1 = used.contains("jCalg1");
         QCOMPARE(check.hasIdentifier("uncompress"), zip);
-        QCOMPARE(check.hasCall("UnpackMemory"), jcalg1);
+        QCOMPARE(check.hasCall("_Zember_Jcalg1Unpack"), jcalg1);
         QCOMPARE(check.procedureDefinitions("_UnpackMemory"), (zip || jcalg1) ? 1 : 0);
         QCOMPARE(check.procedureDefinitions("Vorkel_Get"), 1);
         QCOMPARE(image.constants, ConstantNames(names.mid(1)));
