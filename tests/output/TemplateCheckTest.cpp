@@ -667,7 +667,7 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(include.findStatement("XIncludeFile \"../build/demo/demo_hexdata.pbi\"") > 0);
     for (const QString& name : prefixed(QStringLiteral("Vorkel")))
         QVERIFY2(include.hasCall(name), qPrintable(name));
-    QVERIFY(include.procedures().isEmpty());
+    QCOMPARE(include.procedures(), QStringList{"TextOf"});
 
     const PureBasicCheck resource(readSource(QStringLiteral("examples/UseResource.pb")));
     QVERIFY2(resource.isClean(), qPrintable(resource.problems().join(u'\n')));
@@ -679,6 +679,18 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(QFile::exists(QStringLiteral(HEXALOOM_SOURCE_DIR "/examples/../include/Zember_Include.pbi")));
     for (const QString& name : prefixed(QStringLiteral("Zember")))
         QVERIFY2(resource.hasCall(name), qPrintable(name));
+
+    // Text is read by its length in bytes where PeekS can (5.40 on), else up to a zero byte behind it.
+    for (const PureBasicCheck* example : {&include, &resource}) {
+        const auto peeks = example->callsOf(QStringLiteral("PeekS"));
+        QCOMPARE(peeks.size(), 2);
+        for (const auto& s : peeks) {
+            if (s.tokens.contains(u"#PB_ByteLength"_qs))
+                QVERIFY(onlyFrom(s, 540));
+            else
+                QVERIFY(onlyBelow(s, 540) && s.tokens.contains(u"*Text"_qs));
+        }
+    }
 }
 
 void TemplateCheckTest::filesMatchTheirGenerator()
