@@ -127,7 +127,7 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
           ProcedureReturn 0
         EndIf
         Value = _Zember_JcBits(@Reader, LiteralBits)
-        If Reader\Failed Or Written >= Size
+        If Reader\Failed <> 0 Or Written >= Size
           ProcedureReturn 0
         EndIf
         PokeB(*Destination + Written, (Value + LiteralBase) & $FF)
@@ -178,7 +178,7 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
           Count = Count + 2
         ElseIf Count = 0
           ; the end: the stream must have filled the stated size
-          If Reader\Failed Or Written <> Size
+          If Reader\Failed <> 0 Or Written <> Size
             ProcedureReturn 0
           EndIf
           Break
@@ -194,7 +194,7 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
         ; 001: a zero byte, one byte from 1 to 14 back, runs of raw bytes, or a new literal mode
         Value = _Zember_JcBits(@Reader, 4)
         If Value = 1
-          If Reader\Failed Or Written >= Size
+          If Reader\Failed <> 0 Or Written >= Size
             ProcedureReturn 0
           EndIf
           PokeB(*Destination + Written, 0)
@@ -212,7 +212,7 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
               PokeB(*Destination + Written, _Zember_JcBits(@Reader, 8))
               Written = Written + 1
             Next
-          Until _Zember_JcBits(@Reader, 1) = 0 Or Reader\Failed
+          Until _Zember_JcBits(@Reader, 1) = 0 Or Reader\Failed <> 0
         Else
           ; 7-bit literals from a base byte, or 8-bit literals
           LiteralBits = 7 + _Zember_JcBits(@Reader, 1)
