@@ -62,7 +62,7 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
 
   ; Count bits (1 to 31) as a number; 0 with Failed set when the stream ends first.
   Procedure.l _Zember_JcBits(*Reader.ZemberJcReader, Count.l)
-    Protected Value.l
+    Protected Value.l, Take.l
     While Count > 0
       If *Reader\BitsLeft = 0
         If *Reader\Position >= *Reader\Length
@@ -73,10 +73,15 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
         *Reader\Position = *Reader\Position + 4
         *Reader\BitsLeft = 32
       EndIf
-      Value = (Value << 1) | ((*Reader\Bits >> 31) & 1)
-      *Reader\Bits = *Reader\Bits << 1
-      *Reader\BitsLeft = *Reader\BitsLeft - 1
-      Count = Count - 1
+      ; as many of the wanted bits as the current word still has, from its top
+      Take = Count
+      If Take > *Reader\BitsLeft
+        Take = *Reader\BitsLeft
+      EndIf
+      Value = (Value << Take) | ((*Reader\Bits >> (32 - Take)) & ((1 << Take) - 1))
+      *Reader\Bits = *Reader\Bits << Take
+      *Reader\BitsLeft = *Reader\BitsLeft - Take
+      Count = Count - Take
     Wend
     ProcedureReturn Value
   EndProcedure
@@ -85,13 +90,14 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
   ; another digit follows. 0 when the stream ends, or when the number passes 31 bits (no length or
   ; distance of a stream this decoder accepts is that large).
   Procedure.l _Zember_JcGamma(*Reader.ZemberJcReader)
-    Protected Value.l = 1
+    Protected Value.l = 1, Pair.l
     Repeat
       If Value > $3FFFFFFF
         ProcedureReturn 0
       EndIf
-      Value = (Value << 1) | _Zember_JcBits(*Reader, 1)
-    Until _Zember_JcBits(*Reader, 1) = 0
+      Pair = _Zember_JcBits(*Reader, 2)
+      Value = (Value << 1) | (Pair >> 1)
+    Until (Pair & 1) = 0
     If *Reader\Failed
       ProcedureReturn 0
     EndIf
