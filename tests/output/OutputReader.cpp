@@ -87,8 +87,8 @@ IncludeImage ReadInclude(const QString& path)
         return image;
     }
     const QByteArray all = file.readAll();
-    const qsizetype marker =
-        std::max(all.lastIndexOf("\r\n;{ Hexaloom - HexData\r\n"), all.lastIndexOf("\r\n;{ Hexaloom - BinPack\r\n"));
+    const qsizetype marker = std::max(all.lastIndexOf("\r\n;{ Hexaloom - HexData\r\n"),
+                                      all.lastIndexOf("\r\n;{ Hexaloom - BinPack\r\n"));
     if (marker < 0) {
         image.error = QStringLiteral("no generated part");
         return image;
