@@ -161,6 +161,7 @@ private:
     bool m_enumBinary = false;
     // Structure being laid out
     StructInfo* m_struct = nullptr;
+    int m_building = -1;
     // Import being read
     bool m_importC = false;
     bool m_importZlib = false;
@@ -982,8 +983,7 @@ private:
         if (!info) {
             if (why.isEmpty())
                 Error(e.pos, QStringLiteral("%1() is not a function, array, list, map or macro.").arg(e.text));
-            Error(e.pos,
-                  QStringLiteral("%1() is not a function, array, list, map or macro (it exists %2).").arg(e.text, why));
+            Error(e.pos, QStringLiteral("%1() is not a function, array, list, map or macro (%2).").arg(e.text, why));
         }
         if (info->note && QLatin1String(info->note).startsWith(QLatin1String("refuse: ")))
             Error(e.pos, QStringLiteral("pbrun does not support %1() on PureBasic %2: %3")
@@ -1825,12 +1825,16 @@ private:
             info = m_prog->structs[std::size_t(StructByName(s.type.name, s.pos))];
             info.name = s.name;
         }
-        StructInfo* outer = m_struct;
+        // The name is known inside its own body, so a field may point to the structure it belongs to.
+        const int index = int(m_prog->structs.size());
+        m_prog->structs.emplace_back();
+        m_structs.insert(k, index);
+        m_building = index;
         m_struct = &info;
         CheckBody(s.body, Ctx::Structure);
-        m_struct = outer;
-        m_structs.insert(k, int(m_prog->structs.size()));
-        m_prog->structs.push_back(std::move(info));
+        m_struct = nullptr;
+        m_building = -1;
+        m_prog->structs[std::size_t(index)] = std::move(info);
     }
 
     // Fields are packed: PureBasic aligns structures to 1 byte unless Align is given.
@@ -1852,6 +1856,8 @@ private:
         } else if (s.type.suffix == Suffix::Named) {
             f.type = Type::Struct;
             f.structId = StructByName(s.type.name, s.pos);
+            if (f.structId == m_building)
+                Error(s.pos, QStringLiteral("A structure cannot contain itself (a pointer to it can stand there)"));
             size = m_prog->structs[std::size_t(f.structId)].size;
         } else {
             f.type = s.type.suffix == Suffix::None ? DefaultType() : NativeType(s.type.suffix, s.pos);

@@ -370,7 +370,10 @@ private:
         case Bind::Op:
             if (e.kind == ExprKind::Unary)
                 return -AsDouble(*e.args[0]);
-            return FloatOp(e.op, AsDouble(*e.args[0]), AsDouble(*e.args[1]));
+            {
+                const double x = AsDouble(*e.args[0]); // operands left to right, as written
+                return FloatOp(e.op, x, AsDouble(*e.args[1]));
+            }
         default:
             Fail(QStringLiteral("internal: no floating point value"));
         }
@@ -388,8 +391,10 @@ private:
             return CallProc(e).s;
         case Bind::Builtin:
             return CallBuiltin(e).s;
-        case Bind::Op:
-            return S(*e.args[0]) + S(*e.args[1]);
+        case Bind::Op: {
+            const QString x = S(*e.args[0]);
+            return x + S(*e.args[1]);
+        }
         default:
             Fail(QStringLiteral("internal: no string value"));
         }
@@ -417,7 +422,8 @@ private:
             case Op::Ge: {
                 int cmp;
                 if (b.operandCls == Cls::String) {
-                    cmp = QString::compare(S(*e.args[0]), S(*e.args[1]));
+                    const QString x = S(*e.args[0]);
+                    cmp = QString::compare(x, S(*e.args[1]));
                 } else if (IsIntCls(b.operandCls)) {
                     const std::int64_t x = AsInt(*e.args[0]);
                     const std::int64_t y = AsInt(*e.args[1]);
@@ -622,15 +628,18 @@ private:
         const Expr& value = *s.exprs[1];
         const Cls cls = At(s).cls;
         if (cls == Cls::String) {
-            StorePlaceString(place, S(place) + S(value));
+            const QString x = S(place);
+            StorePlaceString(place, x + S(value));
         } else if (IsIntCls(cls)) {
             QString error;
-            const auto r = IntOp(s.op, AsInt(place), AsInt(value), cls, error);
+            const std::int64_t x = AsInt(place);
+            const auto r = IntOp(s.op, x, AsInt(value), cls, error);
             if (!r)
                 Fail(error);
             StorePlaceInt(place, *r);
         } else {
-            StorePlaceDouble(place, FloatOp(s.op, AsDouble(place), AsDouble(value)));
+            const double x = AsDouble(place);
+            StorePlaceDouble(place, FloatOp(s.op, x, AsDouble(value)));
         }
     }
 

@@ -270,11 +270,11 @@ template <typename Row> const Row* Pick(std::span<const Row> table, const QStrin
         if (first == 0)
             why->clear();
         else if (!systems.isEmpty())
-            *why = QStringLiteral("only on %1").arg(systems);
+            *why = QStringLiteral("it exists only on %1").arg(systems);
         else if (t.version < first)
-            *why = QStringLiteral("from PureBasic %1 on").arg(VersionText(first));
+            *why = QStringLiteral("it came with PureBasic %1").arg(VersionText(first));
         else
-            *why = QStringLiteral("removed in PureBasic %1").arg(VersionText(last));
+            *why = QStringLiteral("PureBasic %1 removed it").arg(VersionText(last));
     }
     return found;
 }
