@@ -1989,7 +1989,7 @@ private:
         QByteArray bytes;
         QString error;
         if (!m_cache.Binary(path, bytes, &error)) {
-            m_linkErrors.emplace_back(QStringLiteral("the linker cannot find %1").arg(path), pos);
+            m_linkErrors.emplace_back(QStringLiteral("the linker cannot read it: %1").arg(error), pos);
             return;
         }
         std::vector<ResEntry> entries = ReadResFile(bytes, &error);
@@ -2061,7 +2061,7 @@ private:
             QByteArray bytes;
             QString error;
             if (!m_cache.Binary(path, bytes, &error))
-                Error(s.pos, QStringLiteral("IncludeBinary: file not found: %1").arg(path));
+                Error(s.pos, QStringLiteral("IncludeBinary: %1").arg(error));
             data.append(bytes);
             return;
         }

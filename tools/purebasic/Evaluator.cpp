@@ -71,10 +71,7 @@ public:
         } catch (const RuntimeFailure& f) {
             out.ok = false;
             out.diagnostics << QStringLiteral("%1: error: %2").arg(m_cache.Place(m_rt.pos), f.message);
-            for (auto it = m_stack.rbegin(); it != m_stack.rend(); ++it) {
-                out.diagnostics << QStringLiteral("  in %1() called from %2")
-                                       .arg(m_prog.procs[std::size_t(it->proc)].name, m_cache.Place(it->callPos));
-            }
+            out.diagnostics << CallStack();
         }
         return out;
     }
@@ -98,6 +95,31 @@ private:
     int m_depthLimit;
 
     [[noreturn]] void Fail(const QString& message) const { throw RuntimeFailure{message}; }
+
+    // One line per frame, innermost first; a run of the same call (recursion) is one line with its count.
+    QStringList CallStack() const
+    {
+        QStringList lines;
+        QString last;
+        int repeats = 0;
+        auto flush = [&] {
+            if (!last.isEmpty())
+                lines << (repeats > 1 ? QStringLiteral("%1 (%2 times)").arg(last).arg(repeats) : last);
+        };
+        for (auto it = m_stack.rbegin(); it != m_stack.rend(); ++it) {
+            const QString line = QStringLiteral("  in %1() called from %2")
+                                     .arg(m_prog.procs[std::size_t(it->proc)].name, m_cache.Place(it->callPos));
+            if (line == last) {
+                ++repeats;
+                continue;
+            }
+            flush();
+            last = line;
+            repeats = 1;
+        }
+        flush();
+        return lines;
+    }
 
     const Binding& At(const Expr& e) const { return m_prog.bindings[std::size_t(e.id)]; }
     const Binding& At(const Stmt& s) const { return m_prog.bindings[std::size_t(s.id)]; }

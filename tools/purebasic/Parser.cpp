@@ -108,6 +108,21 @@ private:
     std::size_t i = 0;
     int m_file;
     int& m_nextId;
+    int m_depth = 0;
+
+    // Nesting is bounded, so no source can exhaust the stack (no real program comes near).
+    struct Nest
+    {
+        P& p;
+        explicit Nest(P& parser) : p(parser)
+        {
+            if (++p.m_depth > 200)
+                throw Failure{QStringLiteral("pbrun does not support nesting deeper than 200 levels"), p.Peek().line};
+        }
+        ~Nest() { --p.m_depth; }
+        Nest(const Nest&) = delete;
+        Nest& operator=(const Nest&) = delete;
+    };
 
     const Token& Peek(std::size_t k = 0) const
     {
@@ -191,6 +206,7 @@ private:
     // message when the file ends first.
     Body Block(Ctx ctx, const QStringList& ends, const char* opener, const char* expected, int openLine = 0)
     {
+        const Nest nest(*this);
         Body body;
         for (;;) {
             while (Peek().kind == Tok::Newline || Peek().kind == Tok::Colon)
@@ -950,6 +966,7 @@ private:
 
     ExprPtr NotLevel()
     {
+        const Nest nest(*this);
         if (Word("not")) {
             const SourcePos pos = Pos();
             ++i;
@@ -1002,6 +1019,7 @@ private:
 
     ExprPtr Unary()
     {
+        const Nest nest(*this);
         const SourcePos pos = Pos();
         if (Peek().kind == Tok::Minus || Peek().kind == Tok::Tilde) {
             ExprPtr e = NewExpr(ExprKind::Unary, pos);

@@ -9,6 +9,13 @@
 
 namespace hexaloom::pbrun {
 
+namespace {
+// Larger sources and binaries are refused rather than read: a device or a huge file named by mistake
+// must not hang or exhaust the run.
+constexpr qint64 kMaxSource = 256ll << 20;
+constexpr qint64 kMaxBinary = 256ll << 20;
+} // namespace
+
 int SourceCache::Load(const QString& path)
 {
     const QFileInfo info(path);
@@ -24,8 +31,10 @@ int SourceCache::Load(const QString& path)
     file->modified = info.lastModified();
     const int index = int(m_files.size());
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
+    if (!info.isFile() || !f.open(QIODevice::ReadOnly)) {
         file->error = QStringLiteral("file not found: %1").arg(path);
+    } else if (info.size() > kMaxSource) {
+        file->error = QStringLiteral("pbrun does not read sources over %1 MiB: %2").arg(kMaxSource >> 20).arg(path);
     } else {
         const QByteArray bytes = f.readAll();
         QStringDecoder decoder(QStringDecoder::Utf8);
@@ -56,6 +65,11 @@ bool SourceCache::Binary(const QString& path, QByteArray& bytes, QString* error)
     if (!info.isFile() || !f.open(QIODevice::ReadOnly)) {
         if (error)
             *error = QStringLiteral("file not found: %1").arg(path);
+        return false;
+    }
+    if (info.size() > kMaxBinary) {
+        if (error)
+            *error = QStringLiteral("pbrun does not read files over %1 MiB: %2").arg(kMaxBinary >> 20).arg(path);
         return false;
     }
     CachedBinary cached{f.readAll(), info.size(), info.lastModified()};
