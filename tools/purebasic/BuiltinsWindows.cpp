@@ -94,7 +94,8 @@ Value Bi_LoadResource_(Runtime& rt, std::vector<Value>& a)
                                    QString::number(rt.resources[std::size_t(index)].nameNumber));
         if (!block)
             return Int(0);
-        std::memcpy(block->bytes.data(), data.constData(), std::size_t(data.size()));
+        if (!data.isEmpty())
+            std::memcpy(block->bytes.data(), data.constData(), std::size_t(data.size()));
         block->readOnly = true;
     }
     return Int(std::int64_t(block->base));

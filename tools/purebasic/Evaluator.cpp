@@ -131,7 +131,8 @@ private:
                                       QStringLiteral("(the DataSection)"));
         if (!m_data)
             Fail(QStringLiteral("the data section does not fit the address space"));
-        std::memcpy(m_data->bytes.data(), m_prog.data.constData(), std::size_t(m_prog.data.size()));
+        if (!m_prog.data.isEmpty())
+            std::memcpy(m_data->bytes.data(), m_prog.data.constData(), std::size_t(m_prog.data.size()));
         m_data->readOnly = true;
         for (const VarInfo& v : m_prog.vars) {
             if (v.global && v.memory && !v.array)
@@ -693,14 +694,20 @@ private:
         return Flow::Normal; // Normal or Continue: on with the next round
     }
 
+    // Every statement and every round of a loop counts, so no program runs on without end.
+    void Tick()
+    {
+        if (++m_steps > m_stepLimit)
+            Fail(QStringLiteral("the program ran more than %1 statements and was stopped as endless").arg(m_stepLimit));
+    }
+
     Flow Step(const Stmt& s)
     {
         const Binding& b = At(s);
         if (b.kind == Bind::Skip)
             return Flow::Normal;
         m_rt.pos = s.pos;
-        if (++m_steps > m_stepLimit)
-            Fail(QStringLiteral("the program ran more than %1 statements and was stopped as endless").arg(m_stepLimit));
+        Tick();
         switch (s.kind) {
         case StmtKind::Expression: {
             const Expr& e = *s.exprs[0];
@@ -728,6 +735,7 @@ private:
         case StmtKind::While:
             for (;;) {
                 m_rt.pos = s.pos;
+                Tick();
                 if (!Cond(*s.exprs[0]))
                     return Flow::Normal;
                 bool stop;
@@ -742,11 +750,9 @@ private:
                 if (stop)
                     return f;
                 m_rt.pos = s.endPos;
+                Tick();
                 if (!s.flag && Cond(*s.exprs[0]))
                     return Flow::Normal;
-                if (s.flag && ++m_steps > m_stepLimit)
-                    Fail(QStringLiteral("the program ran more than %1 statements and was stopped as endless")
-                             .arg(m_stepLimit));
             }
         case StmtKind::For:
             return For(s);
@@ -811,6 +817,7 @@ private:
         const std::int64_t end = AsInt(*s.exprs[2]);
         for (;;) {
             m_rt.pos = s.pos;
+            Tick();
             const std::int64_t now = AsInt(var);
             // The manual leaves open whether the end is evaluated once or every round: a loop whose end
             // changes is refused.
@@ -900,7 +907,7 @@ private:
             Fail(QStringLiteral("Dim %1(%2): not enough memory").arg(v.name).arg(last));
         Cell& c = CellOf(v);
         if (c.mem) {
-            if (redim && c.mem->live)
+            if (redim && c.mem->live && std::min(bytes, c.mem->size) > 0)
                 std::memcpy(block->bytes.data(), c.mem->bytes.data(), std::size_t(std::min(bytes, c.mem->size)));
             m_rt.memory.Release(c.mem, m_rt.pos);
         } else if (redim) {

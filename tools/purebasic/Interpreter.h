@@ -22,7 +22,7 @@ struct RunOptions
     QStringList input;    // the lines Input() returns
     QString compilerHome; // #PB_Compiler_Home; a default per system when empty
     std::uint64_t memoryLimit = 512ull << 20; // heap bytes the program may hold at once
-    std::int64_t stepLimit = 2'000'000'000;   // statements before the run is stopped as endless
+    std::int64_t stepLimit = 1'000'000'000;   // statements and loop rounds before the run counts as endless
     int depthLimit = 2000;                    // nested procedure calls
 };
 
