@@ -539,6 +539,11 @@ private slots:
             QVERIFY2(QString::fromLatin1(constants[i - 1].name)
                              .compare(QLatin1String(constants[i].name), Qt::CaseInsensitive) < 0,
                      constants[i].name);
+        const auto keywords = KeywordTable();
+        for (std::size_t i = 1; i < keywords.size(); ++i)
+            QVERIFY2(QString::fromLatin1(keywords[i - 1].word)
+                             .compare(QLatin1String(keywords[i].word), Qt::CaseInsensitive) < 0,
+                     keywords[i].word);
     }
 };
 

@@ -207,8 +207,7 @@ Value Bi_FillMemory(Runtime& rt, std::vector<Value>& a)
     default:
         break;
     }
-    // 5.10: "Added #PB_Character, #PB_Unicode, #PB_Ascii and #PB_Integer flag support to FillMemory()".
-    if (width == 0 || (rt.target.version < 510 && type != 1 && type != 3 && type != 5))
+    if (width == 0 || (rt.target.version < Since::FillMemoryTypes && type != 1 && type != 3 && type != 5))
         rt.Fail(QStringLiteral("FillMemory(): type %1 is not supported on this version").arg(type));
     if (n % std::uint64_t(width) != 0)
         rt.Fail(QStringLiteral("pbrun does not support FillMemory() of %1 bytes with %2-byte values: what happens to "

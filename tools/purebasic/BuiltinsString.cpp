@@ -75,7 +75,8 @@ Value Bi_StrD(Runtime& rt, std::vector<Value>& a)
 Value Bi_Hex(Runtime& rt, std::vector<Value>& a)
 {
     // Before 4.30 Hex() took a long (the quad form was HexQ()).
-    const std::uint64_t v = rt.target.version < 430 ? std::uint64_t(std::uint32_t(a[0].i)) : std::uint64_t(a[0].i);
+    const std::uint64_t v =
+        rt.target.version < Since::IntegerType ? std::uint64_t(std::uint32_t(a[0].i)) : std::uint64_t(a[0].i);
     return Text(QString::number(v, 16).toUpper());
 }
 
@@ -92,8 +93,7 @@ Value Bi_Val(Runtime& rt, std::vector<Value>& a)
     }
     int base = 10;
     if (i < s.size() && (s[i] == u'$' || s[i] == u'%')) {
-        // 4.20: "Added: Hexadecimal and binary support for Val()"
-        if (rt.target.version < 420)
+        if (rt.target.version < Since::HexVal)
             rt.Fail(QStringLiteral("pbrun does not support Val() of hexadecimal or binary text before 4.20"));
         base = s[i] == u'$' ? 16 : 2;
         ++i;
@@ -171,8 +171,7 @@ Value Bi_StringField(Runtime& rt, std::vector<Value>& a)
     const QString& delimiter = a[2].s;
     if (delimiter.isEmpty())
         rt.Fail(QStringLiteral("pbrun does not support StringField() with an empty delimiter"));
-    // 5.10: "Added: Multicharacter comparison in StringField()".
-    if (delimiter.size() > 1 && rt.target.version < 510)
+    if (delimiter.size() > 1 && rt.target.version < Since::MultiCharStringField)
         rt.Fail(QStringLiteral("pbrun does not support StringField() with a delimiter of several characters before "
                                "5.10: what it did with them is not documented"));
     if (a[1].i < 1)

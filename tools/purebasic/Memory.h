@@ -59,7 +59,6 @@ public:
     Block* HeapBlock(std::uint64_t address, const char* function, MemoryFault& fault);
 
     std::vector<const Block*> LiveHeapBlocks() const;
-    std::uint64_t liveHeapBytes() const { return m_heapBytes; }
 
 private:
     Block* Find(std::uint64_t address);

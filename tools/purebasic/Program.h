@@ -36,7 +36,6 @@ enum class Bind : std::uint8_t {
     Include,   // a: the included file's index, -1 for an XIncludeFile already included
     ReadData,  // Read: type of the data read
     Restore,   // a: label index
-    DataStmt,  // nothing to do at run time
     Stmt,      // a statement that runs (kind tells what)
     ForLoop,   // For: a: step constant index
     Skip,      // compile-time only: nothing to run

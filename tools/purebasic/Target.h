@@ -19,8 +19,6 @@ struct Target
     bool unicode = true;
 
     int pointerSize() const { return cpu == Cpu::X86 ? 4 : 8; }
-    // .i exists from 4.30; before, a long stands where later versions use an integer.
-    int integerSize() const { return pointerSize(); }
     int charSize() const { return unicode ? 2 : 1; }
     // C's long (zlib's uLong): 4 bytes on Windows and on 32-bit processors, 8 on 64-bit Linux and macOS.
     int cLongSize() const { return os == Os::Windows ? 4 : pointerSize(); }

@@ -32,11 +32,6 @@ inline bool IsIntCls(Cls c)
     return c == Cls::Int32 || c == Cls::Int64;
 }
 
-inline bool IsNumberCls(Cls c)
-{
-    return c == Cls::Int32 || c == Cls::Int64 || c == Cls::Float || c == Cls::Double;
-}
-
 // Bytes a value of the type takes (strings and structures: 0, they are sized elsewhere).
 inline int SizeOfType(Type t, const Target& target)
 {

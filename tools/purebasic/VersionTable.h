@@ -56,15 +56,14 @@ struct KeywordInfo
 
 // Language changes after 4.00 that the checker tests.
 namespace Since {
-constexpr int QuadType = 400;             // 4.00: .q
-constexpr int IntegerType = 430;          // 4.30: '.i' native type
+constexpr int IntegerType = 430;          // 4.30: ".i" native type; StrQ(), HexQ(), ValQ() removed
 constexpr int TypedRead = 430;            // 4.30: 'Read' requires a type (Read.l, Read.q)
 constexpr int AsciiUnicodeTypes = 440;    // 4.40: '.a' and '.u'
 constexpr int CompilerElseIf = 510;       // 5.10: CompilerElseIf
 constexpr int BoolFunction = 510;         // 5.10: Bool(); boolean operations forbidden without it
 constexpr int MultiCharStringField = 510; // 5.10: multicharacter delimiters in StringField()
+constexpr int FillMemoryTypes = 510;      // 5.10: #PB_Character, #PB_Unicode, #PB_Ascii, #PB_Integer for FillMemory()
 constexpr int RelativeIncludes = 530;     // 5.30: (X)IncludeFile and IncludeBinary relative to the file holding them
-constexpr int ByteLength = 540;           // 5.40: #PB_ByteLength for PeekS() with #PB_UTF8
 constexpr int HexVal = 420;               // 4.20: hexadecimal and binary support for Val()
 } // namespace Since
 
