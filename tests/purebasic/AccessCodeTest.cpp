@@ -31,11 +31,11 @@ namespace {
 
 // One target per compiler family, with the systems and string modes the templates claim.
 const char* const kTargets[] = {
-    "4.00-windows-x86-ascii",   "4.20-linux-x86-ascii",     "4.30-macos-x86-unicode",   "4.40-windows-x86-ascii",
-    "4.40-linux-x64-unicode",   "5.10-windows-x86-unicode", "5.11-linux-x64-ascii",     "5.20-windows-x86-ascii",
-    "5.31-macos-x64-unicode",   "5.31-linux-x86-unicode",   "5.40-windows-x64-unicode", "5.73-linux-x64-unicode",
-    "6.00-windows-x86-unicode", "6.12-windows-x64-unicode", "6.12-linux-x64-unicode",   "6.12-macos-arm64-unicode",
-    "6.04-linux-arm64-unicode",
+    "4.00-windows-x86-ascii",   "4.30-windows-x64-unicode", "4.20-linux-x86-ascii",     "4.30-macos-x86-unicode",
+    "4.40-windows-x86-ascii",   "4.40-linux-x64-unicode",   "5.10-windows-x86-unicode", "5.11-linux-x64-ascii",
+    "5.20-windows-x86-ascii",   "5.31-macos-x64-unicode",   "5.31-linux-x86-unicode",   "5.40-windows-x64-unicode",
+    "5.73-linux-x64-unicode",   "6.00-windows-x86-unicode", "6.12-windows-x64-unicode", "6.12-linux-x64-unicode",
+    "6.12-macos-arm64-unicode", "6.04-linux-arm64-unicode",
 };
 
 struct InputFile
@@ -550,6 +550,10 @@ private slots:
         AddOutput(m_outputs, QStringLiteral("dll hexdata all"), Road::Hexdata, {"zip", "none", "jCalg1"}, mixed, true);
         AddOutput(m_outputs, QStringLiteral("duplicate names"), Road::Hexdata, {"none"},
                   {{"a-b.txt", "first"}, {"ab.txt", "second"}});
+        // File names beyond ASCII travel as UTF-8 in the catalog (Unicode programs only).
+        AddOutput(
+            m_outputs, QStringLiteral("unicode names"), Road::Binpack, {"none", "zip"},
+            {{QString::fromUtf8("Grüße.txt"), Pattern(700, 9, true)}, {QString::fromUtf8("日本.bin"), "\x01\x02"}});
         for (auto& o : m_outputs) {
             WriteOutput(*o, root);
             if (QTest::currentTestFailed())
@@ -566,6 +570,8 @@ private slots:
                 const Target t = *Target::Parse(QLatin1String(target));
                 if (m_outputs[i]->road == Road::Resource && t.os != Os::Windows)
                     continue; // a .res file links on Windows only
+                if (m_outputs[i]->name == u"unicode names" && !t.unicode)
+                    continue; // ASCII programs hold such names in the system's code page
                 QTest::addRow("%s, %s", qPrintable(m_outputs[i]->name), target)
                     << int(i) << QString::fromLatin1(target);
             }
