@@ -58,6 +58,33 @@ inline std::optional<std::int64_t> IntOp(Op op, std::int64_t x, std::int64_t y, 
     }
 }
 
+// -1, 0 or 1 as x is below, equal to or above y; 2 when they are unordered (a NaN).
+template <typename T> int ThreeWay(const T& x, const T& y)
+{
+    return x < y ? -1 : y < x ? 1 : x == y ? 0 : 2;
+}
+
+// The outcome of a comparison operator, given ThreeWay of its operands.
+inline bool Compared(Op op, int cmp)
+{
+    if (cmp == 2)
+        return op == Op::Ne;
+    switch (op) {
+    case Op::Eq:
+        return cmp == 0;
+    case Op::Ne:
+        return cmp != 0;
+    case Op::Lt:
+        return cmp < 0;
+    case Op::Le:
+        return cmp <= 0;
+    case Op::Gt:
+        return cmp > 0;
+    default:
+        return cmp >= 0;
+    }
+}
+
 inline double FloatOp(Op op, double x, double y)
 {
     switch (op) {

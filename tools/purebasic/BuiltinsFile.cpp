@@ -8,13 +8,6 @@ namespace hexaloom::pbrun {
 
 namespace {
 
-Value Int(std::int64_t v)
-{
-    Value r;
-    r.i = v;
-    return r;
-}
-
 QString HostPath(Runtime& rt, const QString& name, const char* function)
 {
     CheckAsciiText(rt, name, function);

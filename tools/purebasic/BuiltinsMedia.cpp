@@ -10,13 +10,6 @@ namespace hexaloom::pbrun {
 
 namespace {
 
-Value Int(std::int64_t v)
-{
-    Value r;
-    r.i = v;
-    return r;
-}
-
 std::uint32_t U32(const std::uint8_t* p)
 {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;

@@ -45,13 +45,6 @@ std::int64_t Format(Runtime& rt, std::int64_t flags, const char* function, bool&
     return format;
 }
 
-Value Int(std::int64_t v)
-{
-    Value r;
-    r.i = v;
-    return r;
-}
-
 } // namespace
 
 void CheckAsciiText(Runtime& rt, const QString& text, const char* function)

@@ -11,13 +11,6 @@ namespace hexaloom::pbrun {
 
 namespace {
 
-Value Int(std::int64_t v)
-{
-    Value r;
-    r.i = v;
-    return r;
-}
-
 enum class JcStatus { Ok, BadMagic, Corrupt, SourceOverrun, ChecksumMismatch };
 
 // A JCALG1 stream: "JC", the unpacked size, a checksum (0 for none), then 32-bit little-endian words

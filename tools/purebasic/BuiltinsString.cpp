@@ -6,20 +6,6 @@ namespace hexaloom::pbrun {
 
 namespace {
 
-Value Text(const QString& s)
-{
-    Value r;
-    r.s = s;
-    return r;
-}
-
-Value Int(std::int64_t v)
-{
-    Value r;
-    r.i = v;
-    return r;
-}
-
 void NotNegative(Runtime& rt, std::int64_t v, const char* function, const char* what)
 {
     if (v < 0)

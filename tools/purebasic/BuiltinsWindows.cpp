@@ -10,13 +10,6 @@ namespace {
 
 constexpr std::int64_t kResourceHandleBase = 0x00010000;
 
-Value Int(std::int64_t v)
-{
-    Value r;
-    r.i = v;
-    return r;
-}
-
 // The module that holds the program's resources: the DLL when the program runs as one, else the executable.
 std::uint64_t ResourceModule(const Runtime& rt)
 {

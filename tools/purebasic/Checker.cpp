@@ -660,28 +660,13 @@ private:
                 Error(e.pos, QStringLiteral("Can't compare a string with a number"));
             int cmp;
             if (a->cls == Cls::String)
-                cmp = QString::compare(a->value.s, b->value.s);
+                cmp = ThreeWay(QString::compare(a->value.s, b->value.s), 0);
             else if (IsIntCls(a->cls) && IsIntCls(b->cls))
-                cmp = a->value.i < b->value.i ? -1 : a->value.i > b->value.i ? 1 : 0;
-            else {
-                const double x = IsIntCls(a->cls) ? double(a->value.i) : a->value.d;
-                const double y = IsIntCls(b->cls) ? double(b->value.i) : b->value.d;
-                cmp = x < y ? -1 : x > y ? 1 : 0;
-            }
-            switch (e.op) {
-            case Op::Eq:
-                return cmp == 0;
-            case Op::Ne:
-                return cmp != 0;
-            case Op::Lt:
-                return cmp < 0;
-            case Op::Le:
-                return cmp <= 0;
-            case Op::Gt:
-                return cmp > 0;
-            default:
-                return cmp >= 0;
-            }
+                cmp = ThreeWay(a->value.i, b->value.i);
+            else
+                cmp = ThreeWay(IsIntCls(a->cls) ? double(a->value.i) : a->value.d,
+                               IsIntCls(b->cls) ? double(b->value.i) : b->value.d);
+            return Compared(e.op, cmp);
         }
         auto v = Fold(e);
         if (!v)

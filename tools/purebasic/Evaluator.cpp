@@ -446,30 +446,15 @@ private:
                 int cmp;
                 if (b.operandCls == Cls::String) {
                     const QString x = S(*e.args[0]);
-                    cmp = QString::compare(x, S(*e.args[1]));
+                    cmp = ThreeWay(QString::compare(x, S(*e.args[1])), 0);
                 } else if (IsIntCls(b.operandCls)) {
                     const std::int64_t x = AsInt(*e.args[0]);
-                    const std::int64_t y = AsInt(*e.args[1]);
-                    cmp = x < y ? -1 : x > y ? 1 : 0;
+                    cmp = ThreeWay(x, AsInt(*e.args[1]));
                 } else {
                     const double x = AsDouble(*e.args[0]);
-                    const double y = AsDouble(*e.args[1]);
-                    cmp = x < y ? -1 : x > y ? 1 : 0;
+                    cmp = ThreeWay(x, AsDouble(*e.args[1]));
                 }
-                switch (e.op) {
-                case Op::Eq:
-                    return cmp == 0;
-                case Op::Ne:
-                    return cmp != 0;
-                case Op::Lt:
-                    return cmp < 0;
-                case Op::Le:
-                    return cmp <= 0;
-                case Op::Gt:
-                    return cmp > 0;
-                default:
-                    return cmp >= 0;
-                }
+                return Compared(e.op, cmp);
             }
             default:
                 break;

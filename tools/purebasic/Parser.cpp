@@ -301,17 +301,17 @@ private:
             return Unsupported(pos, QLatin1String(b.what));
         }
         if (word == u"if")
-            return If();
+            return Conditional(kIf, Ctx::Code);
         if (word == u"compilerif")
-            return CompilerIf(ctx);
+            return Conditional(kCompilerIf, ctx);
         if (word == u"compilerselect")
-            return CompilerSelect(ctx);
+            return Selection(kCompilerSelect, ctx);
         if (ctx != Ctx::Code && word != u"datasection")
             return nullptr;
         if (word == u"while" || word == u"repeat" || word == u"for" || word == u"foreach")
             return Loop(word);
         if (word == u"select")
-            return Select();
+            return Selection(kSelect, Ctx::Code);
         if (word.startsWith(u"procedure") && word != u"procedurereturn")
             return Procedure();
         if (word == u"structure")
@@ -325,151 +325,99 @@ private:
         return nullptr;
     }
 
-    StmtPtr If()
+    // The keywords of a conditional block (If, CompilerIf) or a selection (Select, CompilerSelect).
+    struct Words
     {
-        StmtPtr s = NewStmt(StmtKind::If, Pos());
+        StmtKind kind;
+        const char* open;
+        const char* middle; // ElseIf / Case
+        const char* last;   // Else / Default
+        const char* end;
+    };
+    static constexpr Words kIf{StmtKind::If, "If", "ElseIf", "Else", "EndIf"};
+    static constexpr Words kCompilerIf{StmtKind::CompilerIf, "CompilerIf", "CompilerElseIf", "CompilerElse",
+                                       "CompilerEndIf"};
+    static constexpr Words kSelect{StmtKind::Select, "Select", "Case", "Default", "EndSelect"};
+    static constexpr Words kCompilerSelect{StmtKind::CompilerSelect, "CompilerSelect", "CompilerCase",
+                                           "CompilerDefault", "CompilerEndSelect"};
+
+    static QString Lower(const char* word) { return QString::fromLatin1(word).toLower(); }
+
+    // If / CompilerIf: branches with conditions, an optional last one without.
+    StmtPtr Conditional(const Words& w, Ctx ctx)
+    {
+        StmtPtr s = NewStmt(w.kind, Pos());
         const int line = s->pos.line;
+        const QStringList ends{Lower(w.middle), Lower(w.last), Lower(w.end)};
         ++i;
         QString bad;
         for (bool first = true;; first = false) {
             Branch b;
             b.pos = Pos();
-            if (!first && Word("else")) {
-                ++i;
-                const QString e = Header([] {});
-                if (bad.isEmpty())
-                    bad = e;
-                b.body = Block(Ctx::Code, {"endif"}, "If", "EndIf", line);
-                s->branches.push_back(std::move(b));
-                break;
-            }
+            const bool last = !first && Word(w.last);
             if (!first)
-                ++i; // ElseIf
-            const QString e = Header([&] { b.condition = Expression(); });
+                ++i;
+            const QString e = last ? Header([] {}) : Header([&] { b.condition = Expression(); });
             if (bad.isEmpty())
                 bad = e;
-            b.body = Block(Ctx::Code, {"elseif", "else", "endif"}, "If", "EndIf", line);
+            b.body = Block(ctx, last ? QStringList{Lower(w.end)} : ends, w.open, w.end, line);
             s->branches.push_back(std::move(b));
-            if (Word("endif"))
+            if (last || Word(w.end))
                 break;
         }
         s->endPos = Pos();
-        ExpectWord("endif", "If", line);
+        ExpectWord(w.end, w.open, line);
+        const QString e = Header([] {});
+        if (bad.isEmpty())
+            bad = e;
         return bad.isEmpty() ? std::move(s) : Invalid(s->pos, bad);
     }
 
-    StmtPtr CompilerIf(Ctx ctx)
+    // Select / CompilerSelect: a value, then cases of values (ranges "a To b" in Select only) and an
+    // optional default.
+    StmtPtr Selection(const Words& w, Ctx ctx)
     {
-        StmtPtr s = NewStmt(StmtKind::CompilerIf, Pos());
+        StmtPtr s = NewStmt(w.kind, Pos());
         const int line = s->pos.line;
-        ++i;
-        QString bad;
-        for (bool first = true;; first = false) {
-            Branch b;
-            b.pos = Pos();
-            if (!first && Word("compilerelse")) {
-                ++i;
-                const QString e = Header([] {});
-                if (bad.isEmpty())
-                    bad = e;
-                b.body = Block(ctx, {"compilerendif"}, "CompilerIf", "CompilerEndIf", line);
-                s->branches.push_back(std::move(b));
-                break;
-            }
-            if (!first)
-                ++i; // CompilerElseIf
-            const QString e = Header([&] { b.condition = Expression(); });
-            if (bad.isEmpty())
-                bad = e;
-            b.body =
-                Block(ctx, {"compilerelseif", "compilerelse", "compilerendif"}, "CompilerIf", "CompilerEndIf", line);
-            s->branches.push_back(std::move(b));
-            if (Word("compilerendif"))
-                break;
-        }
-        s->endPos = Pos();
-        ExpectWord("compilerendif", "CompilerIf", line);
-        return bad.isEmpty() ? std::move(s) : Invalid(s->pos, bad);
-    }
-
-    // Case values: "a", "a To b", separated by commas.
-    void CaseValues(Branch& b)
-    {
-        do {
-            b.values.push_back(Expression());
-            b.rangeEnds.push_back(AcceptWord("to") ? Expression() : nullptr);
-        } while (Accept(Tok::Comma));
-    }
-
-    StmtPtr Select()
-    {
-        StmtPtr s = NewStmt(StmtKind::Select, Pos());
-        const int line = s->pos.line;
+        const QStringList ends{Lower(w.middle), Lower(w.last), Lower(w.end)};
         ++i;
         QString bad = Header([&] { s->exprs.push_back(Expression()); });
-        // Statements before the first Case are not allowed.
-        Body before = Block(Ctx::Code, {"case", "default", "endselect"}, "Select", "EndSelect", line);
+        const Body before = Block(ctx, ends, w.open, w.end, line);
         if (!before.empty() && bad.isEmpty())
-            bad = QStringLiteral("Syntax error: statement between Select and its first Case");
+            bad = QStringLiteral("Syntax error: statement between %1 and its first %2")
+                      .arg(QLatin1String(w.open), QLatin1String(w.middle));
         bool sawDefault = false;
-        while (!Word("endselect")) {
+        while (!Word(w.end)) {
             Branch b;
             b.pos = Pos();
-            const bool isDefault = Word("default");
+            const bool isDefault = Word(w.last);
             ++i;
             QString e;
-            if (isDefault) {
-                e = sawDefault ? QStringLiteral("Syntax error: a second Default") : Header([] {});
-                sawDefault = true;
-            } else {
-                e = sawDefault ? QStringLiteral("Syntax error: Case after Default") : Header([&] { CaseValues(b); });
-            }
-            if (bad.isEmpty())
-                bad = e;
-            b.body = Block(Ctx::Code, {"case", "default", "endselect"}, "Select", "EndSelect", line);
-            s->branches.push_back(std::move(b));
-        }
-        s->endPos = Pos();
-        ++i;
-        return bad.isEmpty() ? std::move(s) : Invalid(s->pos, bad);
-    }
-
-    StmtPtr CompilerSelect(Ctx ctx)
-    {
-        StmtPtr s = NewStmt(StmtKind::CompilerSelect, Pos());
-        const int line = s->pos.line;
-        ++i;
-        QString bad = Header([&] { s->exprs.push_back(Expression()); });
-        Body before = Block(ctx, {"compilercase", "compilerdefault", "compilerendselect"}, "CompilerSelect",
-                            "CompilerEndSelect", line);
-        if (!before.empty() && bad.isEmpty())
-            bad = QStringLiteral("Syntax error: statement between CompilerSelect and its first CompilerCase");
-        bool sawDefault = false;
-        while (!Word("compilerendselect")) {
-            Branch b;
-            b.pos = Pos();
-            const bool isDefault = Word("compilerdefault");
-            ++i;
-            QString e;
-            if (isDefault) {
-                e = sawDefault ? QStringLiteral("Syntax error: a second CompilerDefault") : Header([] {});
-                sawDefault = true;
+            if (sawDefault) {
+                e = QStringLiteral("Syntax error: %1 after %2")
+                        .arg(QLatin1String(isDefault ? w.last : w.middle), QLatin1String(w.last));
+                SkipToStatementEnd();
+            } else if (isDefault) {
+                e = Header([] {});
             } else {
                 e = Header([&] {
                     do {
                         b.values.push_back(Expression());
-                        b.rangeEnds.push_back(nullptr);
+                        b.rangeEnds.push_back(w.kind == StmtKind::Select && AcceptWord("to") ? Expression() : nullptr);
                     } while (Accept(Tok::Comma));
                 });
             }
+            sawDefault = sawDefault || isDefault;
             if (bad.isEmpty())
                 bad = e;
-            b.body = Block(ctx, {"compilercase", "compilerdefault", "compilerendselect"}, "CompilerSelect",
-                           "CompilerEndSelect", line);
+            b.body = Block(ctx, ends, w.open, w.end, line);
             s->branches.push_back(std::move(b));
         }
         s->endPos = Pos();
         ++i;
+        const QString e = Header([] {});
+        if (bad.isEmpty())
+            bad = e;
         return bad.isEmpty() ? std::move(s) : Invalid(s->pos, bad);
     }
 
@@ -484,8 +432,8 @@ private:
             s->body = Block(Ctx::Code, {"wend"}, "While", "Wend", line);
             s->endPos = Pos();
             ++i;
-            SkipEndLine();
-            return bad.isEmpty() ? std::move(s) : Invalid(pos, bad);
+            const QString e = Header([] {});
+            return bad.isEmpty() && e.isEmpty() ? std::move(s) : Invalid(pos, bad.isEmpty() ? e : bad);
         }
         if (word == u"repeat") {
             StmtPtr s = NewStmt(StmtKind::Repeat, pos);
@@ -522,13 +470,11 @@ private:
         s->body = Block(Ctx::Code, {"next"}, forEach ? "ForEach" : "For", "Next", line);
         s->endPos = Pos();
         ++i;
-        SkipEndLine(); // "Next i" may name the variable
+        SkipToStatementEnd(); // "Next i" may name the variable
         if (forEach)
             return Unsupported(pos, QStringLiteral("ForEach"));
         return bad.isEmpty() ? std::move(s) : Invalid(pos, bad);
     }
-
-    void SkipEndLine() { SkipToStatementEnd(); }
 
     // Procedure[C][DLL][.type] Name(params) ... EndProcedure
     StmtPtr Procedure()
