@@ -17,7 +17,7 @@ struct SourcePos
     int line = 0;
 };
 
-// A type suffix as written: ".l", ".s", ".ZemberPack".
+// A type suffix as written: ".l", ".s", ".ZemberPack". The native ones in the order of Type.
 enum class Suffix : std::uint8_t { None, B, A, C, W, U, L, I, Q, F, D, S, Named };
 
 struct TypeName

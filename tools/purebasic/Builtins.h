@@ -108,11 +108,12 @@ void CheckAsciiText(Runtime& rt, const QString& text, const char* function);
     X(FreeMemory)                                                                                                      \
     X(MemorySize)                                                                                                      \
     X(ReAllocateMemory)                                                                                                \
-    X(CopyMemory) X(MoveMemory) X(FillMemory) X(CompareMemory) X(MemoryStringLength) X(PeekA) X(PeekB) X(PeekC)        \
-        X(PeekD) X(PeekF) X(PeekI) X(PeekL) X(PeekQ) X(PeekS) X(PeekU) X(PeekW) X(PokeA) X(PokeB) X(PokeC) X(PokeD)    \
-            X(PokeF) X(PokeI) X(PokeL) X(PokeQ) X(PokeS) X(PokeU) X(PokeW) X(Str) X(StrU) X(StrD) X(Hex) X(Val) X(Len) \
-                X(Mid) X(Left) X(Right) X(UCase) X(LCase) X(Trim) X(StringField) X(CountString) X(ReplaceString)       \
-                    X(Chr) X(Asc) X(Space) X(GetExtensionPart) X(GetFilePart) X(GetPathPart) X(CRC32Fingerprint)       \
+    X(CopyMemory)                                                                                                      \
+    X(MoveMemory) X(FillMemory) X(CompareMemory) X(MemoryStringLength) X(PeekA) X(PeekB) X(PeekC) X(PeekD) X(PeekF)    \
+        X(PeekI) X(PeekL) X(PeekQ) X(PeekS) X(PeekU) X(PeekW) X(PokeA) X(PokeB) X(PokeC) X(PokeD) X(PokeF) X(PokeI)    \
+            X(PokeL) X(PokeQ) X(PokeS) X(PokeU) X(PokeW) X(Str) X(StrU) X(StrD) X(Hex) X(Val) X(Len) X(Mid) X(Left)    \
+                X(Right) X(UCase) X(LCase) X(Trim) X(StringField) X(CountString) X(ReplaceString) X(Chr) X(Asc)        \
+                    X(Space) X(GetExtensionPart) X(GetFilePart) X(GetPathPart) X(CRC32Fingerprint)                     \
                         X(UseCRC32Fingerprint) X(Fingerprint) X(StringFingerprint) X(UnpackMemory) X(UncompressMemory) \
                             X(UseZipPacker) X(UseJcalg1Packer) X(UseLZMAPacker) X(UseBriefLZPacker) X(CreateFile)      \
                                 X(OpenFile) X(ReadFile) X(WriteData) X(ReadData) X(CloseFile) X(DeleteFile)            \

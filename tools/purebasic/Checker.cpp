@@ -243,41 +243,17 @@ private:
         }
     }
 
+    // Suffix and Type list the native types in the same order.
+    static_assert(int(Suffix::B) == int(Type::B) && int(Suffix::S) == int(Type::S));
     Type NativeType(Suffix s, SourcePos pos) const
     {
         const int v = target().version;
-        switch (s) {
-        case Suffix::B:
-            return Type::B;
-        case Suffix::A:
-            if (v < Since::AsciiUnicodeTypes)
-                Error(pos, QStringLiteral("the type .a exists from PureBasic 4.40 on"));
-            return Type::A;
-        case Suffix::C:
-            return Type::C;
-        case Suffix::W:
-            return Type::W;
-        case Suffix::U:
-            if (v < Since::AsciiUnicodeTypes)
-                Error(pos, QStringLiteral("the type .u exists from PureBasic 4.40 on"));
-            return Type::U;
-        case Suffix::L:
-            return Type::L;
-        case Suffix::I:
-            if (v < Since::IntegerType)
-                Error(pos, QStringLiteral("the type .i exists from PureBasic 4.30 on"));
-            return Type::I;
-        case Suffix::Q:
-            return Type::Q;
-        case Suffix::F:
-            return Type::F;
-        case Suffix::D:
-            return Type::D;
-        case Suffix::S:
-            return Type::S;
-        default:
-            return Type::None;
-        }
+        if ((s == Suffix::A || s == Suffix::U) && v < Since::AsciiUnicodeTypes)
+            Error(pos, QStringLiteral("the type .%1 exists from PureBasic 4.40 on")
+                           .arg(QLatin1String(s == Suffix::A ? "a" : "u")));
+        if (s == Suffix::I && v < Since::IntegerType)
+            Error(pos, QStringLiteral("the type .i exists from PureBasic 4.30 on"));
+        return s == Suffix::None || s == Suffix::Named ? Type::None : Type(int(s));
     }
 
     Type DefaultType() const { return target().version >= Since::IntegerType ? Type::I : Type::L; }

@@ -62,34 +62,10 @@ const QStringList kClosers = {"endif",
 
 Suffix SuffixOf(const QString& letter)
 {
-    if (letter.size() != 1)
-        return Suffix::Named;
-    switch (letter[0].toLower().unicode()) {
-    case 'b':
-        return Suffix::B;
-    case 'a':
-        return Suffix::A;
-    case 'c':
-        return Suffix::C;
-    case 'w':
-        return Suffix::W;
-    case 'u':
-        return Suffix::U;
-    case 'l':
-        return Suffix::L;
-    case 'i':
-        return Suffix::I;
-    case 'q':
-        return Suffix::Q;
-    case 'f':
-        return Suffix::F;
-    case 'd':
-        return Suffix::D;
-    case 's':
-        return Suffix::S;
-    default:
-        return Suffix::Named;
-    }
+    // in the order of Suffix, from B on
+    static const QString letters = QStringLiteral("bacwuliqfds");
+    const qsizetype at = letter.size() == 1 ? letters.indexOf(letter[0].toLower()) : -1;
+    return at < 0 ? Suffix::Named : Suffix(int(Suffix::B) + at);
 }
 
 class P
