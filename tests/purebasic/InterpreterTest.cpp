@@ -226,6 +226,12 @@ CompilerEndIf)",
     {"CompilerSelect on Linux", "6.12-linux-x64-unicode", kSelectBySystem, "pc 1\n", "", Phase::Ok},
     {"a constant of a later version", "5.11-linux-x64-ascii", kSelectBySystem, "",
      "5: Constant not found: #PB_Processor_arm64 (it came with PureBasic 6.00)", Phase::Compile},
+    {"compiler constants", "6.00-windows-x86-unicode",
+     "Procedure.s P()\n  ProcedureReturn #PB_Compiler_Procedure\nEndProcedure\nDebug Str(#PB_Compiler_32Bit) + "
+     "#PB_Compiler_Filename + Str(#PB_Compiler_Line) + P()",
+     "1main.pb4P\n", "", Phase::Ok},
+    {"#PB_Compiler_64Bit came with 6.00", "5.73-linux-x64-unicode", "Debug #PB_Compiler_64Bit", "",
+     "1: Constant not found: #PB_Compiler_64Bit (it came with PureBasic 6.00)", Phase::Compile},
     {"CompilerError", k612, "CompilerIf #PB_Compiler_Unicode\n  CompilerError \"ASCII only\"\nCompilerEndIf", "",
      "2: ASCII only", Phase::Compile},
     {"Defined()", k612, R"(

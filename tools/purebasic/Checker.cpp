@@ -414,60 +414,56 @@ private:
 
     // ---- constants ----------------------------------------------------------------------------------------
 
-    std::optional<ConstEntry> CompilerConstant(const QString& name, SourcePos pos) const
+    // #PB_Compiler_* by their first versions in the history: FilePath 4.30, Procedure 4.20, Filename and
+    // ExecutableFormat 5.10, 64Bit and 32Bit 6.00; the others came with 4.00 (Processor: unconfirmed).
+    std::optional<ConstEntry> CompilerConstant(const QString& name, SourcePos pos, QString* why = nullptr) const
     {
         const QString k = Key(name);
         if (!k.startsWith(u"pb_compiler_"))
             return std::nullopt;
         const Target& t = target();
-        auto num = [](std::int64_t v) {
-            ConstEntry c;
-            c.value.i = v;
-            c.cls = Cls::Int32;
-            return c;
-        };
-        auto str = [](const QString& s) {
-            ConstEntry c;
-            c.value.s = s;
-            c.cls = Cls::String;
-            return c;
-        };
         const QString file = m_cache.file(pos.file).path;
-        if (k == u"pb_compiler_os")
-            return num(int(t.os));
-        if (k == u"pb_compiler_processor")
-            return num(int(t.cpu));
-        if (k == u"pb_compiler_version")
-            return num(t.version);
-        if (k == u"pb_compiler_unicode")
-            return num(t.unicode ? 1 : 0);
-        if (k == u"pb_compiler_debugger")
-            return num(1); // pbrun checks like the debugger
-        if (k == u"pb_compiler_thread")
-            return num(0);
-        if (k == u"pb_compiler_line")
-            return num(pos.line);
-        if (k == u"pb_compiler_64bit")
-            return num(t.pointerSize() == 8 ? 1 : 0);
-        if (k == u"pb_compiler_32bit")
-            return num(t.pointerSize() == 4 ? 1 : 0);
-        if (k == u"pb_compiler_executableformat")
-            return num(m_options.dll ? 1 : 0);
-        if (k == u"pb_compiler_home") {
-            if (!m_options.compilerHome.isEmpty())
-                return str(m_options.compilerHome);
-            return str(t.os == Os::Windows ? QStringLiteral("C:\\Program Files\\PureBasic\\")
-                       : t.os == Os::Linux ? QStringLiteral("/usr/share/purebasic/")
-                                           : QStringLiteral("/Applications/PureBasic.app/Contents/Resources/"));
+        const QString home = !m_options.compilerHome.isEmpty() ? m_options.compilerHome
+                             : t.os == Os::Windows             ? QStringLiteral("C:\\Program Files\\PureBasic\\")
+                             : t.os == Os::Linux               ? QStringLiteral("/usr/share/purebasic/")
+                                                 : QStringLiteral("/Applications/PureBasic.app/Contents/Resources/");
+        const struct
+        {
+            const char* name;
+            int since;
+            std::int64_t number;
+            QString text;
+            bool isText;
+        } constants[] = {
+            {"pb_compiler_os", 400, int(t.os), {}, false},
+            {"pb_compiler_processor", 400, int(t.cpu), {}, false},
+            {"pb_compiler_version", 400, t.version, {}, false},
+            {"pb_compiler_unicode", 400, t.unicode ? 1 : 0, {}, false},
+            {"pb_compiler_debugger", 400, 1, {}, false}, // pbrun checks like the debugger
+            {"pb_compiler_line", 400, pos.line, {}, false},
+            {"pb_compiler_home", 400, 0, home, true},
+            {"pb_compiler_file", 400, 0, file, true},
+            {"pb_compiler_procedure", 420, 0, m_proc >= 0 ? m_prog->procs[std::size_t(m_proc)].name : QString(), true},
+            {"pb_compiler_filepath", 430, 0, QFileInfo(file).absolutePath() + QLatin1Char('/'), true},
+            {"pb_compiler_filename", 510, 0, QFileInfo(file).fileName(), true},
+            {"pb_compiler_executableformat", 510, m_options.dll ? 1 : 0, {}, false},
+            {"pb_compiler_64bit", 600, t.pointerSize() == 8 ? 1 : 0, {}, false},
+            {"pb_compiler_32bit", 600, t.pointerSize() == 4 ? 1 : 0, {}, false},
+        };
+        for (const auto& c : constants) {
+            if (k != QLatin1String(c.name))
+                continue;
+            if (t.version < c.since) {
+                if (why)
+                    *why = QStringLiteral("it came with PureBasic %1").arg(VersionText(c.since));
+                return std::nullopt;
+            }
+            ConstEntry e;
+            e.cls = c.isText ? Cls::String : Cls::Int32;
+            e.value.i = c.number;
+            e.value.s = c.text;
+            return e;
         }
-        if (k == u"pb_compiler_file")
-            return str(file);
-        if (k == u"pb_compiler_filepath")
-            return str(QFileInfo(file).absolutePath() + QLatin1Char('/'));
-        if (k == u"pb_compiler_filename")
-            return str(QFileInfo(file).fileName());
-        if (k == u"pb_compiler_procedure")
-            return str(m_proc >= 0 ? m_prog->procs[std::size_t(m_proc)].name : QString());
         return std::nullopt;
     }
 
@@ -475,8 +471,10 @@ private:
     {
         if (auto it = m_constants.constFind(Key(name)); it != m_constants.constEnd())
             return *it;
-        if (auto c = CompilerConstant(name, pos))
+        if (auto c = CompilerConstant(name, pos, why))
             return c;
+        if (why && !why->isEmpty())
+            return std::nullopt;
         if (const ConstantInfo* info = FindConstant(name, target(), why)) {
             ConstEntry c;
             c.value.i = info->value;

@@ -159,6 +159,9 @@ const ConstantInfo kConstants[] = {
     // 4.00: "Defined(Name, Type) compiler function. Type can be #PB_Constant, #PB_Variable, #PB_Array,
     // #PB_LinkedList, #PB_Structure, #PB_Interface"; 4.40 added #PB_Function, #PB_OSFunction, #PB_Map,
     // 5.10 #PB_Label, 5.20 #PB_Prototype and #PB_Module, 5.30 #PB_Enumeration.
+    {"PB_Compiler_Console", 2, 510, Now, AnyOs, nullptr},
+    {"PB_Compiler_DLL", 1, 510, Now, AnyOs, nullptr},
+    {"PB_Compiler_Executable", 0, 510, Now, AnyOs, nullptr},
     {"PB_Constant", 50, 400, Now, AnyOs, nullptr},
     {"PB_Double", 12, 400, Now, AnyOs, nullptr},
     {"PB_Enumeration", 59, 530, Now, AnyOs, nullptr},
