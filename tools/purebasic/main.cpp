@@ -9,6 +9,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 using namespace hexaloom::pbrun;
 
 int main(int argc, char** argv)
@@ -49,12 +53,14 @@ int main(int argc, char** argv)
     options.workDir = parser.value(workOption);
     if (!options.workDir.isEmpty() && !QFileInfo(options.workDir).isDir())
         return fail(QStringLiteral("no folder %1").arg(options.workDir));
-    // Input() reads the lines of standard input.
+#ifdef Q_OS_UNIX
+    // Input() reads the lines of standard input, when it is not a terminal.
     if (!isatty(fileno(stdin))) {
         QFile in;
         if (in.open(stdin, QIODevice::ReadOnly))
             options.input = QString::fromUtf8(in.readAll()).split(QLatin1Char('\n'));
     }
+#endif
 
     SourceCache cache;
     const RunResult result = Run(cache, files.first(), *target, options);
