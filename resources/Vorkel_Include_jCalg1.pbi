@@ -267,37 +267,26 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
   EndProcedure
 CompilerEndIf
 
-; The size table at the end of the data section: the number of stored blocks, then their lengths.
-; Read by the statement after this procedure when the program starts, and by every procedure below
-; on first use: a DLL runs no code outside its procedures, so there Vorkel_Count and VorkelArray()
-; get their values with the first call. (Re-dimensioning a global array inside a procedure, after a
-; Restore, is how PureBasic's own IDE fills its tables too.)
+; The size table at the end of the data section: the number of stored blocks, then their lengths,
+; read into Vorkel_Count and VorkelArray() when the program starts. The procedures below read the
+; table where it lies (Data.l, 4 bytes each), so they also work in a DLL, which runs no code outside
+; its procedures: there Vorkel_Count gets its value with the first call, and VorkelArray() stays
+; empty (a DLL dimensions its arrays in AttachProcess).
 Global Vorkel_Count.l, Vorkel_Index.l
-Global Dim VorkelArray.l(0)
-
-Procedure _Vorkel_ReadSizes()
-  Protected Count.l
-  If Vorkel_Count > 0
-    ProcedureReturn
-  EndIf
-  Restore Vorkel_CatchInfo
+Restore Vorkel_CatchInfo
+CompilerIf #PB_Compiler_Version < 430
+  Read Vorkel_Count
+CompilerElse
+  Read.l Vorkel_Count
+CompilerEndIf
+Global Dim VorkelArray.l(Vorkel_Count)
+For Vorkel_Index = 0 To Vorkel_Count - 1
   CompilerIf #PB_Compiler_Version < 430
-    Read Count
+    Read VorkelArray(Vorkel_Index)
   CompilerElse
-    Read.l Count
+    Read.l VorkelArray(Vorkel_Index)
   CompilerEndIf
-  Dim VorkelArray.l(Count)
-  For Vorkel_Index = 0 To Count - 1
-    CompilerIf #PB_Compiler_Version < 430
-      Read VorkelArray(Vorkel_Index)
-    CompilerElse
-      Read.l VorkelArray(Vorkel_Index)
-    CompilerEndIf
-  Next
-  Vorkel_Count = Count
-EndProcedure
-
-_Vorkel_ReadSizes()
+Next
 
 ; File ResNumber (its #HXL_ constant; the catalog is number Vorkel_Count) as a new memory block
 ; that the caller frees, unpacked and CRC-checked; 0 when it cannot be had.
@@ -305,14 +294,14 @@ Procedure Vorkel_Get(ResNumber)
   Protected *Copy, *Unpacked, *Header.ZemberPack, Result
   Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
-  _Vorkel_ReadSizes()
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
   For Index = 1 To ResNumber - 1
-    Offset = Offset + VorkelArray(Index - 1)
+    Offset = Offset + PeekL(?Vorkel_CatchInfo + 4 * Index)
   Next
-  Length = VorkelArray(ResNumber - 1)
+  Length = PeekL(?Vorkel_CatchInfo + 4 * ResNumber)
   If Length <= 0
     ProcedureReturn 0
   EndIf
@@ -376,7 +365,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
-  _Vorkel_ReadSizes()
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -395,7 +384,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
-  _Vorkel_ReadSizes()
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0
