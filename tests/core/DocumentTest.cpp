@@ -186,6 +186,10 @@ void DocumentTest::numbersFollowPositions()
     }
     QCOMPARE(numbers, (QStringList{"1", "2", "3"}));
     QCOMPARE(files, (QStringList{"f3", "f2", "f0"}));
+    // The row header counts the same way.
+    QCOMPARE(model.headerData(0, Qt::Vertical).toString(), QStringLiteral("1"));
+    QCOMPARE(model.headerData(2, Qt::Vertical).toString(), QStringLiteral("3"));
+    QVERIFY(!model.headerData(3, Qt::Vertical).isValid());
     // The removal renumbers the rows below it, which a view must hear about.
     QVERIFY(changed.count() >= 3);
 }

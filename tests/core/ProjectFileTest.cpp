@@ -3,11 +3,11 @@
 #include "Document.h"
 #include "ScriptedPlatform.h"
 
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include "TestFiles.h"
 
 #include <QTest>
 
@@ -78,6 +78,8 @@ private slots:
 
 private:
     QString m_data;
+    QTemporaryDir m_temp;
+    QString m_huge;
 };
 
 void ProjectFileTest::initTestCase()
@@ -85,6 +87,11 @@ void ProjectFileTest::initTestCase()
     // The fixtures list paths relative to their own folder.
     m_data = QStringLiteral(HEXALOOM_TEST_DATA "/project");
     QVERIFY(QDir::setCurrent(m_data));
+    m_huge = m_temp.filePath("huge.hxlm");
+    QFile huge(m_huge);
+    QVERIFY(huge.open(QIODevice::WriteOnly));
+    huge.write("HXLM 1.5\r\n");
+    QVERIFY(huge.resize(qint64(64) << 20)); // sparse
 }
 
 void ProjectFileTest::open_data()
@@ -118,10 +125,14 @@ void ProjectFileTest::open_data()
                                       << QStringList{kNotSupported};
     QTest::newRow("unknown version") << "future_version.hxlm" << unsupported << 0 << QStringList()
                                      << QStringList{kNotSupported};
-    for (const char* name : {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm",
-                             "wrong_length_short.hxlm", "stream_too_short.hxlm", "negative_count.hxlm",
-                             "negative_count15.hxlm", "bad_format.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
+    for (const char* name :
+         {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm", "wrong_length_short.hxlm",
+          "stream_too_short.hxlm", "negative_count.hxlm", "negative_count15.hxlm", "negative_count_whole.hxlm",
+          "bad_format.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
         QTest::newRow(name) << name << damaged << 0 << QStringList() << QStringList{DamagedMessage(name)};
+    // Larger than any project can be: refused before it is read.
+    QTest::newRow("huge file with a valid magic line")
+        << m_huge << damaged << 0 << QStringList() << QStringList{DamagedMessage(m_huge)};
     QTest::newRow("file that does not exist")
         << "nothing_here.hxlm" << int(OpenProjectResult::Unreadable) << 0 << QStringList() << QStringList();
 }

@@ -2,10 +2,10 @@
 #include "AppSettings.h"
 #include "PrefsFile.h"
 
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include "TestFiles.h"
 
 #include <QTest>
 
@@ -28,6 +28,8 @@ private slots:
     void handEditedFileKeepsItsShape();
     void numbersParse_data();
     void numbersParse();
+    void byteFieldsRoundTrip_data();
+    void byteFieldsRoundTrip();
     void lineRules_data();
     void lineRules();
     void singleDisplayResetsFarPositions_data();
@@ -152,6 +154,41 @@ void SettingsTest::numbersParse()
     prefs.Parse(file);
     prefs.Group(QStringLiteral("G"));
     QTEST(int(prefs.ReadLong(QStringLiteral("k"), 33)), "expected");
+}
+
+// The 8-bit fields keep the low byte of what is stored and are written back sign-extended.
+void SettingsTest::byteFieldsRoundTrip_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("calcsize 1") << "calcsize"
+                                << "1" << 1 << "1";
+    QTest::newRow("calcsize 255") << "calcsize"
+                                  << "255" << 255 << "-1";
+    QTest::newRow("ontop 256") << "ontop"
+                               << "256" << 0 << "0";
+    QTest::newRow("ontop -1") << "ontop"
+                              << "-1" << 255 << "-1";
+}
+
+void SettingsTest::byteFieldsRoundTrip()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Hexaloom.prefs");
+    QVERIFY(WriteBytes(path, QStringLiteral("[Settings]\r\n%1 = %2\r\n").arg(key, stored).toUtf8()));
+    AppSettings settings;
+    settings.portable = true;
+    LoadSettings(settings, path);
+    const int field = key == QLatin1String("calcsize") ? settings.calcsize : settings.ontop;
+    QTEST(field, "field");
+    QVERIFY(SaveSettings(settings, path));
+    const QByteArray line = QStringLiteral("\r\n%1 = %2\r\n").arg(key, written).toUtf8();
+    QVERIFY2(ReadBytes(path).contains(line), ReadBytes(path).constData());
 }
 
 void SettingsTest::lineRules_data()
