@@ -222,7 +222,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 }
 
 SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& givenPath,
-                              const DeviceWriter& writer)
+                              const DeviceWriter& writer, const QString& overwriteQuestion)
 {
     const FileListModel& model = document.model();
     const int rows = model.rowCount();
@@ -242,8 +242,17 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
         return SaveProjectResult::EmptyList;
     if (path.isEmpty())
         return SaveProjectResult::Cancelled;
-    if (path.right(5).toUpper() != QLatin1String(".HXLM"))
+    if (path.right(5).toUpper() != QLatin1String(".HXLM")) {
         path += QStringLiteral(".hxlm");
+        // The requester asked about the name it was given, not about the file that name becomes.
+        const QFileInfo existing(path);
+        if (givenPath.isEmpty() && existing.exists() && existing.size() > 0 &&
+            !platform.AskYesNo(kTitle,
+                               overwriteQuestion.isEmpty() ? QStringLiteral("File already exists. Overwrite?")
+                                                           : overwriteQuestion,
+                               false))
+            return SaveProjectResult::Cancelled;
+    }
     document.setProjectPath(path);
 
     const QByteArray bytes = EncodeProject(model, document.outputFormat());

@@ -66,9 +66,12 @@ struct OpenProjectReport
 // is handed to a second copy of the program instead (settings saved first). A damaged or unsupported
 // file is refused with a message and changes nothing.
 OpenProjectReport OpenProject(Document& document, Platform& platform, const QString& path);
-// Saves the list as a version 1.5 project; an empty path asks for one. Written atomically: on any
-// failure the user is told "undefined error, can't save" and an existing file keeps its content.
+// Saves the list as a version 1.5 project; an empty path asks for one. A name answered without the
+// extension becomes another file than the requester asked about: when that one exists it is replaced only
+// after `overwriteQuestion` (the language's Messages/OverWrite; English when empty) is answered Yes.
+// Written atomically: on any failure the user is told "undefined error, can't save" and an existing
+// file keeps its content.
 SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& path,
-                              const DeviceWriter& writer = {});
+                              const DeviceWriter& writer = {}, const QString& overwriteQuestion = {});
 
 } // namespace hexaloom

@@ -68,6 +68,8 @@ private slots:
     void saveWritesKnownHeaderAndStream();
     void saveNames_data();
     void saveNames();
+    void asksBeforeReplacingTheFileANameBecomes_data();
+    void asksBeforeReplacingTheFileANameBecomes();
     void textsAreCutToTheirFields_data();
     void textsAreCutToTheirFields();
     void saveRefusals();
@@ -267,6 +269,44 @@ void ProjectFileTest::saveNames()
     QCOMPARE(document.projectFile(), written);
     QCOMPARE(document.projectDir(), dir.path() + "/");
     QTEST(document.windowTitle(), "title");
+}
+
+void ProjectFileTest::asksBeforeReplacingTheFileANameBecomes_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("without extension, declined") << "Demo"
+                                                 << "no" << true << false;
+    QTest::newRow("without extension, accepted") << "Demo"
+                                                 << "yes" << true << true;
+    // The requester itself asks about the name it was given.
+    QTest::newRow("with extension") << "Demo.hxlm"
+                                    << "no" << false << true;
+}
+
+void ProjectFileTest::asksBeforeReplacingTheFileANameBecomes()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QByteArray old = ReadBytes(m_data + "/v14_hexdata.hxlm");
+    QVERIFY(WriteBytes(dir.filePath("Demo.hxlm"), old));
+    AppSettings settings;
+    settings.projectdir = QStringLiteral("/p/");
+    Document document(settings);
+    AddThreeRows(document.model());
+    ScriptedPlatform platform;
+    platform.Answer(dir.filePath(typed));
+    platform.Answer(answer);
+    QCOMPARE(SaveProject(document, platform, QString(), {}, QStringLiteral("Ersetzen?")),
+             saved ? SaveProjectResult::Saved : SaveProjectResult::Cancelled);
+    QCOMPARE(platform.questionTexts(), asked ? QStringList{"Ersetzen?"} : QStringList());
+    QCOMPARE(ReadBytes(dir.filePath("Demo.hxlm")) == old, !saved);
+    QCOMPARE(document.projectDir(), saved ? dir.path() + "/" : QStringLiteral("/p/"));
 }
 
 void ProjectFileTest::textsAreCutToTheirFields_data()
