@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "FileListModel.h"
 #include "Paths.h"
 #include "PrefsFile.h"
 
@@ -67,7 +68,7 @@ void LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& displa
     s.lastdir = prefs.ReadString(QStringLiteral("lastdir"), DocumentsFolder());
     if (s.projectdir.isEmpty())
         s.projectdir = prefs.ReadString(QStringLiteral("projectdir"), s.lastdir);
-    s.lastoutput = static_cast<std::int8_t>(prefs.ReadLong(QStringLiteral("lastoutput"), 0));
+    s.lastoutput = static_cast<std::int8_t>(ValidOutputFormat(prefs.ReadLong(QStringLiteral("lastoutput"), 0)));
     prefs.Close();
 }
 

@@ -3,11 +3,11 @@
 #include "ProjectFile.h"
 #include "ScriptedPlatform.h"
 
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include "TestFiles.h"
 
 #include <QTest>
 
@@ -40,6 +40,7 @@ private slots:
     void noLanguageFolderMeansEnglish();
     void silentRoad_data();
     void silentRoad();
+    void strayStoredFormatWritesAResourceFile();
     void executableLoadsProjectHeadless();
     void executableWithoutProjectStops();
 
@@ -154,6 +155,27 @@ void StartupTest::silentRoad()
     QCOMPARE(messages.filter("gone.bin\\\" not found!").size(), withMissing ? 1 : 0);
     // The silent road never saves the settings.
     QCOMPARE(QFileInfo(program.filePath("Hexaloom.prefs")).size(), 0);
+}
+
+// A version 1.0 project stores no format, so the settings' one is used; one that names none of the three
+// is the resource file, not a run that writes nothing.
+void StartupTest::strayStoredFormatWritesAResourceFile()
+{
+    QTemporaryDir program;
+    QVERIFY(WriteBytes(program.filePath("Hexaloom.prefs"), "[Settings]\r\nlastoutput = 3\r\n"));
+    QVERIFY(WriteBytes(program.filePath("a.bin"), "alpha"));
+    FileListModel model;
+    model.AddFileRow(program.filePath("a.bin"), 2, QString());
+    const QByteArray records = EncodeRecords(model);
+    QVERIFY(WriteBytes(program.filePath("old.hxlm"),
+                       QByteArray("HXLM 1.0\r\n\x01\x95\x02\x00\x00", 15) + qCompress(records, 9).mid(4)));
+
+    StartupState state;
+    PrepareStartup(state, program.filePath("hexaloom"), {"/PORTABLE", "/CREATESILENT=out", "old.hxlm"});
+    ScriptedPlatform platform;
+    QCOMPARE(RunSilent(state, platform), 0);
+    QCOMPARE(platform.messageTexts().filter("1 file(s), resource file").size(), 1);
+    QVERIFY(QFileInfo(program.filePath("out.res")).size() > 0);
 }
 
 void StartupTest::executableLoadsProjectHeadless()

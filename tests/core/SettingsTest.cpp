@@ -156,7 +156,8 @@ void SettingsTest::numbersParse()
     QTEST(int(prefs.ReadLong(QStringLiteral("k"), 33)), "expected");
 }
 
-// The 8-bit fields keep the low byte of what is stored and are written back sign-extended.
+// The 8-bit fields keep the low byte of what is stored and are written back sign-extended; the output
+// format reads as 0 unless it names one of the three.
 void SettingsTest::byteFieldsRoundTrip_data()
 {
     QTest::addColumn<QString>("key");
@@ -171,6 +172,15 @@ void SettingsTest::byteFieldsRoundTrip_data()
                                << "256" << 0 << "0";
     QTest::newRow("ontop -1") << "ontop"
                               << "-1" << 255 << "-1";
+    // The output format: only the chooser's three entries, anything else is the first.
+    QTest::newRow("lastoutput 2") << "lastoutput"
+                                  << "2" << 2 << "2";
+    QTest::newRow("lastoutput 3") << "lastoutput"
+                                  << "3" << 0 << "0";
+    QTest::newRow("lastoutput -1") << "lastoutput"
+                                   << "-1" << 0 << "0";
+    QTest::newRow("lastoutput 258") << "lastoutput"
+                                    << "258" << 0 << "0";
 }
 
 void SettingsTest::byteFieldsRoundTrip()
@@ -184,7 +194,9 @@ void SettingsTest::byteFieldsRoundTrip()
     AppSettings settings;
     settings.portable = true;
     LoadSettings(settings, path);
-    const int field = key == QLatin1String("calcsize") ? settings.calcsize : settings.ontop;
+    const int field = key == QLatin1String("calcsize") ? settings.calcsize
+                      : key == QLatin1String("ontop")  ? settings.ontop
+                                                       : settings.lastoutput;
     QTEST(field, "field");
     QVERIFY(SaveSettings(settings, path));
     const QByteArray line = QStringLiteral("\r\n%1 = %2\r\n").arg(key, written).toUtf8();

@@ -401,17 +401,6 @@ private slots:
         QCOMPARE(ReadAll(dir.filePath("o.res")).size(), std::size_t(80));
     }
 
-    void ignoresAnUnknownFormat()
-    {
-        QTemporaryDir dir;
-        AppSettings settings;
-        Document document(settings);
-        document.setOutputFormat(3);
-        ScriptedPlatform platform;
-        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.pbi")).status), int(CreateStatus::NoFormat));
-        QVERIFY(QDir(dir.path()).isEmpty());
-    }
-
     // A failed Create says so once and leaves what was there before.
     void failureLeavesOldFilesIntact_data()
     {
