@@ -60,6 +60,7 @@ void PrefsFile::reset()
     m_pending = false;
     m_open = false;
     m_changed = false;
+    m_error.clear();
 }
 
 void PrefsFile::Parse(const QByteArray& bytes)
@@ -145,10 +146,13 @@ bool PrefsFile::Open(const QString& path)
     m_path = path;
     m_open = true;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
         return false;
+    }
     Parse(file.readAll());
     if (file.error() != QFileDevice::NoError) {
+        m_error = file.errorString();
         m_lines.clear();
         return false;
     }

@@ -11,6 +11,11 @@
 
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using namespace hexaloom;
 
 namespace {
@@ -28,6 +33,39 @@ QString MakeProject(const QString& dir, const QString& name, bool withMissing, i
     WriteBytes(path, EncodeProject(model, format));
     return path;
 }
+
+#ifdef Q_OS_UNIX
+// Makes `file` in `folder` unreadable for this process while it lives, as a file of another user with
+// write permission only would be. Root is not bound by permissions, so it acts as "nobody" meanwhile
+// (owner of the file, in a folder anyone may write in).
+class UnreadableFile
+{
+public:
+    UnreadableFile(const QString& folder, const QString& file)
+    {
+        const QByteArray path = QFile::encodeName(folder + "/" + file);
+        if (geteuid() == 0) {
+            m_ok = ::chmod(QFile::encodeName(folder).constData(), 0777) == 0 &&
+                   ::chown(path.constData(), kNobody, kNobody) == 0 && ::chmod(path.constData(), 0200) == 0 &&
+                   ::seteuid(kNobody) == 0;
+            m_switched = m_ok;
+        } else {
+            m_ok = ::chmod(path.constData(), 0200) == 0;
+        }
+    }
+    ~UnreadableFile()
+    {
+        if (m_switched)
+            (void)::seteuid(0);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    bool m_ok = false;
+    bool m_switched = false;
+};
+#endif
 } // namespace
 
 class StartupTest : public QObject
@@ -38,6 +76,7 @@ private slots:
     void cleanup();
     void prepareReadsSettingsLanguageAndNames();
     void noLanguageFolderMeansEnglish();
+    void unreadableSettingsFileIsKeptAndToldOnce();
     void silentRoad_data();
     void silentRoad();
     void strayStoredFormatWritesAResourceFile();
@@ -100,6 +139,34 @@ void StartupTest::noLanguageFolderMeansEnglish()
     QVERIFY(state.languageNames.isEmpty());
     QCOMPARE(state.language.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
     QCOMPARE(LanguageFilePath(program.path(), QString()), QString());
+}
+
+void StartupTest::unreadableSettingsFileIsKeptAndToldOnce()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir program;
+    const QByteArray prefs("\xEF\xBB\xBF\r\n[Position]\r\nfrmMain_w = 1000\r\n; kept\r\n");
+    QVERIFY(WriteBytes(program.filePath("Hexaloom.prefs"), prefs));
+    StartupState state;
+    bool savedAtExit = true;
+    {
+        const UnreadableFile unreadable(program.path(), "Hexaloom.prefs");
+        if (!unreadable.ok())
+            QSKIP("cannot make a file unreadable here");
+        PrepareStartup(state, program.filePath("hexaloom"), {"/PORTABLE"});
+        savedAtExit = SaveSettings(state.settings, state.settingsPath);
+    }
+    QVERIFY(!savedAtExit);
+    QCOMPARE(ReadBytes(program.filePath("Hexaloom.prefs")), prefs);
+    QCOMPARE(state.settings.frmMain_w, 640);
+    ScriptedPlatform platform;
+    TellStartupProblems(state, platform);
+    TellStartupProblems(state, platform);
+    QCOMPARE(platform.messageTexts().size(), 1);
+    QVERIFY(platform.messageTexts().at(0).contains("Hexaloom.prefs\" could not be read"));
+#else
+    QSKIP("file permissions are POSIX here");
+#endif
 }
 
 void StartupTest::silentRoad_data()
