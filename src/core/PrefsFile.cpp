@@ -266,9 +266,12 @@ void PrefsFile::WriteLong(const QString& key, std::int32_t value)
     write(key, QString::number(value));
 }
 
-void PrefsFile::WriteString(const QString& key, const QString& value)
+bool PrefsFile::WriteString(const QString& key, const QString& value)
 {
+    if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')))
+        return false;
     write(key, value);
+    return true;
 }
 
 bool PrefsFile::Close()

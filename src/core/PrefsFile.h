@@ -36,7 +36,9 @@ public:
     // The value without leading and trailing spaces and tabs, or `defaultValue` when the key is missing.
     QString ReadString(const QString& key, const QString& defaultValue) const;
     void WriteLong(const QString& key, std::int32_t value);
-    void WriteString(const QString& key, const QString& value);
+    // A value with a CR or LF is not stored (false; the entry keeps what it had): the line break would
+    // end the entry there and the rest could read as a group line of its own.
+    bool WriteString(const QString& key, const QString& value);
     // Writes the store back when anything was written since Open or Create, then empties it. False when
     // that write failed (the old file is then left as it was).
     bool Close();

@@ -1,5 +1,6 @@
 #include "Settings.h"
 #include "AppSettings.h"
+#include "FileListModel.h"
 #include "PrefsFile.h"
 
 #include "TestFiles.h"
@@ -32,6 +33,8 @@ private slots:
     void byteFieldsRoundTrip();
     void lineRules_data();
     void lineRules();
+    void lineBreakInAFolderIsNotStored_data();
+    void lineBreakInAFolderIsNotStored();
     void singleDisplayResetsFarPositions_data();
     void singleDisplayResetsFarPositions();
     void portableStaysBesideTheProgram();
@@ -262,6 +265,38 @@ void SettingsTest::lineRules()
     prefs.WriteString(key, value);
     QCOMPARE(prefs.ReadString(key, QStringLiteral("missing")), value);
     QTEST(prefs.Serialize(), "expected");
+}
+
+// Folder names may hold CR and LF on Linux; stored as they are, they would split their line.
+void SettingsTest::lineBreakInAFolderIsNotStored_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("LF") << "/a\nb/";
+    QTest::newRow("CR") << "/a\rb/";
+    QTest::newRow("a group line after CR LF") << "/a\r\n[Other]\r\n/";
+}
+
+void SettingsTest::lineBreakInAFolderIsNotStored()
+{
+    QFETCH(QString, folder);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Hexaloom.prefs");
+    AppSettings settings;
+    settings.portable = true;
+    settings.lastdir = QStringLiteral("/old/");
+    settings.projectdir = QStringLiteral("/projects/");
+    QVERIFY(SaveSettings(settings, path));
+    settings.lastdir = folder;
+    settings.projectdir = folder;
+    settings.lastoutput = OutputBinpack;
+    QVERIFY(SaveSettings(settings, path));
+
+    AppSettings loaded;
+    loaded.portable = true;
+    LoadSettings(loaded, path);
+    QCOMPARE(loaded.lastdir, QStringLiteral("/old/"));
+    QCOMPARE(loaded.projectdir, QStringLiteral("/projects/"));
+    QCOMPARE(int(loaded.lastoutput), int(OutputBinpack));
 }
 
 void SettingsTest::singleDisplayResetsFarPositions_data()
