@@ -132,10 +132,19 @@ QByteArray EncodeRecords(const FileListModel& model)
     return records;
 }
 
+QList<int> RowsWithLongPaths(const FileListModel& model)
+{
+    QList<int> rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+        if (model.CellText(FileListModel::PathColumn, row).size() > kProjectPathUnits)
+            rows.append(row);
+    return rows;
+}
+
 QByteArray EncodeProject(const FileListModel& model, int outputFormat)
 {
     const int rows = model.rowCount();
-    if (rows > kProjectMaxRows)
+    if (rows > kProjectMaxRows || !RowsWithLongPaths(model).isEmpty())
         return {};
     const QByteArray records = EncodeRecords(model);
     // Compressed before anything is written, so a failure never leaves a header without its records.
@@ -234,6 +243,23 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
                              .arg(kProjectMaxRows),
                          MessageIcon::Error);
         return SaveProjectResult::TooManyRows;
+    }
+    if (const QList<int> tooLong = RowsWithLongPaths(model); !tooLong.isEmpty()) {
+        constexpr int kListed = 10;
+        QStringList lines;
+        for (qsizetype i = 0; i < std::min<qsizetype>(tooLong.size(), kListed); ++i)
+            lines << QStringLiteral("%1: %2")
+                         .arg(tooLong[i] + 1)
+                         .arg(model.CellText(FileListModel::PathColumn, tooLong[i]));
+        if (tooLong.size() > kListed)
+            lines << QStringLiteral("and %1 more").arg(tooLong.size() - kListed);
+        platform.Message(kTitle,
+                         QStringLiteral("A project holds paths of at most %1 characters. These rows have longer "
+                                        "ones; nothing was saved.\n%2")
+                             .arg(kProjectPathUnits)
+                             .arg(lines.join(QLatin1Char('\n'))),
+                         MessageIcon::Error);
+        return SaveProjectResult::PathsTooLong;
     }
     QString path = givenPath;
     if (path.isEmpty())

@@ -73,6 +73,7 @@ private slots:
     void textsAreCutToTheirFields_data();
     void textsAreCutToTheirFields();
     void saveRefusals();
+    void refusesPathsLongerThanARecord();
     void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
     void saveOntoAFolderFails();
@@ -325,8 +326,6 @@ void ProjectFileTest::textsAreCutToTheirFields_data()
                                        << "1234567890"
                                        << "/a";
     QTest::newRow("320-unit path") << "1" << path320 << "1" << path320;
-    QTest::newRow("321-unit path") << "1" << path320 + "x"
-                                   << "1" << path320;
     QTest::newRow("non-Latin text") << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin")
                                     << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin");
 }
@@ -380,6 +379,29 @@ void ProjectFileTest::saveRefusals()
     document.model().removeRows(0, 1);
     QCOMPARE(SaveProject(document, platform, dir.filePath("big.hxlm")), SaveProjectResult::Saved);
     QCOMPARE(ParseProject(ReadBytes(dir.filePath("big.hxlm"))).content.records.size(), kProjectMaxRows);
+}
+
+// Cut, a path would name another file (or half a character): the row would be lost on reopening.
+void ProjectFileTest::refusesPathsLongerThanARecord()
+{
+    QTemporaryDir dir;
+    AppSettings settings;
+    Document document(settings);
+    const QString fits = "/" + QString(319, QLatin1Char('p'));
+    const QString cutInAPair = "/" + QString(318, QLatin1Char('p')) + QString::fromUtf8("\xF0\x9F\x98\x80");
+    document.model().AddFileRow(fits, 0, QStringLiteral("1"));
+    document.model().AddFileRow(cutInAPair, 0, QStringLiteral("1"));
+    document.model().AddFileRow(fits + "x", 0, QStringLiteral("1"));
+    ScriptedPlatform platform;
+    QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::PathsTooLong);
+    QCOMPARE(platform.calls().size(), 1); // the message; no requester
+    const QString message = platform.messageTexts().at(0);
+    QVERIFY(message.contains("\n2: " + cutInAPair + "\n3: " + fits + "x"));
+    QVERIFY(!message.contains("1: "));
+    QVERIFY(EncodeProject(document.model(), 0).isEmpty());
+
+    document.model().removeRows(1, 2);
+    QCOMPARE(SaveProject(document, platform, dir.filePath("fits")), SaveProjectResult::Saved);
 }
 
 void ProjectFileTest::failedSaveKeepsOldFile_data()
