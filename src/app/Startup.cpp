@@ -104,7 +104,8 @@ int RunSilent(StartupState& state, Platform& platform)
     const OpenProjectReport report = OpenProject(document, platform, project);
     if (report.result != OpenProjectResult::Loaded) {
         platform.Message(QStringLiteral("Hexaloom"),
-                         QStringLiteral("the project \"%1\" could not be loaded; nothing was written.").arg(project),
+                         QStringLiteral("the project \"%1\" could not be loaded (%2); nothing was written.")
+                             .arg(project, report.reason),
                          MessageIcon::Error);
         return 1;
     }

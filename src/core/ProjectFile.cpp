@@ -186,9 +186,11 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         report.result = OpenProjectResult::Unreadable;
+        report.reason = file.errorString();
         return report;
     }
     if (file.size() > MaxProjectFileSize()) {
+        report.reason = QStringLiteral("larger than any project can be");
         platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
                          MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
@@ -201,12 +203,14 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     if (parsed.status == ProjectParse::NotSupported) {
         platform.Message(kTitle, QStringLiteral("Projectformat not supported"), MessageIcon::None);
         report.result = OpenProjectResult::NotSupported;
+        report.reason = QStringLiteral("Projectformat not supported");
         return report;
     }
     if (parsed.status == ProjectParse::Damaged) {
         platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
                          MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
+        report.reason = parsed.reason;
         return report;
     }
 

@@ -63,6 +63,7 @@ struct OpenProjectReport
     OpenProjectResult result = OpenProjectResult::Cancelled;
     int added = 0;   // rows added to the list
     int missing = 0; // listed files that were missing or empty
+    QString reason;  // why a project that was named could not be loaded
 };
 
 // Opens a project into the document; an empty path asks for one. While the list has rows the project
