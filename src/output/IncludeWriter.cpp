@@ -50,12 +50,12 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_packLength = 0;
     m_path = path;
     m_base = LabelBase(OutputBase(path)).toUtf8();
-    m_include = std::make_unique<QSaveFile>(path);
+    m_include = std::make_unique<SaveFile>(path);
     if (!m_include->open(QIODevice::WriteOnly))
         return Fail(path, m_include->errorString());
     if (m_format == IncludeFormat::Binpack) {
         m_packPath = PackFilePath(path);
-        m_pack = std::make_unique<QSaveFile>(m_packPath);
+        m_pack = std::make_unique<SaveFile>(m_packPath);
         if (!m_pack->open(QIODevice::WriteOnly))
             return Fail(m_packPath, m_pack->errorString());
     } else {

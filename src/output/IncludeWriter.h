@@ -2,10 +2,10 @@
 // The hexdata and binpack includes: the access-code template, the enumeration of the files, the data
 // section (hex lines, or one IncludeBinary line pulling in the pack file) and the table of block lengths.
 // Both files are written to temporary places and replace the old ones only when everything was written.
+#include "AtomicFile.h"
 #include "LineSink.h"
 #include "PackedBlock.h"
 
-#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -61,8 +61,8 @@ private:
     QString m_path;
     QString m_packPath;
     QByteArray m_base;
-    std::unique_ptr<QSaveFile> m_include;
-    std::unique_ptr<QSaveFile> m_pack;
+    std::unique_ptr<SaveFile> m_include;
+    std::unique_ptr<SaveFile> m_pack;
     std::unique_ptr<LineSink> m_sink;
     std::vector<std::int32_t> m_sizes;
     std::int64_t m_packLength = 0;

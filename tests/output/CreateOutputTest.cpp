@@ -401,6 +401,48 @@ private slots:
         QCOMPARE(ReadAll(dir.filePath("o.res")).size(), std::size_t(80));
     }
 
+    // The temporary file of an atomic save must fit the system's name limit whatever the target's name.
+    void replacesOutputsWithLongNames_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("length"); // of the output's file name
+        QTest::addColumn<bool>("written");
+        QTest::newRow("hexdata, 249") << int(OutputHexdata) << 249 << true;
+        QTest::newRow("hexdata, 255") << int(OutputHexdata) << 255 << true;
+        QTest::newRow("resource, 255") << int(OutputResource) << 255 << true;
+        QTest::newRow("binpack, pack file 255") << int(OutputBinpack) << 251 << true;
+        // A name the system cannot hold fails with the system's own words.
+        QTest::newRow("hexdata, 256") << int(OutputHexdata) << 256 << false;
+    }
+    void replacesOutputsWithLongNames()
+    {
+        QFETCH(int, format);
+        QFETCH(int, length);
+        QFETCH(bool, written);
+        QTemporaryDir dir;
+        const QString extension = format == OutputResource ? ".res" : ".pbi";
+        const QString path = dir.filePath(QString(length - 4, QLatin1Char('n')) + extension);
+        if (written)
+            QVERIFY(WriteBytes(path, "old"));
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(format);
+        Fill(document, dir, {{"a.txt", Pattern(500, 1, true)}}, {"zip"});
+        ScriptedPlatform platform;
+        const CreateResult result = CreateOutput(document, platform, path);
+        if (!written) {
+            QCOMPARE(int(result.status), int(CreateStatus::Failed));
+            QVERIFY2(result.error.contains("File name too long"), qPrintable(result.error));
+            return;
+        }
+        QVERIFY2(result.status == CreateStatus::Written, qPrintable(result.error));
+        if (format == OutputResource)
+            QCOMPARE(*ReadResourceFile(path).Get(1), ToBytes(Pattern(500, 1, true)));
+        else
+            QCOMPARE(*ReadInclude(path).Get(1), ToBytes(Pattern(500, 1, true)));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), format == OutputBinpack ? 2 : 1);
+    }
+
     // A failed Create says so once and leaves what was there before.
     void failureLeavesOldFilesIntact_data()
     {
