@@ -37,6 +37,8 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
     static constexpr Text texts[] = {
         {"OverWrite", "File already exists. Overwrite?"},
         {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
+        {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include "
+                               "there does not fit the new pack file; create the output again."},
         {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
@@ -246,6 +248,8 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
             if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
                 if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish())
                     result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+                if (writer.packReplaced())
+                    result.packReplaced = writer.packPath();
             }
         }
     }
@@ -259,7 +263,12 @@ void ReportCreate(const CreateResult& result, Platform& platform, const CreateOp
 {
     switch (result.status) {
     case CreateStatus::Failed:
-        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error), MessageIcon::Error);
+        platform.Message(
+            kTitle,
+            result.packReplaced.isEmpty()
+                ? MessageText("CreateFailed", options.language).arg(result.error)
+                : MessageText("IncludeNotReplaced", options.language).arg(result.packReplaced, result.error),
+            MessageIcon::Error);
         break;
     case CreateStatus::Refused:
         platform.Message(kTitle, result.error, MessageIcon::Error);

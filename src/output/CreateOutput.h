@@ -30,6 +30,8 @@ struct CreateResult
     QString path;        // the output written (extension settled)
     QStringList missing; // source files that could not be read
     QString error;       // what failed or why it was refused
+    // Failed, but this pack file has replaced its old one while its include could not replace its own.
+    QString packReplaced{};
 };
 
 struct CreateOptions

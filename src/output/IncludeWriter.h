@@ -44,13 +44,15 @@ public:
     bool BeginBlock(int number, std::int64_t size);
     bool AppendBlock(std::span<const std::uint8_t> bytes);
     bool EndBlock();
-    // The footer; then both files take the place of the old ones.
+    // The footer; then both files take the place of the old ones, once both are complete on the disk.
+    // Only the include's replacement can fail after the pack file's: packReplaced() then says so.
     bool Finish();
     // Drops everything written; the old files stay as they were.
     void Cancel();
 
     QString errorString() const { return m_error; }
     QString packPath() const { return m_packPath; }
+    bool packReplaced() const { return m_packReplaced; }
     const std::vector<std::int32_t>& sizeTable() const { return m_sizes; }
 
 private:
@@ -66,6 +68,7 @@ private:
     std::unique_ptr<LineSink> m_sink;
     std::vector<std::int32_t> m_sizes;
     std::int64_t m_packLength = 0;
+    bool m_packReplaced = false;
     QByteArray m_label;           // "  <Base><number>" of the open block
     std::int64_t m_blockLeft = 0; // bytes the open block still expects
     QString m_error;

@@ -530,6 +530,38 @@ private slots:
         QVERIFY(platform.messageTexts().isEmpty());
     }
 
+    // When the include cannot take its place after the pack file took its own, the message says so
+    // rather than that the old files were kept.
+    void packFileReplacedWithoutItsIncludeIsSaid()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.pbi");
+        QVERIFY(WriteBytes(path, "old include"));
+        QVERIFY(WriteBytes(dir.filePath("out.binpack"), "old pack"));
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputBinpack);
+        Fill(document, dir, {{"a.txt", Pattern(500, 1, true)}}, {"none"});
+        CreateOptions options;
+        // While the output is written, something takes the include's name that no file can replace.
+        options.templates = [&](int index) {
+            QFile::remove(path);
+            QDir().mkpath(path + "/inside");
+            return OwnTemplates()(index);
+        };
+        ScriptedPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, path, options).status), int(CreateStatus::Failed));
+        QCOMPARE(platform.messageTexts().size(), 1);
+        const QString message = platform.messageTexts().at(0);
+        QVERIFY2(message.startsWith("The pack file " + dir.filePath("out.binpack") +
+                                    " was replaced, but its include "
+                                    "could not be:\n" +
+                                    path + ": "),
+                 qPrintable(message));
+        QCOMPARE(ReadAll(dir.filePath("out.binpack")), ToBytes(Pattern(500, 1, true) + "1,a.txt" + '\0'));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.binpack"});
+    }
+
     void refusesTooManyRowsForAResourceFile()
     {
         QTemporaryDir dir;
