@@ -11,8 +11,10 @@
 
 #include <QFileInfo>
 
+#include <exception>
 #include <functional>
 #include <limits>
+#include <new>
 
 namespace hexaloom {
 
@@ -97,6 +99,9 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
             result.status = CreateStatus::Refused;
             result.error = MessageText("FileTooBig", options.language).arg(rows[i].path);
             return result;
+        case PackedRow::NoMemory:
+            result.outOfMemory.append(rows[i].path);
+            [[fallthrough]];
         case PackedRow::Unreadable:
             result.missing.append(rows[i].path);
             [[fallthrough]];
@@ -186,7 +191,8 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
     return plan;
 }
 
-CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options)
+// WriteCreatePlan without its guard against exceptions.
+static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateOptions& options)
 {
     const int format = plan.format;
     const QString& path = plan.path;
@@ -259,6 +265,20 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
     return result;
 }
 
+CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options)
+{
+    // The window runs this on a worker thread, where an exception would end the program and lose the
+    // unsaved list: memory or a thread that cannot be had outside the rows' own fallbacks fails this
+    // Create instead, and the writers drop their temporary files as the exception passes.
+    try {
+        return WriteCreatePlanOrThrow(plan, options);
+    } catch (const std::bad_alloc&) {
+        return {CreateStatus::Failed, plan.path, {}, QStringLiteral("not enough memory")};
+    } catch (const std::exception& e) {
+        return {CreateStatus::Failed, plan.path, {}, QString::fromLocal8Bit(e.what())};
+    }
+}
+
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options)
 {
     switch (result.status) {
@@ -273,11 +293,14 @@ void ReportCreate(const CreateResult& result, Platform& platform, const CreateOp
     case CreateStatus::Refused:
         platform.Message(kTitle, result.error, MessageIcon::Error);
         break;
-    case CreateStatus::MissingFiles:
-        platform.Message(kTitle,
-                         MessageText("FilesMissing", options.language).arg(result.missing.join(QLatin1Char('\n'))),
+    case CreateStatus::MissingFiles: {
+        QStringList lines;
+        for (const QString& file : result.missing)
+            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+        platform.Message(kTitle, MessageText("FilesMissing", options.language).arg(lines.join(QLatin1Char('\n'))),
                          MessageIcon::Warning);
         break;
+    }
     default:
         break;
     }

@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -560,6 +561,58 @@ private slots:
                  qPrintable(message));
         QCOMPARE(ReadAll(dir.filePath("out.binpack")), ToBytes(Pattern(500, 1, true) + "1,a.txt" + '\0'));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.binpack"});
+    }
+
+    // Out of memory, a row whose packing buffer cannot be had is stored raw and one that cannot even be
+    // read is left out and named; Create ends normally, on the caller's thread as on the workers.
+    void survivesMemoryRunningOut_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QString>("packer"); // of the row that fits only unpacked
+        QTest::newRow("caller's thread, zip") << 1 << "zip";
+        QTest::newRow("workers, jCalg1") << 2 << "jCalg1";
+    }
+    void survivesMemoryRunningOut()
+    {
+#ifdef HEXALOOM_CREATE_UNDER_LIMIT
+        QFETCH(int, threads);
+        QFETCH(QString, packer);
+        constexpr qint64 kMiB = qint64(1) << 20;
+        QTemporaryDir dir;
+        // Sparse files: they take no disk space and read as zeros.
+        const QString fits = dir.filePath("fits.bin");
+        const QString tooBig = dir.filePath("toobig.bin");
+        for (const auto& [path, size] : {std::pair{fits, 100 * kMiB}, std::pair { tooBig, 300 * kMiB }}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        }
+        const QByteArray small = Pattern(5000, 1, true);
+        QVERIFY(WriteBytes(dir.filePath("small.txt"), small));
+        // 160 MiB more than at the start: a 100 MiB file is read, not packed as well.
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("MALLOC_ARENA_MAX", "1"); // no per-thread heaps reserving address space
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(HEXALOOM_CREATE_UNDER_LIMIT),
+                      {"160", QString::number(threads), dir.filePath("out.pbi"), packer + "=" + fits,
+                       "jCalg1=" + tooBig, "zip=" + dir.filePath("small.txt")});
+        QVERIFY(process.waitForFinished(120000));
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(errors));
+        QCOMPARE(process.exitCode(), int(CreateStatus::MissingFiles));
+        QVERIFY2(errors.contains(tooBig + " (not enough memory)"), qPrintable(errors));
+        QVERIFY(!errors.contains(fits));
+
+        const IncludeImage image = ReadInclude(dir.filePath("out.pbi"));
+        QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+        QCOMPARE(image.count(), 4);
+        QCOMPARE(image.sizes[0], 100 * kMiB); // raw: a block of zeros would be far smaller
+        QCOMPARE(image.sizes[1], 0);
+        QVERIFY(*image.Get(1) == Bytes(100 * kMiB, 0));
+        QCOMPARE(*image.Get(3), ToBytes(small));
+#else
+        QSKIP("needs Linux's /proc and address-space limit");
+#endif
     }
 
     void refusesTooManyRowsForAResourceFile()
