@@ -27,6 +27,7 @@ int main(int argc, char** argv)
     if (hexaloom::WantsSilentRoad(state))
         return hexaloom::RunSilent(state, console);
 
+    hexaloom::TellStartupProblems(state, console);
     console.Print(QStringLiteral("Hexaloom: the main window is not built yet; "
                                  "use /CREATESILENT=<output> with a project file."));
     return 2;

@@ -17,6 +17,12 @@ struct DataEntry
 
 // Output formats, in the order of the format chooser.
 enum OutputFormat : int { OutputResource = 0, OutputHexdata = 1, OutputBinpack = 2 };
+// The format a stored or chosen value stands for: any value but the three reads as the first entry, so
+// no setting or chooser can hold a format that Create cannot write and a project cannot store.
+inline int ValidOutputFormat(int format)
+{
+    return format >= OutputResource && format <= OutputBinpack ? format : OutputResource;
+}
 
 // "none" 0, "jCalg1" 1, "zip" 2; any other text 0.
 int PackerKindFromText(const QString& text);
