@@ -29,6 +29,11 @@ QString PackerText(int kind)
     }
 }
 
+QString FileSizeText(const QString& path)
+{
+    return QString::number(QFileInfo(path).size());
+}
+
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int FileListModel::rowCount(const QModelIndex& parent) const
@@ -125,7 +130,7 @@ int FileListModel::AddFileRow(const QString& path, int packer, const QString& si
     DataEntry entry;
     entry.path = path;
     entry.packer = PackerText(packer);
-    entry.size = sizeText.isEmpty() ? QString::number(QFileInfo(path).size()) : sizeText;
+    entry.size = sizeText.isEmpty() ? FileSizeText(path) : sizeText;
     const int row = rowCount();
     beginInsertRows(QModelIndex(), row, row);
     m_entries.append(entry);
