@@ -48,7 +48,7 @@ int FileListModel::columnCount(const QModelIndex& parent) const
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!index.isValid() || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     if (role == PathRole)
         return m_entries.at(index.row()).path;
@@ -72,7 +72,8 @@ bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int
 
 Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    // Views ask about the root (an invalid index) too.
+    if (!index.isValid() || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return Qt::NoItemFlags;
     Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     // Only the packer is chosen by the user; the other cells follow from the file.

@@ -24,7 +24,10 @@ QWidget* ChoiceDelegate::createEditor(QWidget* parent, const QStyleOptionViewIte
     });
     if (m_popupNext) {
         m_popupNext = false;
-        QTimer::singleShot(0, combo, &QComboBox::showPopup);
+        QTimer::singleShot(0, combo, [combo] {
+            if (combo->isVisible())
+                combo->showPopup();
+        });
     }
     return combo;
 }

@@ -44,6 +44,9 @@ EditableGrid::EditableGrid(QWidget* parent) : QTableView(parent)
     viewport()->setAcceptDrops(true);
     setDragDropMode(QAbstractItemView::DropOnly);
     setDropIndicatorShown(false);
+    // A title click reports the column; it neither selects the column nor moves the current cell.
+    disconnect(horizontalHeader(), &QHeaderView::sectionPressed, this, nullptr);
+    disconnect(horizontalHeader(), &QHeaderView::sectionEntered, this, nullptr);
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &EditableGrid::titleClicked);
     // One click on a drop-down cell opens its list.
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
