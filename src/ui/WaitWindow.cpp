@@ -62,6 +62,9 @@ void WaitWindow::showEvent(QShowEvent* event)
     if (QWidget* owner = parentWidget())
         move(owner->frameGeometry().center() - rect().center());
     QDialog::showEvent(event);
+    // Escape reaches the window that has the keyboard; a frameless window is not given it by itself.
+    activateWindow();
+    m_cancel->setFocus();
 }
 
 void WaitWindow::reject()

@@ -1,0 +1,209 @@
+// The main window's speed on generated data, on the offscreen platform unless another is chosen:
+//   bench_window [work folder]
+// 1. Add Directory over a tree of 20,000 small files: time until the last row is in, and how the window
+//    kept painting meanwhile (the longest gap between two ticks of a 10 ms timer, paints of the grid).
+// 2. Open a project of 32,767 rows: time until the rows are in and the grid has painted.
+// 3. Scroll that list page by page, each page painted at once: time per page.
+#include "AppSettings.h"
+#include "Artwork.h"
+#include "Document.h"
+#include "EditableGrid.h"
+#include "MainWindow.h"
+#include "OwnResourceStore.h"
+#include "Paths.h"
+#include "Platform.h"
+#include "ProjectFile.h"
+#include "Startup.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace hexaloom;
+
+namespace {
+
+constexpr int kTreeFiles = 20000;
+constexpr int kProjectRows = kProjectMaxRows;
+
+// Answers the requesters from fixed paths; asks nothing else.
+class BenchPlatform : public Platform
+{
+public:
+    QString folder;
+    QString project;
+    QString OpenFileRequester(const QString&, const QString&, const QString&, int) override { return project; }
+    QStringList OpenFilesRequester(const QString&, const QString&, const QString&, int) override { return {}; }
+    QString SaveFileRequester(const QString&, const QString&, const QString&, int) override { return {}; }
+    QString PathRequester(const QString&, const QString&) override { return folder; }
+    void Message(const QString&, const QString& text, MessageIcon) override
+    {
+        std::fprintf(stderr, "message: %s\n", qPrintable(text));
+    }
+    bool AskYesNo(const QString&, const QString&, bool answer) override { return answer; }
+    bool StartProgram(const QString&, const QStringList&) override { return false; }
+    bool OpenUrl(const QString&) override { return false; }
+    bool EscapePressed() override { return false; }
+};
+
+// Counts the paints of one widget.
+class PaintCounter : public QObject
+{
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+// 20 folders of 10 folders of 100 files, 16 to 79 bytes each.
+QString MakeTree(const QString& root)
+{
+    int n = 0;
+    for (int a = 0; a < 20; ++a) {
+        for (int b = 0; b < 10; ++b) {
+            const QString folder = QStringLiteral("%1/tree/a%2/b%3").arg(root).arg(a).arg(b);
+            QDir().mkpath(folder);
+            for (int c = 0; c < 100; ++c, ++n) {
+                QFile file(QStringLiteral("%1/f%2.dat").arg(folder).arg(c));
+                if (!file.open(QIODevice::WriteOnly))
+                    qFatal("cannot write %s", qPrintable(file.fileName()));
+                file.write(QByteArray(16 + n % 64, char('a' + n % 26)));
+            }
+        }
+    }
+    return WithSeparator(root + QStringLiteral("/tree"));
+}
+
+struct Session
+{
+    StartupState state;
+    BenchPlatform platform;
+    Artwork art = LoadArtwork(OwnResourceStore());
+    std::unique_ptr<Document> document;
+    std::unique_ptr<MainWindow> window;
+
+    explicit Session(const QString& root)
+    {
+        PrepareStartup(state, root + QStringLiteral("/program/hexaloom"), {QStringLiteral("/PORTABLE")});
+        document = std::make_unique<Document>(state.settings);
+        window = std::make_unique<MainWindow>(state, *document, platform, art);
+        window->showFromSettings();
+        QCoreApplication::processEvents();
+    }
+    EditableGrid* grid() { return window->findChild<EditableGrid*>(QStringLiteral("fileGrid")); }
+    void trigger(const char* name) { window->findChild<QAction*>(QString::fromLatin1(name))->trigger(); }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir temp;
+    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1]) : temp.path();
+    std::printf("generating %d files under %s ...\n", kTreeFiles, qPrintable(root));
+    const QString tree = MakeTree(root);
+    bool met = true;
+
+    {
+        Session session(root);
+        session.platform.folder = tree;
+        PaintCounter counter;
+        session.grid()->viewport()->installEventFilter(&counter);
+        QElapsedTimer clock;
+        qint64 lastTick = 0;
+        qint64 longestGap = 0;
+        QTimer ticker;
+        ticker.setInterval(10);
+        QObject::connect(&ticker, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            longestGap = std::max(longestGap, now - lastTick);
+            lastTick = now;
+        });
+        QEventLoop loop;
+        QTimer done;
+        done.setInterval(1);
+        QObject::connect(&done, &QTimer::timeout, [&] {
+            if (!session.window->isBusy())
+                loop.quit();
+        });
+        clock.start();
+        ticker.start();
+        session.trigger("actionAddDir");
+        done.start();
+        loop.exec();
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        const int rows = session.document->model().rowCount();
+        const bool ok = seconds < 2.0 && rows == kTreeFiles && longestGap < 250;
+        met = met && ok;
+        std::printf("add a tree of %d files:     %.3f s (target < 2 s), %d rows; longest pause of the window %lld ms, "
+                    "%d paints of the grid  [%s]\n",
+                    kTreeFiles, seconds, rows, static_cast<long long>(longestGap), counter.paints,
+                    ok ? "met" : "NOT met");
+    }
+
+    {
+        // The tree's files, then the same again, up to the largest project.
+        QStringList files;
+        for (int a = 0; a < 20; ++a)
+            for (int b = 0; b < 10; ++b)
+                for (int c = 0; c < 100; ++c)
+                    files << QStringLiteral("%1a%2/b%3/f%4.dat").arg(tree).arg(a).arg(b).arg(c);
+        FileListModel model;
+        for (int i = 0; i < kProjectRows; ++i)
+            model.AddFileRow(files[i % files.size()], i % 3, QString::number(16 + i % 64));
+        const QString project = root + QStringLiteral("/big.hxlm");
+        QFile out(project);
+        if (!out.open(QIODevice::WriteOnly) || out.write(EncodeProject(model, OutputHexdata)) <= 0)
+            qFatal("cannot write the project");
+        out.close();
+
+        Session session(root);
+        session.platform.project = project;
+        QElapsedTimer clock;
+        clock.start();
+        session.trigger("actionOpen");
+        session.grid()->viewport()->repaint();
+        QCoreApplication::processEvents();
+        const double seconds = clock.nsecsElapsed() / 1e9;
+        const int rows = session.document->model().rowCount();
+        bool ok = seconds < 1.0 && rows == kProjectRows;
+        met = met && ok;
+        std::printf("open a project of %d rows: %.3f s (target < 1 s), %d rows  [%s]\n", kProjectRows, seconds, rows,
+                    ok ? "met" : "NOT met");
+
+        QScrollBar* bar = session.grid()->verticalScrollBar();
+        const int pages = std::max(1, bar->maximum() / std::max(1, bar->pageStep()));
+        qint64 slowest = 0;
+        clock.restart();
+        for (int page = 0; page <= pages; ++page) {
+            QElapsedTimer frame;
+            frame.start();
+            bar->setValue(page * bar->pageStep());
+            session.grid()->viewport()->repaint();
+            slowest = std::max(slowest, frame.nsecsElapsed());
+        }
+        const double perPage = clock.nsecsElapsed() / 1e6 / (pages + 1);
+        ok = slowest < 50'000'000;
+        met = met && ok;
+        std::printf(
+            "scroll through it page by page: %d pages, %.2f ms per page, slowest %.2f ms (target < 50 ms)  [%s]\n",
+            pages + 1, perPage, slowest / 1e6, ok ? "met" : "NOT met");
+    }
+    return met ? 0 : 1;
+}
