@@ -14,6 +14,7 @@
 #include "ScriptedPlatform.h"
 #include "Startup.h"
 #include "TestFiles.h"
+#include "WaitWindow.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QProcess>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -86,6 +88,7 @@ private:
         m_window.reset();
         m_document.reset();
         m_state = std::make_unique<StartupState>();
+        QDir().mkpath(path("program"));
         for (const QString& language : languages)
             WriteBytes(path("program/lang/" + language + ".lng"),
                        ReadBytes(QStringLiteral(HEXALOOM_SOURCE_DIR "/translations/") + language + ".lng"));
@@ -143,6 +146,15 @@ private:
         if (box->isChecked() != on)
             box->click();
         QTRY_VERIFY(!m_window->isBusy());
+    }
+    // While work runs: the window disabled, the wait window frameless over its middle with the wait text.
+    void expectWaitWindow()
+    {
+        auto* wait = m_window->findChild<WaitWindow*>();
+        QVERIFY(wait && wait->isVisible() && wait->isEnabled() && !m_window->isEnabled());
+        QVERIFY(wait->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(wait->findChild<QLabel*>("txtWait")->text(), QStringLiteral("Please wait ..."));
+        QVERIFY((wait->frameGeometry().center() - m_window->frameGeometry().center()).manhattanLength() < 4);
     }
     void drop(const QStringList& paths)
     {
@@ -468,6 +480,90 @@ private slots:
         QVERIFY(icon->pixmap().isNull());
     }
 
+    // New saves the settings and starts a second copy; Save writes a named project without asking.
+    void newAndSave()
+    {
+        addFiles({file("a.txt", Text(10, 1))});
+        trigger("actionNew");
+        QCOMPARE(m_platform->callsOf("StartProgram"),
+                 QStringList{QString("StartProgram(%1, [\"/IGNOREPOS\"])").arg(Quoted(m_state->programPath))});
+        QVERIFY(QFileInfo(m_state->settingsPath).size() > 0);
+        m_platform->Answer(path("named"));
+        trigger("actionSave");
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Hexaloom - named"));
+        QVERIFY(QFile::remove(path("named.hxlm")));
+        m_platform->clear();
+        trigger("actionSave");
+        QVERIFY(m_platform->callsOf("SaveFileRequester").isEmpty());
+        QVERIFY(QFileInfo::exists(path("named.hxlm")));
+    }
+
+    // Stopping long work: the rows not yet measured keep "---", a stopped Create writes nothing, and
+    // closing the window stops the work first.
+    void stopLongWork_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::addColumn<QString>("how");
+        QTest::newRow("sizes, Cancel") << "sizes"
+                                       << "cancel";
+        QTest::newRow("sizes, Escape") << "sizes"
+                                       << "escape";
+        QTest::newRow("Create, Cancel") << "create"
+                                        << "cancel";
+        QTest::newRow("sizes, window closed") << "sizes"
+                                              << "close";
+    }
+    void stopLongWork()
+    {
+        QFETCH(QString, work);
+        QFETCH(QString, how);
+        // Files that take jCalg1 a while each, so the work is stopped long before it ends.
+        QStringList paths;
+        QByteArray noise(1500000, '\0');
+        quint32 state = 1;
+        for (char& c : noise) {
+            state = state * 1664525u + 1013904223u;
+            c = char('a' + (state >> 24) % 26);
+        }
+        for (int i = 0; i < 12; ++i)
+            paths << file(QString("n%1.txt").arg(i), noise.mid(i) + noise.left(i));
+        addFiles(paths);
+        grid()->setCurrentCell(FileListModel::PackerColumn, 0);
+        choosePacker(0, "jCalg1");
+        QHeaderView* header = grid()->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+        QCOMPARE(column(FileListModel::SizeColumn), QStringList(12, "---"));
+        const QString output = path("out.pbi");
+        if (work == "sizes") {
+            m_window->findChild<QCheckBox*>("chkCalc")->click();
+        } else {
+            m_platform->Answer(output);
+            trigger("actionCreate");
+        }
+        expectWaitWindow();
+        auto* wait = m_window->findChild<WaitWindow*>();
+        if (how == "cancel")
+            QTest::mouseClick(wait->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+        else if (how == "escape")
+            QTest::keyClick(wait, Qt::Key_Escape);
+        else
+            m_window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 20000);
+        QCOMPARE(m_window->isVisible(), how != "close");
+        QVERIFY(m_platform->messageTexts().isEmpty());
+        if (work == "create") {
+            QVERIFY(!QFileInfo::exists(output));
+            return;
+        }
+        const QStringList sizes = column(FileListModel::SizeColumn);
+        QVERIFY2(sizes.count("---") >= 6, qPrintable(sizes.join(' ')));
+        for (int row = 0; row < sizes.size(); ++row) {
+            if (sizes[row] != "---")
+                QCOMPARE(sizes[row], PackedSize(paths[row], PackerJcalg1));
+        }
+    }
+
     // The interactive road saves what the window changed when it closes.
     void settingsWrittenAtExit()
     {
@@ -528,7 +624,9 @@ private slots:
         m_platform->Answer(output);
         trigger("actionCreate");
         QVERIFY(m_window->isBusy());
+        expectWaitWindow();
         QTRY_VERIFY(!m_window->isBusy());
+        QVERIFY(m_window->isEnabled() && !m_window->findChild<WaitWindow*>()->isVisible());
         QVERIFY(m_platform->messageTexts().isEmpty());
         const QByteArray fromWindow = ReadBytes(output);
         const QByteArray packFromWindow = ReadBytes(pack);
