@@ -626,7 +626,7 @@ void MainWindow::calculateSizes(const QList<int>& rows)
         jobs.append({row, model.CellText(FileListModel::PathColumn, row),
                      PackerKindFromText(model.CellText(FileListModel::PackerColumn, row))});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_sizeWatcher.setFuture(QtConcurrent::mapped(std::move(jobs), [stop](const SizeJob& job) {
+    m_sizeWatcher.setFuture(QtConcurrent::mapped(&m_workers, std::move(jobs), [stop](const SizeJob& job) {
         if (*stop)
             return RowSizeResult{job.row, std::nullopt};
         return RowSizeResult{job.row, RowDataSize(job.path, job.kind)};
@@ -655,17 +655,18 @@ void MainWindow::createOutput()
     // The worker reads its own copy of the texts: the table's lookups are not made for two threads.
     auto language = std::make_shared<LanguageTable>(m_state.language);
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_createWatcher.setFuture(QtConcurrent::run([plan = *plan, language, stop](QPromise<CreateResult>& promise) {
-        CreateOptions work;
-        work.language = language.get();
-        work.progress = [&promise, &stop](int done, int total) {
-            if (done == 0)
-                promise.setProgressRange(0, total);
-            promise.setProgressValue(done);
-            return !*stop;
-        };
-        promise.addResult(WriteCreatePlan(plan, work));
-    }));
+    m_createWatcher.setFuture(
+        QtConcurrent::run(&m_workers, [plan = *plan, language, stop](QPromise<CreateResult>& promise) {
+            CreateOptions work;
+            work.language = language.get();
+            work.progress = [&promise, &stop](int done, int total) {
+                if (done == 0)
+                    promise.setProgressRange(0, total);
+                promise.setProgressValue(done);
+                return !*stop;
+            };
+            promise.addResult(WriteCreatePlan(plan, work));
+        }));
     beginBusy(stop);
 }
 
@@ -701,7 +702,7 @@ void MainWindow::addDirectory()
     auto stop = std::make_shared<std::atomic_bool>(false);
     m_adder->BeginWalk(stop);
     m_walkEnded = false;
-    m_walkWatcher.setFuture(QtConcurrent::run([folder, stop](QPromise<QList<ScanEntry>>& promise) {
+    m_walkWatcher.setFuture(QtConcurrent::run(&m_workers, [folder, stop](QPromise<QList<ScanEntry>>& promise) {
         // Entries go over in batches, so the window adds many rows per event and stays live.
         QList<ScanEntry> batch;
         QElapsedTimer clock;

@@ -7,6 +7,7 @@
 
 #include <QFutureWatcher>
 #include <QMainWindow>
+#include <QThreadPool>
 
 #include <atomic>
 #include <memory>
@@ -143,6 +144,8 @@ private:
     bool m_closeWhenIdle = false;
     bool m_walkEnded = false;
     std::shared_ptr<std::atomic_bool> m_stop;
+    // The window's own workers: Qt paints with the global pool's threads, which long work must not hold.
+    QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;
     QFutureWatcher<CreateResult> m_createWatcher;
     QFutureWatcher<QList<ScanEntry>> m_walkWatcher;
