@@ -93,7 +93,10 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     showProgress(m_sizeWatcher);
     showProgress(m_createWatcher);
     connect(&m_sizeWatcher, &QFutureWatcherBase::resultsReadyAt, this, &MainWindow::sizesReady);
-    connect(&m_sizeWatcher, &QFutureWatcherBase::finished, this, &MainWindow::endBusy);
+    connect(&m_sizeWatcher, &QFutureWatcherBase::finished, this, [this] {
+        endBusy();
+        closeIfAsked();
+    });
     connect(&m_createWatcher, &QFutureWatcherBase::finished, this, &MainWindow::createFinished);
     connect(&m_walkWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
         for (int i = begin; i < end; ++i)
@@ -612,6 +615,10 @@ void MainWindow::endBusy()
     m_busy = false;
     m_stop.reset();
     updateActions();
+}
+
+void MainWindow::closeIfAsked()
+{
     if (m_closeWhenIdle)
         close();
 }
@@ -673,11 +680,12 @@ void MainWindow::createOutput()
 void MainWindow::createFinished()
 {
     endBusy();
-    if (m_createWatcher.future().resultCount() == 0)
-        return;
-    CreateOptions options;
-    options.language = &m_state.language;
-    ReportCreate(m_createWatcher.result(), m_platform, options);
+    if (m_createWatcher.future().resultCount() > 0) {
+        CreateOptions options;
+        options.language = &m_state.language;
+        ReportCreate(m_createWatcher.result(), m_platform, options);
+    }
+    closeIfAsked();
 }
 
 void MainWindow::addFiles()
@@ -738,6 +746,7 @@ void MainWindow::walkDrained()
     m_walkEnded = false;
     endBusy();
     finishAdd();
+    closeIfAsked();
 }
 
 void MainWindow::dropFiles(const QStringList& paths)
