@@ -610,8 +610,10 @@ void MainWindow::beginBusy(const std::shared_ptr<std::atomic_bool>& stop)
 
 void MainWindow::endBusy()
 {
-    m_wait->hide();
+    // Enabled before the wait window goes, so the window can take the keyboard (and show tooltips) again.
     setEnabled(true);
+    m_wait->hide();
+    activateWindow();
     m_busy = false;
     m_stop.reset();
     updateActions();
