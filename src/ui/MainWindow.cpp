@@ -81,11 +81,7 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     connect(&m_document, &Document::aboutToSaveSettings, this,
             [this] { m_state.settings.frmMain_s = isMaximized() ? kMaximised : 0; });
 
-    connect(m_wait, &WaitWindow::cancelRequested, this, [this] {
-        if (m_stop)
-            *m_stop = true;
-        m_adder->StopWalk();
-    });
+    connect(m_wait, &WaitWindow::cancelRequested, this, &MainWindow::stopWork);
     auto showProgress = [this](const QFutureWatcherBase& watcher) {
         connect(&watcher, &QFutureWatcherBase::progressRangeChanged, m_wait, &WaitWindow::setProgressRange);
         connect(&watcher, &QFutureWatcherBase::progressValueChanged, m_wait, &WaitWindow::setProgressValue);
@@ -334,7 +330,6 @@ void MainWindow::applyLanguage()
         action->setObjectName(QStringLiteral("actionLanguage%1").arg(i));
         action->setCheckable(true);
         action->setChecked(names[i] == m_state.settings.language);
-        action->setEnabled(!m_busy);
         connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         m_languageActions.append(action);
     }
@@ -439,9 +434,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // Work on a worker is stopped first; the window closes when it has ended.
     if (m_busy) {
         m_closeWhenIdle = true;
-        if (m_stop)
-            *m_stop = true;
-        m_adder->StopWalk();
+        stopWork();
         event->ignore();
         return;
     }
@@ -617,6 +610,13 @@ void MainWindow::endBusy()
     m_busy = false;
     m_stop.reset();
     updateActions();
+}
+
+void MainWindow::stopWork()
+{
+    if (m_stop)
+        *m_stop = true;
+    m_adder->StopWalk();
 }
 
 void MainWindow::closeIfAsked()

@@ -100,6 +100,8 @@ private:
     // The busy bracket around work on a worker; `stop` tells the worker to end early.
     void beginBusy(const std::shared_ptr<std::atomic_bool>& stop);
     void endBusy();
+    // Tells the running work to stop at its next step; what it has done so far stays.
+    void stopWork();
     // A close asked for while work ran happens once the work has told its result.
     void closeIfAsked();
     void calculateSizes(const QList<int>& rows);
