@@ -18,8 +18,12 @@ QStringList NameFilters(const QString& pattern)
     const QStringList parts = pattern.split(QLatin1Char('|'));
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
-        for (QString& p : patterns)
+        for (QString& p : patterns) {
             p = p.trimmed();
+            // "*.*" means every file, as on Windows, also names without a dot.
+            if (p == QLatin1String("*.*"))
+                p = QStringLiteral("*");
+        }
         filters.append(parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
     }
     return filters;

@@ -10,7 +10,7 @@
 namespace hexaloom {
 
 // The seam's requester pattern ("shown|pattern;pattern|shown|pattern") as Qt name filters: each shown
-// text followed by its patterns in parentheses, which the dialogs hide again.
+// text followed by its patterns in parentheses, which the dialogs hide again; "*.*" becomes "*".
 QStringList NameFilters(const QString& pattern);
 
 class QtPlatform : public QObject, public Platform

@@ -17,9 +17,11 @@ private slots:
         QTest::newRow("project, suffix without dot") << "*.hxlm|*hxlm" << QStringList{"*.hxlm (*hxlm)"};
         QTest::newRow("several patterns, two pairs")
             << "PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|All Files (*.*)|*.*"
-            << QStringList{"PureBasic Files (*.pb, *.pbi) (*.pb *.pbi)", "All Files (*.*) (*.*)"};
+            << QStringList{"PureBasic Files (*.pb, *.pbi) (*.pb *.pbi)", "All Files (*.*) (*)"};
         QTest::newRow("spaces and empty patterns") << "Text| *.txt ;;*.text" << QStringList{"Text (*.txt *.text)"};
-        QTest::newRow("a shown text without pattern is left out") << "*.*|*.*|dangling" << QStringList{"*.* (*.*)"};
+        QTest::newRow("*.* is every file, with or without a dot") << "*.*|*.*" << QStringList{"*.* (*)"};
+        QTest::newRow("a shown text without pattern is left out")
+            << "Text|*.txt|dangling" << QStringList{"Text (*.txt)"};
         QTest::newRow("empty") << "" << QStringList();
     }
     void nameFilters()
