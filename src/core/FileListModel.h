@@ -28,6 +28,8 @@ inline int ValidOutputFormat(int format)
 int PackerKindFromText(const QString& text);
 // 0..2 give "none", "jCalg1", "zip"; any other kind an empty text.
 QString PackerText(int kind);
+// The decimal size in bytes of a file as the size column shows it (0 for a file that is missing).
+QString FileSizeText(const QString& path);
 
 class FileListModel : public QAbstractTableModel
 {
