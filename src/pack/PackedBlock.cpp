@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace hexaloom {
 
@@ -88,9 +89,15 @@ Bytes PackBlock(Bytes data, int kind)
         return data;
     if (kind != PackerNone) {
         const std::size_t length = data.size();
-        Bytes work = BlockHeader(data, kind, length + length / 100 + 36);
-        const std::size_t packed =
-            PackPayload(data.data(), length, work.data() + kBlockHeaderSize, work.size() - kBlockHeaderSize, 9, kind);
+        Bytes work;
+        try {
+            work = BlockHeader(data, kind, length + length / 100 + 36);
+        } catch (const std::bad_alloc&) {
+            work.clear(); // no room to pack in: the data is stored as it is
+        }
+        const std::size_t packed = work.empty() ? 0
+                                                : PackPayload(data.data(), length, work.data() + kBlockHeaderSize,
+                                                              work.size() - kBlockHeaderSize, 9, kind);
         if (packed != 0) {
             work.resize(kBlockHeaderSize + packed);
             work.shrink_to_fit();
