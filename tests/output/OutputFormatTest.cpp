@@ -107,6 +107,9 @@ private slots:
                               << "#HXL_MYLOGO_PNG";
         QTest::newRow("leading dot keeps underscore") << ".hidden"
                                                       << "#HXL__HIDDEN";
+        QTest::newRow("many of one name around an owned suffix")
+            << QStringList{"a.txt", "a.txt", "a.txt.3", "a.txt", "a.txt"}
+            << QStringList{"#HXL_A_TXT", "#HXL_A_TXT_2", "#HXL_A_TXT_3", "#HXL_A_TXT_4", "#HXL_A_TXT_5"};
         QTest::newRow("nothing usable") << "1-2 3"
                                         << "#HXL_";
         QTest::newRow("non-ASCII dropped whatever its case") << QString::fromUtf8("Grüße.txt") << "#HXL_GRE_TXT";
