@@ -268,10 +268,8 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
 CompilerEndIf
 
 ; The size table at the end of the data section: the number of stored blocks, then their lengths,
-; read into Vorkel_Count and VorkelArray() when the program starts. The procedures below read the
-; table where it lies (Data.l, 4 bytes each), so they also work in a DLL, which runs no code outside
-; its procedures: there Vorkel_Count gets its value with the first call, and VorkelArray() stays
-; empty (a DLL dimensions its arrays in AttachProcess).
+; read into Vorkel_Count and VorkelArray() when the program starts. A DLL runs no code outside its
+; procedures, so there Vorkel_ReadSizeTable() reads them with the first call instead.
 Global Vorkel_Count.l, Vorkel_Index.l
 Restore Vorkel_CatchInfo
 CompilerIf #PB_Compiler_Version < 430
@@ -288,20 +286,33 @@ For Vorkel_Index = 0 To Vorkel_Count - 1
   CompilerEndIf
 Next
 
+; Reads the size table where it lies (Data.l, 4 bytes each), without Restore, so a Read loop of the
+; program's own is not disturbed; a table read once is kept (every output holds at least its catalog).
+Procedure Vorkel_ReadSizeTable()
+  Protected Index
+  If Vorkel_Count = 0
+    Vorkel_Count = PeekL(?Vorkel_CatchInfo)
+    Dim VorkelArray.l(Vorkel_Count)
+    For Index = 0 To Vorkel_Count - 1
+      VorkelArray(Index) = PeekL(?Vorkel_CatchInfo + 4 + 4 * Index)
+    Next
+  EndIf
+EndProcedure
+
 ; File ResNumber (its #HXL_ constant; the catalog is number Vorkel_Count) as a new memory block
 ; that the caller frees, unpacked and CRC-checked; 0 when it cannot be had.
 Procedure Vorkel_Get(ResNumber)
   Protected *Copy, *Unpacked, *Header.ZemberPack, Result
   Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
-  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
+  Vorkel_ReadSizeTable()
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
   For Index = 1 To ResNumber - 1
-    Offset = Offset + PeekL(?Vorkel_CatchInfo + 4 * Index)
+    Offset = Offset + VorkelArray(Index - 1)
   Next
-  Length = PeekL(?Vorkel_CatchInfo + 4 * ResNumber)
+  Length = VorkelArray(ResNumber - 1)
   If Length <= 0
     ProcedureReturn 0
   EndIf
@@ -365,7 +376,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
-  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
+  Vorkel_ReadSizeTable()
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -384,7 +395,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
-  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
+  Vorkel_ReadSizeTable()
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0

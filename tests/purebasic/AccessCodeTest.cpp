@@ -217,7 +217,12 @@ QString DriverText(const Output& o)
         << QStringLiteral("    PrintN(\"sound \" + Str(Number) + \" \" + Str(%1CatchSound(#PB_Any, Number)))").arg(p)
         << QStringLiteral("    PrintN(\"sprite \" + Str(Number) + \" \" + Str(%1CatchSprite(#PB_Any, Number)))").arg(p)
         << QStringLiteral("    PrintN(\"music \" + Str(Number) + \" \" + Str(%1CatchModule(#PB_Any, Number)))").arg(p)
-        << QStringLiteral("  Next") << QStringLiteral("EndProcedure");
+        << QStringLiteral("  Next");
+    // The size table as the globals hold it, read at start-up or, in a DLL, with the first call.
+    if (!res)
+        lines << QStringLiteral(
+            "  PrintN(\"table \" + Str(Vorkel_Count) + \" \" + Str(VorkelArray(Vorkel_Count - 1)))");
+    lines << QStringLiteral("EndProcedure");
     if (!o.dll)
         lines << QStringLiteral("Drive()");
     QByteArray text("\xEF\xBB\xBF");
@@ -324,6 +329,7 @@ public:
     }
 
     int count() const { return int(m_output.files.size()) + 1; }
+    QString line(const QString& key) const { return m_lines.value(key); }
     // Block or resource numbers the driver walks, and which of them is the catalog.
     int first() const { return 0; }
     int last() const { return m_output.road == Road::Resource ? count() : count() + 1; }
@@ -492,6 +498,10 @@ class AccessCodeTest : public QObject
         if (!ExpectRun(r, RunFaults(t, o)))
             return;
         RunReader reader(r, t, o, work);
+        if (o.road != Road::Resource) {
+            const Bytes catalog = PackBlock(ToBytes(o.catalog), PackerNone);
+            QCOMPARE(reader.line(QStringLiteral("table %1").arg(reader.count())), QString::number(catalog.size()));
+        }
         for (int number = reader.first(); number <= reader.last(); ++number) {
             const Fetch f = reader.Read(number);
             const int index = reader.fileIndex(number);

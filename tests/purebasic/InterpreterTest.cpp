@@ -376,6 +376,16 @@ Debug Str(*p\next\in\b[2]) + " " + Str(SizeOf(Outer) - SizeOf(Integer)) + " " + 
 Dim arr.Inner(2) : arr(1)\a = 9 : Debug arr(1)\a + arr(0)\a
 Debug PeekW(@o + OffsetOf(Outer\in)))",
      "3 13 8\n9\n2\n", "", Phase::Ok},
+    {"Dim in a procedure sizes the Global array; Protected Dim makes a local one", k612, R"(
+Global Dim a.l(0)
+Procedure Grow()
+  Dim a.l(3) : a(3) = 7
+EndProcedure
+Procedure Own()
+  Protected Dim a.l(5) : a(5) = 1
+EndProcedure
+Grow() : Own() : Debug a(3))",
+     "7\n", "", Phase::Ok},
     {"an array index out of bounds", k612, "Dim a.l(3)\na(4) = 1", "", "2: Array index out of bounds: a(4)",
      Phase::Runtime},
 

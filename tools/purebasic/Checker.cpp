@@ -1721,7 +1721,12 @@ private:
         const VarType vt = ResolveType(name.text, name.type, fallback, name.pos);
         if (vt.pointer)
             Error(name.pos, QStringLiteral("pbrun does not support arrays of pointers"));
-        Scope& scope = inProc && kw != VarKeyword::Static ? m_local : m_main;
+        // A plain Dim inside a procedure of an array declared Global dimensions that global array: the
+        // IDE's own LoadPreferences() does so with Common.pb's Global Dim IndentKeywords(), and the DLL
+        // manual has global arrays dimensioned inside AttachProcess().
+        const bool globalArray =
+            inProc && kw == VarKeyword::Define && !m_local.arrays.contains(k) && m_globals.arrays.contains(k);
+        Scope& scope = globalArray ? m_globals : inProc && kw != VarKeyword::Static ? m_local : m_main;
         int v;
         if (auto it = scope.arrays.constFind(k); it != scope.arrays.constEnd()) {
             v = *it; // Dim again: a new array of the same name
