@@ -34,12 +34,17 @@ std::optional<QUrl> WebAddress(const QString& url)
     return address;
 }
 
-bool HttpSucceeded(const QNetworkReply* reply)
+// A transfer that ended without error with a 2xx status and as many bytes as the server announced: a
+// connection closed early is not always reported as an error.
+bool HttpSucceeded(const QNetworkReply* reply, qint64 received)
 {
     if (reply->error() != QNetworkReply::NoError)
         return false;
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    return status.isValid() && status.toInt() >= 200 && status.toInt() < 300;
+    if (!status.isValid() || status.toInt() < 200 || status.toInt() >= 300)
+        return false;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return !length.isValid() || length.toLongLong() == received;
 }
 
 // The progress bar's position: the share of the expected size, rounded half to even as a float is; a
@@ -125,6 +130,8 @@ QNetworkReply* UpdateService::get(const QUrl& address)
     request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Mozilla/4.0 (compatible; QV)"));
     // Always the server's current file, never a cached one, and nothing kept in a cache.
     request.setRawHeader("Pragma", "no-cache");
+    // The bytes as they are on the server, so their count can be checked against Content-Length.
+    request.setRawHeader("Accept-Encoding", "identity");
     request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     // Redirects stay on the same scheme or move to https, never from https down to http.
@@ -149,7 +156,7 @@ void UpdateService::CheckForUpdate()
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
         std::optional<QByteArray> block;
-        if (HttpSucceeded(reply) && reply->bytesAvailable() <= kMaxInfoFileSize)
+        if (HttpSucceeded(reply, reply->bytesAvailable()) && reply->bytesAvailable() <= kMaxInfoFileSize)
             block = reply->readAll();
         OnUpdateInfoArrived(block);
     });
@@ -227,7 +234,7 @@ void UpdateService::endDownload()
     d->reply->deleteLater();
     const bool flushed = d->file.flush();
     d->file.close();
-    const bool ok = !d->writeFailed && flushed && HttpSucceeded(d->reply);
+    const bool ok = !d->writeFailed && flushed && HttpSucceeded(d->reply, d->written);
     emit downloadFinished(OnDownloadFinished(ok, d->path, d->fingerprint));
 }
 
