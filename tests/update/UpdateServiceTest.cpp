@@ -6,6 +6,7 @@
 #include "TestFiles.h"
 
 #include <QCryptographicHash>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QSslConfiguration>
 #include <QTemporaryDir>
@@ -61,6 +62,7 @@ private slots:
     void download();
     void refusedDownloads();
     void serviceGoneDuringDownload();
+    void releaseToolOutputIsServed();
 
 private:
     // Runs a check of `url` and returns its result.
@@ -325,6 +327,55 @@ void UpdateServiceTest::serviceGoneDuringDownload()
     m_service.reset();
     QTRY_COMPARE(m_server->openConnections(), 0);
     QVERIFY(m_platform.calls().isEmpty());
+}
+
+void UpdateServiceTest::releaseToolOutputIsServed()
+{
+    const QString offered = m_folder->filePath("release/Hexaloom-2.0.zip");
+    const QString dat = m_folder->filePath("hexaloom.dat");
+    QVERIFY(WriteBytes(offered, Body()));
+    QVERIFY(WriteBytes(m_folder->filePath("news.rtf"), "{\\rtf1 {\\b 2.0}\\par}"));
+    const auto run = [&](const QStringList& arguments) {
+        QProcess tool;
+        tool.start(QStringLiteral(HEXALOOM_MKUPDATE), arguments);
+        return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit
+                   ? std::make_pair(tool.exitCode(), tool.readAllStandardError())
+                   : std::make_pair(-1, QByteArray());
+    };
+    const QStringList arguments = {"--out",      dat,
+                                   "--name",     "Hexaloom",
+                                   "--version",  "2.0.0",
+                                   "--url",      m_server->url("/files/new.zip"),
+                                   "--file",     offered,
+                                   "--date",     "2010-01-01T14:45",
+                                   "--info-url", "http://hexaloom.org/news",
+                                   "--rtf",      m_folder->filePath("news.rtf")};
+    QCOMPARE(run(arguments), std::make_pair(0, QByteArray()));
+
+    m_server->serve("/u", ReadBytes(dat));
+    m_server->serve("/files/new.zip", Body());
+    QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
+    const UpdateInfo& info = m_service->updateInfo();
+    QCOMPARE(info.FileName, QStringLiteral("Hexaloom-2.0.zip"));
+    QCOMPARE(info.FileSize, Body().size());
+    QCOMPARE(info.ReleaseDate, 1262357100u);
+    QCOMPARE(info.InfoText, QByteArray("{\\rtf1 {\\b 2.0}\\par}"));
+    QSignalSpy finished(m_service.get(), &UpdateService::downloadFinished);
+    QVERIFY(m_service->StartDownload());
+    QVERIFY(finished.wait(20000));
+    QVERIFY(finished.first().first().toBool());
+
+    // A fault is one line on stderr, and the file written before stays.
+    const QByteArray before = ReadBytes(dat);
+    for (const auto& [option, value] : {std::pair{"--file", "missing.zip"}, std::pair{"--url", "ftp://x/y"},
+                                        std::pair{"--version", "beta"}, std::pair{"--date", "1969-12-31"}}) {
+        QStringList bad = arguments;
+        bad[bad.indexOf(QLatin1String(option)) + 1] = QLatin1String(value);
+        const auto [code, error] = run(bad);
+        QCOMPARE(code, 1);
+        QVERIFY2(error.startsWith("hexaloom_mkupdate: ") && error.count('\n') == 1, error.constData());
+    }
+    QCOMPARE(ReadBytes(dat), before);
 }
 
 QTEST_GUILESS_MAIN(UpdateServiceTest)
