@@ -24,6 +24,8 @@ HelpWindow::HelpWindow(AppSettings& settings, const QString& page, QWidget* pare
 {
     setObjectName(QStringLiteral("helpWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
+    // Closing the main window ends the program even while this window is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("Hexaloom - Help"));
 
     m_view->setObjectName(QStringLiteral("helpPage"));
