@@ -35,6 +35,21 @@ InfoWindows::~InfoWindows()
     delete m_help.data();
 }
 
+HelpWindow* InfoWindows::helpWindow() const
+{
+    return m_help;
+}
+
+AboutWindow* InfoWindows::aboutWindow() const
+{
+    return m_about;
+}
+
+UpdateWindow* InfoWindows::updateWindow() const
+{
+    return m_update;
+}
+
 QString InfoWindows::helpPagePath() const
 {
     if (m_settings.language.isEmpty())

@@ -34,9 +34,10 @@ public:
     void checkForUpdate();
 
     UpdateService& updates() { return m_updates; }
-    HelpWindow* helpWindow() const { return m_help; }
-    AboutWindow* aboutWindow() const { return m_about; }
-    UpdateWindow* updateWindow() const { return m_update; }
+    // The open windows, or null.
+    HelpWindow* helpWindow() const;
+    AboutWindow* aboutWindow() const;
+    UpdateWindow* updateWindow() const;
     // The help page F1 shows now; empty for the built-in one.
     QString helpPagePath() const;
 
