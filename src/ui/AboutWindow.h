@@ -13,6 +13,7 @@ class Platform;
 
 class AboutWindow : public QDialog
 {
+    Q_OBJECT
 public:
     AboutWindow(QWidget* parent, Platform& platform, const LanguageTable& language, const QPixmap& logo,
                 const QPixmap& donate);

@@ -12,6 +12,7 @@ struct AppSettings;
 
 class HelpWindow : public QWidget
 {
+    Q_OBJECT
 public:
     // `page` is an HTML file; empty for the built-in help page. Top-level: it does not stay above the
     // main window.

@@ -13,6 +13,7 @@ struct UpdateInfo;
 
 class UpdateWindow : public QDialog
 {
+    Q_OBJECT
 public:
     UpdateWindow(QWidget* parent, UpdateService& service, Platform& platform, const LanguageTable& language,
                  const UpdateInfo& info);
