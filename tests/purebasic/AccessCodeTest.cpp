@@ -11,6 +11,7 @@
 #include "Interpreter.h"
 #include "OutputNames.h"
 #include "PackedBlock.h"
+#include "Paths.h"
 #include "ProjectFile.h"
 #include "ResourceWriter.h"
 #include "ScriptedPlatform.h"
