@@ -48,14 +48,15 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_error.clear();
     m_sizes.clear();
     m_packLength = 0;
+    m_packReplaced = false;
     m_path = path;
     m_base = LabelBase(OutputBase(path)).toUtf8();
-    m_include = std::make_unique<QSaveFile>(path);
+    m_include = std::make_unique<SaveFile>(path);
     if (!m_include->open(QIODevice::WriteOnly))
         return Fail(path, m_include->errorString());
     if (m_format == IncludeFormat::Binpack) {
         m_packPath = PackFilePath(path);
-        m_pack = std::make_unique<QSaveFile>(m_packPath);
+        m_pack = std::make_unique<SaveFile>(m_packPath);
         if (!m_pack->open(QIODevice::WriteOnly))
             return Fail(m_packPath, m_pack->errorString());
     } else {
@@ -156,11 +157,18 @@ bool IncludeWriter::Finish()
     m_sink->Line(std::string_view());
     if (!m_sink->Flush())
         return Fail(m_path, m_include->errorString());
-    // The pack file goes first: the include is what names it, and it is fully written by now.
+    // Both files complete and on the disk before either replaces its old one, so a write failure leaves
+    // both old files; then the pack file goes first, as the include is what names it.
+    if (m_pack && !m_pack->finishWriting())
+        return Fail(m_packPath, m_pack->errorString());
+    if (!m_include->finishWriting())
+        return Fail(m_path, m_include->errorString());
     if (m_pack && !m_pack->commit())
         return Fail(m_packPath, m_pack->errorString());
-    if (!m_include->commit())
+    if (!m_include->commit()) {
+        m_packReplaced = m_pack != nullptr;
         return Fail(m_path, m_include->errorString());
+    }
     m_sink.reset();
     m_pack.reset();
     m_include.reset();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace hexaloom {
 
@@ -71,7 +72,12 @@ Bytes PackBlock(Bytes data, int kind)
     if (kind == PackerNone || data.empty() || data.size() > kMaxLength)
         return data;
     const std::size_t length = data.size();
-    Bytes work(length + length / 100 + 36);
+    Bytes work;
+    try {
+        work.resize(length + length / 100 + 36);
+    } catch (const std::bad_alloc&) {
+        return data; // no room to pack in: the data is stored as it is
+    }
     putLe64(work.data(), static_cast<std::int64_t>(length));
     const auto crc = static_cast<std::int32_t>(Crc32(data));
     putLe64(work.data() + 8, crc); // sign-extended: bit 31 set gives FF FF FF FF above it

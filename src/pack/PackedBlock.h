@@ -26,8 +26,9 @@ std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, st
 std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
                           std::size_t destinationLength, int kind);
 
-// Packs one file's bytes into a block, or hands them back unchanged (raw) for kind none, empty data or
-// a packer that fails. A block is kept even when it is longer than the data.
+// Packs one file's bytes into a block, or hands them back unchanged (raw) for kind none, empty data, a
+// packer that fails or a work buffer that cannot be had. A block is kept even when it is longer than the
+// data.
 Bytes PackBlock(Bytes data, int kind);
 
 // True when the bytes carry the block magic at offset 17 (and are long enough to hold a header).

@@ -153,6 +153,7 @@ private slots:
         QTest::newRow("packer 3") << 16 << 3;
         QTest::newRow("payload byte") << 30 << 0x00;
         QTest::newRow("payload truncated") << -2 << 0;
+        QTest::newRow("header alone") << -3 << 0; // 23 bytes with the magic: a block, not raw data
     }
     void damagedBlocks()
     {
@@ -165,6 +166,8 @@ private slots:
                 std::fill(block.begin(), block.begin() + 8, 0);
             else if (offset == -2)
                 block.resize(block.size() - 6);
+            else if (offset == -3)
+                block.resize(kBlockHeaderSize);
             else
                 block[std::size_t(offset)] ^= std::uint8_t(value ? value : 0xFF);
             QVERIFY2(!ReadPackedBlock(block).has_value(), kind == PackerZip ? "zip" : "jcalg1");
