@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 using namespace hexaloom;
 
@@ -52,6 +53,7 @@ private slots:
     void helpShowsTheLanguagePageOrTheBuiltInOne_data();
     void helpShowsTheLanguagePageOrTheBuiltInOne();
     void helpKeepsItsNormalGeometry();
+    void closingTheMainWindowEndsTheProgramWithHelpOpen();
     void updateCheckOutcomes_data();
     void updateCheckOutcomes();
     void downloadFromTheWindow();
@@ -244,6 +246,19 @@ void InfoWindowsTest::helpKeepsItsNormalGeometry()
     m_windows->showHelp();
     QCOMPARE(m_windows->helpWindow()->size(), QSize(620, 410));
     QCOMPARE(m_windows->helpWindow()->pos(), QPoint(30, 40));
+}
+
+void InfoWindowsTest::closingTheMainWindowEndsTheProgramWithHelpOpen()
+{
+    // The program's event loop ends when the main window closes, even with Help still open.
+    m_windows->showHelp();
+    QVERIFY(QTest::qWaitForWindowExposed(m_windows->helpWindow()));
+    QTimer::singleShot(0, m_main.get(), &QWidget::close);
+    QTimer stillRunning; // ends the loop if the main window's close does not, and goes with this test
+    stillRunning.setSingleShot(true);
+    connect(&stillRunning, &QTimer::timeout, qApp, [] { QCoreApplication::exit(1); });
+    stillRunning.start(10000);
+    QCOMPARE(QApplication::exec(), 0);
 }
 
 void InfoWindowsTest::updateCheckOutcomes_data()
