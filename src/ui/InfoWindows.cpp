@@ -12,11 +12,9 @@
 namespace hexaloom {
 
 namespace {
-// Closes the window a command opens anew; closing deletes it.
+// A command that opens its window anew first removes the one that is open.
 template <typename Window> void CloseOld(QPointer<Window>& window)
 {
-    if (window)
-        window->close();
     delete window.data();
 }
 } // namespace
