@@ -45,6 +45,8 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
         {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
+        {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
+                            "double quote; nothing was written."},
     };
     for (const Text& text : texts) {
         if (qstrcmp(text.key, key) == 0)
@@ -216,6 +218,8 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
                                            .absoluteFilePath()
                                            .compare(QFileInfo(path).absoluteFilePath(), Qt::CaseInsensitive) == 0)
         return refuse(MessageText("PackIsInclude", options.language).arg(path));
+    if (format == OutputBinpack && OutputFileName(PackFilePath(path)).contains(QLatin1Char('"')))
+        return refuse(MessageText("QuoteInPackName", options.language).arg(path));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
     for (const Row& row : rows) {
@@ -223,7 +227,7 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
-    const Bytes catalog = BuildCatalog(fileNames);
+    const Bytes catalog = PackBlock(BuildCatalog(fileNames), PackerNone);
     if (format == OutputResource) {
         ResourceWriter writer;
         if (!writer.Open(path) || !writer.WriteEntry(catalog, 1)) {

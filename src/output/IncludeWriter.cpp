@@ -143,9 +143,14 @@ bool IncludeWriter::Finish()
     if (!m_include)
         return false;
     if (m_format == IncludeFormat::Binpack && m_packLength > 0) {
-        const QString packName = m_packPath.mid(
-            std::max(m_packPath.lastIndexOf(QLatin1Char('/')), m_packPath.lastIndexOf(QLatin1Char('\\'))) + 1);
-        m_sink->Line(QStringLiteral("  IncludeBinary \"%1\"").arg(packName));
+        // Before 5.30 PureBasic looks for a relative IncludeBinary file beside the main source, so from 4.30
+        // (the first with #PB_Compiler_FilePath) the pack file is named beside this include itself.
+        const QString packName = OutputFileName(m_packPath);
+        m_sink->Line(std::string_view("  CompilerIf #PB_Compiler_Version < 430"));
+        m_sink->Line(QStringLiteral("    IncludeBinary \"%1\"").arg(packName));
+        m_sink->Line(std::string_view("  CompilerElse"));
+        m_sink->Line(QStringLiteral("    IncludeBinary #PB_Compiler_FilePath + \"%1\"").arg(packName));
+        m_sink->Line(std::string_view("  CompilerEndIf"));
     }
     m_sink->Line(std::string_view("  Vorkel_CatchInfo:"));
     m_sink->Line("  Data.l " + std::to_string(m_sizes.size()));

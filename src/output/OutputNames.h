@@ -13,6 +13,10 @@ namespace hexaloom {
 // formats when the file part has no extension or ends in a dot. Any other format leaves the path.
 QString SettleOutputExtension(const QString& path, int format);
 
+// The file part of an output path. Output paths follow this system's rules: "\\" separates folders on
+// Windows and is part of a file name elsewhere; the same holds for every name below.
+QString OutputFileName(const QString& path);
+
 // The file part without its last extension: the base of the block labels ("C:/out/MyData.pbi" gives "MyData").
 QString OutputBase(const QString& path);
 
@@ -30,7 +34,8 @@ QString PackFilePath(const QString& includePath);
 // before the first letter or "_" and every character that cannot stand in an identifier dropped.
 QString ConstantName(const QString& fileName);
 // The enumeration constants of a whole list, one per row in row order: what the include declares and
-// what every listing of an output shows.
+// what every listing of an output shows. Each is ConstantName's, made unique: the first row keeps a name,
+// later rows with the same one get "_2", "_3", ... (a suffix another row has by itself is passed over).
 QStringList ConstantNames(const QStringList& fileNames);
 
 // The packer kind of every row from its packer text: "none" 0, "jCalg1" 1, "zip" 2; any other text takes

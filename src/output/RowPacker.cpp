@@ -38,9 +38,15 @@ PackedRow PackRowOrThrow(const RowJob& job)
         return row;
     }
     if (job.kind == PackerNone) {
-        row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
-        row.size = size;
-        return row;
+        // Only a file that would be taken for a packed block is read here (and stored as a block).
+        const QByteArray head = file.read(static_cast<qint64>(kBlockHeaderSize));
+        const bool looksPacked = HasBlockMagic(
+            {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
+        if (!looksPacked || !file.seek(0)) {
+            row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
+            row.size = size;
+            return row;
+        }
     }
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;

@@ -34,8 +34,9 @@ struct PackedRow
     std::int64_t size = 0; // the file's length when Raw
 };
 
-// The work of one row: a packed file is read whole and packed; a raw one only checked. Never throws: memory
-// that cannot be had gives NoMemory.
+// The work of one row: a packed file is read whole and packed; a raw one only checked, unless its first
+// bytes would be taken for a block header (then it is read and stored as a block of kind none). Never
+// throws: memory that cannot be had gives NoMemory.
 PackedRow PackRow(const RowJob& job);
 
 // Hands `size` bytes of a file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
