@@ -27,6 +27,7 @@ struct AppSettings
     std::int32_t frmHelp_y = kUnsetPosition;
     std::int32_t frmHelp_h = 580;
     std::int32_t frmHelp_w = 800;
+    QString updateurl; // [Settings] updateurl: the update information file's address; read, never written
 };
 
 } // namespace hexaloom

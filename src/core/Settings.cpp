@@ -78,6 +78,8 @@ bool LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& displa
     if (s.projectdir.isEmpty())
         s.projectdir = prefs.ReadString(QStringLiteral("projectdir"), s.lastdir);
     s.lastoutput = static_cast<std::int8_t>(ValidOutputFormat(prefs.ReadLong(QStringLiteral("lastoutput"), 0)));
+    // Only for pointing the update check elsewhere by hand (a test server, a mirror); never written.
+    s.updateurl = prefs.ReadString(QStringLiteral("updateurl"), QString());
     prefs.Close();
     return readable;
 }

@@ -6,6 +6,7 @@
 #include "EditableGrid.h"
 #include "FileAdder.h"
 #include "FileGridModel.h"
+#include "InfoWindows.h"
 #include "Platform.h"
 #include "ProjectFile.h"
 #include "RowSize.h"
@@ -64,6 +65,8 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     setMinimumSize(520, 300);
     m_adder = new FileAdder(m_document, m_platform, m_state.language, this);
     m_wait = new WaitWindow(this);
+    m_infoWindows = new InfoWindows(this, m_platform, m_state.settings, m_state.language, m_state.programDir,
+                                    m_art.images[ImageLogo], m_art.images[ImageDonate]);
 
     createActions();
     createToolBar();
@@ -476,17 +479,17 @@ void MainWindow::projectLoaded()
 
 void MainWindow::showHelp()
 {
-    // The Help window is built apart from this window and opened from here.
+    m_infoWindows->showHelp();
 }
 
 void MainWindow::showAbout()
 {
-    // The About window is built apart from this window and opened from here.
+    m_infoWindows->showAbout();
 }
 
 void MainWindow::checkForUpdates()
 {
-    // The update check is built apart from this window and started from here.
+    m_infoWindows->checkForUpdate();
 }
 
 void MainWindow::currentRowChanged(int row)

@@ -27,6 +27,7 @@ class Document;
 class EditableGrid;
 class FileAdder;
 class FileGridModel;
+class InfoWindows;
 class Platform;
 class WaitWindow;
 
@@ -143,6 +144,7 @@ private:
     QLabel* m_statusLanguage = nullptr;
     WaitWindow* m_wait = nullptr;
     FileAdder* m_adder = nullptr;
+    InfoWindows* m_infoWindows = nullptr; // Help, About and the update check
 
     bool m_busy = false;
     bool m_closeWhenIdle = false;

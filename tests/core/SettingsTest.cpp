@@ -123,8 +123,11 @@ void SettingsTest::handEditedFileKeepsItsShape()
     QCOMPARE(settings.lastdir, QString::fromUtf8("C:\\Users\\J\xC3\xBCrgen\\Daten\\"));
     QCOMPARE(settings.projectdir, QStringLiteral("D:\\proj\\"));
     QCOMPARE(settings.language, QStringLiteral("Deutsch"));
+    // Read for the update check, and kept as it stands (never written).
+    QCOMPARE(settings.updateurl, QStringLiteral("http://127.0.0.1:8080/u_versions/hexaloom.dat"));
 
     settings.frmMain_w = 800;
+    settings.updateurl = QStringLiteral("https://elsewhere/");
     QVERIFY(SaveSettings(settings, path));
     QCOMPARE(ReadBytes(path), ReadBytes(Data("handedited.saved.prefs")));
 }

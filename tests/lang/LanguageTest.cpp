@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -271,6 +273,26 @@ void LanguageTest::shippedTranslationsAreComplete()
     }
     QCOMPARE(translated, 30);
     QVERIFY(table.LanguageText("Messages", "FileToBig").contains(QStringLiteral("'{FILE}'")));
+
+    // Nothing the table does not know (it would be ignored), spelt as the table spells it.
+    QSet<QString> known;
+    for (const BuiltinText& pair : BuiltinTexts()) {
+        if (QLatin1String(pair.name) == QLatin1String("_GROUP_"))
+            group = QString::fromLatin1(pair.text);
+        else
+            known.insert(group + QLatin1Char('/') + QString::fromLatin1(pair.name));
+    }
+    group.clear();
+    for (const QString& line : PrefsFile::Decode(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        if (line.startsWith(QLatin1Char('[')))
+            group = line.mid(1, line.indexOf(QLatin1Char(']')) - 1);
+        else if (!line.startsWith(QLatin1Char(';')))
+            QVERIFY2(known.contains(group + QLatin1Char('/') + line.section(QLatin1Char('='), 0, 0).trimmed()),
+                     qPrintable(line));
+    }
+    // Each language brings its help page and its menu icon.
+    for (const char* extension : {".html", ".ico"})
+        QVERIFY2(QFileInfo(file.chopped(4) + QLatin1String(extension)).size() > 0, extension);
 }
 
 QTEST_GUILESS_MAIN(LanguageTest)

@@ -1,11 +1,14 @@
 // The main window driven as a user drives it: actions, row buttons, the packer drop-down, the title
 // click, drops and the folder walk, over real files, with the scripted seam answering every dialog.
 #include "MainWindow.h"
+#include "AboutWindow.h"
 #include "AppSettings.h"
 #include "Artwork.h"
 #include "Document.h"
 #include "EditableGrid.h"
 #include "FileAdder.h"
+#include "HelpWindow.h"
+#include "HttpTestServer.h"
 #include "Interactive.h"
 #include "OwnResourceStore.h"
 #include "PackedBlock.h"
@@ -14,6 +17,8 @@
 #include "ScriptedPlatform.h"
 #include "Startup.h"
 #include "TestFiles.h"
+#include "UpdateInfo.h"
+#include "UpdateWindow.h"
 #include "WaitWindow.h"
 
 #include <QAbstractItemModelTester>
@@ -27,6 +32,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -478,6 +484,40 @@ private slots:
         QCOMPARE(model().headerData(FileListModel::FileColumn, Qt::Horizontal).toString(), QStringLiteral("iFayela:"));
         QVERIFY(!action("actionLanguage0")->isChecked() && action("actionLanguage1")->isChecked());
         QVERIFY(icon->pixmap().isNull());
+    }
+
+    // F1, About and Updatecheck open their windows, in the window's language.
+    void helpAboutAndUpdatecheck()
+    {
+        open({"Deutsch"});
+        file("program/lang/Deutsch.html", "<p>Hilfe auf Deutsch</p>");
+        trigger("actionLanguage0");
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QTest::keyClick(m_window.get(), Qt::Key_F1);
+        HelpWindow* help = nullptr;
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* found = qobject_cast<HelpWindow*>(window); found && found->isVisible())
+                help = found;
+        QVERIFY(help);
+        QVERIFY(help->findChild<QTextBrowser*>("helpPage")->toPlainText().contains("Hilfe auf Deutsch"));
+
+        trigger("actionAbout");
+        auto* about = m_window->findChild<AboutWindow*>();
+        QVERIFY(about && about->isVisible());
+        QCOMPARE(about->windowTitle(), QString::fromUtf8("Über Hexaloom"));
+        QVERIFY(!about->findChild<QLabel*>("logo")->pixmap().isNull());
+        QVERIFY(!about->findChild<QPushButton*>("donateButton")->icon().isNull());
+
+        HttpTestServer server;
+        QVERIFY(server.listen());
+        UpdateInfo info;
+        info.Name = QStringLiteral("Hexaloom");
+        info.Version = QStringLiteral("2.0");
+        server.serve("/u", SerializeUpdateInfo(info));
+        m_state->settings.updateurl = server.url("/u");
+        trigger("actionUpdatecheck");
+        QTRY_VERIFY(m_window->findChild<UpdateWindow*>());
+        QCOMPARE(m_window->findChild<UpdateWindow*>()->windowTitle(), QStringLiteral("Neues Update gefunden!"));
     }
 
     // New saves the settings and starts a second copy; Save writes a named project without asking.

@@ -1,16 +1,20 @@
-// Pictures of the main window over the demo project, in English and in every shipped language, and of
-// the wait window over it, for the README:
+// Pictures of the main window over the demo project, in English and in every shipped language, of the
+// wait window over it, and of the About, Help and update windows, for the README:
 //   hexaloom_screenshots <output folder>
 // The same style, font and size every time, so the pictures change only when the windows do.
+#include "AboutWindow.h"
 #include "AppSettings.h"
 #include "Artwork.h"
 #include "Document.h"
 #include "EditableGrid.h"
+#include "HelpWindow.h"
 #include "MainWindow.h"
 #include "OwnResourceStore.h"
 #include "ProjectFile.h"
 #include "QtPlatform.h"
 #include "Startup.h"
+#include "UpdateService.h"
+#include "UpdateWindow.h"
 #include "WaitWindow.h"
 
 #include <QApplication>
@@ -56,6 +60,21 @@ bool LoadDemo(Document& document)
     document.setProjectPath(kDemo + QStringLiteral("/demo.hxlm"));
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     return true;
+}
+
+// What the update window shows for a newer version.
+UpdateInfo DemoUpdate()
+{
+    UpdateInfo info;
+    info.Name = QStringLiteral("Hexaloom");
+    info.Version = QStringLiteral("1.7.0");
+    info.FileSize = 2576384;
+    info.ReleaseDate = 1262357100;
+    info.InfoUrl = QStringLiteral("http://hexaloom.org/news");
+    info.InfoText = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 {\\b Hexaloom 1.7.0}\\par\\par New:\\par"
+                    " - a \\ul French\\ulnone  translation\\par - help pages in \\i German\\i0  and \\i French\\i0\\par"
+                    " - the update check uses https\\par}";
+    return info;
 }
 
 bool Save(const QImage& image, const QString& path)
@@ -125,6 +144,22 @@ int main(int argc, char** argv)
         painter.drawImage(wait.geometry().topLeft() - window.geometry().topLeft(), wait.grab().toImage());
         painter.end();
         ok = Save(shot, out + QStringLiteral("/wait-window.png")) && ok;
+        wait.hide();
+        window.setEnabled(true);
+
+        // About, Help and what an update check that finds a newer version shows.
+        AboutWindow about(&window, dialogs, state.language, art.images[ImageLogo], art.images[ImageDonate]);
+        about.show();
+        HelpWindow help(state.settings, QString());
+        help.resize(800, 580);
+        help.show();
+        UpdateService updates(dialogs, state.language);
+        UpdateWindow update(&window, updates, dialogs, state.language, DemoUpdate());
+        update.show();
+        QCoreApplication::processEvents();
+        ok = Save(about.grab().toImage(), out + QStringLiteral("/about-window.png")) && ok;
+        ok = Save(help.grab().toImage(), out + QStringLiteral("/help-window.png")) && ok;
+        ok = Save(update.grab().toImage(), out + QStringLiteral("/update-window.png")) && ok;
     }
     return ok ? 0 : 1;
 }

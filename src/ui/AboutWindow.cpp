@@ -1,0 +1,105 @@
+#include "AboutWindow.h"
+
+#include "LanguageTable.h"
+#include "OwnResourceStore.h"
+#include "Platform.h"
+#include "ProgramInfo.h"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace hexaloom {
+
+namespace {
+// Index of about.html in the program's store.
+constexpr int kAboutPageIndex = 21;
+} // namespace
+
+QString AboutWindow::AboutPage()
+{
+    const std::optional<Bytes> page = ReadOwnResource(kAboutPageIndex, OwnResourceStore());
+    if (!page)
+        return {};
+    QString html = QString::fromUtf8(reinterpret_cast<const char*>(page->data()), static_cast<qsizetype>(page->size()));
+    html.replace(QLatin1String("##APPTITLE##"), QLatin1String(kAppTitle));
+    html.replace(QLatin1String("##APPVERSION##"), QLatin1String(kAppVersion));
+    html.replace(QLatin1String("##APPYEAR##"), QLatin1String(kAppYear));
+    return html;
+}
+
+AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTable& language, const QPixmap& logo,
+                         const QPixmap& donate)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("aboutWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(language.LanguageText(QStringLiteral("MenuItem"), QStringLiteral("About")).remove(QLatin1Char('&')) +
+                   QStringLiteral(" Hexaloom"));
+    setFixedSize(400, 300);
+
+    auto* logoLabel = new QLabel(this);
+    logoLabel->setObjectName(QStringLiteral("logo"));
+    logoLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    logoLabel->setFixedSize(380, 60);
+    logoLabel->setAlignment(Qt::AlignCenter);
+    if (!logo.isNull())
+        logoLabel->setPixmap(logo.scaled(377, 57, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+
+    auto* pageFrame = new QFrame(this);
+    pageFrame->setFrameStyle(QFrame::Box | QFrame::Plain);
+    auto* page = new QTextBrowser(pageFrame);
+    page->setObjectName(QStringLiteral("aboutPage"));
+    page->setFrameStyle(QFrame::NoFrame);
+    // Links go to the system browser; the page itself never navigates away.
+    page->setOpenLinks(false);
+    page->setOpenExternalLinks(false);
+    const QString html = AboutPage();
+    if (!html.isEmpty()) {
+        page->setHtml(html);
+        connect(page, &QTextBrowser::anchorClicked, this,
+                [&platform](const QUrl& url) { platform.OpenUrl(url.toString()); });
+    }
+    auto* frameLayout = new QVBoxLayout(pageFrame);
+    frameLayout->setContentsMargins(1, 1, 1, 1);
+    frameLayout->addWidget(page);
+
+    auto* donateButton = new QPushButton(this);
+    donateButton->setObjectName(QStringLiteral("donateButton"));
+    donateButton->setToolTip(QStringLiteral("Feel free To donate to say thanks."));
+    donateButton->setMinimumSize(60, 20);
+    donateButton->setFlat(true);
+    donateButton->setAutoDefault(false);
+    if (!donate.isNull()) {
+        donateButton->setIcon(QIcon(donate));
+        donateButton->setIconSize(donate.size());
+    }
+    connect(donateButton, &QPushButton::clicked, this,
+            [&platform] { platform.OpenUrl(QString::fromLatin1(kProjectWebPage)); });
+
+    auto* okButton = new QPushButton(QStringLiteral("Ok"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    okButton->setDefault(true);
+    okButton->setMinimumWidth(60);
+    connect(okButton, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(donateButton);
+    buttons->addStretch();
+    buttons->addWidget(okButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->addWidget(logoLabel);
+    layout->addWidget(pageFrame, 1);
+    layout->addLayout(buttons);
+
+    for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+        connect(new QShortcut(QKeySequence(key), this), &QShortcut::activated, this, &QWidget::close);
+    okButton->setFocus();
+}
+
+} // namespace hexaloom

@@ -1,0 +1,89 @@
+#include "InfoWindows.h"
+
+#include "AboutWindow.h"
+#include "AppSettings.h"
+#include "HelpWindow.h"
+#include "Paths.h"
+#include "UpdateWindow.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace hexaloom {
+
+namespace {
+// A command that opens its window anew first removes the one that is open.
+template <typename Window> void CloseOld(QPointer<Window>& window)
+{
+    delete window.data();
+}
+} // namespace
+
+InfoWindows::InfoWindows(QWidget* mainWindow, Platform& platform, AppSettings& settings, const LanguageTable& language,
+                         const QString& programDir, const QPixmap& logo, const QPixmap& donate)
+    : QObject(mainWindow), m_mainWindow(mainWindow), m_platform(platform), m_settings(settings), m_language(language),
+      m_programDir(programDir), m_logo(logo), m_donate(donate), m_updates(platform, language)
+{
+    connect(&m_updates, &UpdateService::checkFinished, this, &InfoWindows::showUpdate);
+}
+
+InfoWindows::~InfoWindows()
+{
+    // The Help window has no parent: it goes with the main window all the same.
+    delete m_help.data();
+}
+
+HelpWindow* InfoWindows::helpWindow() const
+{
+    return m_help;
+}
+
+AboutWindow* InfoWindows::aboutWindow() const
+{
+    return m_about;
+}
+
+UpdateWindow* InfoWindows::updateWindow() const
+{
+    return m_update;
+}
+
+QString InfoWindows::helpPagePath() const
+{
+    if (m_settings.language.isEmpty())
+        return {};
+    const QString page = WithSeparator(m_programDir) + QStringLiteral("lang") + QDir::separator() +
+                         m_settings.language + QStringLiteral(".html");
+    return QFileInfo(page).size() > 0 ? page : QString();
+}
+
+void InfoWindows::showHelp()
+{
+    CloseOld(m_help);
+    m_help = new HelpWindow(m_settings, helpPagePath());
+    m_help->show();
+}
+
+void InfoWindows::showAbout()
+{
+    CloseOld(m_about);
+    m_about = new AboutWindow(m_mainWindow, m_platform, m_language, m_logo, m_donate);
+    m_about->show();
+}
+
+void InfoWindows::checkForUpdate()
+{
+    m_updates.setInfoUrl(m_settings.updateurl);
+    m_updates.CheckForUpdate();
+}
+
+void InfoWindows::showUpdate(UpdateService::CheckResult result)
+{
+    if (result != UpdateService::CheckResult::UpdateFound)
+        return;
+    CloseOld(m_update);
+    m_update = new UpdateWindow(m_mainWindow, m_updates, m_platform, m_language, m_updates.updateInfo());
+    m_update->show();
+}
+
+} // namespace hexaloom

@@ -1,0 +1,101 @@
+#include "UpdateWindow.h"
+
+#include "LanguageTable.h"
+#include "Platform.h"
+#include "RtfReader.h"
+#include "UpdateInfo.h"
+#include "UpdateService.h"
+
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextBrowser>
+
+namespace hexaloom {
+
+UpdateWindow::UpdateWindow(QWidget* parent, UpdateService& service, Platform& platform, const LanguageTable& language,
+                           const UpdateInfo& info)
+    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint)
+{
+    setObjectName(QStringLiteral("updateWindow"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(language.LanguageText(QStringLiteral("Messages"), QStringLiteral("NewUpdate")));
+    setFixedSize(300, 350);
+
+    // The labels and buttons of this window are the same in every language.
+    auto* fields = new QGridLayout;
+    fields->setColumnMinimumWidth(0, 100);
+    fields->setColumnStretch(1, 1);
+    const auto addField = [this, fields](const char* label, const char* name, const QString& text) {
+        const int row = fields->rowCount();
+        fields->addWidget(new QLabel(QString::fromLatin1(label), this), row, 0);
+        auto* field = new QLineEdit(text, this);
+        field->setObjectName(QLatin1String(name));
+        field->setReadOnly(true);
+        field->setCursorPosition(0);
+        fields->addWidget(field, row, 1);
+    };
+    addField("Name:", "nameField", info.Name);
+    addField("Version:", "versionField", info.Version);
+    addField("ReleaseDate:", "releaseDateField", FormatReleaseDate(info.ReleaseDate));
+    addField("FileSize:", "fileSizeField", FormatByteSize(static_cast<double>(info.FileSize)));
+
+    auto* infoText = new QTextBrowser(this);
+    infoText->setObjectName(QStringLiteral("infoText"));
+    infoText->setOpenLinks(false);
+    infoText->setLineWrapMode(QTextEdit::WidgetWidth);
+    if (!info.InfoText.isEmpty())
+        infoText->setHtml(RtfToHtml(info.InfoText));
+
+    auto* downloadButton = new QPushButton(QStringLiteral("Download"), this);
+    downloadButton->setObjectName(QStringLiteral("downloadButton"));
+    downloadButton->setDefault(true);
+    // A download started from an earlier window is still writing the same file.
+    downloadButton->setEnabled(!service.isDownloading());
+    connect(downloadButton, &QPushButton::clicked, this, [&service, downloadButton] {
+        if (service.StartDownload())
+            downloadButton->setEnabled(false);
+    });
+    connect(&service, &UpdateService::downloadFinished, downloadButton,
+            [downloadButton] { downloadButton->setEnabled(true); });
+
+    auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
+    closeButton->setObjectName(QStringLiteral("closeButton"));
+    closeButton->setAutoDefault(false);
+    connect(closeButton, &QPushButton::clicked, this, &QWidget::close);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(downloadButton);
+    buttons->addStretch();
+    if (HasInfoButton(info.InfoUrl)) {
+        auto* infoButton = new QPushButton(QStringLiteral("Info"), this);
+        infoButton->setObjectName(QStringLiteral("infoButton"));
+        infoButton->setAutoDefault(false);
+        connect(infoButton, &QPushButton::clicked, this, [&platform, url = info.InfoUrl] { platform.OpenUrl(url); });
+        buttons->addWidget(infoButton);
+        buttons->addStretch();
+    }
+    buttons->addWidget(closeButton);
+
+    auto* progress = new QProgressBar(this);
+    progress->setObjectName(QStringLiteral("progressBar"));
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    progress->setTextVisible(false);
+    connect(&service, &UpdateService::downloadProgress, progress, &QProgressBar::setValue);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(5, 5, 5, 5);
+    layout->setSpacing(4);
+    layout->addLayout(fields);
+    layout->addWidget(new QLabel(QStringLiteral("Info:"), this));
+    layout->addWidget(infoText, 1);
+    layout->addLayout(buttons);
+    layout->addWidget(progress);
+}
+
+} // namespace hexaloom

@@ -1,0 +1,264 @@
+#include "UpdateService.h"
+
+#include "LanguageTable.h"
+#include "Paths.h"
+#include "Platform.h"
+#include "ProgramInfo.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+
+#include <algorithm>
+#include <cmath>
+
+namespace hexaloom {
+
+namespace {
+const QString kTitle = QStringLiteral("Updatecheck");
+// A server that stops sending for this long has failed the transfer.
+constexpr int kStallTimeoutMs = 30000;
+
+// http or https with a host; nothing for any other address (a server must not make us read local files).
+std::optional<QUrl> WebAddress(const QString& url)
+{
+    const QUrl address(url, QUrl::StrictMode);
+    const QString scheme = address.scheme().toLower();
+    if (!address.isValid() || address.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
+        return std::nullopt;
+    return address;
+}
+
+// A transfer that ended without error with a 2xx status and as many bytes as the server announced: a
+// connection closed early is not always reported as an error.
+bool HttpSucceeded(const QNetworkReply* reply, qint64 received)
+{
+    if (reply->error() != QNetworkReply::NoError)
+        return false;
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || status.toInt() < 200 || status.toInt() >= 300)
+        return false;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    return !length.isValid() || length.toLongLong() == received;
+}
+
+// The progress bar's position: the share of the expected size, rounded half to even as a float is; a
+// size of 0 or less gives 0, more bytes than expected stay at 100.
+int Percent(qint64 done, qint64 expected)
+{
+    if (expected <= 0)
+        return 0;
+    const float value = static_cast<float>(static_cast<double>(done) / static_cast<double>(expected) * 100.0);
+    return static_cast<int>(std::clamp(std::nearbyint(value), 0.0f, 100.0f));
+}
+
+// 32 lower-case hex digits, read in blocks of 1,000,000 bytes; empty when the file cannot be read.
+QString FileMd5(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash md5(QCryptographicHash::Md5);
+    while (!file.atEnd()) {
+        const QByteArray block = file.read(1000000);
+        if (block.isEmpty())
+            return {};
+        md5.addData(block);
+    }
+    return QString::fromLatin1(md5.result().toHex());
+}
+} // namespace
+
+struct UpdateService::Download
+{
+    QString path;
+    QString fingerprint;
+    QFile file;
+    QNetworkReply* reply = nullptr;
+    qint64 expected = 0;
+    qint64 written = 0;
+    bool writeFailed = false;
+};
+
+UpdateService::UpdateService(Platform& platform, const LanguageTable& language, QObject* parent)
+    : QObject(parent), m_platform(platform), m_language(language), m_network(new QNetworkAccessManager(this)),
+      m_downloadFolder(QDir::tempPath())
+{
+}
+
+UpdateService::~UpdateService()
+{
+    if (m_download) {
+        m_download->reply->disconnect(this);
+        m_download->reply->abort();
+    }
+}
+
+void UpdateService::setInfoUrl(const QString& url)
+{
+    m_infoUrl = url;
+}
+
+QString UpdateService::infoUrl() const
+{
+    return m_infoUrl.isEmpty() ? QString::fromLatin1(kUpdateInfoUrl) : m_infoUrl;
+}
+
+void UpdateService::setDownloadFolder(const QString& folder)
+{
+    m_downloadFolder = folder;
+}
+
+QString UpdateService::downloadPath(const UpdateInfo& info) const
+{
+    // The name comes from the server: only its last part is used, so it cannot point outside the folder.
+    QString name = FileNamePart(info.FileName);
+    name = name.mid(name.lastIndexOf(QLatin1Char(':')) + 1);
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return {};
+    return WithSeparator(m_downloadFolder) + name;
+}
+
+QNetworkReply* UpdateService::get(const QUrl& address)
+{
+    QNetworkRequest request(address);
+    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArrayLiteral("Mozilla/4.0 (compatible; QV)"));
+    // Always the server's current file, never a cached one, and nothing kept in a cache.
+    request.setRawHeader("Pragma", "no-cache");
+    // The bytes as they are on the server, so their count can be checked against Content-Length.
+    request.setRawHeader("Accept-Encoding", "identity");
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+    // Redirects stay on the same scheme or move to https, never from https down to http.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(10);
+    request.setTransferTimeout(kStallTimeoutMs);
+    return m_network->get(request);
+}
+
+void UpdateService::CheckForUpdate()
+{
+    const std::optional<QUrl> address = WebAddress(infoUrl());
+    if (!address) {
+        OnUpdateInfoArrived(std::nullopt);
+        return;
+    }
+    QNetworkReply* reply = get(*address);
+    connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
+        if (received > kMaxInfoFileSize)
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        reply->deleteLater();
+        std::optional<QByteArray> block;
+        if (HttpSucceeded(reply, reply->bytesAvailable()) && reply->bytesAvailable() <= kMaxInfoFileSize)
+            block = reply->readAll();
+        OnUpdateInfoArrived(block);
+    });
+}
+
+void UpdateService::OnUpdateInfoArrived(const std::optional<QByteArray>& block)
+{
+    std::optional<UpdateInfo> info = block ? ParseUpdateInfo(*block) : std::nullopt;
+    if (!info) {
+        emit checkFinished(CheckResult::Failed);
+        return;
+    }
+    m_info = std::move(*info);
+    if (VersionNumber(m_info.Version) > VersionNumber(QString::fromLatin1(kOwnVersion))) {
+        emit checkFinished(CheckResult::UpdateFound);
+        return;
+    }
+    m_platform.Message(kTitle, m_language.LanguageText(QStringLiteral("Messages"), QStringLiteral("NoUpdate")),
+                       MessageIcon::None);
+    emit checkFinished(CheckResult::NoUpdate);
+}
+
+bool UpdateService::StartDownload()
+{
+    // One at a time: a second download of the same version would write into the same file.
+    const QString path = downloadPath(m_info);
+    const std::optional<QUrl> address = WebAddress(m_info.DownloadUrl);
+    if (m_download || path.isEmpty() || !address)
+        return false;
+    auto download = std::make_unique<Download>();
+    download->path = path;
+    download->fingerprint = m_info.Fingerprint;
+    download->expected = m_info.FileSize;
+    download->file.setFileName(path);
+    if (!download->file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    download->reply = get(*address);
+    download->reply->setReadBufferSize(kDownloadChunk);
+    connect(download->reply, &QNetworkReply::readyRead, this, &UpdateService::writeDownloadedChunks);
+    connect(download->reply, &QNetworkReply::finished, this, &UpdateService::endDownload);
+    m_download = std::move(download);
+    emit downloadProgress(0);
+    return true;
+}
+
+void UpdateService::writeDownloadedChunks()
+{
+    Download& d = *m_download;
+    if (d.writeFailed)
+        return;
+    // An error page is no part of the file; the failed status ends the transfer as a failure.
+    const QVariant status = d.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && (status.toInt() < 200 || status.toInt() >= 300)) {
+        d.reply->skip(d.reply->bytesAvailable());
+        return;
+    }
+    while (d.reply->bytesAvailable() > 0) {
+        const QByteArray chunk = d.reply->read(kDownloadChunk);
+        if (chunk.isEmpty())
+            break;
+        if (d.file.write(chunk) != chunk.size()) {
+            d.writeFailed = true;
+            d.reply->abort();
+            return;
+        }
+        d.written += chunk.size();
+        emit downloadProgress(Percent(d.written, d.expected));
+    }
+}
+
+void UpdateService::endDownload()
+{
+    writeDownloadedChunks();
+    std::unique_ptr<Download> d = std::move(m_download);
+    d->reply->deleteLater();
+    const bool flushed = d->file.flush();
+    d->file.close();
+    const bool ok = !d->writeFailed && flushed && HttpSucceeded(d->reply, d->written);
+    emit downloadFinished(OnDownloadFinished(ok, d->path, d->fingerprint));
+}
+
+bool UpdateService::OnDownloadFinished(bool ok, const QString& path, const QString& fingerprint)
+{
+    const QString messages = QStringLiteral("Messages");
+    if (!ok) {
+        m_platform.Message(kTitle, m_language.LanguageText(messages, QStringLiteral("WrongDownload")),
+                           MessageIcon::None);
+        return false;
+    }
+    // Exact comparison: a fingerprint in capitals, or an empty one, does not vouch for the file.
+    const QString md5 = FileMd5(path);
+    if (md5.isEmpty() || md5 != fingerprint) {
+        m_platform.Message(kTitle, m_language.LanguageText(messages, QStringLiteral("FileCorrupted")),
+                           MessageIcon::None);
+        return false;
+    }
+#ifdef Q_OS_WIN
+    m_platform.StartProgram(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
+#else
+    m_platform.OpenUrl(QUrl::fromLocalFile(path).toString());
+#endif
+    return true;
+}
+
+} // namespace hexaloom

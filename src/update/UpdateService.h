@@ -1,0 +1,85 @@
+#pragma once
+// The Updatecheck command and the download of a new version, without blocking the window: fetches the
+// update information file, says "no update" or reports the newer version, downloads its file straight
+// to disk, checks the MD5 and opens the file. Messages go through the platform seam; windows only show
+// what this object reports.
+#include "UpdateInfo.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QUrl;
+
+namespace hexaloom {
+
+class LanguageTable;
+class Platform;
+
+class UpdateService : public QObject
+{
+    Q_OBJECT
+public:
+    enum class CheckResult {
+        Failed,     // no answer, an HTTP error, or not an update information file: nothing is shown
+        NoUpdate,   // the server's version is not newer: the message was shown
+        UpdateFound // updateInfo() holds the newer version
+    };
+    Q_ENUM(CheckResult)
+
+    // The information file holds a few texts; anything larger is not one.
+    static constexpr qint64 kMaxInfoFileSize = 1 << 20;
+    // The download is read and written in pieces of this size, so memory use stays one piece.
+    static constexpr qint64 kDownloadChunk = 65536;
+
+    UpdateService(Platform& platform, const LanguageTable& language, QObject* parent = nullptr);
+    ~UpdateService() override;
+
+    // The address of the information file; empty means the program's own (kUpdateInfoUrl). http and
+    // https only.
+    void setInfoUrl(const QString& url);
+    QString infoUrl() const;
+    // Where downloads go; the system's temporary folder unless set.
+    void setDownloadFolder(const QString& folder);
+
+    // Starts fetching the information file and returns at once; checkFinished reports the outcome.
+    void CheckForUpdate();
+    // Starts downloading the file of the last update found into the download folder, replacing a file
+    // of that name. False (and nothing started) when the file cannot be created, the address is not
+    // http or https, or a download is already running. downloadFinished reports the end.
+    bool StartDownload();
+    bool isDownloading() const { return m_download != nullptr; }
+    // The last update found.
+    const UpdateInfo& updateInfo() const { return m_info; }
+    // The file a download of `info` is written to; empty when its file name is unusable.
+    QString downloadPath(const UpdateInfo& info) const;
+
+signals:
+    void checkFinished(hexaloom::UpdateService::CheckResult result);
+    void downloadProgress(int percent);
+    // After the messages: true when the file arrived, matched its fingerprint and was opened.
+    void downloadFinished(bool ok);
+
+private:
+    struct Download;
+
+    QNetworkReply* get(const QUrl& address);
+    void OnUpdateInfoArrived(const std::optional<QByteArray>& block);
+    void writeDownloadedChunks();
+    void endDownload();
+    bool OnDownloadFinished(bool ok, const QString& path, const QString& fingerprint);
+
+    Platform& m_platform;
+    const LanguageTable& m_language;
+    QNetworkAccessManager* m_network;
+    QString m_infoUrl;
+    QString m_downloadFolder;
+    UpdateInfo m_info;
+    std::unique_ptr<Download> m_download;
+};
+
+} // namespace hexaloom

@@ -1,0 +1,382 @@
+// The update check and download against a real HTTP(S) server on loopback.
+#include "UpdateService.h"
+#include "HttpTestServer.h"
+#include "LanguageTable.h"
+#include "ScriptedPlatform.h"
+#include "TestFiles.h"
+
+#include <QCryptographicHash>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSslConfiguration>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QUrl>
+
+using namespace hexaloom;
+
+namespace {
+const QString kNoUpdate = QStringLiteral("Message(\"Updatecheck\", \"No Update available\", None)");
+const QString kWrongDownload =
+    QStringLiteral("Message(\"Updatecheck\", \"Something went wrong with the download!\", None)");
+const QString kCorrupted = QStringLiteral("Message(\"Updatecheck\", \"File seems to be corrupted!\", None)");
+
+QByteArray Body()
+{
+    // Several download pieces, not a multiple of the piece size.
+    QByteArray body;
+    for (int i = 0; body.size() < 300000; ++i)
+        body += QByteArray::number(i) + ' ';
+    return body;
+}
+
+QString Md5(const QByteArray& bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
+}
+
+QByteArray Info(const QString& version, const QString& downloadUrl, const QString& fingerprint)
+{
+    UpdateInfo info;
+    info.Name = QStringLiteral("Hexaloom");
+    info.Version = version;
+    info.DownloadUrl = downloadUrl;
+    info.FileSize = Body().size();
+    info.Fingerprint = fingerprint;
+    info.FileName = QStringLiteral("Hexaloom-1.7.0.bin");
+    info.InfoText = "{\\rtf1 New\\par}";
+    return SerializeUpdateInfo(info);
+}
+} // namespace
+
+class UpdateServiceTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void check_data();
+    void check();
+    void download_data();
+    void download();
+    void refusedDownloads();
+    void serviceGoneDuringDownload();
+    void releaseToolOutputIsServed();
+
+private:
+    // Runs a check of `url` and returns its result.
+    UpdateService::CheckResult runCheck(const QString& url);
+    bool serveOverTls();
+
+    std::unique_ptr<QTemporaryDir> m_folder;
+    std::unique_ptr<HttpTestServer> m_server;
+    std::unique_ptr<HttpTestServer> m_tlsServer;
+    ScriptedPlatform m_platform;
+    LanguageTable m_language;
+    std::unique_ptr<UpdateService> m_service;
+};
+
+void UpdateServiceTest::initTestCase()
+{
+    // The test server's certificate is its own authority; trusting it here is what a real server's
+    // chain gives.
+    const QList<QSslCertificate> certificates =
+        QSslCertificate::fromPath(QStringLiteral(HEXALOOM_TEST_DATA "/update/loopback.crt"));
+    QCOMPARE(certificates.size(), 1);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(certificates);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}
+
+void UpdateServiceTest::init()
+{
+    m_folder = std::make_unique<QTemporaryDir>();
+    m_server = std::make_unique<HttpTestServer>();
+    QVERIFY(m_server->listen());
+    m_platform.clear();
+    m_service = std::make_unique<UpdateService>(m_platform, m_language);
+    m_service->setDownloadFolder(m_folder->path());
+}
+
+void UpdateServiceTest::cleanup()
+{
+    m_service.reset();
+    m_tlsServer.reset();
+    m_server.reset();
+    m_folder.reset();
+}
+
+bool UpdateServiceTest::serveOverTls()
+{
+    QFile key(QStringLiteral(HEXALOOM_TEST_DATA "/update/loopback.key"));
+    if (!key.open(QIODevice::ReadOnly))
+        return false;
+    m_tlsServer = std::make_unique<HttpTestServer>(
+        QSslCertificate::fromPath(QStringLiteral(HEXALOOM_TEST_DATA "/update/loopback.crt")).first(),
+        QSslKey(&key, QSsl::Rsa));
+    return m_tlsServer->listen();
+}
+
+UpdateService::CheckResult UpdateServiceTest::runCheck(const QString& url)
+{
+    QSignalSpy finished(m_service.get(), &UpdateService::checkFinished);
+    m_service->setInfoUrl(url);
+    m_service->CheckForUpdate();
+    if (finished.isEmpty() && !finished.wait(20000))
+        return UpdateService::CheckResult(-1);
+    return finished.first().first().value<UpdateService::CheckResult>();
+}
+
+void UpdateServiceTest::check_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<UpdateService::CheckResult>("result");
+    QTest::addColumn<QStringList>("calls");
+    using R = UpdateService::CheckResult;
+    QTest::newRow("newer version") << "1.7.0" << R::UpdateFound << QStringList();
+    QTest::newRow("same version") << "1.6.6" << R::NoUpdate << QStringList{kNoUpdate};
+    QTest::newRow("same version, padded") << "1.6.006" << R::NoUpdate << QStringList{kNoUpdate};
+    QTest::newRow("bad magic") << "bad magic" << R::Failed << QStringList();
+    QTest::newRow("HTTP 404") << "404" << R::Failed << QStringList();
+    QTest::newRow("HTTP 500") << "500" << R::Failed << QStringList();
+    QTest::newRow("redirect on http") << "redirect" << R::UpdateFound << QStringList();
+    QTest::newRow("far too large for an information file") << "huge" << R::Failed << QStringList();
+    QTest::newRow("not a web address") << "file" << R::Failed << QStringList();
+    QTest::newRow("https") << "https" << R::UpdateFound << QStringList();
+    QTest::newRow("http redirected to https") << "to https" << R::UpdateFound << QStringList();
+    QTest::newRow("https redirected down to http") << "to http" << R::Failed << QStringList();
+}
+
+void UpdateServiceTest::check()
+{
+    QFETCH(QString, setup);
+    const QString path = QStringLiteral("/u_versions/hexaloom.dat");
+    const QByteArray newer = Info(QStringLiteral("1.7.0"), m_server->url("/f"), Md5(Body()));
+    QString url = m_server->url(path);
+    if (setup.startsWith(QLatin1String("1.")))
+        m_server->serve(path, Info(setup, m_server->url("/f"), Md5(Body())));
+    else if (setup == QLatin1String("bad magic"))
+        m_server->serve(path, "\x1B" + newer.mid(1));
+    else if (setup == QLatin1String("404"))
+        m_server->serveStatus(path, 404);
+    else if (setup == QLatin1String("500"))
+        m_server->serveStatus(path, 500);
+    else if (setup == QLatin1String("huge"))
+        m_server->serve(path, newer + QByteArray(UpdateService::kMaxInfoFileSize, ' '));
+    else if (setup == QLatin1String("file"))
+        url = QUrl::fromLocalFile(m_folder->filePath("hexaloom.dat")).toString();
+    if (setup == QLatin1String("file"))
+        QVERIFY(WriteBytes(m_folder->filePath("hexaloom.dat"), newer));
+    if (setup == QLatin1String("redirect")) {
+        m_server->serve(path, newer);
+        m_server->redirect("/old", path, 301);
+        url = m_server->url("/old");
+    }
+    if (setup == QLatin1String("https") || setup.startsWith(QLatin1String("to "))) {
+        QVERIFY(serveOverTls());
+        m_tlsServer->serve(path, newer);
+        m_server->serve(path, newer);
+        url = m_tlsServer->url(path);
+        if (setup == QLatin1String("to https")) {
+            m_server->redirect("/moved", m_tlsServer->url(path));
+            url = m_server->url("/moved");
+        } else if (setup == QLatin1String("to http")) {
+            m_tlsServer->redirect("/moved", m_server->url(path));
+            url = m_tlsServer->url("/moved");
+        }
+    }
+
+    QTEST(runCheck(url), "result");
+    QTEST(m_platform.calls(), "calls");
+    if (setup == QLatin1String("1.7.0")) {
+        QCOMPARE(m_service->updateInfo().Version, QStringLiteral("1.7.0"));
+        QCOMPARE(m_service->updateInfo().InfoText, QByteArray("{\\rtf1 New\\par}"));
+        QCOMPARE(m_server->requests(), QStringList{"GET " + path});
+        const auto& headers = m_server->requestHeaders().first();
+        QCOMPARE(headers.value("user-agent"), QByteArray("Mozilla/4.0 (compatible; QV)"));
+        QCOMPARE(headers.value("pragma"), QByteArray("no-cache"));
+    }
+    if (setup == QLatin1String("to http"))
+        QVERIFY(m_server->requests().isEmpty());
+}
+
+void UpdateServiceTest::download_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("call");
+    const QString opened = QStringLiteral("OpenUrl(\"%1\")")
+                               .arg(QUrl::fromLocalFile(QStringLiteral("FOLDER/Hexaloom-1.7.0.bin")).toString());
+    QTest::newRow("fingerprint matches") << "good" << true << opened;
+    QTest::newRow("after a redirect") << "redirect" << true << opened;
+    QTest::newRow("fingerprint in capitals") << "capitals" << false << kCorrupted;
+    QTest::newRow("empty fingerprint") << "no fingerprint" << false << kCorrupted;
+    QTest::newRow("damaged file") << "damaged" << false << kCorrupted;
+    QTest::newRow("server closes midway") << "closed" << false << kWrongDownload;
+    QTest::newRow("HTTP 404") << "404" << false << kWrongDownload;
+}
+
+void UpdateServiceTest::download()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, call);
+    const QByteArray body = Body();
+    QString fingerprint = Md5(body);
+    if (setup == QLatin1String("capitals"))
+        fingerprint = fingerprint.toUpper();
+    else if (setup == QLatin1String("no fingerprint"))
+        fingerprint.clear();
+    m_server->serve("/u", Info(QStringLiteral("1.7.0"), m_server->url("/file"), fingerprint));
+    if (setup == QLatin1String("damaged")) {
+        QByteArray damaged = body;
+        damaged[1000] = '#';
+        m_server->serve("/file", damaged);
+    } else if (setup == QLatin1String("closed")) {
+        m_server->closeMidway("/file", body, 100000);
+    } else if (setup == QLatin1String("404")) {
+        m_server->serveStatus("/file", 404);
+    } else if (setup == QLatin1String("redirect")) {
+        m_server->serve("/u", Info(QStringLiteral("1.7.0"), m_server->url("/elsewhere"), fingerprint));
+        m_server->redirect("/elsewhere", m_server->url("/file"));
+        m_server->serve("/file", body);
+    } else {
+        m_server->serve("/file", body);
+    }
+    QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
+
+    QSignalSpy progress(m_service.get(), &UpdateService::downloadProgress);
+    QSignalSpy finished(m_service.get(), &UpdateService::downloadFinished);
+    QVERIFY(m_service->StartDownload());
+    QVERIFY(m_service->isDownloading());
+    QVERIFY(finished.wait(20000));
+    QVERIFY(!m_service->isDownloading());
+    QTEST(finished.first().first().toBool(), "ok");
+    call.replace(QUrl::fromLocalFile(QStringLiteral("FOLDER")).toString(),
+                 QUrl::fromLocalFile(m_folder->path()).toString());
+    QCOMPARE(m_platform.calls(), QStringList{call});
+
+    const QByteArray written = ReadBytes(m_folder->filePath("Hexaloom-1.7.0.bin"));
+    if (setup == QLatin1String("404")) {
+        QVERIFY(written.isEmpty()); // the error page is not the file
+    } else if (setup == QLatin1String("closed")) {
+        QVERIFY(written.size() <= 100000); // what arrived stays
+    } else {
+        QCOMPARE(written.size(), body.size());
+        // Pieces of at most 64 KiB, so the bar moves several times, and ends full.
+        QVERIFY(progress.size() >= 5);
+        QCOMPARE(progress.last().first().toInt(), 100);
+    }
+}
+
+void UpdateServiceTest::refusedDownloads()
+{
+    UpdateInfo info;
+    info.FileName = QStringLiteral("../../evil.bin");
+    QCOMPARE(m_service->downloadPath(info), QDir::toNativeSeparators(m_folder->filePath("evil.bin")));
+    info.FileName = QStringLiteral("C:evil.bin");
+    QCOMPARE(m_service->downloadPath(info), QDir::toNativeSeparators(m_folder->filePath("evil.bin")));
+    info.FileName = QStringLiteral("..");
+    QCOMPARE(m_service->downloadPath(info), QString());
+
+    // Nothing starts without a usable name, a web address or a folder to write to.
+    const auto offer = [this](const QString& fileName, const QString& url) {
+        UpdateInfo offered;
+        offered.Version = QStringLiteral("2.0");
+        offered.DownloadUrl = url;
+        offered.FileName = fileName;
+        m_server->serve("/u", SerializeUpdateInfo(offered));
+        return runCheck(m_server->url("/u")) == UpdateService::CheckResult::UpdateFound;
+    };
+    QVERIFY(offer("..", m_server->url("/file")));
+    QVERIFY(!m_service->StartDownload());
+    QVERIFY(offer("x.bin", QUrl::fromLocalFile(m_folder->filePath("y.bin")).toString()));
+    QVERIFY(!m_service->StartDownload());
+    QVERIFY(offer("x.bin", "ftp://127.0.0.1/x.bin"));
+    QVERIFY(!m_service->StartDownload());
+    QVERIFY(!QFile::exists(m_folder->filePath("x.bin")));
+    QVERIFY(offer("x.bin", m_server->url("/file")));
+    m_service->setDownloadFolder(m_folder->filePath("no/such/folder"));
+    QVERIFY(!m_service->StartDownload());
+    QVERIFY(m_server->requests().filter("/file").isEmpty());
+
+    // One download at a time: a second one would write into the same file.
+    const QByteArray body = Body();
+    m_service->setDownloadFolder(m_folder->path());
+    m_server->holdMidway("/file", body, 1000);
+    m_server->serve("/u", Info(QStringLiteral("2.0"), m_server->url("/file"), Md5(body)));
+    QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
+    QVERIFY(m_service->StartDownload());
+    QVERIFY(!m_service->StartDownload());
+    QTRY_VERIFY(m_server->holding());
+    QSignalSpy finished(m_service.get(), &UpdateService::downloadFinished);
+    m_server->release();
+    QVERIFY(finished.wait(20000));
+    QVERIFY(finished.first().first().toBool());
+}
+
+void UpdateServiceTest::serviceGoneDuringDownload()
+{
+    const QByteArray body = Body();
+    m_server->serve("/u", Info(QStringLiteral("2.0"), m_server->url("/file"), Md5(body)));
+    m_server->holdMidway("/file", body, 70000);
+    QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
+    QVERIFY(m_service->StartDownload());
+    QTRY_VERIFY(m_server->holding());
+    // The transfer is dropped with the service, and nothing of it reaches the platform.
+    m_service.reset();
+    QTRY_COMPARE(m_server->openConnections(), 0);
+    QVERIFY(m_platform.calls().isEmpty());
+}
+
+void UpdateServiceTest::releaseToolOutputIsServed()
+{
+    const QString offered = m_folder->filePath("release/Hexaloom-2.0.zip");
+    const QString dat = m_folder->filePath("hexaloom.dat");
+    QVERIFY(WriteBytes(offered, Body()));
+    QVERIFY(WriteBytes(m_folder->filePath("news.rtf"), "{\\rtf1 {\\b 2.0}\\par}"));
+    const auto run = [&](const QStringList& arguments) {
+        QProcess tool;
+        tool.start(QStringLiteral(HEXALOOM_MKUPDATE), arguments);
+        return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit
+                   ? std::make_pair(tool.exitCode(), tool.readAllStandardError())
+                   : std::make_pair(-1, QByteArray());
+    };
+    const QStringList arguments = {"--out",      dat,
+                                   "--name",     "Hexaloom",
+                                   "--version",  "2.0.0",
+                                   "--url",      m_server->url("/files/new.zip"),
+                                   "--file",     offered,
+                                   "--date",     "2010-01-01T14:45",
+                                   "--info-url", "http://hexaloom.org/news",
+                                   "--rtf",      m_folder->filePath("news.rtf")};
+    QCOMPARE(run(arguments), std::make_pair(0, QByteArray()));
+
+    m_server->serve("/u", ReadBytes(dat));
+    m_server->serve("/files/new.zip", Body());
+    QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
+    const UpdateInfo& info = m_service->updateInfo();
+    QCOMPARE(info.FileName, QStringLiteral("Hexaloom-2.0.zip"));
+    QCOMPARE(info.FileSize, Body().size());
+    QCOMPARE(info.ReleaseDate, 1262357100u);
+    QCOMPARE(info.InfoText, QByteArray("{\\rtf1 {\\b 2.0}\\par}"));
+    QSignalSpy finished(m_service.get(), &UpdateService::downloadFinished);
+    QVERIFY(m_service->StartDownload());
+    QVERIFY(finished.wait(20000));
+    QVERIFY(finished.first().first().toBool());
+
+    // A fault is one line on stderr, and the file written before stays.
+    const QByteArray before = ReadBytes(dat);
+    for (const auto& [option, value] : {std::pair{"--file", "missing.zip"}, std::pair{"--url", "ftp://x/y"},
+                                        std::pair{"--version", "beta"}, std::pair{"--date", "1969-12-31"}}) {
+        QStringList bad = arguments;
+        bad[bad.indexOf(QLatin1String(option)) + 1] = QLatin1String(value);
+        const auto [code, error] = run(bad);
+        QCOMPARE(code, 1);
+        QVERIFY2(error.startsWith("hexaloom_mkupdate: ") && error.count('\n') == 1, error.constData());
+    }
+    QCOMPARE(ReadBytes(dat), before);
+}
+
+QTEST_GUILESS_MAIN(UpdateServiceTest)
+#include "UpdateServiceTest.moc"
