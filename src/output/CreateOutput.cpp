@@ -2,9 +2,9 @@
 
 #include "AppSettings.h"
 #include "Document.h"
-#include "Paths.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
+#include "Paths.h"
 #include "Platform.h"
 #include "ResourceWriter.h"
 #include "RowPacker.h"
@@ -41,6 +41,8 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
         {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
+        {"NameClash", "These files have the same name apart from letter case. Both are written, but a lookup by name "
+                      "finds only the first, and extracting by name writes one over the other:\n%1"},
     };
     for (const Text& text : texts) {
         if (qstrcmp(text.key, key) == 0)
@@ -108,19 +110,42 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
             if (!StreamFile(rows[i].path, row.size, steps.append)) {
                 const QString error = writer.errorString();
                 writer.Cancel();
-                return {CreateStatus::Failed, {}, {},
+                return {CreateStatus::Failed,
+                        {},
+                        {},
                         error.isEmpty() ? QStringLiteral("%1: cannot be read").arg(rows[i].path) : error};
             }
             if (!steps.end())
                 return failed();
             break;
         }
+        if (options.progress)
+            options.progress(static_cast<int>(i) + 1, static_cast<int>(rows.size()));
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;
 }
 
 } // namespace
+
+QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language)
+{
+    // The same file listed twice gives the same bytes whichever row is found, so only different files count.
+    constexpr int kShown = 10;
+    QStringList pairs;
+    int more = 0;
+    for (const auto& [first, later] : NameClashes(fileNames)) {
+        if (paths.value(first) == paths.value(later))
+            continue;
+        if (pairs.size() < kShown)
+            pairs.append(QStringLiteral("%1 and %2").arg(paths.value(first), paths.value(later)));
+        else
+            ++more;
+    }
+    if (more > 0)
+        pairs.append(QStringLiteral("(and %1 more)").arg(more));
+    return pairs.isEmpty() ? QString() : MessageText("NameClash", language).arg(pairs.join(QLatin1Char('\n')));
+}
 
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& givenPath,
                           const CreateOptions& options)
@@ -151,11 +176,13 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     const FileListModel& model = document.model();
     const int n = model.rowCount();
     std::vector<Row> rows;
+    QStringList paths;
     QStringList packerTexts;
     QStringList fileNames;
     rows.reserve(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {
         rows.push_back(Row{model.CellText(FileListModel::PathColumn, r), model.CellText(FileListModel::FileColumn, r)});
+        paths.append(rows.back().path);
         packerTexts.append(model.CellText(FileListModel::PackerColumn, r));
         fileNames.append(rows.back().fileName);
     }
@@ -169,9 +196,9 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     if (format == OutputResource && n > kMaxResourceRows)
         return refuse(MessageText("TooManyFiles", options.language));
     // An include named *.binpack would be overwritten by its own pack file.
-    if (format == OutputBinpack &&
-        QFileInfo(PackFilePath(path)).absoluteFilePath().compare(QFileInfo(path).absoluteFilePath(),
-                                                                   Qt::CaseInsensitive) == 0)
+    if (format == OutputBinpack && QFileInfo(PackFilePath(path))
+                                           .absoluteFilePath()
+                                           .compare(QFileInfo(path).absoluteFilePath(), Qt::CaseInsensitive) == 0)
         return refuse(MessageText("PackIsInclude", options.language).arg(path));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
@@ -179,6 +206,10 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         if (QFileInfo(row.path).size() > std::numeric_limits<std::int32_t>::max())
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
+
+    const QString clashes = NameClashWarning(paths, fileNames, options.language);
+    if (!clashes.isEmpty())
+        platform.Message(kTitle, clashes, MessageIcon::Warning);
 
     const Bytes catalog = BuildCatalog(fileNames);
     if (format == OutputResource) {
@@ -218,8 +249,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     switch (result.status) {
     case CreateStatus::Failed:
         result.missing.clear();
-        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error),
-                         MessageIcon::Error);
+        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error), MessageIcon::Error);
         break;
     case CreateStatus::Refused:
         platform.Message(kTitle, result.error, MessageIcon::Error);

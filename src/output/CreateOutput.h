@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace hexaloom {
 
 class Document;
@@ -31,10 +33,16 @@ struct CreateResult
 
 struct CreateOptions
 {
-    int threads = 0;                         // packing workers; 0 one per core
-    TemplateSource templates = OwnTemplates(); // where the access-code templates come from
-    const LanguageTable* language = nullptr;   // message texts; the built-in English without one
+    int threads = 0;                                   // packing workers; 0 one per core
+    TemplateSource templates = OwnTemplates();         // where the access-code templates come from
+    const LanguageTable* language = nullptr;           // message texts; the built-in English without one
+    std::function<void(int done, int total)> progress; // called after each row is written
 };
+
+// The warning about rows whose file names are equal ignoring letter case, naming both paths of each
+// pair; empty when there is no such pair.
+QString NameClashWarning(const QStringList& paths, const QStringList& fileNames,
+                         const LanguageTable* language = nullptr);
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.

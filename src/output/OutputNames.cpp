@@ -2,6 +2,8 @@
 
 #include "Document.h"
 
+#include <QHash>
+
 namespace hexaloom {
 
 namespace {
@@ -86,6 +88,21 @@ QStringList ConstantNames(const QStringList& fileNames)
     for (const QString& name : fileNames)
         constants.append(ConstantName(name));
     return constants;
+}
+
+std::vector<std::pair<int, int>> NameClashes(const QStringList& fileNames)
+{
+    std::vector<std::pair<int, int>> clashes;
+    QHash<QString, int> first;
+    for (int row = 0; row < fileNames.size(); ++row) {
+        const QString key = fileNames[row].toCaseFolded();
+        const auto at = first.constFind(key);
+        if (at != first.constEnd())
+            clashes.emplace_back(*at, row);
+        else
+            first.insert(key, row);
+    }
+    return clashes;
 }
 
 std::vector<int> RowPackerKinds(const QStringList& packerTexts)

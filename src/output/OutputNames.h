@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 namespace hexaloom {
@@ -32,6 +33,10 @@ QString ConstantName(const QString& fileName);
 // The enumeration constants of a whole list, one per row in row order: what the include declares and
 // what every listing of an output shows.
 QStringList ConstantNames(const QStringList& fileNames);
+
+// Rows whose file names are equal ignoring letter case, as (first row, later row) pairs counted from 0:
+// the access code finds a file by name only at its first row.
+std::vector<std::pair<int, int>> NameClashes(const QStringList& fileNames);
 
 // The packer kind of every row from its packer text: "none" 0, "jCalg1" 1, "zip" 2; any other text takes
 // the kind of the row before it (0 for the first row).

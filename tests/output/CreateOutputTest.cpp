@@ -130,9 +130,10 @@ private slots:
         }
         QCOMPARE(result.missing, unreadable);
         QCOMPARE(int(result.status), int(unreadable.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles));
-        QCOMPARE(platform.messageTexts().size(), unreadable.isEmpty() ? 0 : 1);
+        const int clashes = files == QLatin1String("mixed") ? 1 : 0; // "Same Name.dat" twice: one warning
+        QCOMPARE(platform.messageTexts().size(), clashes + (unreadable.isEmpty() ? 0 : 1));
         for (const QString& missing : unreadable)
-            QVERIFY(platform.messageTexts().value(0).contains(missing));
+            QVERIFY(platform.messageTexts().constLast().contains(missing));
 
         QStringList names{QString::number(sources.size())};
         for (const SourceFile& file : sources)
