@@ -1,5 +1,6 @@
-// Hexaloom's entry point: start-up, then the silent road when /CREATESILENT= names an output for a
-// project given on the command line.
+// Hexaloom's entry point: options beginning with "--" take the road for build scripts; otherwise start-up,
+// then the silent road when /CREATESILENT= names an output for a project given on the command line.
+#include "BuildRoad.h"
 #include "ConsolePlatform.h"
 #include "Startup.h"
 
@@ -11,6 +12,9 @@
 
 int main(int argc, char** argv)
 {
+    // Before any application object: that road needs no display and touches no settings.
+    if (hexaloom::WantsBuildRoad(argc, argv))
+        return hexaloom::RunBuildRoad(argc, argv);
     QCoreApplication app(argc, argv);
     QStringList parameters;
 #ifdef Q_OS_WIN

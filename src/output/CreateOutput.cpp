@@ -128,7 +128,7 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
 
 } // namespace
 
-QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language)
+QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames)
 {
     // The same file listed twice gives the same bytes whichever row is found, so only different files count.
     constexpr int kShown = 10;
@@ -144,7 +144,7 @@ QString NameClashWarning(const QStringList& paths, const QStringList& fileNames,
     }
     if (more > 0)
         pairs.append(QStringLiteral("(and %1 more)").arg(more));
-    return pairs.isEmpty() ? QString() : MessageText("NameClash", language).arg(pairs.join(QLatin1Char('\n')));
+    return pairs;
 }
 
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& givenPath,
@@ -207,9 +207,10 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
-    const QString clashes = NameClashWarning(paths, fileNames, options.language);
+    const QStringList clashes = NameClashPairs(paths, fileNames);
     if (!clashes.isEmpty())
-        platform.Message(kTitle, clashes, MessageIcon::Warning);
+        platform.Message(kTitle, MessageText("NameClash", options.language).arg(clashes.join(QLatin1Char('\n'))),
+                         MessageIcon::Warning);
 
     const Bytes catalog = BuildCatalog(fileNames);
     if (format == OutputResource) {

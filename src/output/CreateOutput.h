@@ -39,10 +39,9 @@ struct CreateOptions
     std::function<void(int done, int total)> progress; // called after each row is written
 };
 
-// The warning about rows whose file names are equal ignoring letter case, naming both paths of each
-// pair; empty when there is no such pair.
-QString NameClashWarning(const QStringList& paths, const QStringList& fileNames,
-                         const LanguageTable* language = nullptr);
+// Different files whose names are equal apart from letter case: one "first and later" line per pair (at
+// most ten, then how many more); empty when there is none. Create warns with them.
+QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames);
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.
