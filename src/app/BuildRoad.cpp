@@ -231,6 +231,11 @@ int RunCreate(const BuildOptions& o, Console& console)
     const QString shown = SettleOutputExtension(o.output, format);
     const QString target = Absolute(shown);
     const QString folder = QFileInfo(target).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        console.Error(
+            QStringLiteral("%1: the folder \"%2\" does not exist").arg(shown, QDir::toNativeSeparators(folder)));
+        return kExitFailed;
+    }
     QTemporaryDir staging(folder + QStringLiteral("/.hexaloom-XXXXXX"));
     if (!staging.isValid()) {
         console.Error(QStringLiteral("%1: cannot write into its folder: %2").arg(shown, staging.errorString()));
