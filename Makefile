@@ -5,7 +5,7 @@ FUZZ_SECONDS ?= 60
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test demo run bench fuzz format clean
+.PHONY: deps configure build test demo run bench package fuzz format clean
 
 deps:
 	@scripts/install-deps
@@ -27,6 +27,9 @@ run: build
 
 bench: build
 	@scripts/bench $(BUILD_DIR)
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEXALOOM_FUZZ=ON > /dev/null
