@@ -85,41 +85,51 @@ private:
     int m_number;
 };
 
-int HexDigit(char c)
+// Hexadecimal digit values by character, -1 for any other character.
+struct HexDigits
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
+    signed char value[256];
+    constexpr HexDigits() : value()
+    {
+        for (int c = 0; c < 256; ++c)
+            value[c] = c >= '0' && c <= '9'   ? c - '0'
+                       : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                       : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                              : -1;
+    }
+};
+constexpr HexDigits kHexDigits;
 
-// The values of one "Data.l" or "Data.b" line ("$" and hex digits, separated by ","), appended
-// little-endian as the program holds them. False when a value is no such number or does not fit.
-bool DecodeDataValues(std::string_view values, int width, QByteArray& data)
+// The values of one "Data.l" or "Data.b" line ("$" and hex digits, separated by ","), written
+// little-endian at `out` as the program holds them; `out` moves past them. False when a value is no
+// such number or does not fit. A line of n characters yields at most 2n bytes.
+bool DecodeDataValues(std::string_view values, int width, char*& out)
 {
-    const std::size_t maxDigits = static_cast<std::size_t>(width) * 2;
-    char bytes[4];
+    const char* p = values.data();
+    const char* const end = p + values.size();
+    const int maxDigits = width * 2;
+    auto blanks = [&] {
+        while (p < end && (*p == ' ' || *p == '\t'))
+            ++p;
+    };
     for (;;) {
-        const std::size_t comma = values.find(',');
-        const std::string_view value = Trimmed(values.substr(0, comma));
-        if (value.size() < 2 || value.size() > maxDigits + 1 || value[0] != '$')
+        blanks();
+        if (p == end || *p != '$')
             return false;
+        ++p;
         std::uint32_t v = 0;
-        for (std::size_t i = 1; i < value.size(); ++i) {
-            const int d = HexDigit(value[i]);
-            if (d < 0)
-                return false;
+        int digits = 0;
+        for (int d; p < end && (d = kHexDigits.value[static_cast<unsigned char>(*p)]) >= 0; ++p, ++digits)
             v = v << 4 | static_cast<std::uint32_t>(d);
-        }
+        if (digits == 0 || digits > maxDigits)
+            return false;
         for (int b = 0; b < width; ++b)
-            bytes[b] = static_cast<char>(v >> (8 * b));
-        data.append(bytes, width);
-        if (comma == std::string_view::npos)
+            *out++ = static_cast<char>(v >> (8 * b));
+        blanks();
+        if (p == end)
             return true;
-        values.remove_prefix(comma + 1);
+        if (*p++ != ',')
+            return false;
     }
 }
 
@@ -158,14 +168,21 @@ QString IncludedName(std::string_view line)
     return FileNamePart(QString::fromUtf8(line.data() + open + 1, qsizetype(close - open - 1)));
 }
 
-// The position of the last line that reads exactly `text`, or -1.
-qsizetype FindLine(const QByteArray& all, const char* text)
+// The first line that reads ";{ Hexaloom - HexData" or ";{ Hexaloom - BinPack": it follows the template,
+// near the start, while the data section after it may be long.
+qsizetype FindMarker(const QByteArray& all, OutputKind& kind)
 {
-    const qsizetype length = qsizetype(std::strlen(text));
-    for (qsizetype at = all.lastIndexOf(text); at >= 0; at = at > 0 ? all.lastIndexOf(text, at - 1) : -1) {
-        const qsizetype after = at + length;
-        if ((at == 0 || all[at - 1] == '\n') && (after == all.size() || all[after] == '\r' || all[after] == '\n'))
-            return at;
+    const std::string_view text(all.constData(), std::size_t(all.size()));
+    constexpr std::string_view prefix(";{ Hexaloom - ");
+    for (std::size_t at = text.find(prefix); at != std::string_view::npos; at = text.find(prefix, at + 1)) {
+        if (at > 0 && text[at - 1] != '\n')
+            continue;
+        const std::string_view rest =
+            Trimmed(text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size()));
+        if (rest == "HexData" || rest == "BinPack") {
+            kind = rest == "HexData" ? OutputKind::Hexdata : OutputKind::Binpack;
+            return qsizetype(at);
+        }
     }
     return -1;
 }
@@ -193,14 +210,12 @@ OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack)
 {
     OutputContents out;
     // The generated part begins after the access-code template, at its marker line.
-    const qsizetype hexMarker = FindLine(text, ";{ Hexaloom - HexData");
-    const qsizetype binMarker = FindLine(text, ";{ Hexaloom - BinPack");
-    if (hexMarker < 0 && binMarker < 0)
+    const qsizetype marker = FindMarker(text, out.kind);
+    if (marker < 0)
         return Failed(out, QStringLiteral("no Hexaloom include: the line \";{ Hexaloom - HexData\" or "
                                           "\";{ Hexaloom - BinPack\" is missing"));
-    out.kind = hexMarker > binMarker ? OutputKind::Hexdata : OutputKind::Binpack;
     const bool hexdata = out.kind == OutputKind::Hexdata;
-    Lines lines(text, std::max(hexMarker, binMarker));
+    Lines lines(text, marker);
     std::string_view line;
     lines.Next(line);
     auto unexpected = [&](const char* wanted) {
@@ -223,9 +238,10 @@ OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack)
     if (!lines.NextFilled(line) || line != "Vorkel_CatchStart:")
         return unexpected("\"Vorkel_CatchStart:\"");
 
-    // Hex lines hold at most one byte per 2.5 characters as the writer spells them.
+    // Hex lines hold 0.4 bytes per character as the writer spells them; other spellings may need more.
+    qsizetype used = 0;
     if (hexdata)
-        out.data.reserve(lines.left() / 5 * 2 + 64);
+        out.data.resize(lines.left() / 5 * 2 + 64);
     bool included = false;
     for (;;) {
         if (!lines.NextFilled(line))
@@ -233,7 +249,13 @@ OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack)
         if (line == "Vorkel_CatchInfo:")
             break;
         if (hexdata && (StartsWith(line, "Data.l ") || StartsWith(line, "Data.b "))) {
-            if (!DecodeDataValues(line.substr(7), line[5] == 'l' ? 4 : 1, out.data))
+            const qsizetype most = used + 2 * qsizetype(line.size());
+            if (most > out.data.size())
+                out.data.resize(std::max(most, out.data.size() * 2));
+            char* at = out.data.data() + used;
+            const bool decoded = DecodeDataValues(line.substr(7), line[5] == 'l' ? 4 : 1, at);
+            used = at - out.data.constData();
+            if (!decoded)
                 return Failed(out,
                               QStringLiteral("line %1: %2 holds a value that is no hexadecimal %3")
                                   .arg(lines.number())
@@ -251,6 +273,8 @@ OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack)
             return unexpected(hexdata ? "data lines" : "the IncludeBinary line");
         }
     }
+    if (hexdata)
+        out.data.resize(used);
     std::int64_t count = 0;
     if (!lines.NextFilled(line) || !SizeLine(line, count))
         return unexpected("the number of blocks");
