@@ -193,7 +193,15 @@ int RunCreate(const BuildOptions& o, Console& console)
         QList<Glob> rules;
         for (const PackRule& rule : o.packRules)
             rules.append(Glob(rule.glob));
+        // The output of an earlier run inside an INPUT folder is no input of this one.
+        const int format = o.format >= 0 ? o.format : document.outputFormat();
+        const QString output = QDir::toNativeSeparators(Absolute(SettleOutputExtension(o.output, format)));
+        const QStringList own{output, format == OutputBinpack ? PackFilePath(output) : output};
+        int taken = 0;
         for (const InputFile& file : inputs.files) {
+            if (own.contains(file.path))
+                continue;
+            ++taken;
             int packer = o.packer;
             for (qsizetype r = 0; r < rules.size(); ++r) {
                 if (rules[r].Matches(file.relative))
@@ -201,7 +209,7 @@ int RunCreate(const BuildOptions& o, Console& console)
             }
             document.model().AddFileRow(file.path, packer, QString());
         }
-        if (inputs.files.isEmpty())
+        if (taken == 0)
             console.Warning(QStringLiteral("no file to put into %1").arg(o.output));
     }
     if (o.format >= 0)

@@ -244,25 +244,27 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(50, 1)));
         QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Text(60, 2)));
-        const QStringList create{"--create", "out.pbi", "--format", "binpack", "in"};
-        QCOMPARE(Hexaloom(dir.path(), create).out, "written out.binpack\nwritten out.pbi\n");
+        // The output inside its INPUT folder is not taken as an input again.
+        const QStringList create{"--create", "in/out.pbi", "--format", "binpack", "in"};
+        QCOMPARE(Hexaloom(dir.path(), create).out, "written in/out.binpack\nwritten in/out.pbi\n");
         const QDateTime old = QDateTime::currentDateTime().addDays(-3);
-        for (const char* name : {"out.pbi", "out.binpack"}) {
+        for (const char* name : {"in/out.pbi", "in/out.binpack"}) {
             QFile file(dir.filePath(name));
             QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
         }
         auto stamp = [&](const char* name) { return QFileInfo(dir.filePath(name)).lastModified(); };
 
-        QCOMPARE(Hexaloom(dir.path(), create).out, "unchanged out.binpack\nunchanged out.pbi\n");
-        QCOMPARE(stamp("out.pbi"), old);
-        QCOMPARE(stamp("out.binpack"), old);
+        QCOMPARE(Hexaloom(dir.path(), create).out, "unchanged in/out.binpack\nunchanged in/out.pbi\n");
+        QCOMPARE(stamp("in/out.pbi"), old);
+        QCOMPARE(stamp("in/out.binpack"), old);
         // New bytes in one file of the same length: the pack file changes, the include does not.
         QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Text(60, 2).replace("line 0 ", "line X ")));
-        QCOMPARE(Hexaloom(dir.path(), create).out, "written out.binpack\nunchanged out.pbi\n");
-        QVERIFY(stamp("out.binpack") > old);
-        QCOMPARE(stamp("out.pbi"), old);
-        QCOMPARE(Hexaloom(dir.path(), create + QStringList{"--force"}).out, "written out.binpack\nwritten out.pbi\n");
-        QVERIFY(stamp("out.pbi") > old);
+        QCOMPARE(Hexaloom(dir.path(), create).out, "written in/out.binpack\nunchanged in/out.pbi\n");
+        QVERIFY(stamp("in/out.binpack") > old);
+        QCOMPARE(stamp("in/out.pbi"), old);
+        QCOMPARE(Hexaloom(dir.path(), create + QStringList{"--force"}).out,
+                 "written in/out.binpack\nwritten in/out.pbi\n");
+        QVERIFY(stamp("in/out.pbi") > old);
         QVERIFY(Hexaloom(dir.path(), create + QStringList{"--quiet"}).out.isEmpty());
     }
 
