@@ -18,7 +18,8 @@ constexpr char kDigits[] = "0123456789ABCDEF";
 struct HexPairs
 {
     char pair[256][2];
-    constexpr HexPairs() : pair()
+    constexpr HexPairs()
+        : pair()
     {
         for (int v = 0; v < 256; ++v) {
             pair[v][0] = kDigits[v >> 4];
@@ -52,7 +53,8 @@ inline char* PutText(char* out, std::string_view text)
 
 } // namespace
 
-LineSink::LineSink(QIODevice& device, std::size_t bufferSize) : m_device(device)
+LineSink::LineSink(QIODevice& device, std::size_t bufferSize)
+    : m_device(device)
 {
     for (std::vector<char>& buffer : m_buffers)
         buffer.resize(std::max<std::size_t>(bufferSize, 256));

@@ -107,12 +107,13 @@ bool StreamFile(const QString& path, std::int64_t size, const std::function<bool
 }
 
 RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
-    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget)
+    : m_jobs(std::move(jobs))
+    , m_byteBudget(byteBudget)
 {
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    m_threads = static_cast<int>(
-        std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(m_jobs.size(), 1)));
+    m_threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads),
+                                                       std::max<std::size_t>(m_jobs.size(), 1)));
     m_window = static_cast<std::size_t>(m_threads) * 2;
     if (m_threads > 1) {
         for (int i = 0; i < m_threads; ++i)

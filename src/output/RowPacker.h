@@ -30,7 +30,7 @@ struct PackedRow
     // bytes are never held whole and reading overlaps writing.
     enum State { Stored, Raw, Empty, Unreadable, TooBig };
     State state = Unreadable;
-    Bytes bytes;           // the block or raw bytes when Stored
+    Bytes bytes;          // the block or raw bytes when Stored
     std::int64_t size = 0; // the file's length when Raw
 };
 
