@@ -253,6 +253,7 @@ int RunCreate(const BuildOptions& o, Console& console)
     CreateOptions options;
     options.progress = [&console](int done, int total) {
         console.Progress(QStringLiteral("packing %1 of %2").arg(done).arg(total));
+        return true;
     };
     console.NameInstead(staging.path() + QLatin1Char('/'), folder + QLatin1Char('/'));
     const CreateResult created = CreateOutput(document, console, staged, options);

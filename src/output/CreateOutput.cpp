@@ -83,7 +83,12 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
     for (std::size_t i = 0; i < rows.size(); ++i)
         jobs.push_back(RowJob{rows[i].path, kinds[i]});
     RowPacker packer(std::move(jobs), options.threads);
+    const int total = static_cast<int>(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (options.progress && !options.progress(static_cast<int>(i), total)) {
+            writer.Cancel();
+            return {CreateStatus::Cancelled, {}, {}, {}};
+        }
         const PackedRow row = packer.Take();
         const int number = static_cast<int>(i) + firstNumber;
         switch (row.state) {
@@ -119,8 +124,10 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
                 return failed();
             break;
         }
-        if (options.progress)
-            options.progress(static_cast<int>(i) + 1, static_cast<int>(rows.size()));
+    }
+    if (options.progress && !options.progress(total, total)) {
+        writer.Cancel();
+        return {CreateStatus::Cancelled, {}, {}, {}};
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;
@@ -147,12 +154,28 @@ QStringList NameClashPairs(const QStringList& paths, const QStringList& fileName
     return pairs;
 }
 
-CreateResult CreateOutput(Document& document, Platform& platform, const QString& givenPath,
-                          const CreateOptions& options)
+CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
 {
+    CreateStatus why = CreateStatus::NoFormat;
+    const std::optional<CreatePlan> plan = PlanCreate(document, platform, path, options, &why);
+    if (!plan)
+        return {why, {}, {}, {}};
+    const CreateResult result = WriteCreatePlan(*plan, options);
+    ReportCreate(result, platform, options);
+    return result;
+}
+
+std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, const QString& givenPath,
+                                     const CreateOptions& options, CreateStatus* why)
+{
+    auto stop = [why](CreateStatus status) {
+        if (why)
+            *why = status;
+        return std::optional<CreatePlan>();
+    };
     const int format = document.outputFormat();
     if (format != OutputResource && format != OutputHexdata && format != OutputBinpack)
-        return {};
+        return stop(CreateStatus::NoFormat);
 
     QString path = givenPath;
     if (path.isEmpty()) {
@@ -161,7 +184,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
                                     : QStringLiteral("PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|All Files (*.*)|*.*");
         path = platform.SaveFileRequester(QString(), document.settings().lastdir, pattern, 0);
         if (path.isEmpty())
-            return {CreateStatus::Cancelled, {}, {}, {}};
+            return stop(CreateStatus::Cancelled);
         document.settings().lastdir = FolderPart(path);
         // Ask about the file that will be written: a name typed without extension gets one below, and
         // an existing file of that name must not be replaced unasked.
@@ -169,30 +192,42 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         const QFileInfo existing(path);
         if (existing.exists() && existing.size() > 0 &&
             !platform.AskYesNo(kTitle, MessageText("OverWrite", options.language), false))
-            return {CreateStatus::Cancelled, {}, {}, {}};
+            return stop(CreateStatus::Cancelled);
     }
-    path = SettleOutputExtension(path, format);
-
+    CreatePlan plan;
+    plan.format = format;
+    plan.path = SettleOutputExtension(path, format);
     const FileListModel& model = document.model();
-    const int n = model.rowCount();
+    QStringList fileNames;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        plan.paths.append(model.CellText(FileListModel::PathColumn, r));
+        plan.packers.append(model.CellText(FileListModel::PackerColumn, r));
+        fileNames.append(model.CellText(FileListModel::FileColumn, r));
+    }
+    const QStringList clashes = NameClashPairs(plan.paths, fileNames);
+    if (!clashes.isEmpty())
+        platform.Message(kTitle, MessageText("NameClash", options.language).arg(clashes.join(QLatin1Char('\n'))),
+                         MessageIcon::Warning);
+    return plan;
+}
+
+CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options)
+{
+    const int format = plan.format;
+    const QString& path = plan.path;
+    const int n = static_cast<int>(plan.paths.size());
     std::vector<Row> rows;
-    QStringList paths;
-    QStringList packerTexts;
     QStringList fileNames;
     rows.reserve(static_cast<std::size_t>(n));
-    for (int r = 0; r < n; ++r) {
-        rows.push_back(Row{model.CellText(FileListModel::PathColumn, r), model.CellText(FileListModel::FileColumn, r)});
-        paths.append(rows.back().path);
-        packerTexts.append(model.CellText(FileListModel::PackerColumn, r));
+    for (const QString& source : plan.paths) {
+        rows.push_back(Row{source, FileNamePart(source)});
         fileNames.append(rows.back().fileName);
     }
+    const QStringList& packerTexts = plan.packers;
     const std::vector<int> kinds = RowPackerKinds(packerTexts);
 
     CreateResult result;
-    auto refuse = [&](const QString& why) {
-        platform.Message(kTitle, why, MessageIcon::Error);
-        return CreateResult{CreateStatus::Refused, path, {}, why};
-    };
+    auto refuse = [&](const QString& why) { return CreateResult{CreateStatus::Refused, path, {}, why}; };
     if (format == OutputResource && n > kMaxResourceRows)
         return refuse(MessageText("TooManyFiles", options.language));
     // An include named *.binpack would be overwritten by its own pack file.
@@ -206,11 +241,6 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         if (QFileInfo(row.path).size() > std::numeric_limits<std::int32_t>::max())
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
-
-    const QStringList clashes = NameClashPairs(paths, fileNames);
-    if (!clashes.isEmpty())
-        platform.Message(kTitle, MessageText("NameClash", options.language).arg(clashes.join(QLatin1Char('\n'))),
-                         MessageIcon::Warning);
 
     const Bytes catalog = BuildCatalog(fileNames);
     if (format == OutputResource) {
@@ -247,9 +277,15 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
         }
     }
     result.path = path;
+    if (result.status == CreateStatus::Failed)
+        result.missing.clear();
+    return result;
+}
+
+void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options)
+{
     switch (result.status) {
     case CreateStatus::Failed:
-        result.missing.clear();
         platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error), MessageIcon::Error);
         break;
     case CreateStatus::Refused:
@@ -263,7 +299,6 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     default:
         break;
     }
-    return result;
 }
 
 } // namespace hexaloom

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
 
 namespace hexaloom {
 
@@ -19,7 +20,7 @@ enum class CreateStatus {
     MissingFiles, // written, but some files could not be read (listed in `missing`)
     Failed,       // could not be written; old files untouched
     Refused,      // too many rows for a resource file, or a file too large; nothing written
-    Cancelled,    // requester cancelled or overwrite declined
+    Cancelled,    // requester cancelled, overwrite declined or stopped by `progress`; nothing written
     NoFormat,     // the output format is none of the three
 };
 
@@ -33,19 +34,42 @@ struct CreateResult
 
 struct CreateOptions
 {
-    int threads = 0;                                   // packing workers; 0 one per core
-    TemplateSource templates = OwnTemplates();         // where the access-code templates come from
-    const LanguageTable* language = nullptr;           // message texts; the built-in English without one
-    std::function<void(int done, int total)> progress; // called after each row is written
+    int threads = 0;                           // packing workers; 0 one per core
+    TemplateSource templates = OwnTemplates(); // where the access-code templates come from
+    const LanguageTable* language = nullptr;   // message texts; the built-in English without one
+    // Called on the writing thread with the rows written so far (0 first) and their count; returning
+    // false stops Create: the old output is left as it was and the status is Cancelled.
+    std::function<bool(int done, int total)> progress;
 };
 
 // Different files whose names are equal apart from letter case: one "first and later" line per pair (at
-// most ten, then how many more); empty when there is none. Create warns with them.
+// most ten, then how many more); empty when there is none. Create warns with them before it writes.
 QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames);
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.
+// The same as PlanCreate, WriteCreatePlan and ReportCreate in a row.
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path,
                           const CreateOptions& options = {});
+
+// What Create writes, taken from the document: the settled output path, the format and the rows.
+struct CreatePlan
+{
+    int format = 0;
+    QString path;
+    QStringList paths;   // each row's source file
+    QStringList packers; // each row's packer text
+};
+
+// Create's questions, on the interface thread: the format check, the requester with the overwrite
+// question when `path` is empty, the extension; then the warning about names that clash. Nothing when
+// Create ends here (`why` then tells NoFormat or Cancelled).
+std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, const QString& path,
+                                     const CreateOptions& options, CreateStatus* why = nullptr);
+// Create's work: needs neither document nor platform, so it may run on any thread. `options.language`
+// must not be used by another thread meanwhile.
+CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options);
+// Create's one message about a result: a failure, a refusal or the files that were missing.
+void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options);
 
 } // namespace hexaloom

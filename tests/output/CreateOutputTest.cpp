@@ -464,6 +464,44 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath(blocker)).isDir());
     }
 
+    // Stopping through the progress callback, at any row and even after the last one, writes nothing.
+    void stoppedCreateLeavesOldFiles_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("stopAt"); // the `done` count whose call answers false
+        for (int format : {int(OutputResource), int(OutputHexdata), int(OutputBinpack)}) {
+            for (int stopAt : {0, 2, 5})
+                QTest::addRow("format %d, stop at %d", format, stopAt) << format << stopAt;
+        }
+    }
+    void stoppedCreateLeavesOldFiles()
+    {
+        QFETCH(int, format);
+        QFETCH(int, stopAt);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(format == OutputResource ? "out.res" : "out.pbi");
+        const QByteArray old = "the old output";
+        QVERIFY(WriteBytes(path, old) && WriteBytes(dir.filePath("out.binpack"), old));
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(format);
+        Fill(document, dir, FileSet("mixed"), {"zip", "none", "jCalg1"});
+        CreateOptions options;
+        QList<int> seen;
+        options.progress = [&](int done, int total) {
+            seen.append(done);
+            return total == 5 && done != stopAt;
+        };
+        ScriptedPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, path, options).status), int(CreateStatus::Cancelled));
+        QCOMPARE(seen.last(), stopAt);
+        QCOMPARE(ReadBytes(path), old);
+        QCOMPARE(ReadBytes(dir.filePath("out.binpack")), old);
+        // Only the warning about the two "Same Name.dat", given before writing began.
+        QCOMPARE(platform.messageTexts().size(), 1);
+        QVERIFY(platform.messageTexts().first().contains("same name"));
+    }
+
     void refusesTooManyRowsForAResourceFile()
     {
         QTemporaryDir dir;
