@@ -16,6 +16,11 @@ inline void CheckContents(const hexaloom::OutputContents& contents)
             std::abort(); // a refused output offers nothing to read
         return;
     }
+    // The reader allocates the size a header claims; keep the fuzzer's memory bounded.
+    auto bounded = [&](const StoredEntry& entry) {
+        const std::span<const std::uint8_t> stored = contents.Stored(entry);
+        return !HasBlockMagic(stored) || DescribeStored(stored).original <= (1 << 24);
+    };
     qsizetype next = 0;
     auto check = [&](const StoredEntry& entry) {
         if (!entry.present())
@@ -25,12 +30,11 @@ inline void CheckContents(const hexaloom::OutputContents& contents)
         if (contents.kind != OutputKind::Resource && entry.offset != next)
             std::abort();
         next = entry.offset + entry.length;
-        const std::span<const std::uint8_t> stored = contents.Stored(entry);
-        // The reader allocates the size a header claims; keep the fuzzer's memory bounded.
-        if (HasBlockMagic(stored) && DescribeStored(stored).original > (1 << 24))
+        if (!bounded(entry))
             return;
+        const std::span<const std::uint8_t> stored = contents.Stored(entry);
         const StoredInfo info = DescribeStored(stored);
-        if (const std::optional<Bytes> bytes = ReadPackedBlock(stored)) {
+        if (const std::optional<Bytes> bytes = UnpackStored(stored)) {
             if (static_cast<std::int64_t>(bytes->size()) != info.original ||
                 (!bytes->empty() && Crc32(*bytes) != info.crc))
                 std::abort(); // what is read back is what the header (or the raw bytes) promised
@@ -41,6 +45,8 @@ inline void CheckContents(const hexaloom::OutputContents& contents)
     check(contents.catalog);
     if (contents.kind != OutputKind::Resource && next != contents.data.size())
         std::abort();
+    if (contents.catalog.present() && !bounded(contents.catalog))
+        return;
     const OutputListing listing = ListOutput(contents);
     if (listing.files.size() < contents.files.size())
         std::abort();

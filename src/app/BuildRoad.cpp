@@ -356,7 +356,7 @@ int RunVerify(const BuildOptions& o, Console& console)
         count,
         [&contents](int index) {
             const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(index)]);
-            return ReadPackedBlock(stored) ? QString() : DamageText(stored);
+            return UnpackStored(stored) ? QString() : DamageText(stored);
         },
         [&](int done) { console.Progress(QStringLiteral("verifying %1 of %2").arg(done).arg(count)); });
     qint64 stored = 0;
@@ -436,7 +436,7 @@ int RunExtract(const BuildOptions& o, Console& console)
         [&](int index) {
             const int k = chosen[std::size_t(index)];
             const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(k - 1)]);
-            const std::optional<Bytes> bytes = ReadPackedBlock(stored);
+            const std::optional<Bytes> bytes = UnpackStored(stored);
             if (!bytes)
                 return DamageText(stored) + QStringLiteral("; not written");
             QString error;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <set>
 #include <string_view>
 
@@ -447,7 +448,7 @@ CatalogText ReadCatalog(const OutputContents& contents)
         catalog.problem = QStringLiteral("the catalog (resource 1) is missing");
         return catalog;
     }
-    const std::optional<Bytes> text = ReadPackedBlock(contents.Stored(contents.catalog));
+    const std::optional<Bytes> text = UnpackStored(contents.Stored(contents.catalog));
     if (!text) {
         catalog.problem = QStringLiteral("the catalog is damaged: ") + DamageText(contents.Stored(contents.catalog));
         return catalog;
@@ -501,6 +502,15 @@ OutputListing ListOutput(const OutputContents& contents)
         listing.files.push_back(file);
     }
     return listing;
+}
+
+std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored)
+{
+    try {
+        return ReadPackedBlock(stored);
+    } catch (const std::bad_alloc&) {
+        return std::nullopt; // a damaged header may claim up to 2 GiB
+    }
 }
 
 QString DamageText(std::span<const std::uint8_t> stored)

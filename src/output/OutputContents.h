@@ -92,6 +92,8 @@ struct OutputListing
 // Every file of a readable output: the numbers the catalog counts, and any stored beyond them.
 OutputListing ListOutput(const OutputContents& contents);
 
+// ReadPackedBlock, with a block that claims more bytes than memory holds read as damaged.
+std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored);
 // Why a stored entry that ReadPackedBlock refused does not read back, with what its header claims.
 QString DamageText(std::span<const std::uint8_t> stored);
 // Eight upper-case hexadecimal digits.
