@@ -119,23 +119,18 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
                 (name == QLatin1String("--force") ? o.force : o.strict) = true;
             if (name != QLatin1String("--quiet"))
                 createOnly.append(name);
-        } else if (name == QLatin1String("--format")) {
+        } else if (name == QLatin1String("--format") || name == QLatin1String("--packer")) {
+            const bool format = name == QLatin1String("--format");
             QString text;
             if (!value(text))
                 return fail(needsValue);
-            const std::optional<int> format = FormatByName(text);
-            if (!format)
-                return fail(QStringLiteral("--format %1: use hexdata, binpack or res").arg(text));
-            o.format = *format;
-            createOnly.append(name);
-        } else if (name == QLatin1String("--packer")) {
-            QString text;
-            if (!value(text))
-                return fail(needsValue);
-            const std::optional<int> packer = PackerByName(text);
-            if (!packer)
-                return fail(QStringLiteral("--packer %1: use none, jcalg1 or zip").arg(text));
-            o.packer = *packer;
+            const std::optional<int> chosen = format ? FormatByName(text) : PackerByName(text);
+            if (!chosen)
+                return fail(QStringLiteral("%1 %2: use %3")
+                                .arg(name, text,
+                                     format ? QStringLiteral("hexdata, binpack or res")
+                                            : QStringLiteral("none, jcalg1 or zip")));
+            (format ? o.format : o.packer) = *chosen;
             createOnly.append(name);
         } else if (name == QLatin1String("--pack")) {
             QString rule;

@@ -340,17 +340,26 @@ bool HoldsNothing(const OutputContents& contents, int number)
     return number > static_cast<int>(contents.files.size()) || contents.files[std::size_t(number - 1)].length == 0;
 }
 
-int RunVerify(const BuildOptions& o, Console& console)
+// Reads OUT and its catalog; a problem with the catalog is told and counted in `bad`.
+bool ReadWithCatalog(const BuildOptions& o, Console& console, OutputContents& contents, CatalogText& catalog, int& bad)
 {
-    OutputContents contents;
     if (!Read(o, console, contents))
-        return kExitFailed;
-    const CatalogText catalog = ReadCatalog(contents);
-    int bad = 0;
+        return false;
+    catalog = ReadCatalog(contents);
     if (!catalog.problem.isEmpty()) {
         console.Error(QStringLiteral("%1: %2").arg(o.output, catalog.problem));
         ++bad;
     }
+    return true;
+}
+
+int RunVerify(const BuildOptions& o, Console& console)
+{
+    OutputContents contents;
+    CatalogText catalog;
+    int bad = 0;
+    if (!ReadWithCatalog(o, console, contents, catalog, bad))
+        return kExitFailed;
     const int count = static_cast<int>(contents.files.size());
     const std::vector<QString> damage = OnEveryCore(
         count,
@@ -382,14 +391,10 @@ int RunVerify(const BuildOptions& o, Console& console)
 int RunExtract(const BuildOptions& o, Console& console)
 {
     OutputContents contents;
-    if (!Read(o, console, contents))
-        return kExitFailed;
-    const CatalogText catalog = ReadCatalog(contents);
+    CatalogText catalog;
     int bad = 0;
-    if (!catalog.problem.isEmpty()) {
-        console.Error(QStringLiteral("%1: %2").arg(o.output, catalog.problem));
-        ++bad;
-    }
+    if (!ReadWithCatalog(o, console, contents, catalog, bad))
+        return kExitFailed;
     const QString folder = Absolute(o.folder);
     if (!QDir().mkpath(folder)) {
         console.Error(QStringLiteral("the folder \"%1\" cannot be made").arg(o.folder));
