@@ -13,6 +13,7 @@
 #include <new>
 #include <set>
 #include <string_view>
+#include <thread>
 
 namespace hexaloom {
 
@@ -50,9 +51,14 @@ QString Quote(std::string_view line)
 class Lines
 {
 public:
-    Lines(const QByteArray& text, qsizetype from)
+    Lines(QByteArrayView text, qsizetype from)
         : m_text(text.constData()), m_size(text.size()), m_pos(from),
           m_number(static_cast<int>(std::count(text.constData(), text.constData() + from, '\n')))
+    {
+    }
+    // Lines of a piece of text, numbered from 1.
+    explicit Lines(std::string_view piece)
+        : m_text(piece.data()), m_size(qsizetype(piece.size())), m_pos(0), m_number(0)
     {
     }
     bool Next(std::string_view& line)
@@ -77,7 +83,12 @@ public:
         return false;
     }
     int number() const { return m_number; }
-    qsizetype left() const { return m_size - m_pos; }
+    qsizetype position() const { return m_pos; }
+    void MoveTo(qsizetype position, int number)
+    {
+        m_pos = position;
+        m_number = number;
+    }
 
 private:
     const char* m_text;
@@ -114,6 +125,21 @@ bool DecodeDataValues(std::string_view values, int width, char*& out)
             ++p;
     };
     for (;;) {
+        // The writer's own spelling, "$" and eight digits, decoded without a loop.
+        if (width == 4 && end - p >= 10 && p[0] == '$' && p[9] == ',') {
+            const auto* u = reinterpret_cast<const unsigned char*>(p + 1);
+            const signed char* t = kHexDigits.value;
+            const int d[8] = {t[u[0]], t[u[1]], t[u[2]], t[u[3]], t[u[4]], t[u[5]], t[u[6]], t[u[7]]};
+            if ((d[0] | d[1] | d[2] | d[3] | d[4] | d[5] | d[6] | d[7]) >= 0) {
+                out[3] = static_cast<char>(d[0] << 4 | d[1]);
+                out[2] = static_cast<char>(d[2] << 4 | d[3]);
+                out[1] = static_cast<char>(d[4] << 4 | d[5]);
+                out[0] = static_cast<char>(d[6] << 4 | d[7]);
+                out += 4;
+                p += 10;
+                continue;
+            }
+        }
         blanks();
         if (p == end || *p != '$')
             return false;
@@ -169,9 +195,117 @@ QString IncludedName(std::string_view line)
     return FileNamePart(QString::fromUtf8(line.data() + open + 1, qsizetype(close - open - 1)));
 }
 
+// What the lines of a data section hold: the decoded hex data, or the pack file's name; or the first line
+// that belongs to neither (`badLine` counted from 1 within the section, 0 when none).
+struct Section
+{
+    QByteArray data;
+    QString packName;
+    int lines = 0;
+    int badLine = 0;
+    QString why;
+};
+
+Section ReadSection(std::string_view text, bool hexdata)
+{
+    Section section;
+    // Hex lines hold 0.4 bytes per character as the writer spells them; other spellings may need more.
+    qsizetype used = 0;
+    if (hexdata)
+        section.data.resize(qsizetype(text.size()) / 5 * 2 + 64);
+    Lines lines(text);
+    std::string_view line;
+    auto bad = [&](const QString& why) {
+        section.badLine = lines.number();
+        section.why = why;
+        return section;
+    };
+    while (lines.NextFilled(line)) {
+        if (hexdata && (StartsWith(line, "Data.l ") || StartsWith(line, "Data.b "))) {
+            const qsizetype most = used + 2 * qsizetype(line.size());
+            if (most > section.data.size())
+                section.data.resize(std::max(most, section.data.size() * 2));
+            char* at = section.data.data() + used;
+            const bool decoded = DecodeDataValues(line.substr(7), line[5] == 'l' ? 4 : 1, at);
+            used = at - section.data.constData();
+            if (!decoded)
+                return bad(QStringLiteral("%1 holds a value that is no hexadecimal %2")
+                               .arg(Quote(line), line[5] == 'l' ? QStringLiteral("long") : QStringLiteral("byte")));
+        } else if (!hexdata && line.find("IncludeBinary") != std::string_view::npos) {
+            const QString name = IncludedName(line);
+            if (name.isEmpty() || (!section.packName.isEmpty() && name != section.packName))
+                return bad(Quote(line) + QStringLiteral(" where one IncludeBinary line naming the pack file belongs"));
+            section.packName = name;
+        } else if (!StartsWith(line, "Compiler") &&
+                   (line.back() != ':' || line.find_first_of(" \t") != std::string_view::npos)) {
+            // Block labels and version branches are markers for the reader of the source only; all else is wrong.
+            return bad(Quote(line) + (hexdata ? QStringLiteral(" where data lines belong")
+                                              : QStringLiteral(" where the IncludeBinary line belongs")));
+        }
+    }
+    section.data.resize(used);
+    section.lines = lines.number();
+    return section;
+}
+
+// The data section from `from` to the line "Vorkel_CatchInfo:" (the last one; only the size table follows
+// it), its hex lines read in pieces on every core. Nothing when there is no such line.
+std::optional<Section> ReadDataSection(std::string_view text, std::size_t from, bool hexdata, std::size_t& end)
+{
+    constexpr std::string_view info("Vorkel_CatchInfo:");
+    for (end = text.rfind(info); end != std::string_view::npos && end >= from; end = text.rfind(info, end - 1)) {
+        const std::size_t lineStart = text.find_last_of('\n', end) + 1; // npos + 1 is 0
+        const std::size_t lineEnd = std::min(text.find('\n', end), text.size());
+        if (Trimmed(text.substr(lineStart, lineEnd - lineStart)) == info && lineStart >= from) {
+            end = lineStart;
+            break;
+        }
+        if (end == 0)
+            end = std::string_view::npos;
+    }
+    if (end == std::string_view::npos || end < from)
+        return std::nullopt;
+    const std::string_view all = text.substr(from, end - from);
+    constexpr std::size_t kPiece = 1 << 20;
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t count = hexdata ? std::clamp<std::size_t>(all.size() / kPiece, 1, cores) : 1;
+    std::vector<std::string_view> pieces; // whole lines each
+    std::size_t start = 0;
+    for (std::size_t k = 1; k <= count; ++k) {
+        std::size_t stop = all.size();
+        if (k < count) {
+            const std::size_t newline = all.find('\n', std::max(start, all.size() * k / count));
+            stop = newline == std::string_view::npos ? all.size() : newline + 1;
+        }
+        pieces.push_back(all.substr(start, stop - start));
+        start = stop;
+    }
+    std::vector<Section> read(pieces.size());
+    std::vector<std::thread> helpers;
+    for (std::size_t k = 1; k < pieces.size(); ++k)
+        helpers.emplace_back([&, k] { read[k] = ReadSection(pieces[k], hexdata); });
+    read[0] = ReadSection(pieces[0], hexdata);
+    for (std::thread& helper : helpers)
+        helper.join();
+    Section whole = std::move(read[0]);
+    qsizetype size = 0;
+    for (const Section& piece : read)
+        size += piece.data.size();
+    whole.data.reserve(size);
+    for (std::size_t k = 1; k < read.size() && whole.badLine == 0; ++k) {
+        if (read[k].badLine != 0) {
+            whole.badLine = whole.lines + read[k].badLine;
+            whole.why = read[k].why;
+        }
+        whole.lines += read[k].lines;
+        whole.data += read[k].data;
+    }
+    return whole;
+}
+
 // The first line that reads ";{ Hexaloom - HexData" or ";{ Hexaloom - BinPack": it follows the template,
 // near the start, while the data section after it may be long.
-qsizetype FindMarker(const QByteArray& all, OutputKind& kind)
+qsizetype FindMarker(QByteArrayView all, OutputKind& kind)
 {
     const std::string_view text(all.constData(), std::size_t(all.size()));
     constexpr std::string_view prefix(";{ Hexaloom - ");
@@ -207,7 +341,7 @@ std::span<const std::uint8_t> OutputContents::Stored(const StoredEntry& entry) c
             static_cast<std::size_t>(entry.length)};
 }
 
-OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack)
+OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack)
 {
     OutputContents out;
     // The generated part begins after the access-code template, at its marker line.
@@ -239,43 +373,21 @@ OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack)
     if (!lines.NextFilled(line) || line != "Vorkel_CatchStart:")
         return unexpected("\"Vorkel_CatchStart:\"");
 
-    // Hex lines hold 0.4 bytes per character as the writer spells them; other spellings may need more.
-    qsizetype used = 0;
-    if (hexdata)
-        out.data.resize(lines.left() / 5 * 2 + 64);
-    bool included = false;
-    for (;;) {
-        if (!lines.NextFilled(line))
-            return unexpected("\"Vorkel_CatchInfo:\"");
-        if (line == "Vorkel_CatchInfo:")
-            break;
-        if (hexdata && (StartsWith(line, "Data.l ") || StartsWith(line, "Data.b "))) {
-            const qsizetype most = used + 2 * qsizetype(line.size());
-            if (most > out.data.size())
-                out.data.resize(std::max(most, out.data.size() * 2));
-            char* at = out.data.data() + used;
-            const bool decoded = DecodeDataValues(line.substr(7), line[5] == 'l' ? 4 : 1, at);
-            used = at - out.data.constData();
-            if (!decoded)
-                return Failed(out,
-                              QStringLiteral("line %1: %2 holds a value that is no hexadecimal %3")
-                                  .arg(lines.number())
-                                  .arg(Quote(line), line[5] == 'l' ? QStringLiteral("long") : QStringLiteral("byte")));
-        } else if (!hexdata && line.find("IncludeBinary") != std::string_view::npos) {
-            const QString name = IncludedName(line);
-            if (name.isEmpty() || (included && name != out.packName))
-                return unexpected("one IncludeBinary line naming the pack file");
-            out.packName = name;
-            included = true;
-        } else if (StartsWith(line, "Compiler") ||
-                   (line.back() == ':' && line.find_first_of(" \t") == std::string_view::npos)) {
-            // block labels and version branches: markers for the reader of the source only
-        } else {
-            return unexpected(hexdata ? "data lines" : "the IncludeBinary line");
-        }
+    const std::string_view all(text.constData(), std::size_t(text.size()));
+    std::size_t end = 0;
+    std::optional<Section> section = ReadDataSection(all, std::size_t(lines.position()), hexdata, end);
+    if (!section) {
+        line = {};
+        lines.MoveTo(text.size(), static_cast<int>(std::count(all.begin(), all.end(), '\n')) + 1);
+        return unexpected("\"Vorkel_CatchInfo:\"");
     }
-    if (hexdata)
-        out.data.resize(used);
+    if (section->badLine != 0)
+        return Failed(out, QStringLiteral("line %1: %2").arg(lines.number() + section->badLine).arg(section->why));
+    out.data = std::move(section->data);
+    out.packName = section->packName;
+    const bool included = !out.packName.isEmpty();
+    lines.MoveTo(qsizetype(end), lines.number() + section->lines);
+    lines.Next(line); // "Vorkel_CatchInfo:"
     std::int64_t count = 0;
     if (!lines.NextFilled(line) || !SizeLine(line, count))
         return unexpected("the number of blocks");
@@ -395,21 +507,29 @@ OutputContents ParseResource(QByteArray bytes)
 OutputContents ReadOutput(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto unreadable = [&file] {
         OutputContents out;
         out.error = QStringLiteral("cannot be read: %1").arg(file.errorString());
         return out;
+    };
+    if (!file.open(QIODevice::ReadOnly))
+        return unreadable();
+    if (path.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0) {
+        QByteArray bytes = file.readAll();
+        return file.error() == QFileDevice::NoError ? ParseResource(std::move(bytes)) : unreadable();
     }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        OutputContents out;
-        out.error = QStringLiteral("cannot be read: %1").arg(file.errorString());
-        return out;
+    // An include's text is only looked through, so it is mapped rather than copied.
+    const qint64 size = file.size();
+    const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
+    QByteArray copy;
+    if (!mapped) {
+        copy = file.readAll();
+        if (file.error() != QFileDevice::NoError)
+            return unreadable();
     }
-    if (path.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0)
-        return ParseResource(std::move(bytes));
+    const QByteArrayView text = mapped ? QByteArrayView(mapped, size) : QByteArrayView(copy);
     const QString folder = FolderPart(path);
-    return ParseInclude(bytes, [&folder](const QString& name) -> std::optional<QByteArray> {
+    return ParseInclude(text, [&folder](const QString& name) -> std::optional<QByteArray> {
         QFile pack(folder + name);
         if (!pack.open(QIODevice::ReadOnly))
             return std::nullopt;

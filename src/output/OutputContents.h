@@ -6,6 +6,7 @@
 #include "PackedBlock.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -44,7 +45,7 @@ struct OutputContents
 using PackLoader = std::function<std::optional<QByteArray>(const QString& name)>;
 
 // An include's text; the pack file of a binpack include comes from `loadPack`.
-OutputContents ParseInclude(const QByteArray& text, const PackLoader& loadPack);
+OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack);
 // A 32-bit resource file's bytes: the entries of type "VORKEL" with numeric names.
 OutputContents ParseResource(QByteArray bytes);
 // The output at `path`: a resource file when its name ends in ".res" (any case), else an include whose

@@ -216,6 +216,32 @@ private slots:
         QCOMPARE(bad, QStringList{caught});
     }
 
+    // A large include is read in pieces on every core; a bad value far in still gets its own line number.
+    void namesTheLineOfABadValueInALargeInclude()
+    {
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputHexdata);
+        QByteArray big(3 << 20, '\0');
+        QRandomGenerator random(3);
+        for (char& c : big)
+            c = static_cast<char>(random.bounded(256));
+        QVERIFY(WriteBytes(dir.filePath("big.bin"), big));
+        document.model().AddFileRow(dir.filePath("big.bin"), PackerNone, QString());
+        ScriptedPlatform platform;
+        const QString path = CreateOutput(document, platform, dir.filePath("out.pbi")).path;
+        QByteArray text = ReadBytes(path);
+        const OutputContents sound = ReadOutput(path);
+        QVERIFY2(sound.error.isEmpty(), qPrintable(sound.error));
+        QCOMPARE(UnpackStored(sound.Stored(sound.files.at(0))), std::optional(Bytes(big.begin(), big.end())));
+        const qsizetype bad = text.lastIndexOf("Data.l $") + 9;
+        text[bad] = 'G';
+        QVERIFY(WriteBytes(path, text));
+        const QString error = ReadOutput(path).error;
+        QVERIFY2(error.startsWith(QStringLiteral("line %1: ").arg(text.left(bad).count('\n') + 1)), qPrintable(error));
+    }
+
     void refusesNamesThatLeaveTheFolder_data()
     {
         QTest::addColumn<QString>("name");
