@@ -15,7 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSet>
+#include <QHash>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -170,6 +170,38 @@ bool SaveProjectFile(const BuildOptions& o, const Document& document, Console& c
     return true;
 }
 
+// The files and folders named on the command line into the list, each with its packer.
+bool ListInputs(const BuildOptions& o, Document& document, Console& console)
+{
+    const InputFiles inputs = CollectInputFiles(o.inputs, o.includes, o.excludes);
+    if (!inputs.error.isEmpty()) {
+        console.Error(inputs.error + QStringLiteral("; nothing was written"));
+        return false;
+    }
+    QList<Glob> rules;
+    for (const PackRule& rule : o.packRules)
+        rules.append(Glob(rule.glob));
+    // The output of an earlier run inside an INPUT folder is no input of this one.
+    const int format = o.format >= 0 ? o.format : document.outputFormat();
+    const QString output = QDir::toNativeSeparators(Absolute(SettleOutputExtension(o.output, format)));
+    const QStringList own{output, format == OutputBinpack ? PackFilePath(output) : output};
+    int taken = 0;
+    for (const InputFile& file : inputs.files) {
+        if (own.contains(file.path))
+            continue;
+        ++taken;
+        int packer = o.packer;
+        for (qsizetype r = 0; r < rules.size(); ++r) {
+            if (rules[r].Matches(file.relative))
+                packer = o.packRules[r].packer;
+        }
+        document.model().AddFileRow(file.path, packer, QString());
+    }
+    if (taken == 0)
+        console.Warning(QStringLiteral("no file to put into %1").arg(o.output));
+    return true;
+}
+
 int RunCreate(const BuildOptions& o, Console& console)
 {
     AppSettings settings; // never loaded, never saved
@@ -184,33 +216,8 @@ int RunCreate(const BuildOptions& o, Console& console)
             return kExitFailed;
         }
         missing = report.missing;
-    } else {
-        const InputFiles inputs = CollectInputFiles(o.inputs, o.includes, o.excludes);
-        if (!inputs.error.isEmpty()) {
-            console.Error(inputs.error + QStringLiteral("; nothing was written"));
-            return kExitFailed;
-        }
-        QList<Glob> rules;
-        for (const PackRule& rule : o.packRules)
-            rules.append(Glob(rule.glob));
-        // The output of an earlier run inside an INPUT folder is no input of this one.
-        const int format = o.format >= 0 ? o.format : document.outputFormat();
-        const QString output = QDir::toNativeSeparators(Absolute(SettleOutputExtension(o.output, format)));
-        const QStringList own{output, format == OutputBinpack ? PackFilePath(output) : output};
-        int taken = 0;
-        for (const InputFile& file : inputs.files) {
-            if (own.contains(file.path))
-                continue;
-            ++taken;
-            int packer = o.packer;
-            for (qsizetype r = 0; r < rules.size(); ++r) {
-                if (rules[r].Matches(file.relative))
-                    packer = o.packRules[r].packer;
-            }
-            document.model().AddFileRow(file.path, packer, QString());
-        }
-        if (taken == 0)
-            console.Warning(QStringLiteral("no file to put into %1").arg(o.output));
+    } else if (!ListInputs(o, document, console)) {
+        return kExitFailed;
     }
     if (o.format >= 0)
         document.setOutputFormat(o.format);
