@@ -5,6 +5,7 @@
 #include "BuildRoad.h"
 #include "BuildOptions.h"
 #include "FileListModel.h"
+#include "InputFiles.h"
 #include "PackedBlock.h"
 #include "ProjectFile.h"
 #include "ResourceWriter.h"
@@ -188,6 +189,37 @@ private slots:
         }
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
         QCOMPARE(Describe(parsed.options), expected);
+    }
+
+    void matchesGlobs_data()
+    {
+        QTest::addColumn<QString>("glob");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("name anywhere") << "*.png"
+                                       << "a/b/logo.PNG" << true;
+        QTest::newRow("* stays in a folder") << "a/*.png"
+                                             << "a/b/logo.png" << false;
+        QTest::newRow("** crosses folders") << "a/**.png"
+                                            << "a/b/logo.png" << true;
+        QTest::newRow("**/ may be no folder") << "**/logo.png"
+                                              << "logo.png" << true;
+        QTest::newRow("? is one character") << "f?.dat"
+                                            << "f10.dat" << false;
+        QTest::newRow("set") << "f[13579].dat"
+                             << "f3.dat" << true;
+        QTest::newRow("negated set") << "f[!13579].dat"
+                                     << "f3.dat" << false;
+        QTest::newRow("regex characters are plain") << "a+(b).txt"
+                                                    << "a+(b).txt" << true;
+        QTest::newRow("unclosed bracket is plain") << "[ab"
+                                                   << "[ab" << true;
+    }
+    void matchesGlobs()
+    {
+        QFETCH(QString, glob);
+        QFETCH(QString, path);
+        QTEST(Glob(glob).Matches(path), "matches");
     }
 
     // A tree with include, exclude and pack rules gives the list a project would hold, and the output that
