@@ -5,7 +5,7 @@ FUZZ_SECONDS ?= 60
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test demo run bench package fuzz format clean
+.PHONY: deps configure build test demo run bench package screenshots fuzz format clean
 
 deps:
 	@scripts/install-deps
@@ -30,6 +30,10 @@ bench: build
 
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
+
+# Pictures of the windows for the README, drawn under a virtual X display.
+screenshots: build
+	@xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/tools/screenshots/hexaloom_screenshots docs
 
 fuzz: deps
 	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEXALOOM_FUZZ=ON > /dev/null

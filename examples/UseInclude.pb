@@ -8,6 +8,24 @@
 
 XIncludeFile "../build/demo/demo_hexdata.pbi"
 
+; The bytes of a block as UTF-8 text. From 5.40 PeekS takes the length in bytes (#PB_ByteLength);
+; before, it counts characters, which may run past the block, so the bytes are read from a copy that
+; ends with a zero byte (PeekS stops there).
+Procedure.s TextOf(*Data)
+  Protected *Text, Text$
+  CompilerIf #PB_Compiler_Version < 540
+    *Text = AllocateMemory(MemorySize(*Data) + 1)
+    If *Text
+      CopyMemory(*Data, *Text, MemorySize(*Data))
+      Text$ = PeekS(*Text, MemorySize(*Data), #PB_UTF8)
+      FreeMemory(*Text)
+    EndIf
+  CompilerElse
+    Text$ = PeekS(*Data, MemorySize(*Data), #PB_UTF8 | #PB_ByteLength)
+  CompilerEndIf
+  ProcedureReturn Text$
+EndProcedure
+
 Define Number, *Data, Name$, Extension$, Result
 
 InitSound()
@@ -17,14 +35,14 @@ OpenConsole()
 ; The catalog is always the last block: the number of files, then their names.
 *Data = Vorkel_Get(Vorkel_Count)
 If *Data
-  PrintN("Catalog: " + PeekS(*Data, MemorySize(*Data), #PB_UTF8))
+  PrintN("Catalog: " + TextOf(*Data))
   FreeMemory(*Data)
 EndIf
 
 ; Every file has its constant: the demo's readme.txt is #HXL_README_TXT.
 *Data = Vorkel_Get(#HXL_README_TXT)
 If *Data
-  PrintN(PeekS(*Data, MemorySize(*Data), #PB_UTF8))
+  PrintN(TextOf(*Data))
   FreeMemory(*Data)
 EndIf
 

@@ -9,7 +9,25 @@ EndImport
 
 XIncludeFile "../include/Zember_Include.pbi"
 
-Define Number, Count, *Data, Name$, Extension$, Result
+; The bytes of a block as UTF-8 text. From 5.40 PeekS takes the length in bytes (#PB_ByteLength);
+; before, it counts characters, which may run past the block, so the bytes are read from a copy that
+; ends with a zero byte (PeekS stops there).
+Procedure.s TextOf(*Data)
+  Protected *Text, Text$
+  CompilerIf #PB_Compiler_Version < 540
+    *Text = AllocateMemory(MemorySize(*Data) + 1)
+    If *Text
+      CopyMemory(*Data, *Text, MemorySize(*Data))
+      Text$ = PeekS(*Text, MemorySize(*Data), #PB_UTF8)
+      FreeMemory(*Text)
+    EndIf
+  CompilerElse
+    Text$ = PeekS(*Data, MemorySize(*Data), #PB_UTF8 | #PB_ByteLength)
+  CompilerEndIf
+  ProcedureReturn Text$
+EndProcedure
+
+Define Number, Count, *Data, Name$, Extension$, Result, Catalog$
 
 InitSound()
 InitSprite()
@@ -21,9 +39,10 @@ If *Data = 0
   PrintN("No catalog: was demo.res linked?")
   End
 EndIf
-PrintN("Catalog: " + PeekS(*Data, MemorySize(*Data), #PB_UTF8))
-Count = Val(StringField(PeekS(*Data, MemorySize(*Data), #PB_UTF8), 1, ","))
+Catalog$ = TextOf(*Data)
 FreeMemory(*Data)
+PrintN("Catalog: " + Catalog$)
+Count = Val(StringField(Catalog$, 1, ","))
 
 If OpenWindow(0, 0, 0, 320, 200, "Hexaloom resource demo")
   OpenWindowedScreen(WindowID(0), 0, 0, 320, 200, 0, 0, 0)

@@ -7,20 +7,15 @@
 ; the compiler version picks the one to call.
 
 ; zlib's uncompress, unless the program declares it already.
-; C's uLong is 4 bytes on Windows and as wide as a pointer on Linux and macOS.
+; Windows links the zlib.lib of the PureBasic installation; Linux and macOS the system's zlib, as
+; PureBasic's own IDE does. C's uLong is 4 bytes on Windows and as wide as a pointer elsewhere.
 CompilerIf Defined(uncompress, #PB_Procedure) = #False
   CompilerIf #PB_Compiler_OS = #PB_OS_Windows
     ImportC "zlib.lib"
       uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
     EndImport
   CompilerElse
-    CompilerIf #PB_Compiler_OS = #PB_OS_Linux
-      #Zember_ZlibLibrary = #PB_Compiler_Home + "purelibraries/linux/libraries/zlib.a"
-    CompilerElse
-      ; macOS: the system's zlib, as PureBasic's own IDE links it
-      #Zember_ZlibLibrary = "-lz"
-    CompilerEndIf
-    ImportC #Zember_ZlibLibrary
+    ImportC "-lz"
       CompilerIf #PB_Compiler_Version < 430
         ; 32-bit only before 4.30, and no .i type yet
         uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
@@ -52,6 +47,231 @@ CompilerEndIf
 ; Unpacks SourceLength bytes at *Source into DestinationLength bytes at *Destination.
 ; Returns more than 0 on success: the unpacked length for jCalg1, #True for zip; 0 otherwise.
 CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
+  ; jCalg1, unpacked by PureBasic code on every version: "JC", the unpacked size, a checksum (0: none),
+  ; then 32-bit little-endian words whose bits are read from bit 31 down. Every read is checked against
+  ; the stream's end and every write against the stated size, so a damaged or truncated stream gives 0
+  ; and never reads or writes outside its buffers.
+  Structure ZemberJcReader
+    *Words
+    Length.l   ; bytes of whole words
+    Position.l ; offset of the next word
+    Bits.l     ; the unread bits of the current word, from bit 31 down
+    BitsLeft.l ; how many
+    Failed.l   ; a read ran past the last word
+  EndStructure
+
+  ; Count bits (1 to 31) as a number; 0 with Failed set when the stream ends first.
+  Procedure.l _Zember_JcBits(*Reader.ZemberJcReader, Count.l)
+    Protected Value.l, Take.l
+    While Count > 0
+      If *Reader\BitsLeft = 0
+        If *Reader\Position >= *Reader\Length
+          *Reader\Failed = #True
+          ProcedureReturn 0
+        EndIf
+        *Reader\Bits = PeekL(*Reader\Words + *Reader\Position)
+        *Reader\Position = *Reader\Position + 4
+        *Reader\BitsLeft = 32
+      EndIf
+      ; as many of the wanted bits as the current word still has, from its top
+      Take = Count
+      If Take > *Reader\BitsLeft
+        Take = *Reader\BitsLeft
+      EndIf
+      Value = (Value << Take) | ((*Reader\Bits >> (32 - Take)) & ((1 << Take) - 1))
+      *Reader\Bits = *Reader\Bits << Take
+      *Reader\BitsLeft = *Reader\BitsLeft - Take
+      Count = Count - Take
+    Wend
+    ProcedureReturn Value
+  EndProcedure
+
+  ; A gamma number (2 or more): the digits after a leading 1, each followed by a bit that is 1 when
+  ; another digit follows. 0 when the stream ends, or when the number passes 31 bits (no length or
+  ; distance of a stream this decoder accepts is that large).
+  Procedure.l _Zember_JcGamma(*Reader.ZemberJcReader)
+    Protected Value.l = 1, Pair.l
+    Repeat
+      If Value > $3FFFFFFF
+        ProcedureReturn 0
+      EndIf
+      Pair = _Zember_JcBits(*Reader, 2)
+      Value = (Value << 1) | (Pair >> 1)
+    Until (Pair & 1) = 0
+    If *Reader\Failed
+      ProcedureReturn 0
+    EndIf
+    ProcedureReturn Value
+  EndProcedure
+
+  ; The stream of SourceLength bytes unpacked into DestinationLength bytes: the unpacked size, or 0 when
+  ; the stream is damaged or truncated, states more than the destination holds or fails its checksum.
+  Procedure.l _Zember_Jcalg1Unpack(*Source, SourceLength.l, *Destination, DestinationLength.l)
+    Protected Reader.ZemberJcReader
+    Protected Size.l, Written.l, IndexBits.l, LastDistance.l, LiteralBits.l, LiteralBase.l
+    Protected Value.l, Distance.l, Count.l, Extra.l, From.l, Chunk.l, Sum.l, Piece.l
+    If *Source = 0 Or *Destination = 0 Or SourceLength < 10
+      ProcedureReturn 0
+    EndIf
+    If PeekB(*Source) <> $4A Or PeekB(*Source + 1) <> $43
+      ProcedureReturn 0
+    EndIf
+    Size = PeekL(*Source + 2)
+    If Size < 0 Or Size > DestinationLength
+      ProcedureReturn 0
+    EndIf
+    Reader\Words = *Source + 10
+    Reader\Length = ((SourceLength - 10) / 4) * 4
+    IndexBits = 8
+    LastDistance = 1
+    Repeat
+      ; Each token writes a byte itself or leaves Count bytes to copy from Distance back.
+      Count = 0
+      If _Zember_JcBits(@Reader, 1)
+        ; 1: a literal of the current literal mode
+        If LiteralBits = 0
+          ProcedureReturn 0
+        EndIf
+        Value = _Zember_JcBits(@Reader, LiteralBits)
+        If Reader\Failed <> 0 Or Written >= Size
+          ProcedureReturn 0
+        EndIf
+        PokeB(*Destination + Written, (Value + LiteralBase) & $FF)
+        Written = Written + 1
+      ElseIf _Zember_JcBits(@Reader, 1)
+        ; 01: a match in gamma numbers, at the last distance (2) or at a new one (3 and more: its
+        ; high part, then IndexBits low bits)
+        Value = _Zember_JcGamma(@Reader)
+        If Value = 2
+          Distance = LastDistance
+          Count = _Zember_JcGamma(@Reader)
+        ElseIf Value >= 3
+          ; a distance beyond the output so far is refused before it is formed, so it cannot overflow
+          If Value - 3 > Written >> IndexBits
+            ProcedureReturn 0
+          EndIf
+          Distance = ((Value - 3) << IndexBits) | _Zember_JcBits(@Reader, IndexBits)
+          LastDistance = Distance
+          Count = _Zember_JcGamma(@Reader)
+          ; the length is coded shorter by a part that depends on the distance
+          If Distance < 128
+            Extra = 4
+          ElseIf Distance < 639
+            Extra = 0
+          ElseIf Distance < 14335
+            Extra = 1
+          ElseIf Distance < 65536
+            Extra = 2
+          Else
+            Extra = 3
+          EndIf
+          If Count = 0 Or Count > Size - Written - Extra
+            ProcedureReturn 0
+          EndIf
+          Count = Count + Extra
+        Else
+          ProcedureReturn 0
+        EndIf
+        If Count = 0
+          ProcedureReturn 0
+        EndIf
+      ElseIf _Zember_JcBits(@Reader, 1) = 0
+        ; 000: a short match (distance 1 to 127, 2 to 5 bytes), the end, or new index bits
+        Distance = _Zember_JcBits(@Reader, 7)
+        Count = _Zember_JcBits(@Reader, 2)
+        If Distance > 0
+          LastDistance = Distance
+          Count = Count + 2
+        ElseIf Count = 0
+          ; the end: the stream must have filled the stated size
+          If Reader\Failed <> 0 Or Written <> Size
+            ProcedureReturn 0
+          EndIf
+          Break
+        Else
+          Value = _Zember_JcBits(@Reader, Count + 3)
+          If Value < 1 Or Value > 31
+            ProcedureReturn 0
+          EndIf
+          IndexBits = Value
+          Count = 0
+        EndIf
+      Else
+        ; 001: a zero byte, one byte from 1 to 14 back, runs of raw bytes, or a new literal mode
+        Value = _Zember_JcBits(@Reader, 4)
+        If Value = 1
+          If Reader\Failed <> 0 Or Written >= Size
+            ProcedureReturn 0
+          EndIf
+          PokeB(*Destination + Written, 0)
+          Written = Written + 1
+        ElseIf Value >= 2
+          Distance = Value - 1
+          Count = 1
+        ElseIf _Zember_JcBits(@Reader, 1)
+          ; runs of 256 bytes of 8 bits each, every run followed by a bit: 1 when another follows
+          Repeat
+            If Size - Written < 256
+              ProcedureReturn 0
+            EndIf
+            For Chunk = 1 To 256
+              PokeB(*Destination + Written, _Zember_JcBits(@Reader, 8))
+              Written = Written + 1
+            Next
+          Until _Zember_JcBits(@Reader, 1) = 0 Or Reader\Failed <> 0
+        Else
+          ; 7-bit literals from a base byte, or 8-bit literals
+          LiteralBits = 7 + _Zember_JcBits(@Reader, 1)
+          LiteralBase = 0
+          If LiteralBits = 7
+            LiteralBase = _Zember_JcBits(@Reader, 8)
+          EndIf
+        EndIf
+      EndIf
+      If Reader\Failed
+        ProcedureReturn 0
+      EndIf
+      If Count > 0
+        If Distance < 1 Or Distance > Written Or Count > Size - Written
+          ProcedureReturn 0
+        EndIf
+        ; Front to back, so a distance below the length repeats the last bytes: every step copies
+        ; all that lies from the match's start up to here (twice the step before), never overlapping.
+        From = Written - Distance
+        While Count > 0
+          Chunk = Written - From
+          If Chunk > Count
+            Chunk = Count
+          EndIf
+          CopyMemory(*Destination + From, *Destination + Written, Chunk)
+          Written = Written + Chunk
+          Count = Count - Chunk
+        Wend
+      EndIf
+    ForEver
+    ; The checksum, when the stream has one: every 32-bit word of the output (the last one overlapping
+    ; when the size is no multiple of 4): sum = (sum + w) XOr (w rotated left by 1, plus 1).
+    If PeekL(*Source + 6) <> 0
+      Sum = 0
+      If Size >= 4
+        From = 0
+        While From <= Size - 4
+          Piece = PeekL(*Destination + From)
+          Sum = (Sum + Piece) ! (((Piece << 1) | ((Piece >> 31) & 1)) + 1)
+          From = From + 4
+        Wend
+        If From < Size
+          Piece = PeekL(*Destination + Size - 4)
+          Sum = (Sum + Piece) ! (((Piece << 1) | ((Piece >> 31) & 1)) + 1)
+        EndIf
+      EndIf
+      If Sum <> PeekL(*Source + 6)
+        ProcedureReturn 0
+      EndIf
+    EndIf
+    ProcedureReturn Size
+  EndProcedure
+
   Procedure _UnpackMemory(*Source, SourceLength, *Destination, DestinationLength, Packer = #Zember_Packer_jCalg1)
     Protected Result
     ; the length variable has the width of C's uLong (see the import above)
@@ -69,36 +289,7 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
     EndIf
     Select Packer
       Case #Zember_Packer_jCalg1
-        ; A jCalg1 stream starts with "JC" and its unpacked size. The unpacker is given no
-        ; destination length, so a stream that claims more than the destination holds is refused.
-        If SourceLength < 10
-          ProcedureReturn 0
-        EndIf
-        If PeekB(*Source) <> $4A Or PeekB(*Source + 1) <> $43
-          ProcedureReturn 0
-        EndIf
-        If PeekL(*Source + 2) < 0 Or PeekL(*Source + 2) > DestinationLength
-          ProcedureReturn 0
-        EndIf
-        CompilerIf #PB_Compiler_Version < 520
-          ; PureBasic 4.x unpacks its own jCalg1 streams, which start with the same "JC" header.
-          Result = UnpackMemory(*Source, *Destination)
-        CompilerElse
-          ; Since 5.20 jCalg1 is an unpack-only plugin, on Windows x86 alone.
-          CompilerIf #PB_Compiler_OS = #PB_OS_Windows
-            CompilerIf #PB_Compiler_Processor = #PB_Processor_x86
-              UseJcalg1Packer()
-              Result = UncompressMemory(*Source, SourceLength, *Destination, DestinationLength, #PB_PackerPlugin_Jcalg1)
-            CompilerElse
-              Result = 0
-            CompilerEndIf
-          CompilerElse
-            Result = 0
-          CompilerEndIf
-        CompilerEndIf
-        If Result < 0
-          Result = 0
-        EndIf
+        Result = _Zember_Jcalg1Unpack(*Source, SourceLength, *Destination, DestinationLength)
       Case #Zember_Packer_zip
         DestLength = DestinationLength
         If uncompress(*Destination, @DestLength, *Source, SourceLength) = 0
@@ -111,7 +302,11 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
   EndProcedure
 CompilerEndIf
 
-; The size table at the end of the data section: the number of stored blocks, then their lengths.
+; The size table at the end of the data section: the number of stored blocks, then their lengths,
+; read into Vorkel_Count and VorkelArray() when the program starts. The procedures below read the
+; table where it lies (Data.l, 4 bytes each), so they also work in a DLL, which runs no code outside
+; its procedures: there Vorkel_Count gets its value with the first call, and VorkelArray() stays
+; empty (a DLL dimensions its arrays in AttachProcess).
 Global Vorkel_Count.l, Vorkel_Index.l
 Restore Vorkel_CatchInfo
 CompilerIf #PB_Compiler_Version < 430
@@ -134,13 +329,14 @@ Procedure Vorkel_Get(ResNumber)
   Protected *Copy, *Unpacked, *Header.ZemberPack, Result
   Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
   For Index = 1 To ResNumber - 1
-    Offset = Offset + VorkelArray(Index - 1)
+    Offset = Offset + PeekL(?Vorkel_CatchInfo + 4 * Index)
   Next
-  Length = VorkelArray(ResNumber - 1)
+  Length = PeekL(?Vorkel_CatchInfo + 4 * ResNumber)
   If Length <= 0
     ProcedureReturn 0
   EndIf
@@ -168,7 +364,17 @@ Procedure Vorkel_Get(ResNumber)
     FreeMemory(*Copy)
     ProcedureReturn 0
   EndIf
-  Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  ; Packer none: bytes stored behind a header because they look like a block themselves; exactly
+  ; Size of them.
+  Result = 0
+  If *Header\Packer = #Zember_Packer_None
+    If Length - 23 = Size
+      CopyMemory(*Copy + 23, *Unpacked, Size)
+      Result = Size
+    EndIf
+  Else
+    Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  EndIf
   FreeMemory(*Copy)
   If Result <= 0
     FreeMemory(*Unpacked)
@@ -194,6 +400,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -212,6 +419,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0

@@ -24,7 +24,11 @@ CompilerIf Defined(ZemberPack, #PB_Structure) = #False
   EndStructure
 CompilerEndIf
 
-; The size table at the end of the data section: the number of stored blocks, then their lengths.
+; The size table at the end of the data section: the number of stored blocks, then their lengths,
+; read into Vorkel_Count and VorkelArray() when the program starts. The procedures below read the
+; table where it lies (Data.l, 4 bytes each), so they also work in a DLL, which runs no code outside
+; its procedures: there Vorkel_Count gets its value with the first call, and VorkelArray() stays
+; empty (a DLL dimensions its arrays in AttachProcess).
 Global Vorkel_Count.l, Vorkel_Index.l
 Restore Vorkel_CatchInfo
 CompilerIf #PB_Compiler_Version < 430
@@ -44,15 +48,17 @@ Next
 ; File ResNumber (its #HXL_ constant; the catalog is number Vorkel_Count) as a new memory block
 ; that the caller frees, unpacked and CRC-checked; 0 when it cannot be had.
 Procedure Vorkel_Get(ResNumber)
-  Protected *Copy, Length.l
+  Protected *Copy, *Unpacked, *Header.ZemberPack, Result
+  Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
   For Index = 1 To ResNumber - 1
-    Offset = Offset + VorkelArray(Index - 1)
+    Offset = Offset + PeekL(?Vorkel_CatchInfo + 4 * Index)
   Next
-  Length = VorkelArray(ResNumber - 1)
+  Length = PeekL(?Vorkel_CatchInfo + 4 * ResNumber)
   If Length <= 0
     ProcedureReturn 0
   EndIf
@@ -68,9 +74,44 @@ Procedure Vorkel_Get(ResNumber)
   If PeekL(*Copy + 17) <> $4B524F56 Or PeekB(*Copy + 21) <> $45 Or PeekB(*Copy + 22) <> $4C
     ProcedureReturn *Copy
   EndIf
-  ; A packed block needs an unpacker, and this include carries none.
+  *Header = *Copy
+  Size = PeekL(*Copy)
+  StoredCRC = PeekL(*Copy + 8)
+  If Size <= 0
+    FreeMemory(*Copy)
+    ProcedureReturn 0
+  EndIf
+  *Unpacked = AllocateMemory(Size)
+  If *Unpacked = 0
+    FreeMemory(*Copy)
+    ProcedureReturn 0
+  EndIf
+  ; Packer none: bytes stored behind a header because they look like a block themselves; exactly
+  ; Size of them.
+  Result = 0
+  If *Header\Packer = #Zember_Packer_None
+    If Length - 23 = Size
+      CopyMemory(*Copy + 23, *Unpacked, Size)
+      Result = Size
+    EndIf
+  EndIf
   FreeMemory(*Copy)
-  ProcedureReturn 0
+  If Result <= 0
+    FreeMemory(*Unpacked)
+    ProcedureReturn 0
+  EndIf
+  CompilerIf #PB_Compiler_Version < 540
+    CRC = CRC32Fingerprint(*Unpacked, Size)
+  CompilerElse
+    ; the hexadecimal text's value is stored in a long: its lower 32 bits, as the header keeps them
+    UseCRC32Fingerprint()
+    CRC = Val("$" + Fingerprint(*Unpacked, Size, #PB_Cipher_CRC32))
+  CompilerEndIf
+  If CRC <> StoredCRC
+    FreeMemory(*Unpacked)
+    ProcedureReturn 0
+  EndIf
+  ProcedureReturn *Unpacked
 EndProcedure
 
 ; The file name of entry ResNumber in the catalog, or "".
@@ -79,6 +120,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -97,6 +139,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0

@@ -7,20 +7,15 @@
 ; the compiler version picks the one to call.
 
 ; zlib's uncompress, unless the program declares it already.
-; C's uLong is 4 bytes on Windows and as wide as a pointer on Linux and macOS.
+; Windows links the zlib.lib of the PureBasic installation; Linux and macOS the system's zlib, as
+; PureBasic's own IDE does. C's uLong is 4 bytes on Windows and as wide as a pointer elsewhere.
 CompilerIf Defined(uncompress, #PB_Procedure) = #False
   CompilerIf #PB_Compiler_OS = #PB_OS_Windows
     ImportC "zlib.lib"
       uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
     EndImport
   CompilerElse
-    CompilerIf #PB_Compiler_OS = #PB_OS_Linux
-      #Zember_ZlibLibrary = #PB_Compiler_Home + "purelibraries/linux/libraries/zlib.a"
-    CompilerElse
-      ; macOS: the system's zlib, as PureBasic's own IDE links it
-      #Zember_ZlibLibrary = "-lz"
-    CompilerEndIf
-    ImportC #Zember_ZlibLibrary
+    ImportC "-lz"
       CompilerIf #PB_Compiler_Version < 430
         ; 32-bit only before 4.30, and no .i type yet
         uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
@@ -80,7 +75,11 @@ CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
   EndProcedure
 CompilerEndIf
 
-; The size table at the end of the data section: the number of stored blocks, then their lengths.
+; The size table at the end of the data section: the number of stored blocks, then their lengths,
+; read into Vorkel_Count and VorkelArray() when the program starts. The procedures below read the
+; table where it lies (Data.l, 4 bytes each), so they also work in a DLL, which runs no code outside
+; its procedures: there Vorkel_Count gets its value with the first call, and VorkelArray() stays
+; empty (a DLL dimensions its arrays in AttachProcess).
 Global Vorkel_Count.l, Vorkel_Index.l
 Restore Vorkel_CatchInfo
 CompilerIf #PB_Compiler_Version < 430
@@ -103,13 +102,14 @@ Procedure Vorkel_Get(ResNumber)
   Protected *Copy, *Unpacked, *Header.ZemberPack, Result
   Protected Length.l, Size.l, StoredCRC.l, CRC.l
   Protected Offset, Index
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   If ResNumber < 1 Or ResNumber > Vorkel_Count
     ProcedureReturn 0
   EndIf
   For Index = 1 To ResNumber - 1
-    Offset = Offset + VorkelArray(Index - 1)
+    Offset = Offset + PeekL(?Vorkel_CatchInfo + 4 * Index)
   Next
-  Length = VorkelArray(ResNumber - 1)
+  Length = PeekL(?Vorkel_CatchInfo + 4 * ResNumber)
   If Length <= 0
     ProcedureReturn 0
   EndIf
@@ -137,7 +137,17 @@ Procedure Vorkel_Get(ResNumber)
     FreeMemory(*Copy)
     ProcedureReturn 0
   EndIf
-  Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  ; Packer none: bytes stored behind a header because they look like a block themselves; exactly
+  ; Size of them.
+  Result = 0
+  If *Header\Packer = #Zember_Packer_None
+    If Length - 23 = Size
+      CopyMemory(*Copy + 23, *Unpacked, Size)
+      Result = Size
+    EndIf
+  Else
+    Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  EndIf
   FreeMemory(*Copy)
   If Result <= 0
     FreeMemory(*Unpacked)
@@ -163,6 +173,7 @@ Procedure.s Vorkel_GetFileName(ResNumber)
   If ResNumber < 1
     ProcedureReturn ""
   EndIf
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn ""
@@ -181,6 +192,7 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   If Start < 1
     Start = 1
   EndIf
+  Vorkel_Count = PeekL(?Vorkel_CatchInfo)
   *Catalog = Vorkel_Get(Vorkel_Count)
   If *Catalog = 0
     ProcedureReturn 0

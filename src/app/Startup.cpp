@@ -73,13 +73,26 @@ void PrepareStartup(StartupState& state, const QString& programPath, const QStri
     state.settings.projectfile = state.commandLine.projectfile;
 
     state.settingsPath = SettingsFilePath(state.settings, state.programDir);
-    LoadSettings(state.settings, state.settingsPath, display);
+    QString error;
+    if (!LoadSettings(state.settings, state.settingsPath, display, &error))
+        state.settingsProblem = QStringLiteral("The settings file \"%1\" could not be read: %2\nThe default settings "
+                                               "are used, and the file is left as it is: settings changed now "
+                                               "are not saved.")
+                                    .arg(state.settingsPath, error);
     if (state.settings.ignorepos) {
         state.settings.frmMain_x = kUnsetPosition;
         state.settings.frmMain_y = kUnsetPosition;
     }
     state.language.LoadLanguage(LanguageFilePath(state.programDir, state.settings.language));
     state.languageNames = ListLanguageNames(state.programDir);
+}
+
+void TellStartupProblems(StartupState& state, Platform& platform)
+{
+    if (state.settingsProblem.isEmpty())
+        return;
+    platform.Message(QStringLiteral("Hexaloom"), state.settingsProblem, MessageIcon::Warning);
+    state.settingsProblem.clear();
 }
 
 bool WantsSilentRoad(const StartupState& state)
@@ -99,7 +112,8 @@ int RunSilent(StartupState& state, Platform& platform)
     const OpenProjectReport report = OpenProject(document, platform, project);
     if (report.result != OpenProjectResult::Loaded) {
         platform.Message(QStringLiteral("Hexaloom"),
-                         QStringLiteral("the project \"%1\" could not be loaded; nothing was written.").arg(project),
+                         QStringLiteral("the project \"%1\" could not be loaded (%2); nothing was written.")
+                             .arg(project, report.reason),
                          MessageIcon::Error);
         return 1;
     }

@@ -21,6 +21,7 @@ struct StartupState
     CommandLine commandLine;
     AppSettings settings;
     QString settingsPath;
+    QString settingsProblem; // why the settings file was not read; told once on the interactive road
     LanguageTable language;
     QStringList languageNames; // names of lang/*.lng without the extension
 };
@@ -38,6 +39,11 @@ QStringList ListLanguageNames(const QString& programDir);
 // language and the list of languages.
 void PrepareStartup(StartupState& state, const QString& programPath, const QStringList& parameters,
                     const DisplayInfo& display = {});
+
+// Tells the user, once, what start-up could not do: a settings file that exists but could not be read
+// (its values are not used and it is not written at the end). The interactive road calls it with the
+// window's platform once the window is there.
+void TellStartupProblems(StartupState& state, Platform& platform);
 
 // True when /CREATESILENT= came with a usable project file.
 bool WantsSilentRoad(const StartupState& state);

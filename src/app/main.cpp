@@ -1,10 +1,18 @@
 // Hexaloom's entry point: options beginning with "--" take the road for build scripts; otherwise start-up,
-// then the silent road when /CREATESILENT= names an output for a project given on the command line.
+// then the silent road when /CREATESILENT= names an output for a project given on the command line, else
+// the main window. Only the window needs a display: the command line is read under a core application,
+// which the window's road then replaces.
 #include "BuildRoad.h"
 #include "ConsolePlatform.h"
 #include "Startup.h"
 
 #include <QCoreApplication>
+
+#ifdef HEXALOOM_GUI
+#include "Interactive.h"
+
+#include <QApplication>
+#endif
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -15,23 +23,42 @@ int main(int argc, char** argv)
     // Before any application object: that road needs no display and touches no settings.
     if (hexaloom::WantsBuildRoad(argc, argv))
         return hexaloom::RunBuildRoad(argc, argv);
-    QCoreApplication app(argc, argv);
+    QString programPath;
     QStringList parameters;
+    {
+        QCoreApplication core(argc, argv);
 #ifdef Q_OS_WIN
-    // Windows hands over one line; it is split by the program's own rules.
-    parameters = hexaloom::SplitCommandLine(QString::fromWCharArray(GetCommandLineW())).mid(1);
+        // Windows hands over one line; it is split by the program's own rules.
+        parameters = hexaloom::SplitCommandLine(QString::fromWCharArray(GetCommandLineW())).mid(1);
 #else
-    // Elsewhere the shell has already split and unquoted the parameters.
-    parameters = QCoreApplication::arguments().mid(1);
+        // Elsewhere the shell has already split and unquoted the parameters.
+        parameters = QCoreApplication::arguments().mid(1);
 #endif
-
-    hexaloom::StartupState state;
-    hexaloom::PrepareStartup(state, QCoreApplication::applicationFilePath(), parameters);
+        programPath = QCoreApplication::applicationFilePath();
+        hexaloom::StartupState state;
+        hexaloom::PrepareStartup(state, programPath, parameters);
+        if (hexaloom::WantsSilentRoad(state)) {
+            hexaloom::ConsolePlatform console;
+            return hexaloom::RunSilent(state, console);
+        }
+    }
+#ifdef HEXALOOM_GUI
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Without a display Qt would abort; say what is missing instead.
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        hexaloom::ConsolePlatform console;
+        console.Print(QStringLiteral("Hexaloom: no display for the window; "
+                                     "use /CREATESILENT=<output> with a project file to create without one."));
+        return 1;
+    }
+#endif
+    QApplication app(argc, argv);
+    return hexaloom::RunInteractive(programPath, parameters);
+#else
     hexaloom::ConsolePlatform console;
-    if (hexaloom::WantsSilentRoad(state))
-        return hexaloom::RunSilent(state, console);
-
-    console.Print(QStringLiteral("Hexaloom: the main window is not built yet; "
-                                 "use /CREATESILENT=<output> with a project file."));
+    console.Print(
+        QStringLiteral("Hexaloom: this build has no window; use /CREATESILENT=<output> with a project file."));
     return 2;
+#endif
 }

@@ -18,6 +18,7 @@ Document::Document(AppSettings& settings, QObject* parent) : QObject(parent), m_
 
 void Document::setOutputFormat(int format)
 {
+    format = ValidOutputFormat(format);
     if (format == m_outputFormat)
         return;
     m_outputFormat = format;

@@ -24,6 +24,7 @@ public:
     const FileListModel& model() const { return m_model; }
 
     int outputFormat() const { return m_outputFormat; }
+    // Values outside 0..2 set the resource format (ValidOutputFormat).
     void setOutputFormat(int format);
 
     AppSettings& settings() { return m_settings; }

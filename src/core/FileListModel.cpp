@@ -29,6 +29,11 @@ QString PackerText(int kind)
     }
 }
 
+QString FileSizeText(const QString& path)
+{
+    return QString::number(QFileInfo(path).size());
+}
+
 FileListModel::FileListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 int FileListModel::rowCount(const QModelIndex& parent) const
@@ -43,7 +48,7 @@ int FileListModel::columnCount(const QModelIndex& parent) const
 
 QVariant FileListModel::data(const QModelIndex& index, int role) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    if (!index.isValid() || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return {};
     if (role == PathRole)
         return m_entries.at(index.row()).path;
@@ -67,7 +72,8 @@ bool FileListModel::setData(const QModelIndex& index, const QVariant& value, int
 
 Qt::ItemFlags FileListModel::flags(const QModelIndex& index) const
 {
-    if (!checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
+    // Views ask about the root (an invalid index) too.
+    if (!index.isValid() || !checkIndex(index, CheckIndexOption::IndexIsValid | CheckIndexOption::ParentIsInvalid))
         return Qt::NoItemFlags;
     Qt::ItemFlags result = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
     // Only the packer is chosen by the user; the other cells follow from the file.
@@ -125,7 +131,7 @@ int FileListModel::AddFileRow(const QString& path, int packer, const QString& si
     DataEntry entry;
     entry.path = path;
     entry.packer = PackerText(packer);
-    entry.size = sizeText.isEmpty() ? QString::number(QFileInfo(path).size()) : sizeText;
+    entry.size = sizeText.isEmpty() ? FileSizeText(path) : sizeText;
     const int row = rowCount();
     beginInsertRows(QModelIndex(), row, row);
     m_entries.append(entry);

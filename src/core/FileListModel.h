@@ -17,11 +17,19 @@ struct DataEntry
 
 // Output formats, in the order of the format chooser.
 enum OutputFormat : int { OutputResource = 0, OutputHexdata = 1, OutputBinpack = 2 };
+// The format a stored or chosen value stands for: any value but the three reads as the first entry, so
+// no setting or chooser can hold a format that Create cannot write and a project cannot store.
+inline int ValidOutputFormat(int format)
+{
+    return format >= OutputResource && format <= OutputBinpack ? format : OutputResource;
+}
 
 // "none" 0, "jCalg1" 1, "zip" 2; any other text 0.
 int PackerKindFromText(const QString& text);
 // 0..2 give "none", "jCalg1", "zip"; any other kind an empty text.
 QString PackerText(int kind);
+// The decimal size in bytes of a file as the size column shows it (0 for a file that is missing).
+QString FileSizeText(const QString& path);
 
 class FileListModel : public QAbstractTableModel
 {

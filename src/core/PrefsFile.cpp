@@ -60,6 +60,7 @@ void PrefsFile::reset()
     m_pending = false;
     m_open = false;
     m_changed = false;
+    m_error.clear();
 }
 
 void PrefsFile::Parse(const QByteArray& bytes)
@@ -145,10 +146,13 @@ bool PrefsFile::Open(const QString& path)
     m_path = path;
     m_open = true;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_error = file.errorString();
         return false;
+    }
     Parse(file.readAll());
     if (file.error() != QFileDevice::NoError) {
+        m_error = file.errorString();
         m_lines.clear();
         return false;
     }
@@ -262,9 +266,12 @@ void PrefsFile::WriteLong(const QString& key, std::int32_t value)
     write(key, QString::number(value));
 }
 
-void PrefsFile::WriteString(const QString& key, const QString& value)
+bool PrefsFile::WriteString(const QString& key, const QString& value)
 {
+    if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')))
+        return false;
     write(key, value);
+    return true;
 }
 
 bool PrefsFile::Close()

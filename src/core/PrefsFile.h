@@ -22,7 +22,7 @@ public:
     ~PrefsFile();
 
     // Reads and parses the whole file. When it cannot be opened the store is empty and false is
-    // returned; the path is remembered, so a later write and Close create the file.
+    // returned (errorString() says why); the path is remembered, so a later write and Close create the file.
     bool Open(const QString& path);
     // Creates the file at once as an empty file (replacing an existing one) and starts an empty store.
     bool Create(const QString& path);
@@ -36,7 +36,9 @@ public:
     // The value without leading and trailing spaces and tabs, or `defaultValue` when the key is missing.
     QString ReadString(const QString& key, const QString& defaultValue) const;
     void WriteLong(const QString& key, std::int32_t value);
-    void WriteString(const QString& key, const QString& value);
+    // A value with a CR or LF is not stored (false; the entry keeps what it had): the line break would
+    // end the entry there and the rest could read as a group line of its own.
+    bool WriteString(const QString& key, const QString& value);
     // Writes the store back when anything was written since Open or Create, then empties it. False when
     // that write failed (the old file is then left as it was).
     bool Close();
@@ -46,6 +48,7 @@ public:
     // The file the store would write: UTF-8 with byte-order mark, an empty first line, CR LF endings.
     QByteArray Serialize() const;
     bool isChanged() const { return m_changed; }
+    QString errorString() const { return m_error; }
     // Replaces the way Close writes into the file (tests make it fail midway).
     void setWriter(DeviceWriter writer) { m_writer = std::move(writer); }
 
@@ -74,6 +77,7 @@ private:
     bool m_pending = false;
     bool m_open = false;
     bool m_changed = false;
+    QString m_error;
     DeviceWriter m_writer;
 };
 

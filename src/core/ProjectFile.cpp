@@ -132,10 +132,19 @@ QByteArray EncodeRecords(const FileListModel& model)
     return records;
 }
 
+QList<int> RowsWithLongPaths(const FileListModel& model)
+{
+    QList<int> rows;
+    for (int row = 0; row < model.rowCount(); ++row)
+        if (model.CellText(FileListModel::PathColumn, row).size() > kProjectPathUnits)
+            rows.append(row);
+    return rows;
+}
+
 QByteArray EncodeProject(const FileListModel& model, int outputFormat)
 {
     const int rows = model.rowCount();
-    if (rows > kProjectMaxRows)
+    if (rows > kProjectMaxRows || !RowsWithLongPaths(model).isEmpty())
         return {};
     const QByteArray records = EncodeRecords(model);
     // Compressed before anything is written, so a failure never leaves a header without its records.
@@ -177,9 +186,11 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         report.result = OpenProjectResult::Unreadable;
+        report.reason = file.errorString();
         return report;
     }
     if (file.size() > MaxProjectFileSize()) {
+        report.reason = QStringLiteral("larger than any project can be");
         platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
                          MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
@@ -192,12 +203,14 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     if (parsed.status == ProjectParse::NotSupported) {
         platform.Message(kTitle, QStringLiteral("Projectformat not supported"), MessageIcon::None);
         report.result = OpenProjectResult::NotSupported;
+        report.reason = QStringLiteral("Projectformat not supported");
         return report;
     }
     if (parsed.status == ProjectParse::Damaged) {
         platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
                          MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
+        report.reason = parsed.reason;
         return report;
     }
 
@@ -222,7 +235,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 }
 
 SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& givenPath,
-                              const DeviceWriter& writer)
+                              const DeviceWriter& writer, const QString& overwriteQuestion)
 {
     const FileListModel& model = document.model();
     const int rows = model.rowCount();
@@ -235,6 +248,23 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
                          MessageIcon::Error);
         return SaveProjectResult::TooManyRows;
     }
+    if (const QList<int> tooLong = RowsWithLongPaths(model); !tooLong.isEmpty()) {
+        constexpr int kListed = 10;
+        QStringList lines;
+        for (qsizetype i = 0; i < std::min<qsizetype>(tooLong.size(), kListed); ++i)
+            lines << QStringLiteral("%1: %2")
+                         .arg(tooLong[i] + 1)
+                         .arg(model.CellText(FileListModel::PathColumn, tooLong[i]));
+        if (tooLong.size() > kListed)
+            lines << QStringLiteral("and %1 more").arg(tooLong.size() - kListed);
+        platform.Message(kTitle,
+                         QStringLiteral("A project holds paths of at most %1 characters. These rows have longer "
+                                        "ones; nothing was saved.\n%2")
+                             .arg(kProjectPathUnits)
+                             .arg(lines.join(QLatin1Char('\n'))),
+                         MessageIcon::Error);
+        return SaveProjectResult::PathsTooLong;
+    }
     QString path = givenPath;
     if (path.isEmpty())
         path = platform.SaveFileRequester(QString(), document.projectDir(), kPattern, 0);
@@ -242,8 +272,17 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
         return SaveProjectResult::EmptyList;
     if (path.isEmpty())
         return SaveProjectResult::Cancelled;
-    if (path.right(5).toUpper() != QLatin1String(".HXLM"))
+    if (path.right(5).toUpper() != QLatin1String(".HXLM")) {
         path += QStringLiteral(".hxlm");
+        // The requester asked about the name it was given, not about the file that name becomes.
+        const QFileInfo existing(path);
+        if (givenPath.isEmpty() && existing.exists() && existing.size() > 0 &&
+            !platform.AskYesNo(kTitle,
+                               overwriteQuestion.isEmpty() ? QStringLiteral("File already exists. Overwrite?")
+                                                           : overwriteQuestion,
+                               false))
+            return SaveProjectResult::Cancelled;
+    }
     document.setProjectPath(path);
 
     const QByteArray bytes = EncodeProject(model, document.outputFormat());

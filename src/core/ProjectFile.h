@@ -49,26 +49,34 @@ ProjectParseResult ParseProject(const QByteArray& bytes);
 
 // The records of the list as the project file holds them (packer kind, size and path texts, cut).
 QByteArray EncodeRecords(const FileListModel& model);
-// The complete version 1.5 file; empty when the list has more than 32767 rows or compression fails.
+// The rows (from 0) whose paths are longer than a record holds: cut, they would name other files.
+QList<int> RowsWithLongPaths(const FileListModel& model);
+// The complete version 1.5 file; empty when the list has more than 32767 rows, a path that does not fit
+// its record, or compression fails.
 QByteArray EncodeProject(const FileListModel& model, int outputFormat);
 
 enum class OpenProjectResult { Cancelled, Unreadable, NotSupported, Damaged, SecondCopy, Loaded };
-enum class SaveProjectResult { Cancelled, EmptyList, TooManyRows, Failed, Saved };
+enum class SaveProjectResult { Cancelled, EmptyList, TooManyRows, PathsTooLong, Failed, Saved };
 
 struct OpenProjectReport
 {
     OpenProjectResult result = OpenProjectResult::Cancelled;
     int added = 0;   // rows added to the list
     int missing = 0; // listed files that were missing or empty
+    QString reason;  // why a project that was named could not be loaded
 };
 
 // Opens a project into the document; an empty path asks for one. While the list has rows the project
 // is handed to a second copy of the program instead (settings saved first). A damaged or unsupported
 // file is refused with a message and changes nothing.
 OpenProjectReport OpenProject(Document& document, Platform& platform, const QString& path);
-// Saves the list as a version 1.5 project; an empty path asks for one. Written atomically: on any
-// failure the user is told "undefined error, can't save" and an existing file keeps its content.
+// Saves the list as a version 1.5 project; an empty path asks for one. A name answered without the
+// extension becomes another file than the requester asked about: when that one exists it is replaced only
+// after `overwriteQuestion` (the language's Messages/OverWrite; English when empty) is answered Yes.
+// A list the format cannot hold (too many rows, paths longer than 320 units) is refused with a message
+// naming the problem before anything is asked. Written atomically: on any failure the user is told
+// "undefined error, can't save" and an existing file keeps its content.
 SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& path,
-                              const DeviceWriter& writer = {});
+                              const DeviceWriter& writer = {}, const QString& overwriteQuestion = {});
 
 } // namespace hexaloom

@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include "FileListModel.h"
 #include "Paths.h"
 #include "PrefsFile.h"
 
@@ -32,13 +33,22 @@ QString SettingsFilePath(const AppSettings& settings, const QString& programDir)
     return QDir::toNativeSeparators(WithSeparator(config) + sub + name);
 }
 
-void LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& display)
+bool LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& display, QString* error)
 {
     if (!s.portable)
         QDir().mkpath(QFileInfo(path).absolutePath());
     PrefsFile prefs;
-    if (!prefs.Open(path))
-        prefs.Create(path);
+    bool readable = true;
+    if (!prefs.Open(path)) {
+        // Only a missing file is created: one that is there but unreadable (permissions) keeps every value.
+        if (QFileInfo::exists(path)) {
+            readable = false;
+            if (error)
+                *error = prefs.errorString();
+        } else {
+            prefs.Create(path);
+        }
+    }
 
     prefs.Group(kPosition);
     s.frmMain_x = prefs.ReadLong(QStringLiteral("frmMain_x"), kUnsetPosition);
@@ -67,15 +77,17 @@ void LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& displa
     s.lastdir = prefs.ReadString(QStringLiteral("lastdir"), DocumentsFolder());
     if (s.projectdir.isEmpty())
         s.projectdir = prefs.ReadString(QStringLiteral("projectdir"), s.lastdir);
-    s.lastoutput = static_cast<std::int8_t>(prefs.ReadLong(QStringLiteral("lastoutput"), 0));
+    s.lastoutput = static_cast<std::int8_t>(ValidOutputFormat(prefs.ReadLong(QStringLiteral("lastoutput"), 0)));
     prefs.Close();
+    return readable;
 }
 
 bool SaveSettings(const AppSettings& s, const QString& path, const DeviceWriter& writer)
 {
     PrefsFile prefs;
     prefs.setWriter(writer);
-    prefs.Open(path);
+    if (!prefs.Open(path) && QFileInfo::exists(path))
+        return false;
 
     prefs.Group(kPosition);
     prefs.WriteLong(QStringLiteral("frmMain_s"), s.frmMain_s);

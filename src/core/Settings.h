@@ -23,10 +23,13 @@ QString DocumentsFolder();
 QString SettingsFilePath(const AppSettings& settings, const QString& programDir);
 
 // Fills the stored fields from the file at `path` (creating its folder when not portable, and an empty
-// file when none can be opened). `projectdir` is only read while it is still empty.
-void LoadSettings(AppSettings& settings, const QString& path, const DisplayInfo& display = {});
-// Writes the stored fields back into the file, keeping its other content. False when writing failed;
-// the old file is then unchanged.
+// file when there is none). `projectdir` is only read while it is still empty. A file that exists but
+// cannot be read is left alone and gives the defaults: false, and `error` says why.
+bool LoadSettings(AppSettings& settings, const QString& path, const DisplayInfo& display = {},
+                  QString* error = nullptr);
+// Writes the stored fields back into the file, keeping its other content. False when writing failed, or
+// when the file exists but cannot be read (rewriting it would lose what it holds); the old file is then
+// unchanged.
 bool SaveSettings(const AppSettings& settings, const QString& path, const DeviceWriter& writer = {});
 
 } // namespace hexaloom

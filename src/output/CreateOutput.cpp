@@ -11,8 +11,10 @@
 
 #include <QFileInfo>
 
+#include <exception>
 #include <functional>
 #include <limits>
+#include <new>
 
 namespace hexaloom {
 
@@ -37,10 +39,14 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
     static constexpr Text texts[] = {
         {"OverWrite", "File already exists. Overwrite?"},
         {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
+        {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include "
+                               "there does not fit the new pack file; create the output again."},
         {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
         {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
+        {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
+                            "double quote; nothing was written."},
         {"NameClash", "These files have the same name apart from letter case. Both are written, but a lookup by name "
                       "finds only the first, and extracting by name writes one over the other:\n%1"},
     };
@@ -97,6 +103,9 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
             result.status = CreateStatus::Refused;
             result.error = MessageText("FileTooBig", options.language).arg(rows[i].path);
             return result;
+        case PackedRow::NoMemory:
+            result.outOfMemory.append(rows[i].path);
+            [[fallthrough]];
         case PackedRow::Unreadable:
             result.missing.append(rows[i].path);
             [[fallthrough]];
@@ -211,7 +220,8 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
     return plan;
 }
 
-CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options)
+// WriteCreatePlan without its guard against exceptions.
+static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateOptions& options)
 {
     const int format = plan.format;
     const QString& path = plan.path;
@@ -235,6 +245,8 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
                                            .absoluteFilePath()
                                            .compare(QFileInfo(path).absoluteFilePath(), Qt::CaseInsensitive) == 0)
         return refuse(MessageText("PackIsInclude", options.language).arg(path));
+    if (format == OutputBinpack && OutputFileName(PackFilePath(path)).contains(QLatin1Char('"')))
+        return refuse(MessageText("QuoteInPackName", options.language).arg(path));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
     for (const Row& row : rows) {
@@ -242,7 +254,7 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
-    const Bytes catalog = BuildCatalog(fileNames);
+    const Bytes catalog = PackBlock(BuildCatalog(fileNames), PackerNone);
     if (format == OutputResource) {
         ResourceWriter writer;
         if (!writer.Open(path) || !writer.WriteEntry(catalog, 1)) {
@@ -273,6 +285,8 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
             if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
                 if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish())
                     result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+                if (writer.packReplaced())
+                    result.packReplaced = writer.packPath();
             }
         }
     }
@@ -282,20 +296,42 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
     return result;
 }
 
+CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options)
+{
+    // The window runs this on a worker thread, where an exception would end the program and lose the
+    // unsaved list: memory or a thread that cannot be had outside the rows' own fallbacks fails this
+    // Create instead, and the writers drop their temporary files as the exception passes.
+    try {
+        return WriteCreatePlanOrThrow(plan, options);
+    } catch (const std::bad_alloc&) {
+        return {CreateStatus::Failed, plan.path, {}, QStringLiteral("not enough memory")};
+    } catch (const std::exception& e) {
+        return {CreateStatus::Failed, plan.path, {}, QString::fromLocal8Bit(e.what())};
+    }
+}
+
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options)
 {
     switch (result.status) {
     case CreateStatus::Failed:
-        platform.Message(kTitle, MessageText("CreateFailed", options.language).arg(result.error), MessageIcon::Error);
+        platform.Message(
+            kTitle,
+            result.packReplaced.isEmpty()
+                ? MessageText("CreateFailed", options.language).arg(result.error)
+                : MessageText("IncludeNotReplaced", options.language).arg(result.packReplaced, result.error),
+            MessageIcon::Error);
         break;
     case CreateStatus::Refused:
         platform.Message(kTitle, result.error, MessageIcon::Error);
         break;
-    case CreateStatus::MissingFiles:
-        platform.Message(kTitle,
-                         MessageText("FilesMissing", options.language).arg(result.missing.join(QLatin1Char('\n'))),
+    case CreateStatus::MissingFiles: {
+        QStringList lines;
+        for (const QString& file : result.missing)
+            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+        platform.Message(kTitle, MessageText("FilesMissing", options.language).arg(lines.join(QLatin1Char('\n'))),
                          MessageIcon::Warning);
         break;
+    }
     default:
         break;
     }

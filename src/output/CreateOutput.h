@@ -30,6 +30,10 @@ struct CreateResult
     QString path;        // the output written (extension settled)
     QStringList missing; // source files that could not be read
     QString error;       // what failed or why it was refused
+    // Failed, but this pack file has replaced its old one while its include could not replace its own.
+    QString packReplaced{};
+    // Of `missing`, the files that could not be held in memory.
+    QStringList outOfMemory{};
 };
 
 struct CreateOptions
@@ -67,7 +71,8 @@ struct CreatePlan
 std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, const QString& path,
                                      const CreateOptions& options, CreateStatus* why = nullptr);
 // Create's work: needs neither document nor platform, so it may run on any thread. `options.language`
-// must not be used by another thread meanwhile.
+// must not be used by another thread meanwhile. Throws nothing: memory that runs out fails the row that
+// needs it (stored raw, or left out and listed in `outOfMemory`) or else this Create, old files intact.
 CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options);
 // Create's one message about a result: a failure, a refusal or the files that were missing.
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options);

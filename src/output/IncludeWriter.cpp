@@ -48,14 +48,15 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_error.clear();
     m_sizes.clear();
     m_packLength = 0;
+    m_packReplaced = false;
     m_path = path;
     m_base = LabelBase(OutputBase(path)).toUtf8();
-    m_include = std::make_unique<QSaveFile>(path);
+    m_include = std::make_unique<SaveFile>(path);
     if (!m_include->open(QIODevice::WriteOnly))
         return Fail(path, m_include->errorString());
     if (m_format == IncludeFormat::Binpack) {
         m_packPath = PackFilePath(path);
-        m_pack = std::make_unique<QSaveFile>(m_packPath);
+        m_pack = std::make_unique<SaveFile>(m_packPath);
         if (!m_pack->open(QIODevice::WriteOnly))
             return Fail(m_packPath, m_pack->errorString());
     } else {
@@ -142,9 +143,14 @@ bool IncludeWriter::Finish()
     if (!m_include)
         return false;
     if (m_format == IncludeFormat::Binpack && m_packLength > 0) {
-        const QString packName = m_packPath.mid(
-            std::max(m_packPath.lastIndexOf(QLatin1Char('/')), m_packPath.lastIndexOf(QLatin1Char('\\'))) + 1);
-        m_sink->Line(QStringLiteral("  IncludeBinary \"%1\"").arg(packName));
+        // Before 5.30 PureBasic looks for a relative IncludeBinary file beside the main source, so from 4.30
+        // (the first with #PB_Compiler_FilePath) the pack file is named beside this include itself.
+        const QString packName = OutputFileName(m_packPath);
+        m_sink->Line(std::string_view("  CompilerIf #PB_Compiler_Version < 430"));
+        m_sink->Line(QStringLiteral("    IncludeBinary \"%1\"").arg(packName));
+        m_sink->Line(std::string_view("  CompilerElse"));
+        m_sink->Line(QStringLiteral("    IncludeBinary #PB_Compiler_FilePath + \"%1\"").arg(packName));
+        m_sink->Line(std::string_view("  CompilerEndIf"));
     }
     m_sink->Line(std::string_view("  Vorkel_CatchInfo:"));
     m_sink->Line("  Data.l " + std::to_string(m_sizes.size()));
@@ -156,11 +162,18 @@ bool IncludeWriter::Finish()
     m_sink->Line(std::string_view());
     if (!m_sink->Flush())
         return Fail(m_path, m_include->errorString());
-    // The pack file goes first: the include is what names it, and it is fully written by now.
+    // Both files complete and on the disk before either replaces its old one, so a write failure leaves
+    // both old files; then the pack file goes first, as the include is what names it.
+    if (m_pack && !m_pack->finishWriting())
+        return Fail(m_packPath, m_pack->errorString());
+    if (!m_include->finishWriting())
+        return Fail(m_path, m_include->errorString());
     if (m_pack && !m_pack->commit())
         return Fail(m_packPath, m_pack->errorString());
-    if (!m_include->commit())
+    if (!m_include->commit()) {
+        m_packReplaced = m_pack != nullptr;
         return Fail(m_path, m_include->errorString());
+    }
     m_sink.reset();
     m_pack.reset();
     m_include.reset();

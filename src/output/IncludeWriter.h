@@ -2,10 +2,10 @@
 // The hexdata and binpack includes: the access-code template, the enumeration of the files, the data
 // section (hex lines, or one IncludeBinary line pulling in the pack file) and the table of block lengths.
 // Both files are written to temporary places and replace the old ones only when everything was written.
+#include "AtomicFile.h"
 #include "LineSink.h"
 #include "PackedBlock.h"
 
-#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -44,13 +44,15 @@ public:
     bool BeginBlock(int number, std::int64_t size);
     bool AppendBlock(std::span<const std::uint8_t> bytes);
     bool EndBlock();
-    // The footer; then both files take the place of the old ones.
+    // The footer; then both files take the place of the old ones, once both are complete on the disk.
+    // Only the include's replacement can fail after the pack file's: packReplaced() then says so.
     bool Finish();
     // Drops everything written; the old files stay as they were.
     void Cancel();
 
     QString errorString() const { return m_error; }
     QString packPath() const { return m_packPath; }
+    bool packReplaced() const { return m_packReplaced; }
     const std::vector<std::int32_t>& sizeTable() const { return m_sizes; }
 
 private:
@@ -61,11 +63,12 @@ private:
     QString m_path;
     QString m_packPath;
     QByteArray m_base;
-    std::unique_ptr<QSaveFile> m_include;
-    std::unique_ptr<QSaveFile> m_pack;
+    std::unique_ptr<SaveFile> m_include;
+    std::unique_ptr<SaveFile> m_pack;
     std::unique_ptr<LineSink> m_sink;
     std::vector<std::int32_t> m_sizes;
     std::int64_t m_packLength = 0;
+    bool m_packReplaced = false;
     QByteArray m_label;           // "  <Base><number>" of the open block
     std::int64_t m_blockLeft = 0; // bytes the open block still expects
     QString m_error;

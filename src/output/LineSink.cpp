@@ -77,7 +77,7 @@ void LineSink::Hand()
     if (m_used > 0 && m_ok) {
         const char* data = m_buffers[m_current].data();
         const auto size = static_cast<qint64>(m_used);
-        m_writing = std::async(std::launch::async, [this, data, size] {
+        auto write = [this, data, size] {
             if (m_device.write(data, size) != size)
                 return false;
 #ifdef Q_OS_LINUX
@@ -87,7 +87,13 @@ void LineSink::Hand()
                 ::sync_file_range(file->handle(), 0, 0, SYNC_FILE_RANGE_WRITE);
 #endif
             return true;
-        });
+        };
+        try {
+            m_writing = std::async(std::launch::async, write);
+        } catch (const std::exception&) {
+            // No thread to spare (memory or thread limits): this buffer is written here and now.
+            m_ok = write();
+        }
         m_current ^= 1;
     }
     m_used = 0;

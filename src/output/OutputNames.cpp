@@ -3,14 +3,21 @@
 #include "Document.h"
 
 #include <QHash>
+#include <QSet>
 
 namespace hexaloom {
 
 namespace {
 
+// Output names are paths of this system: "\\" separates folders on Windows only and is an ordinary
+// character of a file name elsewhere.
 qsizetype LastSeparator(const QString& path)
 {
+#ifdef Q_OS_WIN
     return std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+#else
+    return path.lastIndexOf(QLatin1Char('/'));
+#endif
 }
 
 bool IsAsciiLetter(QChar c)
@@ -35,9 +42,14 @@ QString SettleOutputExtension(const QString& path, int format)
     return path;
 }
 
+QString OutputFileName(const QString& path)
+{
+    return path.mid(LastSeparator(path) + 1);
+}
+
 QString OutputBase(const QString& path)
 {
-    const QString name = path.mid(LastSeparator(path) + 1);
+    const QString name = OutputFileName(path);
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.left(dot);
 }
@@ -87,6 +99,22 @@ QStringList ConstantNames(const QStringList& fileNames)
     constants.reserve(fileNames.size());
     for (const QString& name : fileNames)
         constants.append(ConstantName(name));
+    // A constant declared twice does not compile. Later rows with a name already taken get "_2", "_3", ...,
+    // passing over every name some row has by itself, so no row's own name is taken from it.
+    const QSet<QString> own(constants.begin(), constants.end());
+    QSet<QString> taken;
+    for (QString& constant : constants) {
+        if (taken.contains(constant)) {
+            QString unique;
+            for (int suffix = 2;; ++suffix) {
+                unique = constant + QLatin1Char('_') + QString::number(suffix);
+                if (!own.contains(unique) && !taken.contains(unique))
+                    break;
+            }
+            constant = unique;
+        }
+        taken.insert(constant);
+    }
     return constants;
 }
 

@@ -14,6 +14,10 @@ namespace hexaloom {
 // formats when the file part has no extension or ends in a dot. Any other format leaves the path.
 QString SettleOutputExtension(const QString& path, int format);
 
+// The file part of an output path. Output paths follow this system's rules: "\\" separates folders on
+// Windows and is part of a file name elsewhere; the same holds for every name below.
+QString OutputFileName(const QString& path);
+
 // The file part without its last extension: the base of the block labels ("C:/out/MyData.pbi" gives "MyData").
 QString OutputBase(const QString& path);
 
@@ -31,7 +35,8 @@ QString PackFilePath(const QString& includePath);
 // before the first letter or "_" and every character that cannot stand in an identifier dropped.
 QString ConstantName(const QString& fileName);
 // The enumeration constants of a whole list, one per row in row order: what the include declares and
-// what every listing of an output shows.
+// what every listing of an output shows. Each is ConstantName's, made unique: the first row keeps a name,
+// later rows with the same one get "_2", "_3", ... (a suffix another row has by itself is passed over).
 QStringList ConstantNames(const QStringList& fileNames);
 
 // Rows whose file names are equal ignoring letter case, as (first row, later row) pairs counted from 0:

@@ -39,7 +39,7 @@ bool ResourceWriter::Open(const QString& path)
     Cancel();
     m_error.clear();
     m_path = path;
-    m_file = std::make_unique<QSaveFile>(path);
+    m_file = std::make_unique<SaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly))
         return Fail(m_file->errorString());
     // The empty entry that marks a 32-bit resource file: numeric type 0, numeric name 0.

@@ -2,7 +2,8 @@
 // The 32-bit Windows resource file: an empty first entry, then one user resource of type "VORKEL" with a
 // numeric name per block, each entry padded to 4 bytes. Written to a temporary place and put in place of
 // the old file only when complete.
-#include <QSaveFile>
+#include "AtomicFile.h"
+
 #include <QString>
 
 #include <cstdint>
@@ -36,7 +37,7 @@ private:
     bool Fail(const QString& why);
 
     QString m_path;
-    std::unique_ptr<QSaveFile> m_file;
+    std::unique_ptr<SaveFile> m_file;
     QString m_error;
     std::int64_t m_entrySize = 0;
     std::int64_t m_entryLeft = 0;

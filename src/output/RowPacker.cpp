@@ -5,6 +5,8 @@
 
 #include <future>
 #include <limits>
+#include <new>
+#include <system_error>
 
 namespace hexaloom {
 
@@ -22,9 +24,7 @@ std::size_t RowCost(const RowJob& job)
     return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
-} // namespace
-
-PackedRow PackRow(const RowJob& job)
+PackedRow PackRowOrThrow(const RowJob& job)
 {
     PackedRow row;
     QFile file(job.path);
@@ -38,9 +38,15 @@ PackedRow PackRow(const RowJob& job)
         return row;
     }
     if (job.kind == PackerNone) {
-        row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
-        row.size = size;
-        return row;
+        // Only a file that would be taken for a packed block is read here (and stored as a block).
+        const QByteArray head = file.read(static_cast<qint64>(kBlockHeaderSize));
+        const bool looksPacked = HasBlockMagic(
+            {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
+        if (!looksPacked || !file.seek(0)) {
+            row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
+            row.size = size;
+            return row;
+        }
     }
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;
@@ -63,6 +69,22 @@ PackedRow PackRow(const RowJob& job)
     row.state = row.bytes.size() > static_cast<std::size_t>(kMaxBlock) ? PackedRow::TooBig : PackedRow::Stored;
     if (row.state == PackedRow::TooBig)
         Bytes().swap(row.bytes);
+    return row;
+}
+
+} // namespace
+
+PackedRow PackRow(const RowJob& job)
+{
+    // Runs on workers too, where an exception would end the program.
+    PackedRow row;
+    try {
+        return PackRowOrThrow(job);
+    } catch (const std::bad_alloc&) {
+        row.state = PackedRow::NoMemory;
+    } catch (...) {
+        row.state = PackedRow::Unreadable;
+    }
     return row;
 }
 
@@ -92,10 +114,15 @@ bool StreamFile(const QString& path, std::int64_t size, const std::function<bool
     for (;;) {
         const qint64 next = std::min<qint64>(kChunk, size - done - want);
         std::future<bool> ahead;
-        if (next > 0)
-            ahead = std::async(std::launch::async, readChunk, std::ref(buffers[current ^ 1]), next);
+        if (next > 0) {
+            try {
+                ahead = std::async(std::launch::async, readChunk, std::ref(buffers[current ^ 1]), next);
+            } catch (const std::exception&) {
+                // No thread to spare: the next chunk is read after this one is taken.
+            }
+        }
         const bool taken = sink(std::span<const std::uint8_t>(buffers[current].data(), static_cast<std::size_t>(want)));
-        const bool read = next <= 0 || ahead.get();
+        const bool read = next <= 0 || (ahead.valid() ? ahead.get() : taken && readChunk(buffers[current ^ 1], next));
         if (!taken || !read)
             return false;
         done += want;
@@ -115,9 +142,19 @@ RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudg
     m_threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads),
                                                        std::max<std::size_t>(m_jobs.size(), 1)));
     m_window = static_cast<std::size_t>(m_threads) * 2;
+    m_slots.resize(m_window);
+    m_costs.reserve(m_jobs.size());
+    for (const RowJob& job : m_jobs)
+        m_costs.push_back(RowCost(job));
     if (m_threads > 1) {
-        for (int i = 0; i < m_threads; ++i)
-            m_workers.emplace_back([this] { Work(); });
+        m_workers.reserve(static_cast<std::size_t>(m_threads));
+        try {
+            for (int i = 0; i < m_threads; ++i)
+                m_workers.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+            // Fewer workers than asked for; with none, Take() packs the rows itself.
+        }
+        m_threads = std::max(1, static_cast<int>(m_workers.size()));
     }
 }
 
@@ -146,19 +183,21 @@ void RowPacker::Work()
                     return true;
                 if (m_claimed - m_taken >= m_window)
                     return false;
-                return m_claimed == m_taken || m_inFlight + RowCost(m_jobs[m_claimed]) <= m_byteBudget;
+                return m_claimed == m_taken || m_inFlight + m_costs[m_claimed] <= m_byteBudget;
             });
             if (m_stop || m_claimed >= m_jobs.size())
                 return;
             index = m_claimed++;
-            cost = RowCost(m_jobs[index]);
+            cost = m_costs[index];
             m_inFlight += cost;
-            m_slots.push_back(Slot{false, cost, {}});
+            Slot& slot = m_slots[index % m_window];
+            slot.ready = false;
+            slot.cost = cost;
         }
         PackedRow row = PackRow(m_jobs[index]);
         {
             std::lock_guard lock(m_mutex);
-            Slot& slot = m_slots[index - m_taken];
+            Slot& slot = m_slots[index % m_window];
             slot.row = std::move(row);
             slot.ready = true;
         }
@@ -176,10 +215,11 @@ PackedRow RowPacker::Take()
     std::unique_lock lock(m_mutex);
     if (m_taken >= m_jobs.size())
         return {};
-    m_readyChanged.wait(lock, [&] { return !m_slots.empty() && m_slots.front().ready; });
-    PackedRow row = std::move(m_slots.front().row);
-    m_inFlight -= m_slots.front().cost;
-    m_slots.pop_front();
+    Slot& slot = m_slots[m_taken % m_window];
+    m_readyChanged.wait(lock, [&] { return m_taken < m_claimed && slot.ready; });
+    PackedRow row = std::move(slot.row);
+    slot.ready = false;
+    m_inFlight -= slot.cost;
     ++m_taken;
     lock.unlock();
     m_roomChanged.notify_all();

@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <mutex>
 #include <span>
@@ -27,25 +26,29 @@ struct RowJob
 struct PackedRow
 {
     // Raw: a file of kind none, checked but not read; the writer streams it (StreamFile) so that its
-    // bytes are never held whole and reading overlaps writing.
-    enum State { Stored, Raw, Empty, Unreadable, TooBig };
+    // bytes are never held whole and reading overlaps writing. NoMemory: the file could not be held in
+    // memory to be packed; like an unreadable one, its row writes nothing.
+    enum State { Stored, Raw, Empty, Unreadable, TooBig, NoMemory };
     State state = Unreadable;
     Bytes bytes;          // the block or raw bytes when Stored
     std::int64_t size = 0; // the file's length when Raw
 };
 
-// The work of one row: a packed file is read whole and packed; a raw one only checked.
+// The work of one row: a packed file is read whole and packed; a raw one only checked, unless its first
+// bytes would be taken for a block header (then it is read and stored as a block of kind none). Never
+// throws: memory that cannot be had gives NoMemory.
 PackedRow PackRow(const RowJob& job);
 
 // Hands `size` bytes of a file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
-// reading the next chunk on a helper thread meanwhile. False when the file cannot be read to that
-// length or the sink refuses a chunk.
+// reading the next chunk on a helper thread meanwhile (or after the sink when no thread can be started).
+// False when the file cannot be read to that length or the sink refuses a chunk.
 bool StreamFile(const QString& path, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink);
 
 class RowPacker
 {
 public:
-    // threads <= 0: one per core. With one thread the rows are packed on the caller's thread in Take().
+    // threads <= 0: one per core. With one thread (or when no worker can be started) the rows are packed
+    // on the caller's thread in Take().
     RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget = std::size_t(256) << 20);
     ~RowPacker();
     RowPacker(const RowPacker&) = delete;
@@ -65,6 +68,7 @@ private:
     void Work();
 
     std::vector<RowJob> m_jobs;
+    std::vector<std::size_t> m_costs; // bytes each row holds until taken (RowCost)
     int m_threads = 1;
     std::size_t m_byteBudget;
     std::size_t m_window;
@@ -72,7 +76,9 @@ private:
     std::mutex m_mutex;
     std::condition_variable m_readyChanged;
     std::condition_variable m_roomChanged;
-    std::deque<Slot> m_slots;  // rows m_taken .. m_claimed - 1
+    // A ring: row r waits in slot r % m_window, as at most m_window rows are claimed and not yet taken.
+    // Allocated once, so a worker never allocates while it holds the lock.
+    std::vector<Slot> m_slots;
     std::size_t m_taken = 0;   // rows handed out
     std::size_t m_claimed = 0; // rows given to a worker
     std::size_t m_inFlight = 0;

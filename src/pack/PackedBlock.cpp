@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 namespace hexaloom {
 
@@ -66,25 +67,49 @@ std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, 
     }
 }
 
+namespace {
+
+// A buffer of `capacity` bytes that starts with the block header for `data`.
+Bytes BlockHeader(const Bytes& data, int kind, std::size_t capacity)
+{
+    Bytes block(capacity);
+    putLe64(block.data(), static_cast<std::int64_t>(data.size()));
+    const auto crc = static_cast<std::int32_t>(Crc32(data));
+    putLe64(block.data() + 8, crc); // sign-extended: bit 31 set gives FF FF FF FF above it
+    block[16] = static_cast<std::uint8_t>(kind);
+    std::memcpy(block.data() + kBlockMagicOffset, kBlockMagic, sizeof kBlockMagic);
+    return block;
+}
+
+} // namespace
+
 Bytes PackBlock(Bytes data, int kind)
 {
-    if (kind == PackerNone || data.empty() || data.size() > kMaxLength)
+    if (data.empty() || data.size() > kMaxLength)
         return data;
-    const std::size_t length = data.size();
-    Bytes work(length + length / 100 + 36);
-    putLe64(work.data(), static_cast<std::int64_t>(length));
-    const auto crc = static_cast<std::int32_t>(Crc32(data));
-    putLe64(work.data() + 8, crc); // sign-extended: bit 31 set gives FF FF FF FF above it
-    work[16] = static_cast<std::uint8_t>(kind);
-    std::memcpy(work.data() + kBlockMagicOffset, kBlockMagic, sizeof kBlockMagic);
-
-    const std::size_t packed =
-        PackPayload(data.data(), length, work.data() + kBlockHeaderSize, work.size() - kBlockHeaderSize, 9, kind);
-    if (packed == 0)
+    if (kind != PackerNone) {
+        const std::size_t length = data.size();
+        Bytes work;
+        try {
+            work = BlockHeader(data, kind, length + length / 100 + 36);
+        } catch (const std::bad_alloc&) {
+            work.clear(); // no room to pack in: the data is stored as it is
+        }
+        const std::size_t packed = work.empty() ? 0
+                                                : PackPayload(data.data(), length, work.data() + kBlockHeaderSize,
+                                                              work.size() - kBlockHeaderSize, 9, kind);
+        if (packed != 0) {
+            work.resize(kBlockHeaderSize + packed);
+            work.shrink_to_fit();
+            return work;
+        }
+    }
+    if (!HasBlockMagic(data))
         return data;
-    work.resize(kBlockHeaderSize + packed);
-    work.shrink_to_fit();
-    return work;
+    // Stored raw, these bytes would be taken for a block: they go into one of packer none instead.
+    Bytes block = BlockHeader(data, PackerNone, kBlockHeaderSize + data.size());
+    std::memcpy(block.data() + kBlockHeaderSize, data.data(), data.size());
+    return block;
 }
 
 bool HasBlockMagic(std::span<const std::uint8_t> bytes)
@@ -102,10 +127,19 @@ std::optional<Bytes> ReadPackedBlock(std::span<const std::uint8_t> stored)
     const auto kind = static_cast<std::int8_t>(stored[16]);
     if (size <= 0)
         return std::nullopt;
-    Bytes unpacked(static_cast<std::size_t>(size));
-    const std::size_t result = UnpackPayload(stored.data() + kBlockHeaderSize, stored.size() - kBlockHeaderSize,
-                                             unpacked.data(), unpacked.size(), kind);
-    if (result == 0 || Crc32(unpacked) != crc)
+    const std::span<const std::uint8_t> payload = stored.subspan(kBlockHeaderSize);
+    Bytes unpacked;
+    if (kind == PackerNone) {
+        // Raw bytes behind a header: exactly the size it states.
+        if (payload.size() != static_cast<std::size_t>(size))
+            return std::nullopt;
+        unpacked.assign(payload.begin(), payload.end());
+    } else {
+        unpacked.resize(static_cast<std::size_t>(size));
+        if (UnpackPayload(payload.data(), payload.size(), unpacked.data(), unpacked.size(), kind) == 0)
+            return std::nullopt;
+    }
+    if (Crc32(unpacked) != crc)
         return std::nullopt;
     return unpacked;
 }

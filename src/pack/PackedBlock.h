@@ -26,15 +26,19 @@ std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, st
 std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
                           std::size_t destinationLength, int kind);
 
-// Packs one file's bytes into a block, or hands them back unchanged (raw) for kind none, empty data or
-// a packer that fails. A block is kept even when it is longer than the data.
+// Packs one file's bytes into a block, or hands them back unchanged (raw) for kind none, empty data, a
+// packer that fails or a work buffer that cannot be had. A block is kept even when it is longer than the
+// data. Raw bytes that carry the block magic themselves (a pack file or an output stored again) become a
+// block of kind none instead: the header, then the bytes as they are (std::bad_alloc when that block
+// cannot be had: stored raw, they would read back wrong).
 Bytes PackBlock(Bytes data, int kind);
 
 // True when the bytes carry the block magic at offset 17 (and are long enough to hold a header).
 bool HasBlockMagic(std::span<const std::uint8_t> bytes);
 
 // Reads stored bytes back the way every reader of the format does: raw data (no magic, or shorter
-// than a header) comes back as it is; a block is unpacked and must pass its CRC test, else nothing.
+// than a header) comes back as it is; a block is unpacked (kind none: its payload copied, which must be
+// exactly the stated size) and must pass its CRC test, else nothing.
 std::optional<Bytes> ReadPackedBlock(std::span<const std::uint8_t> stored);
 
 } // namespace hexaloom

@@ -11,6 +11,11 @@
 
 #include <QTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using namespace hexaloom;
 
 namespace {
@@ -28,6 +33,39 @@ QString MakeProject(const QString& dir, const QString& name, bool withMissing, i
     WriteBytes(path, EncodeProject(model, format));
     return path;
 }
+
+#ifdef Q_OS_UNIX
+// Makes `file` in `folder` unreadable for this process while it lives, as a file of another user with
+// write permission only would be. Root is not bound by permissions, so it acts as "nobody" meanwhile
+// (owner of the file, in a folder anyone may write in).
+class UnreadableFile
+{
+public:
+    UnreadableFile(const QString& folder, const QString& file)
+    {
+        const QByteArray path = QFile::encodeName(folder + "/" + file);
+        if (geteuid() == 0) {
+            m_ok = ::chmod(QFile::encodeName(folder).constData(), 0777) == 0 &&
+                   ::chown(path.constData(), kNobody, kNobody) == 0 && ::chmod(path.constData(), 0200) == 0 &&
+                   ::seteuid(kNobody) == 0;
+            m_switched = m_ok;
+        } else {
+            m_ok = ::chmod(path.constData(), 0200) == 0;
+        }
+    }
+    ~UnreadableFile()
+    {
+        if (m_switched)
+            (void)::seteuid(0);
+    }
+    bool ok() const { return m_ok; }
+
+private:
+    static constexpr uid_t kNobody = 65534;
+    bool m_ok = false;
+    bool m_switched = false;
+};
+#endif
 } // namespace
 
 class StartupTest : public QObject
@@ -39,8 +77,10 @@ private slots:
     void prepareReadsSettingsLanguageAndNames();
     void noLanguageFolderMeansEnglish();
     void findsTheLanguagesWhereItIsInstalled();
+    void unreadableSettingsFileIsKeptAndToldOnce();
     void silentRoad_data();
     void silentRoad();
+    void strayStoredFormatWritesAResourceFile();
     void executableLoadsProjectHeadless();
     void executableWithoutProjectStops();
 
@@ -118,6 +158,34 @@ void StartupTest::findsTheLanguagesWhereItIsInstalled()
     QCOMPARE(ListLanguageNames(bin), QStringList{"Portable"});
 }
 
+void StartupTest::unreadableSettingsFileIsKeptAndToldOnce()
+{
+#ifdef Q_OS_UNIX
+    QTemporaryDir program;
+    const QByteArray prefs("\xEF\xBB\xBF\r\n[Position]\r\nfrmMain_w = 1000\r\n; kept\r\n");
+    QVERIFY(WriteBytes(program.filePath("Hexaloom.prefs"), prefs));
+    StartupState state;
+    bool savedAtExit = true;
+    {
+        const UnreadableFile unreadable(program.path(), "Hexaloom.prefs");
+        if (!unreadable.ok())
+            QSKIP("cannot make a file unreadable here");
+        PrepareStartup(state, program.filePath("hexaloom"), {"/PORTABLE"});
+        savedAtExit = SaveSettings(state.settings, state.settingsPath);
+    }
+    QVERIFY(!savedAtExit);
+    QCOMPARE(ReadBytes(program.filePath("Hexaloom.prefs")), prefs);
+    QCOMPARE(state.settings.frmMain_w, 640);
+    ScriptedPlatform platform;
+    TellStartupProblems(state, platform);
+    TellStartupProblems(state, platform);
+    QCOMPARE(platform.messageTexts().size(), 1);
+    QVERIFY(platform.messageTexts().at(0).contains("Hexaloom.prefs\" could not be read"));
+#else
+    QSKIP("file permissions are POSIX here");
+#endif
+}
+
 void StartupTest::silentRoad_data()
 {
     QTest::addColumn<QStringList>("parameters");
@@ -125,17 +193,21 @@ void StartupTest::silentRoad_data()
     QTest::addColumn<bool>("silent");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("reason"); // why the project was not loaded
     QTest::newRow("relative names, switch first")
-        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << false << true << 0 << 2;
+        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << false << true << 0 << 2 << QString();
     QTest::newRow("relative names, switch last")
-        << QStringList{"demo.HXLM", "/CREATESILENT=\"out.pbi\""} << false << true << 0 << 2;
+        << QStringList{"demo.HXLM", "/CREATESILENT=\"out.pbi\""} << false << true << 0 << 2 << QString();
     QTest::newRow("a listed file is gone")
-        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << true << true << 1 << 2;
-    QTest::newRow("damaged project") << QStringList{"/CREATESILENT=out.pbi", "broken.hxlm"} << false << true << 1 << 0;
-    QTest::newRow("no project") << QStringList{"/CREATESILENT=out.pbi"} << false << false << -1 << 0;
+        << QStringList{"/CREATESILENT=out.pbi", "demo.hxlm"} << true << true << 1 << 2 << QString();
+    QTest::newRow("damaged project") << QStringList{"/CREATESILENT=out.pbi", "broken.hxlm"} << false << true << 1 << 0
+                                     << "record area length disagrees with the row count";
+    QTest::newRow("project gone before it is read") << QStringList{"/CREATESILENT=out.pbi", "vanishing.hxlm"} << false
+                                                    << true << 1 << 0 << "No such file or directory";
+    QTest::newRow("no project") << QStringList{"/CREATESILENT=out.pbi"} << false << false << -1 << 0 << QString();
     QTest::newRow("project that does not exist")
-        << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false << false << -1 << 0;
-    QTest::newRow("no output named") << QStringList{"demo.hxlm"} << false << false << -1 << 0;
+        << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false << false << -1 << 0 << QString();
+    QTest::newRow("no output named") << QStringList{"demo.hxlm"} << false << false << -1 << 0 << QString();
 }
 
 void StartupTest::silentRoad()
@@ -149,7 +221,9 @@ void StartupTest::silentRoad()
     QVERIFY(WriteBytes(program.filePath("broken.hxlm"), QByteArray("HXLM 1.5\r\n\x02\x00\x01\x00\x00\x00\x00", 17)));
 
     StartupState state;
+    QFile::copy(program.filePath("demo.hxlm"), program.filePath("vanishing.hxlm"));
     PrepareStartup(state, program.filePath("hexaloom"), QStringList{"/PORTABLE"} + parameters);
+    QFile::remove(program.filePath("vanishing.hxlm"));
     QCOMPARE(WantsSilentRoad(state), silent);
     if (!silent)
         return;
@@ -166,11 +240,33 @@ void StartupTest::silentRoad()
         QCOMPARE(messages.filter("a.bin").size(), 1);
         QCOMPARE(messages.filter("b.wav").size(), 1);
     } else {
-        QVERIFY(!messages.filter("could not be loaded; nothing was written").isEmpty());
+        QFETCH(QString, reason);
+        QCOMPARE(messages.filter("could not be loaded (" + reason + "); nothing was written").size(), 1);
     }
     QCOMPARE(messages.filter("gone.bin\\\" not found!").size(), withMissing ? 1 : 0);
     // The silent road never saves the settings.
     QCOMPARE(QFileInfo(program.filePath("Hexaloom.prefs")).size(), 0);
+}
+
+// A version 1.0 project stores no format, so the settings' one is used; one that names none of the three
+// is the resource file, not a run that writes nothing.
+void StartupTest::strayStoredFormatWritesAResourceFile()
+{
+    QTemporaryDir program;
+    QVERIFY(WriteBytes(program.filePath("Hexaloom.prefs"), "[Settings]\r\nlastoutput = 3\r\n"));
+    QVERIFY(WriteBytes(program.filePath("a.bin"), "alpha"));
+    FileListModel model;
+    model.AddFileRow(program.filePath("a.bin"), 2, QString());
+    const QByteArray records = EncodeRecords(model);
+    QVERIFY(WriteBytes(program.filePath("old.hxlm"),
+                       QByteArray("HXLM 1.0\r\n\x01\x95\x02\x00\x00", 15) + qCompress(records, 9).mid(4)));
+
+    StartupState state;
+    PrepareStartup(state, program.filePath("hexaloom"), {"/PORTABLE", "/CREATESILENT=out", "old.hxlm"});
+    ScriptedPlatform platform;
+    QCOMPARE(RunSilent(state, platform), 0);
+    QCOMPARE(platform.messageTexts().filter("1 file(s), resource file").size(), 1);
+    QVERIFY(QFileInfo(program.filePath("out.res")).size() > 0);
 }
 
 void StartupTest::executableLoadsProjectHeadless()
@@ -203,11 +299,15 @@ void StartupTest::executableWithoutProjectStops()
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", work.path());
+    // Without a display the window's road says so and ends, which shows the road it took.
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
     process.setProcessEnvironment(env);
     process.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=x.pbi", work.filePath("missing.hxlm")});
     QVERIFY(process.waitForFinished(60000));
     QVERIFY(process.exitCode() != 0);
-    QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("not built yet"));
+    QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("no display for the window"));
     QVERIFY(!QFileInfo::exists(work.filePath("x.pbi")));
 }
 

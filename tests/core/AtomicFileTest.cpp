@@ -17,6 +17,7 @@ class AtomicFileTest : public QObject
 private slots:
     void writeAllReportsShortWrites_data();
     void writeAllReportsShortWrites();
+    void replacesWholeFile_data();
     void replacesWholeFile();
     void targetThatIsAFolderFails();
     void consoleNeverWaitsForAnAnswer();
@@ -44,21 +45,42 @@ void AtomicFileTest::writeAllReportsShortWrites()
     QCOMPARE(device.written().size(), std::min<qint64>(room, 100));
 }
 
+void AtomicFileTest::replacesWholeFile_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("throughLink");
+    QTest::newRow("short name") << "f.txt" << false;
+    // The temporary file's name must fit too.
+    QTest::newRow("255-character name") << QString(251, QLatin1Char('f')) + ".txt" << false;
+    QTest::newRow("through a symbolic link") << "f.txt" << true;
+}
+
 void AtomicFileTest::replacesWholeFile()
 {
+    QFETCH(QString, name);
+    QFETCH(bool, throughLink);
     QTemporaryDir dir;
-    const QString path = dir.filePath("f.txt");
+    const QString path = dir.filePath(name);
     QFile old(path);
     QVERIFY(old.open(QIODevice::WriteOnly));
     old.write(QByteArray(500, 'o'));
     old.close();
+    QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    const QFile::Permissions permissions = old.permissions();
+    QStringList files{name};
+    if (throughLink) {
+        QVERIFY(QFile::link(path, dir.filePath("link")));
+        files.append("link");
+    }
     QString error;
-    QVERIFY(WriteFileAtomically(path, "short", &error));
+    QVERIFY2(WriteFileAtomically(throughLink ? dir.filePath("link") : path, "short", &error), qPrintable(error));
     QVERIFY(error.isEmpty());
     QFile now(path);
     QVERIFY(now.open(QIODevice::ReadOnly));
     QCOMPARE(now.readAll(), QByteArray("short"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f.txt"});
+    QCOMPARE(now.permissions(), permissions);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), files);
+    QCOMPARE(QFileInfo(dir.filePath("link")).isSymLink(), throughLink);
 }
 
 void AtomicFileTest::targetThatIsAFolderFails()

@@ -25,6 +25,8 @@ private slots:
     void numbersFollowPositions();
     void projectPathAndTitle_data();
     void projectPathAndTitle();
+    void outputFormatIsOneOfThree_data();
+    void outputFormatIsOneOfThree();
 };
 
 void DocumentTest::pathParts_data()
@@ -186,6 +188,10 @@ void DocumentTest::numbersFollowPositions()
     }
     QCOMPARE(numbers, (QStringList{"1", "2", "3"}));
     QCOMPARE(files, (QStringList{"f3", "f2", "f0"}));
+    // The row header counts the same way.
+    QCOMPARE(model.headerData(0, Qt::Vertical).toString(), QStringLiteral("1"));
+    QCOMPARE(model.headerData(2, Qt::Vertical).toString(), QStringLiteral("3"));
+    QVERIFY(!model.headerData(3, Qt::Vertical).isValid());
     // The removal renumbers the rows below it, which a view must hear about.
     QVERIFY(changed.count() >= 3);
 }
@@ -226,6 +232,27 @@ void DocumentTest::projectPathAndTitle()
     QFETCH(QString, title);
     QCOMPARE(document.windowTitle(), title);
     QCOMPARE(titled.count(), 1);
+}
+
+// A value no chooser entry stands for would be saved into a project the reader then refuses.
+void DocumentTest::outputFormatIsOneOfThree_data()
+{
+    QTest::addColumn<int>("given");
+    QTest::addColumn<int>("format");
+    QTest::newRow("hexdata") << 1 << 1;
+    QTest::newRow("binpack") << 2 << 2;
+    QTest::newRow("3") << 3 << 0;
+    QTest::newRow("-1") << -1 << 0;
+}
+
+void DocumentTest::outputFormatIsOneOfThree()
+{
+    AppSettings settings;
+    Document document(settings);
+    document.setOutputFormat(OutputHexdata);
+    QFETCH(int, given);
+    document.setOutputFormat(given);
+    QTEST(document.outputFormat(), "format");
 }
 
 QTEST_GUILESS_MAIN(DocumentTest)

@@ -3,11 +3,11 @@
 #include "Document.h"
 #include "ScriptedPlatform.h"
 
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include "TestFiles.h"
 
 #include <QTest>
 
@@ -68,9 +68,12 @@ private slots:
     void saveWritesKnownHeaderAndStream();
     void saveNames_data();
     void saveNames();
+    void asksBeforeReplacingTheFileANameBecomes_data();
+    void asksBeforeReplacingTheFileANameBecomes();
     void textsAreCutToTheirFields_data();
     void textsAreCutToTheirFields();
     void saveRefusals();
+    void refusesPathsLongerThanARecord();
     void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
     void saveOntoAFolderFails();
@@ -78,6 +81,8 @@ private slots:
 
 private:
     QString m_data;
+    QTemporaryDir m_temp;
+    QString m_huge;
 };
 
 void ProjectFileTest::initTestCase()
@@ -85,6 +90,11 @@ void ProjectFileTest::initTestCase()
     // The fixtures list paths relative to their own folder.
     m_data = QStringLiteral(HEXALOOM_TEST_DATA "/project");
     QVERIFY(QDir::setCurrent(m_data));
+    m_huge = m_temp.filePath("huge.hxlm");
+    QFile huge(m_huge);
+    QVERIFY(huge.open(QIODevice::WriteOnly));
+    huge.write("HXLM 1.5\r\n");
+    QVERIFY(huge.resize(qint64(64) << 20)); // sparse
 }
 
 void ProjectFileTest::open_data()
@@ -118,10 +128,14 @@ void ProjectFileTest::open_data()
                                       << QStringList{kNotSupported};
     QTest::newRow("unknown version") << "future_version.hxlm" << unsupported << 0 << QStringList()
                                      << QStringList{kNotSupported};
-    for (const char* name : {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm",
-                             "wrong_length_short.hxlm", "stream_too_short.hxlm", "negative_count.hxlm",
-                             "negative_count15.hxlm", "bad_format.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
+    for (const char* name :
+         {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm", "wrong_length_short.hxlm",
+          "stream_too_short.hxlm", "negative_count.hxlm", "negative_count15.hxlm", "negative_count_whole.hxlm",
+          "bad_format.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
         QTest::newRow(name) << name << damaged << 0 << QStringList() << QStringList{DamagedMessage(name)};
+    // Larger than any project can be: refused before it is read.
+    QTest::newRow("huge file with a valid magic line")
+        << m_huge << damaged << 0 << QStringList() << QStringList{DamagedMessage(m_huge)};
     QTest::newRow("file that does not exist")
         << "nothing_here.hxlm" << int(OpenProjectResult::Unreadable) << 0 << QStringList() << QStringList();
 }
@@ -258,6 +272,44 @@ void ProjectFileTest::saveNames()
     QTEST(document.windowTitle(), "title");
 }
 
+void ProjectFileTest::asksBeforeReplacingTheFileANameBecomes_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("without extension, declined") << "Demo"
+                                                 << "no" << true << false;
+    QTest::newRow("without extension, accepted") << "Demo"
+                                                 << "yes" << true << true;
+    // The requester itself asks about the name it was given.
+    QTest::newRow("with extension") << "Demo.hxlm"
+                                    << "no" << false << true;
+}
+
+void ProjectFileTest::asksBeforeReplacingTheFileANameBecomes()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, answer);
+    QFETCH(bool, asked);
+    QFETCH(bool, saved);
+    QTemporaryDir dir;
+    const QByteArray old = ReadBytes(m_data + "/v14_hexdata.hxlm");
+    QVERIFY(WriteBytes(dir.filePath("Demo.hxlm"), old));
+    AppSettings settings;
+    settings.projectdir = QStringLiteral("/p/");
+    Document document(settings);
+    AddThreeRows(document.model());
+    ScriptedPlatform platform;
+    platform.Answer(dir.filePath(typed));
+    platform.Answer(answer);
+    QCOMPARE(SaveProject(document, platform, QString(), {}, QStringLiteral("Ersetzen?")),
+             saved ? SaveProjectResult::Saved : SaveProjectResult::Cancelled);
+    QCOMPARE(platform.questionTexts(), asked ? QStringList{"Ersetzen?"} : QStringList());
+    QCOMPARE(ReadBytes(dir.filePath("Demo.hxlm")) == old, !saved);
+    QCOMPARE(document.projectDir(), saved ? dir.path() + "/" : QStringLiteral("/p/"));
+}
+
 void ProjectFileTest::textsAreCutToTheirFields_data()
 {
     QTest::addColumn<QString>("size");
@@ -274,8 +326,6 @@ void ProjectFileTest::textsAreCutToTheirFields_data()
                                        << "1234567890"
                                        << "/a";
     QTest::newRow("320-unit path") << "1" << path320 << "1" << path320;
-    QTest::newRow("321-unit path") << "1" << path320 + "x"
-                                   << "1" << path320;
     QTest::newRow("non-Latin text") << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin")
                                     << QString::fromUtf8("\xE2\x80\x94") << QString::fromUtf8("/\xE6\x97\xA5.bin");
 }
@@ -329,6 +379,29 @@ void ProjectFileTest::saveRefusals()
     document.model().removeRows(0, 1);
     QCOMPARE(SaveProject(document, platform, dir.filePath("big.hxlm")), SaveProjectResult::Saved);
     QCOMPARE(ParseProject(ReadBytes(dir.filePath("big.hxlm"))).content.records.size(), kProjectMaxRows);
+}
+
+// Cut, a path would name another file (or half a character): the row would be lost on reopening.
+void ProjectFileTest::refusesPathsLongerThanARecord()
+{
+    QTemporaryDir dir;
+    AppSettings settings;
+    Document document(settings);
+    const QString fits = "/" + QString(319, QLatin1Char('p'));
+    const QString cutInAPair = "/" + QString(318, QLatin1Char('p')) + QString::fromUtf8("\xF0\x9F\x98\x80");
+    document.model().AddFileRow(fits, 0, QStringLiteral("1"));
+    document.model().AddFileRow(cutInAPair, 0, QStringLiteral("1"));
+    document.model().AddFileRow(fits + "x", 0, QStringLiteral("1"));
+    ScriptedPlatform platform;
+    QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::PathsTooLong);
+    QCOMPARE(platform.calls().size(), 1); // the message; no requester
+    const QString message = platform.messageTexts().at(0);
+    QVERIFY(message.contains("\n2: " + cutInAPair + "\n3: " + fits + "x"));
+    QVERIFY(!message.contains("1: "));
+    QVERIFY(EncodeProject(document.model(), 0).isEmpty());
+
+    document.model().removeRows(1, 2);
+    QCOMPARE(SaveProject(document, platform, dir.filePath("fits")), SaveProjectResult::Saved);
 }
 
 void ProjectFileTest::failedSaveKeepsOldFile_data()

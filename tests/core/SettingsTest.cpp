@@ -1,11 +1,12 @@
 #include "Settings.h"
 #include "AppSettings.h"
+#include "FileListModel.h"
 #include "PrefsFile.h"
 
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
-#include "TestFiles.h"
 
 #include <QTest>
 
@@ -28,8 +29,12 @@ private slots:
     void handEditedFileKeepsItsShape();
     void numbersParse_data();
     void numbersParse();
+    void byteFieldsRoundTrip_data();
+    void byteFieldsRoundTrip();
     void lineRules_data();
     void lineRules();
+    void lineBreakInAFolderIsNotStored_data();
+    void lineBreakInAFolderIsNotStored();
     void singleDisplayResetsFarPositions_data();
     void singleDisplayResetsFarPositions();
     void portableStaysBesideTheProgram();
@@ -154,6 +159,53 @@ void SettingsTest::numbersParse()
     QTEST(int(prefs.ReadLong(QStringLiteral("k"), 33)), "expected");
 }
 
+// The 8-bit fields keep the low byte of what is stored and are written back sign-extended; the output
+// format reads as 0 unless it names one of the three.
+void SettingsTest::byteFieldsRoundTrip_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<int>("field");
+    QTest::addColumn<QString>("written");
+    QTest::newRow("calcsize 1") << "calcsize"
+                                << "1" << 1 << "1";
+    QTest::newRow("calcsize 255") << "calcsize"
+                                  << "255" << 255 << "-1";
+    QTest::newRow("ontop 256") << "ontop"
+                               << "256" << 0 << "0";
+    QTest::newRow("ontop -1") << "ontop"
+                              << "-1" << 255 << "-1";
+    // The output format: only the chooser's three entries, anything else is the first.
+    QTest::newRow("lastoutput 2") << "lastoutput"
+                                  << "2" << 2 << "2";
+    QTest::newRow("lastoutput 3") << "lastoutput"
+                                  << "3" << 0 << "0";
+    QTest::newRow("lastoutput -1") << "lastoutput"
+                                   << "-1" << 0 << "0";
+    QTest::newRow("lastoutput 258") << "lastoutput"
+                                    << "258" << 0 << "0";
+}
+
+void SettingsTest::byteFieldsRoundTrip()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, stored);
+    QFETCH(QString, written);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Hexaloom.prefs");
+    QVERIFY(WriteBytes(path, QStringLiteral("[Settings]\r\n%1 = %2\r\n").arg(key, stored).toUtf8()));
+    AppSettings settings;
+    settings.portable = true;
+    LoadSettings(settings, path);
+    const int field = key == QLatin1String("calcsize") ? settings.calcsize
+                      : key == QLatin1String("ontop")  ? settings.ontop
+                                                       : settings.lastoutput;
+    QTEST(field, "field");
+    QVERIFY(SaveSettings(settings, path));
+    const QByteArray line = QStringLiteral("\r\n%1 = %2\r\n").arg(key, written).toUtf8();
+    QVERIFY2(ReadBytes(path).contains(line), ReadBytes(path).constData());
+}
+
 void SettingsTest::lineRules_data()
 {
     QTest::addColumn<QByteArray>("file");
@@ -213,6 +265,38 @@ void SettingsTest::lineRules()
     prefs.WriteString(key, value);
     QCOMPARE(prefs.ReadString(key, QStringLiteral("missing")), value);
     QTEST(prefs.Serialize(), "expected");
+}
+
+// Folder names may hold CR and LF on Linux; stored as they are, they would split their line.
+void SettingsTest::lineBreakInAFolderIsNotStored_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("LF") << "/a\nb/";
+    QTest::newRow("CR") << "/a\rb/";
+    QTest::newRow("a group line after CR LF") << "/a\r\n[Other]\r\n/";
+}
+
+void SettingsTest::lineBreakInAFolderIsNotStored()
+{
+    QFETCH(QString, folder);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Hexaloom.prefs");
+    AppSettings settings;
+    settings.portable = true;
+    settings.lastdir = QStringLiteral("/old/");
+    settings.projectdir = QStringLiteral("/projects/");
+    QVERIFY(SaveSettings(settings, path));
+    settings.lastdir = folder;
+    settings.projectdir = folder;
+    settings.lastoutput = OutputBinpack;
+    QVERIFY(SaveSettings(settings, path));
+
+    AppSettings loaded;
+    loaded.portable = true;
+    LoadSettings(loaded, path);
+    QCOMPARE(loaded.lastdir, QStringLiteral("/old/"));
+    QCOMPARE(loaded.projectdir, QStringLiteral("/projects/"));
+    QCOMPARE(int(loaded.lastoutput), int(OutputBinpack));
 }
 
 void SettingsTest::singleDisplayResetsFarPositions_data()

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace hexaloom;
@@ -219,11 +220,14 @@ void LanguageTest::latin1AndUtf8Agree()
 
 void LanguageTest::missingFileKeepsEnglish()
 {
+    // Looked for in a folder of its own: a test run never touches the checkout.
+    QTemporaryDir dir;
     LanguageTable table;
     table.LoadLanguage(Lng("A.lng"));
-    QCOMPARE(table.LoadLanguage(Lng("NoSuchLanguage.lng")), 1);
+    QCOMPARE(table.LoadLanguage(dir.filePath("NoSuchLanguage.lng")), 1);
     QCOMPARE(table.LanguageText("Messages", "OverWrite"), QStringLiteral("File already exists. Overwrite?"));
-    QCOMPARE(table.LoadLanguage(QStringLiteral(HEXALOOM_TEST_DATA "/lang/")), 1); // a folder, not a file
+    QCOMPARE(table.LoadLanguage(dir.path()), 1); // a folder, not a file
+    QVERIFY(QDir(dir.path()).isEmpty());
     QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
 }
 

@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -72,6 +73,14 @@ QList<SourceFile> FileSet(const QString& which)
                 {"Same Name.dat", Pattern(40, 3, true)},
                 {"Same Name.dat", Pattern(41, 4, false)},
                 {QString::fromUtf8("Grüße 1.txt"), Pattern(70000, 5, true)}};
+    if (which == QLatin1String("look like blocks")) {
+        // A packed block and a block header alone, and a first name that puts "VORKEL" at bytes 17 to 22
+        // of the catalog: stored raw, each would be taken for a block.
+        const Bytes block = PackBlock(ToBytes(Pattern(3000, 8, true)), PackerZip);
+        const QByteArray packed(reinterpret_cast<const char*>(block.data()), qsizetype(block.size()));
+        return {
+            {"123456789012345VORKEL.bin", packed}, {"header.bin", packed.left(23)}, {"c.txt", Pattern(99, 9, true)}};
+    }
     if (which == QLatin1String("empty and unreadable"))
         return {{"a.txt", Pattern(300, 6, true)},
                 {"empty.bin", QByteArray()},
@@ -101,7 +110,7 @@ private slots:
                                                               {"all three", {"none", "jCalg1", "zip"}},
                                                               {"unknown texts inherit", {"zip", "?", "jCalg1", ""}}};
         for (const auto& [formatName, format] : formats) {
-            for (const char* files : {"empty list", "one byte", "mixed", "empty and unreadable"}) {
+            for (const char* files : {"empty list", "one byte", "mixed", "look like blocks", "empty and unreadable"}) {
                 for (const auto& [mixName, packers] : mixes)
                     QTest::newRow(QByteArray(formatName).append(", ").append(files).append(", ").append(mixName))
                         << format << QString(files) << packers;
@@ -165,7 +174,7 @@ private slots:
                 }
                 QVERIFY2(got.has_value(), qPrintable(sources[i].name));
                 QCOMPARE(*got, ToBytes(sources[i].bytes));
-                if (kinds[std::size_t(i)] == PackerNone)
+                if (kinds[std::size_t(i)] == PackerNone && !HasBlockMagic(ToBytes(sources[i].bytes)))
                     QCOMPARE(image.resources[i + 2], ToBytes(sources[i].bytes)); // raw, no header
             }
             return;
@@ -186,12 +195,11 @@ private slots:
         const bool zip = used.contains("zip");
         const bool jcalg1 = used.contains("jCalg1");
         QCOMPARE(check.hasIdentifier("uncompress"), zip);
-        QCOMPARE(check.hasCall("UnpackMemory"), jcalg1);
+        QCOMPARE(check.hasCall("_Zember_Jcalg1Unpack"), jcalg1);
         QCOMPARE(check.procedureDefinitions("_UnpackMemory"), (zip || jcalg1) ? 1 : 0);
         QCOMPARE(check.procedureDefinitions("Vorkel_Get"), 1);
-        QCOMPARE(image.constants.size(), sources.size());
-        for (int i = 0; i < sources.size(); ++i)
-            QCOMPARE(image.constants[i], ConstantName(sources[i].name));
+        QCOMPARE(image.constants, ConstantNames(names.mid(1)));
+        QCOMPARE(QSet<QString>(image.constants.begin(), image.constants.end()).size(), image.constants.size());
         QCOMPARE(CatalogFields(*image.Get(image.count())), names);
         QCOMPARE(image.Get(image.count())->back(), std::uint8_t(0));
         for (int i = 0; i < sources.size(); ++i) {
@@ -402,15 +410,46 @@ private slots:
         QCOMPARE(ReadAll(dir.filePath("o.res")).size(), std::size_t(80));
     }
 
-    void ignoresAnUnknownFormat()
+    // The temporary file of an atomic save must fit the system's name limit whatever the target's name.
+    void replacesOutputsWithLongNames_data()
     {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("length"); // of the output's file name
+        QTest::addColumn<bool>("written");
+        QTest::newRow("hexdata, 249") << int(OutputHexdata) << 249 << true;
+        QTest::newRow("hexdata, 255") << int(OutputHexdata) << 255 << true;
+        QTest::newRow("resource, 255") << int(OutputResource) << 255 << true;
+        QTest::newRow("binpack, pack file 255") << int(OutputBinpack) << 251 << true;
+        // A name the system cannot hold fails with the system's own words.
+        QTest::newRow("hexdata, 256") << int(OutputHexdata) << 256 << false;
+    }
+    void replacesOutputsWithLongNames()
+    {
+        QFETCH(int, format);
+        QFETCH(int, length);
+        QFETCH(bool, written);
         QTemporaryDir dir;
+        const QString extension = format == OutputResource ? ".res" : ".pbi";
+        const QString path = dir.filePath(QString(length - 4, QLatin1Char('n')) + extension);
+        if (written)
+            QVERIFY(WriteBytes(path, "old"));
         AppSettings settings;
         Document document(settings);
-        document.setOutputFormat(3);
+        document.setOutputFormat(format);
+        Fill(document, dir, {{"a.txt", Pattern(500, 1, true)}}, {"zip"});
         ScriptedPlatform platform;
-        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.pbi")).status), int(CreateStatus::NoFormat));
-        QVERIFY(QDir(dir.path()).isEmpty());
+        const CreateResult result = CreateOutput(document, platform, path);
+        if (!written) {
+            QCOMPARE(int(result.status), int(CreateStatus::Failed));
+            QVERIFY2(result.error.contains("File name too long"), qPrintable(result.error));
+            return;
+        }
+        QVERIFY2(result.status == CreateStatus::Written, qPrintable(result.error));
+        if (format == OutputResource)
+            QCOMPARE(*ReadResourceFile(path).Get(1), ToBytes(Pattern(500, 1, true)));
+        else
+            QCOMPARE(*ReadInclude(path).Get(1), ToBytes(Pattern(500, 1, true)));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), format == OutputBinpack ? 2 : 1);
     }
 
     // A failed Create says so once and leaves what was there before.
@@ -500,6 +539,90 @@ private slots:
         // Only the warning about the two "Same Name.dat", given before writing began.
         QCOMPARE(platform.messageTexts().size(), 1);
         QVERIFY(platform.messageTexts().first().contains("same name"));
+    }
+
+    // When the include cannot take its place after the pack file took its own, the message says so
+    // rather than that the old files were kept.
+    void packFileReplacedWithoutItsIncludeIsSaid()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("out.pbi");
+        QVERIFY(WriteBytes(path, "old include"));
+        QVERIFY(WriteBytes(dir.filePath("out.binpack"), "old pack"));
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputBinpack);
+        Fill(document, dir, {{"a.txt", Pattern(500, 1, true)}}, {"none"});
+        CreateOptions options;
+        // While the output is written, something takes the include's name that no file can replace.
+        options.templates = [&](int index) {
+            QFile::remove(path);
+            QDir().mkpath(path + "/inside");
+            return OwnTemplates()(index);
+        };
+        ScriptedPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, path, options).status), int(CreateStatus::Failed));
+        QCOMPARE(platform.messageTexts().size(), 1);
+        const QString message = platform.messageTexts().at(0);
+        QVERIFY2(message.startsWith("The pack file " + dir.filePath("out.binpack") +
+                                    " was replaced, but its include "
+                                    "could not be:\n" +
+                                    path + ": "),
+                 qPrintable(message));
+        QCOMPARE(ReadAll(dir.filePath("out.binpack")), ToBytes(Pattern(500, 1, true) + "1,a.txt" + '\0'));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.binpack"});
+    }
+
+    // Out of memory, a row whose packing buffer cannot be had is stored raw and one that cannot even be
+    // read is left out and named; Create ends normally, on the caller's thread as on the workers.
+    void survivesMemoryRunningOut_data()
+    {
+        QTest::addColumn<int>("threads");
+        QTest::addColumn<QString>("packer"); // of the row that fits only unpacked
+        QTest::newRow("caller's thread, zip") << 1 << "zip";
+        QTest::newRow("workers, jCalg1") << 2 << "jCalg1";
+    }
+    void survivesMemoryRunningOut()
+    {
+#ifdef HEXALOOM_CREATE_UNDER_LIMIT
+        QFETCH(int, threads);
+        QFETCH(QString, packer);
+        constexpr qint64 kMiB = qint64(1) << 20;
+        QTemporaryDir dir;
+        // Sparse files: they take no disk space and read as zeros.
+        const QString fits = dir.filePath("fits.bin");
+        const QString tooBig = dir.filePath("toobig.bin");
+        for (const auto& [path, size] : {std::pair{fits, 100 * kMiB}, std::pair { tooBig, 300 * kMiB }}) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(size));
+        }
+        const QByteArray small = Pattern(5000, 1, true);
+        QVERIFY(WriteBytes(dir.filePath("small.txt"), small));
+        // 160 MiB more than at the start: a 100 MiB file is read, not packed as well.
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("MALLOC_ARENA_MAX", "1"); // no per-thread heaps reserving address space
+        process.setProcessEnvironment(environment);
+        process.start(QStringLiteral(HEXALOOM_CREATE_UNDER_LIMIT),
+                      {"160", QString::number(threads), dir.filePath("out.pbi"), packer + "=" + fits,
+                       "jCalg1=" + tooBig, "zip=" + dir.filePath("small.txt")});
+        QVERIFY(process.waitForFinished(120000));
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit, qPrintable(errors));
+        QCOMPARE(process.exitCode(), int(CreateStatus::MissingFiles));
+        QVERIFY2(errors.contains(tooBig + " (not enough memory)"), qPrintable(errors));
+        QVERIFY(!errors.contains(fits));
+
+        const IncludeImage image = ReadInclude(dir.filePath("out.pbi"));
+        QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+        QCOMPARE(image.count(), 4);
+        QCOMPARE(image.sizes[0], 100 * kMiB); // raw: a block of zeros would be far smaller
+        QCOMPARE(image.sizes[1], 0);
+        QVERIFY(*image.Get(1) == Bytes(100 * kMiB, 0));
+        QCOMPARE(*image.Get(3), ToBytes(small));
+#else
+        QSKIP("needs Linux's /proc and address-space limit");
+#endif
     }
 
     void refusesTooManyRowsForAResourceFile()

@@ -78,8 +78,14 @@ private slots:
                                       << "/p/inc..pbi";
         QTest::newRow("dot in folder only") << int(OutputHexdata) << "/p.d/inc"
                                             << "/p.d/inc.pbi";
+#ifdef Q_OS_WIN
         QTest::newRow("dot in backslash folder") << int(OutputHexdata) << "C:\\p.d\\inc"
                                                  << "C:\\p.d\\inc.pbi";
+#else
+        // "\\" is part of a file name here: the dot is in the name, so it has an extension.
+        QTest::newRow("dot before a backslash") << int(OutputHexdata) << "/p/a.d\\inc"
+                                                << "/p/a.d\\inc";
+#endif
     }
     void settlesExtension()
     {
@@ -114,6 +120,33 @@ private slots:
         QCOMPARE(ConstantName(fileName), constant);
     }
 
+    // Two rows with the same constant would not compile; a list without clashes keeps its names.
+    void makesConstantsUnique_data()
+    {
+        QTest::addColumn<QStringList>("fileNames");
+        QTest::addColumn<QStringList>("constants");
+        QTest::newRow("no clash") << QStringList{"a.png", "b.png"} << QStringList{"#HXL_A_PNG", "#HXL_B_PNG"};
+        QTest::newRow("leading digits") << QStringList{"1.png", "2.png", "3.png"}
+                                        << QStringList{"#HXL__PNG", "#HXL__PNG_2", "#HXL__PNG_3"};
+        QTest::newRow("non-ASCII names") << QStringList{QString::fromUtf8("файл.txt"),
+                                                        QString::fromUtf8("документ.txt")}
+                                         << QStringList{"#HXL__TXT", "#HXL__TXT_2"};
+        QTest::newRow("same name twice, case apart")
+            << QStringList{"x.bin", "X.BIN"} << QStringList{"#HXL_X_BIN", "#HXL_X_BIN_2"};
+        QTest::newRow("suffix owned by a later row")
+            << QStringList{"a.txt", "a.txt", "a.txt.2"} << QStringList{"#HXL_A_TXT", "#HXL_A_TXT_3", "#HXL_A_TXT_2"};
+        QTest::newRow("suffix owned by an earlier row")
+            << QStringList{"a.txt.2", "a.txt", "a.txt", "a.txt.2"}
+            << QStringList{"#HXL_A_TXT_2", "#HXL_A_TXT", "#HXL_A_TXT_3", "#HXL_A_TXT_2_2"};
+        QTest::newRow("nothing usable") << QStringList{"1", "2"} << QStringList{"#HXL_", "#HXL__2"};
+    }
+    void makesConstantsUnique()
+    {
+        QFETCH(QStringList, fileNames);
+        QFETCH(QStringList, constants);
+        QCOMPARE(ConstantNames(fileNames), constants);
+    }
+
     // The label base must compile: names that are no valid label are mended, valid ones stay as they are.
     void derivesBaseLabelAndPackFile_data()
     {
@@ -121,10 +154,29 @@ private slots:
         QTest::addColumn<QString>("base");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QString>("pack");
+#ifdef Q_OS_WIN
         QTest::newRow("plain") << "C:\\out\\MyData.pbi"
                                << "MyData"
                                << "MyData"
                                << "C:\\out\\MyData.binpack";
+        QTest::newRow("backslash separates") << "C:\\o\\back\\slash.pbi"
+                                             << "slash"
+                                             << "slash"
+                                             << "C:\\o\\back\\slash.binpack";
+#else
+        QTest::newRow("plain") << "/out/MyData.pbi"
+                               << "MyData"
+                               << "MyData"
+                               << "/out/MyData.binpack";
+        QTest::newRow("backslash is a character") << "/o/back\\slash.pbi"
+                                                  << "back\\slash"
+                                                  << "back_slash"
+                                                  << "/o/back\\slash.binpack";
+        QTest::newRow("backslash after the dot") << "/o/a.b\\c"
+                                                 << "a"
+                                                 << "a"
+                                                 << "/o/a.binpack";
+#endif
         QTest::newRow("folder named like the extension") << "/pbi/x.pbi"
                                                          << "x"
                                                          << "x"
@@ -302,6 +354,50 @@ private slots:
         for (const char* label : {"\r\n  _3rd_my_data1_Start:\r\n", "\r\n  _3rd_my_data1_End:\r\n",
                                   "\r\n  _3rd_my_data2_Start:\r\n", "\r\n  _3rd_my_data2_End:\r\n"})
             QVERIFY2(text.contains(label), label);
+    }
+
+    // The include names the pack file that was written, whatever characters its name holds; a name
+    // a PureBasic string cannot hold is refused.
+    void binpackNamesItsPackFile_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("pack"); // empty: refused
+        QTest::newRow("plain") << "o.pbi"
+                               << "o.binpack";
+        QTest::newRow("blanks and dots") << "my data.v2.pb"
+                                         << "my data.v2.binpack";
+#ifndef Q_OS_WIN
+        QTest::newRow("backslash") << "back\\slash.pbi"
+                                   << "back\\slash.binpack";
+        QTest::newRow("double quote") << "say \"hi\".pbi" << QString();
+#endif
+    }
+    void binpackNamesItsPackFile()
+    {
+        QFETCH(QString, output);
+        QFETCH(QString, pack);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("abc.bin"), QByteArray("\x01\x02\x03\x04\x05", 5)));
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputBinpack);
+        document.model().AddFileRow(dir.filePath("abc.bin"), PackerNone, QString());
+        ScriptedPlatform platform;
+        const CreateResult result = CreateOutput(document, platform, dir.filePath(output));
+        if (pack.isEmpty()) {
+            QCOMPARE(int(result.status), int(CreateStatus::Refused));
+            QCOMPARE(platform.messageTexts().size(), 1);
+            QVERIFY(platform.messageTexts().first().contains(QLatin1String("double quote")));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"abc.bin"});
+            return;
+        }
+        QCOMPARE(int(result.status), int(CreateStatus::Written));
+        const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+        QCOMPARE(QSet<QString>(files.begin(), files.end()), (QSet<QString>{"abc.bin", output, pack}));
+        const IncludeImage image = ReadInclude(dir.filePath(output));
+        QVERIFY2(image.error.isEmpty(), qPrintable(image.error));
+        QCOMPARE(image.includeBinary, pack);
+        QCOMPARE(image.Get(1), std::optional<Bytes>(B({1, 2, 3, 4, 5})));
     }
 
     void picksTheTemplateForThePackersInUse_data()

@@ -163,8 +163,18 @@ IncludeImage ReadInclude(const QString& path)
                 for (int b = 0; b < (longs ? 4 : 1); ++b)
                     image.data.push_back(static_cast<std::uint8_t>(v >> (8 * b)));
             }
-        } else if (binpack && line.startsWith("  IncludeBinary \"") && line.endsWith('"')) {
-            image.includeBinary = QString::fromUtf8(line.mid(17, line.size() - 18));
+        } else if (binpack && line == "  CompilerIf #PB_Compiler_Version < 430") {
+            // The pack file by its name (read from the main source's folder before 4.30), else beside the include.
+            const QByteArray plain = next();
+            const QByteArray otherwise = next();
+            const QByteArray beside = next();
+            image.includeBinary = QString::fromUtf8(plain.mid(19, plain.size() - 20));
+            if (!plain.startsWith("    IncludeBinary \"") || !plain.endsWith('"') || otherwise != "  CompilerElse" ||
+                beside != "    IncludeBinary #PB_Compiler_FilePath + \"" + plain.mid(19) ||
+                next() != "  CompilerEndIf") {
+                image.error = QStringLiteral("bad IncludeBinary block");
+                return image;
+            }
             const Bytes bytes = ReadAll(QFileInfo(path).absolutePath() + QLatin1Char('/') + image.includeBinary);
             image.data.insert(image.data.end(), bytes.begin(), bytes.end());
         } else if (!binpack && labelPattern.match(QString::fromUtf8(line)).hasMatch()) {

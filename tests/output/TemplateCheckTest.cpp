@@ -358,17 +358,15 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     QVERIFY2(lines[0].contains(title.toUtf8()), lines[0].constData());
     QCOMPARE(lines[1], QByteArray(";}\r"));
 
-    // 1. the zlib import, guarded, for Windows and Linux
+    // 1. the zlib import, guarded: zlib.lib on Windows, the system's zlib elsewhere (as PureBasic's IDE)
     int last = 0;
     if (zip) {
         const int guard = check.findStatement("CompilerIf Defined ( uncompress , #PB_Procedure ) = #False");
         const int windows = check.findStatement("ImportC \"zlib.lib\"");
-        const int linux =
-            check.findStatement("#Zember_ZlibLibrary = #PB_Compiler_Home + \"purelibraries/linux/libraries/zlib.a\"");
+        const int elsewhere = check.findStatement("ImportC \"-lz\"");
         QVERIFY(guard > 0);
         QVERIFY(windows > guard);
-        QVERIFY(linux > windows);
-        QVERIFY(check.findStatement("ImportC #Zember_ZlibLibrary") > linux);
+        QVERIFY(elsewhere > windows);
         int wide = 0;
         for (const auto& s : check.statements()) {
             const QString text = joined(s.tokens);
@@ -382,7 +380,7 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
             }
         }
         QCOMPARE(wide, 1);
-        last = check.findStatement("EndImport", check.findStatement("ImportC #Zember_ZlibLibrary"));
+        last = check.findStatement("EndImport", elsewhere);
         QVERIFY(last > 0);
     } else {
         QVERIFY(!check.hasIdentifier("uncompress"));
@@ -410,29 +408,42 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     QCOMPARE(check.findStatement("EndStructure", structure), structure + 5);
     last = structure + 5;
 
-    // 4. the unpacker, guarded; none in the variant without packers
+    // 4. the unpacker with the jCalg1 decoder it needs, all under one guard; none without packers.
+    // PureBasic's own jCalg1 unpackers are used on no version.
+    for (const char* name : {"UnpackMemory", "UncompressMemory", "UseJcalg1Packer"})
+        QVERIFY2(!check.hasIdentifier(name), name);
+    const QStringList decoder = {"_Zember_JcBits", "_Zember_JcGamma", "_Zember_Jcalg1Unpack"};
     QStringList expected;
     if (jcalg1 || zip) {
+        const int guard = check.findStatement("CompilerIf Defined ( _UnpackMemory , #PB_Procedure ) = #False", last);
         const int procedure = check.procedureLine("_UnpackMemory");
-        QCOMPARE(check.findStatement("CompilerIf Defined ( _UnpackMemory , #PB_Procedure ) = #False", last),
-                 procedure - 1);
-        QVERIFY(procedure > last);
+        QVERIFY(guard > last && procedure > guard);
+        if (jcalg1) {
+            const int reader = check.findStatement("Structure ZemberJcReader", guard);
+            QVERIFY(reader > guard && reader < procedure);
+            for (const QString& name : decoder) {
+                QVERIFY2(check.procedureLine(name) > guard && check.procedureLine(name) < procedure, qPrintable(name));
+                expected << name;
+            }
+        } else {
+            QCOMPARE(procedure, guard + 1);
+        }
         QVERIFY2(joined(check.procedureSignature("_UnpackMemory")).endsWith(u", Packer = #Zember_Packer_jCalg1 )"),
                  qPrintable(joined(check.procedureSignature("_UnpackMemory"))));
         QCOMPARE(check.findStatement("Case #Zember_Packer_jCalg1", procedure) > 0, jcalg1);
         QCOMPARE(check.findStatement("Case #Zember_Packer_zip", procedure) > 0, zip);
         QCOMPARE(check.hasCall("uncompress"), zip);
-        QCOMPARE(check.hasCall("UnpackMemory"), jcalg1);
-        QCOMPARE(check.hasCall("UncompressMemory"), jcalg1);
-        QVERIFY(check.hasCall("CRC32Fingerprint"));
-        QVERIFY(check.hasCall("UseCRC32Fingerprint"));
+        QCOMPARE(check.hasCall("_Zember_Jcalg1Unpack"), jcalg1);
         last = check.findStatement("EndProcedure", procedure);
+        QCOMPARE(check.findStatement("CompilerEndIf", last), last + 1);
         expected << QStringLiteral("_UnpackMemory");
     } else {
-        for (const char* name : {"_UnpackMemory", "UnpackMemory", "UncompressMemory", "UseJcalg1Packer", "uncompress",
-                                 "CRC32Fingerprint", "Fingerprint", "ZlibLibrary"})
+        for (const char* name : {"_UnpackMemory", "uncompress", "_Zember_Jcalg1Unpack", "ZemberJcReader"})
             QVERIFY2(!check.hasIdentifier(name), name);
     }
+    // Every variant checks the CRC, also of a block of packer none.
+    QVERIFY(check.hasCall("CRC32Fingerprint"));
+    QVERIFY(check.hasCall("UseCRC32Fingerprint"));
 
     // 5. the start-up statements that read the size table, outside every procedure
     const int restore = check.findStatement("Restore Vorkel_CatchInfo");
@@ -449,6 +460,18 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
         if (s.line == globals || s.line == restore || s.line == dim || s.line == loop || s.line == readEntry + 2)
             QCOMPARE(s.depth, 0);
     }
+    // In a DLL none of that runs: the procedures take the count from the table itself before using it.
+    for (const char* name : {"Vorkel_Get", "Vorkel_GetFileName", "Vorkel_GetResNumber"}) {
+        const int begin = check.procedureLine(name);
+        const int count = check.findStatement("Vorkel_Count = PeekL ( ?Vorkel_CatchInfo )", begin);
+        QVERIFY2(count > begin && count < check.findStatement("EndProcedure", begin), name);
+        for (const auto& s : check.statements()) {
+            if (s.line > begin && s.line < count)
+                QVERIFY2(!s.tokens.contains(u"Vorkel_Count"_qs), name);
+        }
+    }
+    for (const auto& s : check.callsOf("VorkelArray")) // an array a DLL never fills: the start-up only
+        QVERIFY(s.line < check.procedureLine("Vorkel_Get"));
 
     // 6. the eight procedures, in order, each defined once, after everything else
     expected << prefixed(QStringLiteral("Vorkel"));
@@ -603,7 +626,16 @@ void TemplateCheckTest::companionReadsResources()
 {
     const PureBasicCheck check(readSource(QStringLiteral("include/Zember_Include.pbi")));
     QVERIFY2(check.isClean(), qPrintable(check.problems().join(u'\n')));
-    QCOMPARE(check.procedures(), QStringList{"_UnpackMemory"} + prefixed(QStringLiteral("Zember")));
+    QCOMPARE(check.procedures(),
+             (QStringList{"_Zember_JcBits", "_Zember_JcGamma", "_Zember_Jcalg1Unpack", "_UnpackMemory"} +
+              prefixed(QStringLiteral("Zember"))));
+    // Anywhere but on Windows the include stops the compiler with a message, before anything else.
+    const auto& first = check.statements();
+    QVERIFY(first.size() > 2);
+    QCOMPARE(joined(first[0].tokens), u"CompilerIf #PB_Compiler_OS <> #PB_OS_Windows"_qs);
+    QCOMPARE(first[1].tokens.value(0), u"CompilerError"_qs);
+    QVERIFY(first[1].tokens.value(1).contains(u"Windows"));
+    QCOMPARE(joined(first[2].tokens), u"CompilerEndIf"_qs);
     for (const QString& name : prefixed(QStringLiteral("Zember"))) {
         QCOMPARE(check.procedureDefinitions(name), 1);
         QVERIFY2(joined(check.procedureSignature(name)).endsWith(u", hModule = 0 )"), qPrintable(name));
@@ -633,7 +665,7 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(include.findStatement("XIncludeFile \"../build/demo/demo_hexdata.pbi\"") > 0);
     for (const QString& name : prefixed(QStringLiteral("Vorkel")))
         QVERIFY2(include.hasCall(name), qPrintable(name));
-    QVERIFY(include.procedures().isEmpty());
+    QCOMPARE(include.procedures(), QStringList{"TextOf"});
 
     const PureBasicCheck resource(readSource(QStringLiteral("examples/UseResource.pb")));
     QVERIFY2(resource.isClean(), qPrintable(resource.problems().join(u'\n')));
@@ -645,6 +677,18 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(QFile::exists(QStringLiteral(HEXALOOM_SOURCE_DIR "/examples/../include/Zember_Include.pbi")));
     for (const QString& name : prefixed(QStringLiteral("Zember")))
         QVERIFY2(resource.hasCall(name), qPrintable(name));
+
+    // Text is read by its length in bytes where PeekS can (5.40 on), else up to a zero byte behind it.
+    for (const PureBasicCheck* example : {&include, &resource}) {
+        const auto peeks = example->callsOf(QStringLiteral("PeekS"));
+        QCOMPARE(peeks.size(), 2);
+        for (const auto& s : peeks) {
+            if (s.tokens.contains(u"#PB_ByteLength"_qs))
+                QVERIFY(onlyFrom(s, 540));
+            else
+                QVERIFY(onlyBelow(s, 540) && s.tokens.contains(u"*Text"_qs));
+        }
+    }
 }
 
 void TemplateCheckTest::filesMatchTheirGenerator()

@@ -1,6 +1,7 @@
 // The jCalg1 codec: stream facts, round trips, every decoder token from hand-built streams, hostile streams,
 // and the compressor's limits (capacity, allocation, cancellation).
 #include "Jcalg.h"
+#include "Crc32.h"
 #include "JcalgReference.h"
 
 #include <QTest>
@@ -159,6 +160,7 @@ private slots:
     void oneByteGivesFourteenByteStream();
     void shortInputsDoNotCompress();
     void fourteenEqualBytesGiveEighteen();
+    void streamBeyondTheIndexBitSwitchIsPinned();
     void zeroByteIsCodedAsShortToken_data();
     void zeroByteIsCodedAsShortToken();
     void literalModeFollowsByteSpan_data();
@@ -225,6 +227,20 @@ void JcalgTest::fourteenEqualBytesGiveEighteen()
     const Bytes stream = Compress(in);
     QCOMPARE(stream.size(), std::size_t{18});
     QCOMPARE(Decompress(stream, in.size()), in);
+}
+
+// Round trips and the fast-vs-reference comparison share the encoder, so they cannot see its choices
+// move; this stream runs past position 49152, where the index bits of the distances are widened, with
+// literals around it so that a token starts right there.
+void JcalgTest::streamBeyondTheIndexBitSwitchIsPinned()
+{
+    Bytes data = Text(60000, 25);
+    const Bytes literals = Random(100, 26);
+    std::memcpy(data.data() + 49100, literals.data(), literals.size());
+    const Bytes stream = Compress(data);
+    QCOMPARE(Decompress(stream, data.size()), data);
+    QCOMPARE(stream.size(), std::size_t{12026});
+    QCOMPARE(Crc32(stream), 0x05883F7Fu);
 }
 
 void JcalgTest::zeroByteIsCodedAsShortToken_data()

@@ -141,6 +141,35 @@ private slots:
             QVERIFY(result.size() > original.size());
     }
 
+    // Raw bytes that would read as a block (an output or pack file stored again) go into a block of kind
+    // none and come back as they were; so do such bytes when their packer gives up.
+    void storesLookalikesAsKindNone_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("data");
+        const QByteArray lookalike = QByteArray(17, 'a') + "VORKEL" + "and more";
+        Bytes noise = randomBytes(5000, 9);
+        std::copy_n("VORKEL", 6, noise.begin() + 17);
+        QTest::newRow("kind none") << int(PackerNone) << lookalike;
+        QTest::newRow("just a header") << int(PackerNone) << lookalike.left(23);
+        QTest::newRow("jcalg1 cannot shrink it")
+            << int(PackerJcalg1) << QByteArray(reinterpret_cast<const char*>(noise.data()), 5000);
+    }
+    void storesLookalikesAsKindNone()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, data);
+        const Bytes original = bytesOf(data);
+        const Bytes block = PackBlock(original, kind);
+        QCOMPARE(block.size(), original.size() + 23);
+        QCOMPARE(le32(block, 0), std::uint32_t(original.size()));
+        QCOMPARE(le32(block, 8), Crc32(original));
+        QCOMPARE(int(block[16]), int(PackerNone));
+        QVERIFY(HasBlockMagic(block));
+        QVERIFY(std::equal(original.begin(), original.end(), block.begin() + 23));
+        QCOMPARE(ReadPackedBlock(block), std::optional<Bytes>(original));
+    }
+
     // Damaged blocks read as nothing, never as wrong data.
     void damagedBlocks_data()
     {
@@ -153,21 +182,28 @@ private slots:
         QTest::newRow("packer 3") << 16 << 3;
         QTest::newRow("payload byte") << 30 << 0x00;
         QTest::newRow("payload truncated") << -2 << 0;
+        QTest::newRow("header alone") << -3 << 0; // 23 bytes with the magic: a block, not raw data
     }
     void damagedBlocks()
     {
         QFETCH(int, offset);
         QFETCH(int, value);
-        for (int kind : {int(PackerZip), int(PackerJcalg1)}) {
-            Bytes block = PackBlock(bytesOf(QByteArray("damage me, damage me, damage me ").repeated(20)), kind);
+        for (int kind : {int(PackerZip), int(PackerJcalg1), int(PackerNone)}) {
+            QByteArray data = QByteArray("damage me, damage me, damage me ").repeated(20);
+            if (kind == PackerNone)
+                data.replace(17, 6, "VORKEL");
+            Bytes block = PackBlock(bytesOf(data), kind);
             QVERIFY(HasBlockMagic(block));
+            QCOMPARE(int(block[16]), kind);
             if (offset == -1)
                 std::fill(block.begin(), block.begin() + 8, 0);
             else if (offset == -2)
                 block.resize(block.size() - 6);
+            else if (offset == -3)
+                block.resize(kBlockHeaderSize);
             else
                 block[std::size_t(offset)] ^= std::uint8_t(value ? value : 0xFF);
-            QVERIFY2(!ReadPackedBlock(block).has_value(), kind == PackerZip ? "zip" : "jcalg1");
+            QVERIFY2(!ReadPackedBlock(block).has_value(), qPrintable(QString::number(kind)));
         }
     }
 
@@ -191,9 +227,10 @@ private slots:
         QTest::newRow("raw entry") << 1 << QStringLiteral("plain.txt");
         QTest::newRow("zip block") << 2 << QStringLiteral("zipped.txt");
         QTest::newRow("jcalg1 block") << 3 << QStringLiteral("jcalg.txt");
-        QTest::newRow("bad crc") << 4 << QString();
+        // Files that look like blocks are stored as blocks of kind none, so they come back as they are.
+        QTest::newRow("a block with a bad crc, stored raw") << 4 << QStringLiteral("badcrc.block");
         QTest::newRow("shorter than a header") << 5 << QStringLiteral("short.bin");
-        QTest::newRow("magic in raw data") << 6 << QString();
+        QTest::newRow("magic in raw data") << 6 << QStringLiteral("fakemagic.bin");
         QTest::newRow("absent resource") << 7 << QString();
         QTest::newRow("empty file") << 8 << QStringLiteral("empty.bin");
         QTest::newRow("past the end") << 9 << QString();
@@ -225,6 +262,8 @@ private slots:
         QVERIFY(!HasBlockMagic({entries[1].data, entries[1].size}));
         QCOMPARE(int(entries[2].data[16]), int(PackerZip));
         QCOMPARE(int(entries[3].data[16]), int(PackerJcalg1));
+        QCOMPARE(int(entries[4].data[16]), int(PackerNone));
+        QCOMPARE(int(entries[6].data[16]), int(PackerNone));
         QVERIFY(entries[7].data == nullptr);
     }
 

@@ -1,0 +1,319 @@
+﻿;{ Hexaloom access code - all packers (none, jCalg1 and zip)
+;}
+
+; Fetches the files stored below by number (their #HXL_ constants) or by file name: unpacked,
+; CRC-checked, as memory, saved to a file, or loaded as image, sound, sprite or music module.
+; Written for PureBasic 4.00 and later: where a later version removed or renamed a function,
+; the compiler version picks the one to call.
+
+; zlib's uncompress, unless the program declares it already.
+; C's uLong is 4 bytes on Windows and as wide as a pointer on Linux and macOS.
+CompilerIf Defined(uncompress, #PB_Procedure) = #False
+  CompilerIf #PB_Compiler_OS = #PB_OS_Windows
+    ImportC "zlib.lib"
+      uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
+    EndImport
+  CompilerElse
+    CompilerIf #PB_Compiler_OS = #PB_OS_Linux
+      #Zember_ZlibLibrary = #PB_Compiler_Home + "purelibraries/linux/libraries/zlib.a"
+    CompilerElse
+      ; macOS: the system's zlib, as PureBasic's own IDE links it
+      #Zember_ZlibLibrary = "-lz"
+    CompilerEndIf
+    ImportC #Zember_ZlibLibrary
+      CompilerIf #PB_Compiler_Version < 430
+        ; 32-bit only before 4.30, and no .i type yet
+        uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
+      CompilerElse
+        uncompress.l(*dest, *destlen.INTEGER, *source, sourcelen.i)
+      CompilerEndIf
+    EndImport
+  CompilerEndIf
+CompilerEndIf
+
+; Packer of a stored file, as written in byte 16 of its packed header.
+Enumeration
+  #Zember_Packer_None
+  #Zember_Packer_jCalg1
+  #Zember_Packer_zip
+EndEnumeration
+
+; Header of a packed file (23 bytes, no padding): unpacked size, CRC-32 of the unpacked bytes
+; (both 64-bit, only their lower 32 bits count), packer, and the six bytes "VORKEL".
+CompilerIf Defined(ZemberPack, #PB_Structure) = #False
+  Structure ZemberPack
+    Size.q
+    CRC.q
+    Packer.b
+    Magic.b[6]
+  EndStructure
+CompilerEndIf
+
+; Unpacks SourceLength bytes at *Source into DestinationLength bytes at *Destination.
+; Returns more than 0 on success: the unpacked length for jCalg1, #True for zip; 0 otherwise.
+CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
+  Procedure _UnpackMemory(*Source, SourceLength, *Destination, DestinationLength, Packer = #Zember_Packer_jCalg1)
+    Protected Result
+    ; the length variable has the width of C's uLong (see the import above)
+    CompilerIf #PB_Compiler_OS = #PB_OS_Windows
+      Protected DestLength.l
+    CompilerElse
+      CompilerIf #PB_Compiler_Version < 430
+        Protected DestLength.l
+      CompilerElse
+        Protected DestLength.i
+      CompilerEndIf
+    CompilerEndIf
+    If *Source = 0 Or *Destination = 0 Or SourceLength <= 0 Or DestinationLength <= 0
+      ProcedureReturn 0
+    EndIf
+    Select Packer
+      Case #Zember_Packer_jCalg1
+        ; A jCalg1 stream starts with "JC" and its unpacked size. The unpacker is given no
+        ; destination length, so a stream that claims more than the destination holds is refused.
+        If SourceLength < 10
+          ProcedureReturn 0
+        EndIf
+        If PeekB(*Source) <> $4A Or PeekB(*Source + 1) <> $43
+          ProcedureReturn 0
+        EndIf
+        If PeekL(*Source + 2) < 0 Or PeekL(*Source + 2) > DestinationLength
+          ProcedureReturn 0
+        EndIf
+        CompilerIf #PB_Compiler_Version < 520
+          ; PureBasic 4.x unpacks its own jCalg1 streams, which start with the same "JC" header.
+          Result = UnpackMemory(*Source, *Destination)
+        CompilerElse
+          ; Since 5.20 jCalg1 is an unpack-only plugin, on Windows x86 alone.
+          CompilerIf #PB_Compiler_OS = #PB_OS_Windows
+            CompilerIf #PB_Compiler_Processor = #PB_Processor_x86
+              UseJcalg1Packer()
+              Result = UncompressMemory(*Source, SourceLength, *Destination, DestinationLength, #PB_PackerPlugin_Jcalg1)
+            CompilerElse
+              Result = 0
+            CompilerEndIf
+          CompilerElse
+            Result = 0
+          CompilerEndIf
+        CompilerEndIf
+        If Result < 0
+          Result = 0
+        EndIf
+      Case #Zember_Packer_zip
+        DestLength = DestinationLength
+        If uncompress(*Destination, @DestLength, *Source, SourceLength) = 0
+          Result = #True
+        EndIf
+      Default
+        Result = 0
+    EndSelect
+    ProcedureReturn Result
+  EndProcedure
+CompilerEndIf
+
+; The size table at the end of the data section: the number of stored blocks, then their lengths.
+Global Vorkel_Count.l, Vorkel_Index.l
+Restore Vorkel_CatchInfo
+CompilerIf #PB_Compiler_Version < 430
+  Read Vorkel_Count
+CompilerElse
+  Read.l Vorkel_Count
+CompilerEndIf
+Global Dim VorkelArray.l(Vorkel_Count)
+For Vorkel_Index = 0 To Vorkel_Count - 1
+  CompilerIf #PB_Compiler_Version < 430
+    Read VorkelArray(Vorkel_Index)
+  CompilerElse
+    Read.l VorkelArray(Vorkel_Index)
+  CompilerEndIf
+Next
+
+; File ResNumber (its #HXL_ constant; the catalog is number Vorkel_Count) as a new memory block
+; that the caller frees, unpacked and CRC-checked; 0 when it cannot be had.
+Procedure Vorkel_Get(ResNumber)
+  Protected *Copy, *Unpacked, *Header.ZemberPack, Result
+  Protected Length.l, Size.l, StoredCRC.l, CRC.l
+  Protected Offset, Index
+  If ResNumber < 1 Or ResNumber > Vorkel_Count
+    ProcedureReturn 0
+  EndIf
+  For Index = 1 To ResNumber - 1
+    Offset = Offset + VorkelArray(Index - 1)
+  Next
+  Length = VorkelArray(ResNumber - 1)
+  If Length <= 0
+    ProcedureReturn 0
+  EndIf
+  *Copy = AllocateMemory(Length)
+  If *Copy = 0
+    ProcedureReturn 0
+  EndIf
+  CopyMemory(?Vorkel_CatchStart + Offset, *Copy, Length)
+  ; Only a packed block has "VORKEL" in bytes 17 to 22; anything else is stored as it is.
+  If Length < 23
+    ProcedureReturn *Copy
+  EndIf
+  If PeekL(*Copy + 17) <> $4B524F56 Or PeekB(*Copy + 21) <> $45 Or PeekB(*Copy + 22) <> $4C
+    ProcedureReturn *Copy
+  EndIf
+  *Header = *Copy
+  Size = PeekL(*Copy)
+  StoredCRC = PeekL(*Copy + 8)
+  If Size <= 0
+    FreeMemory(*Copy)
+    ProcedureReturn 0
+  EndIf
+  *Unpacked = AllocateMemory(Size)
+  If *Unpacked = 0
+    FreeMemory(*Copy)
+    ProcedureReturn 0
+  EndIf
+  Result = _UnpackMemory(*Copy + 23, Length - 23, *Unpacked, Size, *Header\Packer)
+  FreeMemory(*Copy)
+  If Result <= 0
+    FreeMemory(*Unpacked)
+    ProcedureReturn 0
+  EndIf
+  CompilerIf #PB_Compiler_Version < 540
+    CRC = CRC32Fingerprint(*Unpacked, Size)
+  CompilerElse
+    ; the hexadecimal text's value is stored in a long: its lower 32 bits, as the header keeps them
+    UseCRC32Fingerprint()
+    CRC = Val("$" + Fingerprint(*Unpacked, Size, #PB_Cipher_CRC32))
+  CompilerEndIf
+  If CRC <> StoredCRC
+    FreeMemory(*Unpacked)
+    ProcedureReturn 0
+  EndIf
+  ProcedureReturn *Unpacked
+EndProcedure
+
+; The file name of entry ResNumber in the catalog, or "".
+Procedure.s Vorkel_GetFileName(ResNumber)
+  Protected *Catalog, Catalog$
+  If ResNumber < 1
+    ProcedureReturn ""
+  EndIf
+  *Catalog = Vorkel_Get(Vorkel_Count)
+  If *Catalog = 0
+    ProcedureReturn ""
+  EndIf
+  Catalog$ = PeekS(*Catalog, MemorySize(*Catalog), #PB_UTF8)
+  FreeMemory(*Catalog)
+  ProcedureReturn StringField(Catalog$, ResNumber + 1, ",")
+EndProcedure
+
+; The first number from Start on whose file name equals FileName$ in any letter case, or 0.
+Procedure Vorkel_GetResNumber(FileName$, Start = 1)
+  Protected *Catalog, Catalog$, Count, Index
+  If FileName$ = ""
+    ProcedureReturn 0
+  EndIf
+  If Start < 1
+    Start = 1
+  EndIf
+  *Catalog = Vorkel_Get(Vorkel_Count)
+  If *Catalog = 0
+    ProcedureReturn 0
+  EndIf
+  Catalog$ = UCase(PeekS(*Catalog, MemorySize(*Catalog), #PB_UTF8))
+  FreeMemory(*Catalog)
+  FileName$ = UCase(FileName$)
+  Count = Vorkel_Count
+  For Index = Start To Count
+    If StringField(Catalog$, Index + 1, ",") = FileName$
+      ProcedureReturn Index
+    EndIf
+  Next
+  ProcedureReturn 0
+EndProcedure
+
+; Writes file ResNumber, unpacked, to FileName$; #True on success, else 0. The data is fetched
+; before the file is created, so an existing file stays as it is when there is nothing to write,
+; and a file that did not receive every byte (a full disk) is deleted rather than left as if whole.
+Procedure Vorkel_Save(FileName$, ResNumber)
+  Protected *Data, File, Length
+  *Data = Vorkel_Get(ResNumber)
+  If *Data = 0
+    ProcedureReturn 0
+  EndIf
+  Length = MemorySize(*Data)
+  File = CreateFile(#PB_Any, FileName$)
+  If File = 0
+    FreeMemory(*Data)
+    ProcedureReturn 0
+  EndIf
+  WriteData(File, *Data, Length)
+  CloseFile(File)
+  FreeMemory(*Data)
+  If FileSize(FileName$) <> Length
+    DeleteFile(FileName$)
+    ProcedureReturn 0
+  EndIf
+  ProcedureReturn #True
+EndProcedure
+
+; Loads file ResNumber as sound number Sound (InitSound() first); CatchSound's result, or 0.
+Procedure Vorkel_CatchSound(Sound, ResNumber)
+  Protected *Data, Result
+  *Data = Vorkel_Get(ResNumber)
+  If *Data = 0
+    ProcedureReturn 0
+  EndIf
+  Result = CatchSound(Sound, *Data, MemorySize(*Data))
+  FreeMemory(*Data)
+  ProcedureReturn Result
+EndProcedure
+
+; Loads file ResNumber as image number Image; CatchImage's result, or 0. Flag reaches CatchImage
+; before 4.40 only: its one documented value, #PB_Image_DisplayFormat, was retired in 4.40 and
+; later versions take no flags.
+Procedure Vorkel_CatchImage(Image, ResNumber, Flag = 0)
+  Protected *Data, Result
+  *Data = Vorkel_Get(ResNumber)
+  If *Data = 0
+    ProcedureReturn 0
+  EndIf
+  CompilerIf #PB_Compiler_Version < 440
+    Result = CatchImage(Image, *Data, MemorySize(*Data), Flag)
+  CompilerElse
+    Result = CatchImage(Image, *Data, MemorySize(*Data))
+  CompilerEndIf
+  FreeMemory(*Data)
+  ProcedureReturn Result
+EndProcedure
+
+; Loads file ResNumber as sprite number Sprite (InitSprite() and a screen first); CatchSprite's
+; result, or 0.
+Procedure Vorkel_CatchSprite(Sprite, ResNumber, Modus = 0)
+  Protected *Data, Result
+  *Data = Vorkel_Get(ResNumber)
+  If *Data = 0
+    ProcedureReturn 0
+  EndIf
+  Result = CatchSprite(Sprite, *Data, Modus)
+  FreeMemory(*Data)
+  ProcedureReturn Result
+EndProcedure
+
+; Loads file ResNumber as music module number Music; the loader's result, or 0.
+; CatchModule came with 4.30 and became CatchMusic in 5.20; before 4.30 there is no loader.
+; (The parameter is not called Module: that is a keyword since 5.20.)
+Procedure Vorkel_CatchModule(Music, ResNumber)
+  Protected *Data, Result
+  *Data = Vorkel_Get(ResNumber)
+  If *Data = 0
+    ProcedureReturn 0
+  EndIf
+  CompilerIf #PB_Compiler_Version < 430
+    Result = 0
+  CompilerElse
+    CompilerIf #PB_Compiler_Version < 520
+      Result = CatchModule(Music, *Data, MemorySize(*Data))
+    CompilerElse
+      Result = CatchMusic(Music, *Data, MemorySize(*Data))
+    CompilerEndIf
+  CompilerEndIf
+  FreeMemory(*Data)
+  ProcedureReturn Result
+EndProcedure

@@ -1,0 +1,106 @@
+#include "FileAdder.h"
+
+#include "Document.h"
+#include "LanguageTable.h"
+#include "Paths.h"
+#include "Platform.h"
+#include "ProjectFile.h"
+
+#include <QFileInfo>
+
+namespace hexaloom {
+
+namespace {
+bool IsProjectFile(const QString& path)
+{
+    const QString name = FileNamePart(path);
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return dot >= 0 && name.mid(dot + 1).toUpper() == QLatin1String("HXLM");
+}
+} // namespace
+
+QString BigFileQuestion(const LanguageTable& language, const QString& path)
+{
+    QString text = language.LanguageText(QStringLiteral("Messages"), QStringLiteral("FileToBig"));
+    text.replace(QStringLiteral("'{FILE}'"), FileNamePart(path));
+    text.replace(QStringLiteral("\\n"), QStringLiteral("\n"));
+    return text;
+}
+
+FileAdder::FileAdder(Document& document, Platform& platform, const LanguageTable& language, QObject* parent)
+    : QObject(parent), m_document(document), m_platform(platform), m_language(language)
+{
+}
+
+void FileAdder::AddWithSizeCheck(const QString& path, qint64 size)
+{
+    if (size > kBigFileLimit &&
+        !m_platform.AskYesNo(QStringLiteral("Hexaloom"), BigFileQuestion(m_language, path), false))
+        return;
+    m_document.model().AddFileRow(path, 0, QString::number(size));
+}
+
+void FileAdder::openProjectOrAdd(const QString& path, qint64 size)
+{
+    if (IsProjectFile(path))
+        OpenProject(m_document, m_platform, path);
+    else
+        AddWithSizeCheck(path, size);
+}
+
+void FileAdder::DropFiles(const QStringList& paths)
+{
+    for (const QString& path : paths) {
+        const QFileInfo info(path);
+        if (info.isFile() && info.size() > 0) {
+            openProjectOrAdd(path, info.size());
+        } else if (info.isDir()) {
+            ScanDirectory(path, false, [this](const ScanEntry& entry) {
+                if (entry.kind == ScanEntry::File)
+                    openProjectOrAdd(entry.path, entry.size);
+                return true;
+            });
+        }
+    }
+}
+
+void FileAdder::BeginWalk(std::shared_ptr<std::atomic_bool> stop)
+{
+    m_stop = std::move(stop);
+    m_walkStopped = false;
+    m_pending.clear();
+    m_next = 0;
+}
+
+void FileAdder::StopWalk()
+{
+    m_walkStopped = true;
+    if (m_stop)
+        *m_stop = true;
+}
+
+void FileAdder::TakeWalkEntries(const QList<ScanEntry>& entries)
+{
+    if (m_walkStopped)
+        return;
+    m_pending.append(entries);
+    // A question below lets events through, and with them further entries: they queue up behind.
+    if (m_draining)
+        return;
+    m_draining = true;
+    while (m_next < m_pending.size() && !m_walkStopped) {
+        const ScanEntry entry = m_pending[m_next++];
+        if (m_platform.EscapePressed()) {
+            StopWalk();
+            break;
+        }
+        if (entry.kind == ScanEntry::File)
+            AddWithSizeCheck(entry.path, entry.size);
+    }
+    m_pending.clear();
+    m_next = 0;
+    m_draining = false;
+    emit drained();
+}
+
+} // namespace hexaloom

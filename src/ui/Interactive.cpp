@@ -1,0 +1,56 @@
+#include "Interactive.h"
+
+#include "Artwork.h"
+#include "Document.h"
+#include "MainWindow.h"
+#include "OwnResourceStore.h"
+#include "ProjectFile.h"
+#include "QtPlatform.h"
+#include "Startup.h"
+
+#include <QApplication>
+#include <QScreen>
+
+namespace hexaloom {
+
+namespace {
+DisplayInfo CurrentDisplays()
+{
+    DisplayInfo display;
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    display.count = static_cast<int>(screens.size());
+    if (display.count == 1)
+        display.width = screens.front()->geometry().width();
+    return display;
+}
+} // namespace
+
+int RunInteractive(const QString& programPath, const QStringList& parameters)
+{
+    StartupState state;
+    PrepareStartup(state, programPath, parameters, CurrentDisplays());
+    return RunMainWindow(state);
+}
+
+int RunMainWindow(StartupState& state, Platform* platform)
+{
+    const Artwork art = LoadArtwork(OwnResourceStore());
+    Document document(state.settings);
+    document.setSettingsFilePath(state.settingsPath);
+    document.setProgramPath(state.programPath);
+    document.setOutputFormat(state.settings.lastoutput);
+
+    QtPlatform dialogs;
+    Platform& seam = platform ? *platform : static_cast<Platform&>(dialogs);
+    MainWindow window(state, document, seam, art);
+    dialogs.setWindow(&window);
+    window.showFromSettings();
+    TellStartupProblems(state, seam);
+    if (!state.commandLine.projectdir.isEmpty() && !state.commandLine.projectfile.isEmpty())
+        OpenProject(document, seam, state.commandLine.projectdir + state.commandLine.projectfile);
+    QApplication::exec();
+    document.saveSettings();
+    return 0;
+}
+
+} // namespace hexaloom

@@ -1,0 +1,774 @@
+#include "MainWindow.h"
+
+#include "AppSettings.h"
+#include "Artwork.h"
+#include "Document.h"
+#include "EditableGrid.h"
+#include "FileAdder.h"
+#include "FileGridModel.h"
+#include "Platform.h"
+#include "ProjectFile.h"
+#include "RowSize.h"
+#include "Startup.h"
+#include "WaitWindow.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentMap>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace hexaloom {
+
+namespace {
+
+constexpr std::int32_t kMaximised = 16777216;
+// Command numbers 8..58 are the languages: at most 51 are offered.
+constexpr int kMaxLanguages = 51;
+// A folder walk hands its entries over in batches of this many, or after this long.
+constexpr int kWalkBatch = 1024;
+constexpr qint64 kWalkBatchMs = 40;
+
+struct SizeJob
+{
+    int row;
+    QString path;
+    int kind;
+};
+
+QString WithoutAmpersands(QString text)
+{
+    return text.remove(QLatin1Char('&'));
+}
+
+} // namespace
+
+MainWindow::MainWindow(StartupState& state, Document& document, Platform& platform, const Artwork& art, QWidget* parent)
+    : QMainWindow(parent), m_state(state), m_document(document), m_platform(platform), m_art(art)
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(m_document.windowTitle());
+    setWindowIcon(m_art.icon(ImageRun));
+    setMinimumSize(520, 300);
+    m_adder = new FileAdder(m_document, m_platform, m_state.language, this);
+    m_wait = new WaitWindow(this);
+
+    createActions();
+    createToolBar();
+    createCentralWidget();
+    createStatusBar();
+
+    FileListModel& model = m_document.model();
+    connect(&model, &FileListModel::rowAdded, m_statusPath, &QLabel::setText);
+    connect(&model, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateActions);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateActions);
+    connect(&model, &QAbstractItemModel::modelReset, this, &MainWindow::updateActions);
+    connect(&model, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
+    connect(&m_document, &Document::windowTitleChanged, this, &QWidget::setWindowTitle);
+    connect(&m_document, &Document::projectLoaded, this, &MainWindow::projectLoaded);
+    connect(&m_document, &Document::aboutToSaveSettings, this,
+            [this] { m_state.settings.frmMain_s = isMaximized() ? kMaximised : 0; });
+
+    connect(m_wait, &WaitWindow::cancelRequested, this, &MainWindow::stopWork);
+    auto showProgress = [this](const QFutureWatcherBase& watcher) {
+        connect(&watcher, &QFutureWatcherBase::progressRangeChanged, m_wait, &WaitWindow::setProgressRange);
+        connect(&watcher, &QFutureWatcherBase::progressValueChanged, m_wait, &WaitWindow::setProgressValue);
+    };
+    showProgress(m_sizeWatcher);
+    showProgress(m_createWatcher);
+    connect(&m_sizeWatcher, &QFutureWatcherBase::resultsReadyAt, this, &MainWindow::sizesReady);
+    connect(&m_sizeWatcher, &QFutureWatcherBase::finished, this, [this] {
+        endBusy();
+        closeIfAsked();
+    });
+    connect(&m_createWatcher, &QFutureWatcherBase::finished, this, &MainWindow::createFinished);
+    connect(&m_walkWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
+        for (int i = begin; i < end; ++i)
+            m_adder->TakeWalkEntries(m_walkWatcher.resultAt(i));
+    });
+    connect(&m_walkWatcher, &QFutureWatcherBase::finished, this, &MainWindow::walkFinished);
+    connect(m_adder, &FileAdder::drained, this, &MainWindow::walkDrained);
+
+    applyLanguage();
+    updateActions();
+}
+
+MainWindow::~MainWindow()
+{
+    // The workers only read their own copies; let them end before the window's records go.
+    if (m_stop)
+        *m_stop = true;
+    m_sizeWatcher.waitForFinished();
+    m_createWatcher.waitForFinished();
+    m_walkWatcher.waitForFinished();
+}
+
+void MainWindow::createActions()
+{
+    auto make = [this](const char* name, int image, void (MainWindow::*slot)()) {
+        auto* action = new QAction(m_art.icon(image), QString(), this);
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    m_actNew = make("actionNew", ImageNew, &MainWindow::newProject);
+    m_actOpen = make("actionOpen", ImageOpen, &MainWindow::openProject);
+    m_actSave = make("actionSave", ImageSave, &MainWindow::saveProject);
+    m_actSaveAs = make("actionSaveAs", ImageSaveAs, &MainWindow::saveProjectAs);
+    m_actQuit = make("actionQuit", ImageExitDoor, &MainWindow::quit);
+    m_actAddFiles = make("actionAddFiles", ImageFileNew, &MainWindow::addFiles);
+    m_actAddDir = make("actionAddDir", ImageDirNew, &MainWindow::addDirectory);
+    m_actHelp = make("actionHelp", ImageBook, &MainWindow::showHelp);
+    m_actAbout = make("actionAbout", ImageInformation, &MainWindow::showAbout);
+    m_actUpdate = make("actionUpdatecheck", ImageReload, &MainWindow::checkForUpdates);
+    m_actMoveUp = make("actionMoveUp", ImageGoUp, &MainWindow::moveRowUp);
+    m_actMoveDown = make("actionMoveDown", ImageGoDown, &MainWindow::moveRowDown);
+    m_actCalculate = make("actionCalculate", ImageRefresh, &MainWindow::calculateCurrentRow);
+    m_actDelete = make("actionDelete", ImageDelete, &MainWindow::deleteRow);
+    m_actCreate = make("actionCreate", ImageRun, &MainWindow::createOutput);
+    m_actHelp->setShortcut(Qt::Key_F1);
+    // The shortcut lives with the window, whatever becomes of the menus.
+    addAction(m_actHelp);
+}
+
+void MainWindow::createToolBar()
+{
+    m_toolBar = addToolBar(QString());
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setFloatable(false);
+    m_toolBar->setIconSize(QSize(16, 16));
+    m_toolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_toolBar->addAction(m_actNew);
+    m_toolBar->addAction(m_actOpen);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actSave);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actAddFiles);
+    m_toolBar->addAction(m_actAddDir);
+
+    // The two option boxes sit at the toolbar's right end.
+    auto* spacer = new QWidget;
+    spacer->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    m_toolBar->addWidget(spacer);
+    m_chkCalc = new QCheckBox;
+    m_chkCalc->setObjectName(QStringLiteral("chkCalc"));
+    m_chkCalc->setChecked(m_state.settings.calcsize != 0);
+    m_chkOnTop = new QCheckBox;
+    m_chkOnTop->setObjectName(QStringLiteral("chkOnTop"));
+    m_chkOnTop->setChecked(m_state.settings.ontop != 0);
+    m_toolBar->addWidget(m_chkCalc);
+    auto* gap = new QWidget;
+    gap->setFixedWidth(10);
+    m_toolBar->addWidget(gap);
+    m_toolBar->addWidget(m_chkOnTop);
+    auto* end = new QWidget;
+    end->setFixedWidth(10);
+    m_toolBar->addWidget(end);
+    connect(m_chkCalc, &QCheckBox::toggled, this, &MainWindow::calcSizeToggled);
+    connect(m_chkOnTop, &QCheckBox::toggled, this, &MainWindow::onTopToggled);
+}
+
+void MainWindow::createCentralWidget()
+{
+    auto* central = new QWidget;
+    auto* layout = new QGridLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    m_grid = new EditableGrid;
+    m_grid->setObjectName(QStringLiteral("fileGrid"));
+    m_gridModel = new FileGridModel(m_art, this);
+    m_gridModel->setSourceModel(&m_document.model());
+    m_grid->setModel(m_gridModel);
+    m_grid->setFont(m_art.fonts[FontNormal]);
+    m_grid->setRowHeight(20);
+    m_grid->setTitleHeight(24);
+    m_grid->setColumnWidth(FileListModel::NumberColumn, 50);
+    m_grid->setColumnWidth(FileListModel::PackerColumn, 80);
+    m_grid->setColumnWidth(FileListModel::SizeColumn, 100);
+    m_grid->setChoiceColumn(FileListModel::PackerColumn,
+                            {QStringLiteral("none"), QStringLiteral("jCalg1"), QStringLiteral("zip")});
+    connect(m_grid, &EditableGrid::currentRowChanged, this, &MainWindow::currentRowChanged);
+    connect(m_grid, &EditableGrid::cellChosen, this, &MainWindow::packerChosen);
+    connect(m_grid, &EditableGrid::titleClicked, this, &MainWindow::titleClicked);
+    connect(m_grid, &EditableGrid::filesDropped, this, &MainWindow::dropFiles);
+    layout->addWidget(m_grid, 0, 0);
+
+    // The row buttons, centred on the grid's height: up and down together, then calculate and delete.
+    auto* column = new QWidget;
+    column->setObjectName(QStringLiteral("rowButtons"));
+    column->setFixedWidth(30);
+    auto* buttons = new QVBoxLayout(column);
+    buttons->setContentsMargins(3, 0, 3, 0);
+    buttons->setSpacing(0);
+    auto button = [](QAction* action, const char* name) {
+        auto* b = new QToolButton;
+        b->setObjectName(QString::fromLatin1(name));
+        b->setDefaultAction(action);
+        b->setAutoRaise(false);
+        b->setIconSize(QSize(16, 16));
+        b->setFixedSize(24, 24);
+        return b;
+    };
+    buttons->addStretch(1);
+    buttons->addWidget(button(m_actMoveUp, "btnUp"));
+    buttons->addSpacing(1);
+    buttons->addWidget(button(m_actMoveDown, "btnDown"));
+    buttons->addSpacing(31);
+    buttons->addWidget(button(m_actCalculate, "btnCalc"));
+    buttons->addSpacing(11);
+    buttons->addWidget(button(m_actDelete, "btnDelete"));
+    buttons->addStretch(1);
+    layout->addWidget(column, 0, 1);
+
+    // The bottom strip: label, output-format chooser, Create.
+    auto* strip = new QWidget;
+    strip->setObjectName(QStringLiteral("bottomStrip"));
+    strip->setFixedHeight(30);
+    auto* row = new QHBoxLayout(strip);
+    row->setContentsMargins(10, 0, 10, 0);
+    row->setSpacing(10);
+    m_lblOutput = new QLabel;
+    m_lblOutput->setObjectName(QStringLiteral("lblOutput"));
+    m_lblOutput->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    m_lblOutput->setMinimumWidth(180);
+    m_cmbOutput = new QComboBox;
+    m_cmbOutput->setObjectName(QStringLiteral("cmbOutput"));
+    m_cmbOutput->setMinimumWidth(160);
+    m_cmbOutput->addItems({QStringLiteral("resource (*.res)"), QStringLiteral("hexdata (*.pb, *.pbi)"),
+                           QStringLiteral("binpack (*.pb, *.pbi)")});
+    m_cmbOutput->setCurrentIndex(m_document.outputFormat());
+    m_lblOutput->setBuddy(m_cmbOutput);
+    connect(m_cmbOutput, &QComboBox::currentIndexChanged, &m_document, &Document::setOutputFormat);
+    connect(&m_document, &Document::outputFormatChanged, m_cmbOutput, [this](int format) {
+        const QSignalBlocker blocker(m_cmbOutput);
+        m_cmbOutput->setCurrentIndex(format);
+    });
+    row->addWidget(m_lblOutput);
+    row->addWidget(m_cmbOutput);
+    row->addWidget(button(m_actCreate, "btnCreate"));
+    row->addStretch(1);
+    layout->addWidget(strip, 1, 0, 1, 2);
+
+    setCentralWidget(central);
+}
+
+void MainWindow::createStatusBar()
+{
+    m_statusPath = new QLabel;
+    m_statusPath->setObjectName(QStringLiteral("statusPath"));
+    m_statusPath->setAlignment(Qt::AlignCenter);
+    // A long path must not widen the window.
+    m_statusPath->setMinimumWidth(1);
+    m_statusPath->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_statusLanguage = new QLabel;
+    m_statusLanguage->setObjectName(QStringLiteral("statusLanguage"));
+    m_statusLanguage->setFixedWidth(50);
+    m_statusLanguage->setAlignment(Qt::AlignCenter);
+    statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
+    statusBar()->addWidget(m_statusPath, 1);
+    statusBar()->addPermanentWidget(m_statusLanguage);
+}
+
+void MainWindow::applyLanguage()
+{
+    const LanguageTable& language = m_state.language;
+    auto text = [&language](const char* group, const char* key) {
+        return language.LanguageText(QString::fromLatin1(group), QString::fromLatin1(key));
+    };
+    auto setAction = [](QAction* action, const QString& label, const QString& tip) {
+        action->setText(label);
+        action->setToolTip(tip);
+    };
+    setAction(m_actNew, text("MenuItem", "New"), WithoutAmpersands(text("MenuItem", "New")));
+    setAction(m_actOpen, text("MenuItem", "Open"), WithoutAmpersands(text("MenuItem", "Open")));
+    setAction(m_actSave, text("MenuItem", "Save"), WithoutAmpersands(text("MenuItem", "Save")));
+    setAction(m_actSaveAs, text("MenuItem", "SaveAs"), WithoutAmpersands(text("MenuItem", "SaveAs")));
+    setAction(m_actQuit, text("MenuItem", "Quit"), WithoutAmpersands(text("MenuItem", "Quit")));
+    setAction(m_actAddFiles, text("MenuItem", "AddFiles"), text("MenuItem", "AddFiles"));
+    setAction(m_actAddDir, text("MenuItem", "AddDir"), text("MenuItem", "AddDir"));
+    setAction(m_actHelp, text("MenuTitle", "Help"), WithoutAmpersands(text("MenuTitle", "Help")));
+    setAction(m_actAbout, text("MenuItem", "About"), WithoutAmpersands(text("MenuItem", "About")));
+    setAction(m_actUpdate, text("MenuItem", "Updatecheck"), WithoutAmpersands(text("MenuItem", "Updatecheck")));
+    setAction(m_actMoveUp, text("Buttons", "btnUp"), text("Buttons", "btnUp"));
+    setAction(m_actMoveDown, text("Buttons", "btnDown"), text("Buttons", "btnDown"));
+    setAction(m_actCalculate, text("Buttons", "chkCalc"), text("Buttons", "chkCalc"));
+    setAction(m_actDelete, text("Buttons", "btnDelete"), text("Buttons", "btnDelete"));
+    setAction(m_actCreate, text("Buttons", "btnCreate"), text("Buttons", "btnCreate"));
+
+    // The menus are built anew; their items are the window's actions.
+    for (QMenu* menu : menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
+        delete menu;
+    m_languageActions.clear();
+    QMenu* file = menuBar()->addMenu(text("MenuTitle", "File"));
+    file->setObjectName(QStringLiteral("menuFile"));
+    file->addActions({m_actNew, m_actOpen});
+    file->addSeparator();
+    file->addActions({m_actSave, m_actSaveAs});
+    file->addSeparator();
+    file->addAction(m_actQuit);
+    QMenu* languages = menuBar()->addMenu(text("MenuTitle", "Lang"));
+    languages->setObjectName(QStringLiteral("menuLang"));
+    const QStringList& names = m_state.languageNames;
+    for (int i = 0; i < names.size() && i < kMaxLanguages; ++i) {
+        const QString iconPath = LanguageFilePath(m_state.programDir, names[i]).chopped(4) + QStringLiteral(".ico");
+        const QFileInfo iconFile(iconPath);
+        QAction* action = languages->addAction(iconFile.size() > 0 ? QIcon(iconPath) : QIcon(), names[i]);
+        action->setObjectName(QStringLiteral("actionLanguage%1").arg(i));
+        action->setCheckable(true);
+        action->setChecked(names[i] == m_state.settings.language);
+        connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
+        m_languageActions.append(action);
+    }
+    QMenu* help = menuBar()->addMenu(text("MenuTitle", "Help"));
+    help->setObjectName(QStringLiteral("menuHelp"));
+    help->addActions({m_actHelp, m_actAbout});
+    help->addSeparator();
+    help->addAction(m_actUpdate);
+
+    m_chkCalc->setText(text("Buttons", "chkCalc"));
+    m_chkOnTop->setText(text("Buttons", "chkOnTop"));
+    m_lblOutput->setText(text("Buttons", "lblOutput"));
+    m_wait->setText(text("Messages", "WaitWindow"));
+    FileListModel& model = m_document.model();
+    model.setHeaderData(FileListModel::NumberColumn, Qt::Horizontal, text("Grid", "Number"));
+    model.setHeaderData(FileListModel::PackerColumn, Qt::Horizontal, text("Grid", "Packer"));
+    model.setHeaderData(FileListModel::SizeColumn, Qt::Horizontal, text("Grid", "Size"));
+    model.setHeaderData(FileListModel::FileColumn, Qt::Horizontal, text("Grid", "File"));
+
+    const QString icon = LanguageFilePath(m_state.programDir, m_state.settings.language).chopped(4) + ".ico";
+    if (QFileInfo(icon).size() > 0)
+        m_statusLanguage->setPixmap(QIcon(icon).pixmap(16, 16));
+    else
+        m_statusLanguage->clear();
+    updateActions();
+}
+
+void MainWindow::chooseLanguage(int index)
+{
+    if (index < 0 || index >= m_state.languageNames.size())
+        return;
+    m_state.settings.language = m_state.languageNames[index];
+    m_state.language.LoadLanguage(LanguageFilePath(m_state.programDir, m_state.settings.language));
+    applyLanguage();
+}
+
+void MainWindow::updateActions()
+{
+    const FileListModel& model = m_document.model();
+    const int n = model.rowCount();
+    const int row = m_grid->currentRow();
+    const bool idle = !m_busy;
+    const bool current = row >= 0 && row < n;
+    for (QAction* action :
+         {m_actNew, m_actOpen, m_actQuit, m_actAddFiles, m_actAddDir, m_actHelp, m_actAbout, m_actUpdate})
+        action->setEnabled(idle);
+    for (QAction* action : m_languageActions)
+        action->setEnabled(idle);
+    m_actSave->setEnabled(idle && n > 0);
+    m_actSaveAs->setEnabled(idle && n > 0);
+    m_actCreate->setEnabled(idle && n > 0);
+    m_actMoveUp->setEnabled(idle && current && row >= 1);
+    m_actMoveDown->setEnabled(idle && current && row + 1 < n);
+    m_actDelete->setEnabled(idle && current);
+    m_actCalculate->setEnabled(idle && current &&
+                               model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"));
+}
+
+void MainWindow::showCurrentPath()
+{
+    m_statusPath->setText(m_document.model().CellText(FileListModel::PathColumn, m_grid->currentRow()));
+}
+
+void MainWindow::showFromSettings()
+{
+    const AppSettings& s = m_state.settings;
+    resize(s.frmMain_w, s.frmMain_h);
+    if (s.frmMain_x != kUnsetPosition && s.frmMain_y != kUnsetPosition)
+        move(s.frmMain_x, s.frmMain_y);
+    setWindowFlag(Qt::WindowStaysOnTopHint, s.ontop != 0);
+    if (s.frmMain_s == kMaximised)
+        showMaximized();
+    else
+        show();
+}
+
+void MainWindow::storeGeometry()
+{
+    if (!isVisible() || (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen)))
+        return;
+    AppSettings& s = m_state.settings;
+    s.frmMain_x = x();
+    s.frmMain_y = y();
+    s.frmMain_w = width();
+    s.frmMain_h = height();
+}
+
+void MainWindow::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    storeGeometry();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    storeGeometry();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Work on a worker is stopped first; the window closes when it has ended.
+    if (m_busy) {
+        m_closeWhenIdle = true;
+        stopWork();
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void MainWindow::newProject()
+{
+    m_document.saveSettings();
+    m_platform.StartProgram(m_document.programPath(), {QStringLiteral("/IGNOREPOS")});
+}
+
+void MainWindow::openProject()
+{
+    OpenProject(m_document, m_platform, QString());
+}
+
+void MainWindow::saveProject()
+{
+    const bool named = !m_document.projectDir().isEmpty() && !m_document.projectFile().isEmpty();
+    SaveProject(m_document, m_platform, named ? m_document.projectDir() + m_document.projectFile() : QString());
+}
+
+void MainWindow::saveProjectAs()
+{
+    SaveProject(m_document, m_platform, QString());
+}
+
+void MainWindow::quit()
+{
+    close();
+}
+
+void MainWindow::projectLoaded()
+{
+    m_grid->setCurrentCell(FileListModel::PackerColumn, 0);
+    showCurrentPath();
+}
+
+void MainWindow::showHelp()
+{
+    // The Help window is built apart from this window and opened from here.
+}
+
+void MainWindow::showAbout()
+{
+    // The About window is built apart from this window and opened from here.
+}
+
+void MainWindow::checkForUpdates()
+{
+    // The update check is built apart from this window and started from here.
+}
+
+void MainWindow::currentRowChanged(int row)
+{
+    m_gridModel->setCurrentRow(row);
+    showCurrentPath();
+    updateActions();
+}
+
+void MainWindow::moveRowUp()
+{
+    const int row = m_grid->currentRow();
+    if (row < 1 || !m_document.model().SwapRows(row - 1, row))
+        return;
+    m_grid->setCurrentCell(FileListModel::NumberColumn, row - 1);
+    showCurrentPath();
+}
+
+void MainWindow::moveRowDown()
+{
+    const int row = m_grid->currentRow();
+    if (row < 0 || !m_document.model().SwapRows(row, row + 1))
+        return;
+    m_grid->setCurrentCell(FileListModel::NumberColumn, row + 1);
+    showCurrentPath();
+}
+
+void MainWindow::deleteRow()
+{
+    FileListModel& model = m_document.model();
+    const int row = m_grid->currentRow();
+    if (row < 0 || !model.removeRows(row, 1))
+        return;
+    m_grid->setCurrentCell(FileListModel::NumberColumn, row < model.rowCount() ? row : row - 1);
+    showCurrentPath();
+    updateActions();
+}
+
+void MainWindow::calculateCurrentRow()
+{
+    const int row = m_grid->currentRow();
+    if (row >= 0)
+        calculateSizes({row});
+}
+
+void MainWindow::packerChosen(int row, int column)
+{
+    if (column != FileListModel::PackerColumn)
+        return;
+    FileListModel& model = m_document.model();
+    model.SetCellText(FileListModel::SizeColumn, row, QStringLiteral("---"));
+    if (model.CellText(FileListModel::PackerColumn, row) == QLatin1String("none"))
+        model.SetCellText(FileListModel::SizeColumn, row, FileSizeText(model.CellText(FileListModel::PathColumn, row)));
+    else if (m_state.settings.calcsize)
+        calculateSizes({row});
+}
+
+void MainWindow::titleClicked(int column)
+{
+    FileListModel& model = m_document.model();
+    const int current = m_grid->currentRow();
+    if (column != FileListModel::PackerColumn || model.rowCount() == 0 || current < 0)
+        return;
+    const QString packer = model.CellText(FileListModel::PackerColumn, current);
+    const bool none = packer == QLatin1String("none");
+    QList<int> changed;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (model.CellText(FileListModel::PackerColumn, row) == packer)
+            continue;
+        model.SetCellText(FileListModel::PackerColumn, row, packer);
+        model.SetCellText(FileListModel::SizeColumn, row,
+                          none ? FileSizeText(model.CellText(FileListModel::PathColumn, row)) : QStringLiteral("---"));
+        changed.append(row);
+    }
+    if (!none && m_state.settings.calcsize)
+        calculateSizes(changed);
+}
+
+void MainWindow::calcSizeToggled(bool on)
+{
+    m_state.settings.calcsize = on ? 1 : 0;
+    if (!on)
+        return;
+    const FileListModel& model = m_document.model();
+    QList<int> rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"))
+            rows.append(row);
+    }
+    calculateSizes(rows);
+}
+
+void MainWindow::onTopToggled(bool on)
+{
+    m_state.settings.ontop = on ? 1 : 0;
+    const bool shown = isVisible();
+    setWindowFlag(Qt::WindowStaysOnTopHint, on);
+    // Changing a window's flags hides it.
+    if (shown)
+        show();
+}
+
+void MainWindow::beginBusy(const std::shared_ptr<std::atomic_bool>& stop)
+{
+    m_stop = stop;
+    m_busy = true;
+    m_wait->setProgressRange(0, 0);
+    setEnabled(false);
+    // A window of its own stays usable while its owner is disabled.
+    m_wait->setEnabled(true);
+    m_wait->show();
+    updateActions();
+}
+
+void MainWindow::endBusy()
+{
+    // Enabled before the wait window goes, so the window can take the keyboard (and show tooltips) again.
+    setEnabled(true);
+    m_wait->hide();
+    activateWindow();
+    m_busy = false;
+    m_stop.reset();
+    updateActions();
+}
+
+void MainWindow::stopWork()
+{
+    if (m_stop)
+        *m_stop = true;
+    m_adder->StopWalk();
+}
+
+void MainWindow::closeIfAsked()
+{
+    if (m_closeWhenIdle)
+        close();
+}
+
+void MainWindow::calculateSizes(const QList<int>& rows)
+{
+    if (rows.isEmpty() || m_busy)
+        return;
+    const FileListModel& model = m_document.model();
+    QList<SizeJob> jobs;
+    for (int row : rows)
+        jobs.append({row, model.CellText(FileListModel::PathColumn, row),
+                     PackerKindFromText(model.CellText(FileListModel::PackerColumn, row))});
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_sizeWatcher.setFuture(QtConcurrent::mapped(&m_workers, std::move(jobs), [stop](const SizeJob& job) {
+        if (*stop)
+            return RowSizeResult{job.row, std::nullopt};
+        return RowSizeResult{job.row, RowDataSize(job.path, job.kind)};
+    }));
+    beginBusy(stop);
+}
+
+void MainWindow::sizesReady(int begin, int end)
+{
+    for (int i = begin; i < end; ++i) {
+        const RowSizeResult result = m_sizeWatcher.resultAt(i);
+        if (result.size)
+            m_document.model().SetCellText(FileListModel::SizeColumn, result.row, QString::number(*result.size));
+    }
+}
+
+void MainWindow::createOutput()
+{
+    if (m_busy)
+        return;
+    CreateOptions options;
+    options.language = &m_state.language;
+    const std::optional<CreatePlan> plan = PlanCreate(m_document, m_platform, QString(), options);
+    if (!plan)
+        return;
+    // The worker reads its own copy of the texts: the table's lookups are not made for two threads.
+    auto language = std::make_shared<LanguageTable>(m_state.language);
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_createWatcher.setFuture(
+        QtConcurrent::run(&m_workers, [plan = *plan, language, stop](QPromise<CreateResult>& promise) {
+            CreateOptions work;
+            work.language = language.get();
+            work.progress = [&promise, &stop](int done, int total) {
+                if (done == 0)
+                    promise.setProgressRange(0, total);
+                promise.setProgressValue(done);
+                return !*stop;
+            };
+            promise.addResult(WriteCreatePlan(plan, work));
+        }));
+    beginBusy(stop);
+}
+
+void MainWindow::createFinished()
+{
+    endBusy();
+    if (m_createWatcher.future().resultCount() > 0) {
+        CreateOptions options;
+        options.language = &m_state.language;
+        ReportCreate(m_createWatcher.result(), m_platform, options);
+    }
+    closeIfAsked();
+}
+
+void MainWindow::addFiles()
+{
+    const QStringList files =
+        m_platform.OpenFilesRequester(QString(), m_state.settings.lastdir, QStringLiteral("*.*|*.*"), 0);
+    for (const QString& file : files)
+        m_adder->AddWithSizeCheck(file, QFileInfo(file).size());
+    finishAdd();
+}
+
+void MainWindow::addDirectory()
+{
+    if (m_busy)
+        return;
+    const QString folder = m_platform.PathRequester(
+        m_state.language.LanguageText(QStringLiteral("MenuItem"), QStringLiteral("AddDir")), m_state.settings.lastdir);
+    if (folder.isEmpty()) {
+        finishAdd();
+        return;
+    }
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_adder->BeginWalk(stop);
+    m_walkEnded = false;
+    m_walkWatcher.setFuture(QtConcurrent::run(&m_workers, [folder, stop](QPromise<QList<ScanEntry>>& promise) {
+        // Entries go over in batches, so the window adds many rows per event and stays live.
+        QList<ScanEntry> batch;
+        QElapsedTimer clock;
+        clock.start();
+        ScanDirectory(folder, true, [&](const ScanEntry& entry) {
+            if (*stop)
+                return false;
+            batch.append(entry);
+            if (batch.size() >= kWalkBatch || clock.elapsed() >= kWalkBatchMs) {
+                promise.addResult(std::exchange(batch, {}));
+                clock.restart();
+            }
+            return true;
+        });
+        if (!batch.isEmpty())
+            promise.addResult(batch);
+    }));
+    beginBusy(stop);
+}
+
+void MainWindow::walkFinished()
+{
+    m_walkEnded = true;
+    // Entries still being added (a question is open) finish first.
+    if (!m_adder->busy())
+        walkDrained();
+}
+
+void MainWindow::walkDrained()
+{
+    if (!m_walkEnded)
+        return;
+    m_walkEnded = false;
+    endBusy();
+    finishAdd();
+    closeIfAsked();
+}
+
+void MainWindow::dropFiles(const QStringList& paths)
+{
+    if (m_busy)
+        return;
+    m_adder->DropFiles(paths);
+    finishAdd();
+}
+
+void MainWindow::finishAdd()
+{
+    const int n = m_document.model().rowCount();
+    if (n > 0) {
+        m_grid->setCurrentCell(FileListModel::PackerColumn, n - 1);
+        m_statusPath->setText(m_document.model().CellText(FileListModel::PathColumn, n - 1));
+    }
+    raise();
+    activateWindow();
+    updateActions();
+}
+
+} // namespace hexaloom

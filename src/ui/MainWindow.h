@@ -1,0 +1,158 @@
+#pragma once
+// The main window: menu bar, toolbar with the two option boxes, the file grid with its row buttons,
+// the output-format chooser with Create, and the status bar. Every command is one action; long work
+// (Create, size calculations, folder walks) runs on a worker inside the busy bracket.
+#include "CreateOutput.h"
+#include "FolderScan.h"
+
+#include <QFutureWatcher>
+#include <QMainWindow>
+#include <QThreadPool>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QToolBar;
+
+namespace hexaloom {
+
+struct Artwork;
+struct StartupState;
+class Document;
+class EditableGrid;
+class FileAdder;
+class FileGridModel;
+class Platform;
+class WaitWindow;
+
+// The size calculation's result for one row; no size when the file could not be read.
+struct RowSizeResult
+{
+    int row = -1;
+    std::optional<qint64> size;
+};
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    // The window works on `document` and asks through `platform`; `state` holds the settings, the
+    // language and the language names.
+    MainWindow(StartupState& state, Document& document, Platform& platform, const Artwork& art,
+               QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Applies the stored size, position, state and always-on-top, which shows the window.
+    void showFromSettings();
+    // True while long work runs behind the wait window.
+    bool isBusy() const { return m_busy; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    // Both only note the normal-state geometry for the settings.
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private slots:
+    void newProject();
+    void openProject();
+    void saveProject();
+    void saveProjectAs();
+    void quit();
+    void addFiles();
+    void addDirectory();
+    void createOutput();
+    void moveRowUp();
+    void moveRowDown();
+    void calculateCurrentRow();
+    void deleteRow();
+    void showHelp();
+    void showAbout();
+    void checkForUpdates();
+    void calcSizeToggled(bool on);
+    void onTopToggled(bool on);
+    void packerChosen(int row, int column);
+    void titleClicked(int column);
+    void currentRowChanged(int row);
+    void dropFiles(const QStringList& paths);
+    void projectLoaded();
+
+private:
+    void createActions();
+    void createToolBar();
+    void createCentralWidget();
+    void createStatusBar();
+    // Sets every language-dependent text, rebuilds the menus and shows the language's icon.
+    void applyLanguage();
+    void chooseLanguage(int index);
+    // Sets every command's enabled state from the list, its current row and the busy bracket.
+    void updateActions();
+    void showCurrentPath();
+    void storeGeometry();
+    // Makes the last row's packer cell current after files were added and brings the window forward.
+    void finishAdd();
+
+    // The busy bracket around work on a worker; `stop` tells the worker to end early.
+    void beginBusy(const std::shared_ptr<std::atomic_bool>& stop);
+    void endBusy();
+    // Tells the running work to stop at its next step; what it has done so far stays.
+    void stopWork();
+    // A close asked for while work ran happens once the work has told its result.
+    void closeIfAsked();
+    void calculateSizes(const QList<int>& rows);
+    void sizesReady(int begin, int end);
+    void createFinished();
+    void walkFinished();
+    void walkDrained();
+
+    StartupState& m_state;
+    Document& m_document;
+    Platform& m_platform;
+    const Artwork& m_art;
+
+    QAction* m_actNew = nullptr;
+    QAction* m_actOpen = nullptr;
+    QAction* m_actSave = nullptr;
+    QAction* m_actSaveAs = nullptr;
+    QAction* m_actQuit = nullptr;
+    QAction* m_actAddFiles = nullptr;
+    QAction* m_actAddDir = nullptr;
+    QAction* m_actHelp = nullptr;
+    QAction* m_actAbout = nullptr;
+    QAction* m_actUpdate = nullptr;
+    QAction* m_actMoveUp = nullptr;
+    QAction* m_actMoveDown = nullptr;
+    QAction* m_actCalculate = nullptr;
+    QAction* m_actDelete = nullptr;
+    QAction* m_actCreate = nullptr;
+    QList<QAction*> m_languageActions;
+
+    QToolBar* m_toolBar = nullptr;
+    QCheckBox* m_chkCalc = nullptr;
+    QCheckBox* m_chkOnTop = nullptr;
+    EditableGrid* m_grid = nullptr;
+    FileGridModel* m_gridModel = nullptr;
+    QLabel* m_lblOutput = nullptr;
+    QComboBox* m_cmbOutput = nullptr;
+    QLabel* m_statusPath = nullptr;
+    QLabel* m_statusLanguage = nullptr;
+    WaitWindow* m_wait = nullptr;
+    FileAdder* m_adder = nullptr;
+
+    bool m_busy = false;
+    bool m_closeWhenIdle = false;
+    bool m_walkEnded = false;
+    std::shared_ptr<std::atomic_bool> m_stop;
+    // The window's own workers: Qt paints with the global pool's threads, which long work must not hold.
+    QThreadPool m_workers;
+    QFutureWatcher<RowSizeResult> m_sizeWatcher;
+    QFutureWatcher<CreateResult> m_createWatcher;
+    QFutureWatcher<QList<ScanEntry>> m_walkWatcher;
+};
+
+} // namespace hexaloom

@@ -1,0 +1,50 @@
+#pragma once
+// The platform seam of the window: Qt's requesters and message boxes, the desktop's program start and
+// browser, and the Escape key as the application sees it.
+#include "Platform.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QWidget>
+
+namespace hexaloom {
+
+// The seam's requester pattern ("shown|pattern;pattern|shown|pattern") as Qt name filters: each shown
+// text followed by its patterns in parentheses, which the dialogs hide again; "*.*" becomes "*".
+QStringList NameFilters(const QString& pattern);
+
+class QtPlatform : public QObject, public Platform
+{
+    Q_OBJECT
+public:
+    explicit QtPlatform(QObject* parent = nullptr);
+
+    // The window that owns the dialogs while no modal window is open.
+    void setWindow(QWidget* window) { m_window = window; }
+
+    QString OpenFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
+                              int patternIndex) override;
+    QStringList OpenFilesRequester(const QString& title, const QString& defaultFile, const QString& pattern,
+                                   int patternIndex) override;
+    QString SaveFileRequester(const QString& title, const QString& defaultFile, const QString& pattern,
+                              int patternIndex) override;
+    QString PathRequester(const QString& title, const QString& initialPath) override;
+    void Message(const QString& title, const QString& text, MessageIcon icon) override;
+    bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
+    bool StartProgram(const QString& program, const QStringList& arguments) override;
+    bool OpenUrl(const QString& url) override;
+    bool EscapePressed() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QWidget* dialogParent() const;
+    QStringList runFileDialog(int mode, const QString& title, const QString& defaultFile, const QString& pattern,
+                              int patternIndex);
+
+    QPointer<QWidget> m_window;
+    bool m_escapeHeld = false;
+};
+
+} // namespace hexaloom

@@ -1,0 +1,653 @@
+// The main window driven as a user drives it: actions, row buttons, the packer drop-down, the title
+// click, drops and the folder walk, over real files, with the scripted seam answering every dialog.
+#include "MainWindow.h"
+#include "AppSettings.h"
+#include "Artwork.h"
+#include "Document.h"
+#include "EditableGrid.h"
+#include "FileAdder.h"
+#include "Interactive.h"
+#include "OwnResourceStore.h"
+#include "PackedBlock.h"
+#include "Paths.h"
+#include "ProjectFile.h"
+#include "ScriptedPlatform.h"
+#include "Startup.h"
+#include "TestFiles.h"
+#include "WaitWindow.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMimeData>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+
+#include <memory>
+
+using namespace hexaloom;
+
+namespace {
+
+const QStringList kRowActions{"actionSave",     "actionSaveAs",    "actionCreate", "actionMoveUp",
+                              "actionMoveDown", "actionCalculate", "actionDelete"};
+
+QByteArray Text(int size, int seed)
+{
+    QByteArray bytes;
+    while (bytes.size() < size)
+        bytes += QByteArray::number(seed) + " weaves the files of a PureBasic program into one; ";
+    bytes.truncate(size);
+    return bytes;
+}
+
+// The Datasize of a packed row: the block's payload, or the file's length when it stays raw.
+QString PackedSize(const QString& path, int kind)
+{
+    const QByteArray bytes = ReadBytes(path);
+    const Bytes block = PackBlock(Bytes(bytes.begin(), bytes.end()), kind);
+    return QString::number(HasBlockMagic(block) ? block.size() - kBlockHeaderSize : block.size());
+}
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<StartupState> m_state;
+    std::unique_ptr<ScriptedPlatform> m_platform;
+    std::unique_ptr<Document> m_document;
+    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<QAbstractItemModelTester> m_tester;
+    Artwork m_art;
+
+    QString path(const QString& name) const { return m_dir->filePath(name); }
+    QString file(const QString& name, const QByteArray& bytes) const
+    {
+        WriteBytes(path(name), bytes);
+        return QDir::toNativeSeparators(path(name));
+    }
+    FileListModel& model() { return m_document->model(); }
+    EditableGrid* grid() { return m_window->findChild<EditableGrid*>("fileGrid"); }
+    QAction* action(const QString& name) { return m_window->findChild<QAction*>(name); }
+
+    // Opens a window over a program folder with the given languages, settings kept beside it.
+    void open(const QStringList& languages = {})
+    {
+        m_window.reset();
+        m_document.reset();
+        m_state = std::make_unique<StartupState>();
+        QDir().mkpath(path("program"));
+        for (const QString& language : languages)
+            WriteBytes(path("program/lang/" + language + ".lng"),
+                       ReadBytes(QStringLiteral(HEXALOOM_SOURCE_DIR "/translations/") + language + ".lng"));
+        PrepareStartup(*m_state, path("program/hexaloom"), {"/PORTABLE"});
+        m_document = std::make_unique<Document>(m_state->settings);
+        m_document->setSettingsFilePath(m_state->settingsPath);
+        m_document->setProgramPath(m_state->programPath);
+        m_tester = std::make_unique<QAbstractItemModelTester>(&model(),
+                                                              QAbstractItemModelTester::FailureReportingMode::QtTest);
+        m_window = std::make_unique<MainWindow>(*m_state, *m_document, *m_platform, m_art);
+        m_window->showFromSettings();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+    void trigger(const QString& name)
+    {
+        QAction* a = action(name);
+        QVERIFY2(a && a->isEnabled(), qPrintable(name));
+        a->trigger();
+    }
+    // Adds files through Add Files, as the requester would hand them over.
+    void addFiles(const QStringList& paths)
+    {
+        m_platform->Answer(paths.join('\n'));
+        trigger("actionAddFiles");
+    }
+    QStringList column(int c)
+    {
+        QStringList texts;
+        for (int row = 0; row < model().rowCount(); ++row)
+            texts << model().CellText(c, row);
+        return texts;
+    }
+    QStringList enabledRowActions()
+    {
+        QStringList names;
+        for (const QString& name : kRowActions)
+            if (action(name)->isEnabled())
+                names << name;
+        return names;
+    }
+    void choosePacker(int row, const QString& packer)
+    {
+        const QModelIndex index = grid()->model()->index(row, FileListModel::PackerColumn);
+        QTest::mouseClick(grid()->viewport(), Qt::LeftButton, {}, grid()->visualRect(index).center());
+        // Closed editors linger until the event loop deletes them; the open one is shown.
+        QComboBox* editor = nullptr;
+        for (QComboBox* combo : grid()->findChildren<QComboBox*>("choiceEditor"))
+            editor = combo->isVisible() ? combo : editor;
+        QVERIFY(editor);
+        editor->setCurrentIndex(editor->findText(packer));
+    }
+    void setCalcSize(bool on)
+    {
+        auto* box = m_window->findChild<QCheckBox*>("chkCalc");
+        if (box->isChecked() != on)
+            box->click();
+        QTRY_VERIFY(!m_window->isBusy());
+    }
+    // While work runs: the window disabled, the wait window frameless over its middle with the wait text.
+    void expectWaitWindow()
+    {
+        auto* wait = m_window->findChild<WaitWindow*>();
+        QVERIFY(wait && wait->isVisible() && wait->isEnabled() && !m_window->isEnabled());
+        QVERIFY(wait->windowFlags() & Qt::FramelessWindowHint);
+        QCOMPARE(wait->findChild<QLabel*>("txtWait")->text(), QStringLiteral("Please wait ..."));
+        QVERIFY((wait->frameGeometry().center() - m_window->frameGeometry().center()).manhattanLength() < 4);
+    }
+    void drop(const QStringList& paths)
+    {
+        QList<QUrl> urls;
+        for (const QString& p : paths)
+            urls << QUrl::fromLocalFile(p);
+        QMimeData mime;
+        mime.setUrls(urls);
+        // A drop follows the drag's entering, as on the desktop.
+        const QPoint at = grid()->viewport()->rect().center();
+        QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid()->viewport(), &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent event(at, Qt::CopyAction, &mime, Qt::LeftButton, {});
+        QApplication::sendEvent(grid()->viewport(), &event);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        m_art = LoadArtwork(OwnResourceStore());
+        for (int image = 0; image < ImageCount; ++image)
+            QVERIFY2(!m_art.images[std::size_t(image)].isNull(), qPrintable(QString::number(image)));
+        QCOMPARE(m_art.images[ImageLogo].size(), QSize(377, 57));
+        QCOMPARE(m_art.images[ImageNew].size(), QSize(16, 16));
+    }
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_platform = std::make_unique<ScriptedPlatform>();
+        open();
+    }
+    void cleanup()
+    {
+        m_window.reset();
+        m_tester.reset();
+        m_document.reset();
+    }
+
+    void enabledStates_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("packer"); // chosen for the current row with calcsize off
+        QTest::addColumn<QStringList>("enabled");
+        const QStringList always{"actionSave", "actionSaveAs", "actionCreate"};
+        QTest::newRow("empty list") << 0 << -1 << "" << QStringList();
+        QTest::newRow("one row") << 1 << 0 << "" << always + QStringList{"actionDelete"};
+        QTest::newRow("first of three") << 3 << 0 << "" << always + QStringList{"actionMoveDown", "actionDelete"};
+        QTest::newRow("middle of three") << 3 << 1 << ""
+                                         << always + QStringList{"actionMoveUp", "actionMoveDown", "actionDelete"};
+        QTest::newRow("last of three") << 3 << 2 << "" << always + QStringList{"actionMoveUp", "actionDelete"};
+        QTest::newRow("size to compute") << 1 << 0 << "zip" << always + QStringList{"actionCalculate", "actionDelete"};
+    }
+    void enabledStates()
+    {
+        QFETCH(int, rows);
+        QFETCH(int, current);
+        QFETCH(QString, packer);
+        QStringList files;
+        for (int i = 0; i < rows; ++i)
+            files << file(QString("f%1.txt").arg(i), Text(100 + i, i));
+        if (rows > 0)
+            addFiles(files);
+        grid()->setCurrentCell(FileListModel::PackerColumn, current);
+        if (!packer.isEmpty())
+            choosePacker(current, packer);
+        QTEST(enabledRowActions(), "enabled");
+        QCOMPARE(m_window->findChild<QToolButton*>("btnCreate")->isEnabled(), rows > 0);
+    }
+
+    // Row buttons on a, b, c with different packers and sizes: numbers stay, everything else moves.
+    void rowCommands_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<int>("currentAfter");
+        QTest::newRow("delete the second") << 1 << "btnDelete" << QStringList{"a.txt", "c.txt"} << 1;
+        QTest::newRow("delete the last") << 2 << "btnDelete" << QStringList{"a.txt", "b.txt"} << 1;
+        QTest::newRow("delete the first") << 0 << "btnDelete" << QStringList{"b.txt", "c.txt"} << 0;
+        QTest::newRow("move the last up") << 2 << "btnUp" << QStringList{"a.txt", "c.txt", "b.txt"} << 1;
+        QTest::newRow("move the first down") << 0 << "btnDown" << QStringList{"b.txt", "a.txt", "c.txt"} << 1;
+    }
+    void rowCommands()
+    {
+        QFETCH(int, current);
+        QFETCH(QString, button);
+        const QStringList names{"a.txt", "b.txt", "c.txt"};
+        QStringList paths;
+        for (int i = 0; i < names.size(); ++i)
+            paths << file(names[i], Text(10 * (i + 1), i));
+        addFiles(paths);
+        choosePacker(1, "jCalg1");
+        choosePacker(2, "zip");
+        QMap<QString, QStringList> before; // file name -> packer, size, path
+        for (int row = 0; row < 3; ++row)
+            before[model().CellText(FileListModel::FileColumn, row)] = {
+                model().CellText(1, row), model().CellText(2, row), model().CellText(-1, row)};
+        grid()->setCurrentCell(FileListModel::PackerColumn, current);
+        QTest::mouseClick(m_window->findChild<QToolButton*>(button), Qt::LeftButton);
+
+        QTEST(column(FileListModel::FileColumn), "files");
+        QFETCH(QStringList, files);
+        QStringList numbers;
+        for (int row = 0; row < files.size(); ++row) {
+            numbers << QString::number(row + 1);
+            QCOMPARE((QStringList{model().CellText(1, row), model().CellText(2, row), model().CellText(-1, row)}),
+                     before[files[row]]);
+        }
+        QCOMPARE(column(FileListModel::NumberColumn), numbers);
+        QTEST(grid()->currentRow(), "currentAfter");
+        QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, grid()->currentRow()));
+    }
+
+    void packerChange_data()
+    {
+        QTest::addColumn<QString>("packer");
+        QTest::addColumn<bool>("calcsize");
+        QTest::addColumn<bool>("computed"); // else "---", computed by the calculate button
+        QTest::newRow("zip, calcsize off") << "zip" << false << false;
+        QTest::newRow("zip, calcsize on") << "zip" << true << true;
+        QTest::newRow("jCalg1, calcsize on") << "jCalg1" << true << true;
+        QTest::newRow("jCalg1, calcsize off") << "jCalg1" << false << false;
+    }
+    void packerChange()
+    {
+        QFETCH(QString, packer);
+        QFETCH(bool, calcsize);
+        QFETCH(bool, computed);
+        const QString source = file("text.txt", Text(40000, 7));
+        addFiles({source});
+        setCalcSize(calcsize);
+        choosePacker(0, packer);
+        QTRY_VERIFY(!m_window->isBusy());
+        const QString expected = PackedSize(source, PackerKindFromText(packer));
+        QVERIFY(expected.toInt() < 40000);
+        if (!computed) {
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), QStringLiteral("---"));
+            QTest::mouseClick(m_window->findChild<QToolButton*>("btnCalc"), Qt::LeftButton);
+            QTRY_VERIFY(!m_window->isBusy());
+        }
+        QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), expected);
+        QVERIFY(!action("actionCalculate")->isEnabled());
+        // Back to none: the file's own size at once.
+        choosePacker(0, "none");
+        QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), QStringLiteral("40000"));
+    }
+
+    // A click on the Packformat title gives every row the current row's packer; rows that had it keep
+    // their size text, even "---" with calcsize on.
+    void titleClick_data()
+    {
+        QTest::addColumn<int>("current");
+        QTest::addColumn<bool>("calcsize");
+        QTest::addColumn<QStringList>("sizes"); // "packed" for a computed size
+        QTest::newRow("jCalg1, calcsize off") << 1 << false << QStringList{"---", "1234", "---", "---"};
+        QTest::newRow("jCalg1, calcsize on") << 1 << true << QStringList{"packed", "1234", "packed", "---"};
+        QTest::newRow("none") << 0 << false << QStringList{"3000", "3001", "3002", "3003"};
+    }
+    void titleClick()
+    {
+        QFETCH(int, current);
+        QFETCH(bool, calcsize);
+        const QStringList packers{"none", "jCalg1", "zip", "jCalg1"};
+        const QStringList sizeTexts{"3000", "1234", "---", "---"};
+        FileListModel listed;
+        QStringList paths;
+        for (int i = 0; i < 4; ++i) {
+            paths << file(QString("f%1.txt").arg(i), Text(3000 + i, i));
+            listed.AddFileRow(paths[i], PackerKindFromText(packers[i]), sizeTexts[i]);
+        }
+        setCalcSize(calcsize);
+        m_platform->Answer(file("p.hxlm", EncodeProject(listed, OutputHexdata)));
+        trigger("actionOpen");
+        QCOMPARE(column(FileListModel::SizeColumn), sizeTexts);
+        grid()->setCurrentCell(FileListModel::PackerColumn, current);
+        QHeaderView* header = grid()->horizontalHeader();
+        QTest::mouseClick(
+            header->viewport(), Qt::LeftButton, {},
+            QPoint(header->sectionViewportPosition(FileListModel::PackerColumn) + 5, header->height() / 2));
+        QTRY_VERIFY(!m_window->isBusy());
+        QCOMPARE(grid()->currentRow(), current);
+        QCOMPARE(column(FileListModel::PackerColumn), QStringList(4, packers[current]));
+        QFETCH(QStringList, sizes);
+        for (int row = 0; row < 4; ++row) {
+            if (sizes[row] == "packed")
+                sizes[row] = PackedSize(paths[row], PackerJcalg1);
+        }
+        QCOMPARE(column(FileListModel::SizeColumn), sizes);
+    }
+
+    void bigFileQuestion_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("added");
+        QTest::newRow("at the limit") << qint64(50000000) << "" << false << true;
+        QTest::newRow("one byte over, yes") << qint64(50000001) << "yes" << true << true;
+        QTest::newRow("one byte over, no") << qint64(50000001) << "no" << true << false;
+    }
+    void bigFileQuestion()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QString, answer);
+        QFile big(path("big.bin"));
+        QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(size)); // sparse
+        big.close();
+        m_platform->Answer(QDir::toNativeSeparators(big.fileName()));
+        if (!answer.isEmpty())
+            m_platform->Answer(answer);
+        trigger("actionAddFiles");
+        QFETCH(bool, asked);
+        QCOMPARE(m_platform->questionTexts(),
+                 asked ? QStringList{"The file big.bin is very big!\nShould it be added anyway?"} : QStringList());
+        QFETCH(bool, added);
+        QCOMPARE(column(FileListModel::SizeColumn), added ? QStringList{QString::number(size)} : QStringList());
+    }
+
+    void dropFiles_data()
+    {
+        QTest::addColumn<QStringList>("dropped"); // relative to the test folder
+        QTest::addColumn<QStringList>("files");   // the list afterwards
+        QTest::addColumn<QString>("title");
+        QTest::newRow("a project") << QStringList{"p.hxlm"} << QStringList{"one.txt", "two.txt"} << "Hexaloom - p";
+        QTest::newRow("a folder: its own files only") << QStringList{"folder"} << QStringList{"x.txt"} << "Hexaloom";
+        QTest::newRow("an empty file is ignored")
+            << QStringList{"empty.bin", "one.txt"} << QStringList{"one.txt"} << "Hexaloom";
+        QTest::newRow("a project among files")
+            << QStringList{"p.hxlm", "two.txt"} << QStringList{"one.txt", "two.txt", "two.txt"} << "Hexaloom - p";
+    }
+    void dropFiles()
+    {
+        const QString one = file("one.txt", Text(11, 1));
+        const QString two = file("two.txt", Text(22, 2));
+        file("empty.bin", {});
+        file("folder/x.txt", Text(33, 3));
+        file("folder/sub/y.txt", Text(44, 4));
+        FileListModel listed;
+        listed.AddFileRow(one, 0, QString());
+        listed.AddFileRow(two, 2, QStringLiteral("---"));
+        file("p.hxlm", EncodeProject(listed, OutputBinpack));
+        QFETCH(QStringList, dropped);
+        for (QString& p : dropped)
+            p = path(p);
+        drop(dropped);
+        QTEST(column(FileListModel::FileColumn), "files");
+        QTEST(m_window->windowTitle(), "title");
+        QCOMPARE(grid()->currentRow(), model().rowCount() - 1);
+        QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, model().rowCount() - 1));
+    }
+
+    void droppedProjectOpensASecondCopyWhenTheListHasRows()
+    {
+        const QString one = file("one.txt", Text(11, 1));
+        addFiles({one});
+        FileListModel listed;
+        listed.AddFileRow(one, 0, QString());
+        file("p.hxlm", EncodeProject(listed, OutputHexdata));
+        drop({path("p.hxlm")});
+        QCOMPARE(m_platform->callsOf("StartProgram"),
+                 QStringList{QString("StartProgram(%1, [\"/IGNOREPOS\", %2])")
+                                 .arg(Quoted(m_state->programPath), Quoted(path("p.hxlm")))});
+        QCOMPARE(model().rowCount(), 1);
+    }
+
+    // Add Directory walks the tree on a worker; Escape stops it and keeps the rows so far, and the next
+    // walk runs to its end.
+    void addDirectoryStopsOnEscape()
+    {
+        QStringList all;
+        for (int i = 0; i < 60; ++i)
+            all << file(QString("tree/d%1/s%2/f%3.txt").arg(i % 3).arg(i % 2).arg(i), Text(5 + i, i));
+        const QString folder = WithSeparator(path("tree"));
+        m_platform->PressEscapeAfter(25);
+        m_platform->Answer(folder);
+        trigger("actionAddDir");
+        QTRY_VERIFY(!m_window->isBusy());
+        const QStringList stopped = column(FileListModel::PathColumn);
+        QVERIFY(stopped.size() > 0 && stopped.size() < 25);
+        QCOMPARE(m_platform->callsOf("PathRequester"),
+                 QStringList{QString("PathRequester(\"Add Directory (recursive) ...\", %1) -> %2")
+                                 .arg(Quoted(m_state->settings.lastdir), Quoted(folder))});
+
+        m_platform->PressEscapeAfter(-1);
+        m_platform->Answer(folder);
+        trigger("actionAddDir");
+        QTRY_VERIFY(!m_window->isBusy());
+        const QStringList paths = column(FileListModel::PathColumn);
+        QCOMPARE(paths.size(), stopped.size() + all.size());
+        // The walk's order does not change between walks, so the stopped one is its beginning.
+        QCOMPARE(paths.mid(stopped.size(), stopped.size()), stopped);
+        QStringList walked = paths.mid(stopped.size());
+        walked.sort();
+        all.sort();
+        QCOMPARE(walked, all);
+        QCOMPARE(grid()->currentRow(), paths.size() - 1);
+    }
+
+    void languageSwitch()
+    {
+        file("program/lang/Deutsch.ico", ReadBytes(QStringLiteral(HEXALOOM_SOURCE_DIR "/resources/Book.ico")));
+        file("program/lang/Zulu.lng", "[Grid]\r\nFile = iFayela:\r\n");
+        open({"Deutsch"});
+        QCOMPARE(m_state->languageNames, (QStringList{"Deutsch", "Zulu"}));
+        auto* onTop = m_window->findChild<QCheckBox*>("chkOnTop");
+        auto* icon = m_window->findChild<QLabel*>("statusLanguage");
+        QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
+        trigger("actionLanguage0");
+        QCOMPARE(m_state->settings.language, QStringLiteral("Deutsch"));
+        QCOMPARE(onTop->text(), QStringLiteral("Immer im Vordergrund"));
+        QCOMPARE(model().headerData(FileListModel::SizeColumn, Qt::Horizontal).toString(),
+                 QStringLiteral("Datengröße:"));
+        QCOMPARE(action("actionSave")->toolTip(), QStringLiteral("Speichern"));
+        QVERIFY(action("actionLanguage0")->isChecked() && !action("actionLanguage1")->isChecked());
+        QVERIFY(!icon->pixmap().isNull());
+        // A language that lacks a text shows the English one, not the last language's.
+        trigger("actionLanguage1");
+        QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
+        QCOMPARE(model().headerData(FileListModel::FileColumn, Qt::Horizontal).toString(), QStringLiteral("iFayela:"));
+        QVERIFY(!action("actionLanguage0")->isChecked() && action("actionLanguage1")->isChecked());
+        QVERIFY(icon->pixmap().isNull());
+    }
+
+    // New saves the settings and starts a second copy; Save writes a named project without asking.
+    void newAndSave()
+    {
+        addFiles({file("a.txt", Text(10, 1))});
+        trigger("actionNew");
+        QCOMPARE(m_platform->callsOf("StartProgram"),
+                 QStringList{QString("StartProgram(%1, [\"/IGNOREPOS\"])").arg(Quoted(m_state->programPath))});
+        QVERIFY(QFileInfo(m_state->settingsPath).size() > 0);
+        m_platform->Answer(path("named"));
+        trigger("actionSave");
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Hexaloom - named"));
+        QVERIFY(QFile::remove(path("named.hxlm")));
+        m_platform->clear();
+        trigger("actionSave");
+        QVERIFY(m_platform->callsOf("SaveFileRequester").isEmpty());
+        QVERIFY(QFileInfo::exists(path("named.hxlm")));
+    }
+
+    // Stopping long work: the rows not yet measured keep "---", a stopped Create writes nothing, and
+    // closing the window stops the work first.
+    void stopLongWork_data()
+    {
+        QTest::addColumn<QString>("work");
+        QTest::addColumn<QString>("how");
+        QTest::newRow("sizes, Cancel") << "sizes"
+                                       << "cancel";
+        QTest::newRow("sizes, Escape") << "sizes"
+                                       << "escape";
+        QTest::newRow("Create, Cancel") << "create"
+                                        << "cancel";
+        QTest::newRow("sizes, window closed") << "sizes"
+                                              << "close";
+    }
+    void stopLongWork()
+    {
+        QFETCH(QString, work);
+        QFETCH(QString, how);
+        // Files that take jCalg1 a while each, so the work is stopped long before it ends.
+        QStringList paths;
+        QByteArray noise(1500000, '\0');
+        quint32 state = 1;
+        for (char& c : noise) {
+            state = state * 1664525u + 1013904223u;
+            c = char('a' + (state >> 24) % 26);
+        }
+        for (int i = 0; i < 12; ++i)
+            paths << file(QString("n%1.txt").arg(i), noise.mid(i) + noise.left(i));
+        addFiles(paths);
+        grid()->setCurrentCell(FileListModel::PackerColumn, 0);
+        choosePacker(0, "jCalg1");
+        QHeaderView* header = grid()->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                          QPoint(header->sectionViewportPosition(1) + 5, header->height() / 2));
+        QCOMPARE(column(FileListModel::SizeColumn), QStringList(12, "---"));
+        const QString output = path("out.pbi");
+        if (work == "sizes") {
+            m_window->findChild<QCheckBox*>("chkCalc")->click();
+        } else {
+            m_platform->Answer(output);
+            trigger("actionCreate");
+        }
+        expectWaitWindow();
+        auto* wait = m_window->findChild<WaitWindow*>();
+        if (how == "cancel")
+            QTest::mouseClick(wait->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+        else if (how == "escape")
+            QTest::keyClick(wait, Qt::Key_Escape);
+        else
+            m_window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 20000);
+        QCOMPARE(m_window->isVisible(), how != "close");
+        QVERIFY(m_platform->messageTexts().isEmpty());
+        if (work == "create") {
+            QVERIFY(!QFileInfo::exists(output));
+            return;
+        }
+        const QStringList sizes = column(FileListModel::SizeColumn);
+        QVERIFY2(sizes.count("---") >= 6, qPrintable(sizes.join(' ')));
+        for (int row = 0; row < sizes.size(); ++row) {
+            if (sizes[row] != "---")
+                QCOMPARE(sizes[row], PackedSize(paths[row], PackerJcalg1));
+        }
+    }
+
+    // The interactive road saves what the window changed when it closes.
+    void settingsWrittenAtExit()
+    {
+        open({"Deutsch"});
+        m_window.reset();
+        m_document.reset();
+        StartupState& state = *m_state;
+        QTimer::singleShot(0, this, [] {
+            MainWindow* window = nullptr;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                window = window ? window : qobject_cast<MainWindow*>(w);
+            QVERIFY(window && QTest::qWaitForWindowExposed(window));
+            window->resize(700, 420);
+            window->move(40, 30);
+            window->findChild<QCheckBox*>("chkOnTop")->click();
+            window->findChild<QCheckBox*>("chkCalc")->click();
+            window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(OutputBinpack);
+            window->findChild<QAction*>("actionLanguage0")->trigger();
+            window->findChild<QAction*>("actionQuit")->trigger();
+        });
+        ScriptedPlatform platform;
+        QCOMPARE(RunMainWindow(state, &platform), 0);
+
+        AppSettings saved;
+        saved.portable = true;
+        LoadSettings(saved, state.settingsPath);
+        QCOMPARE(saved.frmMain_w, 700);
+        QCOMPARE(saved.frmMain_h, 420);
+        QCOMPARE(saved.frmMain_x, 40);
+        QCOMPARE(saved.frmMain_y, 30);
+        QCOMPARE(saved.frmMain_s, 0);
+        QCOMPARE(int(saved.ontop), 1);
+        QCOMPARE(int(saved.calcsize), 1);
+        QCOMPARE(int(saved.lastoutput), int(OutputBinpack));
+        QCOMPARE(saved.language, QStringLiteral("Deutsch"));
+    }
+
+    // Create from the window writes the bytes the command line writes for the same project.
+    void createMatchesTheSilentRoad_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::newRow("resource") << int(OutputResource);
+        QTest::newRow("hexdata") << int(OutputHexdata);
+        QTest::newRow("binpack") << int(OutputBinpack);
+    }
+    void createMatchesTheSilentRoad()
+    {
+        QFETCH(int, format);
+        addFiles({file("a.txt", Text(70000, 1)), file("b.bin", Text(300, 2)), file("c.txt", Text(9000, 3))});
+        choosePacker(0, "jCalg1");
+        choosePacker(2, "zip");
+        m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(format);
+        m_platform->Answer(path("p.hxlm"));
+        trigger("actionSaveAs");
+
+        const QString output = path(format == OutputResource ? "out.res" : "out.pbi");
+        const QString pack = path("out.binpack");
+        m_platform->Answer(output);
+        trigger("actionCreate");
+        QVERIFY(m_window->isBusy());
+        expectWaitWindow();
+        QTRY_VERIFY(!m_window->isBusy());
+        QVERIFY(m_window->isEnabled() && !m_window->findChild<WaitWindow*>()->isVisible());
+        QVERIFY(m_platform->messageTexts().isEmpty());
+        const QByteArray fromWindow = ReadBytes(output);
+        const QByteArray packFromWindow = ReadBytes(pack);
+        QVERIFY(!fromWindow.isEmpty());
+        QCOMPARE(packFromWindow.isEmpty(), format != OutputBinpack);
+        QVERIFY(QFile::remove(output));
+        QFile::remove(pack);
+
+        QProcess silent;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.remove("DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        silent.setProcessEnvironment(env);
+        silent.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=" + output, path("p.hxlm")});
+        QVERIFY(silent.waitForFinished(60000));
+        QCOMPARE(silent.exitCode(), 0);
+        QCOMPARE(ReadBytes(output), fromWindow);
+        QCOMPARE(ReadBytes(pack), packFromWindow);
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"

@@ -1,0 +1,326 @@
+#include "VersionTable.h"
+
+#include "Builtins.h"
+
+#include <algorithm>
+#include <type_traits>
+
+namespace hexaloom::pbrun {
+
+namespace {
+
+constexpr int Now = 0;
+constexpr std::uint8_t AnyOs = 0;
+constexpr std::uint8_t AnyCpu = 0;
+
+#define B(name, params, result, since, removed, os, cpu, note)                                                         \
+    BuiltinInfo                                                                                                        \
+    {                                                                                                                  \
+#name, params, Type::result, since, removed, os, cpu, note, &Bi_##name                                         \
+    }
+
+// Sorted by name without case; a name may have several rows with disjoint version ranges.
+// Functions PureBasic had before 4.00 carry 400, the oldest version pbrun runs.
+const BuiltinInfo kBuiltins[] = {
+    B(AllocateMemory, "i", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Asc, "s", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    // CatchImage's Flags (#PB_Image_DisplayFormat) was deprecated in 4.40 (history: "value set to 24");
+    // the documentation of later versions has no Flags parameter.
+    B(CatchImage, "ii|ii", I, 400, 440, AnyOs, AnyCpu, nullptr),
+    B(CatchImage, "ii|i", I, 440, Now, AnyOs, AnyCpu, nullptr),
+    // 4.30: "Added: CatchModule()"; 5.20: "renamed the whole 'Module' library to 'Music'".
+    B(CatchModule, "iii", I, 430, 520, AnyOs, AnyCpu, nullptr),
+    B(CatchMusic, "iii", I, 520, Now, AnyOs, AnyCpu, nullptr),
+    B(CatchSound, "ii|ii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(CatchSprite, "ii|i", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Chr, "i", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(CloseConsole, "", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(CloseFile, "i", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(CompareMemory, "iii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(CopyMemory, "iii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(CountString, "ss", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 3.20 added it; the 5.40 migration guide replaces it by UseCRC32Fingerprint() and Fingerprint().
+    B(CRC32Fingerprint, "ii", L, 400, 540, AnyOs, AnyCpu, nullptr),
+    B(CreateFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(DeleteFile, "s", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(FileSize, "s", Q, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 4.40: "Added: FillMemory()"; 5.10 added its Type values beyond bytes.
+    B(FillMemory, "ii|ii", None, 440, Now, AnyOs, AnyCpu, nullptr),
+    B(FindResource_, "ixx", I, 400, Now, OnWindows, AnyCpu, nullptr),
+    B(Fingerprint, "iii", S, 540, Now, AnyOs, AnyCpu, nullptr),
+    B(FreeMemory, "i", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(GetExtensionPart, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(GetFilePart, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(GetModuleHandle_, "i", I, 400, Now, OnWindows, AnyCpu, nullptr),
+    B(GetPathPart, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 4.30 removed StrQ(), HexQ(), BinQ(), ValQ(): from then on these take and give quads.
+    B(Hex, "l", S, 400, 430, AnyOs, AnyCpu, nullptr),
+    B(Hex, "i", S, 430, Now, AnyOs, AnyCpu, nullptr),
+    // InitModule() belonged to the Module library, which became Music (InitSound()) in 5.20.
+    B(InitModule, "", I, 400, 520, AnyOs, AnyCpu, "unconfirmed: that CatchModule() needs it first"),
+    B(InitSound, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(InitSprite, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Input, "", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(LCase, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Left, "si", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Len, "s", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(LoadResource_, "ii", I, 400, Now, OnWindows, AnyCpu, nullptr),
+    B(LockResource_, "i", I, 400, Now, OnWindows, AnyCpu, nullptr),
+    B(Lof, "i", Q, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(MemorySize, "i", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(MemoryStringLength, "i|i", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Mid, "si|i", S, 400, Now, AnyOs, AnyCpu, "unconfirmed: the first version with an optional Length"),
+    B(MoveMemory, "iii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenConsole, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenScreen, "iiis", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenWindow, "iiiiis|ii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenWindowedScreen, "iiiii|iiii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekA, "i", A, 440, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekB, "i", B, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekC, "i", C, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekD, "i", D, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekF, "i", F, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 4.30: "Added: PeekI(), PokeI()".
+    B(PeekI, "i", I, 430, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekL, "i", L, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekQ, "i", Q, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekS, "i|ii", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekU, "i", U, 440, Now, AnyOs, AnyCpu, nullptr),
+    B(PeekW, "i", W, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeA, "ii", None, 440, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeB, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeC, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeD, "id", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeF, "id", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeI, "ii", None, 430, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeL, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeQ, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeS, "is|ii", I, 400, Now, AnyOs, AnyCpu, "unconfirmed: the first version that returns the bytes written"),
+    B(PokeU, "ii", None, 440, Now, AnyOs, AnyCpu, nullptr),
+    B(PokeW, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Print, "s", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(PrintN, "s", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(ReadData, "iii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(ReadFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(ReAllocateMemory, "ii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(ReplaceString, "sss", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Right, "si", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(SizeofResource_, "ii", I, 400, Now, OnWindows, AnyCpu, nullptr),
+    B(Space, "i", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Str, "l", S, 400, 430, AnyOs, AnyCpu, nullptr),
+    B(Str, "i", S, 430, Now, AnyOs, AnyCpu, nullptr),
+    B(StrD, "d|i", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(StringField, "sis", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 5.40: "Added: StringFingerprint()".
+    B(StringFingerprint, "si", S, 540, Now, AnyOs, AnyCpu, nullptr),
+    B(StrU, "i|i", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(Trim, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(UCase, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(UncompressMemory, "iiii|i", I, 510, Now, AnyOs, AnyCpu, nullptr),
+    // 3.x to 4.x: unpacks PureBasic's JCALG1 streams. 5.10 reworked the Packer library and dropped
+    // JCALG1 from it (plugin only, through UncompressMemory); 5.20: "Removed: UnPackMemory()".
+    B(UnpackMemory, "ii", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(UnpackMemory, "ii", I, 510, 520, AnyOs, AnyCpu,
+      "refuse: 5.10 dropped JCALG1 from UnpackMemory(), and what it unpacks until its removal in 5.20 is not "
+      "documented"),
+    B(UseBriefLZPacker, "", None, 510, Now, AnyOs, AnyCpu, nullptr),
+    // 5.40: "the Cipher lib to be modular (now UseMD5Fingerprint() and such commands needs to be used)".
+    B(UseCRC32Fingerprint, "", None, 540, Now, AnyOs, AnyCpu, nullptr),
+    // The manual: "This packer is only available on Windows x86 (32-bit)."
+    B(UseJcalg1Packer, "", None, 510, Now, OnWindows, OnX86, nullptr),
+    B(UseJPEGImageDecoder, "", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(UseLZMAPacker, "", None, 510, Now, AnyOs, AnyCpu, nullptr),
+    B(UsePNGImageDecoder, "", None, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(UseZipPacker, "", None, 510, Now, AnyOs, AnyCpu, nullptr),
+    // Val() returned a long until 4.30 removed ValQ(); hexadecimal and binary forms came with 4.20.
+    B(Val, "s", L, 400, 430, AnyOs, AnyCpu, nullptr),
+    B(Val, "s", Q, 430, Now, AnyOs, AnyCpu, nullptr),
+    B(WindowID, "i", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(WriteData, "iii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+};
+#undef B
+
+// Values from PureBasic's Residents/Common.pb (today's); pbrun uses them for every version, as the
+// generated code only compares against the names.
+const ConstantInfo kConstants[] = {
+    {"False", 0, 400, Now, AnyOs, nullptr},
+    {"Null", 0, 400, Now, AnyOs, nullptr},
+    {"PB_Any", -1, 400, Now, AnyOs, nullptr},
+    {"PB_Array", 15, 400, Now, AnyOs, nullptr},
+    {"PB_Ascii", 24, 400, Now, AnyOs, nullptr},
+    {"PB_Byte", 1, 400, Now, AnyOs, nullptr},
+    // 5.40: "Added: #PB_ByteLength flag for PeekS() and #PB_UTF8 (only)".
+    {"PB_ByteLength", 64, 540, Now, AnyOs, nullptr},
+    {"PB_Character", 11, 400, Now, AnyOs, nullptr},
+    {"PB_Cipher_CRC32", 2, 540, Now, AnyOs, nullptr},
+    {"PB_Cipher_MD5", 1, 540, Now, AnyOs, nullptr},
+    {"PB_Cipher_SHA1", 3, 540, Now, AnyOs, nullptr},
+    // 4.00: "Defined(Name, Type) compiler function. Type can be #PB_Constant, #PB_Variable, #PB_Array,
+    // #PB_LinkedList, #PB_Structure, #PB_Interface"; 4.40 added #PB_Function, #PB_OSFunction, #PB_Map,
+    // 5.10 #PB_Label, 5.20 #PB_Prototype and #PB_Module, 5.30 #PB_Enumeration.
+    {"PB_Compiler_Console", 2, 510, Now, AnyOs, nullptr},
+    {"PB_Compiler_DLL", 1, 510, Now, AnyOs, nullptr},
+    {"PB_Compiler_Executable", 0, 510, Now, AnyOs, nullptr},
+    {"PB_Constant", 50, 400, Now, AnyOs, nullptr},
+    {"PB_Double", 12, 400, Now, AnyOs, nullptr},
+    {"PB_Enumeration", 59, 530, Now, AnyOs, nullptr},
+    {"PB_Float", 9, 400, Now, AnyOs, nullptr},
+    {"PB_Function", 54, 440, Now, AnyOs, nullptr},
+    {"PB_Image_DisplayFormat", 24, 400, Now, AnyOs, nullptr},
+    {"PB_Integer", 21, 430, Now, AnyOs, nullptr},
+    {"PB_Interface", 52, 400, Now, AnyOs, nullptr},
+    {"PB_Label", 56, 510, Now, AnyOs, nullptr},
+    {"PB_Long", 5, 400, Now, AnyOs, nullptr},
+    {"PB_Map", 22, 440, Now, AnyOs, nullptr},
+    {"PB_Module", 58, 520, Now, AnyOs, nullptr},
+    {"PB_OS_Linux", 2, 400, Now, AnyOs, nullptr},
+    {"PB_OS_MacOS", 4, 400, Now, AnyOs, nullptr},
+    {"PB_OS_Windows", 1, 400, Now, AnyOs, nullptr},
+    {"PB_OSFunction", 55, 440, Now, AnyOs, nullptr},
+    // 5.20: "the plugin constants were renamed #PB_PackerPlugin_*".
+    {"PB_PackerPlugin_BriefLZ", 4, 520, Now, AnyOs, nullptr},
+    {"PB_PackerPlugin_Jcalg1", 5, 520, Now, AnyOs, nullptr},
+    {"PB_PackerPlugin_Lzma", 2, 520, Now, AnyOs, nullptr},
+    {"PB_PackerPlugin_Zip", 1, 520, Now, AnyOs, nullptr},
+    // Not among the types of 4.00's Defined(), nor in any later "Added" line: its first version is unknown.
+    {"PB_Procedure", 53, 400, Now, AnyOs, "unconfirmed: the first version of #PB_Procedure"},
+    {"PB_Processor_arm64", 6, 600, Now, AnyOs, nullptr},
+    {"PB_Processor_x64", 4, 400, Now, AnyOs, nullptr},
+    {"PB_Processor_x86", 2, 400, Now, AnyOs, nullptr},
+    {"PB_Prototype", 57, 520, Now, AnyOs, nullptr},
+    {"PB_Quad", 13, 400, Now, AnyOs, nullptr},
+    {"PB_String", 8, 400, Now, AnyOs, nullptr},
+    {"PB_Structure", 7, 400, Now, AnyOs, nullptr},
+    {"PB_Unicode", 25, 400, Now, AnyOs, nullptr},
+    {"PB_UTF8", 2, 400, Now, AnyOs, nullptr},
+    {"PB_Variable", 51, 400, Now, AnyOs, nullptr},
+    {"PB_Word", 3, 400, Now, AnyOs, nullptr},
+    {"True", 1, 400, Now, AnyOs, nullptr},
+};
+
+// Keywords that came after 4.00: a name spelled like one is refused from that version on.
+const KeywordInfo kKeywords[] = {
+    {"Array", 440},         // 4.40: arrays, lists and maps as procedure parameters and structure fields
+    {"DeclareModule", 520}, // 5.20: "Module support for the compiler"
+    {"EndDeclareModule", 520},
+    {"EndModule", 520},
+    {"EnumerationBinary", 540}, // 5.40
+    {"List", 440},
+    {"Map", 440},
+    {"Module", 520},
+    {"NewMap", 440},
+    {"Threaded", 440}, // 4.40: "'Threaded' Keyword for thread-local variables"
+    {"UnuseModule", 520},
+    {"UseModule", 520},
+};
+
+bool LessNoCase(const char* a, const QString& b)
+{
+    return QString::compare(QLatin1String(a), b, Qt::CaseInsensitive) < 0;
+}
+
+bool OnTarget(std::uint8_t os, std::uint8_t cpu, const Target& t)
+{
+    const std::uint8_t osBit = t.os == Os::Windows ? OnWindows : t.os == Os::Linux ? OnLinux : OnMacOS;
+    const std::uint8_t cpuBit = t.cpu == Cpu::X86 ? OnX86 : t.cpu == Cpu::X64 ? OnX64 : OnArm64;
+    return (os == 0 || (os & osBit)) && (cpu == 0 || (cpu & cpuBit));
+}
+
+QString Systems(std::uint8_t os, std::uint8_t cpu)
+{
+    QStringList names;
+    if (os & OnWindows)
+        names << QStringLiteral("Windows");
+    if (os & OnLinux)
+        names << QStringLiteral("Linux");
+    if (os & OnMacOS)
+        names << QStringLiteral("macOS");
+    QString text = names.join(QStringLiteral(", "));
+    if (cpu == OnX86)
+        text += QStringLiteral(" x86");
+    return text;
+}
+
+// The row for the target among the rows named `name`, with the reason when none fits.
+template <typename Row> const Row* Pick(std::span<const Row> table, const QString& name, const Target& t, QString* why)
+{
+    auto it = std::lower_bound(table.begin(), table.end(), name,
+                               [](const Row& row, const QString& n) { return LessNoCase(row.name, n); });
+    int first = 0;
+    int last = 0;
+    QString systems;
+    const Row* found = nullptr;
+    for (; it != table.end() && QString::compare(QLatin1String(it->name), name, Qt::CaseInsensitive) == 0; ++it) {
+        if (first == 0 || it->since < first)
+            first = it->since;
+        last = it->removedIn == 0 ? 0 : std::max(last, it->removedIn);
+        const bool inRange = t.version >= it->since && (it->removedIn == 0 || t.version < it->removedIn);
+        if (!inRange)
+            continue;
+        if constexpr (std::is_same_v<Row, BuiltinInfo>) {
+            if (!OnTarget(it->os, it->cpu, t)) {
+                systems = Systems(it->os, it->cpu);
+                continue;
+            }
+        } else if (!OnTarget(it->os, 0, t)) {
+            systems = Systems(it->os, 0);
+            continue;
+        }
+        found = &*it;
+    }
+    if (!found && why) {
+        if (first == 0)
+            why->clear();
+        else if (!systems.isEmpty())
+            *why = QStringLiteral("it exists only on %1").arg(systems);
+        else if (t.version < first)
+            *why = QStringLiteral("it came with PureBasic %1").arg(VersionText(first));
+        else
+            *why = QStringLiteral("PureBasic %1 removed it").arg(VersionText(last));
+    }
+    return found;
+}
+
+} // namespace
+
+QString VersionText(int version)
+{
+    return QStringLiteral("%1.%2").arg(version / 100).arg(version % 100, 2, 10, QLatin1Char('0'));
+}
+
+std::span<const BuiltinInfo> BuiltinTable()
+{
+    return kBuiltins;
+}
+
+std::span<const ConstantInfo> ConstantTable()
+{
+    return kConstants;
+}
+
+std::span<const KeywordInfo> KeywordTable()
+{
+    return kKeywords;
+}
+
+const BuiltinInfo* FindBuiltin(const QString& name, const Target& target, QString* why)
+{
+    return Pick<BuiltinInfo>(kBuiltins, name, target, why);
+}
+
+const ConstantInfo* FindConstant(const QString& name, const Target& target, QString* why)
+{
+    return Pick<ConstantInfo>(kConstants, name, target, why);
+}
+
+int KeywordSince(const QString& word, const Target& target)
+{
+    for (const KeywordInfo& k : kKeywords) {
+        if (QString::compare(QLatin1String(k.word), word, Qt::CaseInsensitive) == 0)
+            return target.version >= k.since ? k.since : 0;
+    }
+    return 0;
+}
+
+} // namespace hexaloom::pbrun

@@ -1,0 +1,83 @@
+#pragma once
+// What each PureBasic version offers, as data: the built-in functions and constants pbrun knows with the
+// version each came in and the version that removed it, and the keywords and syntax that came later than
+// 4.00. Only the checker reads these tables; a name outside its range is the compiler's unknown-name error.
+// Sources: PureBasic's history.txt, the reference pages and library documentation of its repository, the
+// constants of its Residents/Common.pb. A fact those do not settle carries a note saying so.
+#include "Target.h"
+#include "Types.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace hexaloom::pbrun {
+
+struct Runtime;
+using BuiltinFn = Value (*)(Runtime&, std::vector<Value>&);
+
+// Operating system and processor masks; 0 means every one.
+enum : std::uint8_t { OnWindows = 1, OnLinux = 2, OnMacOS = 4 };
+enum : std::uint8_t { OnX86 = 1, OnX64 = 2, OnArm64 = 4 };
+
+struct BuiltinInfo
+{
+    const char* name;
+    // One letter per parameter, the optional ones after "|": i integer, l integer taken as a long,
+    // s string, d double, x string or integer (Windows API names).
+    const char* params;
+    Type result;
+    int since;     // first version with it
+    int removedIn; // first version without it; 0 while it exists
+    std::uint8_t os;
+    std::uint8_t cpu;
+    // Null, or "refuse: <why>" (pbrun refuses the call in this version range), or "unconfirmed: <what>".
+    const char* note;
+    BuiltinFn handler;
+};
+
+struct ConstantInfo
+{
+    const char* name; // without "#"
+    std::int64_t value;
+    int since;
+    int removedIn;
+    std::uint8_t os;
+    const char* note;
+};
+
+struct KeywordInfo
+{
+    const char* word;
+    int since;
+};
+
+// Language changes after 4.00 that the checker tests.
+namespace Since {
+constexpr int IntegerType = 430;          // 4.30: ".i" native type; StrQ(), HexQ(), ValQ() removed
+constexpr int TypedRead = 430;            // 4.30: 'Read' requires a type (Read.l, Read.q)
+constexpr int AsciiUnicodeTypes = 440;    // 4.40: '.a' and '.u'
+constexpr int CompilerElseIf = 510;       // 5.10: CompilerElseIf
+constexpr int BoolFunction = 510;         // 5.10: Bool(); boolean operations forbidden without it
+constexpr int MultiCharStringField = 510; // 5.10: multicharacter delimiters in StringField()
+constexpr int FillMemoryTypes = 510;      // 5.10: #PB_Character, #PB_Unicode, #PB_Ascii, #PB_Integer for FillMemory()
+constexpr int RelativeIncludes = 530;     // 5.30: (X)IncludeFile and IncludeBinary relative to the file holding them
+constexpr int HexVal = 420;               // 4.20: hexadecimal and binary support for Val()
+} // namespace Since
+
+std::span<const BuiltinInfo> BuiltinTable();
+std::span<const ConstantInfo> ConstantTable();
+std::span<const KeywordInfo> KeywordTable();
+
+// The row of `name` (any case) that applies to the target, or null. When there is none, `why` says
+// whether the name is unknown (empty), or which versions or systems have it.
+const BuiltinInfo* FindBuiltin(const QString& name, const Target& target, QString* why = nullptr);
+const ConstantInfo* FindConstant(const QString& name, const Target& target, QString* why = nullptr);
+// The version from which `word` is a keyword, or 0 when it is none on that target.
+int KeywordSince(const QString& word, const Target& target);
+
+QString VersionText(int version); // 540 -> "5.40"
+
+} // namespace hexaloom::pbrun
