@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
+
 namespace hexaloom {
 
 namespace {
@@ -101,16 +103,21 @@ QStringList ConstantNames(const QStringList& fileNames)
         constants.append(ConstantName(name));
     // A constant declared twice does not compile. Later rows with a name already taken get "_2", "_3", ...,
     // passing over every name some row has by itself, so no row's own name is taken from it.
+    // A suffix passed over once stays taken, so each name's search goes on where it stopped last time:
+    // thousands of files of one name (icon.png in every folder) cost no more than distinct names.
     const QSet<QString> own(constants.begin(), constants.end());
     QSet<QString> taken;
+    QHash<QString, int> nextSuffix;
     for (QString& constant : constants) {
         if (taken.contains(constant)) {
+            int& suffix = nextSuffix[constant];
             QString unique;
-            for (int suffix = 2;; ++suffix) {
+            for (suffix = std::max(suffix, 2);; ++suffix) {
                 unique = constant + QLatin1Char('_') + QString::number(suffix);
                 if (!own.contains(unique) && !taken.contains(unique))
                     break;
             }
+            ++suffix;
             constant = unique;
         }
         taken.insert(constant);

@@ -138,6 +138,9 @@ private slots:
         QTest::newRow("suffix owned by an earlier row")
             << QStringList{"a.txt.2", "a.txt", "a.txt", "a.txt.2"}
             << QStringList{"#HXL_A_TXT_2", "#HXL_A_TXT", "#HXL_A_TXT_3", "#HXL_A_TXT_2_2"};
+        QTest::newRow("many of one name around an owned suffix")
+            << QStringList{"a.txt", "a.txt", "a.txt.3", "a.txt", "a.txt"}
+            << QStringList{"#HXL_A_TXT", "#HXL_A_TXT_2", "#HXL_A_TXT_3", "#HXL_A_TXT_4", "#HXL_A_TXT_5"};
         QTest::newRow("nothing usable") << QStringList{"1", "2"} << QStringList{"#HXL_", "#HXL__2"};
     }
     void makesConstantsUnique()
