@@ -5,7 +5,7 @@ FUZZ_SECONDS ?= 60
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test demo run bench screenshots fuzz format clean
+.PHONY: deps configure build test demo run bench package screenshots fuzz format clean
 
 deps:
 	@scripts/install-deps
@@ -27,6 +27,9 @@ run: build
 
 bench: build
 	@scripts/bench $(BUILD_DIR)
+
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
 
 # Pictures of the windows for the README, drawn under a virtual X display.
 screenshots: build

@@ -2,27 +2,19 @@
 //   bench_create [--many] [work folder]      --many: only the many-files part
 // Every measured Create runs in a child process of its own, so its peak memory is its own.
 #include "AppSettings.h"
+#include "BenchChild.h"
 #include "CreateOutput.h"
 #include "Document.h"
 #include "Platform.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-
-extern char** environ;
 
 using namespace hexaloom;
 
@@ -45,84 +37,6 @@ public:
     bool EscapePressed() override { return false; }
 };
 
-// Half random bytes, half English-like text, reproducible.
-void Generate(const QString& path, qint64 size, std::uint64_t seed)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        qFatal("cannot write %s", qPrintable(path));
-    std::uint64_t state = seed * 0x9E3779B97F4A7C15ull + 1;
-    auto next = [&] {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        return state;
-    };
-    static const char* words[] = {"hexaloom", "packs", "the", "files", "of", "a", "program", "into", "one",
-                                  "include", "with", "data", "lines", "and", "checks", "every", "block"};
-    QByteArray chunk;
-    qint64 written = 0;
-    while (written < size) {
-        chunk.clear();
-        const bool text = written >= size / 2;
-        while (chunk.size() < (1 << 16)) {
-            if (text) {
-                chunk += words[next() % 17];
-                chunk += (next() % 11 == 0) ? '\n' : ' ';
-            } else {
-                const std::uint64_t v = next();
-                chunk.append(reinterpret_cast<const char*>(&v), 8);
-            }
-        }
-        const qint64 n = std::min<qint64>(chunk.size(), size - written);
-        file.write(chunk.constData(), n);
-        written += n;
-    }
-}
-
-struct Run
-{
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system time of the child: what the machine's other load leaves alone
-    long peakKiB = 0;
-    int exitCode = -1;
-};
-
-// Runs a program, its output to `stdoutFile` when given; wall time and the child's peak resident set.
-Run Spawn(const QStringList& arguments, const QString& stdoutFile = QString())
-{
-    std::vector<QByteArray> storage;
-    std::vector<char*> argv;
-    for (const QString& a : arguments)
-        storage.push_back(a.toLocal8Bit());
-    for (QByteArray& a : storage)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    const QByteArray out = stdoutFile.toLocal8Bit();
-    if (!stdoutFile.isEmpty())
-        posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    QElapsedTimer timer;
-    timer.start();
-    pid_t pid = 0;
-    Run run;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-        posix_spawn_file_actions_destroy(&actions);
-        return run;
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(pid, &status, 0, &usage);
-    run.seconds = timer.nsecsElapsed() / 1e9;
-    run.peakKiB = usage.ru_maxrss;
-    run.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                     double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return run;
-}
-
 // Child: bench_create --create <format> <threads> <output> <packer> <file>...
 int CreateChild(const QStringList& args)
 {
@@ -141,26 +55,6 @@ int CreateChild(const QStringList& args)
     options.threads = threads;
     const CreateResult result = CreateOutput(document, platform, output, options);
     return result.status == CreateStatus::Written ? 0 : 1;
-}
-
-// The fastest of `repeats` runs (its own CPU time with it), the highest peak of all, any failure.
-Run Best(int repeats, const std::function<Run()>& once)
-{
-    Run best;
-    long peak = 0;
-    int failure = 0;
-    for (int i = 0; i < repeats; ++i) {
-        const Run run = once();
-        peak = std::max(peak, run.peakKiB);
-        if (run.exitCode != 0)
-            failure = run.exitCode;
-        if (i == 0 || run.seconds < best.seconds)
-            best = run;
-    }
-    best.peakKiB = peak;
-    if (failure != 0)
-        best.exitCode = failure;
-    return best;
 }
 
 } // namespace
@@ -200,8 +94,9 @@ int main(int argc, char** argv)
             QFile::remove(work + "/big_bin.binpack");
             return Spawn({self, "--create", QString::number(OutputBinpack), "0", work + "/big_bin.pbi", "none", big});
         });
-        std::printf("  hexdata, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB (%.2f x input)\n", hexdata.seconds,
-                    hexdata.cpuSeconds, hexdata.peakKiB / 1024.0, hexdata.peakKiB * 1024.0 / double(bigSize));
+        std::printf("  hexdata, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB (%.2f x input)\n",
+                    hexdata.seconds, hexdata.cpuSeconds, hexdata.peakKiB / 1024.0,
+                    hexdata.peakKiB * 1024.0 / double(bigSize));
         std::printf("  binpack, packer none      %8.3f s (cpu %6.3f s)   peak %6.1f MB\n", binpack.seconds,
                     binpack.cpuSeconds, binpack.peakKiB / 1024.0);
         broken = hexdata.exitCode != 0 || binpack.exitCode != 0;
@@ -242,9 +137,10 @@ int main(int argc, char** argv)
             broken = broken || run.exitCode != 0;
             if (threads == 1)
                 one = run.seconds;
-            std::printf("  %-6s on %d core%s %8.3f s (cpu %6.3f s)%s\n", packer, threads, threads == 1 ? " " : "s",
-                        run.seconds, run.cpuSeconds,
-                        threads == 1 ? "" : qPrintable(QStringLiteral("   (%1 x one core)").arg(one / run.seconds, 0, 'f', 2)));
+            std::printf(
+                "  %-6s on %d core%s %8.3f s (cpu %6.3f s)%s\n", packer, threads, threads == 1 ? " " : "s", run.seconds,
+                run.cpuSeconds,
+                threads == 1 ? "" : qPrintable(QStringLiteral("   (%1 x one core)").arg(one / run.seconds, 0, 'f', 2)));
             if (cores == 1)
                 break;
         }

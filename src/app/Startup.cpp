@@ -28,18 +28,26 @@ QString FormatName(int format)
 }
 } // namespace
 
+QString LanguageFolder(const QString& programDir)
+{
+    const QString beside = WithSeparator(WithSeparator(programDir) + QStringLiteral("lang"));
+    const QString installed =
+        WithSeparator(QDir::cleanPath(WithSeparator(programDir) + QStringLiteral("../share/hexaloom/lang")));
+    return QFileInfo(beside).isDir() || !QFileInfo(installed).isDir() ? beside : installed;
+}
+
 QString LanguageFilePath(const QString& programDir, const QString& language)
 {
     // With no language chosen there is no file to read, not even one called ".lng".
     if (language.isEmpty())
         return {};
-    return WithSeparator(programDir) + QStringLiteral("lang") + QDir::separator() + language + QStringLiteral(".lng");
+    return LanguageFolder(programDir) + language + QStringLiteral(".lng");
 }
 
 QStringList ListLanguageNames(const QString& programDir)
 {
     QStringList names;
-    const QDir dir(WithSeparator(programDir) + QStringLiteral("lang"));
+    const QDir dir(LanguageFolder(programDir));
     // Case-sensitive, so every name listed is one that LanguageFilePath finds again; a file named just
     // ".lng" would stand for English, which needs no file.
     const QFileInfoList files =

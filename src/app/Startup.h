@@ -26,9 +26,12 @@ struct StartupState
     QStringList languageNames; // names of lang/*.lng without the extension
 };
 
-// The language file of a language name: lang/<name>.lng in the program's folder; empty for English.
+// The folder of the language files: lang/ in the program's folder (a copied or portable program), else
+// share/hexaloom/lang/ beside the folder of an installed one (bin/). With a trailing separator.
+QString LanguageFolder(const QString& programDir);
+// The language file of a language name: <name>.lng in LanguageFolder; empty for English.
 QString LanguageFilePath(const QString& programDir, const QString& language);
-// Names of the files lang/*.lng in the program's folder, without ".lng", sorted; empty when none.
+// Names of the files *.lng in LanguageFolder, without ".lng", sorted; empty when none.
 QStringList ListLanguageNames(const QString& programDir);
 
 // Makes the program's folder the current directory, applies the parameters (the program's own path

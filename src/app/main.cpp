@@ -1,6 +1,8 @@
-// Hexaloom's entry point: start-up, then the silent road when /CREATESILENT= names an output for a
-// project given on the command line, else the main window. Only the window needs a display: the
-// command line is read under a core application, which the window's road then replaces.
+// Hexaloom's entry point: options beginning with "--" take the road for build scripts; otherwise start-up,
+// then the silent road when /CREATESILENT= names an output for a project given on the command line, else
+// the main window. Only the window needs a display: the command line is read under a core application,
+// which the window's road then replaces.
+#include "BuildRoad.h"
 #include "ConsolePlatform.h"
 #include "Startup.h"
 
@@ -18,6 +20,9 @@
 
 int main(int argc, char** argv)
 {
+    // Before any application object: that road needs no display and touches no settings.
+    if (hexaloom::WantsBuildRoad(argc, argv))
+        return hexaloom::RunBuildRoad(argc, argv);
     QString programPath;
     QStringList parameters;
     {

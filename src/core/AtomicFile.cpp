@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -59,16 +60,18 @@ bool SyncToDisk(int handle, QString* why)
 #endif
 }
 
-} // namespace
-
-SaveFile::SaveFile(const QString& target)
+// The file a target names: through a symbolic link, as an editor saving the link would.
+QString ThroughLinks(const QString& target)
 {
-    // Through a symbolic link, as an editor saving the link would.
     QFileInfo link(target);
     for (int depth = 0; depth < 32 && link.isSymLink(); ++depth)
         link.setFile(link.symLinkTarget());
-    m_target = link.filePath();
+    return link.filePath();
 }
+
+} // namespace
+
+SaveFile::SaveFile(const QString& target) : m_target(ThroughLinks(target)) {}
 
 SaveFile::~SaveFile()
 {
@@ -192,6 +195,46 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         return false;
     }
     return true;
+}
+
+bool SameFileContent(const QString& a, const QString& b)
+{
+    QFile first(a);
+    QFile second(b);
+    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) || first.size() != second.size())
+        return false;
+    constexpr qint64 kPiece = 1 << 20;
+    QByteArray x(kPiece, Qt::Uninitialized);
+    QByteArray y(kPiece, Qt::Uninitialized);
+    for (;;) {
+        const qint64 n = first.read(x.data(), kPiece);
+        const qint64 m = second.read(y.data(), kPiece);
+        if (n != m || n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        if (std::memcmp(x.constData(), y.constData(), static_cast<std::size_t>(n)) != 0)
+            return false;
+    }
+}
+
+ReplaceResult ReplaceIfChanged(const QString& source, const QString& target, bool force, QString* error)
+{
+    if (!force && SameFileContent(source, target)) {
+        QFile::remove(source);
+        return ReplaceResult::Unchanged;
+    }
+    // As SaveFile replaces a file: through a link, keeping the old file's permissions.
+    const QString file = ThroughLinks(target);
+    if (QFile::exists(file))
+        QFile::setPermissions(source, QFile::permissions(file));
+    QString why;
+    if (!ReplaceFile(source, file, &why)) {
+        if (error)
+            *error = why;
+        return ReplaceResult::Failed;
+    }
+    return ReplaceResult::Replaced;
 }
 
 } // namespace hexaloom

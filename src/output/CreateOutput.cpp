@@ -47,6 +47,8 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
         {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
                             "double quote; nothing was written."},
+        {"NameClash", "These files have the same name apart from letter case. Both are written, but a lookup by name "
+                      "finds only the first, and extracting by name writes one over the other:\n%1"},
     };
     for (const Text& text : texts) {
         if (qstrcmp(text.key, key) == 0)
@@ -142,6 +144,25 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
 
 } // namespace
 
+QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames)
+{
+    // The same file listed twice gives the same bytes whichever row is found, so only different files count.
+    constexpr int kShown = 10;
+    QStringList pairs;
+    int more = 0;
+    for (const auto& [first, later] : NameClashes(fileNames)) {
+        if (paths.value(first) == paths.value(later))
+            continue;
+        if (pairs.size() < kShown)
+            pairs.append(QStringLiteral("%1 and %2").arg(paths.value(first), paths.value(later)));
+        else
+            ++more;
+    }
+    if (more > 0)
+        pairs.append(QStringLiteral("(and %1 more)").arg(more));
+    return pairs;
+}
+
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
 {
     CreateStatus why = CreateStatus::NoFormat;
@@ -186,10 +207,16 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
     plan.format = format;
     plan.path = SettleOutputExtension(path, format);
     const FileListModel& model = document.model();
+    QStringList fileNames;
     for (int r = 0; r < model.rowCount(); ++r) {
         plan.paths.append(model.CellText(FileListModel::PathColumn, r));
         plan.packers.append(model.CellText(FileListModel::PackerColumn, r));
+        fileNames.append(model.CellText(FileListModel::FileColumn, r));
     }
+    const QStringList clashes = NameClashPairs(plan.paths, fileNames);
+    if (!clashes.isEmpty())
+        platform.Message(kTitle, MessageText("NameClash", options.language).arg(clashes.join(QLatin1Char('\n'))),
+                         MessageIcon::Warning);
     return plan;
 }
 

@@ -46,6 +46,10 @@ struct CreateOptions
     std::function<bool(int done, int total)> progress;
 };
 
+// Different files whose names are equal apart from letter case: one "first and later" line per pair (at
+// most ten, then how many more); empty when there is none. Create warns with them before it writes.
+QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames);
+
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.
 // The same as PlanCreate, WriteCreatePlan and ReportCreate in a row.
@@ -62,8 +66,8 @@ struct CreatePlan
 };
 
 // Create's questions, on the interface thread: the format check, the requester with the overwrite
-// question when `path` is empty, the extension. Nothing when Create ends here (`why` then tells
-// NoFormat or Cancelled).
+// question when `path` is empty, the extension; then the warning about names that clash. Nothing when
+// Create ends here (`why` then tells NoFormat or Cancelled).
 std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, const QString& path,
                                      const CreateOptions& options, CreateStatus* why = nullptr);
 // Create's work: needs neither document nor platform, so it may run on any thread. `options.language`

@@ -125,6 +125,21 @@ QStringList ConstantNames(const QStringList& fileNames)
     return constants;
 }
 
+std::vector<std::pair<int, int>> NameClashes(const QStringList& fileNames)
+{
+    std::vector<std::pair<int, int>> clashes;
+    QHash<QString, int> first;
+    for (int row = 0; row < fileNames.size(); ++row) {
+        const QString key = fileNames[row].toCaseFolded();
+        const auto at = first.constFind(key);
+        if (at != first.constEnd())
+            clashes.emplace_back(*at, row);
+        else
+            first.insert(key, row);
+    }
+    return clashes;
+}
+
 std::vector<int> RowPackerKinds(const QStringList& packerTexts)
 {
     std::vector<int> kinds;

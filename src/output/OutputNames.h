@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 namespace hexaloom {
@@ -37,6 +38,10 @@ QString ConstantName(const QString& fileName);
 // what every listing of an output shows. Each is ConstantName's, made unique: the first row keeps a name,
 // later rows with the same one get "_2", "_3", ... (a suffix another row has by itself is passed over).
 QStringList ConstantNames(const QStringList& fileNames);
+
+// Rows whose file names are equal ignoring letter case, as (first row, later row) pairs counted from 0:
+// the access code finds a file by name only at its first row.
+std::vector<std::pair<int, int>> NameClashes(const QStringList& fileNames);
 
 // The packer kind of every row from its packer text: "none" 0, "jCalg1" 1, "zip" 2; any other text takes
 // the kind of the row before it (0 for the first row).

@@ -76,6 +76,7 @@ private slots:
     void cleanup();
     void prepareReadsSettingsLanguageAndNames();
     void noLanguageFolderMeansEnglish();
+    void findsTheLanguagesWhereItIsInstalled();
     void unreadableSettingsFileIsKeptAndToldOnce();
     void silentRoad_data();
     void silentRoad();
@@ -139,6 +140,22 @@ void StartupTest::noLanguageFolderMeansEnglish()
     QVERIFY(state.languageNames.isEmpty());
     QCOMPARE(state.language.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
     QCOMPARE(LanguageFilePath(program.path(), QString()), QString());
+}
+
+// Installed as prefix/bin/hexaloom the languages are in prefix/share/hexaloom/lang; a lang/ folder beside
+// the program (a copied or portable one) comes first.
+void StartupTest::findsTheLanguagesWhereItIsInstalled()
+{
+    QTemporaryDir prefix;
+    QVERIFY(
+        WriteBytes(prefix.filePath("share/hexaloom/lang/Deutsch.lng"), "[Buttons]\r\nbtnCreate = Erstellen...\r\n"));
+    QVERIFY(QDir(prefix.path()).mkpath("bin"));
+    const QString bin = prefix.filePath("bin");
+    QCOMPARE(ListLanguageNames(bin), QStringList{"Deutsch"});
+    QCOMPARE(LanguageFilePath(bin, "Deutsch"),
+             QDir::toNativeSeparators(prefix.filePath("share/hexaloom/lang/Deutsch.lng")));
+    QVERIFY(WriteBytes(prefix.filePath("bin/lang/Portable.lng"), "[Grid]\r\n"));
+    QCOMPARE(ListLanguageNames(bin), QStringList{"Portable"});
 }
 
 void StartupTest::unreadableSettingsFileIsKeptAndToldOnce()

@@ -139,9 +139,10 @@ private slots:
         }
         QCOMPARE(result.missing, unreadable);
         QCOMPARE(int(result.status), int(unreadable.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles));
-        QCOMPARE(platform.messageTexts().size(), unreadable.isEmpty() ? 0 : 1);
+        const int clashes = files == QLatin1String("mixed") ? 1 : 0; // "Same Name.dat" twice: one warning
+        QCOMPARE(platform.messageTexts().size(), clashes + (unreadable.isEmpty() ? 0 : 1));
         for (const QString& missing : unreadable)
-            QVERIFY(platform.messageTexts().value(0).contains(missing));
+            QVERIFY(platform.messageTexts().constLast().contains(missing));
 
         QStringList names{QString::number(sources.size())};
         for (const SourceFile& file : sources)
@@ -535,7 +536,9 @@ private slots:
         QCOMPARE(seen.last(), stopAt);
         QCOMPARE(ReadBytes(path), old);
         QCOMPARE(ReadBytes(dir.filePath("out.binpack")), old);
-        QVERIFY(platform.messageTexts().isEmpty());
+        // Only the warning about the two "Same Name.dat", given before writing began.
+        QCOMPARE(platform.messageTexts().size(), 1);
+        QVERIFY(platform.messageTexts().first().contains("same name"));
     }
 
     // When the include cannot take its place after the pack file took its own, the message says so

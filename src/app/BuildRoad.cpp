@@ -1,0 +1,520 @@
+#include "BuildRoad.h"
+
+#include "AppSettings.h"
+#include "AtomicFile.h"
+#include "BuildOptions.h"
+#include "ConsolePlatform.h"
+#include "CreateOutput.h"
+#include "Document.h"
+#include "InputFiles.h"
+#include "OutputContents.h"
+#include "OutputNames.h"
+#include "ProjectFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+namespace hexaloom {
+
+namespace {
+
+const QString kName = QStringLiteral("hexaloom");
+
+// The road's console: results on `out`; messages, the core's included, as one "hexaloom: ..." block each
+// on `err`; a progress line that the next message or result clears. While Create writes into its staging
+// folder, the core's messages name the places the files are going to instead.
+class Console : public ConsolePlatform
+{
+public:
+    Console(std::FILE* out, std::FILE* err, bool progress)
+        : ConsolePlatform(err), m_out(out), m_err(err), m_progress(progress)
+    {
+    }
+
+    void Out(const QString& line)
+    {
+        EndProgress();
+        const QByteArray bytes = line.toLocal8Bit();
+        std::fprintf(m_out, "%s\n", bytes.constData());
+        std::fflush(m_out);
+    }
+    void Error(const QString& text) { Message(kName, text, MessageIcon::Error); }
+    void Warning(const QString& text) { Message(kName, text, MessageIcon::Warning); }
+    void Progress(const QString& text)
+    {
+        if (!m_progress)
+            return;
+        const QByteArray bytes = text.toLocal8Bit();
+        std::fprintf(m_err, "\r%s\033[K", bytes.constData());
+        std::fflush(m_err);
+        m_shown = true;
+    }
+    void EndProgress()
+    {
+        if (m_shown)
+            std::fputs("\r\033[K", m_err);
+        m_shown = false;
+    }
+    void NameInstead(const QString& staged, const QString& real)
+    {
+        m_staged = staged;
+        m_real = real;
+    }
+    void Message(const QString&, const QString& text, MessageIcon icon) override
+    {
+        EndProgress();
+        QString shown = text;
+        if (!m_staged.isEmpty())
+            shown.replace(m_staged, m_real);
+        ConsolePlatform::Message(kName, shown, icon);
+    }
+
+private:
+    std::FILE* m_out;
+    std::FILE* m_err;
+    bool m_progress;
+    bool m_shown = false;
+    QString m_staged;
+    QString m_real;
+};
+
+QString Absolute(const QString& path)
+{
+    return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+}
+
+// Runs `work` for 0..count-1 on one thread per core (the caller's among them, which reports the number
+// done to `progress`) and returns what each call returned.
+std::vector<QString> OnEveryCore(int count, const std::function<QString(int)>& work,
+                                 const std::function<void(int)>& progress)
+{
+    std::vector<QString> results(static_cast<std::size_t>(std::max(count, 0)));
+    std::atomic<int> next{0};
+    std::atomic<int> done{0};
+    auto loop = [&](bool caller) {
+        for (int i = next++; i < count; i = next++) {
+            results[static_cast<std::size_t>(i)] = work(i);
+            const int finished = ++done;
+            if (caller)
+                progress(finished);
+        }
+    };
+    const int helpers = std::min<int>(count, static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))) - 1;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < helpers; ++t)
+        threads.emplace_back(loop, false);
+    loop(true);
+    for (std::thread& thread : threads)
+        thread.join();
+    return results;
+}
+
+QString FileLabel(int number, const QString& name)
+{
+    return name.isEmpty() ? QStringLiteral("file %1").arg(number)
+                          : QStringLiteral("file %1 (%2)").arg(number).arg(name);
+}
+
+// --save-project: the list as a project, replaced only when its bytes change.
+bool SaveProjectFile(const BuildOptions& o, const Document& document, Console& console)
+{
+    QString shown = o.saveProject;
+    if (shown.right(5).compare(QLatin1String(".hxlm"), Qt::CaseInsensitive) != 0)
+        shown += QLatin1String(".hxlm");
+    const FileListModel& model = document.model();
+    if (model.rowCount() > kProjectMaxRows) {
+        console.Error(
+            QStringLiteral("%1: a project holds at most %2 files; not saved").arg(shown).arg(kProjectMaxRows));
+        return false;
+    }
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const QString path = model.CellText(FileListModel::PathColumn, row);
+        if (path.size() > kProjectPathUnits) {
+            console.Error(
+                QStringLiteral("%1: the path \"%2\" is longer than a project holds (%3 characters); not saved")
+                    .arg(shown, path)
+                    .arg(kProjectPathUnits));
+            return false;
+        }
+    }
+    const QByteArray bytes = EncodeProject(model, document.outputFormat());
+    const QString path = Absolute(shown);
+    QFile existing(path);
+    const bool same = !o.force && existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes;
+    QString error;
+    if (!same && (bytes.isEmpty() || !WriteFileAtomically(path, bytes, &error))) {
+        console.Error(QStringLiteral("%1: cannot be saved: %2").arg(shown, error));
+        return false;
+    }
+    if (!o.quiet)
+        console.Out(QStringLiteral("%1 %2").arg(same ? QStringLiteral("unchanged") : QStringLiteral("written"), shown));
+    return true;
+}
+
+// The files and folders named on the command line into the list, each with its packer.
+bool ListInputs(const BuildOptions& o, Document& document, Console& console)
+{
+    const InputFiles inputs = CollectInputFiles(o.inputs, o.includes, o.excludes);
+    if (!inputs.error.isEmpty()) {
+        console.Error(inputs.error + QStringLiteral("; nothing was written"));
+        return false;
+    }
+    QList<Glob> rules;
+    for (const PackRule& rule : o.packRules)
+        rules.append(Glob(rule.glob));
+    // The output of an earlier run inside an INPUT folder is no input of this one.
+    const int format = o.format >= 0 ? o.format : document.outputFormat();
+    const QString output = QDir::toNativeSeparators(Absolute(SettleOutputExtension(o.output, format)));
+    const QStringList own{output, format == OutputBinpack ? PackFilePath(output) : output};
+    int taken = 0;
+    for (const InputFile& file : inputs.files) {
+        if (own.contains(file.path))
+            continue;
+        ++taken;
+        int packer = o.packer;
+        for (qsizetype r = 0; r < rules.size(); ++r) {
+            if (rules[r].Matches(file.relative))
+                packer = o.packRules[r].packer;
+        }
+        document.model().AddFileRow(file.path, packer, QString());
+    }
+    if (taken == 0)
+        console.Warning(QStringLiteral("no file to put into %1").arg(o.output));
+    return true;
+}
+
+int RunCreate(const BuildOptions& o, Console& console)
+{
+    AppSettings settings; // never loaded, never saved
+    Document document(settings);
+    const bool resourceName = o.output.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0;
+    document.setOutputFormat(resourceName ? OutputResource : OutputHexdata);
+    int missing = 0;
+    if (!o.project.isEmpty()) {
+        const OpenProjectReport report = OpenProject(document, console, Absolute(o.project));
+        if (report.result != OpenProjectResult::Loaded) {
+            console.Error(QStringLiteral("the project \"%1\" could not be read; nothing was written").arg(o.project));
+            return kExitFailed;
+        }
+        missing = report.missing;
+    } else if (!ListInputs(o, document, console)) {
+        return kExitFailed;
+    }
+    if (o.format >= 0)
+        document.setOutputFormat(o.format);
+
+    if (o.strict) {
+        QStringList paths;
+        QStringList names;
+        for (int row = 0; row < document.model().rowCount(); ++row) {
+            paths.append(document.model().CellText(FileListModel::PathColumn, row));
+            names.append(document.model().CellText(FileListModel::FileColumn, row));
+        }
+        const QStringList clashes = NameClashPairs(paths, names);
+        if (!clashes.isEmpty()) {
+            console.Error(QStringLiteral("--strict: these files have the same name apart from letter case; nothing "
+                                         "was written:\n") +
+                          clashes.join(QLatin1Char('\n')));
+            return kExitFailed;
+        }
+    }
+    if (!o.saveProject.isEmpty() && !SaveProjectFile(o, document, console))
+        return kExitFailed;
+
+    // Create writes into a folder of its own beside the output; each file then replaces the old one in
+    // one rename, and only when its bytes changed.
+    const int format = document.outputFormat();
+    const QString shown = SettleOutputExtension(o.output, format);
+    const QString target = Absolute(shown);
+    const QString folder = QFileInfo(target).absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        console.Error(
+            QStringLiteral("%1: the folder \"%2\" does not exist").arg(shown, QDir::toNativeSeparators(folder)));
+        return kExitFailed;
+    }
+    QTemporaryDir staging(folder + QStringLiteral("/.hexaloom-XXXXXX"));
+    if (!staging.isValid()) {
+        console.Error(QStringLiteral("%1: cannot write into its folder: %2").arg(shown, staging.errorString()));
+        return kExitFailed;
+    }
+    const QString staged = staging.path() + QLatin1Char('/') + QFileInfo(target).fileName();
+    CreateOptions options;
+    options.progress = [&console](int done, int total) {
+        console.Progress(QStringLiteral("packing %1 of %2").arg(done).arg(total));
+        return true;
+    };
+    console.NameInstead(staging.path() + QLatin1Char('/'), folder + QLatin1Char('/'));
+    const CreateResult created = CreateOutput(document, console, staged, options);
+    console.NameInstead({}, {});
+    if (created.status != CreateStatus::Written && created.status != CreateStatus::MissingFiles)
+        return kExitFailed;
+
+    QList<QPair<QString, QString>> moves; // the pack file first: the include is what names it
+    if (format == OutputBinpack)
+        moves.append({PackFilePath(staged), PackFilePath(shown)});
+    moves.append({staged, shown});
+    for (const auto& [from, to] : moves) {
+        QString error;
+        const ReplaceResult replaced = ReplaceIfChanged(from, Absolute(to), o.force, &error);
+        if (replaced == ReplaceResult::Failed) {
+            console.Error(QStringLiteral("%1 cannot be replaced: %2").arg(to, error));
+            return kExitFailed;
+        }
+        if (!o.quiet)
+            console.Out(QStringLiteral("%1 %2").arg(
+                replaced == ReplaceResult::Unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"), to));
+    }
+    return created.status == CreateStatus::Written && missing == 0 ? kExitOk : kExitFailed;
+}
+
+// Reads OUT, or says why it cannot be read.
+bool Read(const BuildOptions& o, Console& console, OutputContents& contents)
+{
+    contents = ReadOutput(Absolute(o.output));
+    if (contents.error.isEmpty())
+        return true;
+    console.Error(QStringLiteral("%1: %2").arg(o.output, contents.error));
+    return false;
+}
+
+int RunList(const BuildOptions& o, Console& console)
+{
+    OutputContents contents;
+    if (!Read(o, console, contents))
+        return kExitFailed;
+    const OutputListing listing = ListOutput(contents);
+    QList<QStringList> rows{{"#", "constant", "packer", "stored", "original", "CRC-32", "name"}};
+    for (const OutputFile& file : listing.files) {
+        QStringList row{QString::number(file.number), file.constant};
+        if (!file.present) {
+            row << "-"
+                << "-"
+                << "-"
+                << "-";
+        } else {
+            QString packer = PackerText(file.info.packer);
+            row << (packer.isEmpty() ? QString::number(file.info.packer) : packer) << QString::number(file.stored)
+                << QString::number(file.info.original)
+                << (file.stored == 0 ? QStringLiteral("-") : CrcText(file.info.crc));
+        }
+        rows.append(row << file.name);
+    }
+    // Columns as wide as their widest cell; the name last, so names with blanks stay readable.
+    std::vector<qsizetype> widths(6, 0);
+    for (const QStringList& row : rows) {
+        for (std::size_t c = 0; c < widths.size(); ++c)
+            widths[c] = std::max(widths[c], row[qsizetype(c)].size());
+    }
+    for (const QStringList& row : rows) {
+        QString line;
+        for (std::size_t c = 0; c < widths.size(); ++c) {
+            const bool number = c == 0 || c == 3 || c == 4;
+            line +=
+                (number ? row[qsizetype(c)].rightJustified(widths[c]) : row[qsizetype(c)].leftJustified(widths[c])) +
+                QStringLiteral("  ");
+        }
+        console.Out(line + row.last());
+    }
+    if (!listing.catalog.problem.isEmpty()) {
+        console.Error(QStringLiteral("%1: %2").arg(o.output, listing.catalog.problem));
+        return kExitFailed;
+    }
+    return kExitOk;
+}
+
+// A file of the output that holds no data (empty or unreadable when the output was written).
+bool HoldsNothing(const OutputContents& contents, int number)
+{
+    return number > static_cast<int>(contents.files.size()) || contents.files[std::size_t(number - 1)].length == 0;
+}
+
+// Reads OUT and its catalog; a problem with the catalog is told and counted in `bad`.
+bool ReadWithCatalog(const BuildOptions& o, Console& console, OutputContents& contents, CatalogText& catalog, int& bad)
+{
+    if (!Read(o, console, contents))
+        return false;
+    catalog = ReadCatalog(contents);
+    if (!catalog.problem.isEmpty()) {
+        console.Error(QStringLiteral("%1: %2").arg(o.output, catalog.problem));
+        ++bad;
+    }
+    return true;
+}
+
+int RunVerify(const BuildOptions& o, Console& console)
+{
+    OutputContents contents;
+    CatalogText catalog;
+    int bad = 0;
+    if (!ReadWithCatalog(o, console, contents, catalog, bad))
+        return kExitFailed;
+    const int count = static_cast<int>(contents.files.size());
+    const std::vector<QString> damage = OnEveryCore(
+        count,
+        [&contents](int index) {
+            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(index)]);
+            return UnpackStored(stored) ? QString() : DamageText(stored);
+        },
+        [&](int done) { console.Progress(QStringLiteral("verifying %1 of %2").arg(done).arg(count)); });
+    qint64 stored = 0;
+    for (int k = 1; k <= std::max(count, catalog.count); ++k) {
+        const QString label = FileLabel(k, catalog.names.value(k - 1));
+        if (k <= count && !damage[std::size_t(k - 1)].isEmpty()) {
+            console.Error(QStringLiteral("%1: %2: %3").arg(o.output, label, damage[std::size_t(k - 1)]));
+            ++bad;
+        } else if (HoldsNothing(contents, k)) {
+            if (!o.quiet)
+                console.Out(QStringLiteral("%1: no data (the file was empty or unreadable when the output was written)")
+                                .arg(label));
+        } else {
+            stored += contents.files[std::size_t(k - 1)].length;
+        }
+    }
+    if (!o.quiet)
+        console.Out(bad ? QStringLiteral("damaged %1: %2 problem(s)").arg(o.output).arg(bad)
+                        : QStringLiteral("ok %1: %2 file(s), %3 bytes stored").arg(o.output).arg(count).arg(stored));
+    return bad ? kExitFailed : kExitOk;
+}
+
+int RunExtract(const BuildOptions& o, Console& console)
+{
+    OutputContents contents;
+    CatalogText catalog;
+    int bad = 0;
+    if (!ReadWithCatalog(o, console, contents, catalog, bad))
+        return kExitFailed;
+    const QString folder = Absolute(o.folder);
+    if (!QDir().mkpath(folder)) {
+        console.Error(QStringLiteral("the folder \"%1\" cannot be made").arg(o.folder));
+        return kExitFailed;
+    }
+    // Which files are written: under a name that stays inside DIR, once per name as the file system
+    // tells names apart.
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    const auto fold = [](const QString& name) { return name.toCaseFolded(); };
+#else
+    const auto fold = [](const QString& name) { return name; };
+#endif
+    const int count = static_cast<int>(contents.files.size());
+    std::vector<int> chosen;
+    QHash<QString, int> taken;
+    for (int k = 1; k <= std::max(count, catalog.count); ++k) {
+        const QString name = catalog.names.value(k - 1);
+        if (HoldsNothing(contents, k)) {
+            if (!o.quiet)
+                console.Out(QStringLiteral("%1: no data; not written").arg(FileLabel(k, name)));
+            continue;
+        }
+        if (!IsSafeFileName(name)) {
+            console.Error(QStringLiteral("%1: file %2: the name \"%3\" does not stay inside %4; not written")
+                              .arg(o.output)
+                              .arg(k)
+                              .arg(name, o.folder));
+            ++bad;
+            continue;
+        }
+        const auto earlier = taken.constFind(fold(name));
+        if (earlier != taken.constEnd()) {
+            console.Error(QStringLiteral("%1: %2: file %3 has the same name; not written")
+                              .arg(o.output, FileLabel(k, name))
+                              .arg(*earlier));
+            ++bad;
+            continue;
+        }
+        taken.insert(fold(name), k);
+        chosen.push_back(k);
+    }
+    const std::vector<QString> failures = OnEveryCore(
+        static_cast<int>(chosen.size()),
+        [&](int index) {
+            const int k = chosen[std::size_t(index)];
+            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(k - 1)]);
+            const std::optional<Bytes> bytes = UnpackStored(stored);
+            if (!bytes)
+                return DamageText(stored) + QStringLiteral("; not written");
+            QString error;
+            const QString name = catalog.names.value(k - 1);
+            if (!WriteFileAtomically(folder + QLatin1Char('/') + name,
+                                     QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size())),
+                                     &error))
+                return QStringLiteral("cannot be written: ") + error;
+            return QString();
+        },
+        [&](int done) { console.Progress(QStringLiteral("extracting %1 of %2").arg(done).arg(chosen.size())); });
+    int written = 0;
+    for (std::size_t i = 0; i < chosen.size(); ++i) {
+        const int k = chosen[i];
+        if (failures[i].isEmpty()) {
+            ++written;
+            continue;
+        }
+        console.Error(
+            QStringLiteral("%1: %2: %3").arg(o.output, FileLabel(k, catalog.names.value(k - 1)), failures[i]));
+        ++bad;
+    }
+    if (!o.quiet)
+        console.Out(QStringLiteral("extracted %1 file(s) into %2").arg(written).arg(o.folder));
+    return bad ? kExitFailed : kExitOk;
+}
+
+} // namespace
+
+bool WantsBuildRoad(int argc, char** argv)
+{
+    return argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
+}
+
+int RunBuildRoad(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    return RunBuildCommand(QCoreApplication::arguments().mid(1), stdout, stderr, isatty(fileno(stderr)) != 0);
+}
+
+int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* err, bool progress)
+{
+    const ParsedBuildOptions parsed = ParseBuildOptions(parameters);
+    Console console(out, err, progress && !parsed.options.quiet);
+    if (!parsed.error.isEmpty()) {
+        console.Message(kName, parsed.error + QStringLiteral(" (hexaloom --help shows the usage)"), MessageIcon::None);
+        return kExitUsage;
+    }
+    const BuildOptions& o = parsed.options;
+    switch (o.command) {
+    case BuildCommand::Help:
+        console.Out(BuildUsage().chopped(1));
+        return kExitOk;
+    case BuildCommand::Version:
+        console.Out(kName + QLatin1Char(' ') + QLatin1String(HEXALOOM_VERSION));
+        return kExitOk;
+    case BuildCommand::Create:
+        return RunCreate(o, console);
+    case BuildCommand::List:
+        return RunList(o, console);
+    case BuildCommand::Verify:
+        return RunVerify(o, console);
+    case BuildCommand::Extract:
+        return RunExtract(o, console);
+    }
+    return kExitUsage;
+}
+
+} // namespace hexaloom

@@ -1,0 +1,25 @@
+#pragma once
+// The road for build scripts (options beginning with "--", see BuildOptions.h): --create from files and
+// folders or a project, --list, --verify and --extract of an output, --help and --version. No window and
+// no display are needed, the settings are neither read nor written, and relative names are taken from
+// the current folder.
+#include <QStringList>
+
+#include <cstdio>
+
+namespace hexaloom {
+
+// Exit codes of the road.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1; // failed, or a file missing or damaged
+inline constexpr int kExitUsage = 2;  // the command line is wrong
+
+// True when the program's arguments (argv[0] being its path) are for this road.
+bool WantsBuildRoad(int argc, char** argv);
+// The road as the whole program: it makes its own QCoreApplication and returns the exit code.
+int RunBuildRoad(int argc, char** argv);
+// The road on the parameters (the program's own path dropped): results go to `out`, messages to `err`,
+// and a progress line to `err` as well when `progress` is set (a terminal).
+int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* err, bool progress);
+
+} // namespace hexaloom

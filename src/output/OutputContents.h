@@ -1,0 +1,107 @@
+#pragma once
+// Reads an existing output back: a hexdata include, a binpack include with its pack file, or a resource
+// file. Each becomes its stored entries (packed blocks or raw bytes) and its catalog; entries are unpacked
+// only through ReadPackedBlock, as the access code in the user's program unpacks them. Used to list,
+// verify and extract outputs.
+#include "PackedBlock.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace hexaloom {
+
+enum class OutputKind { Hexdata, Binpack, Resource };
+
+// Where one stored entry lies in OutputContents::data; absent for a resource number the file lacks.
+struct StoredEntry
+{
+    qsizetype offset = -1;
+    qsizetype length = 0;
+    bool present() const { return offset >= 0; }
+};
+
+struct OutputContents
+{
+    OutputKind kind = OutputKind::Hexdata;
+    QString error;                  // why the output cannot be read; empty when it could
+    QString packName;               // binpack: the pack file named by IncludeBinary; empty when none
+    QByteArray data;                // the decoded data section, the pack file, or the whole resource file
+    StoredEntry catalog;            // the last block of an include, resource 1 of a resource file
+    std::vector<StoredEntry> files; // files[k - 1] is file k: block k, or resource k + 1
+    int constantCount = 0;          // the constants the include's enumeration declares
+
+    std::span<const std::uint8_t> Stored(const StoredEntry& entry) const;
+};
+
+// Gives the bytes of the pack file an include names (its file name only), or nothing when it cannot be read.
+using PackLoader = std::function<std::optional<QByteArray>(const QString& name)>;
+
+// An include's text; the pack file of a binpack include comes from `loadPack`.
+OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack);
+// A 32-bit resource file's bytes: the entries of type "VORKEL" with numeric names.
+OutputContents ParseResource(QByteArray bytes);
+// The output at `path`: a resource file when its name ends in ".res" (any case), else an include whose
+// pack file is looked for beside it.
+OutputContents ReadOutput(const QString& path);
+
+// What a stored entry's header says, without unpacking it: raw bytes give packer none, their own length
+// and their own CRC-32.
+struct StoredInfo
+{
+    bool block = false; // carries the block magic
+    int packer = PackerNone;
+    std::int64_t original = 0; // the unpacked length
+    std::uint32_t crc = 0;
+};
+StoredInfo DescribeStored(std::span<const std::uint8_t> stored);
+
+// The catalog as the access code reads it: field k + 1 of the zero-terminated text is file k's name.
+struct CatalogText
+{
+    int count = -1;    // the number in field 1; -1 when it is none
+    QStringList names; // fields 2 onwards
+    QString problem;   // what is wrong with it for an output of `files` files; empty when nothing
+};
+// The catalog checked against the entries the output holds (a resource file may lack its last numbers,
+// so its catalog may count more).
+CatalogText ReadCatalog(const OutputContents& contents);
+
+// One file of an output as a listing shows it.
+struct OutputFile
+{
+    int number = 0;
+    QString name;     // from the catalog; empty when it has none for this number
+    QString constant; // the enumeration constant of that name
+    bool present = false;
+    std::int64_t stored = 0;
+    StoredInfo info;
+};
+
+struct OutputListing
+{
+    CatalogText catalog;
+    std::vector<OutputFile> files;
+};
+// Every file of a readable output: the numbers the catalog counts, and any stored beyond them.
+OutputListing ListOutput(const OutputContents& contents);
+
+// ReadPackedBlock, with a block that claims more bytes than memory holds read as damaged.
+std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored);
+// Why a stored entry that ReadPackedBlock refused does not read back, with what its header claims.
+QString DamageText(std::span<const std::uint8_t> stored);
+// Eight upper-case hexadecimal digits.
+QString CrcText(std::uint32_t crc);
+
+// A catalog name that can be written as a file inside a folder: not empty or ".", no "..", no "/" or
+// "\", no ":" and no control character.
+bool IsSafeFileName(const QString& name);
+
+} // namespace hexaloom

@@ -1,0 +1,476 @@
+// The command line for build scripts: the option parser as a table; --create from a folder tree against
+// the same list created through a project, byte for byte; outputs left alone when unchanged; the clash
+// warning; list, verify and extract on every format, damaged outputs and hostile catalog names; the real
+// program without a display and without settings.
+#include "BuildRoad.h"
+#include "BuildOptions.h"
+#include "FileListModel.h"
+#include "InputFiles.h"
+#include "PackedBlock.h"
+#include "ProjectFile.h"
+#include "ResourceWriter.h"
+#include "TestFiles.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdio>
+
+using namespace hexaloom;
+
+namespace {
+
+struct Result
+{
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+QString ReadBack(std::FILE* file)
+{
+    std::rewind(file);
+    QByteArray bytes;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        bytes.append(buffer, qsizetype(n));
+    std::fclose(file);
+    return QString::fromLocal8Bit(bytes);
+}
+
+// The road in this process, with the current folder set to `folder`.
+Result Hexaloom(const QString& folder, const QStringList& parameters)
+{
+    const QString before = QDir::currentPath();
+    QDir::setCurrent(folder);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    Result result;
+    result.code = RunBuildCommand(parameters, out, err, false);
+    result.out = ReadBack(out);
+    result.err = ReadBack(err);
+    QDir::setCurrent(before);
+    return result;
+}
+
+// A one-line picture of parsed options for the table.
+QString Describe(const BuildOptions& o)
+{
+    static const char* commands[] = {"create", "list", "verify", "extract", "help", "version"};
+    QStringList parts{QString::fromLatin1(commands[int(o.command)])};
+    if (!o.output.isEmpty())
+        parts << "out=" + o.output;
+    if (!o.folder.isEmpty())
+        parts << "dir=" + o.folder;
+    if (o.format >= 0)
+        parts << QStringLiteral("format=%1").arg(o.format);
+    if (o.packer != PackerNone)
+        parts << QStringLiteral("packer=%1").arg(o.packer);
+    for (const PackRule& rule : o.packRules)
+        parts << QStringLiteral("pack=%1:%2").arg(rule.glob).arg(rule.packer);
+    for (const QString& glob : o.includes)
+        parts << "include=" + glob;
+    for (const QString& glob : o.excludes)
+        parts << "exclude=" + glob;
+    if (!o.project.isEmpty())
+        parts << "project=" + o.project;
+    if (!o.saveProject.isEmpty())
+        parts << "save=" + o.saveProject;
+    if (!o.inputs.isEmpty())
+        parts << "inputs=" + o.inputs.join(',');
+    for (const auto& [flag, name] : {std::pair{o.force, "force"}, {o.strict, "strict"}, {o.quiet, "quiet"}}) {
+        if (flag)
+            parts << name;
+    }
+    return parts.join(' ');
+}
+
+QByteArray Text(int lines, int seed)
+{
+    QByteArray text;
+    for (int i = 0; i < lines; ++i)
+        text += "line " + QByteArray::number(i * seed) + " of a file that packs well\n";
+    return text;
+}
+
+} // namespace
+
+class BuildRoadTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesOptions_data()
+    {
+        QTest::addColumn<QStringList>("parameters");
+        QTest::addColumn<QString>("expected"); // Describe() of the options, or "error: " and part of the message
+        QTest::newRow("help") << QStringList{"--help"} << "help";
+        QTest::newRow("version, quiet") << QStringList{"--version", "--quiet"} << "version quiet";
+        QTest::newRow("create a folder") << QStringList{"--create", "o.pbi", "assets"}
+                                         << "create out=o.pbi inputs=assets";
+        QTest::newRow("every create option")
+            << QStringList{"--create=o.res",
+                           "--format",
+                           "BinPack",
+                           "--packer=jCalg1",
+                           "--pack",
+                           "*.png=none",
+                           "--pack=a=b=zip",
+                           "--include",
+                           "*.txt",
+                           "--exclude=x/**",
+                           "--save-project",
+                           "p.hxlm",
+                           "--force",
+                           "--strict",
+                           "a",
+                           "b"}
+            << "create out=o.res format=2 packer=1 pack=*.png:0 pack=a=b:2 include=*.txt exclude=x/** save=p.hxlm "
+               "inputs=a,b force strict";
+        QTest::newRow("inputs around options")
+            << QStringList{"--create", "o", "a", "--quiet", "b"} << "create out=o inputs=a,b quiet";
+        QTest::newRow("-- ends the options")
+            << QStringList{"--create", "o", "--", "--odd", "-x"} << "create out=o inputs=--odd,-x";
+        QTest::newRow("project") << QStringList{"--create", "o", "--project", "p.hxlm", "--format", "res"}
+                                 << "create out=o format=0 project=p.hxlm";
+        QTest::newRow("list") << QStringList{"--list", "o.pbi"} << "list out=o.pbi";
+        QTest::newRow("verify") << QStringList{"--verify=o.res"} << "verify out=o.res";
+        QTest::newRow("extract") << QStringList{"--extract", "o.pbi", "dir"} << "extract out=o.pbi dir=dir";
+
+        QTest::newRow("no command") << QStringList{"--quiet"} << "error: no command";
+        QTest::newRow("unknown option") << QStringList{"--create", "o", "--fast", "a"}
+                                        << "error: unknown option --fast";
+        QTest::newRow("two commands") << QStringList{"--list", "a", "--verify", "b"} << "error: only one command";
+        QTest::newRow("create without output") << QStringList{"--create"} << "error: --create needs the output";
+        QTest::newRow("output looks like an option")
+            << QStringList{"--create", "--packer", "zip"} << "error: --create needs the output";
+        QTest::newRow("create without inputs") << QStringList{"--create", "o"} << "error: needs INPUT";
+        QTest::newRow("bad format") << QStringList{"--create", "o", "--format", "zip", "a"}
+                                    << "error: --format zip: use hexdata";
+        QTest::newRow("bad packer") << QStringList{"--create", "o", "--packer", "lzma", "a"}
+                                    << "error: --packer lzma: use none";
+        QTest::newRow("pack without packer")
+            << QStringList{"--create", "o", "--pack", "*.png", "a"} << "error: use GLOB=PACKER";
+        QTest::newRow("pack with empty glob")
+            << QStringList{"--create", "o", "--pack", "=zip", "a"} << "error: use GLOB=PACKER";
+        QTest::newRow("value missing at the end")
+            << QStringList{"--create", "o", "a", "--include"} << "error: --include needs a value";
+        QTest::newRow("empty value") << QStringList{"--create", "o", "--exclude=", "a"}
+                                     << "error: --exclude needs a value";
+        QTest::newRow("flag with a value")
+            << QStringList{"--create", "o", "--force=yes", "a"} << "error: --force takes no value";
+        QTest::newRow("create option with list")
+            << QStringList{"--list", "o", "--packer", "zip"} << "error: --packer goes with --create only";
+        QTest::newRow("input after list") << QStringList{"--list", "o", "a"} << "error: unexpected \"a\"";
+        QTest::newRow("extract without folder")
+            << QStringList{"--extract", "o"} << "error: needs the output file and a folder";
+        QTest::newRow("project and inputs")
+            << QStringList{"--create", "o", "--project", "p", "a"} << "error: no INPUT as well";
+        QTest::newRow("project and pack rules") << QStringList{"--create", "o", "--project", "p", "--pack", "*=zip"}
+                                                << "error: --pack does not go with --project";
+    }
+    void parsesOptions()
+    {
+        QFETCH(QStringList, parameters);
+        QFETCH(QString, expected);
+        QVERIFY(IsBuildCommandLine(parameters));
+        const ParsedBuildOptions parsed = ParseBuildOptions(parameters);
+        if (expected.startsWith("error: ")) {
+            QVERIFY2(parsed.error.contains(expected.mid(7)), qPrintable(parsed.error));
+            QVERIFY(!parsed.error.contains('\n'));
+            QTemporaryDir dir;
+            const Result run = Hexaloom(dir.path(), parameters);
+            QCOMPARE(run.code, kExitUsage);
+            QCOMPARE(run.err.count('\n'), 1);
+            return;
+        }
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
+        QCOMPARE(Describe(parsed.options), expected);
+    }
+
+    void matchesGlobs_data()
+    {
+        QTest::addColumn<QString>("glob");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("name anywhere") << "*.png"
+                                       << "a/b/logo.PNG" << true;
+        QTest::newRow("* stays in a folder") << "a/*.png"
+                                             << "a/b/logo.png" << false;
+        QTest::newRow("** crosses folders") << "a/**.png"
+                                            << "a/b/logo.png" << true;
+        QTest::newRow("**/ may be no folder") << "**/logo.png"
+                                              << "logo.png" << true;
+        QTest::newRow("? is one character") << "f?.dat"
+                                            << "f10.dat" << false;
+        QTest::newRow("set") << "f[13579].dat"
+                             << "f3.dat" << true;
+        QTest::newRow("negated set") << "f[!13579].dat"
+                                     << "f3.dat" << false;
+        QTest::newRow("regex characters are plain") << "a+(b).txt"
+                                                    << "a+(b).txt" << true;
+        QTest::newRow("unclosed bracket is plain") << "[ab"
+                                                   << "[ab" << true;
+    }
+    void matchesGlobs()
+    {
+        QFETCH(QString, glob);
+        QFETCH(QString, path);
+        QTEST(Glob(glob).Matches(path), "matches");
+    }
+
+    // A tree with include, exclude and pack rules gives the list a project would hold, and the output that
+    // project gives, byte for byte.
+    void createsFromATreeAsFromAProject_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::newRow("hexdata") << "hexdata";
+        QTest::newRow("binpack") << "binpack";
+        QTest::newRow("res") << "res";
+    }
+    void createsFromATreeAsFromAProject()
+    {
+        QFETCH(QString, format);
+        QTemporaryDir dir;
+        const QList<QPair<QString, QByteArray>> tree{
+            {"tree/b.txt", Text(40, 1)},     {"tree/A.png", QByteArray(3000, 'p')}, {"tree/.hidden", Text(3, 2)},
+            {"tree/sub/x.wav", Text(90, 3)}, {"tree/sub/deep/y.txt", Text(9, 4)},   {"tree/skip/z.txt", Text(5, 5)},
+            {"tree/notes.psd", "layers"},    {"extra/named.psd", "named directly"}};
+        for (const auto& [path, bytes] : tree)
+            QVERIFY(WriteBytes(dir.filePath(path), bytes));
+        QVERIFY(QDir(dir.path()).mkpath("tree/empty folder"));
+        QVERIFY(QDir(dir.path()).mkpath("a"));
+        const Result run =
+            Hexaloom(dir.path(), {"--create", "a/out",         "--format",        format,           "--packer",
+                                  "zip",      "--pack",        "*.png=none",      "--pack",         "sub/**=jcalg1",
+                                  "--pack",   "**/y.txt=none", "--exclude",       "*.psd",          "--exclude",
+                                  "skip/*",   "tree",          "extra/named.psd", "--save-project", "a/list.hxlm"});
+        QVERIFY2(run.code == kExitOk && run.err.isEmpty(), qPrintable(run.err));
+
+        // Sorted by name, code unit by code unit, every subfolder where its name sorts; the last rule wins.
+        FileListModel expected;
+        for (const auto& [path, packer] : QList<QPair<QString, int>>{{"tree/.hidden", PackerZip},
+                                                                     {"tree/A.png", PackerNone},
+                                                                     {"tree/b.txt", PackerZip},
+                                                                     {"tree/sub/deep/y.txt", PackerNone},
+                                                                     {"tree/sub/x.wav", PackerJcalg1},
+                                                                     {"extra/named.psd", PackerZip}})
+            expected.AddFileRow(QDir::toNativeSeparators(dir.filePath(path)), packer, QString());
+        const int formatIndex = format == "res" ? OutputResource : format == "hexdata" ? OutputHexdata : OutputBinpack;
+        QCOMPARE(ReadBytes(dir.filePath("a/list.hxlm")), EncodeProject(expected, formatIndex));
+
+        QVERIFY(WriteBytes(dir.filePath("b/expected.hxlm"), EncodeProject(expected, formatIndex)));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "b/out", "--project", "b/expected.hxlm"}).code, kExitOk);
+        const QString name = format == "res" ? "out.res" : "out.pbi";
+        QCOMPARE(ReadBytes(dir.filePath("a/" + name)), ReadBytes(dir.filePath("b/" + name)));
+        QCOMPARE(ReadBytes(dir.filePath("a/out.binpack")), ReadBytes(dir.filePath("b/out.binpack")));
+        QVERIFY(QDir(dir.filePath("a")).entryList(QDir::Hidden | QDir::NoDotAndDotDot | QDir::AllEntries).size() ==
+                (format == "binpack" ? 3 : 2)); // no staging folder left behind
+    }
+
+    void leavesAnUnchangedOutputAlone()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(50, 1)));
+        QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Text(60, 2)));
+        // The output inside its INPUT folder is not taken as an input again.
+        const QStringList create{"--create", "in/out.pbi", "--format", "binpack", "in"};
+        QCOMPARE(Hexaloom(dir.path(), create).out, "written in/out.binpack\nwritten in/out.pbi\n");
+        const QDateTime old = QDateTime::currentDateTime().addDays(-3);
+        for (const char* name : {"in/out.pbi", "in/out.binpack"}) {
+            QFile file(dir.filePath(name));
+            QVERIFY(file.open(QIODevice::ReadWrite) && file.setFileTime(old, QFileDevice::FileModificationTime));
+        }
+        auto stamp = [&](const char* name) { return QFileInfo(dir.filePath(name)).lastModified(); };
+
+        QCOMPARE(Hexaloom(dir.path(), create).out, "unchanged in/out.binpack\nunchanged in/out.pbi\n");
+        QCOMPARE(stamp("in/out.pbi"), old);
+        QCOMPARE(stamp("in/out.binpack"), old);
+        // New bytes in one file of the same length: the pack file changes, the include does not.
+        QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Text(60, 2).replace("line 0 ", "line X ")));
+        QCOMPARE(Hexaloom(dir.path(), create).out, "written in/out.binpack\nunchanged in/out.pbi\n");
+        QVERIFY(stamp("in/out.binpack") > old);
+        QCOMPARE(stamp("in/out.pbi"), old);
+        QCOMPARE(Hexaloom(dir.path(), create + QStringList{"--force"}).out,
+                 "written in/out.binpack\nwritten in/out.pbi\n");
+        QVERIFY(stamp("in/out.pbi") > old);
+        QVERIFY(Hexaloom(dir.path(), create + QStringList{"--quiet"}).out.isEmpty());
+    }
+
+    void warnsAboutClashes_data()
+    {
+        QTest::addColumn<bool>("strict");
+        QTest::newRow("warning") << false;
+        QTest::newRow("--strict") << true;
+    }
+    void warnsAboutClashes()
+    {
+        QFETCH(bool, strict);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("a/Logo.png"), "one"));
+        QVERIFY(WriteBytes(dir.filePath("b/logo.PNG"), "two"));
+        QStringList parameters{"--create", "out.res", "a", "b"};
+        if (strict)
+            parameters << "--strict";
+        const Result run = Hexaloom(dir.path(), parameters);
+        QCOMPARE(run.code, strict ? kExitFailed : kExitOk);
+        QVERIFY2(run.err.contains(QDir::toNativeSeparators(dir.filePath("a/Logo.png")) + " and " +
+                                  QDir::toNativeSeparators(dir.filePath("b/logo.PNG"))),
+                 qPrintable(run.err));
+        QCOMPARE(QFile::exists(dir.filePath("out.res")), !strict);
+    }
+
+    // Every format and packer reads back; a damaged output is caught by --verify and --list names it.
+    void listsVerifiesAndExtracts_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("packer");
+        QTest::addColumn<QString>("damage");
+        QTest::addColumn<QString>("verdict"); // what --verify must say on stderr; empty for a sound output
+        for (const char* format : {"hexdata", "binpack", "res"}) {
+            for (const char* packer : {"none", "jcalg1", "zip"})
+                QTest::newRow(QByteArray(format) + ", " + packer) << format << packer << ""
+                                                                  << "";
+        }
+        QTest::newRow("hexdata, flipped digit") << "hexdata"
+                                                << "zip"
+                                                << "flip"
+                                                << "file 1 (a.txt): its zip block";
+        QTest::newRow("binpack, pack file cut") << "binpack"
+                                                << "jcalg1"
+                                                << "cut pack"
+                                                << "(cut short?)";
+        QTest::newRow("binpack, flipped byte") << "binpack"
+                                               << "jcalg1"
+                                               << "flip"
+                                               << "file 1 (a.txt): its jCalg1 block";
+        QTest::newRow("res, wrong header") << "res"
+                                           << "zip"
+                                           << "header"
+                                           << "no 32-bit resource file";
+        QTest::newRow("res, flipped byte") << "res"
+                                           << "zip"
+                                           << "flip"
+                                           << "file 1 (a.txt): its zip block";
+    }
+    void listsVerifiesAndExtracts()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, packer);
+        QFETCH(QString, damage);
+        QFETCH(QString, verdict);
+        QTemporaryDir dir;
+        const QByteArray a = Text(80, 7);
+        const QByteArray b = QByteArray("\x00\x01\x02\xFF", 4).repeated(300);
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), a));
+        QVERIFY(WriteBytes(dir.filePath("in/b.bin"), b));
+        const QString out = format == "res" ? "out.res" : "out.pbi";
+        QCOMPARE(Hexaloom(dir.path(), {"--create", out, "--format", format, "--packer", packer, "in"}).code, kExitOk);
+
+        const QString damaged = damage.isEmpty() ? QString() : format == "binpack" ? "out.binpack" : out;
+        QByteArray bytes = ReadBytes(dir.filePath(damaged));
+        if (damage == "flip" && format == "hexdata") {
+            const qsizetype digit = bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 7 + 8 * 10 + 4;
+            bytes[digit] = bytes[digit] == '0' ? '1' : '0';
+        } else if (damage == "flip") {
+            const qsizetype at = bytes.indexOf("VORKEL") + 20;
+            bytes[at] = char(bytes[at] ^ 0x10);
+        } else if (damage == "cut pack") {
+            bytes.chop(1);
+        } else if (damage == "header") {
+            bytes[4] = 33;
+        }
+        if (!damage.isEmpty())
+            QVERIFY(WriteBytes(dir.filePath(damaged), bytes));
+
+        const Result verify = Hexaloom(dir.path(), {"--verify", out});
+        const Result list = Hexaloom(dir.path(), {"--list", out});
+        const Result extract = Hexaloom(dir.path(), {"--extract", out, "back"});
+        if (!verdict.isEmpty()) {
+            QCOMPARE(verify.code, kExitFailed);
+            QVERIFY2(verify.err.contains(verdict), qPrintable(verify.err));
+            QCOMPARE(extract.code, kExitFailed);
+            QVERIFY(!QFile::exists(dir.filePath("back/a.txt")));
+            return;
+        }
+        QCOMPARE(verify.code, kExitOk);
+        QVERIFY2(verify.out.startsWith("ok out."), qPrintable(verify.out));
+        QCOMPARE(list.code, kExitOk);
+        const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 3);
+        QVERIFY2(lines[1].contains("#HXL_A_TXT") && lines[1].endsWith("a.txt") &&
+                     lines[1].contains(QString::number(a.size())),
+                 qPrintable(lines[1]));
+        QCOMPARE(extract.code, kExitOk);
+        QCOMPARE(ReadBytes(dir.filePath("back/a.txt")), a);
+        QCOMPARE(ReadBytes(dir.filePath("back/b.bin")), b);
+    }
+
+    // A catalog may name anything: extract writes inside DIR only, and each name once.
+    void extractStaysInsideTheFolder_data()
+    {
+        QTest::addColumn<QString>("bad"); // the second file's catalog name
+        QTest::addColumn<QString>("message");
+        QTest::newRow("climbs out") << "../evil.txt"
+                                    << "does not stay inside";
+        QTest::newRow("absolute") << "/tmp/evil.txt"
+                                  << "does not stay inside";
+        QTest::newRow("backslash") << "..\\evil.txt"
+                                   << "does not stay inside";
+        QTest::newRow("same name twice") << "ok.txt"
+                                         << "file 1 has the same name";
+    }
+    void extractStaysInsideTheFolder()
+    {
+        QFETCH(QString, bad);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QByteArray catalog = ("2,ok.txt," + bad).toUtf8() + '\0';
+        ResourceWriter writer;
+        QVERIFY(writer.Open(dir.filePath("out.res")));
+        QVERIFY(writer.WriteEntry(
+            std::span(reinterpret_cast<const std::uint8_t*>(catalog.constData()), std::size_t(catalog.size())), 1));
+        for (const int number : {2, 3}) {
+            const QByteArray data = "contents of resource " + QByteArray::number(number);
+            QVERIFY(writer.WriteEntry(
+                std::span(reinterpret_cast<const std::uint8_t*>(data.constData()), std::size_t(data.size())), number));
+        }
+        QVERIFY(writer.Finish());
+        const Result run = Hexaloom(dir.path(), {"--extract", "out.res", "inside/here"});
+        QCOMPARE(run.code, kExitFailed);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QCOMPARE(ReadBytes(dir.filePath("inside/here/ok.txt")), QByteArray("contents of resource 2"));
+        QCOMPARE(QDir(dir.filePath("inside/here")).entryList(QDir::Files), QStringList{"ok.txt"});
+        QVERIFY(!QFile::exists(dir.filePath("inside/evil.txt")));
+    }
+
+    // The program itself on this road: no display, no settings read or written, relative names from the
+    // folder it is started in.
+    void runsWithoutDisplayOrSettings()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("work/in.txt"), Text(10, 1)));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove("DISPLAY");
+        environment.remove("WAYLAND_DISPLAY");
+        environment.remove("QT_QPA_PLATFORM");
+        environment.insert("HOME", dir.filePath("home"));
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.setWorkingDirectory(dir.filePath("work"));
+        process.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"--create", "out.pbi", "in.txt"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), kExitOk);
+        QCOMPARE(process.readAllStandardOutput(), QByteArray("written out.pbi\n"));
+        QVERIFY(QFile::exists(dir.filePath("work/out.pbi")));
+        QVERIFY(!QDir(dir.filePath("config")).exists());
+        QVERIFY(!QDir(dir.filePath("home")).exists());
+    }
+};
+
+QTEST_GUILESS_MAIN(BuildRoadTest)
+#include "BuildRoadTest.moc"
