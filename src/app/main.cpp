@@ -23,20 +23,17 @@ int main(int argc, char** argv)
     // Before any application object: that road needs no display and touches no settings.
     if (hexaloom::WantsBuildRoad(argc, argv))
         return hexaloom::RunBuildRoad(argc, argv);
-    QString programPath;
-    QStringList parameters;
+    hexaloom::StartupState state;
     {
         QCoreApplication core(argc, argv);
 #ifdef Q_OS_WIN
         // Windows hands over one line; it is split by the program's own rules.
-        parameters = hexaloom::SplitCommandLine(QString::fromWCharArray(GetCommandLineW())).mid(1);
+        const QStringList parameters = hexaloom::SplitCommandLine(QString::fromWCharArray(GetCommandLineW())).mid(1);
 #else
         // Elsewhere the shell has already split and unquoted the parameters.
-        parameters = QCoreApplication::arguments().mid(1);
+        const QStringList parameters = QCoreApplication::arguments().mid(1);
 #endif
-        programPath = QCoreApplication::applicationFilePath();
-        hexaloom::StartupState state;
-        hexaloom::PrepareStartup(state, programPath, parameters);
+        hexaloom::PrepareStartup(state, QCoreApplication::applicationFilePath(), parameters);
         if (hexaloom::WantsSilentRoad(state)) {
             hexaloom::ConsolePlatform console;
             return hexaloom::RunSilent(state, console);
@@ -54,7 +51,7 @@ int main(int argc, char** argv)
     }
 #endif
     QApplication app(argc, argv);
-    return hexaloom::RunInteractive(programPath, parameters);
+    return hexaloom::RunInteractive(state);
 #else
     hexaloom::ConsolePlatform console;
     console.Print(

@@ -33,6 +33,17 @@ QString SettingsFilePath(const AppSettings& settings, const QString& programDir)
     return QDir::toNativeSeparators(WithSeparator(config) + sub + name);
 }
 
+void ForgetOffscreenPositions(AppSettings& s, const DisplayInfo& display)
+{
+    // A window left on a display that is gone would open out of reach.
+    if (display.count == 1) {
+        if (s.frmMain_x > display.width)
+            s.frmMain_x = kUnsetPosition;
+        if (s.frmHelp_x > display.width)
+            s.frmHelp_x = kUnsetPosition;
+    }
+}
+
 bool LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& display, QString* error)
 {
     if (!s.portable)
@@ -60,13 +71,7 @@ bool LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& displa
     s.frmHelp_y = prefs.ReadLong(QStringLiteral("frmHelp_y"), kUnsetPosition);
     s.frmHelp_h = prefs.ReadLong(QStringLiteral("frmHelp_h"), 580);
     s.frmHelp_w = prefs.ReadLong(QStringLiteral("frmHelp_w"), 800);
-    // A window left on a display that is gone would open out of reach.
-    if (display.count == 1) {
-        if (s.frmMain_x > display.width)
-            s.frmMain_x = kUnsetPosition;
-        if (s.frmHelp_x > display.width)
-            s.frmHelp_x = kUnsetPosition;
-    }
+    ForgetOffscreenPositions(s, display);
 
     prefs.Group(kLanguage);
     s.language = prefs.ReadString(QStringLiteral("language"), QString());

@@ -25,6 +25,8 @@ QString SettingsFilePath(const AppSettings& settings, const QString& programDir)
 // Fills the stored fields from the file at `path` (creating its folder when not portable, and an empty
 // file when there is none). `projectdir` is only read while it is still empty. A file that exists but
 // cannot be read is left alone and gives the defaults: false, and `error` says why.
+// Stored window positions beyond the only display become "not stored", so the system places the window.
+void ForgetOffscreenPositions(AppSettings& settings, const DisplayInfo& display);
 bool LoadSettings(AppSettings& settings, const QString& path, const DisplayInfo& display = {},
                   QString* error = nullptr);
 // Writes the stored fields back into the file, keeping its other content. False when writing failed, or

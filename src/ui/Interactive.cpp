@@ -25,10 +25,9 @@ DisplayInfo CurrentDisplays()
 }
 } // namespace
 
-int RunInteractive(const QString& programPath, const QStringList& parameters)
+int RunInteractive(StartupState& state)
 {
-    StartupState state;
-    PrepareStartup(state, programPath, parameters, CurrentDisplays());
+    ForgetOffscreenPositions(state.settings, CurrentDisplays());
     return RunMainWindow(state);
 }
 
