@@ -33,20 +33,6 @@ struct SourceFile
     bool readable = true;
 };
 
-QByteArray Pattern(int size, int seed, bool text)
-{
-    QByteArray bytes(size, '\0');
-    QRandomGenerator random(static_cast<quint32>(seed));
-    for (int i = 0; i < size; ++i)
-        bytes[i] = text ? "hexaloom packs files, "[i % 22] : static_cast<char>(random.bounded(256));
-    return bytes;
-}
-
-Bytes ToBytes(const QByteArray& bytes)
-{
-    return Bytes(bytes.begin(), bytes.end());
-}
-
 // Lays the files out in `dir` and lists them in a document with the given packer texts.
 void Fill(Document& document, const QTemporaryDir& dir, const QList<SourceFile>& files, const QStringList& packers)
 {

@@ -69,15 +69,6 @@ struct Output
     bool usesZip() const { return road == Road::Resource || packers.contains(QStringLiteral("zip")); }
 };
 
-QByteArray Pattern(int size, int seed, bool text)
-{
-    QByteArray bytes(size, '\0');
-    QRandomGenerator random(static_cast<quint32>(seed));
-    for (int i = 0; i < size; ++i)
-        bytes[i] = text ? "PureBasic reads these bytes back, "[i % 34] : static_cast<char>(random.bounded(256));
-    return bytes;
-}
-
 // A four-channel ProTracker module: title, 31 sample headers, order list, "M.K." at 1080, one pattern.
 QByteArray TrackerModule()
 {
@@ -229,11 +220,6 @@ QString DriverText(const Output& o)
     for (const QString& line : lines)
         text += line.toUtf8() + "\r\n";
     return QString::fromUtf8(text);
-}
-
-Bytes ToBytes(const QByteArray& b)
-{
-    return Bytes(b.begin(), b.end());
 }
 
 // Writes an output through Create, or, with damage, through the writers block by block.
