@@ -1,6 +1,22 @@
 # Installing (cmake --install) and the Debian package (make package): the program in bin/, its language
 # files, the access include for .res outputs and the examples in share/, a desktop entry, a MIME type for
 # project files, the icon and the man page.
+# On Windows: a zip with Hexaloom.exe, its language files beside it, the access include and the README.
+if(WIN32)
+    install(TARGETS hexaloom RUNTIME DESTINATION .)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/translations/ DESTINATION lang)
+    install(FILES ${PROJECT_SOURCE_DIR}/include/Zember_Include.pbi DESTINATION include)
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+    set(CPACK_GENERATOR ZIP)
+    set(CPACK_PACKAGE_NAME Hexaloom)
+    set(CPACK_PACKAGE_VERSION ${HEXALOOM_VERSION_TEXT})
+    set(CPACK_PACKAGE_VENDOR Brannock)
+    set(CPACK_PACKAGE_FILE_NAME Hexaloom-${HEXALOOM_VERSION_TEXT}-win64)
+    set(CPACK_STRIP_FILES ON)
+    include(CPack)
+    return()
+endif()
+
 include(GNUInstallDirs)
 set(hexaloom_share ${CMAKE_INSTALL_DATADIR}/hexaloom)
 set(hexaloom_doc ${CMAKE_INSTALL_DATADIR}/doc/hexaloom)

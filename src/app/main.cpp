@@ -5,6 +5,7 @@
 #include "BuildRoad.h"
 #include "ConsolePlatform.h"
 #include "Startup.h"
+#include "WindowsStart.h"
 
 #include <QCoreApplication>
 
@@ -16,10 +17,27 @@
 
 #ifdef Q_OS_WIN
 #include <windows.h>
+
+#include <cstdio>
 #endif
 
 int main(int argc, char** argv)
 {
+#ifdef Q_OS_WIN
+    // The window program talks on the console it was started from for the command lines; on a system
+    // older than Qt supports, nothing is read or written.
+    const bool buildRoad = hexaloom::WantsBuildRoad(argc, argv);
+    if (buildRoad)
+        hexaloom::AttachParentConsole();
+    if (!hexaloom::RunningOnSupportedWindows()) {
+        if (!buildRoad) {
+            hexaloom::ShowUnsupportedSystem();
+            return 0;
+        }
+        std::fputs("hexaloom: Your OS isn't supported\n", stderr);
+        return 1;
+    }
+#endif
     // Before any application object: that road needs no display and touches no settings.
     if (hexaloom::WantsBuildRoad(argc, argv))
         return hexaloom::RunBuildRoad(argc, argv);
@@ -35,6 +53,9 @@ int main(int argc, char** argv)
 #endif
         hexaloom::PrepareStartup(state, QCoreApplication::applicationFilePath(), parameters);
         if (hexaloom::WantsSilentRoad(state)) {
+#ifdef Q_OS_WIN
+            hexaloom::AttachParentConsole();
+#endif
             hexaloom::ConsolePlatform console;
             return hexaloom::RunSilent(state, console);
         }

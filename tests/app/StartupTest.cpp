@@ -1,4 +1,5 @@
 #include "Startup.h"
+#include "WindowsStart.h"
 #include "Document.h"
 #include "ProjectFile.h"
 #include "ScriptedPlatform.h"
@@ -83,6 +84,8 @@ private slots:
     void strayStoredFormatWritesAResourceFile();
     void executableLoadsProjectHeadless();
     void executableWithoutProjectStops();
+    void windowsVersions_data();
+    void windowsVersions();
 
 private:
     QTemporaryDir m_config;
@@ -309,6 +312,28 @@ void StartupTest::executableWithoutProjectStops()
     QVERIFY(process.exitCode() != 0);
     QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains("no display for the window"));
     QVERIFY(!QFileInfo::exists(work.filePath("x.pbi")));
+}
+
+void StartupTest::windowsVersions_data()
+{
+    QTest::addColumn<uint>("major");
+    QTest::addColumn<uint>("minor");
+    QTest::addColumn<uint>("build");
+    QTest::addColumn<bool>("supported");
+    QTest::newRow("Windows 7") << 6u << 1u << 7601u << false;
+    QTest::newRow("Windows 8.1") << 6u << 3u << 9600u << false;
+    QTest::newRow("Windows 10 1803") << 10u << 0u << 17134u << false;
+    QTest::newRow("Windows 10 1809") << 10u << 0u << 17763u << true;
+    QTest::newRow("Windows 11") << 10u << 0u << 22631u << true;
+    QTest::newRow("a later Windows") << 11u << 0u << 0u << true;
+}
+
+void StartupTest::windowsVersions()
+{
+    QFETCH(uint, major);
+    QFETCH(uint, minor);
+    QFETCH(uint, build);
+    QTEST(WindowsVersionSupported(major, minor, build), "supported");
 }
 
 QTEST_GUILESS_MAIN(StartupTest)
