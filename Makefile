@@ -5,7 +5,7 @@ FUZZ_SECONDS ?= 60
 JOBS ?= 2
 CMAKE_FLAGS ?=
 
-.PHONY: deps configure build test demo run bench package screenshots fuzz format clean windows windows-test
+.PHONY: deps configure build test demo run bench package screenshots fuzz format clean windows windows-test mutate
 
 deps:
 	@scripts/install-deps
@@ -27,6 +27,11 @@ run: build
 
 bench: build
 	@scripts/bench $(BUILD_DIR)
+
+# Breaks the program on purpose with each mistake in tests/mutations.txt, on a copy under .cache/mutate, and
+# scores the tests; MUTATE=pattern picks some (e.g. make mutate MUTATE=pack).
+mutate: deps
+	@nice scripts/mutate $(MUTATE)
 
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
