@@ -160,7 +160,9 @@ void DocumentTest::modelPassesTesterThroughEdits()
     QVERIFY(model.SwapRows(0, 5));
     QVERIFY(!model.SwapRows(0, 6));
     QVERIFY(model.removeRows(1, 2));
+    QCOMPARE(model.CellText(FileListModel::FileColumn, 1), QStringLiteral("file3.bin")); // the rows below move up
     QVERIFY(!model.removeRows(3, 2));
+    QVERIFY(model.removeRows(3, 1)); // the last row
     QVERIFY(model.SetCellText(FileListModel::PathColumn, 0, QStringLiteral(R"(C:\new\name.wav)")));
     QCOMPARE(model.CellText(FileListModel::FileColumn, 0), QStringLiteral("name.wav"));
     QVERIFY(!model.SetCellText(FileListModel::NumberColumn, 0, QStringLiteral("7")));

@@ -496,6 +496,14 @@ void JcalgTest::decodesHandBuiltStreams_data()
         << StreamBuilder().Mode8().Literal8('x').Literal8('y').Put(0b01, 2).Gamma(3).Put(2, 8).Gamma(2).End().Build(8)
         << Bytes{'x', 'y', 'x', 'y', 'x', 'y', 'x', 'y'};
     {
+        StreamBuilder s;
+        Bytes expected(256);
+        s.Put(0b001'0000'1, 8);
+        for (std::size_t i = 0; i < 256; ++i)
+            s.Put(expected[i] = static_cast<std::uint8_t>(i * 3), 8);
+        QTest::newRow("raw run fills the output") << s.Put(0, 1).End().Build(256) << expected;
+    }
+    {
         // Two raw runs (512 bytes), then a match at distance 256 (g = 4, low 0, adjust 0) of gamma 3 = 3 bytes.
         StreamBuilder s;
         Bytes expected;
@@ -578,6 +586,13 @@ void JcalgTest::rejectsCorruptStreams_data()
             s.Put(0b11, 2);
         return s.Put(0, 2).Put(0, 8).Gamma(2).End().Build(7);
     }() << 64;
+    QTest::newRow("gamma 2^32 + 2, cut to 2") << [] {
+        StreamBuilder s;
+        s.Mode8().Literal8('a').Put(0b01, 2);
+        for (int i = 31; i >= 0; --i) // the digits below the leading 1, each with its continuation bit
+            s.Put((2u >> i & 1) << 1 | (i > 0), 2);
+        return s.Gamma(2).End().Build(3);
+    }() << 8;
     Bytes truncated = StreamBuilder().Mode8().Literal8('a').Literal8('b').Literal8('c').Literal8('d').End().Build(4);
     truncated.resize(truncated.size() - 4);
     QTest::newRow("missing last word") << truncated << 4;
@@ -607,6 +622,9 @@ void JcalgTest::checksumMismatchGivesZero()
     // Checksum field 0: accepted without verification.
     std::fill(stream.begin() + 6, stream.begin() + 10, 0);
     QCOMPARE(Decompress(stream, data.size()), data);
+    // Only the length given counts, whatever follows it.
+    Bytes out(data.size());
+    QCOMPARE(JcDecompress(stream.data(), 9, out.data(), out.size()), std::size_t{0});
 }
 
 void JcalgTest::damagedStreamsNeverOverrun()

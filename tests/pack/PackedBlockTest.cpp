@@ -183,6 +183,7 @@ private slots:
         QTest::newRow("payload byte") << 30 << 0x00;
         QTest::newRow("payload truncated") << -2 << 0;
         QTest::newRow("header alone") << -3 << 0; // 23 bytes with the magic: a block, not raw data
+        QTest::newRow("header alone, size and crc 0 (the crc of nothing)") << -4 << 0;
     }
     void damagedBlocks()
     {
@@ -199,10 +200,12 @@ private slots:
                 std::fill(block.begin(), block.begin() + 8, 0);
             else if (offset == -2)
                 block.resize(block.size() - 6);
-            else if (offset == -3)
+            else if (offset <= -3)
                 block.resize(kBlockHeaderSize);
             else
                 block[std::size_t(offset)] ^= std::uint8_t(value ? value : 0xFF);
+            if (offset == -4)
+                std::fill(block.begin(), block.begin() + 16, 0);
             QVERIFY2(!ReadPackedBlock(block).has_value(), qPrintable(QString::number(kind)));
         }
     }

@@ -238,6 +238,7 @@ void UpdateInfoTest::readRtf_data()
     QTest::newRow("plain resets") << QByteArray("{\\rtf1\\b\\i x\\plain y}") << "[bi:x]y";
     QTest::newRow("hex in Windows-1252") << QByteArray("{\\rtf1\\ansi\\ansicpg1252 Gr\\'fc\\'dfe \\'80}")
                                          << QString::fromUtf8("Grüße €");
+    QTest::newRow("hex no-break space") << QByteArray("{\\rtf1 a\\'a0b}") << QString::fromUtf8("a\u00A0b");
     QTest::newRow("hex in Windows-1251") << QByteArray("{\\rtf1\\ansi\\ansicpg1251 \\'cf\\'f0\\'e8}")
                                          << QString::fromUtf8("При");
     QTest::newRow("unicode skips its stand-in")

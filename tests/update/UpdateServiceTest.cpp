@@ -294,6 +294,8 @@ void UpdateServiceTest::refusedDownloads()
     QVERIFY(!m_service->StartDownload());
     QVERIFY(offer("x.bin", "ftp://127.0.0.1/x.bin"));
     QVERIFY(!m_service->StartDownload());
+    QVERIFY(offer("x.bin", "http:///x.bin"));
+    QVERIFY(!m_service->StartDownload());
     QVERIFY(!QFile::exists(m_folder->filePath("x.bin")));
     QVERIFY(offer("x.bin", m_server->url("/file")));
     m_service->setDownloadFolder(m_folder->filePath("no/such/folder"));
