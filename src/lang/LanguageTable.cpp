@@ -187,7 +187,7 @@ QString LanguageTable::LanguageText(const QString& groupName, const QString& key
     if (m_lastGroup == 0 || key.isEmpty() || key.at(0).unicode() >= 256)
         return notFound;
     const Group& found = m_groups.at(m_lastGroup);
-    const int start = found.index[key.at(0).unicode()];
+    const int start = found.index.at(key.at(0).unicode());
     if (start == 0)
         return notFound;
     for (int e = start; e <= found.last; ++e) {

@@ -135,6 +135,7 @@ void LanguageTest::lookups_data()
                                  << "File" << kNotFound;
     QTest::newRow("empty key") << "Grid"
                                << "" << kNotFound;
+    QTest::newRow("key starting just past Latin-1") << "Grid" << QString::fromUtf8("\xC4\x80x") << kNotFound;
     QTest::newRow("key starting beyond Latin-1") << "Grid" << QString::fromUtf8("\xE2\x82\xACuro") << kNotFound;
     QTest::newRow("prefix of a key") << "Grid"
                                      << "Siz" << kNotFound;

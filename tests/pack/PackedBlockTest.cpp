@@ -268,6 +268,8 @@ private slots:
         QCOMPARE(int(entries[4].data[16]), int(PackerNone));
         QCOMPARE(int(entries[6].data[16]), int(PackerNone));
         QVERIFY(entries[7].data == nullptr);
+        // One past a store's end is nothing, whatever lies beyond it.
+        QVERIFY(!ReadOwnResource(2, ResourceStore{entries.first(2)}).has_value());
     }
 
     // The program's own store: the catalog of all 22 names, and every file of resources/ that exists
