@@ -361,7 +361,7 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     // 1. the zlib import, guarded: zlib.lib on Windows, the system's zlib elsewhere (as PureBasic's IDE)
     int last = 0;
     if (zip) {
-        const int guard = check.findStatement("CompilerIf Defined ( uncompress , #PB_Procedure ) = #False");
+        const int guard = check.findStatement("CompilerIf Defined ( Zember_Zlib , #PB_Constant ) = #False");
         const int windows = check.findStatement("ImportC \"zlib.lib\"");
         const int elsewhere = check.findStatement("ImportC \"-lz\"");
         QVERIFY(guard > 0);
@@ -415,7 +415,8 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     const QStringList decoder = {"_Zember_JcBits", "_Zember_JcGamma", "_Zember_Jcalg1Unpack"};
     QStringList expected;
     if (jcalg1 || zip) {
-        const int guard = check.findStatement("CompilerIf Defined ( _UnpackMemory , #PB_Procedure ) = #False", last);
+        const int guard =
+            check.findStatement("CompilerIf Defined ( Zember_UnpackMemory , #PB_Constant ) = #False", last);
         const int procedure = check.procedureLine("_UnpackMemory");
         QVERIFY(guard > last && procedure > guard);
         if (jcalg1) {
@@ -426,7 +427,8 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
                 expected << name;
             }
         } else {
-            QCOMPARE(procedure, guard + 1);
+            QCOMPARE(check.findStatement("#Zember_UnpackMemory = 1", guard), guard + 1);
+            QCOMPARE(procedure, guard + 2);
         }
         QVERIFY2(joined(check.procedureSignature("_UnpackMemory")).endsWith(u", Packer = #Zember_Packer_jCalg1 )"),
                  qPrintable(joined(check.procedureSignature("_UnpackMemory"))));

@@ -40,6 +40,9 @@ const char* const kTargets[] = {
     "6.12-macos-arm64-unicode", "6.04-linux-arm64-unicode",
 };
 
+// The targets of the big files: 32 and 64 bits, the oldest and the newest compiler.
+const QStringList kBigTargets = {"4.00-windows-x86-ascii", "6.12-linux-x64-unicode"};
+
 struct InputFile
 {
     QString name;
@@ -84,10 +87,18 @@ QByteArray DemoFile(const QString& name)
     return ReadBytes(QStringLiteral(HEXALOOM_SOURCE_DIR "/examples/demo/files/") + name);
 }
 
-// The mixed list: every kind of file the access code meets, with unique names.
+// A file larger than jCalg1's window of 64 KiB: text, then noise.
+QByteArray BigFile(int size)
+{
+    return Pattern(size / 2, 7, true) + Pattern(size - size / 2, 8, false);
+}
+
+// The mixed list: every kind of file the access code meets, with unique names. Its big file is just
+// past 64 KiB; the output "big files" carries 300 KB ones on fewer targets, as the access code's
+// decoder takes long there in pbrun and does the same on every version of one bitness.
 QList<InputFile> MixedFiles()
 {
-    QByteArray big = Pattern(150000, 7, true) + Pattern(150000, 8, false);
+    QByteArray big = BigFile(70000);
     return {{"text.txt", Pattern(5000, 1, true)},
             {"noise.bin", Pattern(3001, 2, false)},
             {"empty.bin", QByteArray()},
@@ -342,12 +353,15 @@ public:
         }
         const bool damaged = m_output.damaged.contains(number);
         const bool readable = !data.isEmpty() && !damaged;
+        // An empty file: no memory block (PureBasic has none of 0 bytes), but saved as an empty file by
+        // the includes; a .res file leaves its number out.
+        const bool savable = readable || (index >= 0 && data.isEmpty() && !damaged && m_output.road != Road::Resource);
         const int found = index >= 0 ? number : 0;
         QStringList want{QStringLiteral("get=%1").arg(readable ? data.size() : 0),
                          QStringLiteral("name=%1 found=%2").arg(name).arg(found),
-                         QStringLiteral("save=%1").arg(readable ? 1 : 0)};
+                         QStringLiteral("save=%1").arg(savable ? 1 : 0)};
         if (found)
-            want << QStringLiteral("byname=%1").arg(readable ? 1 : 0);
+            want << QStringLiteral("byname=%1").arg(savable ? 1 : 0);
         const bool music = readable && m_target.version >= 430;
         if (readable) {
             want << QStringLiteral("image=%1 sound=%2 sprite=%3 music=%4")
@@ -357,7 +371,8 @@ public:
                         .arg(int(!catalog && music && IsKind(name, {".mod"})))
                  << QStringLiteral("saved=same catches=%1").arg(music ? 4 : 3);
         } else {
-            want << QStringLiteral("image=0 sound=0 sprite=0 music=0 saved=none catches=0");
+            want << QStringLiteral("image=0 sound=0 sprite=0 music=0 saved=%1 catches=0")
+                        .arg(savable ? QStringLiteral("same") : QStringLiteral("none"));
         }
         f.expected = want.join(QLatin1Char(' '));
 
@@ -383,7 +398,9 @@ public:
         const bool anySaved = QFile::exists(m_work + QStringLiteral("/number%1.bin").arg(number)) ||
                               QFile::exists(m_work + QStringLiteral("/name%1.bin").arg(number));
         QString saved = anySaved ? QStringLiteral("differs") : QStringLiteral("none");
-        if (byNumber == data && (!found || byName == data) && !data.isEmpty())
+        const bool bothSaved = QFile::exists(m_work + QStringLiteral("/number%1.bin").arg(number)) &&
+                               (!found || QFile::exists(m_work + QStringLiteral("/name%1.bin").arg(number)));
+        if (bothSaved && byNumber == data && (!found || byName == data))
             saved = QStringLiteral("same");
         // The Catch functions run only when the data came back: four records (three before 4.30).
         int catches = 0;
@@ -437,6 +454,14 @@ QList<QByteArray> DecoderStreams()
     return streams;
 }
 
+// The tests ask for strict memory: the access code frees all it allocates.
+RunOptions Strict()
+{
+    RunOptions options;
+    options.strictMemory = true;
+    return options;
+}
+
 QString Describe(const RunResult& r)
 {
     return (r.diagnostics + r.leaks).join(QLatin1Char('\n'));
@@ -453,6 +478,16 @@ class AccessCodeTest : public QObject
     std::vector<std::unique_ptr<Output>> m_outputs;
     std::vector<std::unique_ptr<Output>> m_damaged;
     QSet<QPair<QString, int>> m_branches;
+    QStringList m_unconfirmed; // facts pbrun cannot confirm that generated code uses
+
+    // The drivers and harnesses are the test's own code; everything else the program generated.
+    void NoteUnconfirmed(const QStringList& warnings)
+    {
+        for (const QString& w : warnings)
+            if (w.contains(QLatin1String("cannot confirm")) && !w.startsWith(QLatin1String("driver.pb:")) &&
+                !m_unconfirmed.contains(w))
+                m_unconfirmed << w;
+    }
 
     Output* AddOutput(std::vector<std::unique_ptr<Output>>& list, const QString& name, Road road,
                       const QStringList& packers, const QList<InputFile>& files, bool dll = false)
@@ -477,10 +512,12 @@ class AccessCodeTest : public QObject
         QVERIFY(QDir().mkpath(work));
         RunOptions options;
         options.workDir = work;
+        options.strictMemory = true;
         if (o.dll)
             options.dllEntry = QStringLiteral("Drive");
         const RunResult r = Run(m_cache, o.driver, t, options);
         m_branches.unite(r.branchesTaken);
+        NoteUnconfirmed(r.warnings);
         if (!ExpectRun(r, RunFaults(t, o)))
             return;
         RunReader reader(r, t, o, work);
@@ -569,6 +606,8 @@ private slots:
         AddOutput(m_outputs, QStringLiteral("binpack beside the main source"), Road::Binpack, {"jCalg1", "zip", "none"},
                   {{"a.txt", Pattern(2000, 12, true)}, {"weave.bmp", DemoFile("weave.bmp")}, {"b.bin", "b"}})
             ->driverBeside = true;
+        AddOutput(m_outputs, QStringLiteral("big files"), Road::Hexdata, {"jCalg1", "zip"},
+                  {{"big.txt", BigFile(300000)}, {"big.bin", BigFile(300001)}});
         // Outside Windows "\\" is part of a file name, and the include must name the pack file written.
         AddOutput(m_outputs, QStringLiteral("binpack backslash"), Road::Binpack, {"zip"}, {{"a.txt", "backslash"}})
             ->fileName = QStringLiteral("back\\slash");
@@ -592,6 +631,8 @@ private slots:
                     continue; // ASCII programs hold such names in the system's code page
                 if (m_outputs[i]->fileName.contains(u'\\') && t.os == Os::Windows)
                     continue; // a backslash separates folders there
+                if (m_outputs[i]->name == u"big files" && !kBigTargets.contains(QLatin1String(target)))
+                    continue; // one target per bitness
                 QTest::addRow("%s, %s", qPrintable(m_outputs[i]->name), target)
                     << int(i) << QString::fromLatin1(target);
             }
@@ -673,8 +714,9 @@ private slots:
             if (o->road == Road::Resource)
                 resource = o.get();
         QVERIFY(resource);
-        const RunResult r = Run(m_cache, resource->driver, *Target::Parse(target), RunOptions());
+        const RunResult r = Run(m_cache, resource->driver, *Target::Parse(target), Strict());
         m_branches.unite(r.branchesTaken);
+        NoteUnconfirmed(r.warnings);
         QCOMPARE(int(r.phase), int(Phase::Compile));
         QVERIFY2(r.diagnostics.value(0).contains(
                      QLatin1String("Zember_Include.pbi reads resources linked into a Windows program")),
@@ -745,6 +787,7 @@ private slots:
             QVERIFY(WriteBytes(work + QStringLiteral("/s%1.bin").arg(i), streams[i]));
         RunOptions options;
         options.workDir = work;
+        options.strictMemory = true;
         const RunResult r = Run(m_cache, folder + QStringLiteral("/harness.pb"), *Target::Parse(target), options);
         QVERIFY2(r.phase == Phase::Ok, qPrintable(Describe(r)));
         const QStringList results = r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -821,8 +864,10 @@ private slots:
         QVERIFY(QDir().mkpath(work));
         RunOptions options;
         options.workDir = work;
+        options.strictMemory = true;
         const RunResult r = Run(m_cache, root + QStringLiteral("/examples/") + example, t, options);
         m_branches.unite(r.branchesTaken);
+        NoteUnconfirmed(r.warnings);
         if (!ExpectRun(r, RunFaults(t, o)))
             return;
         QVERIFY(r.output.contains(QStringLiteral("Catalog: %1,").arg(o.files.size())));
@@ -881,7 +926,9 @@ private slots:
                 const Target t = *Target::Parse(QLatin1String(target));
                 CheckOptions options;
                 options.dll = o->dll;
-                taken.unite(Check(m_cache, o->driver, t, options).branchesTaken);
+                const CheckResult checked = Check(m_cache, o->driver, t, options);
+                taken.unite(checked.branchesTaken);
+                NoteUnconfirmed(checked.warnings);
             }
         }
         // An include starts with its template's bytes, so its lines are the template's.
@@ -925,6 +972,8 @@ private slots:
             walk(m_cache.file(index).body);
         }
         QVERIFY2(missing.isEmpty(), qPrintable(missing.join(QLatin1Char('\n'))));
+        // Nor does any of it rest on a fact pbrun's tables mark unconfirmed, on any target.
+        QVERIFY2(m_unconfirmed.isEmpty(), qPrintable(m_unconfirmed.join(QLatin1Char('\n'))));
     }
 };
 

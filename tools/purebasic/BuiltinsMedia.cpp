@@ -306,7 +306,7 @@ Value Bi_OpenWindowedScreen(Runtime& rt, std::vector<Value>& a)
 Value Bi_OpenWindow(Runtime& rt, std::vector<Value>& a)
 {
     rt.CheckObjectNumber(a[0].i, "OpenWindow");
-    CheckAsciiText(rt, a[5].s, "OpenWindow");
+    ProgramText(rt, a[5].s, "OpenWindow");
     rt.windowOpen = true;
     return Int(rt.ObjectResult(a[0].i));
 }
@@ -330,13 +330,13 @@ Value Bi_CloseConsole(Runtime&, std::vector<Value>&)
 
 Value Bi_Print(Runtime& rt, std::vector<Value>& a)
 {
-    rt.output += a[0].s;
+    rt.output += ProgramText(rt, a[0].s, "Print");
     return {};
 }
 
 Value Bi_PrintN(Runtime& rt, std::vector<Value>& a)
 {
-    rt.output += a[0].s + QLatin1Char('\n');
+    rt.output += ProgramText(rt, a[0].s, "PrintN") + QLatin1Char('\n');
     return {};
 }
 
@@ -344,7 +344,7 @@ Value Bi_Input(Runtime& rt, std::vector<Value>&)
 {
     Value r;
     if (!rt.input.isEmpty())
-        r.s = rt.input.takeFirst();
+        r.s = rt.target.unicode ? rt.input.takeFirst() : TextToBytes(rt, rt.input.takeFirst(), "Input");
     return r;
 }
 

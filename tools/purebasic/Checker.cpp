@@ -9,6 +9,7 @@
 #include <QHash>
 
 #include <cmath>
+#include <functional>
 
 namespace hexaloom::pbrun {
 
@@ -112,9 +113,11 @@ public:
             Link();
             m_prog->globalCells = m_globalCells;
             result.branchesTaken = m_prog->branchesTaken;
+            result.warnings = m_warnings;
             result.program = std::move(m_prog);
         } catch (const CompileError& e) {
             result.branchesTaken = m_prog->branchesTaken;
+            result.warnings = m_warnings;
             result.diagnostics << QStringLiteral("%1: error: %2").arg(m_cache.Place(e.pos), e.message);
             for (auto it = m_includeStack.rbegin(); it != m_includeStack.rend(); ++it)
                 result.diagnostics << QStringLiteral("  included from %1").arg(m_cache.Place(*it));
@@ -166,7 +169,48 @@ private:
     bool m_importC = false;
     bool m_importZlib = false;
 
+    QStringList m_warnings;
+    QString m_foldRefusal; // why the last folding gave no constant, when pbrun refuses to pick one
+
     [[noreturn]] void Error(SourcePos pos, const QString& message) const { throw CompileError{pos, message}; }
+
+    // A table row whose fact the sources do not settle for this version: the program compiles, and the
+    // use is reported once per place, so what the run proves is read with it.
+    void NoteFact(const char* note, const QString& what, SourcePos pos)
+    {
+        static const QLatin1String unconfirmed("unconfirmed: ");
+        if (!note || !QLatin1String(note).startsWith(unconfirmed))
+            return;
+        const QString line =
+            QStringLiteral("%1: warning: pbrun cannot confirm %2 on PureBasic %3: %4")
+                .arg(m_cache.Place(pos), what, VersionText(target().version), QLatin1String(note + unconfirmed.size()));
+        if (!m_warnings.contains(line))
+            m_warnings << line;
+    }
+
+    // Whether the files being compiled define `name` as a `kind` further on: then a use before it is
+    // the compiler's own error; otherwise the name is one of PureBasic's that pbrun's tables lack.
+    bool DefinedFurtherOn(StmtKind kind, const QString& name) const
+    {
+        std::function<bool(const Body&)> walk = [&](const Body& body) {
+            for (const StmtPtr& st : body) {
+                if ((st->kind == kind || (kind == StmtKind::Procedure && st->kind == StmtKind::Declare) ||
+                     (kind == StmtKind::ConstantDef && st->kind == StmtKind::EnumItem)) &&
+                    st->name.compare(name, Qt::CaseInsensitive) == 0)
+                    return true;
+                if (walk(st->body))
+                    return true;
+                for (const Branch& br : st->branches)
+                    if (walk(br.body))
+                        return true;
+            }
+            return false;
+        };
+        for (const int file : m_fileStack)
+            if (walk(m_cache.file(file).body))
+                return true;
+        return false;
+    }
 
     Binding& B(int id)
     {
@@ -261,8 +305,13 @@ private:
     int StructByName(const QString& name, SourcePos pos) const
     {
         const auto it = m_structs.constFind(Key(name));
-        if (it == m_structs.constEnd())
+        if (it == m_structs.constEnd()) {
+            if (!DefinedFurtherOn(StmtKind::Structure, name))
+                Error(pos, QStringLiteral("pbrun does not know the structure %1: it is not declared before this line "
+                                          "nor among the PureBasic structures pbrun knows")
+                               .arg(name));
             Error(pos, QStringLiteral("Structure not found: %1").arg(name));
+        }
         return *it;
     }
 
@@ -467,7 +516,7 @@ private:
         return std::nullopt;
     }
 
-    std::optional<ConstEntry> LookupConstant(const QString& name, SourcePos pos, QString* why) const
+    std::optional<ConstEntry> LookupConstant(const QString& name, SourcePos pos, QString* why)
     {
         if (auto it = m_constants.constFind(Key(name)); it != m_constants.constEnd())
             return *it;
@@ -476,6 +525,7 @@ private:
         if (why && !why->isEmpty())
             return std::nullopt;
         if (const ConstantInfo* info = FindConstant(name, target(), why)) {
+            NoteFact(info->note, QLatin1Char('#') + name, pos);
             ConstEntry c;
             c.value.i = info->value;
             c.cls = Cls::Int32;
@@ -533,8 +583,13 @@ private:
             QString why;
             if (auto found = LookupConstant(e.text, e.pos, &why))
                 return found;
-            Error(e.pos, why.isEmpty() ? QStringLiteral("Constant not found: #%1").arg(e.text)
-                                       : QStringLiteral("Constant not found: #%1 (%2)").arg(e.text, why));
+            if (!why.isEmpty())
+                Error(e.pos, QStringLiteral("Constant not found: #%1 (%2)").arg(e.text, why));
+            if (!DefinedFurtherOn(StmtKind::ConstantDef, e.text))
+                Error(e.pos, QStringLiteral("pbrun does not know the constant #%1: it is not declared before this "
+                                            "line nor among the PureBasic constants pbrun knows")
+                                 .arg(e.text));
+            Error(e.pos, QStringLiteral("Constant not found: #%1").arg(e.text));
         }
         case ExprKind::Defined:
             c.value.i = DefinedValue(e) ? 1 : 0;
@@ -599,6 +654,15 @@ private:
             }
             if (IsIntCls(cls)) {
                 r.value.i = FoldIntOp(e, a->value.i, b->value.i, cls);
+                // Whether the compiler computes constants of 32-bit operands in 32 or in 64 bits is not
+                // documented: where the two differ the expression is left to run time (which knows what is
+                // done with it) or, where a constant is needed, refused.
+                if (cls == Cls::Int32 && r.value.i != FoldIntOp(e, a->value.i, b->value.i, Cls::Int64)) {
+                    m_foldRefusal = QStringLiteral("pbrun does not support a constant expression that overflows 32 "
+                                                   "bits: whether PureBasic computes it in 32 or 64 bits is not "
+                                                   "documented");
+                    return std::nullopt;
+                }
                 return r;
             }
             const double x = IsIntCls(a->cls) ? double(a->value.i) : a->value.d;
@@ -652,7 +716,10 @@ private:
 
     ConstEntry RequireConst(const Expr& e, const char* what)
     {
+        m_foldRefusal.clear();
         auto c = Fold(e);
+        if (!c && !m_foldRefusal.isEmpty())
+            Error(e.pos, m_foldRefusal);
         if (!c)
             Error(e.pos, QStringLiteral("%1 must be a constant expression").arg(QLatin1String(what)));
         return *c;
@@ -660,7 +727,21 @@ private:
 
     bool RequireCondition(const Expr& e)
     {
+        if (target().version < Since::CompilerIfLogic) {
+            std::function<void(const Expr&)> logic = [&](const Expr& x) {
+                if (x.kind == ExprKind::Binary && (x.op == Op::And || x.op == Op::Or || x.op == Op::XOr))
+                    Error(x.pos, QStringLiteral("And and Or in a compiler directive exist from PureBasic 4.30 on: "
+                                                "nest CompilerIf"));
+                for (const ExprPtr& a : x.args)
+                    if (a)
+                        logic(*a);
+            };
+            logic(e);
+        }
+        m_foldRefusal.clear();
         auto c = FoldCondition(e);
+        if (!c && !m_foldRefusal.isEmpty())
+            Error(e.pos, m_foldRefusal);
         if (!c)
             Error(e.pos, QStringLiteral("The condition of a compiler directive must be constant"));
         return *c;
@@ -764,6 +845,37 @@ private:
     }
 
     // ---- expressions ---------------------------------------------------------------------------------------
+
+    // An integer expression whose value is used only in its low 32 bits (stored in a long or narrower,
+    // passed as one): computed in 32 or in 64 bits it gives the same there. Marks the 32-bit operators
+    // it is made of, down through those whose low bits depend only on their operands' low bits; the
+    // evaluator refuses an unmarked one on a 64-bit target where the two widths disagree.
+    void LowBitsOnly(const Expr& e)
+    {
+        Binding& b = B(e);
+        if (b.kind != Bind::Op || b.cls != Cls::Int32)
+            return;
+        b.b = 1;
+        if (e.kind == ExprKind::Unary) {
+            LowBitsOnly(*e.args[0]);
+        } else if (e.kind == ExprKind::Binary) {
+            switch (e.op) {
+            case Op::Add:
+            case Op::Sub:
+            case Op::Mul:
+            case Op::BitAnd:
+            case Op::BitOr:
+            case Op::BitXor:
+                LowBitsOnly(*e.args[1]);
+                [[fallthrough]];
+            case Op::Shl: // the count is used whole
+                LowBitsOnly(*e.args[0]);
+                break;
+            default:
+                break;
+            }
+        }
+    }
 
     // Checks a value expression; returns its class. Comparisons and logic are refused here.
     Cls ValueExpr(const Expr& e)
@@ -940,10 +1052,16 @@ private:
         QString why;
         const BuiltinInfo* info = FindBuiltin(e.text, target(), &why);
         if (!info) {
-            if (why.isEmpty())
-                Error(e.pos, QStringLiteral("%1() is not a function, array, list, map or macro.").arg(e.text));
-            Error(e.pos, QStringLiteral("%1() is not a function, array, list, map or macro (%2).").arg(e.text, why));
+            if (!why.isEmpty())
+                Error(e.pos,
+                      QStringLiteral("%1() is not a function, array, list, map or macro (%2).").arg(e.text, why));
+            if (!DefinedFurtherOn(StmtKind::Procedure, e.text))
+                Error(e.pos, QStringLiteral("pbrun does not know %1(): it is not declared before this line nor among "
+                                            "the PureBasic functions pbrun knows")
+                                 .arg(e.text));
+            Error(e.pos, QStringLiteral("%1() is not a function, array, list, map or macro.").arg(e.text));
         }
+        NoteFact(info->note, e.text + QStringLiteral("()"), e.pos);
         if (info->note && QLatin1String(info->note).startsWith(QLatin1String("refuse: ")))
             Error(e.pos, QStringLiteral("pbrun does not support %1() on PureBasic %2: %3")
                              .arg(e.text, VersionText(target().version), QLatin1String(info->note + 8)));
@@ -959,6 +1077,10 @@ private:
             }
             const Cls want = letter == u's' ? Cls::String : letter == u'd' ? Cls::Double : Cls::Int64;
             Argument(*e.args[i], want, e.text);
+            // a long parameter, and the value a Poke of a long or narrower writes
+            static const QStringList narrowPokes = {"pokeb", "pokea", "pokew", "pokeu", "pokec", "pokel"};
+            if (letter == u'l' || (i == 1 && narrowPokes.contains(k)))
+                LowBitsOnly(*e.args[i]);
         }
         Binding& fb = B(e);
         fb.kind = Bind::Builtin;
@@ -996,6 +1118,8 @@ private:
     void Argument(const Expr& arg, Cls want, const QString& function)
     {
         const Cls got = ValueExpr(arg);
+        if (want == Cls::Int32)
+            LowBitsOnly(arg);
         if ((want == Cls::String) != (got == Cls::String))
             Error(arg.pos, QStringLiteral("%1(): a %2 parameter gets a %3")
                                .arg(function, QLatin1String(want == Cls::String ? "string" : "numeric"),
@@ -1247,6 +1371,8 @@ private:
             const Cls value = ValueExpr(*s.exprs[1]);
             const Cls place = PlaceExpr(*s.exprs[0], true);
             Assignable(place, value, s.pos);
+            if (place == Cls::Int32)
+                LowBitsOnly(*s.exprs[1]);
             return;
         }
         case StmtKind::OpAssign: {
@@ -1255,6 +1381,9 @@ private:
             if (place == Cls::String && (s.op != Op::Add || value != Cls::String))
                 Error(s.pos, QStringLiteral("This operator cannot be used with strings"));
             Assignable(place, value, s.pos);
+            if (place == Cls::Int32 && (s.op == Op::Add || s.op == Op::Sub || s.op == Op::Mul || s.op == Op::BitAnd ||
+                                        s.op == Op::BitOr || s.op == Op::BitXor))
+                LowBitsOnly(*s.exprs[1]);
             Expr probe;
             probe.op = s.op;
             probe.pos = s.pos;
@@ -1311,6 +1440,8 @@ private:
             if (!s.exprs.empty()) {
                 const Cls c = ValueExpr(*s.exprs[0]);
                 Assignable(p.resultCls, c, s.pos);
+                if (p.resultCls == Cls::Int32)
+                    LowBitsOnly(*s.exprs[0]);
             }
             return;
         }
@@ -1522,6 +1653,16 @@ private:
         p.resultCls = ClsOf(p.result, target());
         bool defaults = false;
         for (const Param& param : s.params) {
+            if (!param.keyword.isEmpty()) {
+                const int since = param.keyword.compare(QLatin1String("map"), Qt::CaseInsensitive) == 0
+                                      ? Since::MapParameters
+                                      : Since::ArrayListParameters;
+                if (target().version < since)
+                    Error(param.pos, QStringLiteral("Syntax error: the %1 keyword before a parameter exists from "
+                                                    "PureBasic %2 on")
+                                         .arg(param.keyword, VersionText(since)));
+                Error(param.pos, QStringLiteral("pbrun does not support %1 parameters").arg(param.keyword));
+            }
             ParamInfo info;
             const VarType vt = ResolveType(param.name, param.type, Type::None, param.pos);
             if (vt.type == Type::Struct)
@@ -1688,6 +1829,8 @@ private:
                     Error(name.pos, QStringLiteral("pbrun does not support initialising a structure"));
                 const Cls c = ValueExpr(*item.init);
                 Assignable(nb.cls, c, name.pos);
+                if (nb.cls == Cls::Int32)
+                    LowBitsOnly(*item.init);
             }
         }
     }

@@ -491,14 +491,22 @@ private:
             do {
                 Param p;
                 p.pos = Pos();
-                if (Word("array") || Word("list") || Word("map"))
-                    Fail(QStringLiteral("pbrun does not support %1 parameters").arg(Peek().text));
+                // "Array a.l(1)": the keyword is followed by a name; "Array" alone is a parameter's name
+                if ((Word("array") || Word("list") || Word("map")) && Peek(1).kind == Tok::Ident) {
+                    p.keyword = Peek().text;
+                    ++i;
+                }
                 if (Peek().kind != Tok::Ident && Peek().kind != Tok::Ptr)
                     Fail(QStringLiteral("Syntax error: parameter name expected"));
                 p.name = Peek().text;
                 ++i;
                 if (Peek().kind == Tok::Dot && !Peek().spaceBefore)
                     p.type = TypeSuffix();
+                if (!p.keyword.isEmpty() && Accept(Tok::LParen)) {
+                    // the dimensions of an array parameter, or "()" of a list: the checker refuses it
+                    for (int depth = 1; depth > 0 && Peek().kind != Tok::EndOfFile && Peek().kind != Tok::Newline; ++i)
+                        depth += Peek().kind == Tok::LParen ? 1 : Peek().kind == Tok::RParen ? -1 : 0;
+                }
                 if (Accept(Tok::Eq))
                     p.defaultValue = Expression();
                 s.params.push_back(std::move(p));
@@ -752,6 +760,11 @@ private:
             }
             VarItem item;
             item.target = NameExpr();
+            // Shared names an array by its name and "()"
+            if (s->varKeyword == VarKeyword::Shared && Accept(Tok::LParen)) {
+                Expect(Tok::RParen, ")");
+                item.dim = true;
+            }
             if (s->varKeyword != VarKeyword::Shared && Accept(Tok::Eq))
                 item.init = Expression();
             s->vars.push_back(std::move(item));

@@ -58,6 +58,9 @@ struct KeywordInfo
 namespace Since {
 constexpr int IntegerType = 430;          // 4.30: ".i" native type; StrQ(), HexQ(), ValQ() removed
 constexpr int TypedRead = 430;            // 4.30: 'Read' requires a type (Read.l, Read.q)
+constexpr int CompilerIfLogic = 430;      // 4.30: "Support for 'And/Or' in CompilerIf statements"
+constexpr int ArrayListParameters = 430;  // 4.30: "Array and list parameter now requires the 'List' or 'Array' keyword"
+constexpr int MapParameters = 440;        // 4.40: maps, and the 'Map' parameter keyword with them
 constexpr int AsciiUnicodeTypes = 440;    // 4.40: '.a' and '.u'
 constexpr int CompilerElseIf = 510;       // 5.10: CompilerElseIf
 constexpr int BoolFunction = 510;         // 5.10: Bool(); boolean operations forbidden without it
@@ -72,7 +75,8 @@ std::span<const ConstantInfo> ConstantTable();
 std::span<const KeywordInfo> KeywordTable();
 
 // The row of `name` (any case) that applies to the target, or null. When there is none, `why` says
-// whether the name is unknown (empty), or which versions or systems have it.
+// whether the name is unknown (empty), or which versions or systems have it. A row whose note begins
+// with "unconfirmed: " is a fact the sources do not settle: the checker reports its use as a warning.
 const BuiltinInfo* FindBuiltin(const QString& name, const Target& target, QString* why = nullptr);
 const ConstantInfo* FindConstant(const QString& name, const Target& target, QString* why = nullptr);
 // The version from which `word` is a keyword, or 0 when it is none on that target.

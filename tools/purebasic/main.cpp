@@ -1,6 +1,7 @@
 // pbrun: runs a PureBasic program with the interpreter, for one target.
 //   pbrun --target 6.12-windows-x64-unicode [--res file.res] [--dll Entry] [--work DIR] program.pb
-// Exit code 0 ok, 1 compile error, 2 runtime error, 3 memory left allocated, 64 bad command line.
+// Exit code 0 ok, 1 compile error, 2 runtime error, 3 memory left allocated (with --strict-memory), 64 bad
+// command line. Warnings (facts pbrun cannot confirm, memory left allocated) go to stderr and keep the exit code.
 #include "Interpreter.h"
 
 #include <QCommandLineParser>
@@ -32,7 +33,10 @@ int main(int argc, char** argv)
     const QCommandLineOption workOption(QStringLiteral("work"),
                                         QStringLiteral("Folder for the program's files (default: the current one)."),
                                         QStringLiteral("dir"));
-    parser.addOptions({targetOption, resOption, dllOption, workOption});
+    const QCommandLineOption strictOption(
+        QStringLiteral("strict-memory"),
+        QStringLiteral("Memory left allocated at the end is an error (exit code 3), not a warning."));
+    parser.addOptions({targetOption, resOption, dllOption, workOption, strictOption});
     parser.addPositionalArgument(QStringLiteral("program"), QStringLiteral("The main source file."));
     parser.process(app);
 
@@ -51,6 +55,7 @@ int main(int argc, char** argv)
     options.resFiles = parser.values(resOption);
     options.dllEntry = parser.value(dllOption);
     options.workDir = parser.value(workOption);
+    options.strictMemory = parser.isSet(strictOption);
     if (!options.workDir.isEmpty() && !QFileInfo(options.workDir).isDir())
         return fail(QStringLiteral("no folder %1").arg(options.workDir));
 #ifdef Q_OS_UNIX
@@ -66,7 +71,7 @@ int main(int argc, char** argv)
     const RunResult result = Run(cache, files.first(), *target, options);
     std::fputs(result.output.toUtf8().constData(), stdout);
     std::fflush(stdout);
-    for (const QString& line : result.diagnostics + result.leaks)
+    for (const QString& line : result.warnings + result.diagnostics + result.leaks)
         std::fprintf(stderr, "%s\n", qPrintable(line));
     return int(result.phase);
 }
