@@ -223,6 +223,32 @@ const KeywordInfo kKeywords[] = {
     {"UseModule", 520},
 };
 
+// History: FilePath 4.30 ("#PB_Compiler_FilePath compiler constant"), Procedure 4.20, Filename and
+// ExecutableFormat 5.10, 64Bit and 32Bit 6.00; the others came with 4.00.
+const CompilerConstantInfo kCompilerConstants[] = {
+    {"PB_Compiler_32Bit", 600, nullptr},
+    {"PB_Compiler_64Bit", 600, nullptr},
+    {"PB_Compiler_Debugger", 400, nullptr},
+    {"PB_Compiler_ExecutableFormat", 510, nullptr},
+    {"PB_Compiler_File", 400, nullptr},
+    {"PB_Compiler_Filename", 510, nullptr},
+    {"PB_Compiler_FilePath", 430, nullptr},
+    {"PB_Compiler_Home", 400, nullptr},
+    {"PB_Compiler_Line", 400, nullptr},
+    {"PB_Compiler_OS", 400, nullptr},
+    {"PB_Compiler_Procedure", 420, nullptr},
+    // Not in 4.00's history, which adds no compiler constant; the x64 compiler came with 4.30.
+    {"PB_Compiler_Processor", 400, "unconfirmed: that #PB_Compiler_Processor exists before 4.30"},
+    {"PB_Compiler_Unicode", 400, nullptr},
+    {"PB_Compiler_Version", 400, nullptr},
+};
+
+// zlib's uncompress(Bytef *dest, uLongf *destLen, const Bytef *source, uLong sourceLen) returns an int;
+// PureBasic's IDE imports it from "zlib.lib" on Windows and "-lz" elsewhere (PureBasicIDE/ZLib.pb).
+const ImportedFunctionInfo kImportedFunctions[] = {
+    {"uncompress", "zlib.lib", "-lz", 'i', "pppu", true, &NativeUncompress},
+};
+
 bool LessNoCase(const char* a, const QString& b)
 {
     return QString::compare(QLatin1String(a), b, Qt::CaseInsensitive) < 0;
@@ -295,6 +321,32 @@ template <typename Row> const Row* Pick(std::span<const Row> table, const QStrin
 QString VersionText(int version)
 {
     return QStringLiteral("%1.%2").arg(version / 100).arg(version % 100, 2, 10, QLatin1Char('0'));
+}
+
+std::span<const CompilerConstantInfo> CompilerConstantTable()
+{
+    return kCompilerConstants;
+}
+
+const CompilerConstantInfo* FindCompilerConstant(const QString& name)
+{
+    for (const CompilerConstantInfo& c : kCompilerConstants)
+        if (name.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0)
+            return &c;
+    return nullptr;
+}
+
+std::span<const ImportedFunctionInfo> ImportedFunctionTable()
+{
+    return kImportedFunctions;
+}
+
+const ImportedFunctionInfo* FindImportedFunction(const QString& name)
+{
+    for (const ImportedFunctionInfo& f : kImportedFunctions)
+        if (name.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0)
+            return &f;
+    return nullptr;
 }
 
 std::span<const BuiltinInfo> BuiltinTable()

@@ -70,7 +70,41 @@ constexpr int RelativeIncludes = 530;     // 5.30: (X)IncludeFile and IncludeBin
 constexpr int HexVal = 420;               // 4.20: hexadecimal and binary support for Val()
 } // namespace Since
 
+// The compiler's own constants (#PB_Compiler_*): their values come from the target and the source,
+// their versions from here.
+struct CompilerConstantInfo
+{
+    const char* name; // without "#"
+    int since;
+    const char* note;
+};
+
+// The Type values of Defined() (Residents/Common.pb); which versions know them is the constants table's.
+namespace DefinedType {
+constexpr int Structure = 7, List = 14, Array = 15, Map = 22, Constant = 50, Variable = 51, Interface = 52,
+              Procedure = 53, Function = 54, OSFunction = 55, Label = 56, Prototype = 57, Module = 58,
+              Enumeration = 59;
+} // namespace DefinedType
+
+// A C function a program may import, with the C types of its result and parameters: 'i' a C int,
+// 'p' a pointer, 'u' a C unsigned long (4 bytes on Windows, as wide as a pointer elsewhere).
+struct ImportedFunctionInfo
+{
+    const char* name;
+    const char* library;        // as PureBasic's own IDE names it on Windows
+    const char* libraryElsewhere; // ... and on Linux and macOS
+    char result;
+    const char* params;
+    bool cCall; // the C calling convention: ImportC on x86
+    BuiltinFn handler;
+};
+
 std::span<const BuiltinInfo> BuiltinTable();
+std::span<const CompilerConstantInfo> CompilerConstantTable();
+const CompilerConstantInfo* FindCompilerConstant(const QString& name);
+std::span<const ImportedFunctionInfo> ImportedFunctionTable();
+// The C function `name` (any case) pbrun can link, or null.
+const ImportedFunctionInfo* FindImportedFunction(const QString& name);
 std::span<const ConstantInfo> ConstantTable();
 std::span<const KeywordInfo> KeywordTable();
 
