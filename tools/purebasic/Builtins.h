@@ -125,20 +125,21 @@ inline QString ProgramText(Runtime& rt, const QString& s, const char* function)
     X(ReAllocateMemory)                                                                                                \
     X(CopyMemory)                                                                                                      \
     X(MoveMemory)                                                                                                      \
-    X(FillMemory) X(CompareMemory) X(MemoryStringLength) X(PeekA) X(PeekB) X(PeekC) X(PeekD) X(PeekF) X(PeekI)         \
-        X(PeekL) X(PeekQ) X(PeekS) X(PeekU) X(PeekW) X(PokeA) X(PokeB) X(PokeC) X(PokeD) X(PokeF) X(PokeI) X(PokeL)    \
-            X(PokeQ) X(PokeS) X(PokeU) X(PokeW) X(Str) X(StrU) X(StrD) X(Hex) X(Val) X(Len) X(Mid) X(Left) X(Right)    \
-                X(UCase) X(LCase) X(Trim) X(StringField) X(StringByteLength) X(CountString) X(ReplaceString) X(Chr)    \
-                    X(Asc) X(Space) X(GetExtensionPart) X(GetFilePart) X(GetPathPart) X(CRC32Fingerprint)              \
-                        X(UseCRC32Fingerprint) X(Fingerprint) X(StringFingerprint) X(UnpackMemory) X(UncompressMemory) \
-                            X(UseZipPacker) X(UseJcalg1Packer) X(UseLZMAPacker) X(UseBriefLZPacker) X(CreateFile)      \
-                                X(OpenFile) X(ReadFile) X(WriteData) X(ReadData) X(CloseFile) X(DeleteFile)            \
-                                    X(FileSize) X(Lof) X(CatchImage) X(UsePNGImageDecoder) X(UseJPEGImageDecoder)      \
-                                        X(InitSound) X(CatchSound) X(InitSprite) X(CatchSprite) X(OpenScreen)          \
-                                            X(OpenWindowedScreen) X(InitModule) X(CatchModule) X(CatchMusic)           \
-                                                X(OpenWindow) X(WindowID) X(OpenConsole) X(CloseConsole) X(Print)      \
-                                                    X(PrintN) X(Input) X(GetModuleHandle_) X(FindResource_)            \
-                                                        X(LoadResource_) X(LockResource_) X(SizeofResource_)
+    X(FillMemory)                                                                                                      \
+    X(CompareMemory) X(MemoryStringLength) X(PeekA) X(PeekB) X(PeekC) X(PeekD) X(PeekF) X(PeekI) X(PeekL) X(PeekQ)     \
+        X(PeekS) X(PeekU) X(PeekW) X(PokeA) X(PokeB) X(PokeC) X(PokeD) X(PokeF) X(PokeI) X(PokeL) X(PokeQ) X(PokeS)    \
+            X(PokeU) X(PokeW) X(Str) X(StrU) X(StrD) X(Hex) X(Val) X(Len) X(Mid) X(Left) X(Right) X(UCase) X(LCase)    \
+                X(Trim) X(StringField) X(StringByteLength) X(CountString) X(ReplaceString) X(Chr) X(Asc) X(Space)      \
+                    X(GetExtensionPart) X(GetFilePart) X(GetPathPart) X(CRC32Fingerprint) X(UseCRC32Fingerprint)       \
+                        X(Fingerprint) X(StringFingerprint) X(UnpackMemory) X(UncompressMemory) X(UseZipPacker)        \
+                            X(UseJcalg1Packer) X(UseLZMAPacker) X(UseBriefLZPacker) X(CreateFile) X(OpenFile)          \
+                                X(ReadFile) X(WriteData) X(ReadData) X(CloseFile) X(DeleteFile) X(FileSize) X(Lof)     \
+                                    X(CatchImage) X(UsePNGImageDecoder) X(UseJPEGImageDecoder) X(InitSound)            \
+                                        X(CatchSound) X(InitSprite) X(CatchSprite) X(OpenScreen) X(OpenWindowedScreen) \
+                                            X(InitModule) X(CatchModule) X(CatchMusic) X(OpenWindow) X(WindowID)       \
+                                                X(OpenConsole) X(CloseConsole) X(Print) X(PrintN) X(Input)             \
+                                                    X(GetModuleHandle_) X(FindResource_) X(LoadResource_)              \
+                                                        X(LockResource_) X(SizeofResource_)
 
 #define PBRUN_DECLARE_BUILTIN(name) Value Bi_##name(Runtime&, std::vector<Value>&);
 PBRUN_BUILTINS(PBRUN_DECLARE_BUILTIN)

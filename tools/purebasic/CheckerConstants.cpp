@@ -247,12 +247,30 @@ std::optional<bool> Checker::FoldCondition(const Expr& e)
     return IsIntCls(v->cls) ? v->value.i != 0 : v->value.d != 0;
 }
 
+namespace {
+
+// The first function call in an expression, or null: compile-time functions beyond Defined(), SizeOf(),
+// OffsetOf() and Bool() (Subsystem(), ...) are not among what pbrun folds.
+const Expr* FirstCall(const Expr& e)
+{
+    if (e.kind == ExprKind::Call)
+        return &e;
+    for (const ExprPtr& a : e.args)
+        if (const Expr* c = a ? FirstCall(*a) : nullptr)
+            return c;
+    return nullptr;
+}
+
+} // namespace
+
 ConstEntry Checker::RequireConst(const Expr& e, const char* what)
 {
     m_foldRefusal.clear();
     auto c = Fold(e);
     if (!c && !m_foldRefusal.isEmpty())
         Error(e.pos, m_foldRefusal);
+    if (const Expr* call = c ? nullptr : FirstCall(e))
+        Error(call->pos, QStringLiteral("pbrun does not support %1() in a constant expression").arg(call->text));
     if (!c)
         Error(e.pos, QStringLiteral("%1 must be a constant expression").arg(QLatin1String(what)));
     return *c;
@@ -275,6 +293,8 @@ bool Checker::RequireCondition(const Expr& e)
     auto c = FoldCondition(e);
     if (!c && !m_foldRefusal.isEmpty())
         Error(e.pos, m_foldRefusal);
+    if (const Expr* call = c ? nullptr : FirstCall(e))
+        Error(call->pos, QStringLiteral("pbrun does not support %1() in a constant expression").arg(call->text));
     if (!c)
         Error(e.pos, QStringLiteral("The condition of a compiler directive must be constant"));
     return *c;

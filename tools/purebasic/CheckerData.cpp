@@ -52,7 +52,9 @@ void Checker::StructureItem(const Stmt& s)
             Error(s.pos, QStringLiteral("A structure cannot contain itself (a pointer to it can stand there)"));
         size = m_prog->structs[std::size_t(f.structId)].size;
     } else {
-        f.type = s.type.suffix == Suffix::None ? DefaultType() : NativeType(s.type.suffix, s.pos);
+        f.type = s.name.endsWith(u'$')           ? Type::S
+                 : s.type.suffix == Suffix::None ? DefaultType()
+                                                 : NativeType(s.type.suffix, s.pos);
         if (f.type == Type::S)
             Error(s.pos, QStringLiteral("pbrun does not support string fields"));
         size = SizeOfType(f.type, target());

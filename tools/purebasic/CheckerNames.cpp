@@ -285,7 +285,7 @@ Cls Checker::ValueExpr(const Expr& e)
         const int v = VarRef(e);
         const VarInfo& info = m_prog->vars[std::size_t(v)];
         if (info.type == Type::Struct)
-            Error(e.pos, QStringLiteral("A structured variable (%1) cannot be used as a value").arg(e.text));
+            Error(e.pos, QStringLiteral("pbrun does not support a whole structure (%1) as a value").arg(e.text));
         b.kind = Bind::Var;
         b.a = v;
         b.type = info.pointer ? (target().pointerSize() == 8 ? Type::Q : Type::L) : info.type;
@@ -950,7 +950,9 @@ void Checker::Read(const Stmt& s)
 {
     const int v = target().version;
     if (s.type.suffix == Suffix::None && v >= Since::TypedRead)
-        Error(s.pos, QStringLiteral("Read needs a type from PureBasic 4.30 on (Read.l, Read.q, ...)"));
+        Error(s.pos, QStringLiteral("pbrun does not support Read without a type from PureBasic 4.30 on: 4.30's "
+                                    "history requires one (Read.l, Read.q, ...), today's manual reads the "
+                                    "variable's type"));
     if (s.type.suffix != Suffix::None && v < Since::TypedRead)
         Error(s.pos, QStringLiteral("Read takes a type from PureBasic 4.30 on; before, it reads the "
                                     "variable's type"));

@@ -201,6 +201,16 @@ private:
                 if (ends.contains(word))
                     return body;
                 if (kClosers.contains(word)) {
+                    // PureBasic's directives are textual: "CompilerIf ... Case ... CompilerEndIf" is valid
+                    // there, and a block cut by one is beyond pbrun's tree of nested blocks
+                    if (opener &&
+                        (QLatin1String(opener).startsWith(QLatin1String("Compiler")) || word.startsWith(u"compiler")))
+                        throw Failure{QStringLiteral("pbrun does not support a compiler directive that cuts across a "
+                                                     "block (%1 at line %2, then %3)")
+                                          .arg(QLatin1String(opener))
+                                          .arg(openLine)
+                                          .arg(tok.text),
+                                      tok.line};
                     if (opener)
                         throw Failure{QStringLiteral("%1 expected (%2 at line %3), found %4")
                                           .arg(QLatin1String(expected), QLatin1String(opener))
@@ -525,6 +535,9 @@ private:
         if (type.suffix == Suffix::Named)
             type.name = Peek().text;
         ++i;
+        if (type.name.compare(QLatin1String("p"), Qt::CaseInsensitive) == 0 && Peek().kind == Tok::Minus &&
+            !Peek().spaceBefore)
+            Fail(QStringLiteral("pbrun does not support pseudo-types (.p-ascii, ...)"));
         return type;
     }
 
@@ -622,6 +635,19 @@ private:
             const QString word = tok.text.toLower();
             if (IsReservedWord(word) || word == u"compilerelseif")
                 return KeywordStatement(word, pos);
+            // keywords of later versions that pbrun does not take, before a name: "Threaded Counter"
+            if ((word == u"newmap" || word == u"threaded" || word == u"swap") && Peek(1).kind == Tok::Ident)
+                Fail(QStringLiteral("pbrun does not support %1").arg(tok.text));
+            // "Runtime Procedure ...": what follows is parsed, the whole refused where it is compiled
+            if (word == u"runtime" && Peek(1).kind == Tok::Ident) {
+                ++i;
+                Statement(ctx);
+                return Unsupported(pos, tok.text);
+            }
+        }
+        if (tok.kind == Tok::Bang) {
+            SkipToStatementEnd();
+            return Unsupported(pos, QStringLiteral("inline assembly"));
         }
         return ExpressionStatement(pos);
     }
@@ -1041,6 +1067,8 @@ private:
         case Tok::At: {
             ++i;
             ExprPtr e = NewExpr(ExprKind::AddressOf, pos);
+            if (Peek().kind == Tok::String)
+                Fail(QStringLiteral("pbrun does not support the address of a string"));
             if (Peek().kind != Tok::Ident && Peek().kind != Tok::Ptr)
                 Fail(QStringLiteral("Syntax error: name expected after '@'"));
             e->args.push_back(Postfix());

@@ -82,8 +82,7 @@ struct CompilerConstantInfo
 // The Type values of Defined() (Residents/Common.pb); which versions know them is the constants table's.
 namespace DefinedType {
 constexpr int Structure = 7, List = 14, Array = 15, Map = 22, Constant = 50, Variable = 51, Interface = 52,
-              Procedure = 53, Function = 54, OSFunction = 55, Label = 56, Prototype = 57, Module = 58,
-              Enumeration = 59;
+              Procedure = 53, Function = 54, OSFunction = 55, Label = 56, Prototype = 57, Module = 58, Enumeration = 59;
 } // namespace DefinedType
 
 // A C function a program may import, with the C types of its result and parameters: 'i' a C int,
@@ -91,7 +90,7 @@ constexpr int Structure = 7, List = 14, Array = 15, Map = 22, Constant = 50, Var
 struct ImportedFunctionInfo
 {
     const char* name;
-    const char* library;        // as PureBasic's own IDE names it on Windows
+    const char* library;          // as PureBasic's own IDE names it on Windows
     const char* libraryElsewhere; // ... and on Linux and macOS
     char result;
     const char* params;
