@@ -63,6 +63,8 @@ int main(int argc, char** argv)
     options.strictMemory = parser.isSet(strictOption);
     if (!options.workDir.isEmpty() && !QFileInfo(options.workDir).isDir())
         return fail(QStringLiteral("no folder %1").arg(options.workDir));
+    if (!options.workDir.isEmpty())
+        options.workDir = QFileInfo(options.workDir).absoluteFilePath(); // the program's names resolve from there
 #ifdef Q_OS_UNIX
     // Input() reads the lines of standard input, when it is not a terminal.
     if (!isatty(fileno(stdin))) {
