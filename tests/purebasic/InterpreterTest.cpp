@@ -400,6 +400,8 @@ Count() : Debug Str(Count()) + " " + Str(Fact(20)) + " " + Str(Fact(3, 2)))",
      "12 2432902008176640000 12\n", "", Phase::Ok},
     {"too many parameters", k612, "Procedure P(a, b = 1) : EndProcedure\nP(1, 2, 3)", "",
      "2: Incorrect number of parameters: P() takes 1 to 2, not 3", Phase::Compile},
+    {"a typed name alone declares it (the manual's Variables page)", k612,
+     "a.b\nc.l = a * d.w + 70000\nProcedureFound = 2\nDebug c + ProcedureFound", "70002\n", "", Phase::Ok},
     {"EnableExplicit", k612, "EnableExplicit\nDefine a\na = 1\nb = 2", "", "4: Variable not declared: b",
      Phase::Compile},
     {"Global, Protected and Shared", k612, R"(

@@ -298,8 +298,8 @@ private:
             return Loop(word);
         if (word == u"select")
             return Selection(kSelect, Ctx::Code);
-        if (word.startsWith(u"procedure") && word != u"procedurereturn")
-            return Procedure();
+        if (word == u"procedure" || word == u"proceduredll" || word == u"procedurec" || word == u"procedurecdll")
+            return Procedure(); // and not "ProcedureList()" or "ProcedureFound = 1"
         if (word == u"structure")
             return Container(StmtKind::Structure, Ctx::Structure, "endstructure", "Structure");
         if (word == u"enumeration" || word == u"enumerationbinary")
@@ -887,6 +887,15 @@ private:
                 s->exprs.push_back(Expression());
                 return s;
             }
+        }
+        // "a.b" alone declares the variable, as Define does (the manual's Variables page)
+        if (target->kind == ExprKind::Name && target->type.suffix != Suffix::None && AtStatementEnd()) {
+            StmtPtr s = NewStmt(StmtKind::Variables, pos);
+            s->varKeyword = VarKeyword::Define;
+            VarItem item;
+            item.target = std::move(target);
+            s->vars.push_back(std::move(item));
+            return s;
         }
         if (target->kind != ExprKind::Call)
             Fail(QStringLiteral("Syntax error"));
