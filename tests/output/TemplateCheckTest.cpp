@@ -580,7 +580,6 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(QFile::exists(QStringLiteral(HEXALOOM_SOURCE_DIR "/examples/../include/Zember_Include.pbi")));
     for (const QString& name : prefixed(QStringLiteral("Zember")))
         QVERIFY2(resource.hasCall(name), qPrintable(name));
-
 }
 
 void TemplateCheckTest::filesMatchTheirGenerator()
