@@ -167,8 +167,6 @@ void TemplateCheckTest::checkerFindsFaults_data()
         << "line 3: CompilerCase after the last branch";
     QTest::newRow("Case outside Select") << pb({"If a", "Case 1", "EndIf"})
                                          << "line 2: Case is not directly inside a Select";
-    QTest::newRow("CompilerElseIf") << pb({"CompilerIf #A", "CompilerElseIf #B", "CompilerEndIf"})
-                                    << "line 2: CompilerElseIf needs PureBasic 5.10";
     QTest::newRow("keyword as a parameter")
         << pb({"Procedure A(Module, b)", "EndProcedure"}) << "line 1: keyword Module used as a name";
     QTest::newRow("procedure in a procedure") << pb({"Procedure A()", "Procedure B()", "EndProcedure", "EndProcedure"})
