@@ -117,7 +117,7 @@ bool IcoValid(const std::uint8_t* p, std::uint64_t n)
     return true;
 }
 
-// A PCM wave (and, from 6.12, 32-bit float: "Added: 32-bit float WAV support for ... CatchSound()").
+// A PCM wave (and, from 6.12, 32-bit float).
 bool WavValid(const std::uint8_t* p, std::uint64_t n, int version)
 {
     bool format = false;
@@ -128,7 +128,7 @@ bool WavValid(const std::uint8_t* p, std::uint64_t n, int version)
             return false;
         if (std::memcmp(p + at, "fmt ", 4) == 0 && size >= 16) {
             const int tag = U16(p + at + 8);
-            format = tag == 1 || (tag == 3 && version >= 612);
+            format = tag == 1 || (tag == 3 && version >= Since::FloatWav);
         }
         if (std::memcmp(p + at, "data", 4) == 0)
             data = true;

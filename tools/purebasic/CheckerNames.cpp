@@ -40,18 +40,7 @@ void CollectAddressed(const Body& body, QSet<QString>& out)
 
 void Checker::AddPredefinedStructures()
 {
-    // Residents/Common.pb: one-field structures named after the native types.
-    const struct
-    {
-        const char* name;
-        const char* field;
-        Type type;
-        int since;
-    } predefined[] = {{"Byte", "b", Type::B, 400},    {"Ascii", "a", Type::A, 440},   {"Character", "c", Type::C, 400},
-                      {"Word", "w", Type::W, 400},    {"Unicode", "u", Type::U, 440}, {"Long", "l", Type::L, 400},
-                      {"Integer", "i", Type::I, 430}, {"Quad", "q", Type::Q, 400},    {"Float", "f", Type::F, 400},
-                      {"Double", "d", Type::D, 400}};
-    for (const auto& p : predefined) {
+    for (const PredefinedStructureInfo& p : PredefinedStructureTable()) {
         if (target().version < p.since)
             continue;
         StructInfo s;

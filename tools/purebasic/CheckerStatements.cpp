@@ -153,7 +153,7 @@ void Checker::Statement(const Stmt& s, Ctx ctx)
     }
     case StmtKind::Enumeration: {
         NotInBlock(s, "Enumeration");
-        if (s.flag && target().version < 540)
+        if (s.flag && target().version < Since::EnumerationBinary)
             Error(s.pos, QStringLiteral("EnumerationBinary exists from PureBasic 5.40 on"));
         m_enumBinary = s.flag;
         m_enumNext = m_enumBinary ? 1 : 0;

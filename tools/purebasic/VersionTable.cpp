@@ -244,6 +244,14 @@ const CompilerConstantInfo kCompilerConstants[] = {
     {"PB_Compiler_Version", 400, nullptr},
 };
 
+// .a and .u came with 4.40, .i with 4.30; the structures named after them with their types.
+const PredefinedStructureInfo kPredefinedStructures[] = {
+    {"Byte", "b", Type::B, 400},    {"Ascii", "a", Type::A, 440},   {"Character", "c", Type::C, 400},
+    {"Word", "w", Type::W, 400},    {"Unicode", "u", Type::U, 440}, {"Long", "l", Type::L, 400},
+    {"Integer", "i", Type::I, 430}, {"Quad", "q", Type::Q, 400},    {"Float", "f", Type::F, 400},
+    {"Double", "d", Type::D, 400},
+};
+
 // zlib's uncompress(Bytef *dest, uLongf *destLen, const Bytef *source, uLong sourceLen) returns an int;
 // PureBasic's IDE imports it from "zlib.lib" on Windows and "-lz" elsewhere (PureBasicIDE/ZLib.pb).
 const ImportedFunctionInfo kImportedFunctions[] = {
@@ -322,6 +330,11 @@ template <typename Row> const Row* Pick(std::span<const Row> table, const QStrin
 QString VersionText(int version)
 {
     return QStringLiteral("%1.%2").arg(version / 100).arg(version % 100, 2, 10, QLatin1Char('0'));
+}
+
+std::span<const PredefinedStructureInfo> PredefinedStructureTable()
+{
+    return kPredefinedStructures;
 }
 
 std::span<const CompilerConstantInfo> CompilerConstantTable()

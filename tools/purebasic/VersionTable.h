@@ -68,6 +68,8 @@ constexpr int MultiCharStringField = 510; // 5.10: multicharacter delimiters in 
 constexpr int FillMemoryTypes = 510;      // 5.10: #PB_Character, #PB_Unicode, #PB_Ascii, #PB_Integer for FillMemory()
 constexpr int RelativeIncludes = 530;     // 5.30: (X)IncludeFile and IncludeBinary relative to the file holding them
 constexpr int HexVal = 420;               // 4.20: hexadecimal and binary support for Val()
+constexpr int EnumerationBinary = 540;    // 5.40: EnumerationBinary
+constexpr int FloatWav = 612;             // 6.12: "Added: 32-bit float WAV support for ... CatchSound()"
 } // namespace Since
 
 // The compiler's own constants (#PB_Compiler_*): their values come from the target and the source,
@@ -98,6 +100,17 @@ struct ImportedFunctionInfo
     BuiltinFn handler;
 };
 
+// The one-field structures named after the native types (Residents/Common.pb), with the version of
+// their type.
+struct PredefinedStructureInfo
+{
+    const char* name;
+    const char* field;
+    Type type;
+    int since;
+};
+
+std::span<const PredefinedStructureInfo> PredefinedStructureTable();
 std::span<const BuiltinInfo> BuiltinTable();
 std::span<const CompilerConstantInfo> CompilerConstantTable();
 const CompilerConstantInfo* FindCompilerConstant(const QString& name);
