@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         options.memoryLimit = 16 << 20;
         options.stepLimit = 20000;
         options.depthLimit = 100;
+        options.strictMemory = true;
         const RunResult result = Run(cache, path, *Target::Parse(QLatin1String(name)), options);
         const bool quiet = result.diagnostics.isEmpty() && result.leaks.isEmpty();
         if ((result.phase == Phase::Ok) != quiet)

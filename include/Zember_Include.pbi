@@ -18,8 +18,9 @@ CompilerIf #PB_Compiler_OS <> #PB_OS_Windows
   CompilerError "Zember_Include.pbi reads resources linked into a Windows program; on other systems use a hexdata or binpack include"
 CompilerEndIf
 
-; zlib's uncompress, unless the program declares it already.
-CompilerIf Defined(uncompress, #PB_Procedure) = #False
+; zlib's uncompress, imported once when the companion include and an include stand in one program.
+CompilerIf Defined(Zember_Zlib, #PB_Constant) = #False
+  #Zember_Zlib = 1
   ImportC "zlib.lib"
     uncompress.l(*dest, *destlen.LONG, *source, sourcelen.l)
   EndImport
@@ -47,7 +48,10 @@ CompilerEndIf
 
 ; Unpacks SourceLength bytes at *Source into DestinationLength bytes at *Destination.
 ; Returns more than 0 on success: the unpacked length for jCalg1, #True for zip; 0 otherwise.
-CompilerIf Defined(_UnpackMemory, #PB_Procedure) = #False
+; Declared once when the companion include and an include stand in one program. The guard is a
+; constant: Defined() knows constants from 4.00 on, while when it learnt #PB_Procedure is not recorded.
+CompilerIf Defined(Zember_UnpackMemory, #PB_Constant) = #False
+  #Zember_UnpackMemory = 1
   ; jCalg1, unpacked by PureBasic code on every version: "JC", the unpacked size, a checksum (0: none),
   ; then 32-bit little-endian words whose bits are read from bit 31 down. Every read is checked against
   ; the stream's end and every write against the stated size, so a damaged or truncated stream gives 0

@@ -167,24 +167,36 @@ Procedure Vorkel_GetResNumber(FileName$, Start = 1)
   ProcedureReturn 0
 EndProcedure
 
-; Writes file ResNumber, unpacked, to FileName$; #True on success, else 0. The data is fetched
-; before the file is created, so an existing file stays as it is when there is nothing to write,
-; and a file that did not receive every byte (a full disk) is deleted rather than left as if whole.
+; Writes file ResNumber, unpacked, to FileName$; #True on success, else 0. An empty file gives an
+; empty file. The data is fetched before the file is created, so an existing file stays as it is when
+; there is nothing to write, and a file that did not receive every byte (a full disk) is deleted rather
+; than left as if whole.
 Procedure Vorkel_Save(FileName$, ResNumber)
   Protected *Data, File, Length
   *Data = Vorkel_Get(ResNumber)
   If *Data = 0
-    ProcedureReturn 0
+    ; nothing to fetch: a number out of range or a damaged block gives 0, an empty block an empty file
+    If ResNumber < 1 Or ResNumber > Vorkel_Count
+      ProcedureReturn 0
+    EndIf
+    If VorkelArray(ResNumber - 1) <> 0
+      ProcedureReturn 0
+    EndIf
+  Else
+    Length = MemorySize(*Data)
   EndIf
-  Length = MemorySize(*Data)
   File = CreateFile(#PB_Any, FileName$)
   If File = 0
-    FreeMemory(*Data)
+    If *Data
+      FreeMemory(*Data)
+    EndIf
     ProcedureReturn 0
   EndIf
-  WriteData(File, *Data, Length)
+  If *Data
+    WriteData(File, *Data, Length)
+    FreeMemory(*Data)
+  EndIf
   CloseFile(File)
-  FreeMemory(*Data)
   If FileSize(FileName$) <> Length
     DeleteFile(FileName$)
     ProcedureReturn 0

@@ -443,8 +443,6 @@ void PureBasicCheck::handleStatement(const QStringList& tokens, const QList<int>
     // Middle and closing keywords belong to the innermost open block.
     statement.depth = qMax(0, statement.depth - 1);
     if (keyword.role == Middle) {
-        if (first == u"compilerelseif")
-            problem(lineNumber, QStringLiteral("CompilerElseIf needs PureBasic 5.10; nest CompilerIf instead"));
         if (m_stack.isEmpty() || m_frames[m_stack.last()].kind != keyword.kind) {
             problem(lineNumber, QStringLiteral("%1 is not directly inside a %2").arg(word, blockName(keyword.kind)));
         } else {

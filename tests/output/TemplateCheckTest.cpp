@@ -1,7 +1,8 @@
 // Static checks of the PureBasic access code the tool ships: the four include templates, the companion
-// include for .res outputs and the example programs. No PureBasic compiler runs here, so this reads
-// the code the way a careful reviewer would: bytes, block structure, the declared items and their
-// order, and that every function later PureBasic versions removed sits behind a version branch.
+// include for .res outputs and the example programs, read the way a careful reviewer would: bytes,
+// block structure, the declared items and their order, and that they are what their generator writes.
+// What each PureBasic version offers is pbrun's to check: AccessCodeTest compiles every branch of this
+// code for every compiler family, against the one table of version facts (tools/purebasic/VersionTable).
 
 #include "PureBasicCheck.h"
 
@@ -34,37 +35,6 @@ QByteArray pb(const QStringList& lines)
 QString joined(const QStringList& tokens)
 {
     return tokens.join(u' ');
-}
-
-// The condition "#PB_Compiler_Version < N" of a compiler branch, as N, or -1.
-int versionBound(const PureBasicCheck::CompilerBranch& branch)
-{
-    const QStringList& c = branch.condition;
-    if (c.size() == 3 && c[0].compare(u"#PB_Compiler_Version", Qt::CaseInsensitive) == 0 && c[1] == u"<")
-        return c[2].toInt();
-    return -1;
-}
-
-// True when the statement is compiled only by versions below `version` (first branch of "< version" or lower).
-bool onlyBelow(const PureBasicCheck::Statement& s, int version)
-{
-    for (const auto& b : s.compilerBranches) {
-        const int bound = versionBound(b);
-        if (bound > 0 && bound <= version && b.branch == 0)
-            return true;
-    }
-    return false;
-}
-
-// True when the statement is compiled only by `version` and later (the CompilerElse of "< bound", bound >= version).
-bool onlyFrom(const PureBasicCheck::Statement& s, int version)
-{
-    for (const auto& b : s.compilerBranches) {
-        const int bound = versionBound(b);
-        if (bound >= version && b.branch == 1)
-            return true;
-    }
-    return false;
 }
 
 bool insideCondition(const PureBasicCheck::Statement& s, const QString& condition, int branch)
@@ -138,8 +108,6 @@ private slots:
     void sourcesAreClean();
     void templateDeclaresItemsInOrder_data();
     void templateDeclaresItemsInOrder();
-    void removedFunctionsAreVersionGuarded_data();
-    void removedFunctionsAreVersionGuarded();
     void templateWithGeneratedDataIsComplete_data();
     void templateWithGeneratedDataIsComplete();
     void saveFetchesBeforeCreating_data();
@@ -199,8 +167,6 @@ void TemplateCheckTest::checkerFindsFaults_data()
         << "line 3: CompilerCase after the last branch";
     QTest::newRow("Case outside Select") << pb({"If a", "Case 1", "EndIf"})
                                          << "line 2: Case is not directly inside a Select";
-    QTest::newRow("CompilerElseIf") << pb({"CompilerIf #A", "CompilerElseIf #B", "CompilerEndIf"})
-                                    << "line 2: CompilerElseIf needs PureBasic 5.10";
     QTest::newRow("keyword as a parameter")
         << pb({"Procedure A(Module, b)", "EndProcedure"}) << "line 1: keyword Module used as a name";
     QTest::newRow("procedure in a procedure") << pb({"Procedure A()", "Procedure B()", "EndProcedure", "EndProcedure"})
@@ -312,16 +278,6 @@ void TemplateCheckTest::sourcesAreClean()
     QVERIFY2(check.isClean(), qPrintable(check.problems().join(u'\n')));
     QVERIFY(source.endsWith("\r\n"));
     QVERIFY(!source.endsWith("\r\n\r\n")); // one line end, no trailing empty lines
-
-    // Every .i type and typed Read is for 4.30 and later; And/Or in compiler conditions too.
-    for (const auto& s : check.statements()) {
-        const QString text = joined(s.tokens);
-        if (s.tokens.contains(u".i"_qs) || text.startsWith(u"Read .", Qt::CaseInsensitive))
-            QVERIFY2(onlyFrom(s, 430), qPrintable(QStringLiteral("line %1 needs 4.30").arg(s.line)));
-        if (s.tokens.first().startsWith(u"Compiler", Qt::CaseInsensitive) &&
-            (s.tokens.contains(u"And"_qs, Qt::CaseInsensitive) || s.tokens.contains(u"Or"_qs, Qt::CaseInsensitive)))
-            QVERIFY2(onlyFrom(s, 430), qPrintable(QStringLiteral("line %1 needs 4.30").arg(s.line)));
-    }
 }
 
 void TemplateCheckTest::templateDeclaresItemsInOrder_data()
@@ -361,7 +317,7 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     // 1. the zlib import, guarded: zlib.lib on Windows, the system's zlib elsewhere (as PureBasic's IDE)
     int last = 0;
     if (zip) {
-        const int guard = check.findStatement("CompilerIf Defined ( uncompress , #PB_Procedure ) = #False");
+        const int guard = check.findStatement("CompilerIf Defined ( Zember_Zlib , #PB_Constant ) = #False");
         const int windows = check.findStatement("ImportC \"zlib.lib\"");
         const int elsewhere = check.findStatement("ImportC \"-lz\"");
         QVERIFY(guard > 0);
@@ -415,7 +371,8 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     const QStringList decoder = {"_Zember_JcBits", "_Zember_JcGamma", "_Zember_Jcalg1Unpack"};
     QStringList expected;
     if (jcalg1 || zip) {
-        const int guard = check.findStatement("CompilerIf Defined ( _UnpackMemory , #PB_Procedure ) = #False", last);
+        const int guard =
+            check.findStatement("CompilerIf Defined ( Zember_UnpackMemory , #PB_Constant ) = #False", last);
         const int procedure = check.procedureLine("_UnpackMemory");
         QVERIFY(guard > last && procedure > guard);
         if (jcalg1) {
@@ -426,7 +383,8 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
                 expected << name;
             }
         } else {
-            QCOMPARE(procedure, guard + 1);
+            QCOMPARE(check.findStatement("#Zember_UnpackMemory = 1", guard), guard + 1);
+            QCOMPARE(procedure, guard + 2);
         }
         QVERIFY2(joined(check.procedureSignature("_UnpackMemory")).endsWith(u", Packer = #Zember_Packer_jCalg1 )"),
                  qPrintable(joined(check.procedureSignature("_UnpackMemory"))));
@@ -500,65 +458,6 @@ void TemplateCheckTest::templateDeclaresItemsInOrder()
     QCOMPARE(QSet<QString>(references.begin(), references.end()),
              (QSet<QString>{"Vorkel_CatchInfo", "Vorkel_CatchStart"}));
     QCOMPARE(check.callsOf("Vorkel_Get").size(), 7);
-}
-
-void TemplateCheckTest::removedFunctionsAreVersionGuarded_data()
-{
-    QTest::addColumn<QString>("path");
-    for (const char* path :
-         {"resources/Vorkel_Include.pbi", "resources/Vorkel_Include_None.pbi", "resources/Vorkel_Include_jCalg1.pbi",
-          "resources/Vorkel_Include_Zip.pbi", "include/Zember_Include.pbi"})
-        QTest::newRow(path) << QString::fromLatin1(path);
-}
-
-void TemplateCheckTest::removedFunctionsAreVersionGuarded()
-{
-    QFETCH(QString, path);
-    const PureBasicCheck check(readSource(path));
-    QVERIFY(check.isClean());
-
-    struct Renamed
-    {
-        const char* old;
-        const char* replacement;
-        int version; // the first version without `old`
-    };
-    const Renamed renamed[] = {
-        {"UnpackMemory", "UncompressMemory", 520},
-        {"CRC32Fingerprint", "Fingerprint", 540},
-        {"CatchModule", "CatchMusic", 520},
-    };
-    for (const Renamed& r : renamed) {
-        const auto oldCalls = check.callsOf(r.old);
-        const auto newCalls = check.callsOf(r.replacement);
-        QCOMPARE(oldCalls.isEmpty(), newCalls.isEmpty()); // every removed call has its replacement
-        for (const auto& s : oldCalls)
-            QVERIFY2(onlyBelow(s, r.version), qPrintable(QStringLiteral("%1 on line %2").arg(r.old).arg(s.line)));
-        for (const auto& s : newCalls)
-            QVERIFY2(onlyFrom(s, r.version),
-                     qPrintable(QStringLiteral("%1 on line %2").arg(r.replacement).arg(s.line)));
-    }
-    // CatchModule appeared in 4.30: below that the procedure has no loader at all.
-    for (const auto& s : check.callsOf("CatchModule"))
-        QVERIFY(onlyFrom(s, 430));
-    // jCalg1 unpacking since 5.20 exists on Windows x86 alone; the plugin is registered before use.
-    for (const auto& s : check.callsOf("UncompressMemory")) {
-        QVERIFY(insideCondition(s, "#PB_Compiler_OS = #PB_OS_Windows", 0));
-        QVERIFY(insideCondition(s, "#PB_Compiler_Processor = #PB_Processor_x86", 0));
-        QVERIFY(s.tokens.contains(u"#PB_PackerPlugin_Jcalg1"_qs));
-        QVERIFY(check.findStatement("UseJcalg1Packer ( )", s.line - 1) == s.line - 1);
-    }
-    for (const auto& s : check.callsOf("Fingerprint")) {
-        QVERIFY(s.tokens.contains(u"#PB_Cipher_CRC32"_qs));
-        QCOMPARE(check.findStatement("UseCRC32Fingerprint ( )", s.line - 1), s.line - 1);
-    }
-    // CatchImage's flags went with 4.40; later calls pass none.
-    for (const auto& s : check.callsOf("CatchImage")) {
-        if (s.tokens.contains(u"Flag"_qs))
-            QVERIFY(onlyBelow(s, 440));
-        else
-            QVERIFY(onlyFrom(s, 440));
-    }
 }
 
 void TemplateCheckTest::templateWithGeneratedDataIsComplete_data()
@@ -679,18 +578,6 @@ void TemplateCheckTest::examplesUseEveryProcedure()
     QVERIFY(QFile::exists(QStringLiteral(HEXALOOM_SOURCE_DIR "/examples/../include/Zember_Include.pbi")));
     for (const QString& name : prefixed(QStringLiteral("Zember")))
         QVERIFY2(resource.hasCall(name), qPrintable(name));
-
-    // Text is read by its length in bytes where PeekS can (5.40 on), else up to a zero byte behind it.
-    for (const PureBasicCheck* example : {&include, &resource}) {
-        const auto peeks = example->callsOf(QStringLiteral("PeekS"));
-        QCOMPARE(peeks.size(), 2);
-        for (const auto& s : peeks) {
-            if (s.tokens.contains(u"#PB_ByteLength"_qs))
-                QVERIFY(onlyFrom(s, 540));
-            else
-                QVERIFY(onlyBelow(s, 540) && s.tokens.contains(u"*Text"_qs));
-        }
-    }
 }
 
 void TemplateCheckTest::filesMatchTheirGenerator()

@@ -133,7 +133,8 @@ enum class VarKeyword : std::uint8_t { Define, Global, Protected, Static, Shared
 
 struct Param
 {
-    QString name; // with "*" or "$" as written
+    QString keyword; // "Array", "List" or "Map" before an array, list or map parameter; empty otherwise
+    QString name;    // with "*" or "$" as written
     TypeName type;
     ExprPtr defaultValue;
     SourcePos pos;

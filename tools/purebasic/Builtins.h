@@ -100,8 +100,23 @@ inline Value Text(const QString& s)
     return r;
 }
 
-// Strings as the target holds them: ASCII mode has no characters above 127 that pbrun can vouch for.
-void CheckAsciiText(Runtime& rt, const QString& text, const char* function);
+// ASCII mode holds a string as bytes: pbrun keeps one QChar (0 to 255) per byte, so what only moves bytes
+// (Chr, Asc, PeekS and PokeS with #PB_Ascii, Len, Mid, StringField, comparing) is exact. Where bytes
+// above 127 meet characters (UTF-8 and UTF-16 in ASCII mode, #PB_Ascii in Unicode mode, letter case,
+// file names, the console) the system's code page decides. On Windows that is the ANSI code page:
+// PureBasic converts between its strings and #PB_Ascii through it (PureBasicIDE/Language.pb: "It was
+// loaded using the ANSI codepage"); pbrun's Windows is one with code page 1252, that of Western systems.
+// A character that code page lacks (Windows may write "?" or a look-alike) and every byte above 127 on
+// Linux and macOS, where no source says which code page applies, refuse the one call.
+// The characters of ASCII-mode bytes.
+QString BytesToText(Runtime& rt, const QString& bytes, const char* function);
+// The ASCII-mode bytes of characters.
+QString TextToBytes(Runtime& rt, const QString& text, const char* function);
+// A string of the program as characters (ASCII mode: its bytes through the code page).
+inline QString ProgramText(Runtime& rt, const QString& s, const char* function)
+{
+    return rt.target.unicode ? s : BytesToText(rt, s, function);
+}
 
 #define PBRUN_BUILTINS(X)                                                                                              \
     X(AllocateMemory)                                                                                                  \
@@ -109,20 +124,22 @@ void CheckAsciiText(Runtime& rt, const QString& text, const char* function);
     X(MemorySize)                                                                                                      \
     X(ReAllocateMemory)                                                                                                \
     X(CopyMemory)                                                                                                      \
-    X(MoveMemory) X(FillMemory) X(CompareMemory) X(MemoryStringLength) X(PeekA) X(PeekB) X(PeekC) X(PeekD) X(PeekF)    \
-        X(PeekI) X(PeekL) X(PeekQ) X(PeekS) X(PeekU) X(PeekW) X(PokeA) X(PokeB) X(PokeC) X(PokeD) X(PokeF) X(PokeI)    \
-            X(PokeL) X(PokeQ) X(PokeS) X(PokeU) X(PokeW) X(Str) X(StrU) X(StrD) X(Hex) X(Val) X(Len) X(Mid) X(Left)    \
-                X(Right) X(UCase) X(LCase) X(Trim) X(StringField) X(CountString) X(ReplaceString) X(Chr) X(Asc)        \
-                    X(Space) X(GetExtensionPart) X(GetFilePart) X(GetPathPart) X(CRC32Fingerprint)                     \
-                        X(UseCRC32Fingerprint) X(Fingerprint) X(StringFingerprint) X(UnpackMemory) X(UncompressMemory) \
-                            X(UseZipPacker) X(UseJcalg1Packer) X(UseLZMAPacker) X(UseBriefLZPacker) X(CreateFile)      \
-                                X(OpenFile) X(ReadFile) X(WriteData) X(ReadData) X(CloseFile) X(DeleteFile)            \
-                                    X(FileSize) X(Lof) X(CatchImage) X(UsePNGImageDecoder) X(UseJPEGImageDecoder)      \
-                                        X(InitSound) X(CatchSound) X(InitSprite) X(CatchSprite) X(OpenScreen)          \
-                                            X(OpenWindowedScreen) X(InitModule) X(CatchModule) X(CatchMusic)           \
-                                                X(OpenWindow) X(WindowID) X(OpenConsole) X(CloseConsole) X(Print)      \
-                                                    X(PrintN) X(Input) X(GetModuleHandle_) X(FindResource_)            \
-                                                        X(LoadResource_) X(LockResource_) X(SizeofResource_)
+    X(MoveMemory)                                                                                                      \
+    X(FillMemory)                                                                                                      \
+    X(CompareMemory) X(MemoryStringLength) X(PeekA) X(PeekB) X(PeekC) X(PeekD) X(PeekF) X(PeekI) X(PeekL) X(PeekQ)     \
+        X(PeekS) X(PeekU) X(PeekW) X(PokeA) X(PokeB) X(PokeC) X(PokeD) X(PokeF) X(PokeI) X(PokeL) X(PokeQ) X(PokeS)    \
+            X(PokeU) X(PokeW) X(Str) X(StrU) X(StrD) X(Hex) X(Val) X(Len) X(Mid) X(Left) X(Right) X(UCase) X(LCase)    \
+                X(Trim) X(StringField) X(StringByteLength) X(CountString) X(ReplaceString) X(Chr) X(Asc) X(Space)      \
+                    X(GetExtensionPart) X(GetFilePart) X(GetPathPart) X(CRC32Fingerprint) X(UseCRC32Fingerprint)       \
+                        X(Fingerprint) X(StringFingerprint) X(UnpackMemory) X(UncompressMemory) X(UseZipPacker)        \
+                            X(UseJcalg1Packer) X(UseLZMAPacker) X(UseBriefLZPacker) X(CreateFile) X(OpenFile)          \
+                                X(ReadFile) X(WriteData) X(ReadData) X(CloseFile) X(DeleteFile) X(FileSize) X(Lof)     \
+                                    X(CatchImage) X(UsePNGImageDecoder) X(UseJPEGImageDecoder) X(InitSound)            \
+                                        X(CatchSound) X(InitSprite) X(CatchSprite) X(OpenScreen) X(OpenWindowedScreen) \
+                                            X(InitModule) X(CatchModule) X(CatchMusic) X(OpenWindow) X(WindowID)       \
+                                                X(OpenConsole) X(CloseConsole) X(Print) X(PrintN) X(Input)             \
+                                                    X(GetModuleHandle_) X(FindResource_) X(LoadResource_)              \
+                                                        X(LockResource_) X(SizeofResource_)
 
 #define PBRUN_DECLARE_BUILTIN(name) Value Bi_##name(Runtime&, std::vector<Value>&);
 PBRUN_BUILTINS(PBRUN_DECLARE_BUILTIN)

@@ -10,8 +10,7 @@ namespace {
 
 QString HostPath(Runtime& rt, const QString& name, const char* function)
 {
-    CheckAsciiText(rt, name, function);
-    QString n = name;
+    QString n = ProgramText(rt, name, function);
     if (rt.target.os == Os::Windows)
         n.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const bool absolute = n.startsWith(u'/') || (n.size() > 1 && n[1] == u':');

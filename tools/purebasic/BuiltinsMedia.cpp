@@ -117,7 +117,7 @@ bool IcoValid(const std::uint8_t* p, std::uint64_t n)
     return true;
 }
 
-// A PCM wave (and, from 6.12, 32-bit float: "Added: 32-bit float WAV support for ... CatchSound()").
+// A PCM wave (and, from 6.12, 32-bit float).
 bool WavValid(const std::uint8_t* p, std::uint64_t n, int version)
 {
     bool format = false;
@@ -128,7 +128,7 @@ bool WavValid(const std::uint8_t* p, std::uint64_t n, int version)
             return false;
         if (std::memcmp(p + at, "fmt ", 4) == 0 && size >= 16) {
             const int tag = U16(p + at + 8);
-            format = tag == 1 || (tag == 3 && version >= 612);
+            format = tag == 1 || (tag == 3 && version >= Since::FloatWav);
         }
         if (std::memcmp(p + at, "data", 4) == 0)
             data = true;
@@ -306,7 +306,7 @@ Value Bi_OpenWindowedScreen(Runtime& rt, std::vector<Value>& a)
 Value Bi_OpenWindow(Runtime& rt, std::vector<Value>& a)
 {
     rt.CheckObjectNumber(a[0].i, "OpenWindow");
-    CheckAsciiText(rt, a[5].s, "OpenWindow");
+    ProgramText(rt, a[5].s, "OpenWindow");
     rt.windowOpen = true;
     return Int(rt.ObjectResult(a[0].i));
 }
@@ -330,13 +330,13 @@ Value Bi_CloseConsole(Runtime&, std::vector<Value>&)
 
 Value Bi_Print(Runtime& rt, std::vector<Value>& a)
 {
-    rt.output += a[0].s;
+    rt.output += ProgramText(rt, a[0].s, "Print");
     return {};
 }
 
 Value Bi_PrintN(Runtime& rt, std::vector<Value>& a)
 {
-    rt.output += a[0].s + QLatin1Char('\n');
+    rt.output += ProgramText(rt, a[0].s, "PrintN") + QLatin1Char('\n');
     return {};
 }
 
@@ -344,7 +344,7 @@ Value Bi_Input(Runtime& rt, std::vector<Value>&)
 {
     Value r;
     if (!rt.input.isEmpty())
-        r.s = rt.input.takeFirst();
+        r.s = rt.target.unicode ? rt.input.takeFirst() : TextToBytes(rt, rt.input.takeFirst(), "Input");
     return r;
 }
 

@@ -13,6 +13,7 @@ constexpr std::int64_t kAscii = 24;   // #PB_Ascii
 constexpr std::int64_t kUnicode = 25; // #PB_Unicode
 constexpr std::int64_t kUtf8 = 2;     // #PB_UTF8
 constexpr std::int64_t kByteLength = 64;
+constexpr std::int64_t kNoClear = 1; // #PB_Memory_NoClear
 
 std::int64_t Arg(const std::vector<Value>& a, std::size_t i, std::int64_t fallback)
 {
@@ -47,16 +48,60 @@ std::int64_t Format(Runtime& rt, std::int64_t flags, const char* function, bool&
 
 } // namespace
 
-void CheckAsciiText(Runtime& rt, const QString& text, const char* function)
+namespace {
+
+// Windows-1252 at 0x80 to 0x9F (0: no character there); 0xA0 to 0xFF are Latin-1's.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,
+                                      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+[[noreturn]] void NoCodePage(Runtime& rt, const char* function, QChar c)
 {
-    if (rt.target.unicode)
-        return;
-    for (QChar c : text) {
-        if (c.unicode() > 127)
-            rt.Fail(QStringLiteral("pbrun does not support non-ASCII text in ASCII mode (%1()): the system's code "
-                                   "page decides what it becomes")
-                        .arg(QLatin1String(function)));
+    if (rt.target.os != Os::Windows)
+        rt.Fail(QStringLiteral("pbrun does not support %1() with characters beyond ASCII in ASCII conversions on "
+                               "%2: no source says which code page applies there")
+                    .arg(QLatin1String(function),
+                         rt.target.os == Os::Linux ? QStringLiteral("Linux") : QStringLiteral("macOS")));
+    rt.Fail(QStringLiteral("pbrun does not support %1() with the character U+%2: code page 1252 has none, and what "
+                           "Windows puts in its place is not documented")
+                .arg(QLatin1String(function))
+                .arg(c.unicode(), 4, 16, QLatin1Char('0')));
+}
+
+} // namespace
+
+QString BytesToText(Runtime& rt, const QString& bytes, const char* function)
+{
+    QString text = bytes;
+    for (QChar& c : text) {
+        if (c.unicode() < 0x80)
+            continue;
+        const char16_t u = c.unicode() < 0xA0 ? kCp1252High[c.unicode() - 0x80] : c.unicode();
+        if (rt.target.os != Os::Windows || u == 0 || c.unicode() > 0xFF)
+            NoCodePage(rt, function, c);
+        c = QChar(u);
     }
+    return text;
+}
+
+QString TextToBytes(Runtime& rt, const QString& text, const char* function)
+{
+    QString bytes = text;
+    for (QChar& c : bytes) {
+        if (c.unicode() < 0x80)
+            continue;
+        char16_t byte = 0;
+        if (c.unicode() >= 0xA0 && c.unicode() <= 0xFF)
+            byte = c.unicode();
+        for (int i = 0; i < 32 && byte == 0; ++i)
+            if (kCp1252High[i] == c.unicode())
+                byte = char16_t(0x80 + i);
+        if (rt.target.os != Os::Windows || byte == 0)
+            NoCodePage(rt, function, c);
+        c = QChar(byte);
+    }
+    return bytes;
 }
 
 std::uint8_t* Runtime::Bytes(std::uint64_t address, std::uint64_t length, bool write)
@@ -92,13 +137,30 @@ void Runtime::CheckObjectNumber(std::int64_t number, const char* function)
         Fail(QStringLiteral("%1(): #%2 is not a valid object number").arg(QLatin1String(function)).arg(number));
 }
 
+// The flags of AllocateMemory() and ReAllocateMemory(): 0 or #PB_Memory_NoClear (5.10 on). Memory left
+// uncleared holds whatever was there; pbrun fills it with a pattern, so a program that counts on zeros
+// there shows it.
+static bool NoClear(Runtime& rt, const std::vector<Value>& a, std::size_t index, const char* function)
+{
+    const std::int64_t flags = Arg(a, index, 0);
+    if (flags != 0 && flags != kNoClear)
+        rt.Fail(
+            QStringLiteral("pbrun does not support %1() with the flags %2").arg(QLatin1String(function)).arg(flags));
+    return flags == kNoClear;
+}
+
+constexpr std::uint8_t kUnclearedByte = 0xA5;
+
 Value Bi_AllocateMemory(Runtime& rt, std::vector<Value>& a)
 {
     if (a[0].i <= 0)
         rt.Fail(QStringLiteral("pbrun does not support AllocateMemory(%1): the manual does not say what a size of 0 "
                                "or less gives")
                     .arg(a[0].i));
+    const bool noClear = NoClear(rt, a, 1, "AllocateMemory");
     Block* b = rt.memory.Allocate(std::uint64_t(a[0].i), BlockKind::Heap, rt.pos);
+    if (b && noClear)
+        std::fill(b->bytes.begin(), b->bytes.end(), kUnclearedByte);
     return Int(b ? std::int64_t(b->base) : 0);
 }
 
@@ -126,8 +188,11 @@ Value Bi_ReAllocateMemory(Runtime& rt, std::vector<Value>& a)
                                "a size of 0 or less gives")
                     .arg(a[1].i));
     const std::uint64_t size = std::uint64_t(a[1].i);
+    const bool noClear = NoClear(rt, a, 2, "ReAllocateMemory");
     if (a[0].i == 0) {
         Block* b = rt.memory.Allocate(size, BlockKind::Heap, rt.pos);
+        if (b && noClear)
+            std::fill(b->bytes.begin(), b->bytes.end(), kUnclearedByte);
         return Int(b ? std::int64_t(b->base) : 0);
     }
     MemoryFault fault;
@@ -138,6 +203,8 @@ Value Bi_ReAllocateMemory(Runtime& rt, std::vector<Value>& a)
     if (!b)
         return Int(0); // the old block stays valid
     std::memcpy(b->bytes.data(), old->bytes.data(), std::size_t(std::min(size, old->size)));
+    if (noClear && size > old->size)
+        std::fill(b->bytes.begin() + std::ptrdiff_t(old->size), b->bytes.end(), kUnclearedByte);
     rt.memory.Release(old, rt.pos);
     return Int(std::int64_t(b->base));
 }
@@ -248,6 +315,7 @@ static QString ReadString(Runtime& rt, std::uint64_t address, std::int64_t limit
                 break;
             text += QChar(char16_t(p[i]));
         }
+        return rt.target.unicode ? BytesToText(rt, text, fn) : text;
     } else if (format == kUnicode) {
         for (std::uint64_t i = 0; i < max; ++i) {
             if (2 * i + 2 > available)
@@ -286,8 +354,7 @@ static QString ReadString(Runtime& rt, std::uint64_t address, std::int64_t limit
             i += std::uint64_t(length);
         }
     }
-    CheckAsciiText(rt, text, fn);
-    return text;
+    return rt.target.unicode ? text : TextToBytes(rt, text, fn);
 }
 
 Value Bi_PeekS(Runtime& rt, std::vector<Value>& a)
@@ -316,14 +383,12 @@ Value Bi_PokeS(Runtime& rt, std::vector<Value>& a)
     const std::int64_t limit = Arg(a, 2, -1);
     if (limit >= 0 && limit < text.size())
         text.truncate(limit);
-    CheckAsciiText(rt, text, "PokeS");
+    if (!rt.target.unicode && format != kAscii)
+        text = BytesToText(rt, text, "PokeS");
     QByteArray bytes;
     if (format == kAscii) {
-        for (QChar c : text) {
-            if (c.unicode() > 255)
-                rt.Fail(QStringLiteral("pbrun does not support PokeS() of characters beyond 255 as ASCII"));
+        for (QChar c : rt.target.unicode ? TextToBytes(rt, text, "PokeS") : text)
             bytes.append(char(c.unicode()));
-        }
         bytes.append('\0');
     } else if (format == kUnicode) {
         for (QChar c : text) {

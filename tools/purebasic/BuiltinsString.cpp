@@ -130,14 +130,18 @@ Value Bi_Right(Runtime& rt, std::vector<Value>& a)
     return Text(a[0].s.right(qsizetype(std::min<std::int64_t>(a[1].i, a[0].s.size()))));
 }
 
-Value Bi_UCase(Runtime&, std::vector<Value>& a)
+Value Bi_UCase(Runtime& rt, std::vector<Value>& a)
 {
-    return Text(MapCase(a[0].s, true));
+    if (rt.target.unicode)
+        return Text(MapCase(a[0].s, true));
+    return Text(TextToBytes(rt, MapCase(BytesToText(rt, a[0].s, "UCase"), true), "UCase"));
 }
 
-Value Bi_LCase(Runtime&, std::vector<Value>& a)
+Value Bi_LCase(Runtime& rt, std::vector<Value>& a)
 {
-    return Text(MapCase(a[0].s, false));
+    if (rt.target.unicode)
+        return Text(MapCase(a[0].s, false));
+    return Text(TextToBytes(rt, MapCase(BytesToText(rt, a[0].s, "LCase"), false), "LCase"));
 }
 
 Value Bi_Trim(Runtime&, std::vector<Value>& a)
@@ -193,7 +197,7 @@ Value Bi_ReplaceString(Runtime& rt, std::vector<Value>& a)
 
 Value Bi_Chr(Runtime& rt, std::vector<Value>& a)
 {
-    const std::int64_t max = rt.target.unicode ? 0xFFFF : 127;
+    const std::int64_t max = rt.target.unicode ? 0xFFFF : 0xFF; // ASCII mode: the byte
     if (a[0].i < 1 || a[0].i > max)
         rt.Fail(QStringLiteral("pbrun does not support Chr(%1) here").arg(a[0].i));
     return Text(QString(QChar(char16_t(a[0].i))));
@@ -227,6 +231,27 @@ Value Bi_GetExtensionPart(Runtime& rt, std::vector<Value>& a)
     const QString file = a[0].s.mid(LastSeparator(rt, a[0].s) + 1);
     const qsizetype dot = file.lastIndexOf(u'.');
     return Text(dot < 0 ? QString() : file.mid(dot + 1));
+}
+
+} // namespace hexaloom::pbrun
+
+namespace hexaloom::pbrun {
+
+// The bytes the string takes in a format, without its zero ("The number of bytes returned does not
+// include the terminating Null-Character"). The program's own mode when no format is given.
+Value Bi_StringByteLength(Runtime& rt, std::vector<Value>& a)
+{
+    constexpr std::int64_t utf8 = 2, ascii = 24, unicode = 25;
+    const std::int64_t format = a.size() > 1 ? a[1].i : (rt.target.unicode ? unicode : ascii);
+    const QString& text = a[0].s;
+    if (format != ascii && format != utf8 && format != unicode)
+        rt.Fail(QStringLiteral("pbrun does not support StringByteLength() with the format %1").arg(format));
+    const QString chars = ProgramText(rt, text, "StringByteLength");
+    if (format == utf8)
+        return Int(chars.toUtf8().size());
+    if (format == unicode)
+        return Int(2 * chars.size());
+    return Int(rt.target.unicode ? TextToBytes(rt, chars, "StringByteLength").size() : text.size());
 }
 
 } // namespace hexaloom::pbrun

@@ -24,6 +24,7 @@ struct CheckResult
     std::unique_ptr<CompiledProgram> program; // null after an error
     QStringList diagnostics;                  // "file:line: error: message" and its context lines
     QSet<QPair<QString, int>> branchesTaken;  // compiler branches compiled, up to an error too
+    QStringList warnings; // "file:line: warning: ...": facts used that pbrun's tables mark unconfirmed
 };
 
 CheckResult Check(SourceCache& cache, const QString& mainPath, const Target& target, const CheckOptions& options);

@@ -349,6 +349,17 @@ private:
         case Bind::Bool:
             return Cond(*e.args[0]) ? 1 : 0;
         case Bind::Op: {
+            if (b.cls == Cls::Int32 && b.b == 0 && m_target.pointerSize() == 8) {
+                const auto [narrow, wide] = Widths(e);
+                if (narrow != wide)
+                    Fail(QStringLiteral("pbrun does not support this expression on a 64-bit target: its 32-bit "
+                                        "operands give %1 computed in 32 bits and %2 in 64 bits, and which PureBasic "
+                                        "computes there is not documented (store it in a .l, or make an operand "
+                                        ".i or .q)")
+                             .arg(narrow)
+                             .arg(wide));
+                return narrow;
+            }
             if (e.kind == ExprKind::Unary) {
                 const std::int64_t x = AsInt(*e.args[0]);
                 return e.op == Op::Neg ? WrapCls(b.cls, 0 - std::uint64_t(x)) : WrapCls(b.cls, ~std::uint64_t(x));
@@ -364,6 +375,32 @@ private:
         default:
             Fail(QStringLiteral("internal: no integer value"));
         }
+    }
+
+    // A 32-bit integer expression computed in 32 bits and in 64 bits, from the same leaves.
+    std::pair<std::int64_t, std::int64_t> Widths(const Expr& e)
+    {
+        const Binding& b = At(e);
+        if (b.kind != Bind::Op || b.cls != Cls::Int32) {
+            const std::int64_t v = I(e);
+            return {v, v};
+        }
+        if (e.kind == ExprKind::Unary) {
+            const auto [x32, x64] = Widths(*e.args[0]);
+            if (e.op == Op::Neg)
+                return {WrapCls(Cls::Int32, 0 - std::uint64_t(x32)), WrapCls(Cls::Int64, 0 - std::uint64_t(x64))};
+            return {WrapCls(Cls::Int32, ~std::uint64_t(x32)), WrapCls(Cls::Int64, ~std::uint64_t(x64))};
+        }
+        const auto [x32, x64] = Widths(*e.args[0]);
+        const auto [y32, y64] = Widths(*e.args[1]);
+        QString error;
+        const auto r32 = IntOp(e.op, x32, y32, Cls::Int32, error);
+        if (!r32)
+            Fail(error);
+        const auto r64 = IntOp(e.op, x64, y64, Cls::Int64, error);
+        if (!r64)
+            Fail(error);
+        return {*r32, *r64};
     }
 
     double D(const Expr& e)
@@ -763,7 +800,7 @@ private:
             const Expr& e = *s.exprs[0];
             const Cls c = At(e).cls;
             if (c == Cls::String)
-                m_rt.output += S(e);
+                m_rt.output += ProgramText(m_rt, S(e), "Debug");
             else if (IsIntCls(c))
                 m_rt.output += QString::number(I(e));
             else

@@ -14,6 +14,7 @@ RunResult Run(SourceCache& cache, const QString& mainPath, const Target& target,
     check.compilerHome = options.compilerHome;
     CheckResult checked = Check(cache, mainPath, target, check);
     result.branchesTaken = checked.branchesTaken;
+    result.warnings = checked.warnings;
     if (!checked.program) {
         result.phase = Phase::Compile;
         result.diagnostics = checked.diagnostics;
@@ -45,10 +46,17 @@ RunResult Run(SourceCache& cache, const QString& mainPath, const Target& target,
         result.diagnostics = outcome.diagnostics;
         return result;
     }
-    for (const Block* b : rt.memory.LiveHeapBlocks())
-        result.leaks << QStringLiteral("leak: memory block of %1 bytes allocated at %2 was never freed")
-                            .arg(b->size)
-                            .arg(cache.Place(b->allocatedAt));
+    for (const Block* b : rt.memory.LiveHeapBlocks()) {
+        if (options.strictMemory)
+            result.leaks << QStringLiteral("leak: memory block of %1 bytes allocated at %2 was never freed")
+                                .arg(b->size)
+                                .arg(cache.Place(b->allocatedAt));
+        else
+            result.warnings << QStringLiteral("%1: warning: memory block of %2 bytes allocated here was not freed "
+                                              "before the end (PureBasic frees it then)")
+                                   .arg(cache.Place(b->allocatedAt))
+                                   .arg(b->size);
+    }
     if (!result.leaks.isEmpty())
         result.phase = Phase::Leak;
     return result;

@@ -24,9 +24,12 @@ struct RunOptions
     std::uint64_t memoryLimit = 512ull << 20; // heap bytes the program may hold at once
     std::int64_t stepLimit = 1'000'000'000;   // statements and loop rounds before the run counts as endless
     int depthLimit = 2000;                    // nested procedure calls
+    // Memory left allocated at the end: PureBasic frees it then (the manual, AllocateMemory()), so by
+    // default it is a warning; strict, it ends the run as a leak, as the access code's tests ask.
+    bool strictMemory = false;
 };
 
-// Exit codes of pbrun, and the phase that ended a run.
+// Exit codes of pbrun, and the phase that ended a run (a leak only with strict memory).
 enum class Phase : int { Ok = 0, Compile = 1, Runtime = 2, Leak = 3 };
 
 struct RunResult
@@ -35,7 +38,8 @@ struct RunResult
     std::int64_t endCode = 0; // End's value, or the DLL entry's result
     QString output;           // Debug, Print and PrintN
     QStringList diagnostics;  // "file:line: error: ...", with context lines
-    QStringList leaks;        // memory blocks still allocated at the end
+    QStringList leaks;        // memory blocks still allocated at the end (strict memory)
+    QStringList warnings;     // "file:line: warning: ...": unconfirmed facts used, memory left allocated
     std::vector<CatchRecord> catches;
     QSet<QPair<QString, int>> branchesTaken; // compiler branches compiled: (file, line)
 };

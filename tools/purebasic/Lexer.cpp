@@ -427,6 +427,14 @@ std::vector<Token> Tokenize(const QString& source)
             else
                 one(Tok::Gt);
             break;
+        case '{':
+            // fixed-length strings (.s{10}) and Align in structures
+            error(QStringLiteral("pbrun does not support '{' (fixed-length strings)"));
+            break;
+        case 0xA0:
+            // a no-break space: whether PureBasic takes it as a blank is not documented
+            error(QStringLiteral("pbrun does not support the no-break space outside strings"));
+            break;
         default:
             error(QStringLiteral("Syntax error: unexpected character '%1'").arg(c));
             break;

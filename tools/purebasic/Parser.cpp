@@ -201,6 +201,16 @@ private:
                 if (ends.contains(word))
                     return body;
                 if (kClosers.contains(word)) {
+                    // PureBasic's directives are textual: "CompilerIf ... Case ... CompilerEndIf" is valid
+                    // there, and a block cut by one is beyond pbrun's tree of nested blocks
+                    if (opener &&
+                        (QLatin1String(opener).startsWith(QLatin1String("Compiler")) || word.startsWith(u"compiler")))
+                        throw Failure{QStringLiteral("pbrun does not support a compiler directive that cuts across a "
+                                                     "block (%1 at line %2, then %3)")
+                                          .arg(QLatin1String(opener))
+                                          .arg(openLine)
+                                          .arg(tok.text),
+                                      tok.line};
                     if (opener)
                         throw Failure{QStringLiteral("%1 expected (%2 at line %3), found %4")
                                           .arg(QLatin1String(expected), QLatin1String(opener))
@@ -288,8 +298,8 @@ private:
             return Loop(word);
         if (word == u"select")
             return Selection(kSelect, Ctx::Code);
-        if (word.startsWith(u"procedure") && word != u"procedurereturn")
-            return Procedure();
+        if (word == u"procedure" || word == u"proceduredll" || word == u"procedurec" || word == u"procedurecdll")
+            return Procedure(); // and not "ProcedureList()" or "ProcedureFound = 1"
         if (word == u"structure")
             return Container(StmtKind::Structure, Ctx::Structure, "endstructure", "Structure");
         if (word == u"enumeration" || word == u"enumerationbinary")
@@ -491,14 +501,22 @@ private:
             do {
                 Param p;
                 p.pos = Pos();
-                if (Word("array") || Word("list") || Word("map"))
-                    Fail(QStringLiteral("pbrun does not support %1 parameters").arg(Peek().text));
+                // "Array a.l(1)": the keyword is followed by a name; "Array" alone is a parameter's name
+                if ((Word("array") || Word("list") || Word("map")) && Peek(1).kind == Tok::Ident) {
+                    p.keyword = Peek().text;
+                    ++i;
+                }
                 if (Peek().kind != Tok::Ident && Peek().kind != Tok::Ptr)
                     Fail(QStringLiteral("Syntax error: parameter name expected"));
                 p.name = Peek().text;
                 ++i;
                 if (Peek().kind == Tok::Dot && !Peek().spaceBefore)
                     p.type = TypeSuffix();
+                if (!p.keyword.isEmpty() && Accept(Tok::LParen)) {
+                    // the dimensions of an array parameter, or "()" of a list: the checker refuses it
+                    for (int depth = 1; depth > 0 && Peek().kind != Tok::EndOfFile && Peek().kind != Tok::Newline; ++i)
+                        depth += Peek().kind == Tok::LParen ? 1 : Peek().kind == Tok::RParen ? -1 : 0;
+                }
                 if (Accept(Tok::Eq))
                     p.defaultValue = Expression();
                 s.params.push_back(std::move(p));
@@ -517,6 +535,9 @@ private:
         if (type.suffix == Suffix::Named)
             type.name = Peek().text;
         ++i;
+        if (type.name.compare(QLatin1String("p"), Qt::CaseInsensitive) == 0 && Peek().kind == Tok::Minus &&
+            !Peek().spaceBefore)
+            Fail(QStringLiteral("pbrun does not support pseudo-types (.p-ascii, ...)"));
         return type;
     }
 
@@ -614,6 +635,19 @@ private:
             const QString word = tok.text.toLower();
             if (IsReservedWord(word) || word == u"compilerelseif")
                 return KeywordStatement(word, pos);
+            // keywords of later versions that pbrun does not take, before a name: "Threaded Counter"
+            if ((word == u"newmap" || word == u"threaded" || word == u"swap") && Peek(1).kind == Tok::Ident)
+                Fail(QStringLiteral("pbrun does not support %1").arg(tok.text));
+            // "Runtime Procedure ...": what follows is parsed, the whole refused where it is compiled
+            if (word == u"runtime" && Peek(1).kind == Tok::Ident) {
+                ++i;
+                Statement(ctx);
+                return Unsupported(pos, tok.text);
+            }
+        }
+        if (tok.kind == Tok::Bang) {
+            SkipToStatementEnd();
+            return Unsupported(pos, QStringLiteral("inline assembly"));
         }
         return ExpressionStatement(pos);
     }
@@ -752,6 +786,11 @@ private:
             }
             VarItem item;
             item.target = NameExpr();
+            // Shared names an array by its name and "()"
+            if (s->varKeyword == VarKeyword::Shared && Accept(Tok::LParen)) {
+                Expect(Tok::RParen, ")");
+                item.dim = true;
+            }
             if (s->varKeyword != VarKeyword::Shared && Accept(Tok::Eq))
                 item.init = Expression();
             s->vars.push_back(std::move(item));
@@ -848,6 +887,15 @@ private:
                 s->exprs.push_back(Expression());
                 return s;
             }
+        }
+        // "a.b" alone declares the variable, as Define does (the manual's Variables page)
+        if (target->kind == ExprKind::Name && target->type.suffix != Suffix::None && AtStatementEnd()) {
+            StmtPtr s = NewStmt(StmtKind::Variables, pos);
+            s->varKeyword = VarKeyword::Define;
+            VarItem item;
+            item.target = std::move(target);
+            s->vars.push_back(std::move(item));
+            return s;
         }
         if (target->kind != ExprKind::Call)
             Fail(QStringLiteral("Syntax error"));
@@ -1028,6 +1076,8 @@ private:
         case Tok::At: {
             ++i;
             ExprPtr e = NewExpr(ExprKind::AddressOf, pos);
+            if (Peek().kind == Tok::String)
+                Fail(QStringLiteral("pbrun does not support the address of a string"));
             if (Peek().kind != Tok::Ident && Peek().kind != Tok::Ptr)
                 Fail(QStringLiteral("Syntax error: name expected after '@'"));
             e->args.push_back(Postfix());

@@ -22,7 +22,9 @@ constexpr std::uint8_t AnyCpu = 0;
 // Sorted by name without case; a name may have several rows with disjoint version ranges.
 // Functions PureBasic had before 4.00 carry 400, the oldest version pbrun runs.
 const BuiltinInfo kBuiltins[] = {
-    B(AllocateMemory, "i", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 5.10: "#PB_Memory_NoClear support to Re/AllocateMemory()".
+    B(AllocateMemory, "i", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(AllocateMemory, "i|i", I, 510, Now, AnyOs, AnyCpu, nullptr),
     B(Asc, "s", I, 400, Now, AnyOs, AnyCpu, nullptr),
     // CatchImage's Flags (#PB_Image_DisplayFormat) was deprecated in 4.40 (history: "value set to 24");
     // the documentation of later versions has no Flags parameter.
@@ -73,7 +75,8 @@ const BuiltinInfo kBuiltins[] = {
     B(MoveMemory, "iii", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(OpenConsole, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
     B(OpenFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(OpenScreen, "iiis", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenScreen, "iiis|ii", I, 400, Now, AnyOs, AnyCpu,
+      "unconfirmed: the first version with FlipMode and RefreshRate"),
     B(OpenWindow, "iiiiis|ii", I, 400, Now, AnyOs, AnyCpu, nullptr),
     B(OpenWindowedScreen, "iiiii|iiii", I, 400, Now, AnyOs, AnyCpu, nullptr),
     B(PeekA, "i", A, 440, Now, AnyOs, AnyCpu, nullptr),
@@ -103,7 +106,8 @@ const BuiltinInfo kBuiltins[] = {
     B(PrintN, "s", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(ReadData, "iii", I, 400, Now, AnyOs, AnyCpu, nullptr),
     B(ReadFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(ReAllocateMemory, "ii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(ReAllocateMemory, "ii", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(ReAllocateMemory, "ii|i", I, 510, Now, AnyOs, AnyCpu, nullptr),
     B(ReplaceString, "sss", S, 400, Now, AnyOs, AnyCpu, nullptr),
     B(Right, "si", S, 400, Now, AnyOs, AnyCpu, nullptr),
     B(SizeofResource_, "ii", I, 400, Now, OnWindows, AnyCpu, nullptr),
@@ -111,6 +115,7 @@ const BuiltinInfo kBuiltins[] = {
     B(Str, "l", S, 400, 430, AnyOs, AnyCpu, nullptr),
     B(Str, "i", S, 430, Now, AnyOs, AnyCpu, nullptr),
     B(StrD, "d|i", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(StringByteLength, "s|i", I, 400, Now, AnyOs, AnyCpu, nullptr), // changes.txt: "added" from 3.94 to 4.00
     B(StringField, "sis", S, 400, Now, AnyOs, AnyCpu, nullptr),
     // 5.40: "Added: StringFingerprint()".
     B(StringFingerprint, "si", S, 540, Now, AnyOs, AnyCpu, nullptr),
@@ -173,6 +178,7 @@ const ConstantInfo kConstants[] = {
     {"PB_Label", 56, 510, Now, AnyOs, nullptr},
     {"PB_Long", 5, 400, Now, AnyOs, nullptr},
     {"PB_Map", 22, 440, Now, AnyOs, nullptr},
+    {"PB_Memory_NoClear", 1, 510, Now, AnyOs, nullptr},
     {"PB_Module", 58, 520, Now, AnyOs, nullptr},
     {"PB_OS_Linux", 2, 400, Now, AnyOs, nullptr},
     {"PB_OS_MacOS", 4, 400, Now, AnyOs, nullptr},
@@ -183,8 +189,11 @@ const ConstantInfo kConstants[] = {
     {"PB_PackerPlugin_Jcalg1", 5, 520, Now, AnyOs, nullptr},
     {"PB_PackerPlugin_Lzma", 2, 520, Now, AnyOs, nullptr},
     {"PB_PackerPlugin_Zip", 1, 520, Now, AnyOs, nullptr},
-    // Not among the types of 4.00's Defined(), nor in any later "Added" line: its first version is unknown.
-    {"PB_Procedure", 53, 400, Now, AnyOs, "unconfirmed: the first version of #PB_Procedure"},
+    // Not among the types of 4.00's Defined(), nor in any later "Added" line; numbered between 4.00's
+    // #PB_Interface and 4.40's #PB_Function. The documentation of 5.73 (the first in PureBasic's repository)
+    // lists it: from there on it is confirmed, before its first version is unknown.
+    {"PB_Procedure", 53, 400, 573, AnyOs, "unconfirmed: that Defined() knows #PB_Procedure before 5.73"},
+    {"PB_Procedure", 53, 573, Now, AnyOs, nullptr},
     {"PB_Processor_arm64", 6, 600, Now, AnyOs, nullptr},
     {"PB_Processor_x64", 4, 400, Now, AnyOs, nullptr},
     {"PB_Processor_x86", 2, 400, Now, AnyOs, nullptr},
@@ -199,20 +208,54 @@ const ConstantInfo kConstants[] = {
     {"True", 1, 400, Now, AnyOs, nullptr},
 };
 
-// Keywords that came after 4.00: a name spelled like one is refused from that version on.
+// Keywords that came after 4.00: a name spelled like one is refused from that version on. Array and List
+// are none: they begin a parameter (4.30) and still name arrays, as the manual's Shared example
+// ("Dim Array(2)") does.
 const KeywordInfo kKeywords[] = {
-    {"Array", 440},         // 4.40: arrays, lists and maps as procedure parameters and structure fields
     {"DeclareModule", 520}, // 5.20: "Module support for the compiler"
     {"EndDeclareModule", 520},
     {"EndModule", 520},
     {"EnumerationBinary", 540}, // 5.40
-    {"List", 440},
-    {"Map", 440},
+    {"Map", 440},               // 4.40: maps
     {"Module", 520},
     {"NewMap", 440},
     {"Threaded", 440}, // 4.40: "'Threaded' Keyword for thread-local variables"
     {"UnuseModule", 520},
     {"UseModule", 520},
+};
+
+// History: FilePath 4.30 ("#PB_Compiler_FilePath compiler constant"), Procedure 4.20, Filename and
+// ExecutableFormat 5.10, 64Bit and 32Bit 6.00; the others came with 4.00.
+const CompilerConstantInfo kCompilerConstants[] = {
+    {"PB_Compiler_32Bit", 600, nullptr},
+    {"PB_Compiler_64Bit", 600, nullptr},
+    {"PB_Compiler_Debugger", 400, nullptr},
+    {"PB_Compiler_ExecutableFormat", 510, nullptr},
+    {"PB_Compiler_File", 400, nullptr},
+    {"PB_Compiler_Filename", 510, nullptr},
+    {"PB_Compiler_FilePath", 430, nullptr},
+    {"PB_Compiler_Home", 400, nullptr},
+    {"PB_Compiler_Line", 400, nullptr},
+    {"PB_Compiler_OS", 400, nullptr},
+    {"PB_Compiler_Procedure", 420, nullptr},
+    // Not in 4.00's history, which adds no compiler constant; the x64 compiler came with 4.30.
+    {"PB_Compiler_Processor", 400, "unconfirmed: that #PB_Compiler_Processor exists before 4.30"},
+    {"PB_Compiler_Unicode", 400, nullptr},
+    {"PB_Compiler_Version", 400, nullptr},
+};
+
+// .a and .u came with 4.40, .i with 4.30; the structures named after them with their types.
+const PredefinedStructureInfo kPredefinedStructures[] = {
+    {"Byte", "b", Type::B, 400},    {"Ascii", "a", Type::A, 440},   {"Character", "c", Type::C, 400},
+    {"Word", "w", Type::W, 400},    {"Unicode", "u", Type::U, 440}, {"Long", "l", Type::L, 400},
+    {"Integer", "i", Type::I, 430}, {"Quad", "q", Type::Q, 400},    {"Float", "f", Type::F, 400},
+    {"Double", "d", Type::D, 400},
+};
+
+// zlib's uncompress(Bytef *dest, uLongf *destLen, const Bytef *source, uLong sourceLen) returns an int;
+// PureBasic's IDE imports it from "zlib.lib" on Windows and "-lz" elsewhere (PureBasicIDE/ZLib.pb).
+const ImportedFunctionInfo kImportedFunctions[] = {
+    {"uncompress", "zlib.lib", "-lz", 'i', "pppu", true, &NativeUncompress},
 };
 
 bool LessNoCase(const char* a, const QString& b)
@@ -287,6 +330,37 @@ template <typename Row> const Row* Pick(std::span<const Row> table, const QStrin
 QString VersionText(int version)
 {
     return QStringLiteral("%1.%2").arg(version / 100).arg(version % 100, 2, 10, QLatin1Char('0'));
+}
+
+std::span<const PredefinedStructureInfo> PredefinedStructureTable()
+{
+    return kPredefinedStructures;
+}
+
+std::span<const CompilerConstantInfo> CompilerConstantTable()
+{
+    return kCompilerConstants;
+}
+
+const CompilerConstantInfo* FindCompilerConstant(const QString& name)
+{
+    for (const CompilerConstantInfo& c : kCompilerConstants)
+        if (name.compare(QLatin1String(c.name), Qt::CaseInsensitive) == 0)
+            return &c;
+    return nullptr;
+}
+
+std::span<const ImportedFunctionInfo> ImportedFunctionTable()
+{
+    return kImportedFunctions;
+}
+
+const ImportedFunctionInfo* FindImportedFunction(const QString& name)
+{
+    for (const ImportedFunctionInfo& f : kImportedFunctions)
+        if (name.compare(QLatin1String(f.name), Qt::CaseInsensitive) == 0)
+            return &f;
+    return nullptr;
 }
 
 std::span<const BuiltinInfo> BuiltinTable()

@@ -58,6 +58,9 @@ struct KeywordInfo
 namespace Since {
 constexpr int IntegerType = 430;          // 4.30: ".i" native type; StrQ(), HexQ(), ValQ() removed
 constexpr int TypedRead = 430;            // 4.30: 'Read' requires a type (Read.l, Read.q)
+constexpr int CompilerIfLogic = 430;      // 4.30: "Support for 'And/Or' in CompilerIf statements"
+constexpr int ArrayListParameters = 430;  // 4.30: "Array and list parameter now requires the 'List' or 'Array' keyword"
+constexpr int MapParameters = 440;        // 4.40: maps, and the 'Map' parameter keyword with them
 constexpr int AsciiUnicodeTypes = 440;    // 4.40: '.a' and '.u'
 constexpr int CompilerElseIf = 510;       // 5.10: CompilerElseIf
 constexpr int BoolFunction = 510;         // 5.10: Bool(); boolean operations forbidden without it
@@ -65,14 +68,61 @@ constexpr int MultiCharStringField = 510; // 5.10: multicharacter delimiters in 
 constexpr int FillMemoryTypes = 510;      // 5.10: #PB_Character, #PB_Unicode, #PB_Ascii, #PB_Integer for FillMemory()
 constexpr int RelativeIncludes = 530;     // 5.30: (X)IncludeFile and IncludeBinary relative to the file holding them
 constexpr int HexVal = 420;               // 4.20: hexadecimal and binary support for Val()
+constexpr int EnumerationBinary = 540;    // 5.40: EnumerationBinary
+constexpr int FloatWav = 612;             // 6.12: "Added: 32-bit float WAV support for ... CatchSound()"
 } // namespace Since
 
+// The compiler's own constants (#PB_Compiler_*): their values come from the target and the source,
+// their versions from here.
+struct CompilerConstantInfo
+{
+    const char* name; // without "#"
+    int since;
+    const char* note;
+};
+
+// The Type values of Defined() (Residents/Common.pb); which versions know them is the constants table's.
+namespace DefinedType {
+constexpr int Structure = 7, List = 14, Array = 15, Map = 22, Constant = 50, Variable = 51, Interface = 52,
+              Procedure = 53, Function = 54, OSFunction = 55, Label = 56, Prototype = 57, Module = 58, Enumeration = 59;
+} // namespace DefinedType
+
+// A C function a program may import, with the C types of its result and parameters: 'i' a C int,
+// 'p' a pointer, 'u' a C unsigned long (4 bytes on Windows, as wide as a pointer elsewhere).
+struct ImportedFunctionInfo
+{
+    const char* name;
+    const char* library;          // as PureBasic's own IDE names it on Windows
+    const char* libraryElsewhere; // ... and on Linux and macOS
+    char result;
+    const char* params;
+    bool cCall; // the C calling convention: ImportC on x86
+    BuiltinFn handler;
+};
+
+// The one-field structures named after the native types (Residents/Common.pb), with the version of
+// their type.
+struct PredefinedStructureInfo
+{
+    const char* name;
+    const char* field;
+    Type type;
+    int since;
+};
+
+std::span<const PredefinedStructureInfo> PredefinedStructureTable();
 std::span<const BuiltinInfo> BuiltinTable();
+std::span<const CompilerConstantInfo> CompilerConstantTable();
+const CompilerConstantInfo* FindCompilerConstant(const QString& name);
+std::span<const ImportedFunctionInfo> ImportedFunctionTable();
+// The C function `name` (any case) pbrun can link, or null.
+const ImportedFunctionInfo* FindImportedFunction(const QString& name);
 std::span<const ConstantInfo> ConstantTable();
 std::span<const KeywordInfo> KeywordTable();
 
 // The row of `name` (any case) that applies to the target, or null. When there is none, `why` says
-// whether the name is unknown (empty), or which versions or systems have it.
+// whether the name is unknown (empty), or which versions or systems have it. A row whose note begins
+// with "unconfirmed: " is a fact the sources do not settle: the checker reports its use as a warning.
 const BuiltinInfo* FindBuiltin(const QString& name, const Target& target, QString* why = nullptr);
 const ConstantInfo* FindConstant(const QString& name, const Target& target, QString* why = nullptr);
 // The version from which `word` is a keyword, or 0 when it is none on that target.

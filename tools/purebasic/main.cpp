@@ -1,6 +1,9 @@
 // pbrun: runs a PureBasic program with the interpreter, for one target.
-//   pbrun --target 6.12-windows-x64-unicode [--res file.res] [--dll Entry] [--work DIR] program.pb
-// Exit code 0 ok, 1 compile error, 2 runtime error, 3 memory left allocated, 64 bad command line.
+//   pbrun --target 6.12-windows-x64-unicode [--res file.res] [--dll Entry] [--work DIR] [--strict-memory]
+//         [--check] program.pb
+// Exit code 0 ok, 1 compile error, 2 runtime error, 3 memory left allocated (with --strict-memory), 64 bad
+// command line. Warnings (facts pbrun cannot confirm, memory left allocated) go to stderr and keep the exit code.
+#include "Checker.h"
 #include "Interpreter.h"
 
 #include <QCommandLineParser>
@@ -32,7 +35,13 @@ int main(int argc, char** argv)
     const QCommandLineOption workOption(QStringLiteral("work"),
                                         QStringLiteral("Folder for the program's files (default: the current one)."),
                                         QStringLiteral("dir"));
-    parser.addOptions({targetOption, resOption, dllOption, workOption});
+    const QCommandLineOption strictOption(
+        QStringLiteral("strict-memory"),
+        QStringLiteral("Memory left allocated at the end is an error (exit code 3), not a warning."));
+    const QCommandLineOption checkOption(
+        QStringLiteral("check"), QStringLiteral("Compile only: print \"parsed\" when the program's own file parses, "
+                                                "then the compile errors; run nothing."));
+    parser.addOptions({targetOption, resOption, dllOption, workOption, strictOption, checkOption});
     parser.addPositionalArgument(QStringLiteral("program"), QStringLiteral("The main source file."));
     parser.process(app);
 
@@ -51,8 +60,11 @@ int main(int argc, char** argv)
     options.resFiles = parser.values(resOption);
     options.dllEntry = parser.value(dllOption);
     options.workDir = parser.value(workOption);
+    options.strictMemory = parser.isSet(strictOption);
     if (!options.workDir.isEmpty() && !QFileInfo(options.workDir).isDir())
         return fail(QStringLiteral("no folder %1").arg(options.workDir));
+    if (!options.workDir.isEmpty())
+        options.workDir = QFileInfo(options.workDir).absoluteFilePath(); // the program's names resolve from there
 #ifdef Q_OS_UNIX
     // Input() reads the lines of standard input, when it is not a terminal.
     if (!isatty(fileno(stdin))) {
@@ -63,10 +75,22 @@ int main(int argc, char** argv)
 #endif
 
     SourceCache cache;
+    if (parser.isSet(checkOption)) {
+        const QString path = QFileInfo(files.first()).absoluteFilePath();
+        if (cache.file(cache.Load(path)).error.isEmpty())
+            std::puts("parsed");
+        CheckOptions check;
+        check.dll = !options.dllEntry.isEmpty();
+        check.resFiles = options.resFiles;
+        const CheckResult checked = Check(cache, path, *target, check);
+        for (const QString& line : checked.warnings + checked.diagnostics)
+            std::fprintf(stderr, "%s\n", qPrintable(line));
+        return checked.program ? 0 : 1;
+    }
     const RunResult result = Run(cache, files.first(), *target, options);
     std::fputs(result.output.toUtf8().constData(), stdout);
     std::fflush(stdout);
-    for (const QString& line : result.diagnostics + result.leaks)
+    for (const QString& line : result.warnings + result.diagnostics + result.leaks)
         std::fprintf(stderr, "%s\n", qPrintable(line));
     return int(result.phase);
 }
