@@ -8,6 +8,7 @@
 namespace hexaloom {
 
 enum class MessageIcon { None, Information, Warning, Error };
+enum class SaveAnswer { Save, Discard, Cancel };
 
 class Platform
 {
@@ -27,6 +28,8 @@ public:
     virtual void Message(const QString& title, const QString& text, MessageIcon icon = MessageIcon::None) = 0;
     // A Yes/No question; where nobody can answer, `defaultAnswer` is taken.
     virtual bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) = 0;
+    // Save, discard or cancel, before unsaved work would go; where nobody can answer, nothing goes.
+    virtual SaveAnswer AskSaveChanges(const QString& /*title*/, const QString& /*text*/) { return SaveAnswer::Cancel; }
 
     // Starts a program without waiting for it.
     virtual bool StartProgram(const QString& program, const QStringList& arguments) = 0;

@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Document.h"
+#include "LanguageTable.h"
 #include "Platform.h"
 
 #include <QFile>
@@ -15,7 +16,6 @@ namespace hexaloom {
 namespace {
 const QString kTitle = QStringLiteral("Hexaloom");
 const QString kPattern = QStringLiteral("*.hxlm|*hxlm");
-const QString kSaveError = QStringLiteral("undefined error, can't save");
 
 // The largest file a valid project can be: header plus the worst zlib expansion of 32767 records.
 qint64 MaxProjectFileSize()
@@ -283,14 +283,14 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
                                false))
             return SaveProjectResult::Cancelled;
     }
-    document.setProjectPath(path);
-
     const QByteArray bytes = EncodeProject(model, document.outputFormat());
-    if (bytes.isEmpty() || !WriteFileAtomically(path, bytes, nullptr, writer)) {
-        platform.Message(kTitle, kSaveError, MessageIcon::None);
-        document.setWindowTitle(kTitle);
+    QString error = QStringLiteral("the list could not be compressed");
+    if (bytes.isEmpty() || !WriteFileAtomically(path, bytes, &error, writer)) {
+        // The project keeps its name: Save goes on offering the file that was last saved or opened.
+        platform.Message(kTitle, MessageText(document.language(), "SaveFailed").arg(path, error), MessageIcon::Error);
         return SaveProjectResult::Failed;
     }
+    document.setProjectPath(path);
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     return SaveProjectResult::Saved;
 }

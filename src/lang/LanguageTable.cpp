@@ -49,6 +49,12 @@ constexpr BuiltinText kBuiltin[] = {
     {"_END_", ""},
 };
 
+// The messages beyond the built-in table, group "Messages". %1, %2 ... are filled in by their callers.
+constexpr BuiltinText kMessages[] = {
+    {"SaveChanges", "The list has changed since it was opened or saved. Save it?"},
+    {"SaveFailed", "The project could not be saved as %1:\n%2"},
+};
+
 bool IsMarker(const char* name, const char* marker)
 {
     return QString::fromLatin1(name).toUpper() == QLatin1String(marker);
@@ -64,6 +70,38 @@ bool KeyLess(const QString& a, const QString& b)
 std::span<const BuiltinText> BuiltinTexts()
 {
     return kBuiltin;
+}
+
+QString MessageText(const LanguageTable* language, const char* key)
+{
+    for (const BuiltinText& pair : kMessages) {
+        if (qstrcmp(pair.name, key) != 0)
+            continue;
+        const QString text = language ? language->messageText(key) : QString();
+        return text.isEmpty() ? QString::fromUtf8(pair.text) : text;
+    }
+    if (language) {
+        const QString text = language->LanguageText(QStringLiteral("Messages"), QString::fromLatin1(key));
+        if (text != QLatin1String(kStringNotFound))
+            return text;
+    }
+    // Without a language: the built-in English of that group.
+    bool messages = false;
+    for (const BuiltinText& pair : kBuiltin) {
+        if (IsMarker(pair.name, "_GROUP_"))
+            messages = qstrcmp(pair.text, "Messages") == 0;
+        else if (messages && QString::fromLatin1(pair.name).compare(QLatin1String(key), Qt::CaseInsensitive) == 0)
+            return QString::fromUtf8(pair.text);
+    }
+    return {};
+}
+
+QList<QByteArray> MessageKeys()
+{
+    QList<QByteArray> keys;
+    for (const BuiltinText& pair : kMessages)
+        keys.append(QByteArray(pair.name));
+    return keys;
 }
 
 LanguageTable::LanguageTable()
@@ -87,6 +125,7 @@ void LanguageTable::build()
     m_keys = QList<QString>(entries + 1);
     m_texts = QList<QString>(entries + 1);
     m_lastGroup = 0;
+    m_messages.clear();
 
     int g = 0;
     int e = 0;
@@ -146,6 +185,15 @@ void LanguageTable::apply(PrefsFile& prefs)
         prefs.Group(group.name);
         for (int e = group.first; e <= group.last; ++e)
             m_texts[e] = prefs.ReadString(m_keys[e], m_texts[e]);
+    }
+    if (prefs.Group(QStringLiteral("Messages"))) {
+        for (const BuiltinText& pair : kMessages) {
+            // A file writes a line break as \n.
+            const QString text = prefs.ReadString(QString::fromLatin1(pair.name), QString())
+                                     .replace(QLatin1String("\\n"), QLatin1String("\n"));
+            if (!text.isEmpty())
+                m_messages.insert(QByteArray(pair.name), text);
+        }
     }
 }
 

@@ -170,6 +170,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     if (!plan)
         return {why, {}, {}, {}};
     const CreateResult result = WriteCreatePlan(*plan, options);
+    RememberOutputFolder(document, *plan, result);
     ReportCreate(result, platform, options);
     return result;
 }
@@ -194,7 +195,6 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
         path = platform.SaveFileRequester(QString(), document.settings().lastdir, pattern, 0);
         if (path.isEmpty())
             return stop(CreateStatus::Cancelled);
-        document.settings().lastdir = FolderPart(path);
         // Ask about the file that will be written: a name typed without extension gets one below, and
         // an existing file of that name must not be replaced unasked.
         path = SettleOutputExtension(path, format);
@@ -204,6 +204,8 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
             return stop(CreateStatus::Cancelled);
     }
     CreatePlan plan;
+    if (givenPath.isEmpty())
+        plan.chosenFolder = FolderPart(path);
     plan.format = format;
     plan.path = SettleOutputExtension(path, format);
     const FileListModel& model = document.model();
@@ -308,6 +310,15 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
     } catch (const std::exception& e) {
         return {CreateStatus::Failed, plan.path, {}, QString::fromLocal8Bit(e.what())};
     }
+}
+
+void RememberOutputFolder(Document& document, const CreatePlan& plan, const CreateResult& result)
+{
+    // A folder where nothing could be written (or that only hangs the requester, such as /proc/) is
+    // not worth starting in next time.
+    if (!plan.chosenFolder.isEmpty() &&
+        (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles))
+        document.settings().lastdir = plan.chosenFolder;
 }
 
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options)

@@ -63,6 +63,9 @@ struct CreatePlan
     QString path;
     QStringList paths;   // each row's source file
     QStringList packers; // each row's packer text
+    // The folder the save requester answered with; it becomes the remembered folder once the output
+    // was written there (RememberOutputFolder). Empty when no requester was asked.
+    QString chosenFolder{};
 };
 
 // Create's questions, on the interface thread: the format check, the requester with the overwrite
@@ -74,6 +77,8 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
 // must not be used by another thread meanwhile. Throws nothing: memory that runs out fails the row that
 // needs it (stored raw, or left out and listed in `outOfMemory`) or else this Create, old files intact.
 CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options);
+// Remembers the requester's folder for the next requesters when the output was written.
+void RememberOutputFolder(Document& document, const CreatePlan& plan, const CreateResult& result);
 // Create's one message about a result: a failure, a refusal or the files that were missing.
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options);
 

@@ -90,10 +90,18 @@ private:
     void createStatusBar();
     // Sets every language-dependent text, rebuilds the menus and shows the language's icon.
     void applyLanguage();
+    // -1 is the built-in English, 0.. the language files.
     void chooseLanguage(int index);
+    int currentLanguageIndex() const;
+    QString languageName(int index) const;
+    QIcon languageIcon(int index) const;
     // Sets every command's enabled state from the list, its current row and the busy bracket.
     void updateActions();
     void showCurrentPath();
+    // The named project's path, or empty when the list has no name yet.
+    QString currentProjectPath() const;
+    // Saves the list as a project (empty: asks for the name); true when it was saved.
+    bool saveTo(const QString& path);
     void storeGeometry();
     // Makes the last row's packer cell current after files were added and brings the window forward.
     void finishAdd();
@@ -147,6 +155,7 @@ private:
     InfoWindows* m_infoWindows = nullptr; // Help, About and the update check
 
     bool m_busy = false;
+    bool m_changed = false; // the list changed since it was opened or saved
     bool m_closeWhenIdle = false;
     bool m_walkEnded = false;
     std::shared_ptr<std::atomic_bool> m_stop;
@@ -154,6 +163,7 @@ private:
     QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;
     QFutureWatcher<CreateResult> m_createWatcher;
+    CreatePlan m_createPlan; // what the running Create writes
     QFutureWatcher<QList<ScanEntry>> m_walkWatcher;
 };
 

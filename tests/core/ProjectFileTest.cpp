@@ -429,11 +429,13 @@ void ProjectFileTest::failedSaveKeepsOldFile()
         return false;
     };
     QCOMPARE(SaveProject(document, platform, path, failing), SaveProjectResult::Failed);
-    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QCOMPARE(platform.calls(),
+             QStringList{MessageCall("The project could not be saved as " + path + ":\nwrite failed", "Error")});
     QCOMPARE(ReadBytes(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Demo.hxlm"});
-    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
-    QCOMPARE(document.projectFile(), QStringLiteral("Demo.hxlm"));
+    // The project keeps the name it had.
+    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom - Before"));
+    QCOMPARE(document.projectFile(), QString());
 }
 
 void ProjectFileTest::saveOntoAFolderFails()
@@ -445,7 +447,11 @@ void ProjectFileTest::saveOntoAFolderFails()
     AddThreeRows(document.model());
     ScriptedPlatform platform;
     QCOMPARE(SaveProject(document, platform, dir.filePath("Taken")), SaveProjectResult::Failed);
-    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QCOMPARE(platform.messageTexts().size(), 1);
+    QVERIFY2(platform.messageTexts()[0].startsWith("The project could not be saved as " + dir.filePath("Taken.hxlm") +
+                                                   ":\n") &&
+                 !platform.messageTexts()[0].endsWith(":\n"),
+             qPrintable(platform.messageTexts()[0]));
     QVERIFY(QFileInfo(dir.filePath("Taken.hxlm")).isDir());
 }
 

@@ -303,6 +303,8 @@ private slots:
         QTest::newRow("empty file replaced unasked") << "e.pbi" << QByteArray("") << false << false << true;
         QTest::newRow("declined") << "old.pbi" << QByteArray("old") << false << true << false;
         QTest::newRow("accepted") << "old.pbi" << QByteArray("old") << true << true << true;
+        // The folder is remembered only where an output was written.
+        QTest::newRow("no such folder") << "gone/new.pbi" << QByteArray() << true << false << false;
     }
     void asksForThePathAndBeforeOverwriting()
     {
@@ -328,8 +330,8 @@ private slots:
                              "All Files (*.*)|*.*\", 0) -> " +
                              Quoted(path)});
         QCOMPARE(platform.questionTexts(), asked ? QStringList{"File already exists. Overwrite?"} : QStringList{});
-        QCOMPARE(settings.lastdir, chosen.isEmpty() ? QStringLiteral("/start/here/") : dir.path() + "/");
-        QCOMPARE(int(result.status), int(written ? CreateStatus::Written : CreateStatus::Cancelled));
+        QCOMPARE(settings.lastdir, written ? dir.path() + "/" : QStringLiteral("/start/here/"));
+        QCOMPARE(result.status == CreateStatus::Written, written);
         if (!path.isEmpty())
             QCOMPARE(ReadInclude(path).error.isEmpty(), written);
         if (!existing.isEmpty() && !written)

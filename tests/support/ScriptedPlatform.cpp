@@ -102,6 +102,16 @@ bool ScriptedPlatform::AskYesNo(const QString& title, const QString& text, bool 
     return result;
 }
 
+SaveAnswer ScriptedPlatform::AskSaveChanges(const QString& title, const QString& text)
+{
+    m_questionTexts.append(text);
+    const QString answer = m_answers.isEmpty() ? QStringLiteral("cancel") : next().toLower();
+    m_calls.append(QStringLiteral("AskSaveChanges(%1, %2) -> %3").arg(Quoted(title), Quoted(text), answer));
+    if (answer == QLatin1String("save"))
+        return SaveAnswer::Save;
+    return answer == QLatin1String("discard") ? SaveAnswer::Discard : SaveAnswer::Cancel;
+}
+
 bool ScriptedPlatform::StartProgram(const QString& program, const QStringList& arguments)
 {
     QStringList quoted;

@@ -12,7 +12,8 @@ class ScriptedPlatform : public Platform
 {
 public:
     // Queues the next answer: a path for a requester ("" cancels), several paths joined by "\n" for the
-    // multi-file requester, "yes" or "no" for a question.
+    // multi-file requester, "yes" or "no" for a question, "save", "discard" or "cancel" for the question
+    // before unsaved work would go.
     void Answer(const QString& answer) { m_answers.append(answer); }
     // EscapePressed answers false `polls` times, then true.
     void PressEscapeAfter(int polls) { m_escapeAfter = polls; }
@@ -41,6 +42,7 @@ public:
     QString PathRequester(const QString& title, const QString& initialPath) override;
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
     bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
+    SaveAnswer AskSaveChanges(const QString& title, const QString& text) override;
     bool StartProgram(const QString& program, const QStringList& arguments) override;
     bool OpenUrl(const QString& url) override;
     bool EscapePressed() override;

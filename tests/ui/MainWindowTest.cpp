@@ -22,14 +22,18 @@
 #include "WaitWindow.h"
 
 #include <QAbstractItemModelTester>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -484,6 +488,22 @@ private slots:
         QCOMPARE(model().headerData(FileListModel::FileColumn, Qt::Horizontal).toString(), QStringLiteral("iFayela:"));
         QVERIFY(!action("actionLanguage0")->isChecked() && action("actionLanguage1")->isChecked());
         QVERIFY(icon->pixmap().isNull());
+        QCOMPARE(icon->text(), QStringLiteral("Zulu"));
+        // The built-in English comes first in the menu, as one exclusive group with the files.
+        trigger("actionLanguage0");
+        auto* menu = m_window->findChild<QMenu*>("menuLang");
+        QCOMPARE(menu->actions().value(0), action("actionLanguageEnglish"));
+        QVERIFY(action("actionLanguageEnglish")->actionGroup()->isExclusive());
+        trigger("actionLanguageEnglish");
+        QCOMPARE(m_state->settings.language, QString());
+        QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
+        QCOMPARE(model().headerData(FileListModel::FileColumn, Qt::Horizontal).toString(), QStringLiteral("Filename:"));
+        QStringList checked;
+        for (QAction* a : m_window->findChild<QMenu*>("menuLang")->actions())
+            if (a->isChecked())
+                checked << a->objectName();
+        QCOMPARE(checked, QStringList{"actionLanguageEnglish"});
+        QCOMPARE(icon->text(), QStringLiteral("English"));
     }
 
     // F1, About and Updatecheck open their windows, in the window's language.
@@ -538,6 +558,36 @@ private slots:
         QVERIFY(QFileInfo::exists(path("named.hxlm")));
     }
 
+    // A Save As that fails names the path and the reason, and the project keeps its name for Save.
+    void failedSaveKeepsTheProjectName_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("unnamed list") << false;
+        QTest::newRow("named project") << true;
+    }
+    void failedSaveKeepsTheProjectName()
+    {
+        QFETCH(bool, named);
+        addFiles({file("a.txt", Text(10, 1))});
+        if (named) {
+            m_platform->Answer(path("first"));
+            trigger("actionSaveAs");
+        }
+        const QString title = m_window->windowTitle();
+        m_platform->clear();
+        m_platform->Answer(path("gone/p.hxlm"));
+        trigger("actionSaveAs");
+        QCOMPARE(m_platform->messageTexts().size(), 1);
+        QVERIFY2(m_platform->messageTexts()[0].startsWith("The project could not be saved as " + path("gone/p.hxlm")),
+                 qPrintable(m_platform->messageTexts()[0]));
+        QCOMPARE(m_window->windowTitle(), title);
+        m_platform->clear();
+        m_platform->Answer(path("second"));
+        trigger("actionSave");
+        QCOMPARE(m_platform->callsOf("SaveFileRequester").size(), named ? 0 : 1);
+        QVERIFY(QFileInfo::exists(path(named ? "first.hxlm" : "second.hxlm")));
+    }
+
     // Stopping long work: the rows not yet measured keep "---", a stopped Create writes nothing, and
     // closing the window stops the work first.
     void stopLongWork_data()
@@ -587,8 +637,10 @@ private slots:
             QTest::mouseClick(wait->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
         else if (how == "escape")
             QTest::keyClick(wait, Qt::Key_Escape);
-        else
+        else {
+            m_platform->Answer("discard");
             m_window->close();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 20000);
         QCOMPARE(m_window->isVisible(), how != "close");
         QVERIFY(m_platform->messageTexts().isEmpty());
@@ -602,6 +654,132 @@ private slots:
             if (sizes[row] != "---")
                 QCOMPARE(sizes[row], PackedSize(paths[row], PackerJcalg1));
         }
+    }
+
+    // The keyboard reaches the commands: standard shortcuts, Delete in the list.
+    void shortcuts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("New") << "actionNew"
+                             << "Ctrl+N";
+        QTest::newRow("Open") << "actionOpen"
+                              << "Ctrl+O";
+        QTest::newRow("Save") << "actionSave"
+                              << "Ctrl+S";
+        QTest::newRow("Save As") << "actionSaveAs"
+                                 << "Ctrl+Shift+S";
+        QTest::newRow("Quit") << "actionQuit"
+                              << "Ctrl+Q";
+        QTest::newRow("Delete") << "actionDelete"
+                                << "Del";
+    }
+    void shortcuts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, keys);
+        addFiles({file("a.txt", Text(10, 1)), file("b.txt", Text(20, 2))});
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        // Adding leaves the keyboard in the list.
+        QCOMPARE(QApplication::focusWidget(), grid());
+        if (name == "actionQuit")
+            m_platform->Answer("discard");
+        QSignalSpy triggered(action(name), &QAction::triggered);
+        QTest::keySequence(QApplication::focusWidget(), QKeySequence(keys));
+        QCOMPARE(triggered.count(), 1);
+        if (name == "actionDelete")
+            QCOMPARE(column(FileListModel::FileColumn), QStringList{"a.txt"});
+    }
+
+    // Every menu and every item in it has an Alt letter of its own; Create names itself beside its icon.
+    void altLetters_data()
+    {
+        QTest::addColumn<int>("language"); // -1 English
+        QTest::newRow("English") << -1;
+        QTest::newRow("Deutsch") << 0;
+        QTest::newRow("Français") << 1;
+    }
+    void altLetters()
+    {
+        QFETCH(int, language);
+        open({"Deutsch", "Français"});
+        trigger(language < 0 ? QStringLiteral("actionLanguageEnglish") : QString("actionLanguage%1").arg(language));
+        auto letters = [](const QList<QAction*>& actions) {
+            QStringList found;
+            for (const QAction* a : actions) {
+                if (a->isSeparator())
+                    continue;
+                const QString text = a->text();
+                const qsizetype amp = text.indexOf('&');
+                found << (amp >= 0 && amp + 1 < text.size() ? text.mid(amp + 1, 1).toLower() : "none:" + text);
+            }
+            return found;
+        };
+        QList<QList<QAction*>> groups{m_window->menuBar()->actions()};
+        for (QAction* title : m_window->menuBar()->actions())
+            groups << title->menu()->actions();
+        for (const QList<QAction*>& group : groups) {
+            const QStringList found = letters(group);
+            QVERIFY2(found.filter("none:").isEmpty(), qPrintable(found.join(' ')));
+            QCOMPARE(QSet<QString>(found.begin(), found.end()).size(), found.size());
+        }
+        auto* create = m_window->findChild<QToolButton*>("btnCreate");
+        QCOMPARE(create->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+        QCOMPARE(create->text(), action("actionCreate")->iconText());
+    }
+
+    // Quit and the close box ask before a changed list goes: save, discard or cancel.
+    void quitAsksBeforeUnsavedRowsGo_data()
+    {
+        QTest::addColumn<QString>("before"); // what was done to the list
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("empty list") << "" << QStringList() << false << true << false;
+        QTest::newRow("added, cancel") << "add" << QStringList{"cancel"} << true << false << false;
+        QTest::newRow("added, discard") << "add" << QStringList{"discard"} << true << true << false;
+        QTest::newRow("added, save") << "add" << QStringList{"save", "q.hxlm"} << true << true << true;
+        QTest::newRow("added, save, requester cancelled") << "add" << QStringList{"save", ""} << true << false << false;
+        QTest::newRow("added and saved") << "add save" << QStringList() << false << true << true;
+        QTest::newRow("opened") << "open" << QStringList() << false << true << false;
+        QTest::newRow("opened, packer changed") << "open zip" << QStringList{"discard"} << true << true << false;
+        QTest::newRow("opened, close box") << "open zip close" << QStringList{"cancel"} << true << false << false;
+    }
+    void quitAsksBeforeUnsavedRowsGo()
+    {
+        QFETCH(QString, before);
+        QFETCH(QStringList, answers);
+        const QString a = file("a.txt", Text(100, 1));
+        if (before.startsWith("add"))
+            addFiles({a});
+        if (before.contains("save")) {
+            m_platform->Answer(path("q.hxlm"));
+            trigger("actionSaveAs");
+            QVERIFY(QFile::remove(path("q.hxlm")));
+        }
+        if (before.startsWith("open")) {
+            FileListModel listed;
+            listed.AddFileRow(a, 0, QString());
+            m_platform->Answer(file("p.hxlm", EncodeProject(listed, OutputHexdata)));
+            trigger("actionOpen");
+            QCOMPARE(model().rowCount(), 1);
+        }
+        if (before.contains("zip"))
+            choosePacker(0, "zip");
+        m_platform->clear();
+        for (const QString& answer : answers)
+            m_platform->Answer(answer == "q.hxlm" ? path(answer) : answer);
+        if (before.contains("close"))
+            m_window->close();
+        else
+            trigger("actionQuit");
+        QFETCH(bool, asked);
+        QCOMPARE(m_platform->callsOf("AskSaveChanges").size(), asked ? 1 : 0);
+        QTEST(!m_window->isVisible(), "closed");
+        QFETCH(bool, saved);
+        QCOMPARE(QFileInfo::exists(path("q.hxlm")), saved && !before.contains("save"));
+        QCOMPARE(m_platform->answersLeft(), 0);
     }
 
     // The interactive road saves what the window changed when it closes.

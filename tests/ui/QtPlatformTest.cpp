@@ -1,7 +1,17 @@
-// The requester patterns of the seam as Qt name filters.
+// The requester patterns of the seam as Qt name filters, and requesters that never read the files they list.
 #include "QtPlatform.h"
+#include "TestFiles.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace hexaloom;
 
@@ -28,6 +38,77 @@ private slots:
     {
         QFETCH(QString, pattern);
         QTEST(NameFilters(pattern), "filters");
+    }
+
+    // A typed name that Qt's requester would read as a list of quoted names comes back as typed.
+    void saveRequesterKeepsTypedQuotes()
+    {
+        QTemporaryDir dir;
+        QtPlatform platform;
+        QTimer::singleShot(0, this, [] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+            if (!name)
+                return dialog ? dialog->reject() : void();
+            name->setText(QStringLiteral("q\"t"));
+            QMetaObject::invokeMethod(dialog, &QDialog::accept);
+        });
+        QCOMPARE(platform.SaveFileRequester(QString(), dir.path() + QLatin1Char('/'), QStringLiteral("*.*|*.*"), 0),
+                 dir.filePath(QStringLiteral("q\"t")));
+    }
+
+    // A requester lists a folder without opening its files: guessing a type from the content blocks for
+    // good on files such as /proc/kmsg, and the window with it.
+    void requestersOpenNoListedFile_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("open files") << false;
+        QTest::newRow("save") << true;
+    }
+    void requestersOpenNoListedFile()
+    {
+        QFETCH(bool, save);
+        QTemporaryDir dir;
+        // Without an extension only the content could tell the type.
+        QVERIFY(WriteBytes(dir.filePath("script"), "#!/bin/sh\necho woven\n"));
+        QVERIFY(WriteBytes(dir.filePath("page.html"), "<html></html>"));
+        const int watch = inotify_init1(IN_NONBLOCK);
+        QVERIFY(watch >= 0 && inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_OPEN) >= 0);
+
+        QtPlatform platform;
+        QString listedType;
+        QTimer poll;
+        int polls = 0;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* model = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+            if (!model)
+                return;
+            // The type column is filled once the folder's entries were looked at.
+            listedType = model->index(dir.filePath("script"), 2).data().toString();
+            if (!listedType.isEmpty() || ++polls > 500)
+                dialog->reject();
+        });
+        poll.start(10);
+        const QString folder = dir.path() + QLatin1Char('/');
+        if (save)
+            platform.SaveFileRequester(QString(), folder, QStringLiteral("*.*|*.*"), 0);
+        else
+            platform.OpenFilesRequester(QString(), folder, QStringLiteral("*.*|*.*"), 0);
+        QVERIFY(!listedType.isEmpty());
+
+        QStringList opened;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len > 0 && !(event->mask & IN_ISDIR))
+                    opened << QString::fromLocal8Bit(event->name);
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        close(watch);
+        QCOMPARE(opened, QStringList());
     }
 };
 
