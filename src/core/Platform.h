@@ -26,6 +26,11 @@ public:
     virtual QString PathRequester(const QString& title, const QString& initialPath) = 0;
 
     virtual void Message(const QString& title, const QString& text, MessageIcon icon = MessageIcon::None) = 0;
+    // A message with a long list: `details` one item a line, shown scrollable where the seam can.
+    virtual void MessageWithDetails(const QString& title, const QString& text, const QString& details, MessageIcon icon)
+    {
+        Message(title, text + QLatin1Char('\n') + details, icon);
+    }
     // A Yes/No question; where nobody can answer, `defaultAnswer` is taken.
     virtual bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) = 0;
     // Save, discard or cancel, before unsaved work would go; where nobody can answer, nothing goes.

@@ -216,17 +216,21 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 
     if (parsed.content.format >= 0)
         document.setOutputFormat(parsed.content.format);
+    QStringList missing;
     for (const ProjectRecord& record : parsed.content.records) {
         const QFileInfo info(record.path);
         if (info.isFile() && info.size() > 0) {
             model.AddFileRow(record.path, record.packer, record.size);
             ++report.added;
         } else {
-            platform.Message(kTitle, QLatin1Char('"') + record.path + QStringLiteral("\" not found!"),
-                             MessageIcon::Error);
+            missing.append(record.path);
             ++report.missing;
         }
     }
+    // One message for them all: a moved tree can miss thousands.
+    if (!missing.isEmpty())
+        platform.MessageWithDetails(kTitle, MessageText(document.language(), "FilesNotFound").arg(missing.size()),
+                                    missing.join(QLatin1Char('\n')), MessageIcon::Error);
     document.setProjectPath(path);
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     emit document.projectLoaded(path);

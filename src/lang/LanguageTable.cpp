@@ -53,6 +53,7 @@ constexpr BuiltinText kBuiltin[] = {
 constexpr BuiltinText kMessages[] = {
     {"SaveChanges", "The list has changed since it was opened or saved. Save it?"},
     {"SaveFailed", "The project could not be saved as %1:\n%2"},
+    {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
 };
 
 bool IsMarker(const char* name, const char* marker)

@@ -155,6 +155,23 @@ void QtPlatform::Message(const QString& title, const QString& text, MessageIcon 
     box.exec();
 }
 
+void QtPlatform::MessageWithDetails(const QString& title, const QString& text, const QString& details, MessageIcon icon)
+{
+    // The first lines in the text; all of them, scrollable, behind the box's details button.
+    constexpr int kShown = 10;
+    const QStringList lines = details.split(QLatin1Char('\n'));
+    QString shown = text + QLatin1Char('\n') + lines.mid(0, kShown).join(QLatin1Char('\n'));
+    if (lines.size() > kShown)
+        shown += QStringLiteral("\n...");
+    QMessageBox box(QMessageBox::NoIcon, title, shown, QMessageBox::Ok, dialogParent());
+    box.setObjectName(QStringLiteral("detailsMessage"));
+    box.setIcon(icon == MessageIcon::Error     ? QMessageBox::Critical
+                : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                               : QMessageBox::Information);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 bool QtPlatform::AskYesNo(const QString& title, const QString& text, bool defaultAnswer)
 {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent());

@@ -41,6 +41,8 @@ public:
                               int patternIndex) override;
     QString PathRequester(const QString& title, const QString& initialPath) override;
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
+    void MessageWithDetails(const QString& title, const QString& text, const QString& details,
+                            MessageIcon icon) override;
     bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
     SaveAnswer AskSaveChanges(const QString& title, const QString& text) override;
     bool StartProgram(const QString& program, const QStringList& arguments) override;

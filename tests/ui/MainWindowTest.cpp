@@ -558,6 +558,22 @@ private slots:
         QVERIFY(QFileInfo::exists(path("named.hxlm")));
     }
 
+    // A project whose files moved away tells of them in one message, not one per file.
+    void missingFilesOfAProjectInOneMessage()
+    {
+        FileListModel listed;
+        listed.AddFileRow(file("here.txt", Text(10, 1)), 0, QString());
+        for (int i = 0; i < 300; ++i)
+            listed.AddFileRow(path(QString("moved/f%1.bin").arg(i)), 0, QString());
+        m_platform->Answer(file("p.hxlm", EncodeProject(listed, OutputHexdata)));
+        trigger("actionOpen");
+        QCOMPARE(model().rowCount(), 1);
+        const QStringList messages = m_platform->messageTexts();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages[0].startsWith("300 of the project's files were not found"));
+        QCOMPARE(messages[0].count("moved/f"), 300);
+    }
+
     // A Save As that fails names the path and the reason, and the project keeps its name for Save.
     void failedSaveKeepsTheProjectName_data()
     {
