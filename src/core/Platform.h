@@ -36,6 +36,14 @@ public:
     // Save, discard or cancel, before unsaved work would go; where nobody can answer, nothing goes.
     virtual SaveAnswer AskSaveChanges(const QString& /*title*/, const QString& /*text*/) { return SaveAnswer::Cancel; }
 
+    // A warning that offers to go on (the button `proceed`) or to cancel; true goes on. Where nobody can
+    // answer it is told and the work goes on.
+    virtual bool WarnProceed(const QString& title, const QString& text, const QString& /*proceed*/)
+    {
+        Message(title, text, MessageIcon::Warning);
+        return true;
+    }
+
     // Starts a program without waiting for it.
     virtual bool StartProgram(const QString& program, const QStringList& arguments) = 0;
     virtual bool OpenUrl(const QString& url) = 0;

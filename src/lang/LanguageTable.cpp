@@ -53,6 +53,13 @@ constexpr BuiltinText kBuiltin[] = {
 constexpr BuiltinText kMessages[] = {
     {"SaveChanges", "The list has changed since it was opened or saved. Save it?"},
     {"SaveFailed", "The project could not be saved as %1:\n%2"},
+    {"NameClash", "Files of the same name are all written, but a lookup by name finds only the first of them, and "
+                  "extracting by name writes one over the other."},
+    {"NameClashSame", "The same name:"},
+    {"NameClashCase", "The same name apart from letter case:"},
+    {"NameClashAnd", " and "},
+    {"NameClashMore", "(and %1 more names)"},
+    {"CreateAnyway", "Create anyway"},
     {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
 };
 

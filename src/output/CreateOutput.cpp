@@ -163,6 +163,55 @@ QStringList NameClashPairs(const QStringList& paths, const QStringList& fileName
     return pairs;
 }
 
+QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language)
+{
+    // Each name (case folded) with its different files, in the order the names first come.
+    QList<QStringList> groups;
+    QList<bool> exact;
+    QHash<int, qsizetype> groupOfFirst;
+    for (const auto& [first, later] : NameClashes(fileNames)) {
+        const QString& path = paths.value(later);
+        auto at = groupOfFirst.find(first);
+        if (at == groupOfFirst.end()) {
+            at = groupOfFirst.insert(first, groups.size());
+            groups.append(QStringList{paths.value(first)});
+            exact.append(true);
+        }
+        // The same file listed twice gives the same bytes whichever row is found.
+        if (groups[*at].contains(path))
+            continue;
+        groups[*at].append(path);
+        exact[*at] = exact[*at] && fileNames.value(later) == fileNames.value(first);
+    }
+    constexpr qsizetype kShown = 10;
+    QStringList same;
+    QStringList cased;
+    qsizetype shown = 0;
+    qsizetype more = 0;
+    for (qsizetype g = 0; g < groups.size(); ++g) {
+        if (groups[g].size() < 2)
+            continue;
+        if (shown++ >= kShown) {
+            ++more;
+            continue;
+        }
+        const QString last = groups[g].takeLast();
+        (exact[g] ? same : cased)
+            .append(QStringLiteral("  ") + FileNamePart(groups[g].front()) + QStringLiteral(": ") +
+                    groups[g].join(QStringLiteral(", ")) + MessageText(language, "NameClashAnd") + last);
+    }
+    if (shown == 0)
+        return {};
+    QStringList lines{MessageText(language, "NameClash")};
+    if (!same.isEmpty())
+        lines << MessageText(language, "NameClashSame") << same;
+    if (!cased.isEmpty())
+        lines << MessageText(language, "NameClashCase") << cased;
+    if (more > 0)
+        lines << MessageText(language, "NameClashMore").arg(more);
+    return lines.join(QLatin1Char('\n'));
+}
+
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
 {
     CreateStatus why = CreateStatus::NoFormat;
@@ -215,10 +264,9 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
         plan.packers.append(model.CellText(FileListModel::PackerColumn, r));
         fileNames.append(model.CellText(FileListModel::FileColumn, r));
     }
-    const QStringList clashes = NameClashPairs(plan.paths, fileNames);
-    if (!clashes.isEmpty())
-        platform.Message(kTitle, MessageText("NameClash", options.language).arg(clashes.join(QLatin1Char('\n'))),
-                         MessageIcon::Warning);
+    const QString clashes = NameClashWarning(plan.paths, fileNames, options.language);
+    if (!clashes.isEmpty() && !platform.WarnProceed(kTitle, clashes, MessageText(options.language, "CreateAnyway")))
+        return stop(CreateStatus::Cancelled);
     return plan;
 }
 

@@ -50,6 +50,10 @@ struct CreateOptions
 // most ten, then how many more); empty when there is none. Create warns with them before it writes.
 QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames);
 
+// The warning about different files of one name, grouped by name: names equal in every letter apart from
+// those that differ only in letter case, each name with its files; empty when there is none.
+QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language);
+
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.
 // The same as PlanCreate, WriteCreatePlan and ReportCreate in a row.

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QPushButton>
 #include <QUrl>
 
 namespace hexaloom {
@@ -194,6 +195,16 @@ SaveAnswer QtPlatform::AskSaveChanges(const QString& title, const QString& text)
     default:
         return SaveAnswer::Cancel;
     }
+}
+
+bool QtPlatform::WarnProceed(const QString& title, const QString& text, const QString& proceed)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Cancel, dialogParent());
+    box.setObjectName(QStringLiteral("proceedQuestion"));
+    QPushButton* goOn = box.addButton(proceed, QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == goOn;
 }
 
 bool QtPlatform::StartProgram(const QString& program, const QStringList& arguments)

@@ -45,6 +45,7 @@ public:
                             MessageIcon icon) override;
     bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
     SaveAnswer AskSaveChanges(const QString& title, const QString& text) override;
+    bool WarnProceed(const QString& title, const QString& text, const QString& proceed) override;
     bool StartProgram(const QString& program, const QStringList& arguments) override;
     bool OpenUrl(const QString& url) override;
     bool EscapePressed() override;

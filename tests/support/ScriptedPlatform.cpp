@@ -112,6 +112,16 @@ SaveAnswer ScriptedPlatform::AskSaveChanges(const QString& title, const QString&
     return answer == QLatin1String("discard") ? SaveAnswer::Discard : SaveAnswer::Cancel;
 }
 
+bool ScriptedPlatform::WarnProceed(const QString& title, const QString& text, const QString& proceed)
+{
+    m_questionTexts.append(text);
+    const bool result = m_answers.isEmpty() || next().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
+    m_calls.append(
+        QStringLiteral("WarnProceed(%1, %2, %3) -> %4")
+            .arg(Quoted(title), Quoted(text), Quoted(proceed), result ? QStringLiteral("yes") : QStringLiteral("no")));
+    return result;
+}
+
 bool ScriptedPlatform::StartProgram(const QString& program, const QStringList& arguments)
 {
     QStringList quoted;

@@ -43,6 +43,8 @@ public:
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
     bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
     SaveAnswer AskSaveChanges(const QString& title, const QString& text) override;
+    // "yes" goes on, "no" cancels; an exhausted script goes on.
+    bool WarnProceed(const QString& title, const QString& text, const QString& proceed) override;
     bool StartProgram(const QString& program, const QStringList& arguments) override;
     bool OpenUrl(const QString& url) override;
     bool EscapePressed() override;

@@ -558,6 +558,29 @@ private slots:
         QVERIFY(QFileInfo::exists(path("named.hxlm")));
     }
 
+    // Files of one name: Create asks whether to go on.
+    void nameClashAsksBeforeCreate_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("create anyway") << "yes" << true;
+        QTest::newRow("cancel") << "no" << false;
+    }
+    void nameClashAsksBeforeCreate()
+    {
+        QFETCH(QString, answer);
+        addFiles({file("a/logo.png", Text(10, 1)), file("b/logo.png", Text(20, 2))});
+        m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(OutputHexdata);
+        m_platform->Answer(path("out.pbi"));
+        m_platform->Answer(answer);
+        trigger("actionCreate");
+        QTRY_VERIFY(!m_window->isBusy());
+        QCOMPARE(m_platform->callsOf("WarnProceed").size(), 1);
+        QVERIFY(m_platform->callsOf("WarnProceed")[0].contains("\"Create anyway\") -> "));
+        QVERIFY2(m_platform->messageTexts().isEmpty(), qPrintable(m_platform->calls().join("\n")));
+        QTEST(QFileInfo::exists(path("out.pbi")), "written");
+    }
+
     // A project whose files moved away tells of them in one message, not one per file.
     void missingFilesOfAProjectInOneMessage()
     {
