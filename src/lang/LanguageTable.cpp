@@ -60,6 +60,10 @@ constexpr BuiltinText kMessages[] = {
     {"NameClashAnd", " and "},
     {"NameClashMore", "(and %1 more names)"},
     {"CreateAnyway", "Create anyway"},
+    {"UpdateFailed", "The update server could not be reached (%1):\n%2"},
+    {"DownloadSaved", "Saved as %1"},
+    {"DownloadNotOpened", "The new version was saved as %1, but it could not be opened."},
+    {"CreateDone", "%1 written: %2 files, %3 bytes"},
     {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
 };
 

@@ -3,7 +3,9 @@
 #include "AboutWindow.h"
 #include "AppSettings.h"
 #include "HelpWindow.h"
+#include "LanguageTable.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "UpdateWindow.h"
 
 #include <QDir>
@@ -79,6 +81,11 @@ void InfoWindows::checkForUpdate()
 
 void InfoWindows::showUpdate(UpdateService::CheckResult result)
 {
+    // The user asked: a check that got no answer says so and why.
+    if (result == UpdateService::CheckResult::Failed)
+        m_platform.Message(QStringLiteral("Hexaloom"),
+                           MessageText(&m_language, "UpdateFailed").arg(m_updates.infoUrl(), m_updates.failure()),
+                           MessageIcon::Warning);
     if (result != UpdateService::CheckResult::UpdateFound)
         return;
     CloseOld(m_update);

@@ -8,6 +8,7 @@
 #include "FileGridModel.h"
 #include "InfoWindows.h"
 #include "LanguageTable.h"
+#include "OutputNames.h"
 #include "Platform.h"
 #include "ProjectFile.h"
 #include "RowSize.h"
@@ -18,6 +19,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -817,7 +819,18 @@ void MainWindow::createFinished()
 {
     endBusy();
     if (m_createWatcher.future().resultCount() > 0) {
-        RememberOutputFolder(m_document, m_createPlan, m_createWatcher.result());
+        const CreateResult result = m_createWatcher.result();
+        RememberOutputFolder(m_document, m_createPlan, result);
+        // The status bar tells what was written: the output, its rows and its bytes (with the pack file).
+        if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
+            qint64 bytes = QFileInfo(result.path).size();
+            if (m_createPlan.format == OutputBinpack)
+                bytes += QFileInfo(PackFilePath(result.path)).size();
+            m_statusPath->setText(MessageText(&m_state.language, "CreateDone")
+                                      .arg(QDir::toNativeSeparators(result.path))
+                                      .arg(m_createPlan.paths.size() - result.missing.size())
+                                      .arg(bytes));
+        }
         CreateOptions options;
         options.language = &m_state.language;
         ReportCreate(m_createWatcher.result(), m_platform, options);

@@ -6,6 +6,7 @@
 #include "UpdateInfo.h"
 #include "UpdateService.h"
 
+#include <QDir>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -87,6 +88,18 @@ UpdateWindow::UpdateWindow(QWidget* parent, UpdateService& service, Platform& pl
     progress->setValue(0);
     progress->setTextVisible(false);
     connect(&service, &UpdateService::downloadProgress, progress, &QProgressBar::setValue);
+    // Where the new version went, once it is there.
+    auto* saved = new QLabel(this);
+    saved->setObjectName(QStringLiteral("savedLabel"));
+    saved->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    saved->hide();
+    connect(&service, &UpdateService::downloadFinished, saved, [saved, &service, &language](bool ok) {
+        if (!ok)
+            return;
+        saved->setText(MessageText(&language, "DownloadSaved")
+                           .arg(QDir::toNativeSeparators(service.downloadPath(service.updateInfo()))));
+        saved->show();
+    });
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(5, 5, 5, 5);
@@ -96,6 +109,7 @@ UpdateWindow::UpdateWindow(QWidget* parent, UpdateService& service, Platform& pl
     layout->addWidget(infoText, 1);
     layout->addLayout(buttons);
     layout->addWidget(progress);
+    layout->addWidget(saved);
 }
 
 } // namespace hexaloom

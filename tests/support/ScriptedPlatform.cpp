@@ -134,7 +134,7 @@ bool ScriptedPlatform::StartProgram(const QString& program, const QStringList& a
 bool ScriptedPlatform::OpenUrl(const QString& url)
 {
     m_calls.append(QStringLiteral("OpenUrl(%1)").arg(Quoted(url)));
-    return true;
+    return m_openResult;
 }
 
 bool ScriptedPlatform::EscapePressed()

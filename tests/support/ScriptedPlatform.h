@@ -18,6 +18,7 @@ public:
     // EscapePressed answers false `polls` times, then true.
     void PressEscapeAfter(int polls) { m_escapeAfter = polls; }
     void SetStartResult(bool started) { m_startResult = started; }
+    void SetOpenResult(bool opened) { m_openResult = opened; }
 
     const QStringList& calls() const { return m_calls; }
     // The calls of one kind, e.g. "Message".
@@ -58,6 +59,7 @@ private:
     QStringList m_answers;
     int m_escapeAfter = -1;
     bool m_startResult = true;
+    bool m_openResult = true;
 };
 
 // A text quoted for the call log: "text", with a quote or backslash inside escaped.

@@ -540,6 +540,29 @@ private slots:
         QCOMPARE(m_window->findChild<UpdateWindow*>()->windowTitle(), QStringLiteral("Neues Update gefunden!"));
     }
 
+    // An update check that gets no answer says so, and why.
+    void updatecheckWithoutAnswerSaysSo_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("HTTP 404") << true;
+        QTest::newRow("nobody listening") << false;
+    }
+    void updatecheckWithoutAnswerSaysSo()
+    {
+        QFETCH(bool, listening);
+        HttpTestServer server;
+        QVERIFY(server.listen());
+        server.serveStatus("/u", 404);
+        m_state->settings.updateurl = listening ? server.url("/u") : QStringLiteral("http://127.0.0.1:1/u");
+        trigger("actionUpdatecheck");
+        QTRY_COMPARE(m_platform->messageTexts().size(), 1);
+        const QString text = m_platform->messageTexts()[0];
+        QVERIFY2(text.startsWith("The update server could not be reached (" + m_state->settings.updateurl + "):\n") &&
+                     text.size() > text.indexOf('\n') + 5,
+                 qPrintable(text));
+        QVERIFY(!m_window->findChild<UpdateWindow*>());
+    }
+
     // New saves the settings and starts a second copy; Save writes a named project without asking.
     void newAndSave()
     {
@@ -886,6 +909,9 @@ private slots:
         QVERIFY(m_window->isEnabled() && !m_window->findChild<WaitWindow*>()->isVisible());
         QVERIFY(m_platform->messageTexts().isEmpty());
         const QByteArray fromWindow = ReadBytes(output);
+        // The status bar tells what was written.
+        QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(),
+                 QString("%1 written: 3 files, %2 bytes").arg(output).arg(fromWindow.size() + ReadBytes(pack).size()));
         const QByteArray packFromWindow = ReadBytes(pack);
         QVERIFY(!fromWindow.isEmpty());
         QCOMPARE(packFromWindow.isEmpty(), format != OutputBinpack);
