@@ -1,4 +1,5 @@
 #include "HelpWindow.h"
+#include "ScreenFit.h"
 
 #include "AppSettings.h"
 #include "HelpPageStore.h"
@@ -45,9 +46,12 @@ HelpWindow::HelpWindow(AppSettings& settings, const QString& page, QWidget* pare
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
 
     // Read both before the first move or resize stores anything.
-    const QRect stored(m_settings.frmHelp_x, m_settings.frmHelp_y, m_settings.frmHelp_w, m_settings.frmHelp_h);
+    // Wholly on a screen that is there now.
+    const bool placed = m_settings.frmHelp_x != kUnsetPosition && m_settings.frmHelp_y != kUnsetPosition;
+    const QRect stored = FitStoredGeometry(QRect(placed ? m_settings.frmHelp_x : 0, placed ? m_settings.frmHelp_y : 0,
+                                                 m_settings.frmHelp_w, m_settings.frmHelp_h));
     resize(stored.width(), stored.height());
-    if (stored.x() != kUnsetPosition && stored.y() != kUnsetPosition)
+    if (placed)
         move(stored.x(), stored.y());
 }
 

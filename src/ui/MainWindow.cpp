@@ -12,6 +12,7 @@
 #include "Platform.h"
 #include "ProjectFile.h"
 #include "RowSize.h"
+#include "ScreenFit.h"
 #include "Startup.h"
 #include "WaitWindow.h"
 
@@ -507,10 +508,14 @@ void MainWindow::showCurrentPath()
 
 void MainWindow::showFromSettings()
 {
+    // Wholly on a screen that is there now, whatever another copy or another display stored.
     const AppSettings& s = m_state.settings;
-    resize(s.frmMain_w, s.frmMain_h);
-    if (s.frmMain_x != kUnsetPosition && s.frmMain_y != kUnsetPosition)
-        move(s.frmMain_x, s.frmMain_y);
+    const bool placed = s.frmMain_x != kUnsetPosition && s.frmMain_y != kUnsetPosition;
+    const QRect fitted =
+        FitStoredGeometry(QRect(placed ? s.frmMain_x : 0, placed ? s.frmMain_y : 0, s.frmMain_w, s.frmMain_h));
+    resize(fitted.size());
+    if (placed)
+        move(fitted.topLeft());
     setWindowFlag(Qt::WindowStaysOnTopHint, s.ontop != 0);
     if (s.frmMain_s == kMaximised)
         showMaximized();

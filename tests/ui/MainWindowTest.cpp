@@ -520,6 +520,14 @@ private slots:
                 help = found;
         QVERIFY(help);
         QVERIFY(help->findChild<QTextBrowser*>("helpPage")->toPlainText().contains("Hilfe auf Deutsch"));
+        QVERIFY(!(help->windowFlags() & Qt::WindowStaysOnTopHint));
+        // Above a main window that stays on top.
+        m_window->findChild<QCheckBox*>("chkOnTop")->click();
+        QTest::keyClick(m_window.get(), Qt::Key_F1);
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* found = qobject_cast<HelpWindow*>(window); found && found->isVisible())
+                help = found;
+        QVERIFY(help->windowFlags() & Qt::WindowStaysOnTopHint);
 
         trigger("actionAbout");
         auto* about = m_window->findChild<AboutWindow*>();

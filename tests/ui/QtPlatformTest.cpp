@@ -1,5 +1,6 @@
 // The requester patterns of the seam as Qt name filters, and requesters that never read the files they list.
 #include "QtPlatform.h"
+#include "ScreenFit.h"
 #include "TestFiles.h"
 
 #include <QApplication>
@@ -38,6 +39,28 @@ private slots:
     {
         QFETCH(QString, pattern);
         QTEST(NameFilters(pattern), "filters");
+    }
+
+    // A window frame comes back wholly on an available screen area.
+    void fitOnScreens_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("fitted");
+        const QRect second(1920, 0, 1280, 1024);
+        QTest::newRow("inside stays") << QRect(100, 100, 600, 400) << QRect(100, 100, 600, 400);
+        QTest::newRow("low: title bar back on the screen") << QRect(100, 1000, 600, 400) << QRect(100, 640, 600, 400);
+        QTest::newRow("above the top") << QRect(100, -50, 600, 400) << QRect(100, 0, 600, 400);
+        QTest::newRow("right edge") << QRect(3000, 100, 600, 400) << QRect(2600, 100, 600, 400);
+        QTest::newRow("larger than the screen") << QRect(-10, 5, 2500, 1200) << QRect(0, 0, 1920, 1040);
+        QTest::newRow("on the second screen") << QRect(2000, 900, 600, 400) << QRect(2000, 624, 600, 400);
+        QTest::newRow("mostly on the second") << QRect(1800, 50, 600, 400) << QRect(1920, 50, 600, 400);
+        QTest::newRow("on no screen: the first") << QRect(5000, 3000, 600, 400) << QRect(1320, 640, 600, 400);
+    }
+    void fitOnScreens()
+    {
+        QFETCH(QRect, frame);
+        const QList<QRect> areas{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1024)};
+        QTEST(FitOnScreens(frame, areas), "fitted");
     }
 
     // A typed name that Qt's requester would read as a list of quoted names comes back as typed.
