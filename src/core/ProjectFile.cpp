@@ -191,8 +191,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     }
     if (file.size() > MaxProjectFileSize()) {
         report.reason = QStringLiteral("larger than any project can be");
-        platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
-                         MessageIcon::Error);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectDamaged").arg(path), MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
         return report;
     }
@@ -201,14 +200,13 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 
     const ProjectParseResult parsed = ParseProject(bytes);
     if (parsed.status == ProjectParse::NotSupported) {
-        platform.Message(kTitle, QStringLiteral("Projectformat not supported"), MessageIcon::None);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectNotSupported"), MessageIcon::None);
         report.result = OpenProjectResult::NotSupported;
         report.reason = QStringLiteral("Projectformat not supported");
         return report;
     }
     if (parsed.status == ProjectParse::Damaged) {
-        platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
-                         MessageIcon::Error);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectDamaged").arg(path), MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
         report.reason = parsed.reason;
         return report;
@@ -245,10 +243,7 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
     const int rows = model.rowCount();
     if (rows > kProjectMaxRows) {
         // Asked before the requester: no name is worth choosing for a list the format cannot hold.
-        platform.Message(kTitle,
-                         QStringLiteral("The list has %1 files; a project can hold at most %2. Nothing was saved.")
-                             .arg(rows)
-                             .arg(kProjectMaxRows),
+        platform.Message(kTitle, MessageText(document.language(), "ProjectTooManyRows").arg(rows).arg(kProjectMaxRows),
                          MessageIcon::Error);
         return SaveProjectResult::TooManyRows;
     }
@@ -260,10 +255,9 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
                          .arg(tooLong[i] + 1)
                          .arg(model.CellText(FileListModel::PathColumn, tooLong[i]));
         if (tooLong.size() > kListed)
-            lines << QStringLiteral("and %1 more").arg(tooLong.size() - kListed);
+            lines << MessageText(document.language(), "ProjectMore").arg(tooLong.size() - kListed);
         platform.Message(kTitle,
-                         QStringLiteral("A project holds paths of at most %1 characters. These rows have longer "
-                                        "ones; nothing was saved.\n%2")
+                         MessageText(document.language(), "ProjectPathsTooLong")
                              .arg(kProjectPathUnits)
                              .arg(lines.join(QLatin1Char('\n'))),
                          MessageIcon::Error);

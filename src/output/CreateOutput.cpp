@@ -22,39 +22,10 @@ namespace {
 
 const QString kTitle = QStringLiteral("Hexaloom");
 
-// Message texts of group "Messages": from the language table when it has them, else the English here
-// (the table does not know the keys that only Create uses).
+// Create's messages come from the language table's texts beyond the built-in table.
 QString MessageText(const char* key, const LanguageTable* language = nullptr)
 {
-    if (language) {
-        const QString text = language->LanguageText(QStringLiteral("Messages"), QString::fromLatin1(key));
-        if (text != QLatin1String(kStringNotFound))
-            return text;
-    }
-    struct Text
-    {
-        const char* key;
-        const char* english;
-    };
-    static constexpr Text texts[] = {
-        {"OverWrite", "File already exists. Overwrite?"},
-        {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
-        {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include "
-                               "there does not fit the new pack file; create the output again."},
-        {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
-        {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
-        {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
-        {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
-        {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
-                            "double quote; nothing was written."},
-        {"NameClash", "These files have the same name apart from letter case. Both are written, but a lookup by name "
-                      "finds only the first, and extracting by name writes one over the other:\n%1"},
-    };
-    for (const Text& text : texts) {
-        if (qstrcmp(text.key, key) == 0)
-            return QString::fromUtf8(text.english);
-    }
-    return {};
+    return hexaloom::MessageText(language, key);
 }
 
 struct Row
@@ -198,7 +169,8 @@ QString NameClashWarning(const QStringList& paths, const QStringList& fileNames,
         const QString last = groups[g].takeLast();
         (exact[g] ? same : cased)
             .append(QStringLiteral("  ") + FileNamePart(groups[g].front()) + QStringLiteral(": ") +
-                    groups[g].join(QStringLiteral(", ")) + MessageText(language, "NameClashAnd") + last);
+                    groups[g].join(QStringLiteral(", ")) + QLatin1Char(' ') + MessageText(language, "NameClashAnd") +
+                    QLatin1Char(' ') + last);
     }
     if (shown == 0)
         return {};
@@ -386,7 +358,9 @@ void ReportCreate(const CreateResult& result, Platform& platform, const CreateOp
     case CreateStatus::MissingFiles: {
         QStringList lines;
         for (const QString& file : result.missing)
-            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+            lines << (result.outOfMemory.contains(file)
+                          ? file + QStringLiteral(" (%1)").arg(MessageText("NotEnoughMemory", options.language))
+                          : file);
         platform.Message(kTitle, MessageText("FilesMissing", options.language).arg(lines.join(QLatin1Char('\n'))),
                          MessageIcon::Warning);
         break;

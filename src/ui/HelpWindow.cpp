@@ -1,4 +1,5 @@
 #include "HelpWindow.h"
+#include "LanguageTable.h"
 #include "ScreenFit.h"
 
 #include "AppSettings.h"
@@ -20,14 +21,14 @@ QString HelpWindow::BuiltInHelpPage()
     return QString::fromUtf8(reinterpret_cast<const char*>(page->data()), static_cast<qsizetype>(page->size()));
 }
 
-HelpWindow::HelpWindow(AppSettings& settings, const QString& page, QWidget* parent)
+HelpWindow::HelpWindow(AppSettings& settings, const QString& page, const LanguageTable* language, QWidget* parent)
     : QWidget(parent, Qt::Window), m_settings(settings), m_view(new QTextBrowser(this))
 {
     setObjectName(QStringLiteral("helpWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while this window is open.
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowTitle(QStringLiteral("Hexaloom - Help"));
+    setWindowTitle(MessageText(language, "HelpTitle"));
 
     m_view->setObjectName(QStringLiteral("helpPage"));
     m_view->setFrameStyle(QFrame::NoFrame);

@@ -62,7 +62,7 @@ QString InfoWindows::helpPagePath() const
 void InfoWindows::showHelp()
 {
     CloseOld(m_help);
-    m_help = new HelpWindow(m_settings, helpPagePath());
+    m_help = new HelpWindow(m_settings, helpPagePath(), &m_language);
     // Above a main window that stays on top, or it would open behind it.
     m_help->setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.ontop != 0);
     m_help->show();

@@ -20,6 +20,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -27,6 +28,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalBlocker>
@@ -439,6 +441,13 @@ void MainWindow::applyLanguage()
     model.setHeaderData(FileListModel::PackerColumn, Qt::Horizontal, text("Grid", "Packer"));
     model.setHeaderData(FileListModel::SizeColumn, Qt::Horizontal, text("Grid", "Size"));
     model.setHeaderData(FileListModel::FileColumn, Qt::Horizontal, text("Grid", "File"));
+
+    // Qt's own requesters and buttons (Open, Save As, Cancel, Yes/No) speak the language too.
+    QCoreApplication::removeTranslator(&m_qtTranslator);
+    const QString qtLanguage = MessageText(&language, "QtLanguage");
+    if (qtLanguage != QLatin1String("en") &&
+        m_qtTranslator.load(QStringLiteral("qtbase_") + qtLanguage, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&m_qtTranslator);
 
     // The status bar names the language: its icon, or its name where it has none.
     const QIcon icon = languageIcon(current);

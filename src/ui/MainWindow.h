@@ -8,6 +8,7 @@
 #include <QFutureWatcher>
 #include <QMainWindow>
 #include <QThreadPool>
+#include <QTranslator>
 
 #include <atomic>
 #include <memory>
@@ -140,6 +141,7 @@ private:
     QAction* m_actDelete = nullptr;
     QAction* m_actCreate = nullptr;
     QList<QAction*> m_languageActions;
+    QTranslator m_qtTranslator; // Qt's own texts in the chosen language
 
     QToolBar* m_toolBar = nullptr;
     QCheckBox* m_chkCalc = nullptr;

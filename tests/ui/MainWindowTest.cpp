@@ -482,6 +482,8 @@ private slots:
         QCOMPARE(action("actionSave")->toolTip(), QStringLiteral("Speichern"));
         QVERIFY(action("actionLanguage0")->isChecked() && !action("actionLanguage1")->isChecked());
         QVERIFY(!icon->pixmap().isNull());
+        // Qt's own requesters and buttons speak it too.
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
         // A language that lacks a text shows the English one, not the last language's.
         trigger("actionLanguage1");
         QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
@@ -504,6 +506,7 @@ private slots:
                 checked << a->objectName();
         QCOMPARE(checked, QStringList{"actionLanguageEnglish"});
         QCOMPARE(icon->text(), QStringLiteral("English"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 
     // F1, About and Updatecheck open their windows, in the window's language.
@@ -521,6 +524,7 @@ private slots:
         QVERIFY(help);
         QVERIFY(help->findChild<QTextBrowser*>("helpPage")->toPlainText().contains("Hilfe auf Deutsch"));
         QVERIFY(!(help->windowFlags() & Qt::WindowStaysOnTopHint));
+        QCOMPARE(help->windowTitle(), QStringLiteral("Hexaloom - Hilfe"));
         // Above a main window that stays on top.
         m_window->findChild<QCheckBox*>("chkOnTop")->click();
         QTest::keyClick(m_window.get(), Qt::Key_F1);
