@@ -94,6 +94,7 @@ constexpr BuiltinText kMessages[] = {
     {"UpdateInfo", "Info"},
     {"UpdateInfoText", "Info:"},
     {"QtLanguage", "en"},
+    {"SmallestPacker", "Smallest packer for every file"},
     {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
 };
 

@@ -155,6 +155,21 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     };
     showProgress(m_sizeWatcher);
     showProgress(m_createWatcher);
+    showProgress(m_smallestWatcher);
+    connect(&m_smallestWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
+        FileListModel& model = m_document.model();
+        for (int i = begin; i < end; ++i) {
+            const RowSmallestResult result = m_smallestWatcher.resultAt(i);
+            if (!result.choice || result.row >= model.rowCount())
+                continue;
+            model.SetCellText(FileListModel::PackerColumn, result.row, PackerText(result.choice->packer));
+            model.SetCellText(FileListModel::SizeColumn, result.row, QString::number(result.choice->size));
+        }
+    });
+    connect(&m_smallestWatcher, &QFutureWatcherBase::finished, this, [this] {
+        endBusy();
+        closeIfAsked();
+    });
     connect(&m_sizeWatcher, &QFutureWatcherBase::resultsReadyAt, this, &MainWindow::sizesReady);
     connect(&m_sizeWatcher, &QFutureWatcherBase::finished, this, [this] {
         endBusy();
@@ -179,6 +194,7 @@ MainWindow::~MainWindow()
         *m_stop = true;
     m_sizeWatcher.waitForFinished();
     m_createWatcher.waitForFinished();
+    m_smallestWatcher.waitForFinished();
     m_walkWatcher.waitForFinished();
 }
 
@@ -205,6 +221,7 @@ void MainWindow::createActions()
     m_actCalculate = make("actionCalculate", ImageRefresh, &MainWindow::calculateCurrentRow);
     m_actDelete = make("actionDelete", ImageDelete, &MainWindow::deleteRow);
     m_actCreate = make("actionCreate", ImageRun, &MainWindow::createOutput);
+    m_actSmallest = make("actionSmallestPacker", ImageRefresh, &MainWindow::chooseSmallestPackers);
     m_actHelp->setShortcut(Qt::Key_F1);
     m_actNew->setShortcut(QKeySequence::New);
     m_actOpen->setShortcut(QKeySequence::Open);
@@ -236,6 +253,8 @@ void MainWindow::createToolBar()
     m_toolBar->addSeparator();
     m_toolBar->addAction(m_actAddFiles);
     m_toolBar->addAction(m_actAddDir);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actSmallest);
 
     // The two option boxes sit at the toolbar's right end.
     auto* spacer = new QWidget;
@@ -393,6 +412,7 @@ void MainWindow::applyLanguage()
     setAction(m_actCalculate, text("Buttons", "chkCalc"), text("Buttons", "chkCalc"));
     setAction(m_actDelete, text("Buttons", "btnDelete"), text("Buttons", "btnDelete"));
     setAction(m_actCreate, text("Buttons", "btnCreate"), text("Buttons", "btnCreate"));
+    setAction(m_actSmallest, MessageText(&language, "SmallestPacker"), MessageText(&language, "SmallestPacker"));
 
     // The menus are built anew; their items are the window's actions.
     for (QMenu* menu : menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
@@ -405,6 +425,8 @@ void MainWindow::applyLanguage()
     file->addActions({m_actNew, m_actOpen});
     file->addSeparator();
     file->addActions({m_actSave, m_actSaveAs});
+    file->addSeparator();
+    file->addAction(m_actSmallest);
     file->addSeparator();
     file->addAction(m_actQuit);
     QMenu* languages = menuBar()->addMenu(titles[1]);
@@ -503,6 +525,7 @@ void MainWindow::updateActions()
     m_actSave->setEnabled(idle && n > 0);
     m_actSaveAs->setEnabled(idle && n > 0);
     m_actCreate->setEnabled(idle && n > 0);
+    m_actSmallest->setEnabled(idle && n > 0);
     m_actMoveUp->setEnabled(idle && current && row >= 1);
     m_actMoveDown->setEnabled(idle && current && row + 1 < n);
     m_actDelete->setEnabled(idle && current);
@@ -679,6 +702,23 @@ void MainWindow::calculateCurrentRow()
     const int row = m_grid->currentRow();
     if (row >= 0)
         calculateSizes({row});
+}
+
+void MainWindow::chooseSmallestPackers()
+{
+    if (m_busy || m_document.model().rowCount() == 0)
+        return;
+    const FileListModel& model = m_document.model();
+    QList<SizeJob> jobs;
+    for (int row = 0; row < model.rowCount(); ++row)
+        jobs.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_smallestWatcher.setFuture(QtConcurrent::mapped(&m_workers, std::move(jobs), [stop](const SizeJob& job) {
+        if (*stop)
+            return RowSmallestResult{job.row, std::nullopt};
+        return RowSmallestResult{job.row, SmallestPacker(job.path)};
+    }));
+    beginBusy(stop);
 }
 
 void MainWindow::packerChosen(int row, int column)

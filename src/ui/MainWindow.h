@@ -4,6 +4,7 @@
 // (Create, size calculations, folder walks) runs on a worker inside the busy bracket.
 #include "CreateOutput.h"
 #include "FolderScan.h"
+#include "SmallestPacker.h"
 
 #include <QFutureWatcher>
 #include <QMainWindow>
@@ -39,6 +40,13 @@ struct RowSizeResult
     std::optional<qint64> size;
 };
 
+// The smallest packer's choice for one row; none when the file could not be read.
+struct RowSmallestResult
+{
+    int row = -1;
+    std::optional<SmallestChoice> choice;
+};
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -72,6 +80,7 @@ private slots:
     void moveRowUp();
     void moveRowDown();
     void calculateCurrentRow();
+    void chooseSmallestPackers();
     void deleteRow();
     void showHelp();
     void showAbout();
@@ -140,6 +149,7 @@ private:
     QAction* m_actCalculate = nullptr;
     QAction* m_actDelete = nullptr;
     QAction* m_actCreate = nullptr;
+    QAction* m_actSmallest = nullptr;
     QList<QAction*> m_languageActions;
     QTranslator m_qtTranslator; // Qt's own texts in the chosen language
 
@@ -165,6 +175,7 @@ private:
     QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;
     QFutureWatcher<CreateResult> m_createWatcher;
+    QFutureWatcher<RowSmallestResult> m_smallestWatcher;
     CreatePlan m_createPlan; // what the running Create writes
     QFutureWatcher<QList<ScanEntry>> m_walkWatcher;
 };

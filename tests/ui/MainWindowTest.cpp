@@ -893,6 +893,45 @@ private slots:
         QCOMPARE(saved.language, QStringLiteral("Deutsch"));
     }
 
+    // Smallest packer per file, on the worker: none where packing does not pay, and the output the same
+    // as the build road's with --packer smallest.
+    void smallestPackerMatchesTheBuildRoad()
+    {
+        // Random bytes do not pack; a short text barely does; a long one packs well; a mixed file may
+        // go either way.
+        const QStringList paths{file("random.bin", Pattern(5000, 1, false)), file("tiny.txt", "abcabcabc"),
+                                file("long.txt", Pattern(60000, 2, true)),
+                                file("mixed.bin", Pattern(3000, 3, true) + Pattern(3000, 4, false))};
+        addFiles(paths);
+        m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(OutputHexdata);
+        trigger("actionSmallestPacker");
+        QVERIFY(m_window->isBusy());
+        QTRY_VERIFY(!m_window->isBusy());
+        const QStringList packers = column(FileListModel::PackerColumn);
+        QCOMPARE(packers.mid(0, 2), (QStringList{"none", "none"}));
+        QVERIFY(packers[2] != "none");
+        for (int row = 0; row < paths.size(); ++row) {
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, row),
+                     packers[row] == "none" ? QString::number(QFileInfo(paths[row]).size())
+                                            : PackedSize(paths[row], PackerKindFromText(packers[row])));
+        }
+        const QString fromWindow = path("window/out.pbi");
+        QDir().mkpath(path("window"));
+        m_platform->Answer(fromWindow);
+        trigger("actionCreate");
+        QTRY_VERIFY(!m_window->isBusy());
+        QVERIFY(m_platform->messageTexts().isEmpty());
+
+        QDir().mkpath(path("road"));
+        QProcess road;
+        road.setWorkingDirectory(path("road"));
+        road.start(QStringLiteral(HEXALOOM_EXECUTABLE),
+                   QStringList{"--create", "out.pbi", "--format", "hexdata", "--packer", "smallest"} + paths);
+        QVERIFY(road.waitForFinished(60000));
+        QCOMPARE(road.exitCode(), 0);
+        QCOMPARE(ReadBytes(path("road/out.pbi")), ReadBytes(fromWindow));
+    }
+
     // Create from the window writes the bytes the command line writes for the same project.
     void createMatchesTheSilentRoad_data()
     {
