@@ -83,7 +83,7 @@ constexpr BuiltinText kMessages[] = {
     {"HelpTitle", "Hexaloom - Help"},
     {"AboutVersion", "Version %1"},
     {"AboutText", "Packs the files a PureBasic program needs at run time<br>into one include or resource file."},
-    {"AboutDonate", "Feel free to donate to say thanks."},
+    {"AboutDonate", "Feel free To donate to say thanks."},
     {"AboutOk", "Ok"},
     {"UpdateName", "Name:"},
     {"UpdateVersion", "Version:"},

@@ -795,7 +795,11 @@ void MainWindow::endBusy()
     // Enabled before the wait window goes, so the window can take the keyboard (and show tooltips) again.
     setEnabled(true);
     m_wait->hide();
+    // Once the wait window has gone, the keyboard comes back to this window and its list (disabling the
+    // window took it from there).
     activateWindow();
+    // Disabling the window took the keyboard from the list; it goes back there.
+    m_grid->setFocus();
     m_busy = false;
     m_stop.reset();
     updateActions();
