@@ -2,6 +2,7 @@
 
 #include "FileListModel.h"
 #include "PackedBlock.h"
+#include "SmallestPacker.h"
 
 #include <optional>
 
@@ -30,6 +31,8 @@ std::optional<int> PackerByName(const QString& name)
         return int(PackerJcalg1);
     if (lower == QLatin1String("zip"))
         return int(PackerZip);
+    if (lower == QLatin1String("smallest"))
+        return kPackerSmallest;
     return std::nullopt;
 }
 
@@ -129,7 +132,7 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
                 return fail(QStringLiteral("%1 %2: use %3")
                                 .arg(name, text,
                                      format ? QStringLiteral("hexdata, binpack or res")
-                                            : QStringLiteral("none, jcalg1 or zip")));
+                                            : QStringLiteral("none, jcalg1, zip or smallest")));
             (format ? o.format : o.packer) = *chosen;
             createOnly.append(name);
         } else if (name == QLatin1String("--pack")) {
@@ -139,7 +142,7 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
             const qsizetype at = rule.lastIndexOf(QLatin1Char('='));
             const std::optional<int> packer = at > 0 ? PackerByName(rule.mid(at + 1)) : std::nullopt;
             if (!packer)
-                return fail(QStringLiteral("--pack %1: use GLOB=PACKER with none, jcalg1 or zip").arg(rule));
+                return fail(QStringLiteral("--pack %1: use GLOB=PACKER with none, jcalg1, zip or smallest").arg(rule));
             o.packRules.append({rule.left(at), *packer});
             createOnly.append(name);
         } else if (name == QLatin1String("--include") || name == QLatin1String("--exclude")) {
@@ -192,7 +195,8 @@ QString BuildUsage()
         "Options of --create:\n"
         "  --format hexdata|binpack|res   the output format; default: the project's, else res for a .res\n"
         "                                 OUT and hexdata otherwise\n"
-        "  --packer none|jcalg1|zip       the packer of every file no --pack rule names (default none)\n"
+        "  --packer none|jcalg1|zip|smallest  the packer of every file no --pack rule names (default none);\n"
+        "                                 smallest: each file's smallest block, ties to none, zip, jcalg1\n"
         "  --pack GLOB=PACKER             the packer of the files GLOB matches; the last match wins\n"
         "  --include GLOB                 take only the files of the folders that a GLOB matches\n"
         "  --exclude GLOB                 leave out the files of the folders that a GLOB matches\n"

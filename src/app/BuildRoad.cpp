@@ -10,6 +10,7 @@
 #include "OutputContents.h"
 #include "OutputNames.h"
 #include "ProjectFile.h"
+#include "SmallestPacker.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -195,6 +196,8 @@ bool ListInputs(const BuildOptions& o, Document& document, Console& console)
             if (rules[r].Matches(file.relative))
                 packer = o.packRules[r].packer;
         }
+        if (packer == kPackerSmallest)
+            packer = SmallestPacker(file.path).value_or(SmallestChoice{}).packer;
         document.model().AddFileRow(file.path, packer, QString());
     }
     if (taken == 0)

@@ -9,6 +9,7 @@
 namespace hexaloom {
 
 struct AppSettings;
+class LanguageTable;
 
 // The window title naming a project: "Hexaloom - " and the file name less its last five characters.
 QString ProjectTitle(const QString& projectFile);
@@ -44,6 +45,9 @@ public:
     void setSettingsFilePath(const QString& path) { m_settingsFilePath = path; }
     QString programPath() const { return m_programPath; }
     void setProgramPath(const QString& path) { m_programPath = path; }
+    // The texts of the messages about the document (projects, Create); the built-in English without one.
+    const LanguageTable* language() const { return m_language; }
+    void setLanguage(const LanguageTable* language) { m_language = language; }
     // Writes the settings (with the current output format as `lastoutput`) to settingsFilePath().
     // Emits aboutToSaveSettings first so the window can store its state in the record.
     bool saveSettings();
@@ -59,6 +63,7 @@ private:
     AppSettings& m_settings;
     QString m_settingsFilePath;
     QString m_programPath;
+    const LanguageTable* m_language = nullptr;
     FileListModel m_model;
     int m_outputFormat = OutputResource;
     QString m_windowTitle = QStringLiteral("Hexaloom");

@@ -8,6 +8,7 @@
 namespace hexaloom {
 
 enum class MessageIcon { None, Information, Warning, Error };
+enum class SaveAnswer { Save, Discard, Cancel };
 
 class Platform
 {
@@ -25,8 +26,23 @@ public:
     virtual QString PathRequester(const QString& title, const QString& initialPath) = 0;
 
     virtual void Message(const QString& title, const QString& text, MessageIcon icon = MessageIcon::None) = 0;
+    // A message with a long list: `details` one item a line, shown scrollable where the seam can.
+    virtual void MessageWithDetails(const QString& title, const QString& text, const QString& details, MessageIcon icon)
+    {
+        Message(title, text + QLatin1Char('\n') + details, icon);
+    }
     // A Yes/No question; where nobody can answer, `defaultAnswer` is taken.
     virtual bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) = 0;
+    // Save, discard or cancel, before unsaved work would go; where nobody can answer, nothing goes.
+    virtual SaveAnswer AskSaveChanges(const QString& /*title*/, const QString& /*text*/) { return SaveAnswer::Cancel; }
+
+    // A warning that offers to go on (the button `proceed`) or to cancel; true goes on. Where nobody can
+    // answer it is told and the work goes on.
+    virtual bool WarnProceed(const QString& title, const QString& text, const QString& /*proceed*/)
+    {
+        Message(title, text, MessageIcon::Warning);
+        return true;
+    }
 
     // Starts a program without waiting for it.
     virtual bool StartProgram(const QString& program, const QStringList& arguments) = 0;

@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Document.h"
+#include "LanguageTable.h"
 #include "Platform.h"
 
 #include <QFile>
@@ -15,7 +16,6 @@ namespace hexaloom {
 namespace {
 const QString kTitle = QStringLiteral("Hexaloom");
 const QString kPattern = QStringLiteral("*.hxlm|*hxlm");
-const QString kSaveError = QStringLiteral("undefined error, can't save");
 
 // The largest file a valid project can be: header plus the worst zlib expansion of 32767 records.
 qint64 MaxProjectFileSize()
@@ -191,8 +191,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     }
     if (file.size() > MaxProjectFileSize()) {
         report.reason = QStringLiteral("larger than any project can be");
-        platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
-                         MessageIcon::Error);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectDamaged").arg(path), MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
         return report;
     }
@@ -201,14 +200,13 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 
     const ProjectParseResult parsed = ParseProject(bytes);
     if (parsed.status == ProjectParse::NotSupported) {
-        platform.Message(kTitle, QStringLiteral("Projectformat not supported"), MessageIcon::None);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectNotSupported"), MessageIcon::None);
         report.result = OpenProjectResult::NotSupported;
         report.reason = QStringLiteral("Projectformat not supported");
         return report;
     }
     if (parsed.status == ProjectParse::Damaged) {
-        platform.Message(kTitle, QStringLiteral("The project \"%1\" is damaged and was not loaded.").arg(path),
-                         MessageIcon::Error);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectDamaged").arg(path), MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
         report.reason = parsed.reason;
         return report;
@@ -216,17 +214,21 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 
     if (parsed.content.format >= 0)
         document.setOutputFormat(parsed.content.format);
+    QStringList missing;
     for (const ProjectRecord& record : parsed.content.records) {
         const QFileInfo info(record.path);
         if (info.isFile() && info.size() > 0) {
             model.AddFileRow(record.path, record.packer, record.size);
             ++report.added;
         } else {
-            platform.Message(kTitle, QLatin1Char('"') + record.path + QStringLiteral("\" not found!"),
-                             MessageIcon::Error);
+            missing.append(record.path);
             ++report.missing;
         }
     }
+    // One message for them all: a moved tree can miss thousands.
+    if (!missing.isEmpty())
+        platform.MessageWithDetails(kTitle, MessageText(document.language(), "FilesNotFound").arg(missing.size()),
+                                    missing.join(QLatin1Char('\n')), MessageIcon::Error);
     document.setProjectPath(path);
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     emit document.projectLoaded(path);
@@ -241,10 +243,7 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
     const int rows = model.rowCount();
     if (rows > kProjectMaxRows) {
         // Asked before the requester: no name is worth choosing for a list the format cannot hold.
-        platform.Message(kTitle,
-                         QStringLiteral("The list has %1 files; a project can hold at most %2. Nothing was saved.")
-                             .arg(rows)
-                             .arg(kProjectMaxRows),
+        platform.Message(kTitle, MessageText(document.language(), "ProjectTooManyRows").arg(rows).arg(kProjectMaxRows),
                          MessageIcon::Error);
         return SaveProjectResult::TooManyRows;
     }
@@ -256,10 +255,9 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
                          .arg(tooLong[i] + 1)
                          .arg(model.CellText(FileListModel::PathColumn, tooLong[i]));
         if (tooLong.size() > kListed)
-            lines << QStringLiteral("and %1 more").arg(tooLong.size() - kListed);
+            lines << MessageText(document.language(), "ProjectMore").arg(tooLong.size() - kListed);
         platform.Message(kTitle,
-                         QStringLiteral("A project holds paths of at most %1 characters. These rows have longer "
-                                        "ones; nothing was saved.\n%2")
+                         MessageText(document.language(), "ProjectPathsTooLong")
                              .arg(kProjectPathUnits)
                              .arg(lines.join(QLatin1Char('\n'))),
                          MessageIcon::Error);
@@ -283,14 +281,14 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
                                false))
             return SaveProjectResult::Cancelled;
     }
-    document.setProjectPath(path);
-
     const QByteArray bytes = EncodeProject(model, document.outputFormat());
-    if (bytes.isEmpty() || !WriteFileAtomically(path, bytes, nullptr, writer)) {
-        platform.Message(kTitle, kSaveError, MessageIcon::None);
-        document.setWindowTitle(kTitle);
+    QString error = QStringLiteral("the list could not be compressed");
+    if (bytes.isEmpty() || !WriteFileAtomically(path, bytes, &error, writer)) {
+        // The project keeps its name: Save goes on offering the file that was last saved or opened.
+        platform.Message(kTitle, MessageText(document.language(), "SaveFailed").arg(path, error), MessageIcon::Error);
         return SaveProjectResult::Failed;
     }
+    document.setProjectPath(path);
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     return SaveProjectResult::Saved;
 }

@@ -75,7 +75,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 // after `overwriteQuestion` (the language's Messages/OverWrite; English when empty) is answered Yes.
 // A list the format cannot hold (too many rows, paths longer than 320 units) is refused with a message
 // naming the problem before anything is asked. Written atomically: on any failure the user is told
-// "undefined error, can't save" and an existing file keeps its content.
+// the path and the reason, an existing file keeps its content and the project keeps its name.
 SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& path,
                               const DeviceWriter& writer = {}, const QString& overwriteQuestion = {});
 

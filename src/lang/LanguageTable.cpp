@@ -49,6 +49,55 @@ constexpr BuiltinText kBuiltin[] = {
     {"_END_", ""},
 };
 
+// The messages beyond the built-in table, group "Messages". %1, %2 ... are filled in by their callers.
+constexpr BuiltinText kMessages[] = {
+    {"SaveChanges", "The list has changed since it was opened or saved. Save it?"},
+    {"SaveFailed", "The project could not be saved as %1:\n%2"},
+    {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
+    {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include there "
+                           "does not fit the new pack file; create the output again."},
+    {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
+    {"NotEnoughMemory", "not enough memory"},
+    {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
+    {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
+    {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
+    {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a double "
+                        "quote; nothing was written."},
+    {"ProjectDamaged", "The project \"%1\" is damaged and was not loaded."},
+    {"ProjectNotSupported", "Projectformat not supported"},
+    {"ProjectTooManyRows", "The list has %1 files; a project can hold at most %2. Nothing was saved."},
+    {"ProjectPathsTooLong", "A project holds paths of at most %1 characters. These rows have longer ones; nothing "
+                            "was saved.\n%2"},
+    {"ProjectMore", "and %1 more"},
+    {"NameClash", "Files of the same name are all written, but a lookup by name finds only the first of them, and "
+                  "extracting by name writes one over the other."},
+    {"NameClashSame", "The same name:"},
+    {"NameClashCase", "The same name apart from letter case:"},
+    {"NameClashAnd", "and"},
+    {"NameClashMore", "(and %1 more names)"},
+    {"CreateAnyway", "Create anyway"},
+    {"UpdateFailed", "The update server could not be reached (%1):\n%2"},
+    {"DownloadSaved", "Saved as %1"},
+    {"DownloadNotOpened", "The new version was saved as %1, but it could not be opened."},
+    {"CreateDone", "%1 written: %2 files, %3 bytes"},
+    {"HelpTitle", "Hexaloom - Help"},
+    {"AboutVersion", "Version %1"},
+    {"AboutText", "Packs the files a PureBasic program needs at run time<br>into one include or resource file."},
+    {"AboutDonate", "Feel free To donate to say thanks."},
+    {"AboutOk", "Ok"},
+    {"UpdateName", "Name:"},
+    {"UpdateVersion", "Version:"},
+    {"UpdateDate", "ReleaseDate:"},
+    {"UpdateSize", "FileSize:"},
+    {"UpdateDownload", "Download"},
+    {"UpdateClose", "Close"},
+    {"UpdateInfo", "Info"},
+    {"UpdateInfoText", "Info:"},
+    {"QtLanguage", "en"},
+    {"SmallestPacker", "Smallest packer for every file"},
+    {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
+};
+
 bool IsMarker(const char* name, const char* marker)
 {
     return QString::fromLatin1(name).toUpper() == QLatin1String(marker);
@@ -64,6 +113,38 @@ bool KeyLess(const QString& a, const QString& b)
 std::span<const BuiltinText> BuiltinTexts()
 {
     return kBuiltin;
+}
+
+QString MessageText(const LanguageTable* language, const char* key)
+{
+    for (const BuiltinText& pair : kMessages) {
+        if (qstrcmp(pair.name, key) != 0)
+            continue;
+        const QString text = language ? language->messageText(key) : QString();
+        return text.isEmpty() ? QString::fromUtf8(pair.text) : text;
+    }
+    if (language) {
+        const QString text = language->LanguageText(QStringLiteral("Messages"), QString::fromLatin1(key));
+        if (text != QLatin1String(kStringNotFound))
+            return text;
+    }
+    // Without a language: the built-in English of that group.
+    bool messages = false;
+    for (const BuiltinText& pair : kBuiltin) {
+        if (IsMarker(pair.name, "_GROUP_"))
+            messages = qstrcmp(pair.text, "Messages") == 0;
+        else if (messages && QString::fromLatin1(pair.name).compare(QLatin1String(key), Qt::CaseInsensitive) == 0)
+            return QString::fromUtf8(pair.text);
+    }
+    return {};
+}
+
+QList<QByteArray> MessageKeys()
+{
+    QList<QByteArray> keys;
+    for (const BuiltinText& pair : kMessages)
+        keys.append(QByteArray(pair.name));
+    return keys;
 }
 
 LanguageTable::LanguageTable()
@@ -87,6 +168,7 @@ void LanguageTable::build()
     m_keys = QList<QString>(entries + 1);
     m_texts = QList<QString>(entries + 1);
     m_lastGroup = 0;
+    m_messages.clear();
 
     int g = 0;
     int e = 0;
@@ -146,6 +228,15 @@ void LanguageTable::apply(PrefsFile& prefs)
         prefs.Group(group.name);
         for (int e = group.first; e <= group.last; ++e)
             m_texts[e] = prefs.ReadString(m_keys[e], m_texts[e]);
+    }
+    if (prefs.Group(QStringLiteral("Messages"))) {
+        for (const BuiltinText& pair : kMessages) {
+            // A file writes a line break as \n.
+            const QString text = prefs.ReadString(QString::fromLatin1(pair.name), QString())
+                                     .replace(QLatin1String("\\n"), QLatin1String("\n"));
+            if (!text.isEmpty())
+                m_messages.insert(QByteArray(pair.name), text);
+        }
     }
 }
 

@@ -2,6 +2,7 @@
 // Every shown text is looked up by group and key: the built-in English table, with any text replaced
 // by the chosen language file (PrefsFile format, groups and keys in any letter case).
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -24,6 +25,13 @@ std::span<const BuiltinText> BuiltinTexts();
 inline constexpr char kStringNotFound[] = "##### String not found! #####";
 
 class PrefsFile;
+class LanguageTable;
+
+// Texts of group "Messages" beyond the built-in table: the language's text when its file has the key,
+// else the English kept here (or the built-in table's). An unknown key gives an empty text.
+QString MessageText(const LanguageTable* language, const char* key);
+// Every key of those texts, each language file translates them all.
+QList<QByteArray> MessageKeys();
 
 class LanguageTable
 {
@@ -38,6 +46,9 @@ public:
     int LoadLanguageBytes(const QByteArray& bytes);
     // The text of a group and key in any letter case, or kStringNotFound.
     QString LanguageText(const QString& group, const QString& key) const;
+
+    // The language file's text for a key of MessageKeys(); empty when the file has none.
+    QString messageText(const char* key) const { return m_messages.value(QByteArray(key)); }
 
     int groupCount() const { return static_cast<int>(m_groups.size()) - 1; }
     int entryCount() const { return static_cast<int>(m_keys.size()) - 1; }
@@ -59,6 +70,7 @@ private:
     QList<QString> m_keys;
     QList<QString> m_texts;
     mutable int m_lastGroup = 0;
+    QHash<QByteArray, QString> m_messages; // the file's texts of MessageKeys()
 };
 
 } // namespace hexaloom

@@ -22,39 +22,10 @@ namespace {
 
 const QString kTitle = QStringLiteral("Hexaloom");
 
-// Message texts of group "Messages": from the language table when it has them, else the English here
-// (the table does not know the keys that only Create uses).
+// Create's messages come from the language table's texts beyond the built-in table.
 QString MessageText(const char* key, const LanguageTable* language = nullptr)
 {
-    if (language) {
-        const QString text = language->LanguageText(QStringLiteral("Messages"), QString::fromLatin1(key));
-        if (text != QLatin1String(kStringNotFound))
-            return text;
-    }
-    struct Text
-    {
-        const char* key;
-        const char* english;
-    };
-    static constexpr Text texts[] = {
-        {"OverWrite", "File already exists. Overwrite?"},
-        {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
-        {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include "
-                               "there does not fit the new pack file; create the output again."},
-        {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
-        {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
-        {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
-        {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
-        {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
-                            "double quote; nothing was written."},
-        {"NameClash", "These files have the same name apart from letter case. Both are written, but a lookup by name "
-                      "finds only the first, and extracting by name writes one over the other:\n%1"},
-    };
-    for (const Text& text : texts) {
-        if (qstrcmp(text.key, key) == 0)
-            return QString::fromUtf8(text.english);
-    }
-    return {};
+    return hexaloom::MessageText(language, key);
 }
 
 struct Row
@@ -163,6 +134,56 @@ QStringList NameClashPairs(const QStringList& paths, const QStringList& fileName
     return pairs;
 }
 
+QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language)
+{
+    // Each name (case folded) with its different files, in the order the names first come.
+    QList<QStringList> groups;
+    QList<bool> exact;
+    QHash<int, qsizetype> groupOfFirst;
+    for (const auto& [first, later] : NameClashes(fileNames)) {
+        const QString& path = paths.value(later);
+        auto at = groupOfFirst.find(first);
+        if (at == groupOfFirst.end()) {
+            at = groupOfFirst.insert(first, groups.size());
+            groups.append(QStringList{paths.value(first)});
+            exact.append(true);
+        }
+        // The same file listed twice gives the same bytes whichever row is found.
+        if (groups[*at].contains(path))
+            continue;
+        groups[*at].append(path);
+        exact[*at] = exact[*at] && fileNames.value(later) == fileNames.value(first);
+    }
+    constexpr qsizetype kShown = 10;
+    QStringList same;
+    QStringList cased;
+    qsizetype shown = 0;
+    qsizetype more = 0;
+    for (qsizetype g = 0; g < groups.size(); ++g) {
+        if (groups[g].size() < 2)
+            continue;
+        if (shown++ >= kShown) {
+            ++more;
+            continue;
+        }
+        const QString last = groups[g].takeLast();
+        (exact[g] ? same : cased)
+            .append(QStringLiteral("  ") + FileNamePart(groups[g].front()) + QStringLiteral(": ") +
+                    groups[g].join(QStringLiteral(", ")) + QLatin1Char(' ') + MessageText(language, "NameClashAnd") +
+                    QLatin1Char(' ') + last);
+    }
+    if (shown == 0)
+        return {};
+    QStringList lines{MessageText(language, "NameClash")};
+    if (!same.isEmpty())
+        lines << MessageText(language, "NameClashSame") << same;
+    if (!cased.isEmpty())
+        lines << MessageText(language, "NameClashCase") << cased;
+    if (more > 0)
+        lines << MessageText(language, "NameClashMore").arg(more);
+    return lines.join(QLatin1Char('\n'));
+}
+
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
 {
     CreateStatus why = CreateStatus::NoFormat;
@@ -170,6 +191,7 @@ CreateResult CreateOutput(Document& document, Platform& platform, const QString&
     if (!plan)
         return {why, {}, {}, {}};
     const CreateResult result = WriteCreatePlan(*plan, options);
+    RememberOutputFolder(document, *plan, result);
     ReportCreate(result, platform, options);
     return result;
 }
@@ -194,7 +216,6 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
         path = platform.SaveFileRequester(QString(), document.settings().lastdir, pattern, 0);
         if (path.isEmpty())
             return stop(CreateStatus::Cancelled);
-        document.settings().lastdir = FolderPart(path);
         // Ask about the file that will be written: a name typed without extension gets one below, and
         // an existing file of that name must not be replaced unasked.
         path = SettleOutputExtension(path, format);
@@ -204,6 +225,8 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
             return stop(CreateStatus::Cancelled);
     }
     CreatePlan plan;
+    if (givenPath.isEmpty())
+        plan.chosenFolder = FolderPart(path);
     plan.format = format;
     plan.path = SettleOutputExtension(path, format);
     const FileListModel& model = document.model();
@@ -213,10 +236,9 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
         plan.packers.append(model.CellText(FileListModel::PackerColumn, r));
         fileNames.append(model.CellText(FileListModel::FileColumn, r));
     }
-    const QStringList clashes = NameClashPairs(plan.paths, fileNames);
-    if (!clashes.isEmpty())
-        platform.Message(kTitle, MessageText("NameClash", options.language).arg(clashes.join(QLatin1Char('\n'))),
-                         MessageIcon::Warning);
+    const QString clashes = NameClashWarning(plan.paths, fileNames, options.language);
+    if (!clashes.isEmpty() && !platform.WarnProceed(kTitle, clashes, MessageText(options.language, "CreateAnyway")))
+        return stop(CreateStatus::Cancelled);
     return plan;
 }
 
@@ -310,6 +332,15 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
     }
 }
 
+void RememberOutputFolder(Document& document, const CreatePlan& plan, const CreateResult& result)
+{
+    // A folder where nothing could be written (or that only hangs the requester, such as /proc/) is
+    // not worth starting in next time.
+    if (!plan.chosenFolder.isEmpty() &&
+        (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles))
+        document.settings().lastdir = plan.chosenFolder;
+}
+
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options)
 {
     switch (result.status) {
@@ -327,7 +358,9 @@ void ReportCreate(const CreateResult& result, Platform& platform, const CreateOp
     case CreateStatus::MissingFiles: {
         QStringList lines;
         for (const QString& file : result.missing)
-            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+            lines << (result.outOfMemory.contains(file)
+                          ? file + QStringLiteral(" (%1)").arg(MessageText("NotEnoughMemory", options.language))
+                          : file);
         platform.Message(kTitle, MessageText("FilesMissing", options.language).arg(lines.join(QLatin1Char('\n'))),
                          MessageIcon::Warning);
         break;

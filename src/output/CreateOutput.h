@@ -50,6 +50,10 @@ struct CreateOptions
 // most ten, then how many more); empty when there is none. Create warns with them before it writes.
 QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames);
 
+// The warning about different files of one name, grouped by name: names equal in every letter apart from
+// those that differ only in letter case, each name with its files; empty when there is none.
+QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language);
+
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.
 // The same as PlanCreate, WriteCreatePlan and ReportCreate in a row.
@@ -63,6 +67,9 @@ struct CreatePlan
     QString path;
     QStringList paths;   // each row's source file
     QStringList packers; // each row's packer text
+    // The folder the save requester answered with; it becomes the remembered folder once the output
+    // was written there (RememberOutputFolder). Empty when no requester was asked.
+    QString chosenFolder{};
 };
 
 // Create's questions, on the interface thread: the format check, the requester with the overwrite
@@ -74,6 +81,8 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
 // must not be used by another thread meanwhile. Throws nothing: memory that runs out fails the row that
 // needs it (stored raw, or left out and listed in `outOfMemory`) or else this Create, old files intact.
 CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& options);
+// Remembers the requester's folder for the next requesters when the output was written.
+void RememberOutputFolder(Document& document, const CreatePlan& plan, const CreateResult& result);
 // Create's one message about a result: a failure, a refusal or the files that were missing.
 void ReportCreate(const CreateResult& result, Platform& platform, const CreateOptions& options);
 

@@ -18,6 +18,9 @@ namespace hexaloom {
 namespace {
 // Index of about.html in the program's store.
 constexpr int kAboutPageIndex = 21;
+// The page's own description, replaced by the language's.
+constexpr char kAboutEnglish[] =
+    "Packs the files a PureBasic program needs at run time<br>into one include or resource file.";
 } // namespace
 
 QString AboutWindow::AboutPage()
@@ -58,7 +61,11 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
     // Links go to the system browser; the page itself never navigates away.
     page->setOpenLinks(false);
     page->setOpenExternalLinks(false);
-    const QString html = AboutPage();
+    QString html = AboutPage();
+    // The page's words in the chosen language.
+    html.replace(QStringLiteral("Version ") + QLatin1String(kAppVersion),
+                 MessageText(&language, "AboutVersion").arg(QLatin1String(kAppVersion)));
+    html.replace(QLatin1String(kAboutEnglish), MessageText(&language, "AboutText"));
     if (!html.isEmpty()) {
         page->setHtml(html);
         connect(page, &QTextBrowser::anchorClicked, this,
@@ -70,7 +77,7 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
 
     auto* donateButton = new QPushButton(this);
     donateButton->setObjectName(QStringLiteral("donateButton"));
-    donateButton->setToolTip(QStringLiteral("Feel free To donate to say thanks."));
+    donateButton->setToolTip(MessageText(&language, "AboutDonate"));
     donateButton->setMinimumSize(60, 20);
     donateButton->setFlat(true);
     donateButton->setAutoDefault(false);
@@ -81,7 +88,7 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
     connect(donateButton, &QPushButton::clicked, this,
             [&platform] { platform.OpenUrl(QString::fromLatin1(kProjectWebPage)); });
 
-    auto* okButton = new QPushButton(QStringLiteral("Ok"), this);
+    auto* okButton = new QPushButton(MessageText(&language, "AboutOk"), this);
     okButton->setObjectName(QStringLiteral("okButton"));
     okButton->setDefault(true);
     okButton->setMinimumWidth(60);

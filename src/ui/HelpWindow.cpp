@@ -1,4 +1,6 @@
 #include "HelpWindow.h"
+#include "LanguageTable.h"
+#include "ScreenFit.h"
 
 #include "AppSettings.h"
 #include "HelpPageStore.h"
@@ -19,14 +21,14 @@ QString HelpWindow::BuiltInHelpPage()
     return QString::fromUtf8(reinterpret_cast<const char*>(page->data()), static_cast<qsizetype>(page->size()));
 }
 
-HelpWindow::HelpWindow(AppSettings& settings, const QString& page, QWidget* parent)
+HelpWindow::HelpWindow(AppSettings& settings, const QString& page, const LanguageTable* language, QWidget* parent)
     : QWidget(parent, Qt::Window), m_settings(settings), m_view(new QTextBrowser(this))
 {
     setObjectName(QStringLiteral("helpWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     // Closing the main window ends the program even while this window is open.
     setAttribute(Qt::WA_QuitOnClose, false);
-    setWindowTitle(QStringLiteral("Hexaloom - Help"));
+    setWindowTitle(MessageText(language, "HelpTitle"));
 
     m_view->setObjectName(QStringLiteral("helpPage"));
     m_view->setFrameStyle(QFrame::NoFrame);
@@ -45,9 +47,12 @@ HelpWindow::HelpWindow(AppSettings& settings, const QString& page, QWidget* pare
     connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
 
     // Read both before the first move or resize stores anything.
-    const QRect stored(m_settings.frmHelp_x, m_settings.frmHelp_y, m_settings.frmHelp_w, m_settings.frmHelp_h);
+    // Wholly on a screen that is there now.
+    const bool placed = m_settings.frmHelp_x != kUnsetPosition && m_settings.frmHelp_y != kUnsetPosition;
+    const QRect stored = FitStoredGeometry(QRect(placed ? m_settings.frmHelp_x : 0, placed ? m_settings.frmHelp_y : 0,
+                                                 m_settings.frmHelp_w, m_settings.frmHelp_h));
     resize(stored.width(), stored.height());
-    if (stored.x() != kUnsetPosition && stored.y() != kUnsetPosition)
+    if (placed)
         move(stored.x(), stored.y());
 }
 

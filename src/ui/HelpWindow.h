@@ -8,6 +8,8 @@ class QTextBrowser;
 
 namespace hexaloom {
 
+class LanguageTable;
+
 struct AppSettings;
 
 class HelpWindow : public QWidget
@@ -16,7 +18,9 @@ class HelpWindow : public QWidget
 public:
     // `page` is an HTML file; empty for the built-in help page. Top-level: it does not stay above the
     // main window.
-    HelpWindow(AppSettings& settings, const QString& page, QWidget* parent = nullptr);
+    // `language` names the window; the built-in English without one.
+    HelpWindow(AppSettings& settings, const QString& page, const LanguageTable* language = nullptr,
+               QWidget* parent = nullptr);
 
     // The built-in help page; empty when the program's store does not give it.
     static QString BuiltInHelpPage();

@@ -3,7 +3,9 @@
 #include "AboutWindow.h"
 #include "AppSettings.h"
 #include "HelpWindow.h"
+#include "LanguageTable.h"
 #include "Paths.h"
+#include "Platform.h"
 #include "UpdateWindow.h"
 
 #include <QDir>
@@ -60,7 +62,9 @@ QString InfoWindows::helpPagePath() const
 void InfoWindows::showHelp()
 {
     CloseOld(m_help);
-    m_help = new HelpWindow(m_settings, helpPagePath());
+    m_help = new HelpWindow(m_settings, helpPagePath(), &m_language);
+    // Above a main window that stays on top, or it would open behind it.
+    m_help->setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.ontop != 0);
     m_help->show();
 }
 
@@ -79,6 +83,11 @@ void InfoWindows::checkForUpdate()
 
 void InfoWindows::showUpdate(UpdateService::CheckResult result)
 {
+    // The user asked: a check that got no answer says so and why.
+    if (result == UpdateService::CheckResult::Failed)
+        m_platform.Message(QStringLiteral("Hexaloom"),
+                           MessageText(&m_language, "UpdateFailed").arg(m_updates.infoUrl(), m_updates.failure()),
+                           MessageIcon::Warning);
     if (result != UpdateService::CheckResult::UpdateFound)
         return;
     CloseOld(m_update);

@@ -7,21 +7,29 @@
 #include "FileAdder.h"
 #include "FileGridModel.h"
 #include "InfoWindows.h"
+#include "LanguageTable.h"
+#include "OutputNames.h"
 #include "Platform.h"
 #include "ProjectFile.h"
 #include "RowSize.h"
+#include "ScreenFit.h"
 #include "Startup.h"
 #include "WaitWindow.h"
 
+#include <QActionGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QMenu>
 #include <QMenuBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
@@ -54,6 +62,53 @@ QString WithoutAmpersands(QString text)
     return text.remove(QLatin1Char('&'));
 }
 
+// The text's Alt letter, lower case; none when the text has no "&" before a letter.
+QChar AltLetter(const QString& text)
+{
+    for (qsizetype i = text.indexOf(QLatin1Char('&')); i >= 0 && i + 1 < text.size();
+         i = text.indexOf(QLatin1Char('&'), i + 2)) {
+        if (text.at(i + 1) != QLatin1Char('&'))
+            return text.at(i + 1).toLower();
+    }
+    return {};
+}
+
+// Gives each text without an Alt letter the first of its letters that no other text uses yet; a
+// language file's own choices stay.
+QStringList WithAltLetters(QStringList texts)
+{
+    QString used;
+    for (const QString& text : texts) {
+        if (const QChar letter = AltLetter(text); !letter.isNull())
+            used += letter;
+    }
+    for (QString& text : texts) {
+        if (!AltLetter(text).isNull())
+            continue;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            if (text.at(i).isLetter() && !used.contains(text.at(i).toLower())) {
+                used += text.at(i).toLower();
+                text.insert(i, QLatin1Char('&'));
+                break;
+            }
+        }
+    }
+    return texts;
+}
+
+// Every item of the menu gets an Alt letter of its own within it.
+void GiveAltLetters(QMenu* menu)
+{
+    QList<QAction*> actions = menu->actions();
+    actions.removeIf([](const QAction* action) { return action->isSeparator(); });
+    QStringList texts;
+    for (const QAction* action : actions)
+        texts << action->text();
+    texts = WithAltLetters(texts);
+    for (qsizetype i = 0; i < actions.size(); ++i)
+        actions[i]->setText(texts[i]);
+}
+
 } // namespace
 
 MainWindow::MainWindow(StartupState& state, Document& document, Platform& platform, const Artwork& art, QWidget* parent)
@@ -63,6 +118,7 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     setWindowTitle(m_document.windowTitle());
     setWindowIcon(m_art.icon(ImageRun));
     setMinimumSize(520, 300);
+    m_document.setLanguage(&m_state.language);
     m_adder = new FileAdder(m_document, m_platform, m_state.language, this);
     m_wait = new WaitWindow(this);
     m_infoWindows = new InfoWindows(this, m_platform, m_state.settings, m_state.language, m_state.programDir,
@@ -81,6 +137,14 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     connect(&model, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
     connect(&m_document, &Document::windowTitleChanged, this, &QWidget::setWindowTitle);
     connect(&m_document, &Document::projectLoaded, this, &MainWindow::projectLoaded);
+    // Any change to what a project holds is unsaved until the list is saved or opened anew.
+    auto changed = [this] { m_changed = true; };
+    connect(&model, &QAbstractItemModel::rowsInserted, this, changed);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, changed);
+    connect(&model, &QAbstractItemModel::rowsMoved, this, changed);
+    connect(&model, &QAbstractItemModel::dataChanged, this, changed);
+    connect(&model, &QAbstractItemModel::modelReset, this, changed);
+    connect(&m_document, &Document::outputFormatChanged, this, changed);
     connect(&m_document, &Document::aboutToSaveSettings, this,
             [this] { m_state.settings.frmMain_s = isMaximized() ? kMaximised : 0; });
 
@@ -91,6 +155,21 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     };
     showProgress(m_sizeWatcher);
     showProgress(m_createWatcher);
+    showProgress(m_smallestWatcher);
+    connect(&m_smallestWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
+        FileListModel& model = m_document.model();
+        for (int i = begin; i < end; ++i) {
+            const RowSmallestResult result = m_smallestWatcher.resultAt(i);
+            if (!result.choice || result.row >= model.rowCount())
+                continue;
+            model.SetCellText(FileListModel::PackerColumn, result.row, PackerText(result.choice->packer));
+            model.SetCellText(FileListModel::SizeColumn, result.row, QString::number(result.choice->size));
+        }
+    });
+    connect(&m_smallestWatcher, &QFutureWatcherBase::finished, this, [this] {
+        endBusy();
+        closeIfAsked();
+    });
     connect(&m_sizeWatcher, &QFutureWatcherBase::resultsReadyAt, this, &MainWindow::sizesReady);
     connect(&m_sizeWatcher, &QFutureWatcherBase::finished, this, [this] {
         endBusy();
@@ -115,6 +194,7 @@ MainWindow::~MainWindow()
         *m_stop = true;
     m_sizeWatcher.waitForFinished();
     m_createWatcher.waitForFinished();
+    m_smallestWatcher.waitForFinished();
     m_walkWatcher.waitForFinished();
 }
 
@@ -141,9 +221,21 @@ void MainWindow::createActions()
     m_actCalculate = make("actionCalculate", ImageRefresh, &MainWindow::calculateCurrentRow);
     m_actDelete = make("actionDelete", ImageDelete, &MainWindow::deleteRow);
     m_actCreate = make("actionCreate", ImageRun, &MainWindow::createOutput);
+    m_actSmallest = make("actionSmallestPacker", ImageRefresh, &MainWindow::chooseSmallestPackers);
     m_actHelp->setShortcut(Qt::Key_F1);
-    // The shortcut lives with the window, whatever becomes of the menus.
-    addAction(m_actHelp);
+    m_actNew->setShortcut(QKeySequence::New);
+    m_actOpen->setShortcut(QKeySequence::Open);
+    m_actSave->setShortcut(QKeySequence::Save);
+    // Desktops without a binding of their own for these (Windows, a bare X server) get the common one.
+    auto standard = [](QKeySequence::StandardKey key, const QKeySequence& common) {
+        const QList<QKeySequence> bindings = QKeySequence::keyBindings(key);
+        return bindings.isEmpty() ? QList<QKeySequence>{common} : bindings;
+    };
+    m_actSaveAs->setShortcuts(standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
+    m_actQuit->setShortcuts(standard(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
+    m_actDelete->setShortcut(QKeySequence::Delete);
+    // The shortcuts live with the window, whatever becomes of the menus.
+    addActions({m_actHelp, m_actNew, m_actOpen, m_actSave, m_actSaveAs, m_actQuit, m_actDelete});
 }
 
 void MainWindow::createToolBar()
@@ -161,6 +253,8 @@ void MainWindow::createToolBar()
     m_toolBar->addSeparator();
     m_toolBar->addAction(m_actAddFiles);
     m_toolBar->addAction(m_actAddDir);
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_actSmallest);
 
     // The two option boxes sit at the toolbar's right end.
     auto* spacer = new QWidget;
@@ -262,7 +356,14 @@ void MainWindow::createCentralWidget()
     });
     row->addWidget(m_lblOutput);
     row->addWidget(m_cmbOutput);
-    row->addWidget(button(m_actCreate, "btnCreate"));
+    // Create names itself beside its icon: it is the window's main command.
+    auto* create = new QToolButton;
+    create->setObjectName(QStringLiteral("btnCreate"));
+    create->setDefaultAction(m_actCreate);
+    create->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    create->setIconSize(QSize(16, 16));
+    create->setFixedHeight(24);
+    row->addWidget(create);
     row->addStretch(1);
     layout->addWidget(strip, 1, 0, 1, 2);
 
@@ -311,36 +412,47 @@ void MainWindow::applyLanguage()
     setAction(m_actCalculate, text("Buttons", "chkCalc"), text("Buttons", "chkCalc"));
     setAction(m_actDelete, text("Buttons", "btnDelete"), text("Buttons", "btnDelete"));
     setAction(m_actCreate, text("Buttons", "btnCreate"), text("Buttons", "btnCreate"));
+    setAction(m_actSmallest, MessageText(&language, "SmallestPacker"), MessageText(&language, "SmallestPacker"));
 
     // The menus are built anew; their items are the window's actions.
     for (QMenu* menu : menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
         delete menu;
     m_languageActions.clear();
-    QMenu* file = menuBar()->addMenu(text("MenuTitle", "File"));
+    const QStringList titles =
+        WithAltLetters({text("MenuTitle", "File"), text("MenuTitle", "Lang"), text("MenuTitle", "Help")});
+    QMenu* file = menuBar()->addMenu(titles[0]);
     file->setObjectName(QStringLiteral("menuFile"));
     file->addActions({m_actNew, m_actOpen});
     file->addSeparator();
     file->addActions({m_actSave, m_actSaveAs});
     file->addSeparator();
+    file->addAction(m_actSmallest);
+    file->addSeparator();
     file->addAction(m_actQuit);
-    QMenu* languages = menuBar()->addMenu(text("MenuTitle", "Lang"));
+    QMenu* languages = menuBar()->addMenu(titles[1]);
     languages->setObjectName(QStringLiteral("menuLang"));
+    // The built-in English first, then the language files; the current one is checked.
     const QStringList& names = m_state.languageNames;
-    for (int i = 0; i < names.size() && i < kMaxLanguages; ++i) {
-        const QString iconPath = LanguageFilePath(m_state.programDir, names[i]).chopped(4) + QStringLiteral(".ico");
-        const QFileInfo iconFile(iconPath);
-        QAction* action = languages->addAction(iconFile.size() > 0 ? QIcon(iconPath) : QIcon(), names[i]);
-        action->setObjectName(QStringLiteral("actionLanguage%1").arg(i));
+    auto* group = new QActionGroup(languages);
+    group->setExclusive(true);
+    const int current = currentLanguageIndex();
+    for (int i = -1; i < names.size() && i < kMaxLanguages; ++i) {
+        QAction* action = languages->addAction(languageIcon(i), languageName(i));
+        action->setObjectName(i < 0 ? QStringLiteral("actionLanguageEnglish")
+                                    : QStringLiteral("actionLanguage%1").arg(i));
         action->setCheckable(true);
-        action->setChecked(names[i] == m_state.settings.language);
+        action->setChecked(i == current);
+        group->addAction(action);
         connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         m_languageActions.append(action);
     }
-    QMenu* help = menuBar()->addMenu(text("MenuTitle", "Help"));
+    QMenu* help = menuBar()->addMenu(titles[2]);
     help->setObjectName(QStringLiteral("menuHelp"));
     help->addActions({m_actHelp, m_actAbout});
     help->addSeparator();
     help->addAction(m_actUpdate);
+    for (QMenu* menu : {file, languages, help})
+        GiveAltLetters(menu);
 
     m_chkCalc->setText(text("Buttons", "chkCalc"));
     m_chkOnTop->setText(text("Buttons", "chkOnTop"));
@@ -352,19 +464,48 @@ void MainWindow::applyLanguage()
     model.setHeaderData(FileListModel::SizeColumn, Qt::Horizontal, text("Grid", "Size"));
     model.setHeaderData(FileListModel::FileColumn, Qt::Horizontal, text("Grid", "File"));
 
-    const QString icon = LanguageFilePath(m_state.programDir, m_state.settings.language).chopped(4) + ".ico";
-    if (QFileInfo(icon).size() > 0)
-        m_statusLanguage->setPixmap(QIcon(icon).pixmap(16, 16));
+    // Qt's own requesters and buttons (Open, Save As, Cancel, Yes/No) speak the language too.
+    QCoreApplication::removeTranslator(&m_qtTranslator);
+    const QString qtLanguage = MessageText(&language, "QtLanguage");
+    if (qtLanguage != QLatin1String("en") &&
+        m_qtTranslator.load(QStringLiteral("qtbase_") + qtLanguage, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&m_qtTranslator);
+
+    // The status bar names the language: its icon, or its name where it has none.
+    const QIcon icon = languageIcon(current);
+    if (!icon.isNull())
+        m_statusLanguage->setPixmap(icon.pixmap(16, 16));
     else
-        m_statusLanguage->clear();
+        m_statusLanguage->setText(languageName(current));
+    m_statusLanguage->setToolTip(languageName(current));
     updateActions();
+}
+
+int MainWindow::currentLanguageIndex() const
+{
+    // A language whose file has gone shows the built-in English.
+    return m_state.settings.language.isEmpty() ? -1 : int(m_state.languageNames.indexOf(m_state.settings.language));
+}
+
+QString MainWindow::languageName(int index) const
+{
+    // Each language is named in its own words.
+    return index < 0 ? QStringLiteral("English") : m_state.languageNames.value(index);
+}
+
+QIcon MainWindow::languageIcon(int index) const
+{
+    if (index < 0)
+        return {};
+    const QString path = LanguageFilePath(m_state.programDir, languageName(index)).chopped(4) + QStringLiteral(".ico");
+    return QFileInfo(path).size() > 0 ? QIcon(path) : QIcon();
 }
 
 void MainWindow::chooseLanguage(int index)
 {
-    if (index < 0 || index >= m_state.languageNames.size())
+    if (index >= m_state.languageNames.size())
         return;
-    m_state.settings.language = m_state.languageNames[index];
+    m_state.settings.language = index < 0 ? QString() : m_state.languageNames[index];
     m_state.language.LoadLanguage(LanguageFilePath(m_state.programDir, m_state.settings.language));
     applyLanguage();
 }
@@ -384,6 +525,7 @@ void MainWindow::updateActions()
     m_actSave->setEnabled(idle && n > 0);
     m_actSaveAs->setEnabled(idle && n > 0);
     m_actCreate->setEnabled(idle && n > 0);
+    m_actSmallest->setEnabled(idle && n > 0);
     m_actMoveUp->setEnabled(idle && current && row >= 1);
     m_actMoveDown->setEnabled(idle && current && row + 1 < n);
     m_actDelete->setEnabled(idle && current);
@@ -398,10 +540,14 @@ void MainWindow::showCurrentPath()
 
 void MainWindow::showFromSettings()
 {
+    // Wholly on a screen that is there now, whatever another copy or another display stored.
     const AppSettings& s = m_state.settings;
-    resize(s.frmMain_w, s.frmMain_h);
-    if (s.frmMain_x != kUnsetPosition && s.frmMain_y != kUnsetPosition)
-        move(s.frmMain_x, s.frmMain_y);
+    const bool placed = s.frmMain_x != kUnsetPosition && s.frmMain_y != kUnsetPosition;
+    const QRect fitted =
+        FitStoredGeometry(QRect(placed ? s.frmMain_x : 0, placed ? s.frmMain_y : 0, s.frmMain_w, s.frmMain_h));
+    resize(fitted.size());
+    if (placed)
+        move(fitted.topLeft());
     setWindowFlag(Qt::WindowStaysOnTopHint, s.ontop != 0);
     if (s.frmMain_s == kMaximised)
         showMaximized();
@@ -441,7 +587,30 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
+    if (m_changed && m_document.model().rowCount() > 0) {
+        const SaveAnswer answer =
+            m_platform.AskSaveChanges(QStringLiteral("Hexaloom"), MessageText(&m_state.language, "SaveChanges"));
+        if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveTo(currentProjectPath()))) {
+            m_closeWhenIdle = false;
+            event->ignore();
+            return;
+        }
+    }
     event->accept();
+}
+
+QString MainWindow::currentProjectPath() const
+{
+    const bool named = !m_document.projectDir().isEmpty() && !m_document.projectFile().isEmpty();
+    return named ? m_document.projectDir() + m_document.projectFile() : QString();
+}
+
+bool MainWindow::saveTo(const QString& path)
+{
+    if (SaveProject(m_document, m_platform, path) != SaveProjectResult::Saved)
+        return false;
+    m_changed = false;
+    return true;
 }
 
 void MainWindow::newProject()
@@ -457,13 +626,12 @@ void MainWindow::openProject()
 
 void MainWindow::saveProject()
 {
-    const bool named = !m_document.projectDir().isEmpty() && !m_document.projectFile().isEmpty();
-    SaveProject(m_document, m_platform, named ? m_document.projectDir() + m_document.projectFile() : QString());
+    saveTo(currentProjectPath());
 }
 
 void MainWindow::saveProjectAs()
 {
-    SaveProject(m_document, m_platform, QString());
+    saveTo(QString());
 }
 
 void MainWindow::quit()
@@ -473,6 +641,7 @@ void MainWindow::quit()
 
 void MainWindow::projectLoaded()
 {
+    m_changed = false;
     m_grid->setCurrentCell(FileListModel::PackerColumn, 0);
     showCurrentPath();
 }
@@ -533,6 +702,23 @@ void MainWindow::calculateCurrentRow()
     const int row = m_grid->currentRow();
     if (row >= 0)
         calculateSizes({row});
+}
+
+void MainWindow::chooseSmallestPackers()
+{
+    if (m_busy || m_document.model().rowCount() == 0)
+        return;
+    const FileListModel& model = m_document.model();
+    QList<SizeJob> jobs;
+    for (int row = 0; row < model.rowCount(); ++row)
+        jobs.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
+    auto stop = std::make_shared<std::atomic_bool>(false);
+    m_smallestWatcher.setFuture(QtConcurrent::mapped(&m_workers, std::move(jobs), [stop](const SizeJob& job) {
+        if (*stop)
+            return RowSmallestResult{job.row, std::nullopt};
+        return RowSmallestResult{job.row, SmallestPacker(job.path)};
+    }));
+    beginBusy(stop);
 }
 
 void MainWindow::packerChosen(int row, int column)
@@ -609,7 +795,11 @@ void MainWindow::endBusy()
     // Enabled before the wait window goes, so the window can take the keyboard (and show tooltips) again.
     setEnabled(true);
     m_wait->hide();
+    // Once the wait window has gone, the keyboard comes back to this window and its list (disabling the
+    // window took it from there).
     activateWindow();
+    // Disabling the window took the keyboard from the list; it goes back there.
+    m_grid->setFocus();
     m_busy = false;
     m_stop.reset();
     updateActions();
@@ -664,6 +854,7 @@ void MainWindow::createOutput()
     const std::optional<CreatePlan> plan = PlanCreate(m_document, m_platform, QString(), options);
     if (!plan)
         return;
+    m_createPlan = *plan;
     // The worker reads its own copy of the texts: the table's lookups are not made for two threads.
     auto language = std::make_shared<LanguageTable>(m_state.language);
     auto stop = std::make_shared<std::atomic_bool>(false);
@@ -686,6 +877,18 @@ void MainWindow::createFinished()
 {
     endBusy();
     if (m_createWatcher.future().resultCount() > 0) {
+        const CreateResult result = m_createWatcher.result();
+        RememberOutputFolder(m_document, m_createPlan, result);
+        // The status bar tells what was written: the output, its rows and its bytes (with the pack file).
+        if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
+            qint64 bytes = QFileInfo(result.path).size();
+            if (m_createPlan.format == OutputBinpack)
+                bytes += QFileInfo(PackFilePath(result.path)).size();
+            m_statusPath->setText(MessageText(&m_state.language, "CreateDone")
+                                      .arg(QDir::toNativeSeparators(result.path))
+                                      .arg(m_createPlan.paths.size() - result.missing.size())
+                                      .arg(bytes));
+        }
         CreateOptions options;
         options.language = &m_state.language;
         ReportCreate(m_createWatcher.result(), m_platform, options);
@@ -771,6 +974,8 @@ void MainWindow::finishAdd()
     }
     raise();
     activateWindow();
+    // The keyboard goes on in the list, where the new rows are.
+    m_grid->setFocus();
     updateActions();
 }
 

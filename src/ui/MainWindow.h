@@ -4,10 +4,12 @@
 // (Create, size calculations, folder walks) runs on a worker inside the busy bracket.
 #include "CreateOutput.h"
 #include "FolderScan.h"
+#include "SmallestPacker.h"
 
 #include <QFutureWatcher>
 #include <QMainWindow>
 #include <QThreadPool>
+#include <QTranslator>
 
 #include <atomic>
 #include <memory>
@@ -36,6 +38,13 @@ struct RowSizeResult
 {
     int row = -1;
     std::optional<qint64> size;
+};
+
+// The smallest packer's choice for one row; none when the file could not be read.
+struct RowSmallestResult
+{
+    int row = -1;
+    std::optional<SmallestChoice> choice;
 };
 
 class MainWindow : public QMainWindow
@@ -71,6 +80,7 @@ private slots:
     void moveRowUp();
     void moveRowDown();
     void calculateCurrentRow();
+    void chooseSmallestPackers();
     void deleteRow();
     void showHelp();
     void showAbout();
@@ -90,10 +100,18 @@ private:
     void createStatusBar();
     // Sets every language-dependent text, rebuilds the menus and shows the language's icon.
     void applyLanguage();
+    // -1 is the built-in English, 0.. the language files.
     void chooseLanguage(int index);
+    int currentLanguageIndex() const;
+    QString languageName(int index) const;
+    QIcon languageIcon(int index) const;
     // Sets every command's enabled state from the list, its current row and the busy bracket.
     void updateActions();
     void showCurrentPath();
+    // The named project's path, or empty when the list has no name yet.
+    QString currentProjectPath() const;
+    // Saves the list as a project (empty: asks for the name); true when it was saved.
+    bool saveTo(const QString& path);
     void storeGeometry();
     // Makes the last row's packer cell current after files were added and brings the window forward.
     void finishAdd();
@@ -131,7 +149,9 @@ private:
     QAction* m_actCalculate = nullptr;
     QAction* m_actDelete = nullptr;
     QAction* m_actCreate = nullptr;
+    QAction* m_actSmallest = nullptr;
     QList<QAction*> m_languageActions;
+    QTranslator m_qtTranslator; // Qt's own texts in the chosen language
 
     QToolBar* m_toolBar = nullptr;
     QCheckBox* m_chkCalc = nullptr;
@@ -147,6 +167,7 @@ private:
     InfoWindows* m_infoWindows = nullptr; // Help, About and the update check
 
     bool m_busy = false;
+    bool m_changed = false; // the list changed since it was opened or saved
     bool m_closeWhenIdle = false;
     bool m_walkEnded = false;
     std::shared_ptr<std::atomic_bool> m_stop;
@@ -154,6 +175,8 @@ private:
     QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;
     QFutureWatcher<CreateResult> m_createWatcher;
+    QFutureWatcher<RowSmallestResult> m_smallestWatcher;
+    CreatePlan m_createPlan; // what the running Create writes
     QFutureWatcher<QList<ScanEntry>> m_walkWatcher;
 };
 

@@ -6,8 +6,11 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QProcess>
+#include <QPushButton>
 #include <QUrl>
 
 namespace hexaloom {
@@ -27,6 +30,21 @@ QStringList NameFilters(const QString& pattern)
         filters.append(parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
     }
     return filters;
+}
+
+QIcon NameIconProvider::icon(const QFileInfo& info) const
+{
+    if (info.isRoot())
+        return icon(Drive);
+    return icon(info.isDir() ? Folder : File);
+}
+
+QString NameIconProvider::type(const QFileInfo& info) const
+{
+    if (info.isDir())
+        return QCoreApplication::translate("QAbstractFileIconProvider", "Folder");
+    const QMimeType mime = QMimeDatabase().mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
+    return mime.isDefault() ? QCoreApplication::translate("QAbstractFileIconProvider", "File") : mime.comment();
 }
 
 namespace {
@@ -50,6 +68,7 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
                                       const QString& pattern, int patternIndex)
 {
     QFileDialog dialog(dialogParent(), title);
+    dialog.setIconProvider(&m_icons);
     const QStringList filters = NameFilters(pattern);
     dialog.setNameFilters(filters);
     if (patternIndex >= 0 && patternIndex < filters.size())
@@ -75,6 +94,13 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
     if (dialog.exec() != QDialog::Accepted)
         return {};
     QStringList files = dialog.selectedFiles();
+    // Qt's own requester reads double quotes in the typed name as a list of names (q"t becomes t):
+    // the name is taken as typed, for the caller to judge.
+    if (mode == SaveOne) {
+        if (const auto* typed = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            typed && typed->text().contains(QLatin1Char('"')))
+            files = QStringList{dialog.directory().absoluteFilePath(typed->text())};
+    }
     for (QString& file : files)
         file = QDir::toNativeSeparators(file);
     return files;
@@ -100,8 +126,13 @@ QString QtPlatform::SaveFileRequester(const QString& title, const QString& defau
 
 QString QtPlatform::PathRequester(const QString& title, const QString& initialPath)
 {
-    const QString folder =
-        QFileDialog::getExistingDirectory(dialogParent(), title, initialPath, QFileDialog::ShowDirsOnly);
+    QFileDialog dialog(dialogParent(), title, initialPath);
+    dialog.setIconProvider(&m_icons);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    const QString folder = dialog.selectedFiles().value(0);
     return QFileInfo(folder).isDir() ? WithSeparator(folder) : QString();
 }
 
@@ -125,11 +156,55 @@ void QtPlatform::Message(const QString& title, const QString& text, MessageIcon 
     box.exec();
 }
 
+void QtPlatform::MessageWithDetails(const QString& title, const QString& text, const QString& details, MessageIcon icon)
+{
+    // The first lines in the text; all of them, scrollable, behind the box's details button.
+    constexpr int kShown = 10;
+    const QStringList lines = details.split(QLatin1Char('\n'));
+    QString shown = text + QLatin1Char('\n') + lines.mid(0, kShown).join(QLatin1Char('\n'));
+    if (lines.size() > kShown)
+        shown += QStringLiteral("\n...");
+    QMessageBox box(QMessageBox::NoIcon, title, shown, QMessageBox::Ok, dialogParent());
+    box.setObjectName(QStringLiteral("detailsMessage"));
+    box.setIcon(icon == MessageIcon::Error     ? QMessageBox::Critical
+                : icon == MessageIcon::Warning ? QMessageBox::Warning
+                                               : QMessageBox::Information);
+    box.setDetailedText(details);
+    box.exec();
+}
+
 bool QtPlatform::AskYesNo(const QString& title, const QString& text, bool defaultAnswer)
 {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setDefaultButton(defaultAnswer ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
+}
+
+SaveAnswer QtPlatform::AskSaveChanges(const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel,
+                    dialogParent());
+    box.setObjectName(QStringLiteral("saveChangesQuestion"));
+    box.setDefaultButton(QMessageBox::Save);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Save:
+        return SaveAnswer::Save;
+    case QMessageBox::Discard:
+        return SaveAnswer::Discard;
+    default:
+        return SaveAnswer::Cancel;
+    }
+}
+
+bool QtPlatform::WarnProceed(const QString& title, const QString& text, const QString& proceed)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Cancel, dialogParent());
+    box.setObjectName(QStringLiteral("proceedQuestion"));
+    QPushButton* goOn = box.addButton(proceed, QMessageBox::AcceptRole);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == goOn;
 }
 
 bool QtPlatform::StartProgram(const QString& program, const QStringList& arguments)

@@ -3,6 +3,7 @@
 // browser, and the Escape key as the application sees it.
 #include "Platform.h"
 
+#include <QFileIconProvider>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -12,6 +13,16 @@ namespace hexaloom {
 // The seam's requester pattern ("shown|pattern;pattern|shown|pattern") as Qt name filters: each shown
 // text followed by its patterns in parentheses, which the dialogs hide again; "*.*" becomes "*".
 QStringList NameFilters(const QString& pattern);
+
+// The requesters' icons and type texts from the name and kind of an entry alone: reading a file's
+// content to guess its type can block for good (a /proc file such as kmsg, a stalled network share).
+class NameIconProvider : public QFileIconProvider
+{
+public:
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo& info) const override;
+    QString type(const QFileInfo& info) const override;
+};
 
 class QtPlatform : public QObject, public Platform
 {
@@ -30,7 +41,11 @@ public:
                               int patternIndex) override;
     QString PathRequester(const QString& title, const QString& initialPath) override;
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
+    void MessageWithDetails(const QString& title, const QString& text, const QString& details,
+                            MessageIcon icon) override;
     bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
+    SaveAnswer AskSaveChanges(const QString& title, const QString& text) override;
+    bool WarnProceed(const QString& title, const QString& text, const QString& proceed) override;
     bool StartProgram(const QString& program, const QStringList& arguments) override;
     bool OpenUrl(const QString& url) override;
     bool EscapePressed() override;
@@ -44,6 +59,7 @@ private:
                               int patternIndex);
 
     QPointer<QWidget> m_window;
+    NameIconProvider m_icons;
     bool m_escapeHeld = false;
 };
 

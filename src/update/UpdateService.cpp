@@ -144,7 +144,9 @@ QNetworkReply* UpdateService::get(const QUrl& address)
 void UpdateService::CheckForUpdate()
 {
     const std::optional<QUrl> address = WebAddress(infoUrl());
+    m_failure.clear();
     if (!address) {
+        m_failure = QStringLiteral("%1 is no http or https address").arg(infoUrl());
         OnUpdateInfoArrived(std::nullopt);
         return;
     }
@@ -158,6 +160,12 @@ void UpdateService::CheckForUpdate()
         std::optional<QByteArray> block;
         if (HttpSucceeded(reply, reply->bytesAvailable()) && reply->bytesAvailable() <= kMaxInfoFileSize)
             block = reply->readAll();
+        else if (reply->error() == QNetworkReply::OperationCanceledError)
+            m_failure = QStringLiteral("no answer in time, or an answer too large for an update information file");
+        else if (reply->error() != QNetworkReply::NoError)
+            m_failure = reply->errorString();
+        else
+            m_failure = QStringLiteral("the answer was cut short");
         OnUpdateInfoArrived(block);
     });
 }
@@ -166,6 +174,8 @@ void UpdateService::OnUpdateInfoArrived(const std::optional<QByteArray>& block)
 {
     std::optional<UpdateInfo> info = block ? ParseUpdateInfo(*block) : std::nullopt;
     if (!info) {
+        if (m_failure.isEmpty())
+            m_failure = QStringLiteral("the answer is no update information file");
         emit checkFinished(CheckResult::Failed);
         return;
     }
@@ -256,7 +266,9 @@ bool UpdateService::OnDownloadFinished(bool ok, const QString& path, const QStri
 #ifdef Q_OS_WIN
     m_platform.StartProgram(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
 #else
-    m_platform.OpenUrl(QUrl::fromLocalFile(path).toString());
+    if (!m_platform.OpenUrl(QUrl::fromLocalFile(path).toString()))
+        m_platform.Message(kTitle, MessageText(&m_language, "DownloadNotOpened").arg(QDir::toNativeSeparators(path)),
+                           MessageIcon::Warning);
 #endif
     return true;
 }

@@ -55,6 +55,8 @@ public:
     bool isDownloading() const { return m_download != nullptr; }
     // The last update found.
     const UpdateInfo& updateInfo() const { return m_info; }
+    // Why the last check failed, in a few words (the network's reason where it gave one).
+    QString failure() const { return m_failure; }
     // The file a download of `info` is written to; empty when its file name is unusable.
     QString downloadPath(const UpdateInfo& info) const;
 
@@ -79,6 +81,7 @@ private:
     QString m_infoUrl;
     QString m_downloadFolder;
     UpdateInfo m_info;
+    QString m_failure;
     std::unique_ptr<Download> m_download;
 };
 

@@ -246,7 +246,7 @@ void StartupTest::silentRoad()
         QFETCH(QString, reason);
         QCOMPARE(messages.filter("could not be loaded (" + reason + "); nothing was written").size(), 1);
     }
-    QCOMPARE(messages.filter("gone.bin\\\" not found!").size(), withMissing ? 1 : 0);
+    QCOMPARE(messages.filter("were not found").filter("gone.bin").size(), withMissing ? 1 : 0);
     // The silent road never saves the settings.
     QCOMPARE(QFileInfo(program.filePath("Hexaloom.prefs")).size(), 0);
 }

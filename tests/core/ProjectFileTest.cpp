@@ -42,9 +42,12 @@ QString MessageCall(const QString& text, const QString& icon)
     return QStringLiteral("Message(%1, %2, %3)").arg(Quoted(QStringLiteral("Hexaloom")), Quoted(text), icon);
 }
 
-QString NotFoundCall(const QString& path)
+QString NotFoundCall(const QStringList& paths)
 {
-    return MessageCall(QLatin1Char('"') + path + QStringLiteral("\" not found!"), QStringLiteral("Error"));
+    return MessageCall(QStringLiteral("%1 of the project's files were not found or are empty; they were left out:\n")
+                               .arg(paths.size()) +
+                           paths.join(QLatin1Char('\n')),
+                       QStringLiteral("Error"));
 }
 
 const QString kNotSupported = MessageCall(QStringLiteral("Projectformat not supported"), QStringLiteral("None"));
@@ -120,7 +123,7 @@ void ProjectFileTest::open_data()
     QTest::newRow("empty list") << "empty_list.hxlm" << loaded << 2 << QStringList() << QStringList();
     QTest::newRow("missing, empty and folder entries")
         << "missing_files.hxlm" << loaded << 1 << QStringList{"1|jCalg1|11|one.bin|payload/one.bin"}
-        << QStringList{NotFoundCall("payload/gone.bin"), NotFoundCall("payload/empty.bin"), NotFoundCall("payload")};
+        << QStringList{NotFoundCall({"payload/gone.bin", "payload/empty.bin", "payload"})};
     QTest::newRow("unknown packer kinds")
         << "unknown_packer.hxlm" << loaded << 0
         << QStringList{"1||11|one.bin|payload/one.bin", "2||11|one.bin|payload/one.bin"} << QStringList();
@@ -431,11 +434,13 @@ void ProjectFileTest::failedSaveKeepsOldFile()
         return false;
     };
     QCOMPARE(SaveProject(document, platform, path, failing), SaveProjectResult::Failed);
-    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QCOMPARE(platform.calls(),
+             QStringList{MessageCall("The project could not be saved as " + path + ":\nwrite failed", "Error")});
     QCOMPARE(ReadBytes(path), old);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"Demo.hxlm"});
-    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
-    QCOMPARE(document.projectFile(), QStringLiteral("Demo.hxlm"));
+    // The project keeps the name it had.
+    QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom - Before"));
+    QCOMPARE(document.projectFile(), QString());
 }
 
 void ProjectFileTest::saveOntoAFolderFails()
@@ -447,7 +452,11 @@ void ProjectFileTest::saveOntoAFolderFails()
     AddThreeRows(document.model());
     ScriptedPlatform platform;
     QCOMPARE(SaveProject(document, platform, dir.filePath("Taken")), SaveProjectResult::Failed);
-    QCOMPARE(platform.calls(), QStringList{MessageCall(QStringLiteral("undefined error, can't save"), "None")});
+    QCOMPARE(platform.messageTexts().size(), 1);
+    QVERIFY2(platform.messageTexts()[0].startsWith("The project could not be saved as " + dir.filePath("Taken.hxlm") +
+                                                   ":\n") &&
+                 !platform.messageTexts()[0].endsWith(":\n"),
+             qPrintable(platform.messageTexts()[0]));
     QVERIFY(QFileInfo(dir.filePath("Taken.hxlm")).isDir());
 }
 
@@ -468,7 +477,7 @@ void ProjectFileTest::listedFileThatBecameEmptyIsNotFound()
     AppSettings other;
     Document reopened(other);
     QCOMPARE(OpenProject(reopened, platform, project).missing, 1);
-    QCOMPARE(platform.calls(), QStringList{NotFoundCall(data)});
+    QCOMPARE(platform.calls(), QStringList{NotFoundCall({data})});
     QCOMPARE(Rows(reopened.model()), QStringList{"1|none|11|one.bin|payload/one.bin"});
 }
 

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
@@ -35,6 +36,8 @@ private slots:
     void missingFileKeepsEnglish();
     void shippedTranslationsAreComplete_data();
     void shippedTranslationsAreComplete();
+    void windowTextsComeFromTheTable_data();
+    void windowTextsComeFromTheTable();
 };
 
 void LanguageTest::builtInTexts_data()
@@ -273,6 +276,18 @@ void LanguageTest::shippedTranslationsAreComplete()
         ++translated;
     }
     QCOMPARE(translated, 30);
+    // The messages beyond the built-in table, each translated.
+    QVERIFY(prefs.Group(QStringLiteral("Messages")));
+    for (const QByteArray& key : MessageKeys()) {
+        const QString text = prefs.ReadString(QString::fromLatin1(key), QString());
+        QVERIFY2(!text.isEmpty(), key.constData());
+        QCOMPARE(MessageText(&table, key.constData()),
+                 QString(text).replace(QStringLiteral("\\n"), QStringLiteral("\n")));
+        // As many places to fill as the English text has.
+        for (int n = 1; n <= 3; ++n)
+            QCOMPARE(text.contains(QStringLiteral("%") + QString::number(n)),
+                     MessageText(nullptr, key.constData()).contains(QStringLiteral("%") + QString::number(n)));
+    }
     QVERIFY(table.LanguageText("Messages", "FileToBig").contains(QStringLiteral("'{FILE}'")));
 
     // Nothing the table does not know (it would be ignored), spelt as the table spells it.
@@ -283,6 +298,8 @@ void LanguageTest::shippedTranslationsAreComplete()
         else
             known.insert(group + QLatin1Char('/') + QString::fromLatin1(pair.name));
     }
+    for (const QByteArray& key : MessageKeys())
+        known.insert(QStringLiteral("Messages/") + QString::fromLatin1(key));
     group.clear();
     for (const QString& line : PrefsFile::Decode(bytes).split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
         if (line.startsWith(QLatin1Char('[')))
@@ -294,6 +311,41 @@ void LanguageTest::shippedTranslationsAreComplete()
     // Each language brings its help page and its menu icon.
     for (const char* extension : {".html", ".ico"})
         QVERIFY2(QFileInfo(file.chopped(4) + QLatin1String(extension)).size() > 0, extension);
+}
+
+// A text shown in a window comes from the language table: no literal is handed to a call that shows it.
+// The product name, the built-in language's own name and the output formats' names are the same in
+// every language.
+void LanguageTest::windowTextsComeFromTheTable_data()
+{
+    QTest::addColumn<QString>("file");
+    const QDir dir(QStringLiteral(HEXALOOM_SOURCE_DIR "/src/ui"));
+    for (const QString& name : dir.entryList({QStringLiteral("*.cpp")}, QDir::Files, QDir::Name))
+        QTest::newRow(qPrintable(name)) << dir.filePath(name);
+}
+
+void LanguageTest::windowTextsComeFromTheTable()
+{
+    QFETCH(QString, file);
+    QFile in(file);
+    QVERIFY(in.open(QIODevice::ReadOnly));
+    const QString source = QString::fromUtf8(in.readAll());
+    // A call that shows its text, its argument a literal (possibly wrapped).
+    static const QRegularExpression shown(
+        QStringLiteral("\\b(setText|setWindowTitle|setToolTip|setStatusTip|setPlaceholderText|setDetailedText|"
+                       "addMenu|addButton|showMessage|Message|MessageWithDetails|AskYesNo|AskSaveChanges|"
+                       "WarnProceed|QPushButton|QLabel|QCheckBox|QMessageBox|addItems?)\\s*\\(\\s*\\{?\\s*"
+                       "(?:QStringLiteral|QLatin1String|QString::fromLatin1|QString::fromUtf8|tr)?\\s*\\(?\\s*"
+                       "\"([^\"]*)\""));
+    const QStringList allowed{QStringLiteral("Hexaloom"), QStringLiteral("English"), QString(),
+                              QStringLiteral("resource (*.res)")};
+    QStringList found;
+    for (auto match = shown.globalMatch(source); match.hasNext();) {
+        const QRegularExpressionMatch m = match.next();
+        if (!allowed.contains(m.captured(2)))
+            found << m.captured(0).simplified();
+    }
+    QCOMPARE(found, QStringList());
 }
 
 QTEST_GUILESS_MAIN(LanguageTest)

@@ -41,6 +41,33 @@ private slots:
         QCOMPARE(found, clashes);
     }
 
+    // The warning groups the files by name and tells equal names from names that differ in letter case.
+    void warningGroupsByName_data()
+    {
+        QTest::addColumn<QStringList>("paths");
+        QTest::addColumn<QStringList>("lines"); // after the first
+        QTest::newRow("equal names") << QStringList{"a/x.png", "b/x.png"}
+                                     << QStringList{"The same name:", "  x.png: a/x.png and b/x.png"};
+        QTest::newRow("letter case") << QStringList{"a/Logo.png", "b/logo.PNG"}
+                                     << QStringList{"The same name apart from letter case:",
+                                                    "  Logo.png: a/Logo.png and b/logo.PNG"};
+        QTest::newRow("three files of one name, each once")
+            << QStringList{"a/x", "q", "b/x", "c/x"} << QStringList{"The same name:", "  x: a/x, b/x and c/x"};
+        QTest::newRow("both kinds") << QStringList{"a/X", "b/x", "c/y", "d/y"}
+                                    << QStringList{"The same name:", "  y: c/y and d/y",
+                                                   "The same name apart from letter case:", "  X: a/X and b/x"};
+        QTest::newRow("one file listed twice") << QStringList{"a/x", "a/x"} << QStringList();
+    }
+    void warningGroupsByName()
+    {
+        QFETCH(QStringList, paths);
+        QStringList names;
+        for (const QString& path : paths)
+            names << path.section('/', -1);
+        const QStringList lines = NameClashWarning(paths, names, nullptr).split('\n', Qt::SkipEmptyParts);
+        QTEST(lines.mid(1), "lines");
+    }
+
     void createWarnsAndWritesBoth()
     {
         QTemporaryDir dir;
@@ -57,9 +84,9 @@ private slots:
         ScriptedPlatform platform;
         const CreateResult result = CreateOutput(document, platform, dir.filePath("out.pbi"));
         QCOMPARE(int(result.status), int(CreateStatus::Written));
-        QCOMPARE(platform.callsOf("Message").size(), 1);
-        const QString warning = platform.messageTexts().value(0);
-        QVERIFY2(warning.contains(paths[0] + " and " + paths[2]), qPrintable(warning));
+        QCOMPARE(platform.callsOf("WarnProceed").size(), 1);
+        const QString warning = platform.questionTexts().value(0);
+        QVERIFY2(warning.contains("Logo.png: " + paths[0] + " and " + paths[2]), qPrintable(warning));
         QVERIFY(!warning.contains(paths[1]));
         // Both rows are in the output, in their places.
         const QByteArray include = ReadBytes(dir.filePath("out.pbi"));

@@ -102,6 +102,26 @@ bool ScriptedPlatform::AskYesNo(const QString& title, const QString& text, bool 
     return result;
 }
 
+SaveAnswer ScriptedPlatform::AskSaveChanges(const QString& title, const QString& text)
+{
+    m_questionTexts.append(text);
+    const QString answer = m_answers.isEmpty() ? QStringLiteral("cancel") : next().toLower();
+    m_calls.append(QStringLiteral("AskSaveChanges(%1, %2) -> %3").arg(Quoted(title), Quoted(text), answer));
+    if (answer == QLatin1String("save"))
+        return SaveAnswer::Save;
+    return answer == QLatin1String("discard") ? SaveAnswer::Discard : SaveAnswer::Cancel;
+}
+
+bool ScriptedPlatform::WarnProceed(const QString& title, const QString& text, const QString& proceed)
+{
+    m_questionTexts.append(text);
+    const bool result = m_answers.isEmpty() || next().compare(QLatin1String("yes"), Qt::CaseInsensitive) == 0;
+    m_calls.append(
+        QStringLiteral("WarnProceed(%1, %2, %3) -> %4")
+            .arg(Quoted(title), Quoted(text), Quoted(proceed), result ? QStringLiteral("yes") : QStringLiteral("no")));
+    return result;
+}
+
 bool ScriptedPlatform::StartProgram(const QString& program, const QStringList& arguments)
 {
     QStringList quoted;
@@ -114,7 +134,7 @@ bool ScriptedPlatform::StartProgram(const QString& program, const QStringList& a
 bool ScriptedPlatform::OpenUrl(const QString& url)
 {
     m_calls.append(QStringLiteral("OpenUrl(%1)").arg(Quoted(url)));
-    return true;
+    return m_openResult;
 }
 
 bool ScriptedPlatform::EscapePressed()

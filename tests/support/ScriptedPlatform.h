@@ -12,11 +12,13 @@ class ScriptedPlatform : public Platform
 {
 public:
     // Queues the next answer: a path for a requester ("" cancels), several paths joined by "\n" for the
-    // multi-file requester, "yes" or "no" for a question.
+    // multi-file requester, "yes" or "no" for a question, "save", "discard" or "cancel" for the question
+    // before unsaved work would go.
     void Answer(const QString& answer) { m_answers.append(answer); }
     // EscapePressed answers false `polls` times, then true.
     void PressEscapeAfter(int polls) { m_escapeAfter = polls; }
     void SetStartResult(bool started) { m_startResult = started; }
+    void SetOpenResult(bool opened) { m_openResult = opened; }
 
     const QStringList& calls() const { return m_calls; }
     // The calls of one kind, e.g. "Message".
@@ -41,6 +43,9 @@ public:
     QString PathRequester(const QString& title, const QString& initialPath) override;
     void Message(const QString& title, const QString& text, MessageIcon icon) override;
     bool AskYesNo(const QString& title, const QString& text, bool defaultAnswer) override;
+    SaveAnswer AskSaveChanges(const QString& title, const QString& text) override;
+    // "yes" goes on, "no" cancels; an exhausted script goes on.
+    bool WarnProceed(const QString& title, const QString& text, const QString& proceed) override;
     bool StartProgram(const QString& program, const QStringList& arguments) override;
     bool OpenUrl(const QString& url) override;
     bool EscapePressed() override;
@@ -54,6 +59,7 @@ private:
     QStringList m_answers;
     int m_escapeAfter = -1;
     bool m_startResult = true;
+    bool m_openResult = true;
 };
 
 // A text quoted for the call log: "text", with a quote or backslash inside escaped.

@@ -22,14 +22,18 @@
 #include "WaitWindow.h"
 
 #include <QAbstractItemModelTester>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QProcess>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
@@ -478,12 +482,31 @@ private slots:
         QCOMPARE(action("actionSave")->toolTip(), QStringLiteral("Speichern"));
         QVERIFY(action("actionLanguage0")->isChecked() && !action("actionLanguage1")->isChecked());
         QVERIFY(!icon->pixmap().isNull());
+        // Qt's own requesters and buttons speak it too.
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Abbrechen"));
         // A language that lacks a text shows the English one, not the last language's.
         trigger("actionLanguage1");
         QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
         QCOMPARE(model().headerData(FileListModel::FileColumn, Qt::Horizontal).toString(), QStringLiteral("iFayela:"));
         QVERIFY(!action("actionLanguage0")->isChecked() && action("actionLanguage1")->isChecked());
         QVERIFY(icon->pixmap().isNull());
+        QCOMPARE(icon->text(), QStringLiteral("Zulu"));
+        // The built-in English comes first in the menu, as one exclusive group with the files.
+        trigger("actionLanguage0");
+        auto* menu = m_window->findChild<QMenu*>("menuLang");
+        QCOMPARE(menu->actions().value(0), action("actionLanguageEnglish"));
+        QVERIFY(action("actionLanguageEnglish")->actionGroup()->isExclusive());
+        trigger("actionLanguageEnglish");
+        QCOMPARE(m_state->settings.language, QString());
+        QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
+        QCOMPARE(model().headerData(FileListModel::FileColumn, Qt::Horizontal).toString(), QStringLiteral("Filename:"));
+        QStringList checked;
+        for (QAction* a : m_window->findChild<QMenu*>("menuLang")->actions())
+            if (a->isChecked())
+                checked << a->objectName();
+        QCOMPARE(checked, QStringList{"actionLanguageEnglish"});
+        QCOMPARE(icon->text(), QStringLiteral("English"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 
     // F1, About and Updatecheck open their windows, in the window's language.
@@ -500,6 +523,15 @@ private slots:
                 help = found;
         QVERIFY(help);
         QVERIFY(help->findChild<QTextBrowser*>("helpPage")->toPlainText().contains("Hilfe auf Deutsch"));
+        QVERIFY(!(help->windowFlags() & Qt::WindowStaysOnTopHint));
+        QCOMPARE(help->windowTitle(), QStringLiteral("Hexaloom - Hilfe"));
+        // Above a main window that stays on top.
+        m_window->findChild<QCheckBox*>("chkOnTop")->click();
+        QTest::keyClick(m_window.get(), Qt::Key_F1);
+        for (QWidget* window : QApplication::topLevelWidgets())
+            if (auto* found = qobject_cast<HelpWindow*>(window); found && found->isVisible())
+                help = found;
+        QVERIFY(help->windowFlags() & Qt::WindowStaysOnTopHint);
 
         trigger("actionAbout");
         auto* about = m_window->findChild<AboutWindow*>();
@@ -520,6 +552,29 @@ private slots:
         QCOMPARE(m_window->findChild<UpdateWindow*>()->windowTitle(), QStringLiteral("Neues Update gefunden!"));
     }
 
+    // An update check that gets no answer says so, and why.
+    void updatecheckWithoutAnswerSaysSo_data()
+    {
+        QTest::addColumn<bool>("listening");
+        QTest::newRow("HTTP 404") << true;
+        QTest::newRow("nobody listening") << false;
+    }
+    void updatecheckWithoutAnswerSaysSo()
+    {
+        QFETCH(bool, listening);
+        HttpTestServer server;
+        QVERIFY(server.listen());
+        server.serveStatus("/u", 404);
+        m_state->settings.updateurl = listening ? server.url("/u") : QStringLiteral("http://127.0.0.1:1/u");
+        trigger("actionUpdatecheck");
+        QTRY_COMPARE(m_platform->messageTexts().size(), 1);
+        const QString text = m_platform->messageTexts()[0];
+        QVERIFY2(text.startsWith("The update server could not be reached (" + m_state->settings.updateurl + "):\n") &&
+                     text.size() > text.indexOf('\n') + 5,
+                 qPrintable(text));
+        QVERIFY(!m_window->findChild<UpdateWindow*>());
+    }
+
     // New saves the settings and starts a second copy; Save writes a named project without asking.
     void newAndSave()
     {
@@ -536,6 +591,75 @@ private slots:
         trigger("actionSave");
         QVERIFY(m_platform->callsOf("SaveFileRequester").isEmpty());
         QVERIFY(QFileInfo::exists(path("named.hxlm")));
+    }
+
+    // Files of one name: Create asks whether to go on.
+    void nameClashAsksBeforeCreate_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<bool>("written");
+        QTest::newRow("create anyway") << "yes" << true;
+        QTest::newRow("cancel") << "no" << false;
+    }
+    void nameClashAsksBeforeCreate()
+    {
+        QFETCH(QString, answer);
+        addFiles({file("a/logo.png", Text(10, 1)), file("b/logo.png", Text(20, 2))});
+        m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(OutputHexdata);
+        m_platform->Answer(path("out.pbi"));
+        m_platform->Answer(answer);
+        trigger("actionCreate");
+        QTRY_VERIFY(!m_window->isBusy());
+        QCOMPARE(m_platform->callsOf("WarnProceed").size(), 1);
+        QVERIFY(m_platform->callsOf("WarnProceed")[0].contains("\"Create anyway\") -> "));
+        QVERIFY2(m_platform->messageTexts().isEmpty(), qPrintable(m_platform->calls().join("\n")));
+        QTEST(QFileInfo::exists(path("out.pbi")), "written");
+    }
+
+    // A project whose files moved away tells of them in one message, not one per file.
+    void missingFilesOfAProjectInOneMessage()
+    {
+        FileListModel listed;
+        listed.AddFileRow(file("here.txt", Text(10, 1)), 0, QString());
+        for (int i = 0; i < 300; ++i)
+            listed.AddFileRow(path(QString("moved/f%1.bin").arg(i)), 0, QString());
+        m_platform->Answer(file("p.hxlm", EncodeProject(listed, OutputHexdata)));
+        trigger("actionOpen");
+        QCOMPARE(model().rowCount(), 1);
+        const QStringList messages = m_platform->messageTexts();
+        QCOMPARE(messages.size(), 1);
+        QVERIFY(messages[0].startsWith("300 of the project's files were not found"));
+        QCOMPARE(messages[0].count("moved/f"), 300);
+    }
+
+    // A Save As that fails names the path and the reason, and the project keeps its name for Save.
+    void failedSaveKeepsTheProjectName_data()
+    {
+        QTest::addColumn<bool>("named");
+        QTest::newRow("unnamed list") << false;
+        QTest::newRow("named project") << true;
+    }
+    void failedSaveKeepsTheProjectName()
+    {
+        QFETCH(bool, named);
+        addFiles({file("a.txt", Text(10, 1))});
+        if (named) {
+            m_platform->Answer(path("first"));
+            trigger("actionSaveAs");
+        }
+        const QString title = m_window->windowTitle();
+        m_platform->clear();
+        m_platform->Answer(path("gone/p.hxlm"));
+        trigger("actionSaveAs");
+        QCOMPARE(m_platform->messageTexts().size(), 1);
+        QVERIFY2(m_platform->messageTexts()[0].startsWith("The project could not be saved as " + path("gone/p.hxlm")),
+                 qPrintable(m_platform->messageTexts()[0]));
+        QCOMPARE(m_window->windowTitle(), title);
+        m_platform->clear();
+        m_platform->Answer(path("second"));
+        trigger("actionSave");
+        QCOMPARE(m_platform->callsOf("SaveFileRequester").size(), named ? 0 : 1);
+        QVERIFY(QFileInfo::exists(path(named ? "first.hxlm" : "second.hxlm")));
     }
 
     // Stopping long work: the rows not yet measured keep "---", a stopped Create writes nothing, and
@@ -587,8 +711,10 @@ private slots:
             QTest::mouseClick(wait->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
         else if (how == "escape")
             QTest::keyClick(wait, Qt::Key_Escape);
-        else
+        else {
+            m_platform->Answer("discard");
             m_window->close();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 20000);
         QCOMPARE(m_window->isVisible(), how != "close");
         QVERIFY(m_platform->messageTexts().isEmpty());
@@ -602,6 +728,132 @@ private slots:
             if (sizes[row] != "---")
                 QCOMPARE(sizes[row], PackedSize(paths[row], PackerJcalg1));
         }
+    }
+
+    // The keyboard reaches the commands: standard shortcuts, Delete in the list.
+    void shortcuts_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("New") << "actionNew"
+                             << "Ctrl+N";
+        QTest::newRow("Open") << "actionOpen"
+                              << "Ctrl+O";
+        QTest::newRow("Save") << "actionSave"
+                              << "Ctrl+S";
+        QTest::newRow("Save As") << "actionSaveAs"
+                                 << "Ctrl+Shift+S";
+        QTest::newRow("Quit") << "actionQuit"
+                              << "Ctrl+Q";
+        QTest::newRow("Delete") << "actionDelete"
+                                << "Del";
+    }
+    void shortcuts()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, keys);
+        addFiles({file("a.txt", Text(10, 1)), file("b.txt", Text(20, 2))});
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        // Adding leaves the keyboard in the list.
+        QCOMPARE(QApplication::focusWidget(), grid());
+        if (name == "actionQuit")
+            m_platform->Answer("discard");
+        QSignalSpy triggered(action(name), &QAction::triggered);
+        QTest::keySequence(QApplication::focusWidget(), QKeySequence(keys));
+        QCOMPARE(triggered.count(), 1);
+        if (name == "actionDelete")
+            QCOMPARE(column(FileListModel::FileColumn), QStringList{"a.txt"});
+    }
+
+    // Every menu and every item in it has an Alt letter of its own; Create names itself beside its icon.
+    void altLetters_data()
+    {
+        QTest::addColumn<int>("language"); // -1 English
+        QTest::newRow("English") << -1;
+        QTest::newRow("Deutsch") << 0;
+        QTest::newRow("Français") << 1;
+    }
+    void altLetters()
+    {
+        QFETCH(int, language);
+        open({"Deutsch", "Français"});
+        trigger(language < 0 ? QStringLiteral("actionLanguageEnglish") : QString("actionLanguage%1").arg(language));
+        auto letters = [](const QList<QAction*>& actions) {
+            QStringList found;
+            for (const QAction* a : actions) {
+                if (a->isSeparator())
+                    continue;
+                const QString text = a->text();
+                const qsizetype amp = text.indexOf('&');
+                found << (amp >= 0 && amp + 1 < text.size() ? text.mid(amp + 1, 1).toLower() : "none:" + text);
+            }
+            return found;
+        };
+        QList<QList<QAction*>> groups{m_window->menuBar()->actions()};
+        for (QAction* title : m_window->menuBar()->actions())
+            groups << title->menu()->actions();
+        for (const QList<QAction*>& group : groups) {
+            const QStringList found = letters(group);
+            QVERIFY2(found.filter("none:").isEmpty(), qPrintable(found.join(' ')));
+            QCOMPARE(QSet<QString>(found.begin(), found.end()).size(), found.size());
+        }
+        auto* create = m_window->findChild<QToolButton*>("btnCreate");
+        QCOMPARE(create->toolButtonStyle(), Qt::ToolButtonTextBesideIcon);
+        QCOMPARE(create->text(), action("actionCreate")->iconText());
+    }
+
+    // Quit and the close box ask before a changed list goes: save, discard or cancel.
+    void quitAsksBeforeUnsavedRowsGo_data()
+    {
+        QTest::addColumn<QString>("before"); // what was done to the list
+        QTest::addColumn<QStringList>("answers");
+        QTest::addColumn<bool>("asked");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("saved");
+        QTest::newRow("empty list") << "" << QStringList() << false << true << false;
+        QTest::newRow("added, cancel") << "add" << QStringList{"cancel"} << true << false << false;
+        QTest::newRow("added, discard") << "add" << QStringList{"discard"} << true << true << false;
+        QTest::newRow("added, save") << "add" << QStringList{"save", "q.hxlm"} << true << true << true;
+        QTest::newRow("added, save, requester cancelled") << "add" << QStringList{"save", ""} << true << false << false;
+        QTest::newRow("added and saved") << "add save" << QStringList() << false << true << true;
+        QTest::newRow("opened") << "open" << QStringList() << false << true << false;
+        QTest::newRow("opened, packer changed") << "open zip" << QStringList{"discard"} << true << true << false;
+        QTest::newRow("opened, close box") << "open zip close" << QStringList{"cancel"} << true << false << false;
+    }
+    void quitAsksBeforeUnsavedRowsGo()
+    {
+        QFETCH(QString, before);
+        QFETCH(QStringList, answers);
+        const QString a = file("a.txt", Text(100, 1));
+        if (before.startsWith("add"))
+            addFiles({a});
+        if (before.contains("save")) {
+            m_platform->Answer(path("q.hxlm"));
+            trigger("actionSaveAs");
+            QVERIFY(QFile::remove(path("q.hxlm")));
+        }
+        if (before.startsWith("open")) {
+            FileListModel listed;
+            listed.AddFileRow(a, 0, QString());
+            m_platform->Answer(file("p.hxlm", EncodeProject(listed, OutputHexdata)));
+            trigger("actionOpen");
+            QCOMPARE(model().rowCount(), 1);
+        }
+        if (before.contains("zip"))
+            choosePacker(0, "zip");
+        m_platform->clear();
+        for (const QString& answer : answers)
+            m_platform->Answer(answer == "q.hxlm" ? path(answer) : answer);
+        if (before.contains("close"))
+            m_window->close();
+        else
+            trigger("actionQuit");
+        QFETCH(bool, asked);
+        QCOMPARE(m_platform->callsOf("AskSaveChanges").size(), asked ? 1 : 0);
+        QTEST(!m_window->isVisible(), "closed");
+        QFETCH(bool, saved);
+        QCOMPARE(QFileInfo::exists(path("q.hxlm")), saved && !before.contains("save"));
+        QCOMPARE(m_platform->answersLeft(), 0);
     }
 
     // The interactive road saves what the window changed when it closes.
@@ -641,6 +893,45 @@ private slots:
         QCOMPARE(saved.language, QStringLiteral("Deutsch"));
     }
 
+    // Smallest packer per file, on the worker: none where packing does not pay, and the output the same
+    // as the build road's with --packer smallest.
+    void smallestPackerMatchesTheBuildRoad()
+    {
+        // Random bytes do not pack; a short text barely does; a long one packs well; a mixed file may
+        // go either way.
+        const QStringList paths{file("random.bin", Pattern(5000, 1, false)), file("tiny.txt", "abcabcabc"),
+                                file("long.txt", Pattern(60000, 2, true)),
+                                file("mixed.bin", Pattern(3000, 3, true) + Pattern(3000, 4, false))};
+        addFiles(paths);
+        m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(OutputHexdata);
+        trigger("actionSmallestPacker");
+        QVERIFY(m_window->isBusy());
+        QTRY_VERIFY(!m_window->isBusy());
+        const QStringList packers = column(FileListModel::PackerColumn);
+        QCOMPARE(packers.mid(0, 2), (QStringList{"none", "none"}));
+        QVERIFY(packers[2] != "none");
+        for (int row = 0; row < paths.size(); ++row) {
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, row),
+                     packers[row] == "none" ? QString::number(QFileInfo(paths[row]).size())
+                                            : PackedSize(paths[row], PackerKindFromText(packers[row])));
+        }
+        const QString fromWindow = path("window/out.pbi");
+        QDir().mkpath(path("window"));
+        m_platform->Answer(fromWindow);
+        trigger("actionCreate");
+        QTRY_VERIFY(!m_window->isBusy());
+        QVERIFY(m_platform->messageTexts().isEmpty());
+
+        QDir().mkpath(path("road"));
+        QProcess road;
+        road.setWorkingDirectory(path("road"));
+        road.start(QStringLiteral(HEXALOOM_EXECUTABLE),
+                   QStringList{"--create", "out.pbi", "--format", "hexdata", "--packer", "smallest"} + paths);
+        QVERIFY(road.waitForFinished(60000));
+        QCOMPARE(road.exitCode(), 0);
+        QCOMPARE(ReadBytes(path("road/out.pbi")), ReadBytes(fromWindow));
+    }
+
     // Create from the window writes the bytes the command line writes for the same project.
     void createMatchesTheSilentRoad_data()
     {
@@ -669,6 +960,9 @@ private slots:
         QVERIFY(m_window->isEnabled() && !m_window->findChild<WaitWindow*>()->isVisible());
         QVERIFY(m_platform->messageTexts().isEmpty());
         const QByteArray fromWindow = ReadBytes(output);
+        // The status bar tells what was written.
+        QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(),
+                 QString("%1 written: 3 files, %2 bytes").arg(output).arg(fromWindow.size() + ReadBytes(pack).size()));
         const QByteArray packFromWindow = ReadBytes(pack);
         QVERIFY(!fromWindow.isEmpty());
         QCOMPARE(packFromWindow.isEmpty(), format != OutputBinpack);

@@ -1,7 +1,18 @@
-// The requester patterns of the seam as Qt name filters.
+// The requester patterns of the seam as Qt name filters, and requesters that never read the files they list.
 #include "QtPlatform.h"
+#include "ScreenFit.h"
+#include "TestFiles.h"
 
+#include <QApplication>
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLineEdit>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace hexaloom;
 
@@ -28,6 +39,99 @@ private slots:
     {
         QFETCH(QString, pattern);
         QTEST(NameFilters(pattern), "filters");
+    }
+
+    // A window frame comes back wholly on an available screen area.
+    void fitOnScreens_data()
+    {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<QRect>("fitted");
+        const QRect second(1920, 0, 1280, 1024);
+        QTest::newRow("inside stays") << QRect(100, 100, 600, 400) << QRect(100, 100, 600, 400);
+        QTest::newRow("low: title bar back on the screen") << QRect(100, 1000, 600, 400) << QRect(100, 640, 600, 400);
+        QTest::newRow("above the top") << QRect(100, -50, 600, 400) << QRect(100, 0, 600, 400);
+        QTest::newRow("right edge") << QRect(3000, 100, 600, 400) << QRect(2600, 100, 600, 400);
+        QTest::newRow("larger than the screen") << QRect(-10, 5, 2500, 1200) << QRect(0, 0, 1920, 1040);
+        QTest::newRow("on the second screen") << QRect(2000, 900, 600, 400) << QRect(2000, 624, 600, 400);
+        QTest::newRow("mostly on the second") << QRect(1800, 50, 600, 400) << QRect(1920, 50, 600, 400);
+        QTest::newRow("on no screen: the first") << QRect(5000, 3000, 600, 400) << QRect(1320, 640, 600, 400);
+    }
+    void fitOnScreens()
+    {
+        QFETCH(QRect, frame);
+        const QList<QRect> areas{QRect(0, 0, 1920, 1040), QRect(1920, 0, 1280, 1024)};
+        QTEST(FitOnScreens(frame, areas), "fitted");
+    }
+
+    // A typed name that Qt's requester would read as a list of quoted names comes back as typed.
+    void saveRequesterKeepsTypedQuotes()
+    {
+        QTemporaryDir dir;
+        QtPlatform platform;
+        QTimer::singleShot(0, this, [] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
+            if (!name)
+                return dialog ? dialog->reject() : void();
+            name->setText(QStringLiteral("q\"t"));
+            QMetaObject::invokeMethod(dialog, &QDialog::accept);
+        });
+        QCOMPARE(platform.SaveFileRequester(QString(), dir.path() + QLatin1Char('/'), QStringLiteral("*.*|*.*"), 0),
+                 dir.filePath(QStringLiteral("q\"t")));
+    }
+
+    // A requester lists a folder without opening its files: guessing a type from the content blocks for
+    // good on files such as /proc/kmsg, and the window with it.
+    void requestersOpenNoListedFile_data()
+    {
+        QTest::addColumn<bool>("save");
+        QTest::newRow("open files") << false;
+        QTest::newRow("save") << true;
+    }
+    void requestersOpenNoListedFile()
+    {
+        QFETCH(bool, save);
+        QTemporaryDir dir;
+        // Without an extension only the content could tell the type.
+        QVERIFY(WriteBytes(dir.filePath("script"), "#!/bin/sh\necho woven\n"));
+        QVERIFY(WriteBytes(dir.filePath("page.html"), "<html></html>"));
+        const int watch = inotify_init1(IN_NONBLOCK);
+        QVERIFY(watch >= 0 && inotify_add_watch(watch, QFile::encodeName(dir.path()).constData(), IN_OPEN) >= 0);
+
+        QtPlatform platform;
+        QString listedType;
+        QTimer poll;
+        int polls = 0;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            auto* model = dialog ? dialog->findChild<QFileSystemModel*>() : nullptr;
+            if (!model)
+                return;
+            // The type column is filled once the folder's entries were looked at.
+            listedType = model->index(dir.filePath("script"), 2).data().toString();
+            if (!listedType.isEmpty() || ++polls > 500)
+                dialog->reject();
+        });
+        poll.start(10);
+        const QString folder = dir.path() + QLatin1Char('/');
+        if (save)
+            platform.SaveFileRequester(QString(), folder, QStringLiteral("*.*|*.*"), 0);
+        else
+            platform.OpenFilesRequester(QString(), folder, QStringLiteral("*.*|*.*"), 0);
+        QVERIFY(!listedType.isEmpty());
+
+        QStringList opened;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                if (event->len > 0 && !(event->mask & IN_ISDIR))
+                    opened << QString::fromLocal8Bit(event->name);
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        close(watch);
+        QCOMPARE(opened, QStringList());
     }
 };
 

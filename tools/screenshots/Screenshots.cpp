@@ -23,6 +23,7 @@
 #include <QPainter>
 #include <QStyleFactory>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -128,6 +129,20 @@ int main(int argc, char** argv)
         const QString suffix = language.isEmpty() ? QString() : QLatin1Char('-') + language.left(2).toLower();
         ok =
             Save(window.grab().toImage(), out + QStringLiteral("/main-window") + suffix + QStringLiteral(".png")) && ok;
+        // The question when a changed list would go with the window: drawn, then answered Cancel.
+        document.model().SetCellText(FileListModel::PackerColumn, 0, QStringLiteral("zip"));
+        QTimer::singleShot(0, &window, [&ok, &out, &suffix] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (!box) {
+                ok = false;
+                return;
+            }
+            ok = Save(box->grab().toImage(),
+                      out + QStringLiteral("/unsaved-question") + suffix + QStringLiteral(".png")) &&
+                 ok;
+            QMetaObject::invokeMethod(box, "reject");
+        });
+        window.close();
         if (!language.isEmpty())
             continue;
         // The wait window over the main window, as long work shows it.
