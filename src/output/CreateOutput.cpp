@@ -41,6 +41,7 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"CreateFailed", "The output could not be written; the old files were left as they were.\n%1"},
         {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include "
                                "there does not fit the new pack file; create the output again."},
+        {"NotAllRead", "These files could not be read:\n%1"},
         {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
@@ -137,6 +138,13 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
     if (options.progress && !options.progress(total, total)) {
         writer.Cancel();
         return {CreateStatus::Cancelled, {}, {}, {}};
+    }
+    if (options.allOrNothing && !result.missing.isEmpty()) {
+        writer.Cancel();
+        QStringList lines;
+        for (const QString& file : result.missing)
+            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+        return {CreateStatus::Failed, {}, {}, MessageText("NotAllRead", options.language).arg(lines.join(QLatin1Char('\n')))};
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;
@@ -254,6 +262,13 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
+    // One run at a time per output: two writing one binpack pair could leave its two files apart.
+    OutputLock lock;
+    const std::function<bool()> waiting =
+        options.waiting ? options.waiting : [&options] { return !options.progress || options.progress(0, 0); };
+    if (!lock.Lock(path, waiting))
+        return {CreateStatus::Cancelled, {}, {}, {}};
+
     const Bytes catalog = PackBlock(BuildCatalog(fileNames), PackerNone);
     if (format == OutputResource) {
         ResourceWriter writer;
@@ -266,8 +281,9 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
                                    [&] { return writer.EndEntry(); }, true};
             result = WriteRows(writer, steps, rows, kinds, options, 2);
             if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
-                if (!writer.Finish())
+                if (!writer.Finish(options.keepUnchanged))
                     result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+                result.unchanged = writer.unchanged();
             }
         }
     } else {
@@ -283,8 +299,10 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
                                    [&] { return writer.EndBlock(); }, false};
             result = WriteRows(writer, steps, rows, kinds, options, 1);
             if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
-                if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish())
+                if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish(options.keepUnchanged))
                     result = {CreateStatus::Failed, {}, {}, writer.errorString()};
+                result.unchanged = writer.includeUnchanged();
+                result.packUnchanged = writer.packUnchanged();
                 if (writer.packReplaced())
                     result.packReplaced = writer.packPath();
             }

@@ -34,6 +34,10 @@ struct CreateResult
     QString packReplaced{};
     // Of `missing`, the files that could not be held in memory.
     QStringList outOfMemory{};
+    // With CreateOptions::keepUnchanged: the include (or resource file) and the pack file that already
+    // held the same bytes and were left as they were.
+    bool unchanged = false;
+    bool packUnchanged = false;
 };
 
 struct CreateOptions
@@ -44,6 +48,14 @@ struct CreateOptions
     // Called on the writing thread with the rows written so far (0 first) and their count; returning
     // false stops Create: the old output is left as it was and the status is Cancelled.
     std::function<bool(int done, int total)> progress;
+    // An old output that already holds the same bytes is left as it is, timestamp and all.
+    bool keepUnchanged = false;
+    // A file that cannot be read (or held in memory) fails Create, and the old output stays: for build
+    // scripts, where an output that lacks a file would pass for a good one.
+    bool allOrNothing = false;
+    // While another program writes this output, asked every tenth of a second whether to wait on
+    // (false gives up: Cancelled). Without it, `progress` with 0 done decides.
+    std::function<bool()> waiting;
 };
 
 // Different files whose names are equal apart from letter case: one "first and later" line per pair (at

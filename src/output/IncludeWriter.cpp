@@ -49,6 +49,8 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_sizes.clear();
     m_packLength = 0;
     m_packReplaced = false;
+    m_includeUnchanged = false;
+    m_packUnchanged = false;
     m_path = path;
     m_base = LabelBase(OutputBase(path)).toUtf8();
     m_include = std::make_unique<SaveFile>(path);
@@ -138,7 +140,7 @@ bool IncludeWriter::EndBlock()
     return true;
 }
 
-bool IncludeWriter::Finish()
+bool IncludeWriter::Finish(bool keepSame)
 {
     if (!m_include)
         return false;
@@ -163,17 +165,21 @@ bool IncludeWriter::Finish()
     if (!m_sink->Flush())
         return Fail(m_path, m_include->errorString());
     // Both files complete and on the disk before either replaces its old one, so a write failure leaves
-    // both old files; then the pack file goes first, as the include is what names it.
+    // both old files; then the pack file goes first, as the include is what names it, and comes back when
+    // the include cannot follow.
     if (m_pack && !m_pack->finishWriting())
         return Fail(m_packPath, m_pack->errorString());
     if (!m_include->finishWriting())
         return Fail(m_path, m_include->errorString());
-    if (m_pack && !m_pack->commit())
+    if (m_pack && !m_pack->commitKeepingOld(keepSame))
         return Fail(m_packPath, m_pack->errorString());
-    if (!m_include->commit()) {
-        m_packReplaced = m_pack != nullptr;
-        return Fail(m_path, m_include->errorString());
+    if (!m_include->commit(keepSame)) {
+        const QString why = m_include->errorString();
+        m_packReplaced = m_pack && !m_pack->restoreOld();
+        return Fail(m_path, why);
     }
+    m_includeUnchanged = m_include->unchanged();
+    m_packUnchanged = m_pack && m_pack->unchanged();
     m_sink.reset();
     m_pack.reset();
     m_include.reset();

@@ -45,14 +45,17 @@ public:
     bool AppendBlock(std::span<const std::uint8_t> bytes);
     bool EndBlock();
     // The footer; then both files take the place of the old ones, once both are complete on the disk.
-    // Only the include's replacement can fail after the pack file's: packReplaced() then says so.
-    bool Finish();
+    // When the include cannot replace its old one, the old pack file is put back; only when that fails
+    // too does packReplaced() say so. With keepSame a file whose bytes did not change is left as it was.
+    bool Finish(bool keepSame = false);
     // Drops everything written; the old files stay as they were.
     void Cancel();
 
     QString errorString() const { return m_error; }
     QString packPath() const { return m_packPath; }
     bool packReplaced() const { return m_packReplaced; }
+    bool includeUnchanged() const { return m_includeUnchanged; }
+    bool packUnchanged() const { return m_packUnchanged; }
     const std::vector<std::int32_t>& sizeTable() const { return m_sizes; }
 
 private:
@@ -69,6 +72,8 @@ private:
     std::vector<std::int32_t> m_sizes;
     std::int64_t m_packLength = 0;
     bool m_packReplaced = false;
+    bool m_includeUnchanged = false;
+    bool m_packUnchanged = false;
     QByteArray m_label;           // "  <Base><number>" of the open block
     std::int64_t m_blockLeft = 0; // bytes the open block still expects
     QString m_error;

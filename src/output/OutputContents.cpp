@@ -1,5 +1,6 @@
 #include "OutputContents.h"
 
+#include "AtomicFile.h"
 #include "Crc32.h"
 #include "FileListModel.h"
 #include "OutputNames.h"
@@ -506,16 +507,19 @@ OutputContents ParseResource(QByteArray bytes)
 
 OutputContents ReadOutput(const QString& path)
 {
-    QFile file(path);
-    auto unreadable = [&file] {
+    QFile file;
+    QString why;
+    auto unreadable = [&why] {
         OutputContents out;
-        out.error = QStringLiteral("cannot be read: %1").arg(file.errorString());
+        out.error = QStringLiteral("cannot be read: %1").arg(why);
         return out;
     };
-    if (!file.open(QIODevice::ReadOnly))
+    // A device or FIFO is no output: it would be read forever.
+    if (!OpenRegularFile(file, path, std::numeric_limits<qint64>::max(), &why))
         return unreadable();
     if (path.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0) {
         QByteArray bytes = file.readAll();
+        why = file.errorString();
         return file.error() == QFileDevice::NoError ? ParseResource(std::move(bytes)) : unreadable();
     }
     // An include's text is only looked through, so it is mapped rather than copied.
@@ -524,19 +528,15 @@ OutputContents ReadOutput(const QString& path)
     QByteArray copy;
     if (!mapped) {
         copy = file.readAll();
+        why = file.errorString();
         if (file.error() != QFileDevice::NoError)
             return unreadable();
     }
     const QByteArrayView text = mapped ? QByteArrayView(mapped, size) : QByteArrayView(copy);
     const QString folder = FolderPart(path);
     return ParseInclude(text, [&folder](const QString& name) -> std::optional<QByteArray> {
-        QFile pack(folder + name);
-        if (!pack.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        QByteArray packBytes = pack.readAll();
-        if (pack.error() != QFileDevice::NoError)
-            return std::nullopt;
-        return packBytes;
+        QString ignored;
+        return ReadRegularFile(folder + name, std::numeric_limits<std::int32_t>::max(), &ignored);
     });
 }
 

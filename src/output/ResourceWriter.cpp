@@ -39,6 +39,7 @@ bool ResourceWriter::Open(const QString& path)
     Cancel();
     m_error.clear();
     m_path = path;
+    m_unchanged = false;
     m_file = std::make_unique<SaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly))
         return Fail(m_file->errorString());
@@ -98,12 +99,13 @@ bool ResourceWriter::EndEntry()
     return true;
 }
 
-bool ResourceWriter::Finish()
+bool ResourceWriter::Finish(bool keepSame)
 {
     if (!m_file)
         return false;
-    if (!m_file->commit())
+    if (!m_file->commit(keepSame))
         return Fail(m_file->errorString());
+    m_unchanged = m_file->unchanged();
     m_file.reset();
     return true;
 }

@@ -28,10 +28,12 @@ public:
     bool BeginEntry(int number, std::int64_t size);
     bool AppendEntry(std::span<const std::uint8_t> bytes);
     bool EndEntry();
-    bool Finish();
+    // The file takes the old one's place; with keepSame an old file of the same bytes stays as it was.
+    bool Finish(bool keepSame = false);
     void Cancel();
 
     QString errorString() const { return m_error; }
+    bool unchanged() const { return m_unchanged; }
 
 private:
     bool Fail(const QString& why);
@@ -41,6 +43,7 @@ private:
     QString m_error;
     std::int64_t m_entrySize = 0;
     std::int64_t m_entryLeft = 0;
+    bool m_unchanged = false;
 };
 
 } // namespace hexaloom
