@@ -333,7 +333,8 @@ int RunList(const BuildOptions& o, Console& console)
 // A file of the output that holds no data (empty or unreadable when the output was written).
 bool HoldsNothing(const OutputContents& contents, int number)
 {
-    return number > static_cast<int>(contents.files.size()) || contents.files[std::size_t(number - 1)].length == 0;
+    return number > static_cast<int>(contents.files.size()) || !contents.files[std::size_t(number - 1)].present() ||
+           contents.files[std::size_t(number - 1)].length == 0;
 }
 
 // Reads OUT and its catalog; a problem with the catalog is told and counted in `bad`.
@@ -360,8 +361,8 @@ int RunVerify(const BuildOptions& o, Console& console)
     const std::vector<QString> damage = OnEveryCore(
         count,
         [&contents](int index) {
-            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(index)]);
-            return UnpackStored(stored) ? QString() : DamageText(stored);
+            const StoredEntry& entry = contents.files[std::size_t(index)];
+            return !entry.present() || UnpackEntry(contents, entry) ? QString() : EntryDamageText(contents, entry);
         },
         [&](int done) { console.Progress(QStringLiteral("verifying %1 of %2").arg(done).arg(count)); });
     qint64 stored = 0;
@@ -440,17 +441,25 @@ int RunExtract(const BuildOptions& o, Console& console)
         static_cast<int>(chosen.size()),
         [&](int index) {
             const int k = chosen[std::size_t(index)];
-            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(k - 1)]);
-            const std::optional<Bytes> bytes = UnpackStored(stored);
-            if (!bytes)
-                return DamageText(stored) + QStringLiteral("; not written");
-            QString error;
+            const StoredEntry& entry = contents.files[std::size_t(k - 1)];
             const QString name = catalog.names.value(k - 1);
-            // Never through a link: one standing at the name is refused, not followed.
-            if (!WriteFileAtomically(folder + QLatin1Char('/') + name,
-                                     QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size())),
-                                     &error, {}, SaveFile::RefuseLinks))
-                return QStringLiteral("cannot be written: ") + error;
+            // Never through a link: one standing at the name is refused, not followed. The bytes go to
+            // the file as they are unpacked, and only a sound block takes the name.
+            SaveFile file(folder + QLatin1Char('/') + name, SaveFile::RefuseLinks);
+            if (!file.open(QIODevice::WriteOnly))
+                return QStringLiteral("cannot be written: ") + file.errorString();
+            bool writeFailed = false;
+            const bool sound = UnpackEntry(contents, entry, [&](std::span<const std::uint8_t> piece) {
+                writeFailed = file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size())) !=
+                              qint64(piece.size());
+                return !writeFailed;
+            });
+            if (writeFailed)
+                return QStringLiteral("cannot be written: ") + file.errorString();
+            if (!sound)
+                return EntryDamageText(contents, entry) + QStringLiteral("; not written");
+            if (!file.commit())
+                return QStringLiteral("cannot be written: ") + file.errorString();
             return QString();
         },
         [&](int done) { console.Progress(QStringLiteral("extracting %1 of %2").arg(done).arg(chosen.size())); });

@@ -622,6 +622,47 @@ private slots:
         QCOMPARE(list.out.count("x.txt"), 1);
     }
 
+    // The readers unpack in bounded pieces: a sound 256 MiB file verifies and extracts under a limit far
+    // below its size, and blocks whose headers claim 2 GiB - 1 cost neither time nor memory.
+    void readsInBoundedMemory()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/zeros.bin"), QByteArray(256 << 20, '\0')));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "big.res", "--packer", "zip", "in"}).code, kExitOk);
+        QVERIFY(QFile::remove(dir.filePath("in/zeros.bin")));
+        // Twenty 34-byte zip blocks that claim 2 GiB - 1 bytes each.
+        Bytes lie = PackBlock(Bytes(4000, 7), PackerZip);
+        lie.resize(34);
+        lie[0] = lie[1] = lie[2] = 0xFF;
+        lie[3] = 0x7F;
+        QByteArray catalog = "20";
+        for (int k = 1; k <= 20; ++k)
+            catalog += QByteArray(",f") + QByteArray::number(k);
+        catalog += '\0';
+        ResourceWriter writer;
+        QVERIFY(writer.Open(dir.filePath("lies.res")));
+        QVERIFY(writer.WriteEntry(ToBytes(catalog), 1));
+        for (int k = 2; k <= 21; ++k)
+            QVERIFY(writer.WriteEntry(lie, k));
+        QVERIFY(writer.Finish());
+        for (const QStringList& command : {QStringList{"--verify", "big.res"}, QStringList{"--extract", "big.res", "x"},
+                                           QStringList{"--verify", "lies.res"}}) {
+            QProcess limited;
+            limited.setWorkingDirectory(dir.path());
+            limited.start("/bin/sh", QStringList{"-c", "ulimit -v 300000; exec \"$0\" \"$@\"",
+                                                 QStringLiteral(HEXALOOM_EXECUTABLE)} + command);
+            QVERIFY(limited.waitForFinished(30000));
+            const QString error = QString::fromLocal8Bit(limited.readAllStandardError());
+            if (command.last() == "lies.res") {
+                QCOMPARE(limited.exitCode(), kExitFailed);
+                QCOMPARE(error.count("does not unpack to the 2147483647 bytes"), 20);
+            } else {
+                QVERIFY2(limited.exitCode() == kExitOk, qPrintable(error));
+            }
+        }
+        QCOMPARE(QFileInfo(dir.filePath("x/zeros.bin")).size(), qint64(256) << 20);
+    }
+
     // Messages name the cause: the system's reason, never "Unknown error" or only what failed.
     void messagesNameTheCause()
     {
