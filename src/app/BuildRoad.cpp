@@ -232,6 +232,18 @@ int RunCreate(const BuildOptions& o, Console& console)
             return kExitFailed;
         }
     }
+    QStringList paths;
+    for (int row = 0; row < document.model().rowCount(); ++row)
+        paths.append(document.model().CellText(FileListModel::PathColumn, row));
+    if (const QList<int> commas = RowsTheCatalogCannotName(paths); !commas.isEmpty()) {
+        QStringList named;
+        for (const int row : commas)
+            named << paths[row];
+        console.Error(QStringLiteral("the catalog separates file names with \",\", so these files cannot be put "
+                                     "into %1; nothing was written:\n%2")
+                          .arg(o.output, named.join(QLatin1Char('\n'))));
+        return kExitFailed;
+    }
     if (!o.saveProject.isEmpty() && !SaveProjectFile(o, document, console))
         return kExitFailed;
 
@@ -382,7 +394,11 @@ int RunVerify(const BuildOptions& o, Console& console)
             stored += contents.files[std::size_t(k - 1)].length;
         }
     }
-    if (!o.quiet)
+    if (!o.quiet && bad == 1 && catalog.notByName)
+        console.Out(QStringLiteral("unreadable by name %1: every block is sound, but the catalog cannot tell which "
+                                   "name belongs to which file")
+                        .arg(o.output));
+    else if (!o.quiet)
         console.Out(bad ? QStringLiteral("damaged %1: %2 problem(s)").arg(o.output).arg(bad)
                         : QStringLiteral("ok %1: %2 file(s), %3 bytes stored").arg(o.output).arg(count).arg(stored));
     return bad ? kExitFailed : kExitOk;

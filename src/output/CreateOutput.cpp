@@ -45,6 +45,8 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
         {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
         {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
         {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
+        {"CommaInName", "The catalog separates the file names with \",\", so these files cannot be put in the "
+                        "output; rename them. Nothing was written:\n%1"},
         {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
         {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a "
                             "double quote; nothing was written."},
@@ -171,6 +173,16 @@ QStringList NameClashPairs(const QStringList& paths, const QStringList& fileName
     return pairs;
 }
 
+QList<int> RowsTheCatalogCannotName(const QStringList& paths)
+{
+    QList<int> rows;
+    for (qsizetype r = 0; r < paths.size(); ++r) {
+        if (FileNamePart(paths[r]).contains(QLatin1Char(',')))
+            rows.append(int(r));
+    }
+    return rows;
+}
+
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
 {
     CreateStatus why = CreateStatus::NoFormat;
@@ -248,6 +260,12 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
     auto refuse = [&](const QString& why) { return CreateResult{CreateStatus::Refused, path, {}, why}; };
     if (format == OutputResource && n > kMaxResourceRows)
         return refuse(MessageText("TooManyFiles", options.language));
+    if (const QList<int> commas = RowsTheCatalogCannotName(plan.paths); !commas.isEmpty()) {
+        QStringList lines;
+        for (const int row : commas)
+            lines << plan.paths[row];
+        return refuse(MessageText("CommaInName", options.language).arg(lines.join(QLatin1Char('\n'))));
+    }
     // An include named *.binpack would be overwritten by its own pack file.
     if (format == OutputBinpack && QFileInfo(PackFilePath(path))
                                            .absoluteFilePath()

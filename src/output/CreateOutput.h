@@ -19,7 +19,7 @@ enum class CreateStatus {
     Written,      // the output holds every file
     MissingFiles, // written, but some files could not be read (listed in `missing`)
     Failed,       // could not be written; old files untouched
-    Refused,      // too many rows for a resource file, or a file too large; nothing written
+    Refused,      // too many rows for a resource file, a file too large, a "," in a name; nothing written
     Cancelled,    // requester cancelled, overwrite declined or stopped by `progress`; nothing written
     NoFormat,     // the output format is none of the three
 };
@@ -61,6 +61,10 @@ struct CreateOptions
 // Different files whose names are equal apart from letter case: one "first and later" line per pair (at
 // most ten, then how many more); empty when there is none. Create warns with them before it writes.
 QStringList NameClashPairs(const QStringList& paths, const QStringList& fileNames);
+
+// The rows (0-based) whose file name holds a ",": the catalog separates names with it, so such a name
+// would give a program another file's bytes. Create refuses them.
+QList<int> RowsTheCatalogCannotName(const QStringList& paths);
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.

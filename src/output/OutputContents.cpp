@@ -23,7 +23,6 @@
 #include <thread>
 
 #ifndef Q_OS_WIN
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
@@ -340,7 +339,7 @@ private:
 #endif
 };
 
-// An include's text: a file mapped into memory (pages given back once looked through) or a copy.
+// An include's text: a file mapped into memory, or a copy.
 struct IncludeText
 {
     QFile file;
@@ -349,20 +348,34 @@ struct IncludeText
     qsizetype size = 0;
 
     std::string_view view() const { return {text, std::size_t(size)}; }
-    // The pages of a mapped range are only the file's: looked through, they leave this process's memory.
-    void Release(std::string_view range) const
+    // A piece of the text as bytes of its own: a mapped file is read with pread, so that the pieces of a
+    // long data section never become part of this process's memory (the mapping serves the few lines
+    // at the start and end that are looked through).
+    std::string_view Piece(std::string_view range, QByteArray& buffer) const
     {
 #ifndef Q_OS_WIN
         if (copy.isEmpty() && !range.empty()) {
-            static const std::uintptr_t page = std::uintptr_t(::sysconf(_SC_PAGESIZE));
-            const auto start = (reinterpret_cast<std::uintptr_t>(range.data()) + page - 1) / page * page;
-            const auto end = (reinterpret_cast<std::uintptr_t>(range.data() + range.size())) / page * page;
-            if (end > start)
-                ::madvise(reinterpret_cast<void*>(start), end - start, MADV_DONTNEED);
+            buffer.resize(qsizetype(range.size()));
+            qint64 offset = range.data() - text;
+            char* out = buffer.data();
+            std::size_t left = range.size();
+            while (left > 0) {
+                const ssize_t n = ::pread(file.handle(), out, left, offset);
+                if (n <= 0) {
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    return range; // unreadable now: the mapping says the same
+                }
+                out += n;
+                offset += n;
+                left -= std::size_t(n);
+            }
+            return {buffer.constData(), range.size()};
         }
 #else
-        Q_UNUSED(range);
+        Q_UNUSED(buffer);
 #endif
+        return range;
     }
 };
 
@@ -432,7 +445,15 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
     for (std::size_t start = 0; start < all.size() || pieces.empty();) {
         std::size_t stop = all.size();
         if (hexdata && all.size() - start > kPiece) {
-            const std::size_t newline = all.find('\n', start + kPiece);
+            // Looked for through Piece as well: one touch of a mapping may bring megabytes with it.
+            QByteArray window;
+            std::size_t newline = std::string_view::npos;
+            for (std::size_t at = start + kPiece; at < all.size() && newline == std::string_view::npos; at += 4096) {
+                const std::string_view part = text.Piece(all.substr(at, 4096), window);
+                const std::size_t found = part.find('\n');
+                if (found != std::string_view::npos)
+                    newline = at + found;
+            }
             stop = newline == std::string_view::npos ? all.size() : newline + 1;
         }
         pieces.push_back(all.substr(start, stop - start));
@@ -442,11 +463,11 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
     std::vector<qint64> counts(pieces.size(), 0);
     std::atomic<std::size_t> next{0};
     auto work = [&] {
+        QByteArray buffer;
         for (std::size_t k = next++; k < pieces.size(); k = next++) {
-            read[k] = ReadSection(pieces[k], hexdata);
+            read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata);
             counts[k] = read[k].data.size();
             read[k].data = QByteArray();
-            text.Release(pieces[k]);
         }
     };
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
@@ -490,8 +511,8 @@ bool HexBytes::Read(qint64 offset, std::uint8_t* out, qint64 length) const
         const std::size_t k = std::size_t(after - m_pieces.begin()) - 1;
         if (cachedSource != m_id || cachedPiece != k) {
             cachedSource = 0;
-            cached = ReadSection(m_pieces[k].text, true).data;
-            m_text->Release(m_pieces[k].text);
+            thread_local QByteArray buffer;
+            cached = ReadSection(m_text->Piece(m_pieces[k].text, buffer), true).data;
             cachedSource = m_id;
             cachedPiece = k;
         }
@@ -819,10 +840,15 @@ CatalogText ReadCatalog(const OutputContents& contents)
         catalog.problem = QStringLiteral("the catalog does not end with a zero byte");
     else if (catalog.count < 0)
         catalog.problem = QStringLiteral("the catalog does not begin with the number of files");
-    else if (catalog.names.size() != catalog.count)
-        catalog.problem = QStringLiteral("the catalog counts %1 files but names %2 (a name with a \",\"?)")
+    else if (catalog.names.size() != catalog.count) {
+        catalog.problem = QStringLiteral("the catalog cannot be read name by name: it counts %1 files but its names "
+                                         "split into %2 at \",\" (a file name holds a \",\"); the files are shown "
+                                         "by number")
                               .arg(catalog.count)
                               .arg(catalog.names.size());
+        catalog.notByName = true;
+        catalog.names.clear();
+    }
     else if (exact ? catalog.count != static_cast<int>(contents.files.size()) : catalog.count < held)
         catalog.problem = QStringLiteral("the catalog counts %1 files, the output holds %2")
                               .arg(catalog.count)

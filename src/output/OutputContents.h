@@ -100,6 +100,9 @@ struct CatalogText
     int count = -1;    // the number in field 1; -1 when it is none
     QStringList names; // fields 2 onwards
     QString problem;   // what is wrong with it for an output of `files` files; empty when nothing
+    // Its names do not split into the count it gives (a file name held a ","): which name belongs to which
+    // file cannot be told, so `names` is left empty. The files' data may still be sound.
+    bool notByName = false;
 };
 // The catalog checked against the entries the output holds (a resource file may lack its last numbers,
 // so its catalog may count more).

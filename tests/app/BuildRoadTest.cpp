@@ -663,6 +663,36 @@ private slots:
         QCOMPARE(QFileInfo(dir.filePath("x/zeros.bin")).size(), qint64(256) << 20);
     }
 
+    // A "," in a file name is refused before anything is written; an output whose catalog cannot be read
+    // name by name is said to be so, not damaged.
+    void commaInAFileName()
+    {
+        QTemporaryDir dir;
+        for (const char* name : {"in/a,b.txt", "in/c.txt", "in/z.txt"})
+            QVERIFY(WriteBytes(dir.filePath(name), name));
+        const Result create = Hexaloom(dir.path(), {"--create", "out.res", "in", "--save-project", "p.hxlm"});
+        QCOMPARE(create.code, kExitFailed);
+        QVERIFY2(create.err.contains(QDir::toNativeSeparators(dir.filePath("in/a,b.txt"))), qPrintable(create.err));
+        QVERIFY(!QFile::exists(dir.filePath("out.res")));
+        QVERIFY(!QFile::exists(dir.filePath("p.hxlm")));
+
+        // As an older program wrote it: the catalog's names split into four.
+        const QByteArray catalog("3,a,b.txt,c.txt,z.txt\0", 22);
+        ResourceWriter writer;
+        QVERIFY(writer.Open(dir.filePath("old.res")));
+        QVERIFY(writer.WriteEntry(ToBytes(catalog), 1));
+        for (int k = 2; k <= 4; ++k)
+            QVERIFY(writer.WriteEntry(ToBytes("data " + QByteArray::number(k)), k));
+        QVERIFY(writer.Finish());
+        const Result verify = Hexaloom(dir.path(), {"--verify", "old.res"});
+        QCOMPARE(verify.code, kExitFailed);
+        QVERIFY2(verify.err.contains("cannot be read name by name"), qPrintable(verify.err));
+        QVERIFY2(verify.out.contains("unreadable by name old.res") && !verify.out.contains("damaged"),
+                 qPrintable(verify.out));
+        const Result list = Hexaloom(dir.path(), {"--list", "old.res"});
+        QVERIFY2(list.err.contains("cannot be read name by name") && !list.out.contains("c.txt"), qPrintable(list.out));
+    }
+
     // Messages name the cause: the system's reason, never "Unknown error" or only what failed.
     void messagesNameTheCause()
     {

@@ -125,6 +125,7 @@ private slots:
         QTest::newRow("listed file gone") << "gone";
         QTest::newRow("output cannot be written") << "unwritable";
         QTest::newRow("project damaged") << "damaged";
+        QTest::newRow("a \",\" in a file name") << "comma";
     }
     void failsWhenTheOutputLacksAFile()
     {
@@ -134,6 +135,10 @@ private slots:
         QStringList files{dir.filePath("a.txt")};
         if (what == "gone")
             files.append(dir.filePath("gone.txt")); // listed, never there
+        if (what == "comma") {
+            WriteBytes(dir.filePath("a,b.txt"), "comma");
+            files.append(dir.filePath("a,b.txt"));
+        }
         QByteArray project = Project(files, {"zip", "zip"}, OutputHexdata);
         if (what == "damaged")
             project.truncate(project.size() - 3);
@@ -143,8 +148,10 @@ private slots:
         QByteArray errors;
         QCOMPARE(Run(dir.path(), {"/CREATESILENT=" + dir.filePath("out.pbi"), dir.filePath("p.hxlm")}, &errors), 1);
         QVERIFY2(!errors.isEmpty(), "the reason goes to stderr");
-        if (what == "damaged")
+        if (what == "damaged" || what == "comma")
             QVERIFY(!QFile::exists(dir.filePath("out.pbi")));
+        if (what == "comma")
+            QVERIFY2(errors.contains(dir.filePath("a,b.txt").toUtf8()), errors.constData());
         if (what == "gone")
             QVERIFY(ReadInclude(dir.filePath("out.pbi")).error.isEmpty()); // written with what was there
     }
