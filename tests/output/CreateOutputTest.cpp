@@ -651,6 +651,22 @@ private slots:
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("y.binpack")).status), int(CreateStatus::Written));
     }
 
+    // The catalog separates names with ",": such names are refused in one message listing them all.
+    void refusesCommasInNames()
+    {
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputResource);
+        Fill(document, dir, {{"a,b.txt", "x"}, {"c.txt", "y"}, {"d,.txt", "z"}}, {"none", "none", "none"});
+        ScriptedPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Refused));
+        QCOMPARE(platform.messageTexts().size(), 1);
+        const QString message = platform.messageTexts().first();
+        QVERIFY2(message.contains(dir.filePath("src0/a,b.txt") + "\n" + dir.filePath("src2/d,.txt")), qPrintable(message));
+        QVERIFY(!QFile::exists(dir.filePath("o.res")));
+    }
+
     void refusesAFileOverTheBlockLimit()
     {
         QTemporaryDir dir;
