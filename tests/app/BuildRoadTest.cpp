@@ -562,6 +562,7 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::newRow("project lists a deleted file") << "deleted";
         QTest::newRow("file unreadable in a folder") << "unreadable";
+        QTest::newRow("file too large for the memory limit") << "memory";
     }
     void failedBuildKeepsTheOutput()
     {
@@ -575,12 +576,26 @@ private slots:
         const QByteArray before = ReadBytes(dir.filePath("out.pbi"));
         if (fault == "deleted")
             QVERIFY(QFile::remove(dir.filePath("in/b.txt")));
+        else if (fault == "memory")
+            QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Pattern(200 << 20, 5, false)));
         else if (::geteuid() == 0)
             QSKIP("root reads every file");
         else
             QVERIFY(QFile::setPermissions(dir.filePath("in/b.txt"), QFile::WriteOwner));
         QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(25, 1)));
-        const Result run = Hexaloom(dir.path(), create);
+        Result run;
+        if (fault == "memory") {
+            // A child whose memory cannot hold the file and its packed copy at once.
+            QProcess limited;
+            limited.setWorkingDirectory(dir.path());
+            limited.start("/bin/sh", QStringList{"-c", "ulimit -v 180000; exec \"$0\" \"$@\"",
+                                                 QStringLiteral(HEXALOOM_EXECUTABLE)} +
+                                         create + QStringList{"--packer", "zip"});
+            QVERIFY(limited.waitForFinished(60000));
+            run = {limited.exitCode(), QString(), QString::fromLocal8Bit(limited.readAllStandardError())};
+        } else {
+            run = Hexaloom(dir.path(), create);
+        }
         QCOMPARE(run.code, kExitFailed);
         QVERIFY2(run.err.contains("b.txt") &&
                      (run.err.contains("nothing was written") || run.err.contains("the old files were left")),
