@@ -123,7 +123,8 @@ int main(int argc, char** argv)
     info.FileName = parser.isSet(fileName) ? parser.value(fileName) : fileInfo.fileName();
     // Clients keep only what follows the last separator or ":", and refuse "." and "..": a name they
     // would change or refuse is no name to publish.
-    const bool control = std::any_of(info.FileName.begin(), info.FileName.end(), [](QChar c) { return c.unicode() < 0x20; });
+    const bool control =
+        std::any_of(info.FileName.begin(), info.FileName.end(), [](QChar c) { return c.unicode() < 0x20; });
     if (info.FileName.isEmpty() || info.FileName.contains(QLatin1Char('/')) ||
         info.FileName.contains(QLatin1Char('\\')) || info.FileName.contains(QLatin1Char(':')) || control ||
         info.FileName == QLatin1String(".") || info.FileName == QLatin1String(".."))
@@ -137,7 +138,8 @@ int main(int argc, char** argv)
     info.ReleaseDate = *released;
 
     if (parser.isSet(rtf)) {
-        const std::optional<QByteArray> text = ReadRegularFile(parser.value(rtf), UpdateService::kMaxInfoFileSize, &why);
+        const std::optional<QByteArray> text =
+            ReadRegularFile(parser.value(rtf), UpdateService::kMaxInfoFileSize, &why);
         if (!text)
             return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(rtf), why));
         info.InfoText = *text;

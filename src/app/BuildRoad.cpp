@@ -277,8 +277,8 @@ int RunCreate(const BuildOptions& o, Console& console)
         return kExitFailed;
     if (!o.quiet) {
         auto say = [&console](bool unchanged, const QString& name) {
-            console.Out(QStringLiteral("%1 %2").arg(unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"),
-                                                    name));
+            console.Out(
+                QStringLiteral("%1 %2").arg(unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"), name));
         };
         if (format == OutputBinpack)
             say(created.packUnchanged, PackFilePath(shown));

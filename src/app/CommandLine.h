@@ -12,9 +12,9 @@ struct CommandLine
 {
     bool portable = false;
     bool ignorepos = false;
-    QString silentoutput; // the output named by /CREATESILENT=; non-empty asks for the silent road
-    QString projectdir;   // folder of the project named, with its trailing separator
-    QString projectfile;  // file name of the project named
+    QString silentoutput;      // the output named by /CREATESILENT=; non-empty asks for the silent road
+    QString projectdir;        // folder of the project named, with its trailing separator
+    QString projectfile;       // file name of the project named
     QString unreadableProject; // the last project named that is no file (or an empty one); it is ignored
 };
 

@@ -32,7 +32,7 @@ struct InputFile
 struct InputFiles
 {
     QList<InputFile> files;
-    QString error; // an INPUT that is missing, or a folder that cannot be listed
+    QString error;          // an INPUT that is missing, or a folder that cannot be listed
     QStringList warnings{}; // what the folders hold that is no file (FIFOs, devices, dangling links)
 };
 

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <atomic>
+#include <utility>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -233,7 +234,8 @@ bool SaveFile::open(OpenMode mode)
     m_unchanged = false;
     const QFileInfo existing(m_target);
     if (m_links == RefuseLinks && (existing.isSymLink() || (existing.exists() && !existing.isFile())))
-        return fail(existing.isSymLink() ? QStringLiteral("a link stands there") : QStringLiteral("no regular file stands there"));
+        return fail(existing.isSymLink() ? QStringLiteral("a link stands there")
+                                         : QStringLiteral("no regular file stands there"));
     if (existing.isDir())
         return fail(SystemErrorText(EISDIR));
     if (existing.exists() && !existing.isWritable())
@@ -248,15 +250,18 @@ bool SaveFile::open(OpenMode mode)
                                     : (ReadOwner | WriteOwner | ReadGroup | WriteGroup | ReadOther | WriteOther);
     for (int attempt = 0; attempt < 16; ++attempt) {
         setFileName(TemporaryName(folder));
+        // Known to the signal handler before it exists: a signal right after its creation removes it too.
+        m_registered = RegisterPending(fileName());
         if (QFile::open(mode | QIODevice::NewOnly, created)) {
             if (!HoldTemporary(handle(), fileName())) {
                 QFile::close();
+                UnregisterPending(std::exchange(m_registered, -1));
                 continue;
             }
             m_pending = true;
-            m_registered = RegisterPending(fileName());
             return true;
         }
+        UnregisterPending(std::exchange(m_registered, -1));
         if (!QFileInfo::exists(fileName()))
             break; // not a name taken by chance: the folder refuses
     }

@@ -73,10 +73,10 @@ private:
     bool m_finished = false;
     bool m_keepPermissions = false;
     bool m_unchanged = false;
-    int m_registered = -1;  // slot of the temporary file among those removed on a signal
-    QString m_old;          // commitKeepingOld: where the old target waits; empty when there was none
+    int m_registered = -1; // slot of the temporary file among those removed on a signal
+    QString m_old;         // commitKeepingOld: where the old target waits; empty when there was none
     bool m_hadOld = false;
-    int m_oldHandle = -1;   // keeps the old target's second name locked
+    int m_oldHandle = -1; // keeps the old target's second name locked
     Permissions m_permissions;
 };
 

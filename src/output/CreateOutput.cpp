@@ -146,7 +146,10 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
         QStringList lines;
         for (const QString& file : result.missing)
             lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
-        return {CreateStatus::Failed, {}, {}, MessageText("NotAllRead", options.language).arg(lines.join(QLatin1Char('\n')))};
+        return {CreateStatus::Failed,
+                {},
+                {},
+                MessageText("NotAllRead", options.language).arg(lines.join(QLatin1Char('\n')))};
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;

@@ -24,8 +24,7 @@ int TemplateIndex(bool jcalg1, bool zip)
 }
 
 IncludeWriter::IncludeWriter(IncludeFormat format, TemplateSource templates)
-    : m_format(format)
-    , m_templates(std::move(templates))
+    : m_format(format), m_templates(std::move(templates))
 {
 }
 
@@ -73,7 +72,7 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     }
     m_sink->Line(std::string_view());
     m_sink->Line(m_format == IncludeFormat::Hexdata ? std::string_view(";{ Hexaloom - HexData")
-                                                     : std::string_view(";{ Hexaloom - BinPack"));
+                                                    : std::string_view(";{ Hexaloom - BinPack"));
     m_sink->Line(std::string_view("Enumeration 1; ResNum"));
     for (const QString& constant : ConstantNames(fileNames))
         m_sink->Line(QLatin1String("  ") + constant);

@@ -13,10 +13,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
-#include <memory>
-#include <mutex>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string_view>
@@ -419,7 +419,8 @@ std::size_t FindCatchInfo(std::string_view text, std::size_t from)
 {
     constexpr std::string_view info("Vorkel_CatchInfo:");
     std::size_t end = text.rfind(info);
-    for (; end != std::string_view::npos && end >= from; end = end == 0 ? std::string_view::npos : text.rfind(info, end - 1)) {
+    for (; end != std::string_view::npos && end >= from;
+         end = end == 0 ? std::string_view::npos : text.rfind(info, end - 1)) {
         const std::size_t lineStart = text.find_last_of('\n', end) + 1; // npos + 1 is 0
         const std::size_t lineEnd = std::min(text.find('\n', end), text.size());
         if (Trimmed(text.substr(lineStart, lineEnd - lineStart)) == info && lineStart >= from)
@@ -597,7 +598,8 @@ OutputContents ParseIncludeText(const std::shared_ptr<const IncludeText>& source
     const std::size_t from = std::size_t(lines.position());
     const SectionPieces section = ReadPieces(*source, all.substr(from, end - from), hexdata);
     if (section.summary.badLine != 0)
-        return Failed(out, QStringLiteral("line %1: %2").arg(lines.number() + section.summary.badLine).arg(section.summary.why));
+        return Failed(
+            out, QStringLiteral("line %1: %2").arg(lines.number() + section.summary.badLine).arg(section.summary.why));
     out.packName = section.summary.packName;
     const bool included = !out.packName.isEmpty();
     lines.MoveTo(qsizetype(end), lines.number() + section.summary.lines);
@@ -848,8 +850,7 @@ CatalogText ReadCatalog(const OutputContents& contents)
                               .arg(catalog.names.size());
         catalog.notByName = true;
         catalog.names.clear();
-    }
-    else if (exact ? catalog.count != static_cast<int>(contents.files.size()) : catalog.count < held)
+    } else if (exact ? catalog.count != static_cast<int>(contents.files.size()) : catalog.count < held)
         catalog.problem = QStringLiteral("the catalog counts %1 files, the output holds %2")
                               .arg(catalog.count)
                               .arg(exact ? contents.files.size() : held);
@@ -1045,8 +1046,8 @@ QString EntryDamageText(const OutputContents& contents, const StoredEntry& entry
 {
     std::uint8_t header[kBlockHeaderSize];
     const bool block = ReadHeader(contents, entry, header);
-    const StoredInfo info = block ? DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize))
-                                  : StoredInfo{};
+    const StoredInfo info =
+        block ? DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize)) : StoredInfo{};
     QString packer = PackerText(info.packer);
     if (packer.isEmpty())
         packer = QStringLiteral("kind %1").arg(info.packer);

@@ -48,12 +48,12 @@ std::shared_ptr<const ByteSource> FileSource(const QString& path, qint64 cap, QS
 struct OutputContents
 {
     OutputKind kind = OutputKind::Hexdata;
-    QString error;                  // why the output cannot be read; empty when it could
-    QString packName;               // binpack: the pack file named by IncludeBinary; empty when none
+    QString error;                          // why the output cannot be read; empty when it could
+    QString packName;                       // binpack: the pack file named by IncludeBinary; empty when none
     std::shared_ptr<const ByteSource> data; // the stored entries' bytes; empty when the output cannot be read
-    StoredEntry catalog;            // the last block of an include, resource 1 of a resource file
-    std::vector<StoredEntry> files; // files[k - 1] is file k: block k, or resource k + 1
-    int constantCount = 0;          // the constants the include's enumeration declares
+    StoredEntry catalog;                    // the last block of an include, resource 1 of a resource file
+    std::vector<StoredEntry> files;         // files[k - 1] is file k: block k, or resource k + 1
+    int constantCount = 0;                  // the constants the include's enumeration declares
 
     // A copy of a stored entry's bytes (for small entries: the catalog, tests); empty when unreadable.
     Bytes Stored(const StoredEntry& entry) const;
@@ -70,7 +70,6 @@ OutputContents ParseResource(QByteArray bytes);
 // The output at `path`: a resource file when its name ends in ".res" (any case), else an include whose
 // pack file is looked for beside it. Only regular files are read.
 OutputContents ReadOutput(const QString& path);
-
 
 // What a stored entry's header says, without unpacking it: raw bytes give packer none, their own length
 // and their own CRC-32.

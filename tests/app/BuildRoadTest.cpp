@@ -665,7 +665,8 @@ private slots:
             QProcess limited;
             limited.setWorkingDirectory(dir.path());
             limited.start("/bin/sh", QStringList{"-c", "ulimit -v 300000; exec \"$0\" \"$@\"",
-                                                 QStringLiteral(HEXALOOM_EXECUTABLE)} + command);
+                                                 QStringLiteral(HEXALOOM_EXECUTABLE)} +
+                                         command);
             QVERIFY(limited.waitForFinished(30000));
             const QString error = QString::fromLocal8Bit(limited.readAllStandardError());
             if (command.last() == "lies.res") {

@@ -27,15 +27,14 @@ private slots:
         QTest::newRow("depth first, by name") << true << "" << deep;
         QTest::newRow("a link back to the root is listed, not entered")
             << true << "loop"
-            << QStringList{"F A.txt",      "F a.txt",           "D sub",  "F sub/b.txt",
-                           "D sub/back",   "D sub/deeper",      "F sub/deeper/c.txt", "F z.txt"};
+            << QStringList{
+                   "F A.txt", "F a.txt", "D sub", "F sub/b.txt", "D sub/back", "D sub/deeper", "F sub/deeper/c.txt",
+                   "F z.txt"};
         QTest::newRow("a folder reached twice is walked once")
-            << true << "diamond"
-            << QStringList{"F A.txt", "F a.txt", "D l1", "F l1/b.txt", "D l1/deeper", "F l1/deeper/c.txt", "D l2",
-                           "D sub", "F z.txt"};
-        QTest::newRow("no files: FIFO and dangling link") << false << "special"
-                                                          << QStringList{"F A.txt", "F a.txt", "S dangling", "S fifo",
-                                                                         "D sub", "F z.txt"};
+            << true << "diamond" << QStringList{"F A.txt",           "F a.txt", "D l1",  "F l1/b.txt", "D l1/deeper",
+                                                "F l1/deeper/c.txt", "D l2",    "D sub", "F z.txt"};
+        QTest::newRow("no files: FIFO and dangling link")
+            << false << "special" << QStringList{"F A.txt", "F a.txt", "S dangling", "S fifo", "D sub", "F z.txt"};
     }
     void walks()
     {
@@ -48,7 +47,8 @@ private slots:
         if (links == "loop")
             QVERIFY(QFile::link(dir.path(), dir.filePath("sub/back")));
         if (links == "diamond") {
-            QVERIFY(QFile::rename(dir.filePath("sub"), dir.filePath("../") + QFileInfo(dir.path()).fileName() + "-sub"));
+            QVERIFY(
+                QFile::rename(dir.filePath("sub"), dir.filePath("../") + QFileInfo(dir.path()).fileName() + "-sub"));
             QVERIFY(QFile::link(dir.path() + "-sub", dir.filePath("l1")));
             QVERIFY(QFile::link(dir.path() + "-sub", dir.filePath("l2")));
             QVERIFY(QDir().mkpath(dir.filePath("sub")));

@@ -550,8 +550,8 @@ private slots:
         QCOMPARE(int(CreateOutput(document, platform, path, options).status), int(CreateStatus::Failed));
         QCOMPARE(platform.messageTexts().size(), 1);
         const QString message = platform.messageTexts().at(0);
-        QVERIFY2(message.startsWith("The output could not be written; the old files were left as they were.\n" +
-                                    path + ": "),
+        QVERIFY2(message.startsWith("The output could not be written; the old files were left as they were.\n" + path +
+                                    ": "),
                  qPrintable(message));
         QCOMPARE(ReadBytes(dir.filePath("out.binpack")), QByteArray("old pack"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.binpack"});
@@ -663,7 +663,8 @@ private slots:
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Refused));
         QCOMPARE(platform.messageTexts().size(), 1);
         const QString message = platform.messageTexts().first();
-        QVERIFY2(message.contains(dir.filePath("src0/a,b.txt") + "\n" + dir.filePath("src2/d,.txt")), qPrintable(message));
+        QVERIFY2(message.contains(dir.filePath("src0/a,b.txt") + "\n" + dir.filePath("src2/d,.txt")),
+                 qPrintable(message));
         QVERIFY(!QFile::exists(dir.filePath("o.res")));
     }
 

@@ -75,9 +75,12 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("output");  // as given on the command line
         QTest::addColumn<QString>("written"); // the file that must appear
-        QTest::newRow("resource, extension added") << int(OutputResource) << "out" << "out.res";
-        QTest::newRow("hexdata") << int(OutputHexdata) << "out.pbi" << "out.pbi";
-        QTest::newRow("binpack, extension added") << int(OutputBinpack) << "out" << "out.pbi";
+        QTest::newRow("resource, extension added") << int(OutputResource) << "out"
+                                                   << "out.res";
+        QTest::newRow("hexdata") << int(OutputHexdata) << "out.pbi"
+                                 << "out.pbi";
+        QTest::newRow("binpack, extension added") << int(OutputBinpack) << "out"
+                                                  << "out.pbi";
     }
     void writesEachFormat()
     {
@@ -89,8 +92,8 @@ private slots:
         const QByteArray b = QByteArray("binary\x00\x01\x02", 9).repeated(50);
         WriteBytes(dir.filePath("a.txt"), a);
         WriteBytes(dir.filePath("b.bin"), b);
-        WriteBytes(dir.filePath("p.hxlm"), Project({dir.filePath("a.txt"), dir.filePath("b.bin")}, {"zip", "jCalg1"},
-                                                   format));
+        WriteBytes(dir.filePath("p.hxlm"),
+                   Project({dir.filePath("a.txt"), dir.filePath("b.bin")}, {"zip", "jCalg1"}, format));
         WriteBytes(dir.filePath(written), "old output, replaced without a question");
         QByteArray errors;
         QCOMPARE(Run(dir.path(), {"/CREATESILENT=" + dir.filePath(output), dir.filePath("p.hxlm")}, &errors), 0);
