@@ -21,15 +21,14 @@ std::optional<int> FormatByName(const QString& name)
     return std::nullopt;
 }
 
+// The packer names are the list's own (PackerText), in any letter case: one table for every road. A
+// choice that is no packer of its own (such as one that picks per file) gets its word here too.
 std::optional<int> PackerByName(const QString& name)
 {
-    const QString lower = name.toLower();
-    if (lower == QLatin1String("none"))
-        return int(PackerNone);
-    if (lower == QLatin1String("jcalg1"))
-        return int(PackerJcalg1);
-    if (lower == QLatin1String("zip"))
-        return int(PackerZip);
+    for (int kind = PackerNone; !PackerText(kind).isEmpty(); ++kind) {
+        if (name.compare(PackerText(kind), Qt::CaseInsensitive) == 0)
+            return kind;
+    }
     return std::nullopt;
 }
 
