@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Document.h"
+#include "FileListModel.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
 #include "Paths.h"
@@ -14,6 +15,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <new>
 
 namespace hexaloom {
@@ -66,24 +68,9 @@ struct Row
     QString fileName;
 };
 
-// One writer's steps for a block or resource: begin (number, length), its bytes in pieces, end.
-struct BlockSteps
-{
-    std::function<bool(int, std::int64_t)> begin;
-    std::function<bool(std::span<const std::uint8_t>)> append;
-    std::function<bool()> end;
-    bool writesNothingForMissing = false; // the resource file leaves such numbers out
-
-    bool Whole(std::span<const std::uint8_t> bytes, int number) const
-    {
-        return begin(number, static_cast<std::int64_t>(bytes.size())) && append(bytes) && end();
-    }
-};
-
-// Writes the rows in order through `steps`, packed on worker threads; raw files are streamed.
-template <typename Writer>
-CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vector<Row>& rows,
-                       const std::vector<int>& kinds, const CreateOptions& options, int firstNumber)
+// Writes the rows in order into `writer`, packed on worker threads; raw files are streamed.
+CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const std::vector<int>& kinds,
+                       const CreateOptions& options, int firstNumber)
 {
     CreateResult result;
     auto failed = [&] { return CreateResult{CreateStatus::Failed, {}, {}, writer.errorString()}; };
@@ -113,18 +100,19 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
             result.missing.append(rows[i].path);
             [[fallthrough]];
         case PackedRow::Empty:
-            if (!steps.writesNothingForMissing && !steps.Whole({}, number))
+            if (writer.keepsEmptyNumbers() && !writer.WriteBlock({}, number))
                 return failed();
             break;
         case PackedRow::Stored:
-            if (!steps.Whole(row.bytes, number))
+            if (!writer.WriteBlock(row.bytes, number))
                 return failed();
             break;
         case PackedRow::Raw:
-            if (!steps.begin(number, row.size))
+            if (!writer.BeginBlock(number, row.size))
                 return failed();
             // The file was checked, not read: a read that now fails midway cannot be taken back.
-            if (!StreamFile(rows[i].path, row.size, steps.append)) {
+            if (!StreamFile(rows[i].path, row.size,
+                            [&writer](std::span<const std::uint8_t> bytes) { return writer.AppendBlock(bytes); })) {
                 const QString error = writer.errorString();
                 writer.Cancel();
                 return {CreateStatus::Failed,
@@ -132,7 +120,7 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
                         {},
                         error.isEmpty() ? QStringLiteral("%1: cannot be read").arg(rows[i].path) : error};
             }
-            if (!steps.end())
+            if (!writer.EndBlock())
                 return failed();
             break;
         }
@@ -291,41 +279,34 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
         return {CreateStatus::Cancelled, {}, {}, {}};
 
     const Bytes catalog = PackBlock(BuildCatalog(fileNames), PackerNone);
+    // A resource file holds the catalog first (resource 1), an include last (after the rows' blocks).
+    std::unique_ptr<BlockSink> writer;
+    IncludeWriter* include = nullptr;
+    bool opened = false;
     if (format == OutputResource) {
-        ResourceWriter writer;
-        if (!writer.Open(path) || !writer.WriteEntry(catalog, 1)) {
-            result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-        } else {
-            // An unreadable or empty file leaves its resource number out.
-            const BlockSteps steps{[&](int number, std::int64_t size) { return writer.BeginEntry(number, size); },
-                                   [&](std::span<const std::uint8_t> bytes) { return writer.AppendEntry(bytes); },
-                                   [&] { return writer.EndEntry(); }, true};
-            result = WriteRows(writer, steps, rows, kinds, options, 2);
-            if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
-                if (!writer.Finish(options.keepUnchanged))
-                    result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-                result.unchanged = writer.unchanged();
-            }
-        }
+        auto resource = std::make_unique<ResourceWriter>();
+        opened = resource->Open(path) && resource->WriteBlock(catalog, 1);
+        writer = std::move(resource);
     } else {
-        bool jcalg1 = packerTexts.contains(QStringLiteral("jCalg1"));
-        bool zip = packerTexts.contains(QStringLiteral("zip"));
-        IncludeWriter writer(format == OutputHexdata ? IncludeFormat::Hexdata : IncludeFormat::Binpack,
-                             options.templates);
-        if (!writer.Open(path, jcalg1, zip, fileNames)) {
-            result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-        } else {
-            const BlockSteps steps{[&](int number, std::int64_t size) { return writer.BeginBlock(number, size); },
-                                   [&](std::span<const std::uint8_t> bytes) { return writer.AppendBlock(bytes); },
-                                   [&] { return writer.EndBlock(); }, false};
-            result = WriteRows(writer, steps, rows, kinds, options, 1);
-            if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
-                if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish(options.keepUnchanged))
-                    result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-                result.unchanged = writer.includeUnchanged();
-                result.packUnchanged = writer.packUnchanged();
-                if (writer.packReplaced())
-                    result.packReplaced = writer.packPath();
+        auto writing = std::make_unique<IncludeWriter>(
+            format == OutputHexdata ? IncludeFormat::Hexdata : IncludeFormat::Binpack, options.templates);
+        opened = writing->Open(path, packerTexts.contains(PackerText(PackerJcalg1)),
+                               packerTexts.contains(PackerText(PackerZip)), fileNames);
+        include = writing.get();
+        writer = std::move(writing);
+    }
+    if (!opened) {
+        result = {CreateStatus::Failed, {}, {}, writer->errorString()};
+    } else {
+        result = WriteRows(*writer, rows, kinds, options, include ? 1 : 2);
+        if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
+            if ((include && !writer->WriteBlock(catalog, n + 1)) || !writer->Finish(options.keepUnchanged))
+                result = {CreateStatus::Failed, {}, {}, writer->errorString()};
+            result.unchanged = writer->unchanged();
+            if (include) {
+                result.packUnchanged = include->packUnchanged();
+                if (include->packReplaced())
+                    result.packReplaced = include->packPath();
             }
         }
     }

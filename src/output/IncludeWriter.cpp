@@ -85,11 +85,6 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     return true;
 }
 
-bool IncludeWriter::WriteBlock(std::span<const std::uint8_t> stored, int number)
-{
-    return BeginBlock(number, static_cast<std::int64_t>(stored.size())) && AppendBlock(stored) && EndBlock();
-}
-
 bool IncludeWriter::BeginBlock(int number, std::int64_t size)
 {
     if (!m_include || number < 1 || size < 0)
