@@ -18,32 +18,46 @@ inline void CheckContents(const hexaloom::OutputContents& contents)
     }
     // The reader allocates the size a header claims; keep the fuzzer's memory bounded.
     auto bounded = [&](const StoredEntry& entry) {
-        const std::span<const std::uint8_t> stored = contents.Stored(entry);
+        const Bytes stored = contents.Stored(entry);
         return !HasBlockMagic(stored) || DescribeStored(stored).original <= (1 << 24);
     };
     qsizetype next = 0;
     auto check = [&](const StoredEntry& entry) {
         if (!entry.present())
             return;
-        if (entry.offset < 0 || entry.length < 0 || entry.offset + entry.length > contents.data.size())
+        if (entry.offset < 0 || entry.length < 0 || entry.offset + entry.length > contents.dataSize())
             std::abort();
         if (contents.kind != OutputKind::Resource && entry.offset != next)
             std::abort();
         next = entry.offset + entry.length;
         if (!bounded(entry))
             return;
-        const std::span<const std::uint8_t> stored = contents.Stored(entry);
+        const Bytes stored = contents.Stored(entry);
         const StoredInfo info = DescribeStored(stored);
-        if (const std::optional<Bytes> bytes = UnpackStored(stored)) {
+        const std::optional<Bytes> bytes = UnpackStored(stored);
+        if (bytes) {
             if (static_cast<std::int64_t>(bytes->size()) != info.original ||
                 (!bytes->empty() && Crc32(*bytes) != info.crc))
                 std::abort(); // what is read back is what the header (or the raw bytes) promised
         }
+        // Reading in pieces gives what reading whole gives, or refuses a zip stream that ends before its
+        // claim (which the whole read pads with zeros).
+        Bytes streamed;
+        const bool sound = UnpackEntry(contents, entry, [&](std::span<const std::uint8_t> piece) {
+            streamed.insert(streamed.end(), piece.begin(), piece.end());
+            return true;
+        });
+        if (sound && (!bytes || streamed != *bytes))
+            std::abort();
+        if (!sound && bytes && !(info.block && info.packer == PackerZip))
+            std::abort();
+        if (DescribeEntry(contents, entry).original != info.original || DescribeEntry(contents, entry).crc != info.crc)
+            std::abort();
     };
     for (const StoredEntry& entry : contents.files)
         check(entry);
     check(contents.catalog);
-    if (contents.kind != OutputKind::Resource && next != contents.data.size())
+    if (contents.kind != OutputKind::Resource && next != contents.dataSize())
         std::abort();
     if (contents.catalog.present() && !bounded(contents.catalog))
         return;

@@ -10,6 +10,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         std::min<std::size_t>(data[0] | data[1] << 8 | data[2] << 16 | std::size_t(data[3]) << 24, size - 4);
     const QByteArray text(reinterpret_cast<const char*>(data) + 4, static_cast<qsizetype>(length));
     const QByteArray pack(reinterpret_cast<const char*>(data) + 4 + length, static_cast<qsizetype>(size - 4 - length));
-    CheckContents(hexaloom::ParseInclude(text, [&](const QString&) { return std::optional<QByteArray>(pack); }));
+    CheckContents(hexaloom::ParseInclude(text, [&](const QString&) { return hexaloom::MemorySource(pack); }));
     return 0;
 }

@@ -9,7 +9,9 @@
 // The file name defaults to that of --file, the release date to the file's modification time (UTC).
 // Publish the output as /u_versions/hexaloom.dat on the update server. On a fault: one line on stderr,
 // exit code 1, and an existing output stays as it was.
+#include "AtomicFile.h"
 #include "UpdateInfo.h"
+#include "UpdateService.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -20,6 +22,7 @@
 #include <QSaveFile>
 #include <QUrl>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 #include <optional>
@@ -103,35 +106,53 @@ int main(int argc, char** argv)
     if (!info.InfoUrl.isEmpty() && !IsWebAddress(info.InfoUrl))
         return Fail(QStringLiteral("--info-url \"%1\" is no http or https address").arg(info.InfoUrl));
 
-    QFile offered(parser.value(file));
-    if (!offered.open(QIODevice::ReadOnly))
-        return Fail(QStringLiteral("cannot read \"%1\": %2").arg(offered.fileName(), offered.errorString()));
+    // The information file must not be written over the file it describes.
+    const QFileInfo outInfo(parser.value(out));
+    const QFileInfo fileInfo(parser.value(file));
+    if (outInfo.exists() && outInfo.canonicalFilePath() == fileInfo.canonicalFilePath())
+        return Fail(QStringLiteral("--out \"%1\" is the file offered").arg(parser.value(out)));
+    QFile offered;
+    QString why;
+    if (!OpenRegularFile(offered, parser.value(file), std::numeric_limits<qint64>::max(), &why))
+        return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(file), why));
     QCryptographicHash md5(QCryptographicHash::Md5);
     if (!md5.addData(&offered))
-        return Fail(QStringLiteral("cannot read \"%1\": %2").arg(offered.fileName(), offered.errorString()));
+        return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(file), offered.errorString()));
     info.FileSize = offered.size();
     info.Fingerprint = QString::fromLatin1(md5.result().toHex());
-    info.FileName = parser.isSet(fileName) ? parser.value(fileName) : QFileInfo(offered.fileName()).fileName();
+    info.FileName = parser.isSet(fileName) ? parser.value(fileName) : fileInfo.fileName();
+    // Clients keep only what follows the last separator or ":", and refuse "." and "..": a name they
+    // would change or refuse is no name to publish.
+    const bool control =
+        std::any_of(info.FileName.begin(), info.FileName.end(), [](QChar c) { return c.unicode() < 0x20; });
     if (info.FileName.isEmpty() || info.FileName.contains(QLatin1Char('/')) ||
-        info.FileName.contains(QLatin1Char('\\')) || info.FileName == QLatin1String(".."))
+        info.FileName.contains(QLatin1Char('\\')) || info.FileName.contains(QLatin1Char(':')) || control ||
+        info.FileName == QLatin1String(".") || info.FileName == QLatin1String(".."))
         return Fail(QStringLiteral("--filename \"%1\" must be a plain file name").arg(info.FileName));
 
     const std::optional<std::uint32_t> released =
         parser.isSet(date) ? ReleaseDate(parser.value(date))
-                           : ReleaseDate(QString::number(QFileInfo(offered).lastModified().toSecsSinceEpoch()));
+                           : ReleaseDate(QString::number(fileInfo.lastModified().toSecsSinceEpoch()));
     if (!released)
         return Fail(QStringLiteral("--date \"%1\" is no date from 1970 to 2106").arg(parser.value(date)));
     info.ReleaseDate = *released;
 
     if (parser.isSet(rtf)) {
-        QFile text(parser.value(rtf));
-        if (!text.open(QIODevice::ReadOnly))
-            return Fail(QStringLiteral("cannot read \"%1\": %2").arg(text.fileName(), text.errorString()));
-        info.InfoText = text.readAll();
+        const std::optional<QByteArray> text =
+            ReadRegularFile(parser.value(rtf), UpdateService::kMaxInfoFileSize, &why);
+        if (!text)
+            return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(rtf), why));
+        info.InfoText = *text;
     }
 
+    // Clients take a larger file for no answer at all.
+    const QByteArray bytes = SerializeUpdateInfo(info);
+    if (bytes.size() > UpdateService::kMaxInfoFileSize)
+        return Fail(QStringLiteral("the information file would hold %1 bytes; clients read at most %2")
+                        .arg(bytes.size())
+                        .arg(UpdateService::kMaxInfoFileSize));
     QSaveFile target(parser.value(out));
-    if (!target.open(QIODevice::WriteOnly) || target.write(SerializeUpdateInfo(info)) < 0 || !target.commit())
+    if (!target.open(QIODevice::WriteOnly) || target.write(bytes) < 0 || !target.commit())
         return Fail(QStringLiteral("cannot write \"%1\": %2").arg(target.fileName(), target.errorString()));
     return 0;
 }

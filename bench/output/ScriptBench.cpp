@@ -1,5 +1,6 @@
 // The command line for build scripts on generated data: --create of a 200-file folder with jCalg1 and zip
-// (does it use every core?) and --verify of what it wrote (how many MB of stored blocks per second?).
+// (does it use every core?) and --verify of what it wrote (how many MB of stored blocks per second?);
+// --verify of a 1 GiB output of each format (how fast, and how much memory at its peak?).
 //   bench_script [work folder]
 #include "BenchChild.h"
 
@@ -69,6 +70,27 @@ int main(int argc, char** argv)
         QFile::remove(work + "/many.binpack");
     }
     QDir(assets).removeRecursively();
+
+    // One file of 1 GiB stored as it is: --verify's speed and peak memory on a big output of each format,
+    // which must not grow with the output (target: under 64 MB).
+    const QString bigFolder = work + "/big";
+    QDir().mkpath(bigFolder);
+    Generate(bigFolder + "/one.dat", qint64(1) << 30, 99);
+    std::printf("one generated file of 1 GiB, stored (packer none)\n");
+    for (const char* format : {"res", "binpack", "hexdata"}) {
+        const QString out = work + (QLatin1String(format) == QLatin1String("res") ? "/big.res" : "/big.pbi");
+        const Run create = Spawn({exe, "--create", out, "--format", format, "--force", "--quiet", bigFolder});
+        broken = broken || create.exitCode != 0;
+        const Run verify = Best(3, [&] { return Spawn({exe, "--verify", out, "--quiet"}); });
+        broken = broken || verify.exitCode != 0;
+        const double rate = 1073.741824 / verify.seconds;
+        std::printf("  --verify %-8s 1 GiB     %8.3f s (cpu %6.3f s)   %.0f MB/s, peak %ld MB\n", format,
+                    verify.seconds, verify.cpuSeconds, rate, verify.peakKiB / 1024);
+        ok = ok && verify.peakKiB < 64 * 1024 && (QLatin1String(format) == QLatin1String("hexdata") || rate >= 200.0);
+        QFile::remove(out);
+        QFile::remove(work + "/big.binpack");
+    }
+    QDir(bigFolder).removeRecursively();
     for (const char* name : {"/one.pbi", "/one.binpack", "/verify.txt"})
         QFile::remove(work + name);
     // A missed target is reported, not failed: figures on a shared machine vary.

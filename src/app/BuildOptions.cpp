@@ -22,16 +22,15 @@ std::optional<int> FormatByName(const QString& name)
     return std::nullopt;
 }
 
+// The packer names are the list's own (PackerText), in any letter case: one table for every road. A
+// choice that is no packer of its own (such as one that picks per file) gets its word here too.
 std::optional<int> PackerByName(const QString& name)
 {
-    const QString lower = name.toLower();
-    if (lower == QLatin1String("none"))
-        return int(PackerNone);
-    if (lower == QLatin1String("jcalg1"))
-        return int(PackerJcalg1);
-    if (lower == QLatin1String("zip"))
-        return int(PackerZip);
-    if (lower == QLatin1String("smallest"))
+    for (int kind = PackerNone; !PackerText(kind).isEmpty(); ++kind) {
+        if (name.compare(PackerText(kind), Qt::CaseInsensitive) == 0)
+            return kind;
+    }
+    if (name.compare(QLatin1String("smallest"), Qt::CaseInsensitive) == 0)
         return kPackerSmallest;
     return std::nullopt;
 }
@@ -212,7 +211,8 @@ QString BuildUsage()
         "the file name, or with a \"/\" the path below the INPUT folder; \"*\" and \"?\" stay within a folder,\n"
         "\"**\" crosses folders, [abc] is one of the letters; letter case does not matter. The output (and\n"
         "a pack file) is only replaced when its bytes change, so build tools that compare timestamps do\n"
-        "not rebuild; stdout says \"written\" or \"unchanged\".\n"
+        "not rebuild; stdout says \"written\" or \"unchanged\". A run that cannot read every file writes\n"
+        "nothing. FIFOs, devices and dangling links in folders are left out with a warning.\n"
         "\n"
         "Exit codes: 0 done; 1 failed, or a file was missing or damaged; 2 the command line is wrong.\n"
         "\n"

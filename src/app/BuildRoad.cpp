@@ -17,7 +17,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <atomic>
@@ -41,8 +40,7 @@ namespace {
 const QString kName = QStringLiteral("hexaloom");
 
 // The road's console: results on `out`; messages, the core's included, as one "hexaloom: ..." block each
-// on `err`; a progress line that the next message or result clears. While Create writes into its staging
-// folder, the core's messages name the places the files are going to instead.
+// on `err`; a progress line that the next message or result clears.
 class Console : public ConsolePlatform
 {
 public:
@@ -75,18 +73,10 @@ public:
             std::fputs("\r\033[K", m_err);
         m_shown = false;
     }
-    void NameInstead(const QString& staged, const QString& real)
-    {
-        m_staged = staged;
-        m_real = real;
-    }
     void Message(const QString&, const QString& text, MessageIcon icon) override
     {
         EndProgress();
-        QString shown = text;
-        if (!m_staged.isEmpty())
-            shown.replace(m_staged, m_real);
-        ConsolePlatform::Message(kName, shown, icon);
+        ConsolePlatform::Message(kName, text, icon);
     }
 
 private:
@@ -94,8 +84,6 @@ private:
     std::FILE* m_err;
     bool m_progress;
     bool m_shown = false;
-    QString m_staged;
-    QString m_real;
 };
 
 QString Absolute(const QString& path)
@@ -179,6 +167,8 @@ bool ListInputs(const BuildOptions& o, Document& document, Console& console)
         console.Error(inputs.error + QStringLiteral("; nothing was written"));
         return false;
     }
+    for (const QString& warning : inputs.warnings)
+        console.Warning(warning);
     QList<Glob> rules;
     for (const PackRule& rule : o.packRules)
         rules.append(Glob(rule.glob));
@@ -211,14 +201,19 @@ int RunCreate(const BuildOptions& o, Console& console)
     Document document(settings);
     const bool resourceName = o.output.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0;
     document.setOutputFormat(resourceName ? OutputResource : OutputHexdata);
-    int missing = 0;
     if (!o.project.isEmpty()) {
         const OpenProjectReport report = OpenProject(document, console, Absolute(o.project));
         if (report.result != OpenProjectResult::Loaded) {
             console.Error(QStringLiteral("the project \"%1\" could not be read; nothing was written").arg(o.project));
             return kExitFailed;
         }
-        missing = report.missing;
+        // A build that lacks a file must not leave an output that passes for a good one.
+        if (report.missing > 0) {
+            console.Error(QStringLiteral("%1 file(s) of the project \"%2\" cannot be read; nothing was written")
+                              .arg(report.missing)
+                              .arg(o.project));
+            return kExitFailed;
+        }
     } else if (!ListInputs(o, document, console)) {
         return kExitFailed;
     }
@@ -240,11 +235,23 @@ int RunCreate(const BuildOptions& o, Console& console)
             return kExitFailed;
         }
     }
+    QStringList paths;
+    for (int row = 0; row < document.model().rowCount(); ++row)
+        paths.append(document.model().CellText(FileListModel::PathColumn, row));
+    if (const QList<int> commas = RowsTheCatalogCannotName(paths); !commas.isEmpty()) {
+        QStringList named;
+        for (const int row : commas)
+            named << paths[row];
+        console.Error(QStringLiteral("the catalog separates file names with \",\", so these files cannot be put "
+                                     "into %1; nothing was written:\n%2")
+                          .arg(o.output, named.join(QLatin1Char('\n'))));
+        return kExitFailed;
+    }
     if (!o.saveProject.isEmpty() && !SaveProjectFile(o, document, console))
         return kExitFailed;
 
-    // Create writes into a folder of its own beside the output; each file then replaces the old one in
-    // one rename, and only when its bytes changed.
+    // Create writes each file beside its target and puts it in place only when complete; a file whose
+    // bytes did not change is left as it was, so that make sees nothing new.
     const int format = document.outputFormat();
     const QString shown = SettleOutputExtension(o.output, format);
     const QString target = Absolute(shown);
@@ -254,39 +261,33 @@ int RunCreate(const BuildOptions& o, Console& console)
             QStringLiteral("%1: the folder \"%2\" does not exist").arg(shown, QDir::toNativeSeparators(folder)));
         return kExitFailed;
     }
-    QTemporaryDir staging(folder + QStringLiteral("/.hexaloom-XXXXXX"));
-    if (!staging.isValid()) {
-        console.Error(QStringLiteral("%1: cannot write into its folder: %2").arg(shown, staging.errorString()));
-        return kExitFailed;
-    }
-    const QString staged = staging.path() + QLatin1Char('/') + QFileInfo(target).fileName();
     CreateOptions options;
+    options.keepUnchanged = !o.force;
+    options.allOrNothing = true;
     options.progress = [&console](int done, int total) {
         console.Progress(QStringLiteral("packing %1 of %2").arg(done).arg(total));
         return true;
     };
-    console.NameInstead(staging.path() + QLatin1Char('/'), folder + QLatin1Char('/'));
-    const CreateResult created = CreateOutput(document, console, staged, options);
-    console.NameInstead({}, {});
-    if (created.status != CreateStatus::Written && created.status != CreateStatus::MissingFiles)
+    bool told = false;
+    options.waiting = [&] {
+        if (!told)
+            console.Warning(QStringLiteral("another run is writing %1; waiting for it to end").arg(shown));
+        told = true;
+        return true;
+    };
+    const CreateResult created = CreateOutput(document, console, target, options);
+    if (created.status != CreateStatus::Written)
         return kExitFailed;
-
-    QList<QPair<QString, QString>> moves; // the pack file first: the include is what names it
-    if (format == OutputBinpack)
-        moves.append({PackFilePath(staged), PackFilePath(shown)});
-    moves.append({staged, shown});
-    for (const auto& [from, to] : moves) {
-        QString error;
-        const ReplaceResult replaced = ReplaceIfChanged(from, Absolute(to), o.force, &error);
-        if (replaced == ReplaceResult::Failed) {
-            console.Error(QStringLiteral("%1 cannot be replaced: %2").arg(to, error));
-            return kExitFailed;
-        }
-        if (!o.quiet)
-            console.Out(QStringLiteral("%1 %2").arg(
-                replaced == ReplaceResult::Unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"), to));
+    if (!o.quiet) {
+        auto say = [&console](bool unchanged, const QString& name) {
+            console.Out(
+                QStringLiteral("%1 %2").arg(unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"), name));
+        };
+        if (format == OutputBinpack)
+            say(created.packUnchanged, PackFilePath(shown));
+        say(created.unchanged, shown);
     }
-    return created.status == CreateStatus::Written && missing == 0 ? kExitOk : kExitFailed;
+    return kExitOk;
 }
 
 // Reads OUT, or says why it cannot be read.
@@ -347,7 +348,8 @@ int RunList(const BuildOptions& o, Console& console)
 // A file of the output that holds no data (empty or unreadable when the output was written).
 bool HoldsNothing(const OutputContents& contents, int number)
 {
-    return number > static_cast<int>(contents.files.size()) || contents.files[std::size_t(number - 1)].length == 0;
+    return number > static_cast<int>(contents.files.size()) || !contents.files[std::size_t(number - 1)].present() ||
+           contents.files[std::size_t(number - 1)].length == 0;
 }
 
 // Reads OUT and its catalog; a problem with the catalog is told and counted in `bad`.
@@ -374,8 +376,8 @@ int RunVerify(const BuildOptions& o, Console& console)
     const std::vector<QString> damage = OnEveryCore(
         count,
         [&contents](int index) {
-            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(index)]);
-            return UnpackStored(stored) ? QString() : DamageText(stored);
+            const StoredEntry& entry = contents.files[std::size_t(index)];
+            return !entry.present() || UnpackEntry(contents, entry) ? QString() : EntryDamageText(contents, entry);
         },
         [&](int done) { console.Progress(QStringLiteral("verifying %1 of %2").arg(done).arg(count)); });
     qint64 stored = 0;
@@ -385,14 +387,21 @@ int RunVerify(const BuildOptions& o, Console& console)
             console.Error(QStringLiteral("%1: %2: %3").arg(o.output, label, damage[std::size_t(k - 1)]));
             ++bad;
         } else if (HoldsNothing(contents, k)) {
-            if (!o.quiet)
-                console.Out(QStringLiteral("%1: no data (the file was empty or unreadable when the output was written)")
-                                .arg(label));
+            // The access code gives nothing for such a row: a file that was missing when the output was
+            // written, or an entry damaged past recognition (a resource of another type or name).
+            console.Error(QStringLiteral("%1: %2: no data (the file was missing, unreadable or empty when the output "
+                                         "was written, or its entry is damaged)")
+                              .arg(o.output, label));
+            ++bad;
         } else {
             stored += contents.files[std::size_t(k - 1)].length;
         }
     }
-    if (!o.quiet)
+    if (!o.quiet && bad == 1 && catalog.notByName)
+        console.Out(QStringLiteral("unreadable by name %1: every block is sound, but the catalog cannot tell which "
+                                   "name belongs to which file")
+                        .arg(o.output));
+    else if (!o.quiet)
         console.Out(bad ? QStringLiteral("damaged %1: %2 problem(s)").arg(o.output).arg(bad)
                         : QStringLiteral("ok %1: %2 file(s), %3 bytes stored").arg(o.output).arg(count).arg(stored));
     return bad ? kExitFailed : kExitOk;
@@ -406,8 +415,9 @@ int RunExtract(const BuildOptions& o, Console& console)
     if (!ReadWithCatalog(o, console, contents, catalog, bad))
         return kExitFailed;
     const QString folder = Absolute(o.folder);
-    if (!QDir().mkpath(folder)) {
-        console.Error(QStringLiteral("the folder \"%1\" cannot be made").arg(o.folder));
+    QString why;
+    if (!MakeFolders(folder, &why)) {
+        console.Error(QStringLiteral("the folder \"%1\" cannot be made: %2").arg(o.folder, why));
         return kExitFailed;
     }
     // Which files are written: under a name that stays inside DIR, once per name as the file system
@@ -423,8 +433,8 @@ int RunExtract(const BuildOptions& o, Console& console)
     for (int k = 1; k <= std::max(count, catalog.count); ++k) {
         const QString name = catalog.names.value(k - 1);
         if (HoldsNothing(contents, k)) {
-            if (!o.quiet)
-                console.Out(QStringLiteral("%1: no data; not written").arg(FileLabel(k, name)));
+            console.Error(QStringLiteral("%1: %2: no data; not written").arg(o.output, FileLabel(k, name)));
+            ++bad;
             continue;
         }
         if (!IsSafeFileName(name)) {
@@ -450,16 +460,25 @@ int RunExtract(const BuildOptions& o, Console& console)
         static_cast<int>(chosen.size()),
         [&](int index) {
             const int k = chosen[std::size_t(index)];
-            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[std::size_t(k - 1)]);
-            const std::optional<Bytes> bytes = UnpackStored(stored);
-            if (!bytes)
-                return DamageText(stored) + QStringLiteral("; not written");
-            QString error;
+            const StoredEntry& entry = contents.files[std::size_t(k - 1)];
             const QString name = catalog.names.value(k - 1);
-            if (!WriteFileAtomically(folder + QLatin1Char('/') + name,
-                                     QByteArray(reinterpret_cast<const char*>(bytes->data()), qsizetype(bytes->size())),
-                                     &error))
-                return QStringLiteral("cannot be written: ") + error;
+            // Never through a link: one standing at the name is refused, not followed. The bytes go to
+            // the file as they are unpacked, and only a sound block takes the name.
+            SaveFile file(folder + QLatin1Char('/') + name, SaveFile::RefuseLinks);
+            if (!file.open(QIODevice::WriteOnly))
+                return QStringLiteral("cannot be written: ") + file.errorString();
+            bool writeFailed = false;
+            const bool sound = UnpackEntry(contents, entry, [&](std::span<const std::uint8_t> piece) {
+                writeFailed = file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size())) !=
+                              qint64(piece.size());
+                return !writeFailed;
+            });
+            if (writeFailed)
+                return QStringLiteral("cannot be written: ") + file.errorString();
+            if (!sound)
+                return EntryDamageText(contents, entry) + QStringLiteral("; not written");
+            if (!file.commit())
+                return QStringLiteral("cannot be written: ") + file.errorString();
             return QString();
         },
         [&](int done) { console.Progress(QStringLiteral("extracting %1 of %2").arg(done).arg(chosen.size())); });
@@ -489,6 +508,7 @@ bool WantsBuildRoad(int argc, char** argv)
 int RunBuildRoad(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
+    RemoveTemporaryFilesOnSignals();
     return RunBuildCommand(QCoreApplication::arguments().mid(1), stdout, stderr, isatty(fileno(stderr)) != 0);
 }
 

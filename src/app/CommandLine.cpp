@@ -61,8 +61,10 @@ CommandLine ParseParameters(const QStringList& parameters, const FileSizeProbe& 
             const qsizetype dot = file.lastIndexOf(QLatin1Char('.'));
             if (dot < 0 || file.mid(dot + 1).toUpper() != QLatin1String("HXLM"))
                 continue;
-            if (probe(parameter) <= 0)
+            if (probe(parameter) <= 0) {
+                result.unreadableProject = parameter;
                 continue;
+            }
             // A bare name would leave the project's folder empty, and with it the project unopened;
             // relative names mean the current directory.
             QString folder = FolderPart(parameter);

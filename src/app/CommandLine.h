@@ -12,9 +12,10 @@ struct CommandLine
 {
     bool portable = false;
     bool ignorepos = false;
-    QString silentoutput; // the output named by /CREATESILENT=; non-empty asks for the silent road
-    QString projectdir;   // folder of the project named, with its trailing separator
-    QString projectfile;  // file name of the project named
+    QString silentoutput;      // the output named by /CREATESILENT=; non-empty asks for the silent road
+    QString projectdir;        // folder of the project named, with its trailing separator
+    QString projectfile;       // file name of the project named
+    QString unreadableProject; // the last project named that is no file (or an empty one); it is ignored
 };
 
 // Size in bytes of the file at a path, or -1 when it is no file (missing, a folder, unreadable).

@@ -1,8 +1,10 @@
 #include "InputFiles.h"
 
+#include "FolderScan.h"
+#include "Paths.h"
+
 #include <QDir>
 #include <QFileInfo>
-#include <QSet>
 
 #include <algorithm>
 
@@ -52,12 +54,10 @@ bool Glob::Matches(const QString& relativePath) const
 
 namespace {
 
-struct Walk
+struct Filter
 {
     QList<Glob> includes;
     QList<Glob> excludes;
-    InputFiles result;
-    QSet<QString> visiting; // canonical folders on the way down: a link back up is not walked again
 
     bool Wanted(const QString& relative) const
     {
@@ -66,57 +66,51 @@ struct Walk
             return false;
         return std::none_of(excludes.begin(), excludes.end(), matches);
     }
-
-    bool Folder(const QString& folder, const QString& relative)
-    {
-        const QString canonical = QFileInfo(folder).canonicalFilePath();
-        if (visiting.contains(canonical))
-            return true;
-        const QDir dir(folder);
-        if (!dir.isReadable()) {
-            result.error = QStringLiteral("the folder \"%1\" cannot be listed").arg(QDir::toNativeSeparators(folder));
-            return false;
-        }
-        visiting.insert(canonical);
-        QFileInfoList entries =
-            dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
-        std::sort(entries.begin(), entries.end(),
-                  [](const QFileInfo& a, const QFileInfo& b) { return a.fileName() < b.fileName(); });
-        for (const QFileInfo& entry : entries) {
-            const QString path = relative + entry.fileName();
-            if (entry.isDir()) {
-                if (!Folder(entry.absoluteFilePath(), path + QLatin1Char('/')))
-                    return false;
-            } else if (entry.isFile() && Wanted(path)) {
-                result.files.append({QDir::toNativeSeparators(entry.absoluteFilePath()), path});
-            }
-        }
-        visiting.remove(canonical);
-        return true;
-    }
 };
 
 } // namespace
 
 InputFiles CollectInputFiles(const QStringList& inputs, const QStringList& includes, const QStringList& excludes)
 {
-    Walk walk;
+    Filter filter;
     for (const QString& glob : includes)
-        walk.includes.append(Glob(glob));
+        filter.includes.append(Glob(glob));
     for (const QString& glob : excludes)
-        walk.excludes.append(Glob(glob));
+        filter.excludes.append(Glob(glob));
+    InputFiles result;
     for (const QString& input : inputs) {
         const QFileInfo info(input);
         if (info.isDir()) {
-            if (!walk.Folder(info.absoluteFilePath(), QString()))
-                return {{}, walk.result.error};
+            const QString root = WithSeparator(info.absoluteFilePath());
+            ScanDirectory(info.absoluteFilePath(), true, [&](const ScanEntry& entry) {
+                const QString shown = QDir::toNativeSeparators(QDir::cleanPath(entry.path));
+                switch (entry.kind) {
+                case ScanEntry::File: {
+                    const QString relative = QDir::fromNativeSeparators(entry.path.mid(root.size()));
+                    if (filter.Wanted(relative))
+                        result.files.append({QDir::toNativeSeparators(entry.path), relative});
+                    return true;
+                }
+                case ScanEntry::Skipped:
+                    result.warnings.append(QStringLiteral("\"%1\" is %2; left out").arg(shown, entry.why));
+                    return true;
+                case ScanEntry::Unlisted:
+                    result.error = QStringLiteral("the folder \"%1\" cannot be listed").arg(shown);
+                    return false;
+                case ScanEntry::Folder:
+                    return true;
+                }
+                return true;
+            });
+            if (!result.error.isEmpty())
+                return {{}, result.error, {}};
         } else if (info.isFile()) {
-            walk.result.files.append({QDir::toNativeSeparators(info.absoluteFilePath()), info.fileName()});
+            result.files.append({QDir::toNativeSeparators(info.absoluteFilePath()), info.fileName()});
         } else {
-            return {{}, QStringLiteral("\"%1\" is no file or folder").arg(input)};
+            return {{}, QStringLiteral("\"%1\" is no file or folder").arg(input), {}};
         }
     }
-    return walk.result;
+    return result;
 }
 
 } // namespace hexaloom

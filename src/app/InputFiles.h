@@ -1,7 +1,7 @@
 #pragma once
-// The files named on the build-script command line: files as they are, folders walked through every
-// subfolder in a fixed order (entries sorted by name, code unit by code unit, whatever the machine's
-// locale), so the same tree gives the same list everywhere.
+// The files named on the build-script command line: files as they are, folders walked as the window
+// walks them (ScanDirectory: sorted by name, code unit by code unit), so the same tree gives the same
+// list everywhere.
 #include <QList>
 #include <QRegularExpression>
 #include <QString>
@@ -32,7 +32,8 @@ struct InputFile
 struct InputFiles
 {
     QList<InputFile> files;
-    QString error; // an INPUT that is missing, or a folder that cannot be listed
+    QString error;          // an INPUT that is missing, or a folder that cannot be listed
+    QStringList warnings{}; // what the folders hold that is no file (FIFOs, devices, dangling links)
 };
 
 // Relative INPUTs are taken from the current folder. --include and --exclude filter the files found in

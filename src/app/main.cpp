@@ -2,6 +2,7 @@
 // then the silent road when /CREATESILENT= names an output for a project given on the command line, else
 // the main window. Only the window needs a display: the command line is read under a core application,
 // which the window's road then replaces.
+#include "AtomicFile.h"
 #include "BuildRoad.h"
 #include "ConsolePlatform.h"
 #include "Startup.h"
@@ -56,6 +57,7 @@ int main(int argc, char** argv)
 #ifdef Q_OS_WIN
             hexaloom::AttachParentConsole();
 #endif
+            hexaloom::RemoveTemporaryFilesOnSignals();
             hexaloom::ConsolePlatform console;
             return hexaloom::RunSilent(state, console);
         }
@@ -66,6 +68,17 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         hexaloom::ConsolePlatform console;
+        const hexaloom::CommandLine& line = state.commandLine;
+        if (!line.silentoutput.isEmpty() && line.projectfile.isEmpty()) {
+            // The silent road was asked for: its missing project is the cause, not the display.
+            console.Print(
+                line.unreadableProject.isEmpty()
+                    ? QStringLiteral("Hexaloom: /CREATESILENT= needs a project file (*.hxlm); none was named.")
+                    : QStringLiteral("Hexaloom: the project \"%1\" is no file that can be read; "
+                                     "nothing was written.")
+                          .arg(line.unreadableProject));
+            return 1;
+        }
         console.Print(QStringLiteral("Hexaloom: no display for the window; "
                                      "use /CREATESILENT=<output> with a project file to create without one."));
         return 1;

@@ -1,9 +1,14 @@
 #include "AtomicFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QRandomGenerator>
+#include <QThread>
 
+#include <atomic>
+#include <utility>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +16,9 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -18,14 +26,63 @@ namespace hexaloom {
 
 namespace {
 
+const QLatin1String kTemporaryPrefix(".hexaloom-");
+const QLatin1String kTemporarySuffix(".tmp");
+
 // A short name of its own in the target's folder, however long the target's name is.
 QString TemporaryName(const QString& folder)
 {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString name = QStringLiteral("/.hexaloom-");
+    QString name = QLatin1Char('/') + kTemporaryPrefix;
     for (int i = 0; i < 8; ++i)
         name += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(36)]);
-    return folder + name + QStringLiteral(".tmp");
+    return folder + name + kTemporarySuffix;
+}
+
+// The temporary files that exist right now, for the signal handler: fixed slots, so that registering
+// never allocates and the handler reads only what was completely written.
+struct PendingSlot
+{
+    std::atomic<int> state{0}; // 0 free, 1 being filled, 2 holds a path
+    char path[4096];
+};
+PendingSlot g_pending[64];
+
+int RegisterPending(const QString& path)
+{
+    const QByteArray bytes = QFile::encodeName(path);
+    if (bytes.size() >= int(sizeof g_pending[0].path))
+        return -1;
+    for (int i = 0; i < 64; ++i) {
+        int expected = 0;
+        if (g_pending[i].state.compare_exchange_strong(expected, 1)) {
+            std::memcpy(g_pending[i].path, bytes.constData(), std::size_t(bytes.size()) + 1);
+            g_pending[i].state.store(2);
+            return i;
+        }
+    }
+    return -1;
+}
+
+void UnregisterPending(int slot)
+{
+    if (slot >= 0)
+        g_pending[slot].state.store(0);
+}
+
+extern "C" void RemovePendingAndEnd(int signal)
+{
+    for (PendingSlot& slot : g_pending) {
+        if (slot.state.load() == 2) {
+#ifdef Q_OS_WIN
+            _unlink(slot.path);
+#else
+            ::unlink(slot.path);
+#endif
+        }
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
 }
 
 // Puts `from` in the place of `to` in one step, replacing what is there.
@@ -39,7 +96,7 @@ bool ReplaceFile(const QString& from, const QString& to, QString* why)
 #else
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
-    *why = qt_error_string(errno);
+    *why = SystemErrorText(errno);
 #endif
     return false;
 }
@@ -55,12 +112,94 @@ bool SyncToDisk(int handle, QString* why)
 #else
     if (::fsync(handle) == 0 || errno == EINVAL)
         return true;
-    *why = qt_error_string(errno);
+    *why = SystemErrorText(errno);
     return false;
 #endif
 }
 
-// The file a target names: through a symbolic link, as an editor saving the link would.
+// Removes the temporary files of this program in `folder` that no running program holds: a killed run
+// leaves its file behind, and the next save there must not find it (nor a folder walk pack it).
+void RemoveAbandoned(const QString& folder)
+{
+    const QStringList names =
+        QDir(folder).entryList({kTemporaryPrefix + QLatin1Char('*') + kTemporarySuffix}, QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        if (!IsOwnTemporaryName(name))
+            continue;
+        const QString path = folder + QLatin1Char('/') + name;
+#ifdef Q_OS_WIN
+        QFile::remove(path); // a file another program has open cannot be removed
+#else
+        const QByteArray local = QFile::encodeName(path);
+        const int handle = ::open(local.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+        if (handle < 0)
+            continue;
+        struct stat info;
+        if (::fstat(handle, &info) == 0 && S_ISREG(info.st_mode) && ::flock(handle, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(local.constData());
+        ::close(handle);
+#endif
+    }
+}
+
+// Locks the new temporary file for as long as it exists. A cleaner that removed it between its creation
+// and the lock leaves it without a name: then false, and another name is tried.
+bool HoldTemporary(int handle, const QString& path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(handle);
+    Q_UNUSED(path);
+    return true;
+#else
+    if (::flock(handle, LOCK_EX) != 0)
+        return true; // a file system without locks: nothing to hold
+    struct stat open;
+    struct stat named;
+    return ::fstat(handle, &open) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
+           open.st_ino == named.st_ino && open.st_dev == named.st_dev;
+#endif
+}
+
+// Gives the file `existing` the second name `name` (a hard link where the file system has them, else a
+// copy), locked as a temporary file of a running save is.
+bool SecondName(const QString& existing, const QString& name, int* handle)
+{
+#ifdef Q_OS_WIN
+    *handle = -1;
+    return QFile::copy(existing, name);
+#else
+    const QByteArray local = QFile::encodeName(name);
+    if (::link(QFile::encodeName(existing).constData(), local.constData()) != 0 && !QFile::copy(existing, name))
+        return false;
+    *handle = ::open(local.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (*handle >= 0)
+        ::flock(*handle, LOCK_EX | LOCK_NB);
+    return true;
+#endif
+}
+
+} // namespace
+
+QString SystemErrorText(int error)
+{
+    const QString text = qt_error_string(error);
+    if (!text.isEmpty() && text != QLatin1String("Unknown error"))
+        return text;
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool IsOwnTemporaryName(const QString& fileName)
+{
+    return fileName.size() == kTemporaryPrefix.size() + 8 + kTemporarySuffix.size() &&
+           fileName.startsWith(kTemporaryPrefix) && fileName.endsWith(kTemporarySuffix);
+}
+
+void RemoveTemporaryFilesOnSignals()
+{
+    std::signal(SIGINT, RemovePendingAndEnd);
+    std::signal(SIGTERM, RemovePendingAndEnd);
+}
+
 QString ThroughLinks(const QString& target)
 {
     QFileInfo link(target);
@@ -69,13 +208,15 @@ QString ThroughLinks(const QString& target)
     return link.filePath();
 }
 
-} // namespace
-
-SaveFile::SaveFile(const QString& target) : m_target(ThroughLinks(target)) {}
+SaveFile::SaveFile(const QString& target, Links links)
+    : m_target(links == FollowLinks ? ThroughLinks(target) : target), m_links(links)
+{
+}
 
 SaveFile::~SaveFile()
 {
     cancelWriting();
+    dropOld();
 }
 
 bool SaveFile::fail(const QString& why)
@@ -90,23 +231,37 @@ bool SaveFile::open(OpenMode mode)
         return fail(QStringLiteral("already open"));
     m_writeFailed = false;
     m_finished = false;
+    m_unchanged = false;
     const QFileInfo existing(m_target);
+    if (m_links == RefuseLinks && (existing.isSymLink() || (existing.exists() && !existing.isFile())))
+        return fail(existing.isSymLink() ? QStringLiteral("a link stands there")
+                                         : QStringLiteral("no regular file stands there"));
     if (existing.isDir())
-        return fail(qt_error_string(EISDIR));
+        return fail(SystemErrorText(EISDIR));
     if (existing.exists() && !existing.isWritable())
-        return fail(qt_error_string(EACCES));
+        return fail(SystemErrorText(EACCES));
     m_keepPermissions = existing.exists();
     m_permissions = existing.permissions();
+    const QString folder = existing.absolutePath();
+    RemoveAbandoned(folder);
     // Readable only by its owner until it takes an existing file's place and permissions.
     const Permissions created = m_keepPermissions
                                     ? (ReadOwner | WriteOwner)
                                     : (ReadOwner | WriteOwner | ReadGroup | WriteGroup | ReadOther | WriteOther);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        setFileName(TemporaryName(existing.absolutePath()));
+        setFileName(TemporaryName(folder));
+        // Known to the signal handler before it exists: a signal right after its creation removes it too.
+        m_registered = RegisterPending(fileName());
         if (QFile::open(mode | QIODevice::NewOnly, created)) {
+            if (!HoldTemporary(handle(), fileName())) {
+                QFile::close();
+                UnregisterPending(std::exchange(m_registered, -1));
+                continue;
+            }
             m_pending = true;
             return true;
         }
+        UnregisterPending(std::exchange(m_registered, -1));
         if (!QFileInfo::exists(fileName()))
             break; // not a name taken by chance: the folder refuses
     }
@@ -115,9 +270,13 @@ bool SaveFile::open(OpenMode mode)
 
 qint64 SaveFile::writeData(const char* data, qint64 length)
 {
+    errno = 0;
     const qint64 written = QFile::writeData(data, length);
-    if (written != length)
+    if (written != length) {
         m_writeFailed = true;
+        if (errno != 0)
+            setErrorString(SystemErrorText(errno));
+    }
     return written;
 }
 
@@ -125,8 +284,12 @@ bool SaveFile::finishWriting()
 {
     if (!m_pending)
         return fail(QStringLiteral("not open"));
-    if (!flush() || m_writeFailed)
+    errno = 0;
+    if (!flush() || m_writeFailed) {
+        if (errno != 0 && !m_writeFailed)
+            setErrorString(SystemErrorText(errno));
         return false; // the device's own error text stays
+    }
     QString why;
     if (!SyncToDisk(handle(), &why))
         return fail(why);
@@ -134,23 +297,82 @@ bool SaveFile::finishWriting()
     return true;
 }
 
-bool SaveFile::commit()
+bool SaveFile::put(bool keepSame, bool keepOld)
 {
     if (!m_finished && !finishWriting()) {
         const QString why = errorString();
         cancelWriting();
         return fail(why);
     }
-    close();
+    if (keepSame && SameFileContent(fileName(), m_target)) {
+        cancelWriting();
+        m_unchanged = true;
+        return true;
+    }
     if (m_keepPermissions)
         setPermissions(m_permissions);
+    dropOld();
+    m_hadOld = QFileInfo(m_target).isFile();
+    if (keepOld && m_hadOld) {
+        // A second name for the old file, which the rename below leaves in place.
+        for (int attempt = 0; attempt < 16 && m_old.isEmpty(); ++attempt) {
+            const QString name = TemporaryName(QFileInfo(m_target).absolutePath());
+            if (SecondName(m_target, name, &m_oldHandle))
+                m_old = name;
+        }
+        if (m_old.isEmpty()) {
+            const QString why = errorString();
+            cancelWriting();
+            return fail(QStringLiteral("the old file cannot be kept aside: ") + why);
+        }
+    }
     QString why;
     if (!ReplaceFile(fileName(), m_target, &why)) {
         cancelWriting();
+        dropOld();
         return fail(why);
     }
     m_pending = false;
+    QFile::close();
+    UnregisterPending(m_registered);
+    m_registered = -1;
     return true;
+}
+
+bool SaveFile::commit(bool keepSame)
+{
+    return put(keepSame, false);
+}
+
+bool SaveFile::commitKeepingOld(bool keepSame)
+{
+    return put(keepSame, true);
+}
+
+bool SaveFile::restoreOld()
+{
+    if (m_unchanged)
+        return true;
+    QString why;
+    if (!m_hadOld)
+        return QFile::remove(m_target);
+    if (m_old.isEmpty() || !ReplaceFile(m_old, m_target, &why))
+        return fail(why);
+    m_old.clear();
+    dropOld();
+    return true;
+}
+
+void SaveFile::dropOld()
+{
+    if (!m_old.isEmpty())
+        QFile::remove(m_old);
+    m_old.clear();
+#ifndef Q_OS_WIN
+    if (m_oldHandle >= 0)
+        ::close(m_oldHandle);
+#endif
+    m_oldHandle = -1;
 }
 
 void SaveFile::cancelWriting()
@@ -158,8 +380,43 @@ void SaveFile::cancelWriting()
     if (!m_pending)
         return;
     m_pending = false;
-    close();
-    QFile::remove();
+    // Removed while still open and locked, so no cleaner takes it for abandoned meanwhile.
+    QFile::remove(fileName());
+    QFile::close();
+    UnregisterPending(m_registered);
+    m_registered = -1;
+}
+
+OutputLock::~OutputLock()
+{
+#ifndef Q_OS_WIN
+    if (m_handle >= 0)
+        ::close(m_handle);
+#endif
+}
+
+bool OutputLock::Lock(const QString& file, const std::function<bool()>& waiting)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(file);
+    Q_UNUSED(waiting);
+    return true;
+#else
+    if (m_handle >= 0)
+        return true;
+    const QString folder = QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath();
+    m_handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (m_handle < 0)
+        return true;
+    while (::flock(m_handle, waiting ? LOCK_EX | LOCK_NB : LOCK_EX) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return true; // no locks on this file system
+        if (errno == EWOULDBLOCK && !waiting())
+            return false;
+        QThread::msleep(100);
+    }
+    return true;
+#endif
 }
 
 bool WriteAll(QIODevice& device, const QByteArray& bytes)
@@ -174,9 +431,10 @@ bool WriteAll(QIODevice& device, const QByteArray& bytes)
     return true;
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error, const DeviceWriter& writer)
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error, const DeviceWriter& writer,
+                         SaveFile::Links links)
 {
-    SaveFile file(path);
+    SaveFile file(path, links);
     if (!file.open(QIODevice::WriteOnly)) {
         if (error)
             *error = file.errorString();
@@ -201,7 +459,8 @@ bool SameFileContent(const QString& a, const QString& b)
 {
     QFile first(a);
     QFile second(b);
-    if (!first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) || first.size() != second.size())
+    if (!QFileInfo(b).isFile() || !first.open(QIODevice::ReadOnly) || !second.open(QIODevice::ReadOnly) ||
+        first.size() != second.size())
         return false;
     constexpr qint64 kPiece = 1 << 20;
     QByteArray x(kPiece, Qt::Uninitialized);
@@ -218,23 +477,92 @@ bool SameFileContent(const QString& a, const QString& b)
     }
 }
 
-ReplaceResult ReplaceIfChanged(const QString& source, const QString& target, bool force, QString* error)
+} // namespace hexaloom
+
+namespace hexaloom {
+
+bool MakeFolders(const QString& folder, QString* why)
 {
-    if (!force && SameFileContent(source, target)) {
-        QFile::remove(source);
-        return ReplaceResult::Unchanged;
+    const QFileInfo info(folder);
+    if (info.isDir())
+        return true;
+    if (info.exists() || info.isSymLink()) {
+        *why = SystemErrorText(ENOTDIR);
+        return false;
     }
-    // As SaveFile replaces a file: through a link, keeping the old file's permissions.
-    const QString file = ThroughLinks(target);
-    if (QFile::exists(file))
-        QFile::setPermissions(source, QFile::permissions(file));
-    QString why;
-    if (!ReplaceFile(source, file, &why)) {
-        if (error)
-            *error = why;
-        return ReplaceResult::Failed;
+    const QString parent = info.absolutePath();
+    if (parent != info.absoluteFilePath() && !MakeFolders(parent, why))
+        return false;
+#ifdef Q_OS_WIN
+    if (QDir().mkdir(folder) || QFileInfo(folder).isDir())
+        return true;
+    *why = qt_error_string(static_cast<int>(GetLastError()));
+#else
+    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0 || errno == EEXIST)
+        return true;
+    *why = SystemErrorText(errno);
+#endif
+    return false;
+}
+
+bool OpenRegularFile(QFile& file, const QString& path, qint64 cap, QString* why)
+{
+#ifdef Q_OS_WIN
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        *why = QStringLiteral("not a regular file");
+        return false;
     }
-    return ReplaceResult::Replaced;
+    file.setFileName(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return false;
+    }
+#else
+    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below like any non-file.
+    const int handle = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (handle < 0) {
+        *why = SystemErrorText(errno);
+        return false;
+    }
+    struct stat info;
+    if (::fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(handle);
+        *why = S_ISDIR(info.st_mode) ? SystemErrorText(EISDIR) : QStringLiteral("not a regular file");
+        return false;
+    }
+    ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(handle);
+        *why = file.errorString();
+        return false;
+    }
+#endif
+    if (file.size() > cap) {
+        file.close();
+        *why = QStringLiteral("larger than %1 bytes").arg(cap);
+        return false;
+    }
+    return true;
+}
+
+std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 cap, QString* why)
+{
+    QFile file;
+    if (!OpenRegularFile(file, path, cap, why))
+        return std::nullopt;
+    // A file that grows while it is read is read only up to the length it had.
+    const qint64 size = file.size();
+    QByteArray bytes = file.read(size + 1);
+    if (file.error() != QFileDevice::NoError) {
+        *why = file.errorString();
+        return std::nullopt;
+    }
+    if (bytes.size() != size) {
+        *why = QStringLiteral("changed while it was read");
+        return std::nullopt;
+    }
+    return bytes;
 }
 
 } // namespace hexaloom

@@ -1,29 +1,46 @@
 #include "FolderScan.h"
 
+#include "AtomicFile.h"
 #include "Paths.h"
 
-#include <QDirIterator>
+#include <QDir>
 #include <QFileInfo>
-#include <QStringList>
+#include <QSet>
+
+#include <algorithm>
 
 namespace hexaloom {
 
 namespace {
 
-// `ancestry`: the canonical paths of the folders being walked, outermost first.
-bool Walk(const QString& folder, bool recursive, QStringList& ancestry,
+// `walked`: the canonical paths of the folders entered so far.
+bool Walk(const QString& folder, bool recursive, QSet<QString>& walked,
           const std::function<bool(const ScanEntry&)>& visit)
 {
     const QString base = WithSeparator(folder);
-    QDirIterator it(base, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
+    const QDir dir(folder);
+    if (!dir.isReadable())
+        return visit({ScanEntry::Unlisted, base, 0, QStringLiteral("cannot be listed")});
+    QFileInfoList entries =
+        dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
+    std::sort(entries.begin(), entries.end(),
+              [](const QFileInfo& a, const QFileInfo& b) { return a.fileName() < b.fileName(); });
+    for (const QFileInfo& info : entries) {
         ScanEntry entry;
         entry.path = base + info.fileName();
-        if (!info.isDir()) {
+        if (info.isFile()) {
+            if (IsOwnTemporaryName(info.fileName()))
+                continue;
             entry.kind = ScanEntry::File;
             entry.size = info.size();
+            if (!visit(entry))
+                return false;
+            continue;
+        }
+        if (!info.isDir()) {
+            entry.kind = ScanEntry::Skipped;
+            entry.why = info.isSymLink() && !info.exists() ? QStringLiteral("a link to nothing")
+                                                           : QStringLiteral("no regular file");
             if (!visit(entry))
                 return false;
             continue;
@@ -34,12 +51,10 @@ bool Walk(const QString& folder, bool recursive, QStringList& ancestry,
         if (!recursive)
             continue;
         const QString canonical = info.canonicalFilePath();
-        if (canonical.isEmpty() || ancestry.contains(canonical))
+        if (canonical.isEmpty() || walked.contains(canonical))
             continue;
-        ancestry.append(canonical);
-        const bool completed = Walk(entry.path, recursive, ancestry, visit);
-        ancestry.removeLast();
-        if (!completed)
+        walked.insert(canonical);
+        if (!Walk(entry.path, recursive, walked, visit))
             return false;
     }
     return true;
@@ -49,8 +64,10 @@ bool Walk(const QString& folder, bool recursive, QStringList& ancestry,
 
 bool ScanDirectory(const QString& folder, bool recursive, const std::function<bool(const ScanEntry&)>& visit)
 {
-    QStringList ancestry{QFileInfo(folder).canonicalFilePath()};
-    return Walk(folder, recursive, ancestry, visit);
+    if (!QFileInfo(folder).isDir())
+        return true;
+    QSet<QString> walked{QFileInfo(folder).canonicalFilePath()};
+    return Walk(folder, recursive, walked, visit);
 }
 
 } // namespace hexaloom

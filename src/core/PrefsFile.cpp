@@ -1,5 +1,7 @@
 #include "PrefsFile.h"
 
+#include "AtomicFile.h"
+
 #include <QFile>
 
 #include <limits>
@@ -145,17 +147,13 @@ bool PrefsFile::Open(const QString& path)
     Close();
     m_path = path;
     m_open = true;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        m_error = file.errorString();
+    // Settings and language files are a few KiB; a FIFO or a device in their place must not hang or
+    // swamp the start-up.
+    constexpr qint64 kMaxPrefsFile = 16 << 20;
+    const std::optional<QByteArray> bytes = ReadRegularFile(path, kMaxPrefsFile, &m_error);
+    if (!bytes)
         return false;
-    }
-    Parse(file.readAll());
-    if (file.error() != QFileDevice::NoError) {
-        m_error = file.errorString();
-        m_lines.clear();
-        return false;
-    }
+    Parse(*bytes);
     return true;
 }
 

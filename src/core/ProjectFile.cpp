@@ -11,6 +11,8 @@
 
 #include <zlib.h>
 
+#include <limits>
+
 namespace hexaloom {
 
 namespace {
@@ -183,10 +185,11 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
         return report;
     }
 
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QFile file;
+    QString why;
+    if (!OpenRegularFile(file, path, std::numeric_limits<qint64>::max(), &why)) {
         report.result = OpenProjectResult::Unreadable;
-        report.reason = file.errorString();
+        report.reason = why;
         return report;
     }
     if (file.size() > MaxProjectFileSize()) {

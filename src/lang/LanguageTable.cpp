@@ -57,6 +57,9 @@ constexpr BuiltinText kMessages[] = {
     {"IncludeNotReplaced", "The pack file %1 was replaced, but its include could not be:\n%2\nThe include there "
                            "does not fit the new pack file; create the output again."},
     {"FilesMissing", "These files could not be read; the output lacks them:\n%1"},
+    {"NotAllRead", "These files could not be read:\n%1"},
+    {"CommaInName", "The catalog separates the file names with \",\", so these files cannot be put in the output; "
+                    "rename them. Nothing was written:\n%1"},
     {"NotEnoughMemory", "not enough memory"},
     {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
     {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},

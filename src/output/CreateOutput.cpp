@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Document.h"
+#include "FileListModel.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
 #include "Paths.h"
@@ -14,6 +15,7 @@
 #include <exception>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <new>
 
 namespace hexaloom {
@@ -34,24 +36,9 @@ struct Row
     QString fileName;
 };
 
-// One writer's steps for a block or resource: begin (number, length), its bytes in pieces, end.
-struct BlockSteps
-{
-    std::function<bool(int, std::int64_t)> begin;
-    std::function<bool(std::span<const std::uint8_t>)> append;
-    std::function<bool()> end;
-    bool writesNothingForMissing = false; // the resource file leaves such numbers out
-
-    bool Whole(std::span<const std::uint8_t> bytes, int number) const
-    {
-        return begin(number, static_cast<std::int64_t>(bytes.size())) && append(bytes) && end();
-    }
-};
-
-// Writes the rows in order through `steps`, packed on worker threads; raw files are streamed.
-template <typename Writer>
-CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vector<Row>& rows,
-                       const std::vector<int>& kinds, const CreateOptions& options, int firstNumber)
+// Writes the rows in order into `writer`, packed on worker threads; raw files are streamed.
+CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const std::vector<int>& kinds,
+                       const CreateOptions& options, int firstNumber)
 {
     CreateResult result;
     auto failed = [&] { return CreateResult{CreateStatus::Failed, {}, {}, writer.errorString()}; };
@@ -81,18 +68,19 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
             result.missing.append(rows[i].path);
             [[fallthrough]];
         case PackedRow::Empty:
-            if (!steps.writesNothingForMissing && !steps.Whole({}, number))
+            if (writer.keepsEmptyNumbers() && !writer.WriteBlock({}, number))
                 return failed();
             break;
         case PackedRow::Stored:
-            if (!steps.Whole(row.bytes, number))
+            if (!writer.WriteBlock(row.bytes, number))
                 return failed();
             break;
         case PackedRow::Raw:
-            if (!steps.begin(number, row.size))
+            if (!writer.BeginBlock(number, row.size))
                 return failed();
             // The file was checked, not read: a read that now fails midway cannot be taken back.
-            if (!StreamFile(rows[i].path, row.size, steps.append)) {
+            if (!StreamFile(rows[i].path, row.size,
+                            [&writer](std::span<const std::uint8_t> bytes) { return writer.AppendBlock(bytes); })) {
                 const QString error = writer.errorString();
                 writer.Cancel();
                 return {CreateStatus::Failed,
@@ -100,7 +88,7 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
                         {},
                         error.isEmpty() ? QStringLiteral("%1: cannot be read").arg(rows[i].path) : error};
             }
-            if (!steps.end())
+            if (!writer.EndBlock())
                 return failed();
             break;
         }
@@ -108,6 +96,16 @@ CreateResult WriteRows(Writer& writer, const BlockSteps& steps, const std::vecto
     if (options.progress && !options.progress(total, total)) {
         writer.Cancel();
         return {CreateStatus::Cancelled, {}, {}, {}};
+    }
+    if (options.allOrNothing && !result.missing.isEmpty()) {
+        writer.Cancel();
+        QStringList lines;
+        for (const QString& file : result.missing)
+            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+        return {CreateStatus::Failed,
+                {},
+                {},
+                MessageText("NotAllRead", options.language).arg(lines.join(QLatin1Char('\n')))};
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;
@@ -182,6 +180,16 @@ QString NameClashWarning(const QStringList& paths, const QStringList& fileNames,
     if (more > 0)
         lines << MessageText(language, "NameClashMore").arg(more);
     return lines.join(QLatin1Char('\n'));
+}
+
+QList<int> RowsTheCatalogCannotName(const QStringList& paths)
+{
+    QList<int> rows;
+    for (qsizetype r = 0; r < paths.size(); ++r) {
+        if (FileNamePart(paths[r]).contains(QLatin1Char(',')))
+            rows.append(int(r));
+    }
+    return rows;
 }
 
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
@@ -262,6 +270,12 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
     auto refuse = [&](const QString& why) { return CreateResult{CreateStatus::Refused, path, {}, why}; };
     if (format == OutputResource && n > kMaxResourceRows)
         return refuse(MessageText("TooManyFiles", options.language));
+    if (const QList<int> commas = RowsTheCatalogCannotName(plan.paths); !commas.isEmpty()) {
+        QStringList lines;
+        for (const int row : commas)
+            lines << plan.paths[row];
+        return refuse(MessageText("CommaInName", options.language).arg(lines.join(QLatin1Char('\n'))));
+    }
     // An include named *.binpack would be overwritten by its own pack file.
     if (format == OutputBinpack && QFileInfo(PackFilePath(path))
                                            .absoluteFilePath()
@@ -276,39 +290,42 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
             return refuse(MessageText("FileTooBig", options.language).arg(row.path));
     }
 
+    // One run at a time per output: two writing one binpack pair could leave its two files apart.
+    OutputLock lock;
+    const std::function<bool()> waiting =
+        options.waiting ? options.waiting : [&options] { return !options.progress || options.progress(0, 0); };
+    if (!lock.Lock(path, waiting))
+        return {CreateStatus::Cancelled, {}, {}, {}};
+
     const Bytes catalog = PackBlock(BuildCatalog(fileNames), PackerNone);
+    // A resource file holds the catalog first (resource 1), an include last (after the rows' blocks).
+    std::unique_ptr<BlockSink> writer;
+    IncludeWriter* include = nullptr;
+    bool opened = false;
     if (format == OutputResource) {
-        ResourceWriter writer;
-        if (!writer.Open(path) || !writer.WriteEntry(catalog, 1)) {
-            result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-        } else {
-            // An unreadable or empty file leaves its resource number out.
-            const BlockSteps steps{[&](int number, std::int64_t size) { return writer.BeginEntry(number, size); },
-                                   [&](std::span<const std::uint8_t> bytes) { return writer.AppendEntry(bytes); },
-                                   [&] { return writer.EndEntry(); }, true};
-            result = WriteRows(writer, steps, rows, kinds, options, 2);
-            if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
-                if (!writer.Finish())
-                    result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-            }
-        }
+        auto resource = std::make_unique<ResourceWriter>();
+        opened = resource->Open(path) && resource->WriteBlock(catalog, 1);
+        writer = std::move(resource);
     } else {
-        bool jcalg1 = packerTexts.contains(QStringLiteral("jCalg1"));
-        bool zip = packerTexts.contains(QStringLiteral("zip"));
-        IncludeWriter writer(format == OutputHexdata ? IncludeFormat::Hexdata : IncludeFormat::Binpack,
-                             options.templates);
-        if (!writer.Open(path, jcalg1, zip, fileNames)) {
-            result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-        } else {
-            const BlockSteps steps{[&](int number, std::int64_t size) { return writer.BeginBlock(number, size); },
-                                   [&](std::span<const std::uint8_t> bytes) { return writer.AppendBlock(bytes); },
-                                   [&] { return writer.EndBlock(); }, false};
-            result = WriteRows(writer, steps, rows, kinds, options, 1);
-            if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
-                if (!writer.WriteBlock(catalog, n + 1) || !writer.Finish())
-                    result = {CreateStatus::Failed, {}, {}, writer.errorString()};
-                if (writer.packReplaced())
-                    result.packReplaced = writer.packPath();
+        auto writing = std::make_unique<IncludeWriter>(
+            format == OutputHexdata ? IncludeFormat::Hexdata : IncludeFormat::Binpack, options.templates);
+        opened = writing->Open(path, packerTexts.contains(PackerText(PackerJcalg1)),
+                               packerTexts.contains(PackerText(PackerZip)), fileNames);
+        include = writing.get();
+        writer = std::move(writing);
+    }
+    if (!opened) {
+        result = {CreateStatus::Failed, {}, {}, writer->errorString()};
+    } else {
+        result = WriteRows(*writer, rows, kinds, options, include ? 1 : 2);
+        if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
+            if ((include && !writer->WriteBlock(catalog, n + 1)) || !writer->Finish(options.keepUnchanged))
+                result = {CreateStatus::Failed, {}, {}, writer->errorString()};
+            result.unchanged = writer->unchanged();
+            if (include) {
+                result.packUnchanged = include->packUnchanged();
+                if (include->packReplaced())
+                    result.packReplaced = include->packPath();
             }
         }
     }

@@ -19,7 +19,7 @@ enum class CreateStatus {
     Written,      // the output holds every file
     MissingFiles, // written, but some files could not be read (listed in `missing`)
     Failed,       // could not be written; old files untouched
-    Refused,      // too many rows for a resource file, or a file too large; nothing written
+    Refused,      // too many rows for a resource file, a file too large, a "," in a name; nothing written
     Cancelled,    // requester cancelled, overwrite declined or stopped by `progress`; nothing written
     NoFormat,     // the output format is none of the three
 };
@@ -34,6 +34,10 @@ struct CreateResult
     QString packReplaced{};
     // Of `missing`, the files that could not be held in memory.
     QStringList outOfMemory{};
+    // With CreateOptions::keepUnchanged: the include (or resource file) and the pack file that already
+    // held the same bytes and were left as they were.
+    bool unchanged = false;
+    bool packUnchanged = false;
 };
 
 struct CreateOptions
@@ -44,6 +48,14 @@ struct CreateOptions
     // Called on the writing thread with the rows written so far (0 first) and their count; returning
     // false stops Create: the old output is left as it was and the status is Cancelled.
     std::function<bool(int done, int total)> progress;
+    // An old output that already holds the same bytes is left as it is, timestamp and all.
+    bool keepUnchanged = false;
+    // A file that cannot be read (or held in memory) fails Create, and the old output stays: for build
+    // scripts, where an output that lacks a file would pass for a good one.
+    bool allOrNothing = false;
+    // While another program writes this output, asked every tenth of a second whether to wait on
+    // (false gives up: Cancelled). Without it, `progress` with 0 done decides.
+    std::function<bool()> waiting;
 };
 
 // Different files whose names are equal apart from letter case: one "first and later" line per pair (at
@@ -53,6 +65,10 @@ QStringList NameClashPairs(const QStringList& paths, const QStringList& fileName
 // The warning about different files of one name, grouped by name: names equal in every letter apart from
 // those that differ only in letter case, each name with its files; empty when there is none.
 QString NameClashWarning(const QStringList& paths, const QStringList& fileNames, const LanguageTable* language);
+
+// The rows (0-based) whose file name holds a ",": the catalog separates names with it, so such a name
+// would give a program another file's bytes. Create refuses them.
+QList<int> RowsTheCatalogCannotName(const QStringList& paths);
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.

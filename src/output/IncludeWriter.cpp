@@ -24,8 +24,7 @@ int TemplateIndex(bool jcalg1, bool zip)
 }
 
 IncludeWriter::IncludeWriter(IncludeFormat format, TemplateSource templates)
-    : m_format(format)
-    , m_templates(std::move(templates))
+    : m_format(format), m_templates(std::move(templates))
 {
 }
 
@@ -49,6 +48,8 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     m_sizes.clear();
     m_packLength = 0;
     m_packReplaced = false;
+    m_includeUnchanged = false;
+    m_packUnchanged = false;
     m_path = path;
     m_base = LabelBase(OutputBase(path)).toUtf8();
     m_include = std::make_unique<SaveFile>(path);
@@ -71,7 +72,7 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     }
     m_sink->Line(std::string_view());
     m_sink->Line(m_format == IncludeFormat::Hexdata ? std::string_view(";{ Hexaloom - HexData")
-                                                     : std::string_view(";{ Hexaloom - BinPack"));
+                                                    : std::string_view(";{ Hexaloom - BinPack"));
     m_sink->Line(std::string_view("Enumeration 1; ResNum"));
     for (const QString& constant : ConstantNames(fileNames))
         m_sink->Line(QLatin1String("  ") + constant);
@@ -82,11 +83,6 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     if (!m_sink->ok())
         return Fail(path, m_include->errorString());
     return true;
-}
-
-bool IncludeWriter::WriteBlock(std::span<const std::uint8_t> stored, int number)
-{
-    return BeginBlock(number, static_cast<std::int64_t>(stored.size())) && AppendBlock(stored) && EndBlock();
 }
 
 bool IncludeWriter::BeginBlock(int number, std::int64_t size)
@@ -138,7 +134,7 @@ bool IncludeWriter::EndBlock()
     return true;
 }
 
-bool IncludeWriter::Finish()
+bool IncludeWriter::Finish(bool keepSame)
 {
     if (!m_include)
         return false;
@@ -163,17 +159,21 @@ bool IncludeWriter::Finish()
     if (!m_sink->Flush())
         return Fail(m_path, m_include->errorString());
     // Both files complete and on the disk before either replaces its old one, so a write failure leaves
-    // both old files; then the pack file goes first, as the include is what names it.
+    // both old files; then the pack file goes first, as the include is what names it, and comes back when
+    // the include cannot follow.
     if (m_pack && !m_pack->finishWriting())
         return Fail(m_packPath, m_pack->errorString());
     if (!m_include->finishWriting())
         return Fail(m_path, m_include->errorString());
-    if (m_pack && !m_pack->commit())
+    if (m_pack && !m_pack->commitKeepingOld(keepSame))
         return Fail(m_packPath, m_pack->errorString());
-    if (!m_include->commit()) {
-        m_packReplaced = m_pack != nullptr;
-        return Fail(m_path, m_include->errorString());
+    if (!m_include->commit(keepSame)) {
+        const QString why = m_include->errorString();
+        m_packReplaced = m_pack && !m_pack->restoreOld();
+        return Fail(m_path, why);
     }
+    m_includeUnchanged = m_include->unchanged();
+    m_packUnchanged = m_pack && m_pack->unchanged();
     m_sink.reset();
     m_pack.reset();
     m_include.reset();

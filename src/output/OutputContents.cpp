@@ -1,5 +1,6 @@
 #include "OutputContents.h"
 
+#include "AtomicFile.h"
 #include "Crc32.h"
 #include "FileListModel.h"
 #include "OutputNames.h"
@@ -7,13 +8,23 @@
 
 #include <QFile>
 
+#include <zlib.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <set>
 #include <string_view>
 #include <thread>
+
+#ifndef Q_OS_WIN
+#include <unistd.h>
+#endif
 
 namespace hexaloom {
 
@@ -248,61 +259,6 @@ Section ReadSection(std::string_view text, bool hexdata)
     return section;
 }
 
-// The data section from `from` to the line "Vorkel_CatchInfo:" (the last one; only the size table follows
-// it), its hex lines read in pieces on every core. Nothing when there is no such line.
-std::optional<Section> ReadDataSection(std::string_view text, std::size_t from, bool hexdata, std::size_t& end)
-{
-    constexpr std::string_view info("Vorkel_CatchInfo:");
-    for (end = text.rfind(info); end != std::string_view::npos && end >= from; end = text.rfind(info, end - 1)) {
-        const std::size_t lineStart = text.find_last_of('\n', end) + 1; // npos + 1 is 0
-        const std::size_t lineEnd = std::min(text.find('\n', end), text.size());
-        if (Trimmed(text.substr(lineStart, lineEnd - lineStart)) == info && lineStart >= from) {
-            end = lineStart;
-            break;
-        }
-        if (end == 0)
-            end = std::string_view::npos;
-    }
-    if (end == std::string_view::npos || end < from)
-        return std::nullopt;
-    const std::string_view all = text.substr(from, end - from);
-    constexpr std::size_t kPiece = 1 << 20;
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t count = hexdata ? std::clamp<std::size_t>(all.size() / kPiece, 1, cores) : 1;
-    std::vector<std::string_view> pieces; // whole lines each
-    std::size_t start = 0;
-    for (std::size_t k = 1; k <= count; ++k) {
-        std::size_t stop = all.size();
-        if (k < count) {
-            const std::size_t newline = all.find('\n', std::max(start, all.size() * k / count));
-            stop = newline == std::string_view::npos ? all.size() : newline + 1;
-        }
-        pieces.push_back(all.substr(start, stop - start));
-        start = stop;
-    }
-    std::vector<Section> read(pieces.size());
-    std::vector<std::thread> helpers;
-    for (std::size_t k = 1; k < pieces.size(); ++k)
-        helpers.emplace_back([&, k] { read[k] = ReadSection(pieces[k], hexdata); });
-    read[0] = ReadSection(pieces[0], hexdata);
-    for (std::thread& helper : helpers)
-        helper.join();
-    Section whole = std::move(read[0]);
-    qsizetype size = 0;
-    for (const Section& piece : read)
-        size += piece.data.size();
-    whole.data.reserve(size);
-    for (std::size_t k = 1; k < read.size() && whole.badLine == 0; ++k) {
-        if (read[k].badLine != 0) {
-            whole.badLine = whole.lines + read[k].badLine;
-            whole.why = read[k].why;
-        }
-        whole.lines += read[k].lines;
-        whole.data += read[k].data;
-    }
-    return whole;
-}
-
 // The first line that reads ";{ Hexaloom - HexData" or ";{ Hexaloom - BinPack": it follows the template,
 // near the start, while the data section after it may be long.
 qsizetype FindMarker(QByteArrayView all, OutputKind& kind)
@@ -322,28 +278,287 @@ qsizetype FindMarker(QByteArrayView all, OutputKind& kind)
     return -1;
 }
 
+class MemoryBytes : public ByteSource
+{
+public:
+    explicit MemoryBytes(QByteArray bytes) : m_bytes(std::move(bytes)) {}
+    qint64 size() const override { return m_bytes.size(); }
+    bool Read(qint64 offset, std::uint8_t* out, qint64 length) const override
+    {
+        if (offset < 0 || length < 0 || offset + length > m_bytes.size())
+            return false;
+        std::memcpy(out, m_bytes.constData() + offset, static_cast<std::size_t>(length));
+        return true;
+    }
+
+private:
+    QByteArray m_bytes;
+};
+
+class FileBytes : public ByteSource
+{
+public:
+    bool Open(const QString& path, qint64 cap, QString* why)
+    {
+        if (!OpenRegularFile(m_file, path, cap, why))
+            return false;
+        m_size = m_file.size();
+        return true;
+    }
+    qint64 size() const override { return m_size; }
+    bool Read(qint64 offset, std::uint8_t* out, qint64 length) const override
+    {
+        if (offset < 0 || length < 0 || offset + length > m_size)
+            return false;
+#ifdef Q_OS_WIN
+        std::lock_guard<std::mutex> lock(m_mutex);
+        auto& file = const_cast<QFile&>(m_file);
+        return file.seek(offset) && file.read(reinterpret_cast<char*>(out), length) == length;
+#else
+        // pread keeps no shared position, so every core may read at once.
+        while (length > 0) {
+            const ssize_t n = ::pread(m_file.handle(), out, static_cast<std::size_t>(length), offset);
+            if (n <= 0) {
+                if (n < 0 && errno == EINTR)
+                    continue;
+                return false;
+            }
+            out += n;
+            offset += n;
+            length -= n;
+        }
+        return true;
+#endif
+    }
+
+private:
+    QFile m_file;
+    qint64 m_size = 0;
+#ifdef Q_OS_WIN
+    mutable std::mutex m_mutex;
+#endif
+};
+
+// An include's text: a file mapped into memory, or a copy.
+struct IncludeText
+{
+    QFile file;
+    QByteArray copy;
+    const char* text = nullptr;
+    qsizetype size = 0;
+
+    std::string_view view() const { return {text, std::size_t(size)}; }
+    // A piece of the text as bytes of its own: a mapped file is read with pread, so that the pieces of a
+    // long data section never become part of this process's memory (the mapping serves the few lines
+    // at the start and end that are looked through).
+    std::string_view Piece(std::string_view range, QByteArray& buffer) const
+    {
+#ifndef Q_OS_WIN
+        if (copy.isEmpty() && !range.empty()) {
+            buffer.resize(qsizetype(range.size()));
+            qint64 offset = range.data() - text;
+            char* out = buffer.data();
+            std::size_t left = range.size();
+            while (left > 0) {
+                const ssize_t n = ::pread(file.handle(), out, left, offset);
+                if (n <= 0) {
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    return range; // unreadable now: the mapping says the same
+                }
+                out += n;
+                offset += n;
+                left -= std::size_t(n);
+            }
+            return {buffer.constData(), range.size()};
+        }
+#else
+        Q_UNUSED(buffer);
+#endif
+        return range;
+    }
+};
+
+// The hex lines of a data section, decoded again piece by piece when read: the section is split into
+// pieces of whole lines, and each piece knows where its bytes begin.
+class HexBytes : public ByteSource
+{
+public:
+    struct Piece
+    {
+        std::string_view text;
+        qint64 start = 0; // the offset of its first byte in the decoded data
+    };
+    HexBytes(std::shared_ptr<const IncludeText> text, std::vector<Piece> pieces, qint64 size)
+        : m_text(std::move(text)), m_pieces(std::move(pieces)), m_size(size), m_id(++s_sources)
+    {
+    }
+    qint64 size() const override { return m_size; }
+    bool Read(qint64 offset, std::uint8_t* out, qint64 length) const override;
+
+private:
+    std::shared_ptr<const IncludeText> m_text;
+    std::vector<Piece> m_pieces;
+    qint64 m_size;
+    std::uint64_t m_id; // never reused, unlike an address, so a cached piece is never another source's
+    static inline std::atomic<std::uint64_t> s_sources{0};
+};
+
 OutputContents Failed(OutputContents contents, const QString& why)
 {
     contents.error = why;
-    contents.data.clear();
+    contents.data.reset();
     contents.files.clear();
     contents.catalog = {};
     return contents;
 }
 
-} // namespace
-
-std::span<const std::uint8_t> OutputContents::Stored(const StoredEntry& entry) const
+// Where the line "Vorkel_CatchInfo:" (the last one; only the size table follows it) begins, at or after
+// `from`; npos when there is none.
+std::size_t FindCatchInfo(std::string_view text, std::size_t from)
 {
-    if (!entry.present() || entry.offset + entry.length > data.size())
-        return {};
-    return {reinterpret_cast<const std::uint8_t*>(data.constData()) + entry.offset,
-            static_cast<std::size_t>(entry.length)};
+    constexpr std::string_view info("Vorkel_CatchInfo:");
+    std::size_t end = text.rfind(info);
+    for (; end != std::string_view::npos && end >= from;
+         end = end == 0 ? std::string_view::npos : text.rfind(info, end - 1)) {
+        const std::size_t lineStart = text.find_last_of('\n', end) + 1; // npos + 1 is 0
+        const std::size_t lineEnd = std::min(text.find('\n', end), text.size());
+        if (Trimmed(text.substr(lineStart, lineEnd - lineStart)) == info && lineStart >= from)
+            return lineStart;
+    }
+    return std::string_view::npos;
 }
 
-OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack)
+// The data section `all` in pieces of whole lines, each read on one of the cores: its lines checked, its
+// bytes counted (and, for a hex section, dropped again: they are decoded once more when read).
+struct SectionPieces
+{
+    std::vector<HexBytes::Piece> pieces;
+    qint64 size = 0;
+    Section summary; // packName, lines, badLine and why
+};
+
+SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hexdata)
+{
+    constexpr std::size_t kPiece = 1 << 20;
+    SectionPieces result;
+    std::vector<std::string_view> pieces;
+    for (std::size_t start = 0; start < all.size() || pieces.empty();) {
+        std::size_t stop = all.size();
+        if (hexdata && all.size() - start > kPiece) {
+            // Looked for through Piece as well: one touch of a mapping may bring megabytes with it.
+            QByteArray window;
+            std::size_t newline = std::string_view::npos;
+            for (std::size_t at = start + kPiece; at < all.size() && newline == std::string_view::npos; at += 4096) {
+                const std::string_view part = text.Piece(all.substr(at, 4096), window);
+                const std::size_t found = part.find('\n');
+                if (found != std::string_view::npos)
+                    newline = at + found;
+            }
+            stop = newline == std::string_view::npos ? all.size() : newline + 1;
+        }
+        pieces.push_back(all.substr(start, stop - start));
+        start = stop;
+    }
+    std::vector<Section> read(pieces.size());
+    std::vector<qint64> counts(pieces.size(), 0);
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        QByteArray buffer;
+        for (std::size_t k = next++; k < pieces.size(); k = next++) {
+            read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata);
+            counts[k] = read[k].data.size();
+            read[k].data = QByteArray();
+        }
+    };
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    for (std::size_t t = 1; t < std::min(cores, pieces.size()); ++t)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    Section& whole = result.summary;
+    for (std::size_t k = 0; k < read.size(); ++k) {
+        if (read[k].badLine != 0) {
+            whole.badLine = whole.lines + read[k].badLine;
+            whole.why = read[k].why;
+            return result;
+        }
+        whole.lines += read[k].lines;
+        if (hexdata) {
+            result.pieces.push_back({pieces[k], result.size});
+            result.size += counts[k];
+        } else {
+            whole.packName = read[k].packName;
+        }
+    }
+    return result;
+}
+
+} // namespace
+
+bool HexBytes::Read(qint64 offset, std::uint8_t* out, qint64 length) const
+{
+    if (offset < 0 || length < 0 || offset + length > m_size)
+        return false;
+    // The piece last decoded on this thread: reads come in order, a few pieces each.
+    thread_local std::uint64_t cachedSource = 0;
+    thread_local std::size_t cachedPiece = 0;
+    thread_local QByteArray cached;
+    while (length > 0) {
+        const auto after = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
+                                            [](qint64 at, const Piece& piece) { return at < piece.start; });
+        const std::size_t k = std::size_t(after - m_pieces.begin()) - 1;
+        if (cachedSource != m_id || cachedPiece != k) {
+            cachedSource = 0;
+            thread_local QByteArray buffer;
+            cached = ReadSection(m_text->Piece(m_pieces[k].text, buffer), true).data;
+            cachedSource = m_id;
+            cachedPiece = k;
+        }
+        const qint64 inside = offset - m_pieces[k].start;
+        const qint64 n = std::min<qint64>(length, cached.size() - inside);
+        if (n <= 0)
+            return false;
+        std::memcpy(out, cached.constData() + inside, std::size_t(n));
+        out += n;
+        offset += n;
+        length -= n;
+    }
+    return true;
+}
+
+std::shared_ptr<const ByteSource> MemorySource(QByteArray bytes)
+{
+    return std::make_shared<MemoryBytes>(std::move(bytes));
+}
+
+std::shared_ptr<const ByteSource> FileSource(const QString& path, qint64 cap, QString* why)
+{
+    auto source = std::make_shared<FileBytes>();
+    if (!source->Open(path, cap, why))
+        return nullptr;
+    return source;
+}
+
+Bytes OutputContents::Stored(const StoredEntry& entry) const
+{
+    Bytes bytes;
+    if (!entry.present() || !data || entry.offset + entry.length > data->size())
+        return bytes;
+    bytes.resize(std::size_t(entry.length));
+    if (!data->Read(entry.offset, bytes.data(), entry.length))
+        bytes.clear();
+    return bytes;
+}
+
+namespace {
+
+OutputContents ParseIncludeText(const std::shared_ptr<const IncludeText>& source, const PackLoader& loadPack)
 {
     OutputContents out;
+    const QByteArrayView text(source->text, source->size);
     // The generated part begins after the access-code template, at its marker line.
     const qsizetype marker = FindMarker(text, out.kind);
     if (marker < 0)
@@ -373,20 +588,21 @@ OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack)
     if (!lines.NextFilled(line) || line != "Vorkel_CatchStart:")
         return unexpected("\"Vorkel_CatchStart:\"");
 
-    const std::string_view all(text.constData(), std::size_t(text.size()));
-    std::size_t end = 0;
-    std::optional<Section> section = ReadDataSection(all, std::size_t(lines.position()), hexdata, end);
-    if (!section) {
+    const std::string_view all = source->view();
+    const std::size_t end = FindCatchInfo(all, std::size_t(lines.position()));
+    if (end == std::string_view::npos) {
         line = {};
         lines.MoveTo(text.size(), static_cast<int>(std::count(all.begin(), all.end(), '\n')) + 1);
         return unexpected("\"Vorkel_CatchInfo:\"");
     }
-    if (section->badLine != 0)
-        return Failed(out, QStringLiteral("line %1: %2").arg(lines.number() + section->badLine).arg(section->why));
-    out.data = std::move(section->data);
-    out.packName = section->packName;
+    const std::size_t from = std::size_t(lines.position());
+    const SectionPieces section = ReadPieces(*source, all.substr(from, end - from), hexdata);
+    if (section.summary.badLine != 0)
+        return Failed(
+            out, QStringLiteral("line %1: %2").arg(lines.number() + section.summary.badLine).arg(section.summary.why));
+    out.packName = section.summary.packName;
     const bool included = !out.packName.isEmpty();
-    lines.MoveTo(qsizetype(end), lines.number() + section->lines);
+    lines.MoveTo(qsizetype(end), lines.number() + section.summary.lines);
     lines.Next(line); // "Vorkel_CatchInfo:"
     std::int64_t count = 0;
     if (!lines.NextFilled(line) || !SizeLine(line, count))
@@ -405,23 +621,26 @@ OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack)
     if (count == 0)
         return Failed(out, QStringLiteral("the size table lists no block, not even the catalog"));
 
-    if (!hexdata && included) {
-        std::optional<QByteArray> pack = loadPack ? loadPack(out.packName) : std::nullopt;
-        if (!pack)
+    if (hexdata) {
+        out.data = std::make_shared<HexBytes>(source, section.pieces, section.size);
+    } else if (included) {
+        out.data = loadPack ? loadPack(out.packName) : nullptr;
+        if (!out.data)
             return Failed(out, QStringLiteral("the pack file \"%1\" cannot be read").arg(out.packName));
-        out.data = std::move(*pack);
-    } else if (!hexdata && total > 0) {
+    } else if (total > 0) {
         return Failed(
             out, QStringLiteral("the blocks hold %1 bytes but no IncludeBinary line names a pack file").arg(total));
+    } else {
+        out.data = MemorySource({});
     }
-    if (total != out.data.size()) {
+    if (total != out.data->size()) {
         const QString where = hexdata ? QStringLiteral("the data lines hold")
                                       : QStringLiteral("the pack file \"%1\" holds").arg(out.packName);
         return Failed(out, QStringLiteral("%1 %2 bytes, the size table %3 bytes%4")
                                .arg(where)
-                               .arg(out.data.size())
+                               .arg(out.data->size())
                                .arg(total)
-                               .arg(total > out.data.size() ? QStringLiteral(" (cut short?)") : QString()));
+                               .arg(total > out.data->size() ? QStringLiteral(" (cut short?)") : QString()));
     }
     qsizetype offset = 0;
     for (std::size_t k = 0; k < sizes.size(); ++k) {
@@ -435,29 +654,41 @@ OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack)
     return out;
 }
 
-OutputContents ParseResource(QByteArray bytes)
+// An entry's type and name fields lie in its header; more than this is no header we write or read.
+constexpr qint64 kMaxHeaderRead = 1 << 16;
+
+OutputContents ParseResourceSource(std::shared_ptr<const ByteSource> source)
 {
     OutputContents out;
     out.kind = OutputKind::Resource;
     static const unsigned char first[32] = {0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    if (bytes.size() < 32 || std::memcmp(bytes.constData(), first, sizeof first) != 0)
+    unsigned char head[32];
+    const qint64 size = source->size();
+    if (size < 32 || !source->Read(0, head, 32) || std::memcmp(head, first, sizeof first) != 0)
         return Failed(out, QStringLiteral("no 32-bit resource file: it does not begin with the empty entry"));
-    const char* all = bytes.constData();
-    const qsizetype size = bytes.size();
     std::set<int> seen;
-    for (qsizetype at = 32; at < size;) {
+    QByteArray header;
+    for (qint64 at = 32; at < size;) {
         auto damaged = [&](const QString& what) {
             return Failed(out, QStringLiteral("the entry at byte %1 %2").arg(at).arg(what));
         };
         if (size - at < 32)
             return damaged(QStringLiteral("is cut short"));
-        const std::uint32_t dataSize = Le32(all + at);
-        const std::uint32_t headerSize = Le32(all + at + 4);
+        char sizes[8];
+        if (!source->Read(at, reinterpret_cast<std::uint8_t*>(sizes), 8))
+            return damaged(QStringLiteral("cannot be read"));
+        const std::uint32_t dataSize = Le32(sizes);
+        const std::uint32_t headerSize = Le32(sizes + 4);
         if (headerSize < 32 || headerSize % 4 != 0 || headerSize > size - at)
             return damaged(QStringLiteral("has a header size of %1").arg(headerSize));
         // Type and name: 0xFFFF and a number, or a zero-terminated UTF-16 text, both inside the header.
-        const qsizetype headerEnd = at + headerSize - 16;
-        qsizetype field = at + 8;
+        const qint64 fieldsLength = std::min<qint64>(headerSize - 8 - 16, kMaxHeaderRead);
+        header.resize(qsizetype(fieldsLength));
+        if (!source->Read(at + 8, reinterpret_cast<std::uint8_t*>(header.data()), fieldsLength))
+            return damaged(QStringLiteral("cannot be read"));
+        const char* all = header.constData();
+        const qsizetype headerEnd = header.size();
+        qsizetype field = 0;
         auto readField = [&](int& number, QString& name) {
             if (field + 4 > headerEnd)
                 return false;
@@ -482,10 +713,10 @@ OutputContents ParseResource(QByteArray bytes)
         QString name;
         if (!readField(typeNumber, type) || !readField(number, name))
             return damaged(QStringLiteral("has a type or name that overruns its header"));
-        const qsizetype padded = (static_cast<qsizetype>(dataSize) + 3) / 4 * 4;
+        const qint64 padded = (static_cast<qint64>(dataSize) + 3) / 4 * 4;
         if (padded > size - at - headerSize)
             return damaged(QStringLiteral("claims %1 bytes of data; the file ends before").arg(dataSize));
-        const StoredEntry entry{at + headerSize, static_cast<qsizetype>(dataSize)};
+        const StoredEntry entry{qsizetype(at + headerSize), static_cast<qsizetype>(dataSize)};
         at += headerSize + padded;
         // Resources of other types or with names may share the file; only ours are read.
         if (type != QLatin1String("VORKEL") || number < 1)
@@ -500,43 +731,60 @@ OutputContents ParseResource(QByteArray bytes)
             out.files[static_cast<std::size_t>(number - 2)] = entry;
         }
     }
-    out.data = std::move(bytes);
+    out.data = std::move(source);
     return out;
+}
+
+} // namespace
+
+OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack)
+{
+    auto source = std::make_shared<IncludeText>();
+    source->copy = text.toByteArray();
+    source->text = source->copy.constData();
+    source->size = source->copy.size();
+    return ParseIncludeText(source, loadPack);
+}
+
+OutputContents ParseResource(QByteArray bytes)
+{
+    return ParseResourceSource(MemorySource(std::move(bytes)));
 }
 
 OutputContents ReadOutput(const QString& path)
 {
-    QFile file(path);
-    auto unreadable = [&file] {
+    QString why;
+    auto unreadable = [&why] {
         OutputContents out;
-        out.error = QStringLiteral("cannot be read: %1").arg(file.errorString());
+        out.error = QStringLiteral("cannot be read: %1").arg(why);
         return out;
     };
-    if (!file.open(QIODevice::ReadOnly))
-        return unreadable();
+    // A device or FIFO is no output: it would be read forever.
     if (path.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0) {
-        QByteArray bytes = file.readAll();
-        return file.error() == QFileDevice::NoError ? ParseResource(std::move(bytes)) : unreadable();
+        std::shared_ptr<const ByteSource> file = FileSource(path, std::numeric_limits<qint64>::max(), &why);
+        return file ? ParseResourceSource(std::move(file)) : unreadable();
     }
     // An include's text is only looked through, so it is mapped rather than copied.
-    const qint64 size = file.size();
-    const uchar* mapped = size > 0 ? file.map(0, size) : nullptr;
-    QByteArray copy;
-    if (!mapped) {
-        copy = file.readAll();
-        if (file.error() != QFileDevice::NoError)
+    auto text = std::make_shared<IncludeText>();
+    if (!OpenRegularFile(text->file, path, std::numeric_limits<qint64>::max(), &why))
+        return unreadable();
+    const qint64 size = text->file.size();
+    const uchar* mapped = size > 0 ? text->file.map(0, size) : nullptr;
+    if (mapped) {
+        text->text = reinterpret_cast<const char*>(mapped);
+        text->size = qsizetype(size);
+    } else {
+        text->copy = text->file.readAll();
+        why = text->file.errorString();
+        if (text->file.error() != QFileDevice::NoError)
             return unreadable();
+        text->text = text->copy.constData();
+        text->size = text->copy.size();
     }
-    const QByteArrayView text = mapped ? QByteArrayView(mapped, size) : QByteArrayView(copy);
     const QString folder = FolderPart(path);
-    return ParseInclude(text, [&folder](const QString& name) -> std::optional<QByteArray> {
-        QFile pack(folder + name);
-        if (!pack.open(QIODevice::ReadOnly))
-            return std::nullopt;
-        QByteArray packBytes = pack.readAll();
-        if (pack.error() != QFileDevice::NoError)
-            return std::nullopt;
-        return packBytes;
+    return ParseIncludeText(text, [&folder](const QString& name) {
+        QString ignored;
+        return FileSource(folder + name, std::numeric_limits<std::int32_t>::max(), &ignored);
     });
 }
 
@@ -568,9 +816,17 @@ CatalogText ReadCatalog(const OutputContents& contents)
         catalog.problem = QStringLiteral("the catalog (resource 1) is missing");
         return catalog;
     }
-    const std::optional<Bytes> text = UnpackStored(contents.Stored(contents.catalog));
+    // The catalog's text is read whole; one that claims more than any catalog holds is damaged.
+    constexpr std::size_t kMaxCatalog = std::size_t(64) << 20;
+    std::optional<Bytes> text = Bytes();
+    if (DescribeEntry(contents, contents.catalog).original > std::int64_t(kMaxCatalog) ||
+        !UnpackEntry(contents, contents.catalog, [&text](std::span<const std::uint8_t> piece) {
+            text->insert(text->end(), piece.begin(), piece.end());
+            return true;
+        }))
+        text.reset();
     if (!text) {
-        catalog.problem = QStringLiteral("the catalog is damaged: ") + DamageText(contents.Stored(contents.catalog));
+        catalog.problem = QStringLiteral("the catalog is damaged: ") + EntryDamageText(contents, contents.catalog);
         return catalog;
     }
     const auto zero = std::find(text->begin(), text->end(), std::uint8_t(0));
@@ -586,11 +842,15 @@ CatalogText ReadCatalog(const OutputContents& contents)
         catalog.problem = QStringLiteral("the catalog does not end with a zero byte");
     else if (catalog.count < 0)
         catalog.problem = QStringLiteral("the catalog does not begin with the number of files");
-    else if (catalog.names.size() != catalog.count)
-        catalog.problem = QStringLiteral("the catalog counts %1 files but names %2 (a name with a \",\"?)")
+    else if (catalog.names.size() != catalog.count) {
+        catalog.problem = QStringLiteral("the catalog cannot be read name by name: it counts %1 files but its names "
+                                         "split into %2 at \",\" (a file name holds a \",\"); the files are shown "
+                                         "by number")
                               .arg(catalog.count)
                               .arg(catalog.names.size());
-    else if (exact ? catalog.count != static_cast<int>(contents.files.size()) : catalog.count < held)
+        catalog.notByName = true;
+        catalog.names.clear();
+    } else if (exact ? catalog.count != static_cast<int>(contents.files.size()) : catalog.count < held)
         catalog.problem = QStringLiteral("the catalog counts %1 files, the output holds %2")
                               .arg(catalog.count)
                               .arg(exact ? contents.files.size() : held);
@@ -614,14 +874,190 @@ OutputListing ListOutput(const OutputContents& contents)
         file.name = listing.catalog.names.value(k - 1);
         file.constant = constants.value(k - 1);
         if (k <= static_cast<int>(contents.files.size()) && contents.files[k - 1].present()) {
-            const std::span<const std::uint8_t> stored = contents.Stored(contents.files[k - 1]);
             file.present = true;
-            file.stored = static_cast<std::int64_t>(stored.size());
-            file.info = DescribeStored(stored);
+            file.stored = contents.files[k - 1].length;
+            file.info = DescribeEntry(contents, contents.files[k - 1]);
         }
         listing.files.push_back(file);
     }
     return listing;
+}
+
+namespace {
+
+constexpr qint64 kReadPiece = 256 << 10;
+
+// Reads an entry's bytes from `from` on in pieces of kReadPiece.
+class EntryReader
+{
+public:
+    EntryReader(const OutputContents& contents, const StoredEntry& entry, qint64 from)
+        : m_source(contents.data.get()), m_at(entry.offset + from), m_end(entry.offset + entry.length)
+    {
+    }
+    // The next piece; empty at the end; false when the source fails.
+    bool Next(std::span<const std::uint8_t>& piece)
+    {
+        const qint64 n = std::min(kReadPiece, m_end - m_at);
+        if (n <= 0) {
+            piece = {};
+            return true;
+        }
+        m_buffer.resize(std::size_t(n));
+        if (!m_source || !m_source->Read(m_at, m_buffer.data(), n))
+            return false;
+        m_at += n;
+        piece = m_buffer;
+        return true;
+    }
+
+private:
+    const ByteSource* m_source;
+    qint64 m_at;
+    qint64 m_end;
+    Bytes m_buffer;
+};
+
+bool ReadHeader(const OutputContents& contents, const StoredEntry& entry, std::uint8_t (&header)[kBlockHeaderSize])
+{
+    return entry.present() && contents.data && entry.length >= qsizetype(kBlockHeaderSize) &&
+           contents.data->Read(entry.offset, header, qint64(kBlockHeaderSize)) &&
+           HasBlockMagic(std::span<const std::uint8_t>(header, kBlockHeaderSize));
+}
+
+} // namespace
+
+bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
+                 const std::function<bool(std::span<const std::uint8_t>)>& sink)
+{
+    if (!entry.present() || !contents.data)
+        return false;
+    std::uint8_t header[kBlockHeaderSize];
+    std::span<const std::uint8_t> piece;
+    if (!ReadHeader(contents, entry, header)) {
+        // Raw bytes come back as they are.
+        EntryReader reader(contents, entry, 0);
+        for (;;) {
+            if (!reader.Next(piece))
+                return false;
+            if (piece.empty())
+                return true;
+            if (sink && !sink(piece))
+                return false;
+        }
+    }
+    const StoredInfo info = DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize));
+    const std::int64_t payload = entry.length - qsizetype(kBlockHeaderSize);
+    if (info.original <= 0)
+        return false;
+    EntryReader reader(contents, entry, qint64(kBlockHeaderSize));
+    uLong crc = crc32(0, nullptr, 0);
+    std::int64_t produced = 0;
+    auto give = [&](const std::uint8_t* bytes, std::size_t n) {
+        crc = crc32(crc, bytes, uInt(n));
+        produced += std::int64_t(n);
+        return !sink || sink(std::span<const std::uint8_t>(bytes, n));
+    };
+    if (info.packer == PackerNone) {
+        if (payload != info.original)
+            return false;
+        for (;;) {
+            if (!reader.Next(piece))
+                return false;
+            if (piece.empty())
+                break;
+            if (!give(piece.data(), piece.size()))
+                return false;
+        }
+    } else if (info.packer == PackerZip) {
+        // Inflated in pieces: a stream that ends early, runs past its claim or breaks stops at once.
+        z_stream stream{};
+        if (inflateInit(&stream) != Z_OK)
+            return false;
+        Bytes out(static_cast<std::size_t>(kReadPiece));
+        int status = Z_OK;
+        bool ok = true;
+        while (ok && status != Z_STREAM_END) {
+            if (!reader.Next(piece) || piece.empty()) {
+                ok = false;
+                break;
+            }
+            stream.next_in = const_cast<Bytef*>(piece.data());
+            stream.avail_in = uInt(piece.size());
+            while (ok && stream.avail_in > 0 && status != Z_STREAM_END) {
+                stream.next_out = out.data();
+                stream.avail_out = uInt(out.size());
+                status = inflate(&stream, Z_NO_FLUSH);
+                const std::size_t n = out.size() - stream.avail_out;
+                if ((status != Z_OK && status != Z_STREAM_END) || produced + std::int64_t(n) > info.original)
+                    ok = false;
+                else if (n > 0)
+                    ok = give(out.data(), n);
+            }
+        }
+        inflateEnd(&stream);
+        if (!ok || produced != info.original)
+            return false;
+    } else if (info.packer == PackerJcalg1) {
+        // The decoder needs the whole stream and its whole output; the output buffer is committed by the
+        // system only as far as the stream really writes, so a claim the stream cannot fill costs nothing.
+        Bytes packed;
+        packed.reserve(std::size_t(payload));
+        for (;;) {
+            if (!reader.Next(piece))
+                return false;
+            if (piece.empty())
+                break;
+            packed.insert(packed.end(), piece.begin(), piece.end());
+        }
+        std::unique_ptr<std::uint8_t, void (*)(void*)> unpacked(
+            static_cast<std::uint8_t*>(std::calloc(std::size_t(info.original), 1)), std::free);
+        if (!unpacked ||
+            UnpackPayload(packed.data(), packed.size(), unpacked.get(), std::size_t(info.original), PackerJcalg1) == 0)
+            return false;
+        Bytes().swap(packed);
+        for (std::int64_t at = 0; at < info.original; at += kReadPiece) {
+            if (!give(unpacked.get() + at, std::size_t(std::min<std::int64_t>(kReadPiece, info.original - at))))
+                return false;
+        }
+    } else {
+        return false;
+    }
+    return std::uint32_t(crc) == info.crc;
+}
+
+StoredInfo DescribeEntry(const OutputContents& contents, const StoredEntry& entry)
+{
+    std::uint8_t header[kBlockHeaderSize];
+    if (ReadHeader(contents, entry, header))
+        return DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize));
+    StoredInfo info;
+    info.original = entry.length;
+    uLong crc = crc32(0, nullptr, 0);
+    EntryReader reader(contents, entry, 0);
+    std::span<const std::uint8_t> piece;
+    while (reader.Next(piece) && !piece.empty())
+        crc = crc32(crc, piece.data(), uInt(piece.size()));
+    info.crc = entry.length == 0 ? 0 : std::uint32_t(crc);
+    return info;
+}
+
+QString EntryDamageText(const OutputContents& contents, const StoredEntry& entry)
+{
+    std::uint8_t header[kBlockHeaderSize];
+    const bool block = ReadHeader(contents, entry, header);
+    const StoredInfo info =
+        block ? DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize)) : StoredInfo{};
+    QString packer = PackerText(info.packer);
+    if (packer.isEmpty())
+        packer = QStringLiteral("kind %1").arg(info.packer);
+    if (!block)
+        return QStringLiteral("its %1 bytes cannot be read").arg(entry.length);
+    return QStringLiteral("its %1 block of %2 bytes does not unpack to the %3 bytes with CRC-32 %4 it claims")
+        .arg(packer)
+        .arg(entry.length)
+        .arg(info.original)
+        .arg(CrcText(info.crc));
 }
 
 std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored)

@@ -1,8 +1,9 @@
 #pragma once
 // Reads an existing output back: a hexdata include, a binpack include with its pack file, or a resource
-// file. Each becomes its stored entries (packed blocks or raw bytes) and its catalog; entries are unpacked
-// only through ReadPackedBlock, as the access code in the user's program unpacks them. Used to list,
-// verify and extract outputs.
+// file. Each becomes its stored entries (packed blocks or raw bytes) and its catalog. The entries stay
+// where they are (the file, or the include's hex lines, decoded piece by piece when read), and are
+// unpacked in bounded pieces as they are read, so neither a large output nor a header that claims more
+// than its block holds costs more memory than a few pieces. Used to list, verify and extract outputs.
 #include "PackedBlock.h"
 
 #include <QByteArray>
@@ -12,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -28,28 +30,45 @@ struct StoredEntry
     bool present() const { return offset >= 0; }
 };
 
+// Where the stored bytes are: the decoded data section, the pack file, or the whole resource file.
+// Read() may be called from several threads at once.
+class ByteSource
+{
+public:
+    virtual ~ByteSource() = default;
+    virtual qint64 size() const = 0;
+    // Copies `length` bytes from `offset`; false when they cannot be read.
+    virtual bool Read(qint64 offset, std::uint8_t* out, qint64 length) const = 0;
+};
+// Bytes held in memory.
+std::shared_ptr<const ByteSource> MemorySource(QByteArray bytes);
+// A regular file, read where it lies; nothing (with the reason) when it cannot be opened.
+std::shared_ptr<const ByteSource> FileSource(const QString& path, qint64 cap, QString* why);
+
 struct OutputContents
 {
     OutputKind kind = OutputKind::Hexdata;
-    QString error;                  // why the output cannot be read; empty when it could
-    QString packName;               // binpack: the pack file named by IncludeBinary; empty when none
-    QByteArray data;                // the decoded data section, the pack file, or the whole resource file
-    StoredEntry catalog;            // the last block of an include, resource 1 of a resource file
-    std::vector<StoredEntry> files; // files[k - 1] is file k: block k, or resource k + 1
-    int constantCount = 0;          // the constants the include's enumeration declares
+    QString error;                          // why the output cannot be read; empty when it could
+    QString packName;                       // binpack: the pack file named by IncludeBinary; empty when none
+    std::shared_ptr<const ByteSource> data; // the stored entries' bytes; empty when the output cannot be read
+    StoredEntry catalog;                    // the last block of an include, resource 1 of a resource file
+    std::vector<StoredEntry> files;         // files[k - 1] is file k: block k, or resource k + 1
+    int constantCount = 0;                  // the constants the include's enumeration declares
 
-    std::span<const std::uint8_t> Stored(const StoredEntry& entry) const;
+    // A copy of a stored entry's bytes (for small entries: the catalog, tests); empty when unreadable.
+    Bytes Stored(const StoredEntry& entry) const;
+    qint64 dataSize() const { return data ? data->size() : 0; }
 };
 
-// Gives the bytes of the pack file an include names (its file name only), or nothing when it cannot be read.
-using PackLoader = std::function<std::optional<QByteArray>(const QString& name)>;
+// Gives the pack file an include names (its file name only), or nothing when it cannot be read.
+using PackLoader = std::function<std::shared_ptr<const ByteSource>(const QString& name)>;
 
 // An include's text; the pack file of a binpack include comes from `loadPack`.
 OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack);
 // A 32-bit resource file's bytes: the entries of type "VORKEL" with numeric names.
 OutputContents ParseResource(QByteArray bytes);
 // The output at `path`: a resource file when its name ends in ".res" (any case), else an include whose
-// pack file is looked for beside it.
+// pack file is looked for beside it. Only regular files are read.
 OutputContents ReadOutput(const QString& path);
 
 // What a stored entry's header says, without unpacking it: raw bytes give packer none, their own length
@@ -63,12 +82,26 @@ struct StoredInfo
 };
 StoredInfo DescribeStored(std::span<const std::uint8_t> stored);
 
+// Unpacks a stored entry as ReadPackedBlock does, reading it in pieces and handing the unpacked bytes to
+// `sink` in pieces (none when `sink` is empty): the CRC is checked as the bytes come, and the first sign
+// that the block cannot deliver what its header claims ends it. A zip block must end exactly at the
+// size its header states. False when the entry is damaged or `sink` refused a piece.
+bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
+                 const std::function<bool(std::span<const std::uint8_t>)>& sink = {});
+// What an entry's header says (raw bytes: their length and CRC, read in pieces).
+StoredInfo DescribeEntry(const OutputContents& contents, const StoredEntry& entry);
+// Why an entry that UnpackEntry refused does not read back, with what its header claims.
+QString EntryDamageText(const OutputContents& contents, const StoredEntry& entry);
+
 // The catalog as the access code reads it: field k + 1 of the zero-terminated text is file k's name.
 struct CatalogText
 {
     int count = -1;    // the number in field 1; -1 when it is none
     QStringList names; // fields 2 onwards
     QString problem;   // what is wrong with it for an output of `files` files; empty when nothing
+    // Its names do not split into the count it gives (a file name held a ","): which name belongs to which
+    // file cannot be told, so `names` is left empty. The files' data may still be sound.
+    bool notByName = false;
 };
 // The catalog checked against the entries the output holds (a resource file may lack its last numbers,
 // so its catalog may count more).

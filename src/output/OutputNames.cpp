@@ -1,5 +1,7 @@
 #include "OutputNames.h"
 
+#include "FileListModel.h"
+
 #include "Document.h"
 
 #include <QHash>
@@ -146,12 +148,9 @@ std::vector<int> RowPackerKinds(const QStringList& packerTexts)
     kinds.reserve(packerTexts.size());
     int kind = PackerNone;
     for (const QString& text : packerTexts) {
-        if (text == QLatin1String("none"))
-            kind = PackerNone;
-        else if (text == QLatin1String("jCalg1"))
-            kind = PackerJcalg1;
-        else if (text == QLatin1String("zip"))
-            kind = PackerZip;
+        const int named = PackerKindFromText(text);
+        if (named != PackerNone || text == PackerText(PackerNone))
+            kind = named;
         kinds.push_back(kind);
     }
     return kinds;

@@ -39,6 +39,7 @@ bool ResourceWriter::Open(const QString& path)
     Cancel();
     m_error.clear();
     m_path = path;
+    m_unchanged = false;
     m_file = std::make_unique<SaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly))
         return Fail(m_file->errorString());
@@ -52,12 +53,7 @@ bool ResourceWriter::Open(const QString& path)
     return true;
 }
 
-bool ResourceWriter::WriteEntry(std::span<const std::uint8_t> stored, int number)
-{
-    return BeginEntry(number, static_cast<std::int64_t>(stored.size())) && AppendEntry(stored) && EndEntry();
-}
-
-bool ResourceWriter::BeginEntry(int number, std::int64_t size)
+bool ResourceWriter::BeginBlock(int number, std::int64_t size)
 {
     if (!m_file || number < 1 || number > 65535 || size < 0)
         return false;
@@ -77,7 +73,7 @@ bool ResourceWriter::BeginEntry(int number, std::int64_t size)
     return true;
 }
 
-bool ResourceWriter::AppendEntry(std::span<const std::uint8_t> bytes)
+bool ResourceWriter::AppendBlock(std::span<const std::uint8_t> bytes)
 {
     if (!m_file || static_cast<std::int64_t>(bytes.size()) > m_entryLeft)
         return false;
@@ -87,7 +83,7 @@ bool ResourceWriter::AppendEntry(std::span<const std::uint8_t> bytes)
     return true;
 }
 
-bool ResourceWriter::EndEntry()
+bool ResourceWriter::EndBlock()
 {
     if (!m_file || m_entryLeft != 0)
         return false;
@@ -98,12 +94,13 @@ bool ResourceWriter::EndEntry()
     return true;
 }
 
-bool ResourceWriter::Finish()
+bool ResourceWriter::Finish(bool keepSame)
 {
     if (!m_file)
         return false;
-    if (!m_file->commit())
+    if (!m_file->commit(keepSame))
         return Fail(m_file->errorString());
+    m_unchanged = m_file->unchanged();
     m_file.reset();
     return true;
 }

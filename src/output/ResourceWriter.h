@@ -3,6 +3,7 @@
 // numeric name per block, each entry padded to 4 bytes. Written to a temporary place and put in place of
 // the old file only when complete.
 #include "AtomicFile.h"
+#include "BlockSink.h"
 
 #include <QString>
 
@@ -15,23 +16,27 @@ namespace hexaloom {
 // Resource numbers are 16-bit and 1 is the catalog.
 inline constexpr int kMaxResourceRows = 65534;
 
-class ResourceWriter
+class ResourceWriter : public BlockSink
 {
 public:
-    ~ResourceWriter();
+    ~ResourceWriter() override;
 
     // Creates the file and writes the empty first entry.
     bool Open(const QString& path);
     // Resource `number` (1 to 65535) holding `stored`, a packed block or raw bytes.
-    bool WriteEntry(std::span<const std::uint8_t> stored, int number);
+    bool WriteEntry(std::span<const std::uint8_t> stored, int number) { return WriteBlock(stored, number); }
     // The same in pieces: the header of an entry of `size` bytes, its bytes in order, its padding.
-    bool BeginEntry(int number, std::int64_t size);
-    bool AppendEntry(std::span<const std::uint8_t> bytes);
-    bool EndEntry();
-    bool Finish();
-    void Cancel();
+    bool BeginBlock(int number, std::int64_t size) override;
+    bool AppendBlock(std::span<const std::uint8_t> bytes) override;
+    bool EndBlock() override;
+    // The file takes the old one's place; with keepSame an old file of the same bytes stays as it was.
+    bool Finish(bool keepSame = false) override;
+    void Cancel() override;
 
-    QString errorString() const { return m_error; }
+    QString errorString() const override { return m_error; }
+    bool unchanged() const override { return m_unchanged; }
+    // An unreadable or empty file leaves its resource number out.
+    bool keepsEmptyNumbers() const override { return false; }
 
 private:
     bool Fail(const QString& why);
@@ -41,6 +46,7 @@ private:
     QString m_error;
     std::int64_t m_entrySize = 0;
     std::int64_t m_entryLeft = 0;
+    bool m_unchanged = false;
 };
 
 } // namespace hexaloom

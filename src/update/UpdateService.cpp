@@ -11,6 +11,8 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QTemporaryDir>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -77,6 +79,7 @@ QString FileMd5(const QString& path)
 struct UpdateService::Download
 {
     QString path;
+    bool tooLong = false;
     QString fingerprint;
     QFile file;
     QNetworkReply* reply = nullptr;
@@ -151,6 +154,7 @@ void UpdateService::CheckForUpdate()
         return;
     }
     QNetworkReply* reply = get(*address);
+    Deadline(reply, m_checkDeadlineMs);
     connect(reply, &QNetworkReply::downloadProgress, reply, [reply](qint64 received, qint64) {
         if (received > kMaxInfoFileSize)
             reply->abort();
@@ -192,30 +196,55 @@ void UpdateService::OnUpdateInfoArrived(const std::optional<QByteArray>& block)
 bool UpdateService::StartDownload()
 {
     // One at a time: a second download of the same version would write into the same file.
-    const QString path = downloadPath(m_info);
+    const QString name = downloadPath(m_info);
     const std::optional<QUrl> address = WebAddress(m_info.DownloadUrl);
-    if (m_download || path.isEmpty() || !address)
+    if (m_download || name.isEmpty() || !address)
         return false;
+    // A folder of its own, made for this download with only its owner let in: in a shared temporary
+    // folder a predictable name could be taken beforehand by a link to someone else's file.
+    QTemporaryDir folder(WithSeparator(m_downloadFolder) + QStringLiteral("hexaloom-update-XXXXXX"));
+    if (!folder.isValid())
+        return false;
+    folder.setAutoRemove(false);
     auto download = std::make_unique<Download>();
-    download->path = path;
+    download->path = WithSeparator(folder.path()) + FileNamePart(name);
     download->fingerprint = m_info.Fingerprint;
     download->expected = m_info.FileSize;
-    download->file.setFileName(path);
-    if (!download->file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    download->file.setFileName(download->path);
+    if (!download->file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        folder.remove();
         return false;
+    }
     download->reply = get(*address);
     download->reply->setReadBufferSize(kDownloadChunk);
     connect(download->reply, &QNetworkReply::readyRead, this, &UpdateService::writeDownloadedChunks);
     connect(download->reply, &QNetworkReply::finished, this, &UpdateService::endDownload);
+    Deadline(download->reply, m_downloadDeadlineMs);
+    m_lastDownload = download->path;
     m_download = std::move(download);
     emit downloadProgress(0);
     return true;
 }
 
+void UpdateService::setDeadlines(int checkMs, int downloadMs)
+{
+    m_checkDeadlineMs = checkMs;
+    m_downloadDeadlineMs = downloadMs;
+}
+
+void UpdateService::Deadline(QNetworkReply* reply, int ms)
+{
+    // The stall timer restarts with every byte, so a server that trickles would hold it forever.
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    timer->start(ms);
+}
+
 void UpdateService::writeDownloadedChunks()
 {
     Download& d = *m_download;
-    if (d.writeFailed)
+    if (d.writeFailed || d.tooLong)
         return;
     // An error page is no part of the file; the failed status ends the transfer as a failure.
     const QVariant status = d.reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
@@ -227,6 +256,12 @@ void UpdateService::writeDownloadedChunks()
         const QByteArray chunk = d.reply->read(kDownloadChunk);
         if (chunk.isEmpty())
             break;
+        // More than the information file announced is not the file it describes.
+        if (d.written + chunk.size() > d.expected) {
+            d.tooLong = true;
+            d.reply->abort();
+            return;
+        }
         if (d.file.write(chunk) != chunk.size()) {
             d.writeFailed = true;
             d.reply->abort();
@@ -244,7 +279,7 @@ void UpdateService::endDownload()
     d->reply->deleteLater();
     const bool flushed = d->file.flush();
     d->file.close();
-    const bool ok = !d->writeFailed && flushed && HttpSucceeded(d->reply, d->written);
+    const bool ok = !d->writeFailed && !d->tooLong && flushed && HttpSucceeded(d->reply, d->written);
     emit downloadFinished(OnDownloadFinished(ok, d->path, d->fingerprint));
 }
 

@@ -48,16 +48,22 @@ public:
 
     // Starts fetching the information file and returns at once; checkFinished reports the outcome.
     void CheckForUpdate();
-    // Starts downloading the file of the last update found into the download folder, replacing a file
-    // of that name. False (and nothing started) when the file cannot be created, the address is not
-    // http or https, or a download is already running. downloadFinished reports the end.
+    // Starts downloading the file of the last update found into a new folder of its own inside the
+    // download folder (downloadedPath() names the file). False (and nothing started) when the file
+    // cannot be created, the address is not http or https, or a download is already running.
+    // downloadFinished reports the end; a body longer than the announced FileSize fails it at once.
     bool StartDownload();
+    // The file the last download started was written to.
+    QString downloadedPath() const { return m_lastDownload; }
+    // How long a check and a download may take in all, however steadily the server sends.
+    void setDeadlines(int checkMs, int downloadMs);
     bool isDownloading() const { return m_download != nullptr; }
     // The last update found.
     const UpdateInfo& updateInfo() const { return m_info; }
     // Why the last check failed, in a few words (the network's reason where it gave one).
     QString failure() const { return m_failure; }
-    // The file a download of `info` is written to; empty when its file name is unusable.
+    // The download folder and the file name a download of `info` gets (the download itself goes into a
+    // folder of its own there); empty when its file name is unusable.
     QString downloadPath(const UpdateInfo& info) const;
 
 signals:
@@ -70,6 +76,7 @@ private:
     struct Download;
 
     QNetworkReply* get(const QUrl& address);
+    static void Deadline(QNetworkReply* reply, int ms);
     void OnUpdateInfoArrived(const std::optional<QByteArray>& block);
     void writeDownloadedChunks();
     void endDownload();
@@ -83,6 +90,9 @@ private:
     UpdateInfo m_info;
     QString m_failure;
     std::unique_ptr<Download> m_download;
+    QString m_lastDownload;
+    int m_checkDeadlineMs = 60000;
+    int m_downloadDeadlineMs = 30 * 60000;
 };
 
 } // namespace hexaloom

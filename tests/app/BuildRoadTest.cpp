@@ -19,6 +19,11 @@
 
 #include <cstdio>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace hexaloom;
 
 namespace {
@@ -86,6 +91,21 @@ QString Describe(const BuildOptions& o)
             parts << name;
     }
     return parts.join(' ');
+}
+
+// The program itself, started in `folder`, with the test's environment.
+QProcess* Start(const QString& folder, const QStringList& parameters)
+{
+    auto* process = new QProcess;
+    process->setWorkingDirectory(folder);
+    process->start(QStringLiteral(HEXALOOM_EXECUTABLE), parameters);
+    return process;
+}
+
+// The temporary files of running saves in `folder`.
+QStringList Temporaries(const QString& folder)
+{
+    return QDir(folder).entryList({".hexaloom-*"}, QDir::AllEntries | QDir::Hidden | QDir::System);
 }
 
 QByteArray Text(int lines, int seed)
@@ -351,6 +371,10 @@ private slots:
                                            << "zip"
                                            << "header"
                                            << "no 32-bit resource file";
+        QTest::newRow("res, type name flipped") << "res"
+                                                << "zip"
+                                                << "type"
+                                                << "file 1 (a.txt): no data";
         QTest::newRow("res, flipped byte") << "res"
                                            << "zip"
                                            << "flip"
@@ -378,6 +402,10 @@ private slots:
         } else if (damage == "flip") {
             const qsizetype at = bytes.indexOf("VORKEL") + 20;
             bytes[at] = char(bytes[at] ^ 0x10);
+        } else if (damage == "type") {
+            const QByteArray type("V\0O\0R\0K\0E\0L\0", 12);
+            const qsizetype at = bytes.indexOf(type, bytes.indexOf(type) + 1) + 2;
+            bytes[at] = char(bytes[at] ^ 0x20);
         } else if (damage == "cut pack") {
             bytes.chop(1);
         } else if (damage == "header") {
@@ -445,6 +473,264 @@ private slots:
         QCOMPARE(ReadBytes(dir.filePath("inside/here/ok.txt")), QByteArray("contents of resource 2"));
         QCOMPARE(QDir(dir.filePath("inside/here")).entryList(QDir::Files), QStringList{"ok.txt"});
         QVERIFY(!QFile::exists(dir.filePath("inside/evil.txt")));
+    }
+
+    // A link standing at a name in DIR is never written through, whether it leads to a file or nowhere.
+    void extractNeverFollowsLinks()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Text(30, 2)));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "out.pbi", "in"}).code, kExitOk);
+        QVERIFY(WriteBytes(dir.filePath("victim.txt"), "precious"));
+        QVERIFY(QDir(dir.path()).mkpath("back"));
+        QVERIFY(QFile::link("../victim.txt", dir.filePath("back/a.txt")));
+        QVERIFY(QFile::link("../created.txt", dir.filePath("back/b.txt")));
+        const Result run = Hexaloom(dir.path(), {"--extract", "out.pbi", "back"});
+        QCOMPARE(run.code, kExitFailed);
+        QVERIFY2(run.err.contains("file 1 (a.txt): cannot be written: a link stands there"), qPrintable(run.err));
+        QVERIFY2(run.err.contains("file 2 (b.txt)"), qPrintable(run.err));
+        QCOMPARE(ReadBytes(dir.filePath("victim.txt")), QByteArray("precious"));
+        QVERIFY(!QFileInfo::exists(dir.filePath("created.txt")));
+        QVERIFY(QFileInfo(dir.filePath("back/a.txt")).isSymLink());
+    }
+
+    // A run ended by a signal leaves no temporary file the next run could pack: SIGTERM removes its own,
+    // and the one a SIGKILL leaves is removed by the next run that writes there.
+    void killedRunLeavesNothingToPack_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::newRow("SIGTERM") << false;
+        QTest::newRow("SIGKILL") << true;
+    }
+    void killedRunLeavesNothingToPack()
+    {
+        QFETCH(bool, kill);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QVERIFY(WriteBytes(dir.filePath("in/big.bin"), Pattern(48 << 20, 3, false)));
+        // OUT inside its INPUT folder, as the help allows.
+        std::unique_ptr<QProcess> run(Start(dir.path(), {"--create", "in/out.pbi", "--packer", "zip", "in"}));
+        QVERIFY(run->waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!Temporaries(dir.filePath("in")).isEmpty(), 20000);
+        if (kill)
+            run->kill();
+        else
+            run->terminate();
+        QVERIFY(run->waitForFinished(20000));
+        QCOMPARE(run->exitStatus(), QProcess::CrashExit);
+        QVERIFY(!QFile::exists(dir.filePath("in/out.pbi")));
+        QCOMPARE(Temporaries(dir.filePath("in")).size(), kill ? 1 : 0);
+
+        QVERIFY(QFile::remove(dir.filePath("in/big.bin")));
+        const Result again = Hexaloom(dir.path(), {"--create", "in/out.pbi", "in"});
+        QVERIFY2(again.code == kExitOk, qPrintable(again.err));
+        QCOMPARE(Temporaries(dir.filePath("in")), QStringList());
+        const Result list = Hexaloom(dir.path(), {"--list", "in/out.pbi"});
+        QCOMPARE(list.out.count('\n'), 2); // the title and a.txt
+    }
+
+    // A second run on the same output waits for the first: the include and its pack file stay a pair.
+    void binpackPairStaysTogether()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        const QStringList create{"--create", "out.pbi", "--format", "binpack", "in"};
+        QCOMPARE(Hexaloom(dir.path(), create).code, kExitOk);
+        const QByteArray oldPack = ReadBytes(dir.filePath("out.binpack"));
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(40, 2)));
+
+        // While the first run holds the output, a second one says so and waits.
+        const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(folder >= 0 && ::flock(folder, LOCK_EX) == 0);
+        std::unique_ptr<QProcess> second(Start(dir.path(), create));
+        QVERIFY(!second->waitForFinished(1500));
+        QCOMPARE(ReadBytes(dir.filePath("out.binpack")), oldPack);
+        ::close(folder);
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitCode(), kExitOk);
+        QVERIFY(second->readAllStandardError().contains("another run is writing out.pbi; waiting"));
+        const QByteArray newPack = ReadBytes(dir.filePath("out.binpack"));
+        QVERIFY(newPack != oldPack);
+
+        QCOMPARE(Temporaries(dir.path()), QStringList());
+    }
+
+    // On this road a run that cannot read every file writes nothing: the old output stays for make.
+    void failedBuildKeepsTheOutput_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::newRow("project lists a deleted file") << "deleted";
+        QTest::newRow("file unreadable in a folder") << "unreadable";
+        QTest::newRow("file too large for the memory limit") << "memory";
+    }
+    void failedBuildKeepsTheOutput()
+    {
+        QFETCH(QString, fault);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Text(30, 2)));
+        const QStringList create = fault == "deleted" ? QStringList{"--create", "out.pbi", "--project", "p.hxlm"}
+                                                      : QStringList{"--create", "out.pbi", "in"};
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "out.pbi", "in", "--save-project", "p.hxlm"}).code, kExitOk);
+        const QByteArray before = ReadBytes(dir.filePath("out.pbi"));
+        if (fault == "deleted")
+            QVERIFY(QFile::remove(dir.filePath("in/b.txt")));
+        else if (fault == "memory")
+            QVERIFY(WriteBytes(dir.filePath("in/b.txt"), Pattern(200 << 20, 5, false)));
+        else if (::geteuid() == 0)
+            QSKIP("root reads every file");
+        else
+            QVERIFY(QFile::setPermissions(dir.filePath("in/b.txt"), QFile::WriteOwner));
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(25, 1)));
+        Result run;
+        if (fault == "memory") {
+            // A child whose memory cannot hold the file and its packed copy at once.
+            QProcess limited;
+            limited.setWorkingDirectory(dir.path());
+            limited.start("/bin/sh", QStringList{"-c", "ulimit -v 180000; exec \"$0\" \"$@\"",
+                                                 QStringLiteral(HEXALOOM_EXECUTABLE)} +
+                                         create + QStringList{"--packer", "zip"});
+            QVERIFY(limited.waitForFinished(60000));
+            run = {limited.exitCode(), QString(), QString::fromLocal8Bit(limited.readAllStandardError())};
+        } else {
+            run = Hexaloom(dir.path(), create);
+        }
+        QCOMPARE(run.code, kExitFailed);
+        QVERIFY2(run.err.contains("b.txt") &&
+                     (run.err.contains("nothing was written") || run.err.contains("the old files were left")),
+                 qPrintable(run.err));
+        QCOMPARE(ReadBytes(dir.filePath("out.pbi")), before);
+    }
+
+    // Outputs, projects and folders hold files only: devices and FIFOs are refused or left out with a
+    // word, and a folder reached through two links is walked once.
+    void devicesFifosAndLinkWebs()
+    {
+        QTemporaryDir dir;
+        const Result zero = Hexaloom(dir.path(), {"--verify", "/dev/zero"});
+        QCOMPARE(zero.code, kExitFailed);
+        QVERIFY2(zero.err.contains("not a regular file"), qPrintable(zero.err));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("fifo.hxlm")).constData(), 0600) == 0);
+        const Result project = Hexaloom(dir.path(), {"--create", "o.pbi", "--project", "fifo.hxlm"});
+        QCOMPARE(project.code, kExitFailed);
+
+        QVERIFY(WriteBytes(dir.filePath("in/shared/x.txt"), "x"));
+        QVERIFY(QDir(dir.path()).mkpath("in/web"));
+        // Two links to one folder at each of 12 levels would give 4,096 copies of x.txt if followed twice.
+        QString level = dir.filePath("in/shared");
+        for (int k = 0; k < 12; ++k) {
+            const QString next = dir.filePath(QStringLiteral("in/web/%1").arg(k));
+            QVERIFY(QDir().mkpath(next));
+            QVERIFY(QFile::link(level, next + "/l"));
+            QVERIFY(QFile::link(level, next + "/r"));
+            level = next;
+        }
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("in/pipe")).constData(), 0600) == 0);
+        QVERIFY(QFile::link(dir.filePath("nowhere"), dir.filePath("in/dangling")));
+        const Result run = Hexaloom(dir.path(), {"--create", "o.pbi", "in", "--save-project", "o.hxlm"});
+        QVERIFY2(run.code == kExitOk, qPrintable(run.err));
+        QVERIFY2(run.err.contains("in/pipe\" is no regular file; left out") &&
+                     run.err.contains("in/dangling\" is a link to nothing; left out"),
+                 qPrintable(run.err));
+        const Result list = Hexaloom(dir.path(), {"--list", "o.pbi"});
+        QCOMPARE(list.out.count("x.txt"), 1);
+    }
+
+    // The readers unpack in bounded pieces: a sound 256 MiB file verifies and extracts under a limit far
+    // below its size, and blocks whose headers claim 2 GiB - 1 cost neither time nor memory.
+    void readsInBoundedMemory()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/zeros.bin"), QByteArray(256 << 20, '\0')));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "big.res", "--packer", "zip", "in"}).code, kExitOk);
+        QVERIFY(QFile::remove(dir.filePath("in/zeros.bin")));
+        // Twenty 34-byte zip blocks that claim 2 GiB - 1 bytes each.
+        Bytes lie = PackBlock(Bytes(4000, 7), PackerZip);
+        lie.resize(34);
+        lie[0] = lie[1] = lie[2] = 0xFF;
+        lie[3] = 0x7F;
+        QByteArray catalog = "20";
+        for (int k = 1; k <= 20; ++k)
+            catalog += QByteArray(",f") + QByteArray::number(k);
+        catalog += '\0';
+        ResourceWriter writer;
+        QVERIFY(writer.Open(dir.filePath("lies.res")));
+        QVERIFY(writer.WriteEntry(ToBytes(catalog), 1));
+        for (int k = 2; k <= 21; ++k)
+            QVERIFY(writer.WriteEntry(lie, k));
+        QVERIFY(writer.Finish());
+        for (const QStringList& command : {QStringList{"--verify", "big.res"}, QStringList{"--extract", "big.res", "x"},
+                                           QStringList{"--verify", "lies.res"}}) {
+            QProcess limited;
+            limited.setWorkingDirectory(dir.path());
+            limited.start("/bin/sh", QStringList{"-c", "ulimit -v 300000; exec \"$0\" \"$@\"",
+                                                 QStringLiteral(HEXALOOM_EXECUTABLE)} +
+                                         command);
+            QVERIFY(limited.waitForFinished(30000));
+            const QString error = QString::fromLocal8Bit(limited.readAllStandardError());
+            if (command.last() == "lies.res") {
+                QCOMPARE(limited.exitCode(), kExitFailed);
+                QCOMPARE(error.count("does not unpack to the 2147483647 bytes"), 20);
+            } else {
+                QVERIFY2(limited.exitCode() == kExitOk, qPrintable(error));
+            }
+        }
+        QCOMPARE(QFileInfo(dir.filePath("x/zeros.bin")).size(), qint64(256) << 20);
+    }
+
+    // A "," in a file name is refused before anything is written; an output whose catalog cannot be read
+    // name by name is said to be so, not damaged.
+    void commaInAFileName()
+    {
+        QTemporaryDir dir;
+        for (const char* name : {"in/a,b.txt", "in/c.txt", "in/z.txt"})
+            QVERIFY(WriteBytes(dir.filePath(name), name));
+        const Result create = Hexaloom(dir.path(), {"--create", "out.res", "in", "--save-project", "p.hxlm"});
+        QCOMPARE(create.code, kExitFailed);
+        QVERIFY2(create.err.contains(QDir::toNativeSeparators(dir.filePath("in/a,b.txt"))), qPrintable(create.err));
+        QVERIFY(!QFile::exists(dir.filePath("out.res")));
+        QVERIFY(!QFile::exists(dir.filePath("p.hxlm")));
+
+        // As an older program wrote it: the catalog's names split into four.
+        const QByteArray catalog("3,a,b.txt,c.txt,z.txt\0", 22);
+        ResourceWriter writer;
+        QVERIFY(writer.Open(dir.filePath("old.res")));
+        QVERIFY(writer.WriteEntry(ToBytes(catalog), 1));
+        for (int k = 2; k <= 4; ++k)
+            QVERIFY(writer.WriteEntry(ToBytes("data " + QByteArray::number(k)), k));
+        QVERIFY(writer.Finish());
+        const Result verify = Hexaloom(dir.path(), {"--verify", "old.res"});
+        QCOMPARE(verify.code, kExitFailed);
+        QVERIFY2(verify.err.contains("cannot be read name by name"), qPrintable(verify.err));
+        QVERIFY2(verify.out.contains("unreadable by name old.res") && !verify.out.contains("damaged"),
+                 qPrintable(verify.out));
+        const Result list = Hexaloom(dir.path(), {"--list", "old.res"});
+        QVERIFY2(list.err.contains("cannot be read name by name") && !list.out.contains("c.txt"), qPrintable(list.out));
+    }
+
+    // Messages name the cause: the system's reason, never "Unknown error" or only what failed.
+    void messagesNameTheCause()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "out.pbi", "in"}).code, kExitOk);
+        QVERIFY(WriteBytes(dir.filePath("file"), "a file, not a folder"));
+        const Result run = Hexaloom(dir.path(), {"--extract", "out.pbi", "file/sub"});
+        QCOMPARE(run.code, kExitFailed);
+        QVERIFY2(run.err.contains("cannot be made: Not a directory"), qPrintable(run.err));
+
+        // A file that cannot grow (here the process's file size limit; a full disk alike) says why.
+        QVERIFY(WriteBytes(dir.filePath("in/big.bin"), Pattern(1 << 20, 1, false)));
+        QProcess limited;
+        limited.setWorkingDirectory(dir.path());
+        limited.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 200; exec \"$0\" --create full.pbi in",
+                                  QStringLiteral(HEXALOOM_EXECUTABLE)});
+        QVERIFY(limited.waitForFinished(30000));
+        QCOMPARE(limited.exitCode(), kExitFailed);
+        const QString error = QString::fromLocal8Bit(limited.readAllStandardError());
+        QVERIFY2(error.contains("full.pbi: File too large"), qPrintable(error));
+        QCOMPARE(Temporaries(dir.path()), QStringList());
     }
 
     // The program itself on this road: no display, no settings read or written, relative names from the

@@ -10,6 +10,8 @@
 
 #include <QTest>
 
+#include <sys/stat.h>
+
 using namespace hexaloom;
 
 namespace {
@@ -42,6 +44,8 @@ private slots:
     void failedWriteLeavesOldFile_data();
     void failedWriteLeavesOldFile();
     void unchangedStoreDoesNotTouchTheFile();
+    void settingsFileThatIsNoFile_data();
+    void settingsFileThatIsNoFile();
 
 private:
     QTemporaryDir m_config;
@@ -409,6 +413,32 @@ void SettingsTest::unchangedStoreDoesNotTouchTheFile()
     prefs.WriteLong(QStringLiteral("k"), -1);
     QVERIFY(prefs.Close());
     QCOMPARE(ReadBytes(fresh), QByteArray("\xEF\xBB\xBF\r\n[N]\r\nk = -1\r\n"));
+}
+
+// A FIFO must not hang the start-up, nor a device fill the memory: defaults, and nothing written there.
+void SettingsTest::settingsFileThatIsNoFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO") << "fifo";
+    QTest::newRow("link to /dev/zero") << "zero";
+}
+
+void SettingsTest::settingsFileThatIsNoFile()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Hexaloom.prefs");
+    if (kind == "fifo")
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+    else
+        QVERIFY(QFile::link("/dev/zero", path));
+    AppSettings settings;
+    QString error;
+    QVERIFY(!LoadSettings(settings, path, DisplayInfo{}, &error));
+    QVERIFY2(error.contains("not a regular file"), qPrintable(error));
+    QCOMPARE(settings.frmMain_w, 640);
+    settings.frmMain_w = 700;
+    QVERIFY(!SaveSettings(settings, path));
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)

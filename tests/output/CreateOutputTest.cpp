@@ -531,9 +531,9 @@ private slots:
         QVERIFY(platform.questionTexts().first().contains("same name"));
     }
 
-    // When the include cannot take its place after the pack file took its own, the message says so
-    // rather than that the old files were kept.
-    void packFileReplacedWithoutItsIncludeIsSaid()
+    // When the include cannot take its place after the pack file took its own, the old pack file is put
+    // back: the pair stays together.
+    void packFileGoesBackWhenItsIncludeCannotFollow()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("out.pbi");
@@ -554,12 +554,10 @@ private slots:
         QCOMPARE(int(CreateOutput(document, platform, path, options).status), int(CreateStatus::Failed));
         QCOMPARE(platform.messageTexts().size(), 1);
         const QString message = platform.messageTexts().at(0);
-        QVERIFY2(message.startsWith("The pack file " + dir.filePath("out.binpack") +
-                                    " was replaced, but its include "
-                                    "could not be:\n" +
-                                    path + ": "),
+        QVERIFY2(message.startsWith("The output could not be written; the old files were left as they were.\n" + path +
+                                    ": "),
                  qPrintable(message));
-        QCOMPARE(ReadAll(dir.filePath("out.binpack")), ToBytes(Pattern(500, 1, true) + "1,a.txt" + '\0'));
+        QCOMPARE(ReadBytes(dir.filePath("out.binpack")), QByteArray("old pack"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.binpack"});
     }
 
@@ -655,6 +653,23 @@ private slots:
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("x.bin")).status), int(CreateStatus::Written));
         document.setOutputFormat(OutputHexdata);
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("y.binpack")).status), int(CreateStatus::Written));
+    }
+
+    // The catalog separates names with ",": such names are refused in one message listing them all.
+    void refusesCommasInNames()
+    {
+        QTemporaryDir dir;
+        AppSettings settings;
+        Document document(settings);
+        document.setOutputFormat(OutputResource);
+        Fill(document, dir, {{"a,b.txt", "x"}, {"c.txt", "y"}, {"d,.txt", "z"}}, {"none", "none", "none"});
+        ScriptedPlatform platform;
+        QCOMPARE(int(CreateOutput(document, platform, dir.filePath("o.res")).status), int(CreateStatus::Refused));
+        QCOMPARE(platform.messageTexts().size(), 1);
+        const QString message = platform.messageTexts().first();
+        QVERIFY2(message.contains(dir.filePath("src0/a,b.txt") + "\n" + dir.filePath("src2/d,.txt")),
+                 qPrintable(message));
+        QVERIFY(!QFile::exists(dir.filePath("o.res")));
     }
 
     void refusesAFileOverTheBlockLimit()

@@ -75,9 +75,12 @@ private slots:
         QTest::addColumn<int>("format");
         QTest::addColumn<QString>("output");  // as given on the command line
         QTest::addColumn<QString>("written"); // the file that must appear
-        QTest::newRow("resource, extension added") << int(OutputResource) << "out" << "out.res";
-        QTest::newRow("hexdata") << int(OutputHexdata) << "out.pbi" << "out.pbi";
-        QTest::newRow("binpack, extension added") << int(OutputBinpack) << "out" << "out.pbi";
+        QTest::newRow("resource, extension added") << int(OutputResource) << "out"
+                                                   << "out.res";
+        QTest::newRow("hexdata") << int(OutputHexdata) << "out.pbi"
+                                 << "out.pbi";
+        QTest::newRow("binpack, extension added") << int(OutputBinpack) << "out"
+                                                  << "out.pbi";
     }
     void writesEachFormat()
     {
@@ -89,8 +92,8 @@ private slots:
         const QByteArray b = QByteArray("binary\x00\x01\x02", 9).repeated(50);
         WriteBytes(dir.filePath("a.txt"), a);
         WriteBytes(dir.filePath("b.bin"), b);
-        WriteBytes(dir.filePath("p.hxlm"), Project({dir.filePath("a.txt"), dir.filePath("b.bin")}, {"zip", "jCalg1"},
-                                                   format));
+        WriteBytes(dir.filePath("p.hxlm"),
+                   Project({dir.filePath("a.txt"), dir.filePath("b.bin")}, {"zip", "jCalg1"}, format));
         WriteBytes(dir.filePath(written), "old output, replaced without a question");
         QByteArray errors;
         QCOMPARE(Run(dir.path(), {"/CREATESILENT=" + dir.filePath(output), dir.filePath("p.hxlm")}, &errors), 0);
@@ -125,6 +128,7 @@ private slots:
         QTest::newRow("listed file gone") << "gone";
         QTest::newRow("output cannot be written") << "unwritable";
         QTest::newRow("project damaged") << "damaged";
+        QTest::newRow("a \",\" in a file name") << "comma";
     }
     void failsWhenTheOutputLacksAFile()
     {
@@ -134,6 +138,10 @@ private slots:
         QStringList files{dir.filePath("a.txt")};
         if (what == "gone")
             files.append(dir.filePath("gone.txt")); // listed, never there
+        if (what == "comma") {
+            WriteBytes(dir.filePath("a,b.txt"), "comma");
+            files.append(dir.filePath("a,b.txt"));
+        }
         QByteArray project = Project(files, {"zip", "zip"}, OutputHexdata);
         if (what == "damaged")
             project.truncate(project.size() - 3);
@@ -143,8 +151,10 @@ private slots:
         QByteArray errors;
         QCOMPARE(Run(dir.path(), {"/CREATESILENT=" + dir.filePath("out.pbi"), dir.filePath("p.hxlm")}, &errors), 1);
         QVERIFY2(!errors.isEmpty(), "the reason goes to stderr");
-        if (what == "damaged")
+        if (what == "damaged" || what == "comma")
             QVERIFY(!QFile::exists(dir.filePath("out.pbi")));
+        if (what == "comma")
+            QVERIFY2(errors.contains(dir.filePath("a,b.txt").toUtf8()), errors.constData());
         if (what == "gone")
             QVERIFY(ReadInclude(dir.filePath("out.pbi")).error.isEmpty()); // written with what was there
     }

@@ -4,6 +4,9 @@
 #include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
 
 namespace hexaloom {
 
@@ -85,6 +88,13 @@ void HttpTestServer::holdMidway(const QString& path, const QByteArray& body, qin
     m_routes.insert(path, Route{200, body, {}, bytes, true});
 }
 
+void HttpTestServer::trickle(const QString& path, const QByteArray& body, int intervalMs)
+{
+    Route route{200, body, {}, 0, false};
+    route.trickleMs = intervalMs;
+    m_routes.insert(path, route);
+}
+
 void HttpTestServer::release()
 {
     for (auto& [socket, rest] : m_held) {
@@ -145,6 +155,18 @@ void HttpTestServer::respond(QTcpSocket* socket, const Route& route)
         return;
     }
     socket->write(route.body.left(route.stopAfter));
+    if (route.trickleMs > 0) {
+        // One byte per tick, for as long as the other side listens.
+        auto* timer = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        const QByteArray body = route.body;
+        connect(timer, &QTimer::timeout, socket, [socket, body, sent] {
+            if (*sent < body.size())
+                socket->write(body.mid((*sent)++, 1));
+        });
+        timer->start(route.trickleMs);
+        return;
+    }
     if (route.hold) {
         socket->flush();
         m_held.append({QPointer<QTcpSocket>(socket), route.body.mid(route.stopAfter)});

@@ -42,6 +42,8 @@ public:
     // Sends the first `bytes` bytes, then waits for release() before sending the rest.
     void holdMidway(const QString& path, const QByteArray& body, qint64 bytes);
     void release();
+    // Sends the body one byte every `intervalMs` milliseconds.
+    void trickle(const QString& path, const QByteArray& body, int intervalMs);
 
     // The request lines received ("GET /path"), and each request's headers (lower-case names).
     const QStringList& requests() const { return m_requests; }
@@ -59,6 +61,7 @@ private:
         QByteArray location;
         qint64 stopAfter = -1; // bytes of the body sent before closing or holding; -1 all
         bool hold = false;
+        int trickleMs = 0;
     };
 
     void accept();

@@ -146,6 +146,8 @@ void UpdateServiceTest::check_data()
     QTest::newRow("https") << "https" << R::UpdateFound << QStringList();
     QTest::newRow("http redirected to https") << "to https" << R::UpdateFound << QStringList();
     QTest::newRow("https redirected down to http") << "to http" << R::Failed << QStringList();
+    // One byte now and then restarts the stall timer; the whole check still has its deadline.
+    QTest::newRow("trickles past the deadline") << "trickle" << R::Failed << QStringList();
 }
 
 void UpdateServiceTest::check()
@@ -164,6 +166,8 @@ void UpdateServiceTest::check()
         m_server->serveStatus(path, 500);
     else if (setup == QLatin1String("huge"))
         m_server->serve(path, newer + QByteArray(UpdateService::kMaxInfoFileSize, ' '));
+    else if (setup == QLatin1String("trickle"))
+        m_server->trickle(path, newer, 100);
     else if (setup == QLatin1String("file"))
         url = QUrl::fromLocalFile(m_folder->filePath("hexaloom.dat")).toString();
     if (setup == QLatin1String("file"))
@@ -187,6 +191,7 @@ void UpdateServiceTest::check()
         }
     }
 
+    m_service->setDeadlines(1500, 1500);
     QTEST(runCheck(url), "result");
     QTEST(m_platform.calls(), "calls");
     QFETCH(UpdateService::CheckResult, result);
@@ -221,6 +226,10 @@ void UpdateServiceTest::download_data()
     QTest::newRow("damaged file") << "damaged" << false << kCorrupted;
     QTest::newRow("server closes midway") << "closed" << false << kWrongDownload;
     QTest::newRow("HTTP 404") << "404" << false << kWrongDownload;
+    QTest::newRow("longer than announced") << "longer" << false << kWrongDownload;
+    QTest::newRow("trickles past the deadline") << "trickle" << false << kWrongDownload;
+    // A link standing at the name in the shared folder leads nowhere near the download.
+    QTest::newRow("a link waits at the name") << "link" << true << opened;
 }
 
 void UpdateServiceTest::download()
@@ -242,6 +251,14 @@ void UpdateServiceTest::download()
         m_server->closeMidway("/file", body, 100000);
     } else if (setup == QLatin1String("404")) {
         m_server->serveStatus("/file", 404);
+    } else if (setup == QLatin1String("longer")) {
+        m_server->serve("/file", body + QByteArray(2 << 20, 'x'));
+    } else if (setup == QLatin1String("trickle")) {
+        m_server->trickle("/file", body, 100);
+    } else if (setup == QLatin1String("link")) {
+        QVERIFY(WriteBytes(m_folder->filePath("victim"), "precious"));
+        QVERIFY(QFile::link(m_folder->filePath("victim"), m_folder->filePath("Hexaloom-1.7.0.bin")));
+        m_server->serve("/file", body);
     } else if (setup == QLatin1String("redirect")) {
         m_server->serve("/u", Info(QStringLiteral("1.7.0"), m_server->url("/elsewhere"), fingerprint));
         m_server->redirect("/elsewhere", m_server->url("/file"));
@@ -254,19 +271,29 @@ void UpdateServiceTest::download()
     m_platform.SetOpenResult(setup != QLatin1String("not opened"));
     QSignalSpy progress(m_service.get(), &UpdateService::downloadProgress);
     QSignalSpy finished(m_service.get(), &UpdateService::downloadFinished);
+    m_service->setDeadlines(20000, 3000);
     QVERIFY(m_service->StartDownload());
     QVERIFY(m_service->isDownloading());
     QVERIFY(finished.wait(20000));
     QVERIFY(!m_service->isDownloading());
     QTEST(finished.first().first().toBool(), "ok");
+    // Into a folder of its own, made for this download and closed to others.
+    const QString path = m_service->downloadedPath();
+    const QFileInfo folder(QFileInfo(path).absolutePath());
+    QCOMPARE(folder.absolutePath(), m_folder->path());
+    QVERIFY(folder.fileName().startsWith("hexaloom-update-"));
+    QCOMPARE(int(folder.permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup)), 0);
     call.replace(QUrl::fromLocalFile(QStringLiteral("FOLDER")).toString(),
-                 QUrl::fromLocalFile(m_folder->path()).toString());
-    call.replace(QStringLiteral("FOLDER"), m_folder->path());
-    QCOMPARE(m_platform.calls(), call.split('\n'));
+                 QUrl::fromLocalFile(folder.absoluteFilePath()).toString());
+    call.replace(QStringLiteral("FOLDER"), folder.absoluteFilePath());
+    QCOMPARE(m_platform.calls(), call.split('
+'));
 
-    const QByteArray written = ReadBytes(m_folder->filePath("Hexaloom-1.7.0.bin"));
+    const QByteArray written = ReadBytes(path);
     if (setup == QLatin1String("404")) {
         QVERIFY(written.isEmpty()); // the error page is not the file
+    } else if (setup == QLatin1String("longer") || setup == QLatin1String("trickle")) {
+        QVERIFY(written.size() <= body.size()); // stopped as soon as it went wrong
     } else if (setup == QLatin1String("closed")) {
         QVERIFY(written.size() <= 100000); // what arrived stays
     } else {
@@ -275,6 +302,7 @@ void UpdateServiceTest::download()
         QVERIFY(progress.size() >= 5);
         QCOMPARE(progress.last().first().toInt(), 100);
     }
+    QCOMPARE(ReadBytes(m_folder->filePath("victim")), setup == QLatin1String("link") ? "precious" : "");
 }
 
 void UpdateServiceTest::refusedDownloads()
@@ -377,10 +405,18 @@ void UpdateServiceTest::releaseToolOutputIsServed()
 
     // A fault is one line on stderr, and the file written before stays.
     const QByteArray before = ReadBytes(dat);
-    for (const auto& [option, value] : {std::pair{"--file", "missing.zip"}, std::pair{"--url", "ftp://x/y"},
-                                        std::pair{"--version", "beta"}, std::pair{"--date", "1969-12-31"}}) {
+    QVERIFY(WriteBytes(m_folder->filePath("big.rtf"), QByteArray(UpdateService::kMaxInfoFileSize, 'x')));
+    for (const auto& [option, value] :
+         {std::pair{"--file", QString("missing.zip")}, std::pair{"--url", QString("ftp://x/y")},
+          std::pair{"--version", QString("beta")}, std::pair{"--date", QString("1969-12-31")},
+          std::pair{"--file", QString("/dev/zero")}, std::pair{"--file", dat}, std::pair{"--filename", QString(".")},
+          std::pair{"--filename", QString("C:new.zip")}, std::pair{"--rtf", m_folder->filePath("big.rtf")}}) {
         QStringList bad = arguments;
-        bad[bad.indexOf(QLatin1String(option)) + 1] = QLatin1String(value);
+        const qsizetype at = bad.indexOf(QLatin1String(option));
+        if (at < 0)
+            bad << option << value;
+        else
+            bad[at + 1] = value;
         const auto [code, error] = run(bad);
         QCOMPARE(code, 1);
         QVERIFY2(error.startsWith("hexaloom_mkupdate: ") && error.count('\n') == 1, error.constData());

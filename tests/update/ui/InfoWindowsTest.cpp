@@ -323,7 +323,8 @@ void InfoWindowsTest::downloadFromTheWindow()
     QVERIFY(finished.wait(20000));
     QVERIFY(download->isEnabled());
     QCOMPARE(Find<QProgressBar>(update, "progressBar")->value(), 100);
-    const QString path = m_program->filePath("Hexaloom-2.0.zip");
+    const QString path = m_windows->updates().downloadedPath();
+    QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Hexaloom-2.0.zip"));
     QCOMPARE(m_platform.calls(), QStringList{"OpenUrl(" + Quoted(QUrl::fromLocalFile(path).toString()) + ")"});
     QCOMPARE(ReadBytes(path), m_file);
 }

@@ -1,0 +1,35 @@
+#pragma once
+// What Create writes its blocks into: an include (hexdata or binpack) or a resource file. Each block is
+// begun with its number and size, given its bytes in order (in pieces, each but the last a multiple of
+// 40 bytes), and ended; Finish() puts the output in place, Cancel() leaves the old one.
+#include <QString>
+
+#include <cstdint>
+#include <span>
+
+namespace hexaloom {
+
+class BlockSink
+{
+public:
+    virtual ~BlockSink() = default;
+
+    virtual bool BeginBlock(int number, std::int64_t size) = 0;
+    virtual bool AppendBlock(std::span<const std::uint8_t> bytes) = 0;
+    virtual bool EndBlock() = 0;
+    // With keepSame an old output of the same bytes stays as it was; unchanged() then says so.
+    virtual bool Finish(bool keepSame = false) = 0;
+    virtual void Cancel() = 0;
+    virtual QString errorString() const = 0;
+    virtual bool unchanged() const = 0;
+    // Whether a file with no data still takes its number (an empty block) or leaves it out.
+    virtual bool keepsEmptyNumbers() const = 0;
+
+    // A whole block at once.
+    bool WriteBlock(std::span<const std::uint8_t> stored, int number)
+    {
+        return BeginBlock(number, static_cast<std::int64_t>(stored.size())) && AppendBlock(stored) && EndBlock();
+    }
+};
+
+} // namespace hexaloom
