@@ -443,6 +443,9 @@ Debug n)",
     {"an endless loop is stopped", k612, "Repeat\nForEver", "", "stopped as endless", Phase::Runtime},
     {"endless recursion is stopped", k612, "Procedure P() : P() : EndProcedure\nP()", "", "nested deeper than",
      Phase::Runtime},
+    {"exactly the nesting limit runs, one more call fails", k612,
+     "Procedure P(n) : If n > 1 : P(n - 1) : EndIf : EndProcedure\nP(200) : Debug 1\nP(201)", "1\n",
+     "1: procedure calls nested deeper than 200", Phase::Runtime},
     {"End ends everything", k612, "Procedure P() : End 3 : EndProcedure\nDebug 1 : P() : Debug 2", "1\n", "",
      Phase::Ok},
     {"structures and pointers", "6.12-linux-x64-unicode 4.40-windows-x86-ascii", R"(
@@ -466,6 +469,7 @@ Procedure Own()
 EndProcedure
 Grow() : Own() : Debug a(3))",
      "7\n", "", Phase::Ok},
+    {"Dim again empties the array", k612, "Dim a.l(3) : a(1) = 5 : Dim a.l(3) : Debug a(1)", "0\n", "", Phase::Ok},
     {"an array index out of bounds", k612, "Dim a.l(3)\na(4) = 1", "", "2: Array index out of bounds: a(4)",
      Phase::Runtime},
 
