@@ -443,8 +443,7 @@ Repeat : n + 1 : If n = 5 : Break : EndIf : ForEver
 For k = 10 To 1 Step -4 : Debug k : Next
 Debug n)",
      "11\n13\n10\n6\n2\n5\n", "", Phase::Ok},
-    {"Break 0", k612, "For i = 1 To 2 : Break 0 : Next", "", "1: Break level 0 is not between 1 and 1",
-     Phase::Compile},
+    {"Break 0", k612, "For i = 1 To 2 : Break 0 : Next", "", "1: Break level 0 is not between 1 and 1", Phase::Compile},
     {"a For whose end moves", k612, "n = 3\nFor i = 1 To n\n  n + 1\nNext", "",
      "2: pbrun does not support a For loop whose end value changes", Phase::Runtime},
     {"an endless loop is stopped", k612, "Repeat\nForEver", "", "stopped as endless", Phase::Runtime},
