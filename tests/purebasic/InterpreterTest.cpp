@@ -63,6 +63,8 @@ If l + 1 > 0 : EndIf)",
      Phase::Runtime},
     {"a constant that overflows 32 bits", k612, "x.l = 1 << 31\n#A = $7FFFFFFF + 1", "",
      "2: pbrun does not support a constant expression that overflows 32 bits", Phase::Compile},
+    {"a hexadecimal number beyond 64 bits", k612, "x = $10000000000000000", "", "1: Numeric constant too big",
+     Phase::Compile},
     {"a quad makes it 64 bits", k612, "a.l = $7FFFFFFF : b.q = 2 : q.q = a * b : Debug q", "4294967294\n", "",
      Phase::Ok},
     {"priorities: << before *, & before *, * before +", k612, R"(
@@ -72,8 +74,9 @@ Debug 6 & 3 * 2
 Debug -7 / 2
 Debug -7 % 2
 Debug ~5
-Debug 5 ! 3)",
-     "14\n17\n4\n-3\n-1\n-6\n6\n", "", Phase::Ok},
+Debug 5 ! 3
+q.q = -8 : Debug (q >> 1) / -1)",
+     "14\n17\n4\n-3\n-1\n-6\n6\n4\n", "", Phase::Ok},
     {"division by zero", k612, "a = 0\nDebug 5 / a", "", "2: Division by zero", Phase::Runtime},
     {"constant division by zero", k612, "Debug 5 / 0", "", "1: Division by zero", Phase::Compile},
     {"shift count beyond the width", k612, "a.l = 1 : n.l = 32\nDebug a << n", "", "2: pbrun does not support shifting",
@@ -165,7 +168,7 @@ PokeL(*m + 8, $80000000) : Debug Str(PeekL(*m + 8)) + " " + Str(PeekI(*m + 8)) +
 PokeC(*m, 66) : PokeB(*m + 1, 0) : Debug Chr(PeekC(*m)) + Str(PeekC(*m))
 PokeA(*m, 200) : PokeW(*m, -1) : PokeU(*m + 2, 7) : PokeI(*m + 16, 5) : Debug Str(PeekU(*m)) + Str(PeekI(*m + 16))
 PokeF(*m, 1.5) : PokeD(*m + 8, 2.25) : Debug StrD(PeekF(*m), 1) + StrD(PeekD(*m + 8), 2)
-FillMemory(*m, 4, $41) : Debug Str(CompareMemory(*m, *m, 4)) + PeekS(*m, 4, #PB_Ascii) + Str(MemorySize(*m))
+FillMemory(*m, 4, $41) : CopyMemory(*m, *m + 4, 4) : Debug Str(CompareMemory(*m, *m, 4)) + PeekS(*m, 4, #PB_Ascii) + Str(MemorySize(*m))
 MoveMemory(*m, *m + 1, 3) : Debug PeekS(*m, 4, #PB_Ascii)
 FreeMemory(*m))",
      "-2 254 -2 65534\n-2147483648 2147483648 -2\nB66\n655355\n1.52.25\n1AAAA32\nAAAA\n", "", Phase::Ok},
@@ -183,9 +186,11 @@ FreeMemory(*m))",
     {"#PB_ByteLength came with 5.40", "5.31-windows-x64-unicode",
      "*m = AllocateMemory(4)\nDebug PeekS(*m, 1, #PB_UTF8 | #PB_ByteLength)", "",
      "2: Constant not found: #PB_ByteLength", Phase::Compile},
-    {"reading past a block", k612, "*m = AllocateMemory(10)\nDebug PeekL(*m + 8)", "",
-     "2: invalid memory access: reads 4 bytes at offset 8 of the memory block of 10 bytes allocated at main.pb:1",
+    {"reading past a block", k612, "*m = AllocateMemory(10)\nDebug PeekL(*m + 7)", "",
+     "2: invalid memory access: reads 4 bytes at offset 7 of the memory block of 10 bytes allocated at main.pb:1",
      Phase::Runtime},
+    {"just past a block is in no block", k612, "*m = AllocateMemory(4) : PokeB(*m, 1)\nPokeB(*m + 4, 1)", "",
+     "2: which is in no block", Phase::Runtime},
     {"PeekS without a zero runs off the block", k612,
      "*m = AllocateMemory(4)\nFillMemory(*m, 4, 65)\nDebug PeekS(*m, -1, #PB_Ascii)", "",
      "3: PeekS() reads past the end of the block", Phase::Runtime},
@@ -242,8 +247,8 @@ DataSection
 EndDataSection)",
      "-1 300 1 text\n-5\n-1\n", "", Phase::Ok},
     {"Read past the end of the data", k612,
-     "DataSection : D: : Data.b 1 : EndDataSection\nRestore D : Read.b a : Read.b a", "",
-     "2: Read.b past the end of the DataSection", Phase::Runtime},
+     "DataSection : D: : Data.w 1 : EndDataSection\nRestore D : Read.b a : Read.w a", "",
+     "2: Read.w past the end of the DataSection", Phase::Runtime},
     {"Read takes a type from 4.30", "4.30-windows-x86-ascii", "DataSection : D: : Data.l 1 : EndDataSection\nRead a",
      "", "2: pbrun does not support Read without a type from PureBasic 4.30", Phase::Compile},
     {"Read reads the variable's type before 4.30", "4.20-windows-x86-ascii",
@@ -438,11 +443,15 @@ Repeat : n + 1 : If n = 5 : Break : EndIf : ForEver
 For k = 10 To 1 Step -4 : Debug k : Next
 Debug n)",
      "11\n13\n10\n6\n2\n5\n", "", Phase::Ok},
+    {"Break 0", k612, "For i = 1 To 2 : Break 0 : Next", "", "1: Break level 0 is not between 1 and 1", Phase::Compile},
     {"a For whose end moves", k612, "n = 3\nFor i = 1 To n\n  n + 1\nNext", "",
      "2: pbrun does not support a For loop whose end value changes", Phase::Runtime},
     {"an endless loop is stopped", k612, "Repeat\nForEver", "", "stopped as endless", Phase::Runtime},
     {"endless recursion is stopped", k612, "Procedure P() : P() : EndProcedure\nP()", "", "nested deeper than",
      Phase::Runtime},
+    {"exactly the nesting limit runs, one more call fails", k612,
+     "Procedure P(n) : If n > 1 : P(n - 1) : EndIf : EndProcedure\nP(200) : Debug 1\nP(201)", "1\n",
+     "1: procedure calls nested deeper than 200", Phase::Runtime},
     {"End ends everything", k612, "Procedure P() : End 3 : EndProcedure\nDebug 1 : P() : Debug 2", "1\n", "",
      Phase::Ok},
     {"structures and pointers", "6.12-linux-x64-unicode 4.40-windows-x86-ascii", R"(
@@ -466,8 +475,15 @@ Procedure Own()
 EndProcedure
 Grow() : Own() : Debug a(3))",
      "7\n", "", Phase::Ok},
+    {"Dim again empties the array", k612, "Dim a.l(3) : a(1) = 5 : Dim a.l(3) : Debug a(1)", "0\n", "", Phase::Ok},
     {"an array index out of bounds", k612, "Dim a.l(3)\na(4) = 1", "", "2: Array index out of bounds: a(4)",
      Phase::Runtime},
+    {"a negative array index", k612, "Dim a.l(3)\nx = -1 : a(x) = 1", "", "2: Array index out of bounds: a(-1)",
+     Phase::Runtime},
+    {"a negative array size", k612, "x = -2\nDim a.l(x)", "", "2: an array cannot have fewer than 0 elements",
+     Phase::Runtime},
+    {"ReDim before its Dim ran", k612, "If #False : Dim a.l(2) : EndIf\nReDim a.l(3)", "",
+     "2: ReDim of a(), which was never dimensioned", Phase::Runtime},
 
     // ---- libraries: zlib through ImportC, files, media, Windows ----
     {"zlib's uncompress with the uLong of the target", "6.12-linux-x64-unicode 4.40-windows-x86-ascii", R"(
