@@ -327,6 +327,10 @@ bool SaveFile::put(bool keepSame, bool keepOld)
         }
     }
     QString why;
+#ifdef Q_OS_WIN
+    // Windows renames no file that is open without delete sharing, and Qt opens files without it.
+    QFile::close();
+#endif
     if (!ReplaceFile(fileName(), m_target, &why)) {
         cancelWriting();
         dropOld();
@@ -380,6 +384,10 @@ void SaveFile::cancelWriting()
     if (!m_pending)
         return;
     m_pending = false;
+#ifdef Q_OS_WIN
+    // Windows removes no file that is open without delete sharing.
+    QFile::close();
+#endif
     // Removed while still open and locked, so no cleaner takes it for abandoned meanwhile.
     QFile::remove(fileName());
     QFile::close();

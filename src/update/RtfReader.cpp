@@ -2,6 +2,10 @@
 
 #include <QStringDecoder>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #include <algorithm>
 #include <vector>
 
@@ -276,6 +280,7 @@ private:
     void setCodePage(int codePage)
     {
         m_decoder = QStringDecoder();
+        m_codePage = codePage;
         if (codePage != 1252 && codePage > 0)
             m_decoder = QStringDecoder(QByteArray("windows-") + QByteArray::number(codePage));
     }
@@ -284,7 +289,21 @@ private:
     {
         if (m_bytes.isEmpty())
             return;
-        const QString text = m_decoder.isValid() ? m_decoder.decode(m_bytes) : DecodeCp1252(m_bytes);
+        QString text;
+#ifdef Q_OS_WIN
+        // Qt for Windows converts no code pages of its own (no ICU); the system knows them all.
+        if (!m_decoder.isValid() && m_codePage != 1252 && m_codePage > 0) {
+            const int size = static_cast<int>(m_bytes.size());
+            const int n = MultiByteToWideChar(UINT(m_codePage), 0, m_bytes.constData(), size, nullptr, 0);
+            if (n > 0) {
+                text.resize(n);
+                MultiByteToWideChar(UINT(m_codePage), 0, m_bytes.constData(), size,
+                                    reinterpret_cast<wchar_t*>(text.data()), n);
+            }
+        }
+        if (text.isEmpty())
+#endif
+            text = m_decoder.isValid() ? m_decoder.decode(m_bytes) : DecodeCp1252(m_bytes);
         m_bytes.clear();
         appendText(text);
     }
@@ -328,6 +347,7 @@ private:
     int m_pendingSkip = 0;
     QByteArray m_bytes;       // text bytes not yet decoded, so multi-byte code pages decode whole characters
     QStringDecoder m_decoder; // invalid: Windows-1252
+    int m_codePage = 1252;
     RtfParagraph m_current;
     QList<RtfParagraph> m_paragraphs;
 };

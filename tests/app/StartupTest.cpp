@@ -230,7 +230,7 @@ void StartupTest::silentRoad()
     QCOMPARE(WantsSilentRoad(state), silent);
     if (!silent)
         return;
-    QCOMPARE(state.settings.projectdir, QDir::toNativeSeparators(QDir(program.path()).canonicalPath()) + "/");
+    QCOMPARE(state.settings.projectdir, QDir::toNativeSeparators(QDir(program.path()).canonicalPath() + "/"));
     ScriptedPlatform platform;
     QTEST(RunSilent(state, platform), "exitCode");
     QFETCH(int, rows);
@@ -244,7 +244,10 @@ void StartupTest::silentRoad()
         QCOMPARE(messages.filter("b.wav").size(), 1);
     } else {
         QFETCH(QString, reason);
-        QCOMPARE(messages.filter("could not be loaded (" + reason + "); nothing was written").size(), 1);
+#ifdef Q_OS_WIN
+        reason.clear(); // the system's own words
+#endif
+        QCOMPARE(messages.filter("could not be loaded (" + reason).filter("); nothing was written").size(), 1);
     }
     QCOMPARE(messages.filter("were not found").filter("gone.bin").size(), withMissing ? 1 : 0);
     // The silent road never saves the settings.
@@ -274,6 +277,9 @@ void StartupTest::strayStoredFormatWritesAResourceFile()
 
 void StartupTest::executableLoadsProjectHeadless()
 {
+#ifdef Q_OS_WIN
+    QSKIP("the settings folder is set through XDG_CONFIG_HOME here; the Windows test runs the program itself");
+#endif
     QTemporaryDir work;
     const QString project = MakeProject(work.path(), QStringLiteral("demo.hxlm"), false, OutputBinpack);
     QProcess process;
@@ -298,6 +304,9 @@ void StartupTest::executableLoadsProjectHeadless()
 
 void StartupTest::executableWithoutProjectStops()
 {
+#ifdef Q_OS_WIN
+    QSKIP("Windows always has a display: the window opens");
+#endif
     QTemporaryDir work;
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

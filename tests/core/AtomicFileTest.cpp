@@ -59,6 +59,10 @@ void AtomicFileTest::replacesWholeFile()
 {
     QFETCH(QString, name);
     QFETCH(bool, throughLink);
+#ifdef Q_OS_WIN
+    if (throughLink)
+        QSKIP("a link made here is a shortcut file, not a symbolic link");
+#endif
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
     QFile old(path);

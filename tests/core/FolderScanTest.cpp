@@ -38,6 +38,9 @@ private slots:
     }
     void walks()
     {
+#ifdef _WIN32
+        QSKIP("names apart only in letter case, links and FIFOs are POSIX here");
+#else
         QFETCH(bool, recursive);
         QFETCH(QString, links);
         QTemporaryDir dir;
@@ -71,6 +74,7 @@ private slots:
         if (links == "diamond")
             QVERIFY(QDir(dir.path() + "-sub").removeRecursively());
         QTEST(seen, "visited");
+#endif
     }
 
     void stopsWhenTold()

@@ -63,6 +63,9 @@ void SettingsTest::firstRunWritesTheKnownFile()
     QTemporaryDir program;
     AppSettings settings;
     const QString path = SettingsFilePath(settings, program.path());
+#ifdef Q_OS_WIN
+    QSKIP("the per-user folder is the system's here; the Windows test checks where the program puts it");
+#endif
     QCOMPARE(path, QDir::toNativeSeparators(m_config.path() + "/Brannock/Hexaloom/Hexaloom.prefs"));
     QFile::remove(path);
 
@@ -426,6 +429,9 @@ void SettingsTest::settingsFileThatIsNoFile_data()
 void SettingsTest::settingsFileThatIsNoFile()
 {
     QFETCH(QString, kind);
+#ifdef _WIN32
+    QSKIP("FIFOs and /dev/zero are POSIX here");
+#else
     QTemporaryDir dir;
     const QString path = dir.filePath("Hexaloom.prefs");
     if (kind == "fifo")
@@ -439,6 +445,7 @@ void SettingsTest::settingsFileThatIsNoFile()
     QCOMPARE(settings.frmMain_w, 640);
     settings.frmMain_w = 700;
     QVERIFY(!SaveSettings(settings, path));
+#endif
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)

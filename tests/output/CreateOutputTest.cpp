@@ -430,7 +430,9 @@ private slots:
         const CreateResult result = CreateOutput(document, platform, path);
         if (!written) {
             QCOMPARE(int(result.status), int(CreateStatus::Failed));
+#ifndef Q_OS_WIN // the system's own words
             QVERIFY2(result.error.contains("File name too long"), qPrintable(result.error));
+#endif
             return;
         }
         QVERIFY2(result.status == CreateStatus::Written, qPrintable(result.error));
