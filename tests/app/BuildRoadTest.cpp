@@ -395,6 +395,10 @@ private slots:
             QTest::newRow(QByteArray(format) + ", file gone when written") << format << "zip"
                                                                            << "gone"
                                                                            << "file 1 (a.txt): no data";
+        QTest::newRow("hexdata, header of packer none without its bytes") << "hexdata"
+                                                                          << "zip"
+                                                                          << "hollow"
+                                                                          << "file 1 (a.txt): its none block";
     }
     void listsVerifiesAndExtracts()
     {
@@ -411,20 +415,23 @@ private slots:
             QVERIFY(WriteBytes(dir.filePath("in/c.txt"), QByteArray()));
         const QString out = format == "res" ? "out.res" : "out.pbi";
         QCOMPARE(Hexaloom(dir.path(), {"--create", out, "--format", format, "--packer", packer, "in"}).code, kExitOk);
-        if (damage == "gone") {
-            // As the window writes a file deleted before Create: a block header claiming no bytes.
+        if (damage == "gone" || damage == "hollow") {
+            // As the window writes a file deleted before Create: a block header claiming no bytes (or, damaged,
+            // claiming five bytes whose CRC-32 is that of none).
             IncludeWriter writer(format == "hexdata" ? IncludeFormat::Hexdata : IncludeFormat::Binpack, {});
             QVERIFY(writer.Open(dir.filePath(out), false, false, {"a.txt", "b.bin"}));
             Bytes none(kBlockHeaderSize, 0);
             std::copy(std::begin(kBlockMagic), std::end(kBlockMagic), none.begin() + kBlockMagicOffset);
+            none[0] = damage == "hollow" ? 5 : 0;
             const QByteArray catalog("2,a.txt,b.bin", 14);
             QVERIFY(writer.WriteBlock(none, 1) && writer.WriteBlock(Bytes(b.begin(), b.end()), 2) &&
                     writer.WriteBlock(Bytes(catalog.begin(), catalog.end()), 3) && writer.Finish());
         }
 
-        const QString damaged = damage.isEmpty() || damage == "empty" || damage == "gone" ? QString()
-                                : format == "binpack"                                     ? "out.binpack"
-                                                                                          : out;
+        const QString damaged = damage.isEmpty() || damage == "empty" || damage == "gone" || damage == "hollow"
+                                    ? QString()
+                                : format == "binpack" ? "out.binpack"
+                                                      : out;
         QByteArray bytes = ReadBytes(dir.filePath(damaged));
         if (damage == "flip" && format == "hexdata") {
             const qsizetype digit = bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 7 + 8 * 10 + 4;

@@ -145,6 +145,8 @@ private slots:
                                                          << "block 1";
         QTest::newRow("binpack, pack file cut") << int(OutputBinpack) << "truncate pack"
                                                 << "error: cut short";
+        QTest::newRow("binpack, pack file too long") << int(OutputBinpack) << "grow pack"
+                                                     << "error: the size table";
         QTest::newRow("binpack, pack file gone") << int(OutputBinpack) << "remove pack"
                                                  << "error: cannot be read";
         QTest::newRow("binpack, catalog count") << int(OutputBinpack) << "catalog count"
@@ -206,6 +208,8 @@ private slots:
             bytes.chop(8);
         else if (damage == "truncate pack")
             QVERIFY(QFile::resize(packPath, QFileInfo(packPath).size() - 1));
+        else if (damage == "grow pack")
+            QVERIFY(WriteBytes(packPath, ReadBytes(packPath) + 'x'));
         else if (damage == "remove pack")
             QVERIFY(QFile::remove(packPath));
         else if (damage == "catalog count")
