@@ -382,6 +382,14 @@ private slots:
                                                 << "zip"
                                                 << "type"
                                                 << "file 1 (a.txt): no data";
+        QTest::newRow("res, last type name flipped") << "res"
+                                                     << "zip"
+                                                     << "last type"
+                                                     << "file 2 (b.bin): no data";
+        QTest::newRow("binpack, catalog count") << "binpack"
+                                                << "none"
+                                                << "catalog"
+                                                << "the catalog counts 3 files";
         QTest::newRow("res, flipped byte") << "res"
                                            << "zip"
                                            << "flip"
@@ -443,6 +451,11 @@ private slots:
             const QByteArray type("V\0O\0R\0K\0E\0L\0", 12);
             const qsizetype at = bytes.indexOf(type, bytes.indexOf(type) + 1) + 2;
             bytes[at] = char(bytes[at] ^ 0x20);
+        } else if (damage == "last type") {
+            const qsizetype at = bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12));
+            bytes[at] = char(bytes[at] ^ 0x20);
+        } else if (damage == "catalog") {
+            bytes.replace("2,a.txt,b.bin", "3,a.txt,b,bin");
         } else if (damage == "cut pack") {
             bytes.chop(1);
         } else if (damage == "header") {
@@ -458,7 +471,10 @@ private slots:
             QCOMPARE(verify.code, kExitFailed);
             QVERIFY2(verify.err.contains(verdict), qPrintable(verify.err));
             QCOMPARE(extract.code, kExitFailed);
-            QVERIFY(!QFile::exists(dir.filePath("back/a.txt")));
+            // Sound files are written all the same.
+            QCOMPARE(QFile::exists(dir.filePath("back/a.txt")), damage == "last type" || damage == "catalog");
+            if (damage == "catalog")
+                QCOMPARE(list.code, kExitFailed);
             return;
         }
         QCOMPARE(verify.code, kExitOk);
