@@ -286,8 +286,7 @@ void UpdateServiceTest::download()
     call.replace(QUrl::fromLocalFile(QStringLiteral("FOLDER")).toString(),
                  QUrl::fromLocalFile(folder.absoluteFilePath()).toString());
     call.replace(QStringLiteral("FOLDER"), folder.absoluteFilePath());
-    QCOMPARE(m_platform.calls(), call.split('
-'));
+    QCOMPARE(m_platform.calls(), call.split('\n'));
 
     const QByteArray written = ReadBytes(path);
     if (setup == QLatin1String("404")) {
