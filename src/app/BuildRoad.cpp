@@ -345,13 +345,6 @@ int RunList(const BuildOptions& o, Console& console)
     return kExitOk;
 }
 
-// A file of the output that holds no data (empty or unreadable when the output was written).
-bool HoldsNothing(const OutputContents& contents, int number)
-{
-    return number > static_cast<int>(contents.files.size()) || !contents.files[std::size_t(number - 1)].present() ||
-           contents.files[std::size_t(number - 1)].length == 0;
-}
-
 // Reads OUT and its catalog; a problem with the catalog is told and counted in `bad`.
 bool ReadWithCatalog(const BuildOptions& o, Console& console, OutputContents& contents, CatalogText& catalog, int& bad)
 {
@@ -377,7 +370,8 @@ int RunVerify(const BuildOptions& o, Console& console)
         count,
         [&contents](int index) {
             const StoredEntry& entry = contents.files[std::size_t(index)];
-            return !entry.present() || UnpackEntry(contents, entry) ? QString() : EntryDamageText(contents, entry);
+            return HoldsNoData(contents, index + 1) || UnpackEntry(contents, entry) ? QString()
+                                                                                    : EntryDamageText(contents, entry);
         },
         [&](int done) { console.Progress(QStringLiteral("verifying %1 of %2").arg(done).arg(count)); });
     qint64 stored = 0;
@@ -386,11 +380,11 @@ int RunVerify(const BuildOptions& o, Console& console)
         if (k <= count && !damage[std::size_t(k - 1)].isEmpty()) {
             console.Error(QStringLiteral("%1: %2: %3").arg(o.output, label, damage[std::size_t(k - 1)]));
             ++bad;
-        } else if (HoldsNothing(contents, k)) {
+        } else if (HoldsNoData(contents, k)) {
             // The access code gives nothing for such a row: a file that was missing when the output was
             // written, or an entry damaged past recognition (a resource of another type or name).
-            console.Error(QStringLiteral("%1: %2: no data (the file was missing, unreadable or empty when the output "
-                                         "was written, or its entry is damaged)")
+            console.Error(QStringLiteral("%1: %2: no data (the file was missing or unreadable when the output was "
+                                         "written, or its entry is damaged)")
                               .arg(o.output, label));
             ++bad;
         } else {
@@ -432,7 +426,7 @@ int RunExtract(const BuildOptions& o, Console& console)
     QHash<QString, int> taken;
     for (int k = 1; k <= std::max(count, catalog.count); ++k) {
         const QString name = catalog.names.value(k - 1);
-        if (HoldsNothing(contents, k)) {
+        if (HoldsNoData(contents, k)) {
             console.Error(QStringLiteral("%1: %2: no data; not written").arg(o.output, FileLabel(k, name)));
             ++bad;
             continue;

@@ -22,8 +22,9 @@ public:
     virtual void Cancel() = 0;
     virtual QString errorString() const = 0;
     virtual bool unchanged() const = 0;
-    // Whether a file with no data still takes its number (an empty block) or leaves it out.
-    virtual bool keepsEmptyNumbers() const = 0;
+    // Whether a file that could not be read still takes its number (a block claiming no bytes) or leaves it
+    // out. An empty file always takes its number, as a block of no bytes.
+    virtual bool keepsMissingNumbers() const = 0;
 
     // A whole block at once.
     bool WriteBlock(std::span<const std::uint8_t> stored, int number)

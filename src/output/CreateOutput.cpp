@@ -12,6 +12,8 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <array>
 #include <exception>
 #include <functional>
 #include <limits>
@@ -35,6 +37,18 @@ struct Row
     QString path;
     QString fileName;
 };
+
+// What stands for a file that could not be read: a block header claiming no bytes, which the access code
+// and the readers take for "no data", unlike an empty file (a block of no bytes at all).
+std::span<const std::uint8_t> NoDataBlock()
+{
+    static const auto block = [] {
+        std::array<std::uint8_t, kBlockHeaderSize> header{};
+        std::copy(std::begin(kBlockMagic), std::end(kBlockMagic), header.begin() + kBlockMagicOffset);
+        return header;
+    }();
+    return block;
+}
 
 // Writes the rows in order into `writer`, packed on worker threads; raw files are streamed.
 CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const std::vector<int>& kinds,
@@ -66,9 +80,11 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
             [[fallthrough]];
         case PackedRow::Unreadable:
             result.missing.append(rows[i].path);
-            [[fallthrough]];
+            if (writer.keepsMissingNumbers() && !writer.WriteBlock(NoDataBlock(), number))
+                return failed();
+            break;
         case PackedRow::Empty:
-            if (writer.keepsEmptyNumbers() && !writer.WriteBlock({}, number))
+            if (!writer.WriteBlock({}, number))
                 return failed();
             break;
         case PackedRow::Stored:

@@ -53,7 +53,7 @@ public:
 
     QString errorString() const override { return m_error; }
     bool unchanged() const override { return m_includeUnchanged; }
-    bool keepsEmptyNumbers() const override { return true; }
+    bool keepsMissingNumbers() const override { return true; }
     QString packPath() const { return m_packPath; }
     bool packReplaced() const { return m_packReplaced; }
     bool includeUnchanged() const { return m_includeUnchanged; }

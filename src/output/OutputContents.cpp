@@ -1026,6 +1026,16 @@ bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
     return std::uint32_t(crc) == info.crc;
 }
 
+bool HoldsNoData(const OutputContents& contents, int number)
+{
+    if (number < 1 || number > static_cast<int>(contents.files.size()))
+        return true;
+    const StoredEntry& entry = contents.files[std::size_t(number - 1)];
+    std::uint8_t header[kBlockHeaderSize];
+    return !entry.present() || (ReadHeader(contents, entry, header) &&
+                                DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize)).original == 0);
+}
+
 StoredInfo DescribeEntry(const OutputContents& contents, const StoredEntry& entry)
 {
     std::uint8_t header[kBlockHeaderSize];

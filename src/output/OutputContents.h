@@ -90,6 +90,10 @@ bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
                  const std::function<bool(std::span<const std::uint8_t>)>& sink = {});
 // What an entry's header says (raw bytes: their length and CRC, read in pieces).
 StoredInfo DescribeEntry(const OutputContents& contents, const StoredEntry& entry);
+// Whether file `number` holds no data: its number left out (a resource file) or past the entries, or a block
+// header claiming no bytes (what stands for a file that could not be read when the output was written). An
+// empty file is an entry of no bytes at all, and holds data: none.
+bool HoldsNoData(const OutputContents& contents, int number);
 // Why an entry that UnpackEntry refused does not read back, with what its header claims.
 QString EntryDamageText(const OutputContents& contents, const StoredEntry& entry);
 

@@ -36,7 +36,7 @@ public:
     QString errorString() const override { return m_error; }
     bool unchanged() const override { return m_unchanged; }
     // An unreadable or empty file leaves its resource number out.
-    bool keepsEmptyNumbers() const override { return false; }
+    bool keepsMissingNumbers() const override { return false; }
 
 private:
     bool Fail(const QString& why);

@@ -5,6 +5,7 @@
 #include "BuildRoad.h"
 #include "BuildOptions.h"
 #include "FileListModel.h"
+#include "IncludeWriter.h"
 #include "InputFiles.h"
 #include "PackedBlock.h"
 #include "ProjectFile.h"
@@ -193,6 +194,10 @@ private slots:
             << QStringList{"--create", "o", "--project", "p", "a"} << "error: no INPUT as well";
         QTest::newRow("project and pack rules") << QStringList{"--create", "o", "--project", "p", "--pack", "*=zip"}
                                                 << "error: --pack does not go with --project";
+        QTest::newRow("project and exclude") << QStringList{"--create", "o", "--project", "p", "--exclude", "*.psd"}
+                                             << "error: --exclude does not go with --project";
+        QTest::newRow("extract into an empty folder name")
+            << QStringList{"--extract", "o", ""} << "error: needs the output file and a folder";
     }
     void parsesOptions()
     {
@@ -232,6 +237,8 @@ private slots:
                              << "f3.dat" << true;
         QTest::newRow("negated set") << "f[!13579].dat"
                                      << "f3.dat" << false;
+        QTest::newRow("negated set stays in a folder") << "a[!x]b/c.txt"
+                                                       << "a/b/c.txt" << false;
         QTest::newRow("regex characters are plain") << "a+(b).txt"
                                                     << "a+(b).txt" << true;
         QTest::newRow("unclosed bracket is plain") << "[ab"
@@ -377,10 +384,31 @@ private slots:
                                                 << "zip"
                                                 << "type"
                                                 << "file 1 (a.txt): no data";
+        QTest::newRow("res, last type name flipped") << "res"
+                                                     << "zip"
+                                                     << "last type"
+                                                     << "file 2 (b.bin): no data";
+        QTest::newRow("binpack, catalog count") << "binpack"
+                                                << "none"
+                                                << "catalog"
+                                                << "the catalog counts 3 files";
         QTest::newRow("res, flipped byte") << "res"
                                            << "zip"
                                            << "flip"
                                            << "file 1 (a.txt): its zip block";
+        // An empty file is sound and comes back empty; a file that could not be read has no data.
+        for (const char* format : {"hexdata", "binpack", "res"})
+            QTest::newRow(QByteArray(format) + ", last file empty") << format << "zip"
+                                                                    << "empty"
+                                                                    << "";
+        for (const char* format : {"hexdata", "binpack"})
+            QTest::newRow(QByteArray(format) + ", file gone when written") << format << "zip"
+                                                                           << "gone"
+                                                                           << "file 1 (a.txt): no data";
+        QTest::newRow("hexdata, header of packer none without its bytes") << "hexdata"
+                                                                          << "zip"
+                                                                          << "hollow"
+                                                                          << "file 1 (a.txt): its none block";
     }
     void listsVerifiesAndExtracts()
     {
@@ -393,10 +421,27 @@ private slots:
         const QByteArray b = QByteArray("\x00\x01\x02\xFF", 4).repeated(300);
         QVERIFY(WriteBytes(dir.filePath("in/a.txt"), a));
         QVERIFY(WriteBytes(dir.filePath("in/b.bin"), b));
+        if (damage == "empty")
+            QVERIFY(WriteBytes(dir.filePath("in/c.txt"), QByteArray()));
         const QString out = format == "res" ? "out.res" : "out.pbi";
         QCOMPARE(Hexaloom(dir.path(), {"--create", out, "--format", format, "--packer", packer, "in"}).code, kExitOk);
+        if (damage == "gone" || damage == "hollow") {
+            // As the window writes a file deleted before Create: a block header claiming no bytes (or, damaged,
+            // claiming five bytes whose CRC-32 is that of none).
+            IncludeWriter writer(format == "hexdata" ? IncludeFormat::Hexdata : IncludeFormat::Binpack, {});
+            QVERIFY(writer.Open(dir.filePath(out), false, false, {"a.txt", "b.bin"}));
+            Bytes none(kBlockHeaderSize, 0);
+            std::copy(std::begin(kBlockMagic), std::end(kBlockMagic), none.begin() + kBlockMagicOffset);
+            none[0] = damage == "hollow" ? 5 : 0;
+            const QByteArray catalog("2,a.txt,b.bin", 14);
+            QVERIFY(writer.WriteBlock(none, 1) && writer.WriteBlock(Bytes(b.begin(), b.end()), 2) &&
+                    writer.WriteBlock(Bytes(catalog.begin(), catalog.end()), 3) && writer.Finish());
+        }
 
-        const QString damaged = damage.isEmpty() ? QString() : format == "binpack" ? "out.binpack" : out;
+        const QString damaged = damage.isEmpty() || damage == "empty" || damage == "gone" || damage == "hollow"
+                                    ? QString()
+                                : format == "binpack" ? "out.binpack"
+                                                      : out;
         QByteArray bytes = ReadBytes(dir.filePath(damaged));
         if (damage == "flip" && format == "hexdata") {
             const qsizetype digit = bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 7 + 8 * 10 + 4;
@@ -408,12 +453,17 @@ private slots:
             const QByteArray type("V\0O\0R\0K\0E\0L\0", 12);
             const qsizetype at = bytes.indexOf(type, bytes.indexOf(type) + 1) + 2;
             bytes[at] = char(bytes[at] ^ 0x20);
+        } else if (damage == "last type") {
+            const qsizetype at = bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12));
+            bytes[at] = char(bytes[at] ^ 0x20);
+        } else if (damage == "catalog") {
+            bytes.replace("2,a.txt,b.bin", "3,a.txt,b,bin");
         } else if (damage == "cut pack") {
             bytes.chop(1);
         } else if (damage == "header") {
             bytes[4] = 33;
         }
-        if (!damage.isEmpty())
+        if (!damaged.isEmpty())
             QVERIFY(WriteBytes(dir.filePath(damaged), bytes));
 
         const Result verify = Hexaloom(dir.path(), {"--verify", out});
@@ -423,20 +473,24 @@ private slots:
             QCOMPARE(verify.code, kExitFailed);
             QVERIFY2(verify.err.contains(verdict), qPrintable(verify.err));
             QCOMPARE(extract.code, kExitFailed);
-            QVERIFY(!QFile::exists(dir.filePath("back/a.txt")));
+            // Sound files are written all the same.
+            QCOMPARE(QFile::exists(dir.filePath("back/a.txt")), damage == "last type" || damage == "catalog");
+            if (damage == "catalog")
+                QCOMPARE(list.code, kExitFailed);
             return;
         }
         QCOMPARE(verify.code, kExitOk);
         QVERIFY2(verify.out.startsWith("ok out."), qPrintable(verify.out));
         QCOMPARE(list.code, kExitOk);
         const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines.size(), damage == "empty" ? 4 : 3);
         QVERIFY2(lines[1].contains("#HXL_A_TXT") && lines[1].endsWith("a.txt") &&
                      lines[1].contains(QString::number(a.size())),
                  qPrintable(lines[1]));
         QCOMPARE(extract.code, kExitOk);
         QCOMPARE(ReadBytes(dir.filePath("back/a.txt")), a);
         QCOMPARE(ReadBytes(dir.filePath("back/b.bin")), b);
+        QCOMPARE(QFileInfo::exists(dir.filePath("back/c.txt")), damage == "empty");
     }
 
     // A catalog may name anything: extract writes inside DIR only, and each name once.

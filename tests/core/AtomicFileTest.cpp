@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include <unistd.h>
+
 using namespace hexaloom;
 
 class AtomicFileTest : public QObject
@@ -49,40 +51,60 @@ void AtomicFileTest::replacesWholeFile_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("throughLink");
-    QTest::newRow("short name") << "f.txt" << false;
+    QTest::addColumn<QByteArray>("old");
+    QTest::addColumn<int>("permissions");
+    const QByteArray old(500, 'o');
+    QTest::newRow("short name") << "f.txt" << false << old << 0x0640;
     // The temporary file's name must fit too.
-    QTest::newRow("255-character name") << QString(251, QLatin1Char('f')) + ".txt" << false;
-    QTest::newRow("through a symbolic link") << "f.txt" << true;
+    QTest::newRow("255-character name") << QString(251, QLatin1Char('f')) + ".txt" << false << old << 0x0640;
+    QTest::newRow("through a symbolic link") << "f.txt" << true << old << 0x0640;
+    QTest::newRow("same length, last byte differs") << "f.txt" << false << QByteArray("shorT") << 0x0640;
+    QTest::newRow("executable") << "f.sh" << false << old << 0x0755;
+    QTest::newRow("read-only: refused") << "f.txt" << false << old << 0x0444;
 }
 
 void AtomicFileTest::replacesWholeFile()
 {
     QFETCH(QString, name);
     QFETCH(bool, throughLink);
+    QFETCH(QByteArray, old);
+    QFETCH(int, permissions);
 #ifdef Q_OS_WIN
     if (throughLink)
         QSKIP("a link made here is a shortcut file, not a symbolic link");
 #endif
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
-    QFile old(path);
-    QVERIFY(old.open(QIODevice::WriteOnly));
-    old.write(QByteArray(500, 'o'));
-    old.close();
-    QVERIFY(old.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
-    const QFile::Permissions permissions = old.permissions();
+    QFile before(path);
+    QVERIFY(before.open(QIODevice::WriteOnly));
+    before.write(old);
+    before.close();
+    // Qt's owner and user bits both, from the octal digits: 0x0640 is rw-r-----.
+    const auto mode = QFile::Permissions::fromInt((permissions & 0xF00) << 4 | (permissions & 0xF00) | permissions);
+    QVERIFY(before.setPermissions(mode));
     QStringList files{name};
     if (throughLink) {
         QVERIFY(QFile::link(path, dir.filePath("link")));
         files.append("link");
+        files.sort();
     }
-    QString error;
-    QVERIFY2(WriteFileAtomically(throughLink ? dir.filePath("link") : path, "short", &error), qPrintable(error));
-    QVERIFY(error.isEmpty());
+    // Kept only when the bytes are the same.
+    SaveFile save(throughLink ? dir.filePath("link") : path);
+    if (!(permissions & 0x200)) {
+        if (::geteuid() == 0)
+            QSKIP("root writes every file");
+        QVERIFY(!save.open(QIODevice::WriteOnly));
+        QCOMPARE(QFileInfo(path).size(), old.size());
+        return;
+    }
+    QVERIFY(save.open(QIODevice::WriteOnly));
+    QCOMPARE(save.write("short"), 5);
+    QVERIFY2(save.commit(true), qPrintable(save.errorString()));
+    QVERIFY(!save.unchanged());
     QFile now(path);
     QVERIFY(now.open(QIODevice::ReadOnly));
     QCOMPARE(now.readAll(), QByteArray("short"));
-    QCOMPARE(now.permissions(), permissions);
+    QCOMPARE(now.permissions(), mode);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), files);
     QCOMPARE(QFileInfo(dir.filePath("link")).isSymLink(), throughLink);
 }

@@ -36,15 +36,17 @@ QList<Source> Sources()
             {QString::fromUtf8("Grüße.txt"), QByteArray("grüße ").repeated(20)}};
 }
 
-// Writes the sources into `dir` and creates `output` in `format` with `packer` for every row.
-QString Create(const QTemporaryDir& dir, int format, const QString& packer)
+// Writes the sources into `dir` (but those named "gone...") and creates `output` in `format` with `packer` for
+// every row.
+QString Create(const QTemporaryDir& dir, int format, const QString& packer, const QList<Source>& sources = Sources())
 {
     AppSettings settings;
     Document document(settings);
     document.setOutputFormat(format);
-    for (const Source& source : Sources()) {
+    for (const Source& source : sources) {
         const QString path = dir.filePath("in/" + source.name);
-        WriteBytes(path, source.bytes);
+        if (!source.name.startsWith("gone"))
+            WriteBytes(path, source.bytes);
         const int row = document.model().AddFileRow(path, PackerNone, QStringLiteral("1"));
         document.model().SetCellText(FileListModel::PackerColumn, row, packer);
     }
@@ -80,12 +82,12 @@ private slots:
         QFETCH(int, format);
         QFETCH(QString, packer);
         QTemporaryDir dir;
-        const QString path = Create(dir, format, packer);
+        const QList<Source> sources = Sources() << Source{"gone.dat", {}};
+        const QString path = Create(dir, format, packer, sources);
         const OutputContents contents = ReadOutput(path);
         QVERIFY2(contents.error.isEmpty(), qPrintable(contents.error));
         const OutputListing listing = ListOutput(contents);
         QVERIFY2(listing.catalog.problem.isEmpty(), qPrintable(listing.catalog.problem));
-        const QList<Source> sources = Sources();
         QCOMPARE(int(listing.files.size()), sources.size());
         // The constants are the ones the include declares.
         if (format != OutputResource) {
@@ -98,8 +100,12 @@ private slots:
             const Source& source = sources[k - 1];
             QCOMPARE(file.number, k);
             QCOMPARE(file.name, source.name);
-            // A resource file leaves an empty file's number out; an include keeps an empty block.
-            QCOMPARE(file.present, format != OutputResource || !source.bytes.isEmpty());
+            // An empty file is an entry of no bytes; a file that could not be read has no data.
+            QCOMPARE(HoldsNoData(contents, k), source.name == "gone.dat");
+            if (source.name == "gone.dat")
+                continue;
+            QVERIFY(file.present);
+            QVERIFY(UnpackEntry(contents, contents.files[std::size_t(k - 1)]));
             const Bytes bytes(source.bytes.begin(), source.bytes.end());
             QCOMPARE(file.info.original, std::int64_t(bytes.size()));
             QCOMPARE(file.info.crc, bytes.empty() ? 0u : Crc32(bytes));
@@ -130,10 +136,17 @@ private slots:
                                             << "error: no Hexaloom include";
         QTest::newRow("hexdata, size table cut") << int(OutputHexdata) << "cut end"
                                                  << "error: a block length";
+        // Values too wide for their width, whose low digits are the right ones: refused, not cut.
+        QTest::newRow("hexdata, byte of three digits") << int(OutputHexdata) << "wide byte"
+                                                       << "error: no hexadecimal byte";
+        QTest::newRow("hexdata, long of nine digits") << int(OutputHexdata) << "wide long"
+                                                      << "error: no hexadecimal long";
         QTest::newRow("binpack, byte of a packed block") << int(OutputBinpack) << "flip block"
                                                          << "block 1";
         QTest::newRow("binpack, pack file cut") << int(OutputBinpack) << "truncate pack"
                                                 << "error: cut short";
+        QTest::newRow("binpack, pack file too long") << int(OutputBinpack) << "grow pack"
+                                                     << "error: the size table";
         QTest::newRow("binpack, pack file gone") << int(OutputBinpack) << "remove pack"
                                                  << "error: cannot be read";
         QTest::newRow("binpack, catalog count") << int(OutputBinpack) << "catalog count"
@@ -142,6 +155,10 @@ private slots:
                                                      << "error: no 32-bit resource file";
         QTest::newRow("resource, header size") << int(OutputResource) << "header size"
                                                << "error: header size";
+        QTest::newRow("resource, last header size not a multiple of 4") << int(OutputResource) << "last header"
+                                                                        << "error: header size of 34";
+        QTest::newRow("resource, number twice") << int(OutputResource) << "number twice"
+                                                << "error: resource 2 is there twice";
         QTest::newRow("resource, cut") << int(OutputResource) << "cut end"
                                        << "error: the file ends";
         QTest::newRow("resource, byte of a packed block") << int(OutputResource) << "flip block"
@@ -171,6 +188,14 @@ private slots:
             bytes = Flipped(bytes, firstBlock);
         else if (damage == "bad digit")
             bytes[firstBlock] = 'G';
+        else if (damage == "wide byte")
+            bytes.insert(bytes.indexOf("Data.b $", bytes.indexOf("out1_Start:")) + 8, '1');
+        else if (damage == "wide long")
+            bytes.insert(bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 8, '1');
+        else if (damage == "last header")
+            bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - 4] = 34;
+        else if (damage == "number twice")
+            bytes[bytes.indexOf(QByteArray("V\0O\0R\0K\0E\0L\0\0\0\xFF\xFF\x03", 17)) + 16] = 2;
         else if (damage == "drop line")
             bytes.remove(line, bytes.indexOf("\r\n", line) + 2 - line);
         else if (damage == "drop constant")
@@ -183,6 +208,8 @@ private slots:
             bytes.chop(8);
         else if (damage == "truncate pack")
             QVERIFY(QFile::resize(packPath, QFileInfo(packPath).size() - 1));
+        else if (damage == "grow pack")
+            QVERIFY(WriteBytes(packPath, ReadBytes(packPath) + 'x'));
         else if (damage == "remove pack")
             QVERIFY(QFile::remove(packPath));
         else if (damage == "catalog count")
