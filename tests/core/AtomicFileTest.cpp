@@ -91,8 +91,12 @@ void AtomicFileTest::replacesWholeFile()
     // Kept only when the bytes are the same.
     SaveFile save(throughLink ? dir.filePath("link") : path);
     if (!(permissions & 0x200)) {
+#ifdef Q_OS_WIN
+        QSKIP("a read-only file is a POSIX mode here");
+#else
         if (::geteuid() == 0)
             QSKIP("root writes every file");
+#endif
         QVERIFY(!save.open(QIODevice::WriteOnly));
         QCOMPARE(QFileInfo(path).size(), old.size());
         return;
