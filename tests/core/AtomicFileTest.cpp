@@ -108,7 +108,9 @@ void AtomicFileTest::replacesWholeFile()
     QFile now(path);
     QVERIFY(now.open(QIODevice::ReadOnly));
     QCOMPARE(now.readAll(), QByteArray("short"));
+#ifndef Q_OS_WIN // POSIX modes
     QCOMPARE(now.permissions(), mode);
+#endif
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name), files);
     QCOMPARE(QFileInfo(dir.filePath("link")).isSymLink(), throughLink);
 }

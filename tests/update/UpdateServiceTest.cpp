@@ -153,6 +153,10 @@ void UpdateServiceTest::check_data()
 void UpdateServiceTest::check()
 {
     QFETCH(QString, setup);
+#ifdef Q_OS_WIN
+    if (setup.contains(QLatin1String("https")))
+        QSKIP("the loopback https server needs a TLS backend that serves; Schannel under wine does not");
+#endif
     const QString path = QStringLiteral("/u_versions/hexaloom.dat");
     const QByteArray newer = Info(QStringLiteral("1.7.0"), m_server->url("/f"), Md5(Body()));
     QString url = m_server->url(path);
@@ -282,7 +286,9 @@ void UpdateServiceTest::download()
     const QFileInfo folder(QFileInfo(path).absolutePath());
     QCOMPARE(folder.absolutePath(), m_folder->path());
     QVERIFY(folder.fileName().startsWith("hexaloom-update-"));
+#ifndef Q_OS_WIN // POSIX modes
     QCOMPARE(int(folder.permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup)), 0);
+#endif
     call.replace(QUrl::fromLocalFile(QStringLiteral("FOLDER")).toString(),
                  QUrl::fromLocalFile(folder.absoluteFilePath()).toString());
     call.replace(QStringLiteral("FOLDER"), folder.absoluteFilePath());
