@@ -202,15 +202,33 @@ std::vector<std::uint8_t> MakeRandom(std::size_t size, std::uint32_t seed)
     return out;
 }
 
+std::vector<std::string> CorpusNames()
+{
+    return {"text", "executable", "bitmap24", "bitmap32", "periodic2-5", "random"};
+}
+
+std::vector<std::uint8_t> MakeCorpusFile(const std::string& name, std::size_t size)
+{
+    if (name == "text")
+        return MakeText(size, 1);
+    if (name == "executable")
+        return MakeExecutable(size);
+    if (name == "bitmap24")
+        return MakeFlatBitmap(size, 24, 2);
+    if (name == "bitmap32")
+        return MakeFlatBitmap(size, 32, 3);
+    if (name == "periodic2-5")
+        return MakePeriodic(size, 4);
+    if (name == "random")
+        return MakeRandom(size, 5);
+    return {};
+}
+
 std::vector<CorpusFile> MakeCorpus(std::size_t size)
 {
     std::vector<CorpusFile> corpus;
-    corpus.push_back({"text", MakeText(size, 1)});
-    corpus.push_back({"executable", MakeExecutable(size)});
-    corpus.push_back({"bitmap24", MakeFlatBitmap(size, 24, 2)});
-    corpus.push_back({"bitmap32", MakeFlatBitmap(size, 32, 3)});
-    corpus.push_back({"periodic2-5", MakePeriodic(size, 4)});
-    corpus.push_back({"random", MakeRandom(size, 5)});
+    for (const std::string& name : CorpusNames())
+        corpus.push_back({name, MakeCorpusFile(name, size)});
     return corpus;
 }
 

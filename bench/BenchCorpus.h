@@ -24,5 +24,8 @@ std::vector<std::uint8_t> MakePeriodic(std::size_t size, std::uint32_t seed);
 std::vector<std::uint8_t> MakeRandom(std::size_t size, std::uint32_t seed);
 
 std::vector<CorpusFile> MakeCorpus(std::size_t size);
+// The corpus files' names, and one file of the corpus by name (empty for an unknown name).
+std::vector<std::string> CorpusNames();
+std::vector<std::uint8_t> MakeCorpusFile(const std::string& name, std::size_t size);
 
 } // namespace hexaloom::bench
