@@ -109,6 +109,10 @@ public:
         m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
         m_inserted = position + 1;
+        // Positions arrive in order: the head a few positions on is likely needed soon (random data misses the
+        // cache there).
+        if (position + 5 < m_length)
+            __builtin_prefetch(m_head2 + (m_data[position + 4] | m_data[position + 5] << 8));
     }
 
 #ifdef JC_DEBUG_SEARCH
