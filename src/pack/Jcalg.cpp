@@ -119,6 +119,8 @@ public:
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
         const jcalg::Match a = FastFind(position, lmax, indexBits, last);
+        if (lmax >= 16 && !m_startHashed)
+            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
         const jcalg::Match b = PlainFind(position, lmax, indexBits, last);
         if (a.distance != b.distance || a.length != b.length || a.gain != b.gain) {
             std::fprintf(stderr, "pos %u lmax %u B %u R %u: fast %u/%u/%d plain %u/%u/%d\n", position, lmax, indexBits,
@@ -130,7 +132,10 @@ public:
 #else
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
-        return FastFind(position, lmax, indexBits, last);
+        const jcalg::Match found = FastFind(position, lmax, indexBits, last);
+        if (lmax >= 16 && !m_startHashed)
+            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
+        return found;
     }
 #endif
 
@@ -167,8 +172,12 @@ public:
         // Nearest three-byte candidate: first along the pair chain, which needs nothing built; where that
         // chain is long, along the hashed three-byte chain.
         std::uint32_t near3 = 0;
-        bool pairChainLong = false;
-        {
+        // Where the pair chains proved long in most recent searches (text, code), the walk starts on the
+        // hashed chains; every 16th search tries the pair chains again.
+        m_startHashed = m_pairScore >= 4 && (++m_searches & 15) != 0;
+        m_pairsLong = false;
+        bool pairChainLong = m_startHashed;
+        if (!m_startHashed) {
             std::uint32_t c = link;
             for (std::uint32_t steps = 0; c; c = Follow(c, m_prev2[(c - 1) & m_mask])) {
                 const std::uint32_t candidate = c - 1;
@@ -184,6 +193,7 @@ public:
                 }
             }
         }
+        m_pairsLong = pairChainLong;
         if (pairChainLong) {
             Need(0);
             std::uint32_t c = m_heads[0][HashAt(position, 3)];
@@ -309,11 +319,12 @@ public:
                     }
                 }
             } else {
-                // Chains of the longest key every such candidate must share. The longest key's chains hold only
-                // every kSample-th position (they are the costliest to keep); a candidate lies on one of the
-                // kSample chains keyed at consecutive offsets, so the walk merges them in distance order.
+                // Chains of the longest key every such candidate must share. The sampled chains hold only every
+                // kSample-th position; a candidate lies on one of the kSample chains keyed at consecutive
+                // offsets, so the walk merges them in distance order.
                 constexpr std::uint32_t sampledKey = kKeyLengths[kLevels - 1];
-                if (width > need && width >= sampledKey + kSample - 1 && width - sampledKey <= passed + 1) {
+                if (!m_startHashed && width > need && width >= sampledKey + kSample - 1 &&
+                    width - sampledKey <= passed + 1) {
                     const Step step = SampledWalk(width, judge);
                     if (step == Step::Done)
                         return m_best;
@@ -321,7 +332,9 @@ public:
                         continue;
                 }
                 // Otherwise a chain keyed on the last bytes of the `width` (at an offset) serves from its head.
-                const std::int8_t below = m_levelAtMost[std::min<std::size_t>(width, std::size(m_levelAtMost) - 1)];
+                const std::int8_t top = m_startHashed ? kLevels - 2 : kLevels - 3;
+                const std::int8_t below =
+                    std::min(m_levelAtMost[std::min<std::size_t>(width, std::size(m_levelAtMost) - 1)], top);
                 bool fromHead = false;
                 if (width > need && width - kKeyLengths[below] <= passed + 1) {
                     const std::int8_t level = below;
@@ -338,7 +351,8 @@ public:
                     fromHead = budget > 0;
                 }
                 if (!fromHead) {
-                    const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
+                    const std::int8_t level =
+                        std::min(m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)], top);
                     offset = 0;
                     Need(level);
                     prev = m_prevs[level];
@@ -371,10 +385,12 @@ public:
                     break;
                 }
             }
-            if (switched)
+            if (switched) {
                 hashed = true;
-            else if (!accepted)
+                m_pairsLong = true;
+            } else if (!accepted) {
                 return m_best;
+            }
         }
     }
 
@@ -460,8 +476,11 @@ private:
         }
     }
 
-    static constexpr std::size_t kLevels = 7;
-    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32};
+    // The last level repeats the longest key for every kSample-th position only: searches that start on the
+    // pair chains use it (on long-match data the full chain of that key would cost more than the rest of the
+    // search); searches that start on the hashed chains use the full one.
+    static constexpr std::size_t kLevels = 8;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32, 32};
     static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     static constexpr std::uint32_t kPeriods = 8;
@@ -765,9 +784,13 @@ private:
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
     Link* m_prev2 = nullptr;
-    std::uint32_t* m_stretchEnd[8] = {};
+    std::uint32_t* m_stretchEnd[kPeriods] = {};
     std::uint32_t m_nextFailure[8] = {};
     std::uint32_t m_stretchBuilt[8] = {};
+    int m_pairScore = 0; // rises when searches find the pair chains long, falls when not
+    std::uint32_t m_searches = 0;
+    bool m_startHashed = false;  // this search started on the hashed chains
+    bool m_pairsLong = false;    // this search found a pair chain long
     std::uint32_t m_period = 0;  // short period of a long stretch at the search position, 0 for none
     std::uint32_t m_stretch = 0; // that stretch's length
     std::uint32_t* m_heads[kLevels] = {};
