@@ -172,9 +172,13 @@ public:
         // Nearest three-byte candidate: first along the pair chain, which needs nothing built; where that
         // chain is long, along the hashed three-byte chain.
         std::uint32_t near3 = 0;
-        // Where the pair chains proved long in most recent searches (text, code), the walk starts on the
-        // hashed chains; every 16th search tries the pair chains again.
-        m_startHashed = m_pairScore >= 4 && (++m_searches & 15) != 0;
+        // Where the pair chains proved long in most recent searches and searches come close together (text,
+        // code), the walk starts on the hashed chains; every 16th search tries the pair chains again. Where
+        // searches lie far apart (long matches), keeping the hashed chains costs more than walking pairs.
+        const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
+        m_lastSearch = position;
+        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
+        m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
         m_pairsLong = false;
         bool pairChainLong = m_startHashed;
         if (!m_startHashed) {
@@ -789,10 +793,12 @@ private:
     std::uint32_t m_stretchBuilt[8] = {};
     int m_pairScore = 0; // rises when searches find the pair chains long, falls when not
     std::uint32_t m_searches = 0;
-    bool m_startHashed = false;  // this search started on the hashed chains
-    bool m_pairsLong = false;    // this search found a pair chain long
-    std::uint32_t m_period = 0;  // short period of a long stretch at the search position, 0 for none
-    std::uint32_t m_stretch = 0; // that stretch's length
+    std::uint32_t m_lastSearch = 0;
+    std::uint32_t m_gapAverage = 0; // bytes between searches, times 16, averaged over the recent ones
+    bool m_startHashed = false;     // this search started on the hashed chains
+    bool m_pairsLong = false;       // this search found a pair chain long
+    std::uint32_t m_period = 0;     // short period of a long stretch at the search position, 0 for none
+    std::uint32_t m_stretch = 0;    // that stretch's length
     std::uint32_t* m_heads[kLevels] = {};
     Link* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
