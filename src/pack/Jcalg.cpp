@@ -234,11 +234,9 @@ public:
             return m_best;
         // The candidate at the last distance is judged in its place in distance order even when the chain walked
         // does not hold it (a chain of need + 1 bytes, while it matches exactly `need`).
-        bool& lastPending = m_lastPending;
-        lastPending = last > near3 && last < reach;
+        bool lastPending = last > near3 && last < reach;
         // Every candidate at this distance or nearer has been judged.
-        std::uint32_t& passed = m_passed;
-        passed = near3;
+        std::uint32_t passed = near3;
         // The walk starts on the exact pair chains, which cost nothing to keep; where they prove long (text,
         // code), it goes on along the hashed longer-key chains.
         bool hashed = pairChainLong;
@@ -268,7 +266,7 @@ public:
         };
 
         for (;;) {
-            RunAlongStretch(current, need);
+            RunAlongStretch(current, need, passed, lastPending);
             const bool fixedLength = jcalg::CappedLength(need, lmax) == need;
             skipFrom = SkipFrom(need, passed + 1);
             if (fixedLength && skipFrom <= passed + 1) {
@@ -329,7 +327,7 @@ public:
                 constexpr std::uint32_t sampledKey = kKeyLengths[kLevels - 1];
                 if (!m_startHashed && width > need && width >= sampledKey + kSample - 1 &&
                     width - sampledKey <= passed + 1) {
-                    const Step step = SampledWalk(width, judge);
+                    const Step step = SampledWalk(width, passed, judge);
                     if (step == Step::Done)
                         return m_best;
                     if (step == Step::Accepted)
@@ -404,7 +402,7 @@ private:
     // back in the same stretch matches P bytes more, the candidates between them fewer than P bytes (another
     // phase of the period; P is the shortest one), and each of those is accepted in turn. Their lengths and
     // gains follow from the stretch, so they are accepted here without a walk.
-    void RunAlongStretch(std::uint32_t& current, std::uint32_t& need)
+    void RunAlongStretch(std::uint32_t& current, std::uint32_t& need, std::uint32_t& passed, bool& lastPending)
     {
         const std::uint32_t period = m_period;
         if (period == 0 || !m_currentExact || need < period || need >= m_stretch || need + 16 >= m_lmax)
@@ -431,15 +429,16 @@ private:
             return;
         current = c;
         need = length;
-        m_passed = position - c;
-        if (m_lastPending && m_last <= m_passed)
-            m_lastPending = false;
+        passed = position - c;
+        if (lastPending && m_last <= passed)
+            lastPending = false;
     }
 
     // Walks the sampled chains of the longest key in distance order, judging each candidate beyond the
     // distance passed, until one is accepted or none is left; Step::Next when their heads lie too far
     // behind (then nothing was judged).
-    template <class Judge> auto SampledWalk(std::uint32_t width, Judge& judge) -> decltype(judge(0u))
+    template <class Judge>
+    auto SampledWalk(std::uint32_t width, std::uint32_t passed, Judge& judge) -> decltype(judge(0u))
     {
         constexpr std::size_t level = kLevels - 1;
         constexpr std::uint32_t key = kKeyLengths[level];
@@ -452,7 +451,7 @@ private:
             offsets[t] = width - key - (kSample - 1) + t;
             std::uint32_t n = m_heads[level][HashAt(position + offsets[t], key)];
             int budget = 16;
-            while (n && (n - 1 >= position + offsets[t] || position + offsets[t] - (n - 1) <= m_passed) && --budget)
+            while (n && (n - 1 >= position + offsets[t] || position + offsets[t] - (n - 1) <= passed) && --budget)
                 n = Follow(n, prev[(n - 1) & m_mask]);
             if (budget == 0)
                 return decltype(judge(0u))::Next;
@@ -472,7 +471,7 @@ private:
                 d = position - nearest;
                 nodes[pick] = Follow(nodes[pick], prev[(nodes[pick] - 1) & m_mask]);
             }
-            if (d <= m_passed)
+            if (d <= passed)
                 continue;
             const auto step = judge(d);
             if (step != decltype(step)::Next)
@@ -817,8 +816,6 @@ private:
     std::uint32_t m_last = 1;
     jcalg::Match m_best;
     bool m_currentExact = false; // the accepted candidate's length is its true match length
-    std::uint32_t m_passed = 0;  // every candidate at this distance or nearer has been judged
-    bool m_lastPending = false;  // the candidate at the last distance lies ahead and is still to be judged
 };
 
 void* ZeroAllocate(std::size_t bytes)
