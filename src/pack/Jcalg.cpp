@@ -245,7 +245,7 @@ public:
         // Judges the candidate at distance d > passed, and first the one at the last distance when the walk
         // passes it.
         enum class Step { Next, Accepted, Done };
-        auto judge = [&](std::uint32_t d) {
+        auto judge = [&](std::uint32_t d) __attribute__((always_inline)) {
             if (lastPending && d >= last) {
                 lastPending = false;
                 if (Agree(position - last, 0, need) == need) {
