@@ -202,15 +202,136 @@ std::vector<std::uint8_t> MakeRandom(std::size_t size, std::uint32_t seed)
     return out;
 }
 
+std::vector<std::uint8_t> MakeWav(std::size_t size, std::uint32_t seed)
+{
+    Rng rng(seed);
+    const std::uint32_t frames = static_cast<std::uint32_t>((std::max<std::size_t>(size, 48) - 44) / 4);
+    std::vector<std::uint8_t> out = {'R', 'I', 'F', 'F'};
+    PutLe(out, 36 + frames * 4, 4);
+    out.insert(out.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
+    PutLe(out, 16, 4);
+    PutLe(out, 1, 2);         // PCM
+    PutLe(out, 2, 2);         // stereo
+    PutLe(out, 44100, 4);     // frames per second
+    PutLe(out, 44100 * 4, 4); // bytes per second
+    PutLe(out, 4, 2);
+    PutLe(out, 16, 2);
+    out.insert(out.end(), {'d', 'a', 't', 'a'});
+    PutLe(out, frames * 4, 4);
+    double frequency = 220;
+    std::uint32_t noteLeft = 0;
+    std::uint32_t noteLength = 1;
+    for (std::uint32_t i = 0; i < frames; ++i, ++noteLeft) {
+        if (noteLeft >= noteLength) {
+            frequency = 110.0 * std::pow(2.0, rng.Below(36) / 12.0);
+            noteLength = 4410 + rng.Below(22050);
+            noteLeft = 0;
+        }
+        const double t = noteLeft / 44100.0;
+        const double envelope = std::exp(-3.0 * t);
+        const double tone = std::sin(2 * M_PI * frequency * t) + 0.5 * std::sin(4 * M_PI * frequency * t) +
+                            0.25 * std::sin(6 * M_PI * frequency * t);
+        const double noise = (static_cast<double>(rng.Below(2001)) - 1000.0) / 1000.0;
+        const auto left = static_cast<std::int32_t>(9000 * envelope * tone + 300 * noise);
+        const auto right = static_cast<std::int32_t>(8000 * envelope * tone - 250 * noise);
+        PutLe(out, static_cast<std::uint32_t>(left) & 0xFFFF, 2);
+        PutLe(out, static_cast<std::uint32_t>(right) & 0xFFFF, 2);
+    }
+    out.resize(size);
+    return out;
+}
+
+std::vector<std::uint8_t> MakeModule(std::size_t size, std::uint32_t seed)
+{
+    Rng rng(seed);
+    std::vector<std::uint8_t> out(20, 0);
+    std::memcpy(out.data(), "generated tune", 14);
+    // 31 samples of 22 name bytes, length in words, finetune, volume, loop start and length.
+    const std::uint32_t patterns = 24;
+    const std::size_t sampleBytes = size > 1084 + patterns * 1024 ? size - 1084 - patterns * 1024 : 0;
+    const auto sampleWords = static_cast<std::uint32_t>(std::min<std::size_t>(sampleBytes / 31 / 2, 65535));
+    for (int i = 0; i < 31; ++i) {
+        out.resize(out.size() + 22, 0);
+        out.push_back(static_cast<std::uint8_t>(sampleWords >> 8));
+        out.push_back(static_cast<std::uint8_t>(sampleWords));
+        out.push_back(0);
+        out.push_back(64);
+        out.insert(out.end(), {0, 0, 0, 1});
+    }
+    out.push_back(64); // song length
+    out.push_back(127);
+    for (int i = 0; i < 128; ++i)
+        out.push_back(static_cast<std::uint8_t>(i < 64 ? rng.Below(patterns) : 0));
+    out.insert(out.end(), {'M', '.', 'K', '.'});
+    // Patterns: 64 rows of 4 channels; a bass line and a beat that repeat, notes now and then.
+    static const std::uint16_t periods[] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453};
+    for (std::uint32_t p = 0; p < patterns; ++p) {
+        for (int row = 0; row < 64; ++row) {
+            for (int channel = 0; channel < 4; ++channel) {
+                std::uint32_t sample = 0;
+                std::uint32_t period = 0;
+                if (channel == 0 && row % 4 == 0) {
+                    sample = 1;
+                    period = periods[(row / 16 + p) % 12];
+                } else if (channel == 1 && row % 8 == 4) {
+                    sample = 2;
+                    period = 428;
+                } else if (channel >= 2 && rng.Below(4) == 0) {
+                    sample = 3 + rng.Below(6);
+                    period = periods[rng.Below(12)] / (channel == 3 ? 2 : 1);
+                }
+                out.push_back(static_cast<std::uint8_t>((sample & 0xF0) | period >> 8));
+                out.push_back(static_cast<std::uint8_t>(period));
+                out.push_back(static_cast<std::uint8_t>((sample & 0x0F) << 4 | (rng.Below(8) == 0 ? 0xC : 0)));
+                out.push_back(static_cast<std::uint8_t>(rng.Below(8) == 0 ? rng.Below(65) : 0));
+            }
+        }
+    }
+    // Instruments: single cycles of a waveform repeated with a decay, with a little noise.
+    for (int i = 0; i < 31 && out.size() < size; ++i) {
+        const std::uint32_t cycle = 16 + rng.Below(112);
+        const std::uint32_t shape = rng.Below(3);
+        for (std::uint32_t j = 0; j < sampleWords * 2u && out.size() < size; ++j) {
+            const double phase = static_cast<double>(j % cycle) / cycle;
+            const double wave = shape == 0    ? std::sin(2 * M_PI * phase)
+                                : shape == 1  ? 2 * phase - 1
+                                : phase < 0.5 ? 1
+                                              : -1;
+            const double level = 100 * std::exp(-3.0 * j / (sampleWords * 2.0)) * wave + rng.Below(5) - 2.0;
+            out.push_back(static_cast<std::uint8_t>(static_cast<std::int32_t>(level)));
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+std::vector<std::string> CorpusNames()
+{
+    return {"text", "executable", "bitmap24", "bitmap32", "periodic2-5", "random"};
+}
+
+std::vector<std::uint8_t> MakeCorpusFile(const std::string& name, std::size_t size)
+{
+    if (name == "text")
+        return MakeText(size, 1);
+    if (name == "executable")
+        return MakeExecutable(size);
+    if (name == "bitmap24")
+        return MakeFlatBitmap(size, 24, 2);
+    if (name == "bitmap32")
+        return MakeFlatBitmap(size, 32, 3);
+    if (name == "periodic2-5")
+        return MakePeriodic(size, 4);
+    if (name == "random")
+        return MakeRandom(size, 5);
+    return {};
+}
+
 std::vector<CorpusFile> MakeCorpus(std::size_t size)
 {
     std::vector<CorpusFile> corpus;
-    corpus.push_back({"text", MakeText(size, 1)});
-    corpus.push_back({"executable", MakeExecutable(size)});
-    corpus.push_back({"bitmap24", MakeFlatBitmap(size, 24, 2)});
-    corpus.push_back({"bitmap32", MakeFlatBitmap(size, 32, 3)});
-    corpus.push_back({"periodic2-5", MakePeriodic(size, 4)});
-    corpus.push_back({"random", MakeRandom(size, 5)});
+    for (const std::string& name : CorpusNames())
+        corpus.push_back({name, MakeCorpusFile(name, size)});
     return corpus;
 }
 

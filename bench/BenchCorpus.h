@@ -22,7 +22,15 @@ std::vector<std::uint8_t> MakeFlatBitmap(std::size_t size, int bitsPerPixel, std
 // Stretches of random length, each repeating a random unit of 2 to 5 bytes.
 std::vector<std::uint8_t> MakePeriodic(std::size_t size, std::uint32_t seed);
 std::vector<std::uint8_t> MakeRandom(std::size_t size, std::uint32_t seed);
+// A WAV file of 16-bit stereo sound at 44.1 kHz: notes of a few harmonics with a decay, and some noise.
+std::vector<std::uint8_t> MakeWav(std::size_t size, std::uint32_t seed);
+// A four-channel tracker module: a header with 31 sample descriptions and the pattern order, patterns of
+// notes that repeat with variations, then 8-bit instrument samples.
+std::vector<std::uint8_t> MakeModule(std::size_t size, std::uint32_t seed);
 
 std::vector<CorpusFile> MakeCorpus(std::size_t size);
+// The corpus files' names, and one file of the corpus by name (empty for an unknown name).
+std::vector<std::string> CorpusNames();
+std::vector<std::uint8_t> MakeCorpusFile(const std::string& name, std::size_t size);
 
 } // namespace hexaloom::bench

@@ -2,6 +2,7 @@
 
 #include <QFileDevice>
 
+#include <bit>
 #include <cstring>
 
 #ifdef Q_OS_LINUX
@@ -18,8 +19,7 @@ constexpr char kDigits[] = "0123456789ABCDEF";
 struct HexPairs
 {
     char pair[256][2];
-    constexpr HexPairs()
-        : pair()
+    constexpr HexPairs() : pair()
     {
         for (int v = 0; v < 256; ++v) {
             pair[v][0] = kDigits[v >> 4];
@@ -35,14 +35,24 @@ inline char* PutByte(char* out, std::uint8_t v)
     return out + 2;
 }
 
-// "$" and the little-endian long at p, most significant byte first.
+// "$" and the little-endian long at p, most significant byte first: the eight nibbles are spread into the
+// bytes of a word, most significant first, and turned into digits all at once.
 inline char* PutLong(char* out, const std::uint8_t* p)
 {
-    *out++ = '$';
-    out = PutByte(out, p[3]);
-    out = PutByte(out, p[2]);
-    out = PutByte(out, p[1]);
-    return PutByte(out, p[0]);
+    std::uint64_t x =
+        std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 | std::uint64_t{p[3]} << 24;
+    x = (x & 0xFFFF0000u) << 16 | (x & 0xFFFFu);
+    x = (x & 0x0000FF000000FF00ull) << 8 | (x & 0x000000FF000000FFull);
+    x = (x & 0x00F000F000F000F0ull) << 4 | (x & 0x000F000F000F000Full);
+    // Byte i (from the least significant) holds nibble i; the text starts with the most significant one,
+    // which a big-endian store already writes first.
+    if constexpr (std::endian::native == std::endian::little)
+        x = __builtin_bswap64(x);
+    const std::uint64_t letters = ((x + 0x0606060606060606ull) >> 4) & 0x0101010101010101ull;
+    x += 0x3030303030303030ull + letters * 7;
+    *out = '$';
+    std::memcpy(out + 1, &x, 8);
+    return out + 9;
 }
 
 inline char* PutText(char* out, std::string_view text)
@@ -53,8 +63,7 @@ inline char* PutText(char* out, std::string_view text)
 
 } // namespace
 
-LineSink::LineSink(QIODevice& device, std::size_t bufferSize)
-    : m_device(device)
+LineSink::LineSink(QIODevice& device, std::size_t bufferSize) : m_device(device)
 {
     for (std::vector<char>& buffer : m_buffers)
         buffer.resize(std::max<std::size_t>(bufferSize, 256));

@@ -71,13 +71,10 @@ public:
             return false;
         }
         for (std::uint32_t k = 0, level = 0; k < std::size(m_levelAtMost); ++k) {
-            while (level + 1 < kLevels && kKeyLengths[level + 1] <= k)
+            while (level + 2 < kLevels && kKeyLengths[level + 1] <= k)
                 ++level;
             m_levelAtMost[k] = k >= 3 ? static_cast<std::int8_t>(level) : -1;
         }
-        std::fill(std::begin(m_levelExactly), std::end(m_levelExactly), std::int8_t{-1});
-        for (std::size_t i = 0; i < kLevels; ++i)
-            m_levelExactly[kKeyLengths[i]] = static_cast<std::int8_t>(i);
         return true;
     }
 
@@ -112,12 +109,18 @@ public:
         m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
         m_inserted = position + 1;
+        // Positions arrive in order: the head a few positions on is likely needed soon (random data misses the
+        // cache there).
+        if (position + 5 < m_length)
+            __builtin_prefetch(m_head2 + (m_data[position + 4] | m_data[position + 5] << 8));
     }
 
 #ifdef JC_DEBUG_SEARCH
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
         const jcalg::Match a = FastFind(position, lmax, indexBits, last);
+        if (lmax >= 16 && !m_startHashed)
+            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
         const jcalg::Match b = PlainFind(position, lmax, indexBits, last);
         if (a.distance != b.distance || a.length != b.length || a.gain != b.gain) {
             std::fprintf(stderr, "pos %u lmax %u B %u R %u: fast %u/%u/%d plain %u/%u/%d\n", position, lmax, indexBits,
@@ -129,7 +132,10 @@ public:
 #else
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
-        return FastFind(position, lmax, indexBits, last);
+        const jcalg::Match found = FastFind(position, lmax, indexBits, last);
+        if (lmax >= 16 && !m_startHashed)
+            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
+        return found;
     }
 #endif
 
@@ -163,9 +169,36 @@ public:
             return m_best;
         const std::uint32_t nearest2 = position - (link - 1);
 
-        // Nearest three-byte candidate.
+        // Nearest three-byte candidate: first along the pair chain, which needs nothing built; where that
+        // chain is long, along the hashed three-byte chain.
         std::uint32_t near3 = 0;
-        {
+        // Where the pair chains proved long in most recent searches and searches come close together (text,
+        // code), the walk starts on the hashed chains; every 16th search tries the pair chains again. Where
+        // searches lie far apart (long matches), keeping the hashed chains costs more than walking pairs.
+        const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
+        m_lastSearch = position;
+        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
+        m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
+        m_pairsLong = false;
+        bool pairChainLong = m_startHashed;
+        if (!m_startHashed) {
+            std::uint32_t c = link;
+            for (std::uint32_t steps = 0; c; c = Follow(c, m_prev2[(c - 1) & m_mask])) {
+                const std::uint32_t candidate = c - 1;
+                if (position - candidate >= reach)
+                    break;
+                if (m_data[candidate + 2] == m_here[2]) {
+                    near3 = position - candidate;
+                    break;
+                }
+                if (++steps == kPairWalk) {
+                    pairChainLong = true;
+                    break;
+                }
+            }
+        }
+        m_pairsLong = pairChainLong;
+        if (pairChainLong) {
             Need(0);
             std::uint32_t c = m_heads[0][HashAt(position, 3)];
             while (c) {
@@ -202,88 +235,265 @@ public:
         // The candidate at the last distance is judged in its place in distance order even when the chain walked
         // does not hold it (a chain of need + 1 bytes, while it matches exactly `need`).
         bool lastPending = last > near3 && last < reach;
+        // Every candidate at this distance or nearer has been judged.
+        std::uint32_t passed = near3;
+        // The walk starts on the exact pair chains, which cost nothing to keep; where they prove long (text,
+        // code), it goes on along the hashed longer-key chains.
+        bool hashed = pairChainLong;
+        std::uint32_t skipFrom = 0;
+
+        // Judges the candidate at distance d > passed, and first the one at the last distance when the walk
+        // passes it.
+        enum class Step { Next, Accepted, Done };
+        auto judge = [&](std::uint32_t d) __attribute__((always_inline)) {
+            if (lastPending && d >= last) {
+                lastPending = false;
+                if (Agree(position - last, 0, need) == need) {
+                    current = position - last;
+                    passed = last;
+                    return Accept(current, last, need, need) ? Step::Done : Step::Accepted;
+                }
+            }
+            if (d >= reach)
+                return Step::Done;
+            const std::uint32_t candidate = position - d;
+            const std::uint32_t want = d >= skipFrom ? need + 1 : need;
+            if (m_data[candidate + want - 1] != m_here[want - 1] || Agree(candidate, 0, want) < want)
+                return Step::Next;
+            current = candidate;
+            passed = d;
+            return Accept(candidate, d, need, want) ? Step::Done : Step::Accepted;
+        };
 
         for (;;) {
-            const std::uint32_t distance = position - current;
+            RunAlongStretch(current, need, passed, lastPending);
             const bool fixedLength = jcalg::CappedLength(need, lmax) == need;
-            const std::uint32_t skipFrom = SkipFrom(need, distance + 1);
-            if (fixedLength && skipFrom <= distance + 1) {
+            skipFrom = SkipFrom(need, passed + 1);
+            if (fixedLength && skipFrom <= passed + 1) {
                 // Only the last distance, still ahead, can change the result.
                 if (lastPending && jcalg::Gain(last, need, last, indexBits) > m_best.gain &&
                     Agree(position - last, 0, need) == need)
                     m_best = {last, need, jcalg::Gain(last, need, last, indexBits)};
                 return m_best;
             }
-            // Walk the chain of the longest key every acceptable candidate must share. When candidates of
-            // exactly `need` bytes are useless from here on, every useful one matches need + 1 bytes, so a chain
-            // keyed on need + 1 bytes, or on the last bytes of them (at an offset), serves from its head.
+            // Every candidate that can still change the result (besides the one at the last distance) shares
+            // its first `width` bytes with the current position: once candidates of exactly `need` bytes are
+            // useless from here on, it matches need + 1 bytes. So it lies on every chain keyed on some of those
+            // bytes, at the offset of the key.
+            const std::uint32_t width = skipFrom <= passed + 1 ? need + 1 : need;
+            // The accepted candidate at distance d0 matches exactly `need` bytes: the data from d0 before the
+            // current position on repeats with period d0 for need + d0 bytes. A candidate at a distance
+            // d <= need - d0 matching more than `need` bytes would make that period go on past them, so
+            // none does.
+            const std::uint32_t d0 = position - current;
+            if (width > need && m_currentExact && need >= d0)
+                passed = std::max(passed, need - d0);
+            // The few distances below those a pair chain spanning the last two of the `width` bytes can reach
+            // are judged one by one.
+            if (!hashed && width - 2 > passed && width - 2 - passed <= kDirect) {
+                Step step = Step::Next;
+                for (std::uint32_t d = passed + 1; d <= width - 2 && step == Step::Next; ++d)
+                    step = judge(d);
+                if (step == Step::Done)
+                    return m_best;
+                if (step == Step::Accepted)
+                    continue;
+                passed = width - 2;
+            }
             const Link* prev;
             std::uint32_t c;
             std::uint32_t offset = 0;
-            const std::int8_t exact = need + 1 < std::size(m_levelExactly) ? m_levelExactly[need + 1] : -1;
-            const std::int8_t below = m_levelAtMost[std::min<std::size_t>(need + 1, std::size(m_levelAtMost) - 1)];
-            bool fromHead = false;
-            if (skipFrom <= distance + 1 && (exact >= 0 || need + 1 - kKeyLengths[below] <= distance)) {
-                const std::int8_t level = exact >= 0 ? exact : below;
-                offset = need + 1 - kKeyLengths[level];
-                Need(level);
-                prev = m_prevs[level];
-                // Nodes are candidate + offset; those at or nearer than the current distance are done. Where
-                // many of them lie nearer (runs, where each farther candidate is one byte longer), continuing
-                // from the current candidate is cheaper.
-                c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
-                int budget = 16;
-                while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= distance) && --budget)
-                    c = Follow(c, prev[(c - 1) & m_mask]);
-                fromHead = budget > 0;
-            }
-            if (!fromHead) {
-                const std::int8_t level = m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)];
-                offset = 0;
-                Need(level);
-                prev = m_prevs[level];
-                c = Follow(current + 1, prev[current & m_mask]);
-            }
-            bool accepted = false;
-            for (;; c = Follow(c, prev[(c - 1) & m_mask])) {
-                const bool more = c > offset; // a node below the offset would lie before the data
-                const std::uint32_t candidate = more ? c - 1 - offset : 0;
-                const std::uint32_t d = more ? position - candidate : reach;
-                if (lastPending && d >= last) {
-                    lastPending = false;
-                    if (Agree(position - last, 0, need) == need) {
-                        current = position - last;
-                        if (Accept(current, last, need, need))
-                            return m_best;
-                        accepted = true;
-                        break;
+            std::uint32_t steps = 0;
+            if (!hashed) {
+                // The pair chain keyed on the last two of those bytes: at the edge of a stretch they are rare.
+                // The accepted candidate lies on it when the width is its own length.
+                // Its nodes are candidate + offset, and only positions up to the current one are in the chains.
+                offset = std::min(width - 2, passed);
+                prev = m_prev2;
+                if (width == need && passed == position - current) {
+                    c = Follow(current + offset + 1, prev[(current + offset) & m_mask]);
+                } else {
+                    c = m_head2[Key2(position + offset)];
+                    while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= passed) &&
+                           steps < kPairWalk) {
+                        c = Follow(c, prev[(c - 1) & m_mask]);
+                        ++steps;
                     }
                 }
-                if (d >= reach)
-                    break;
-                const std::uint32_t want = d >= skipFrom ? need + 1 : need;
-                if (m_data[candidate + want - 1] != m_here[want - 1])
-                    continue;
-                if (Agree(candidate, 0, want) < want)
-                    continue;
-                current = candidate;
-                if (Accept(candidate, d, need, want))
-                    return m_best;
-                accepted = true;
-                break;
+            } else {
+                // Chains of the longest key every such candidate must share. The sampled chains hold only every
+                // kSample-th position; a candidate lies on one of the kSample chains keyed at consecutive
+                // offsets, so the walk merges them in distance order.
+                constexpr std::uint32_t sampledKey = kKeyLengths[kLevels - 1];
+                if (!m_startHashed && width > need && width >= sampledKey + kSample - 1 &&
+                    width - sampledKey <= passed + 1) {
+                    const Step step = SampledWalk(width, passed, judge);
+                    if (step == Step::Done)
+                        return m_best;
+                    if (step == Step::Accepted)
+                        continue;
+                }
+                // Otherwise a chain keyed on the last bytes of the `width` (at an offset) serves from its head.
+                const std::int8_t top = m_startHashed ? kLevels - 2 : kLevels - 3;
+                const std::int8_t below =
+                    std::min(m_levelAtMost[std::min<std::size_t>(width, std::size(m_levelAtMost) - 1)], top);
+                bool fromHead = false;
+                if (width > need && width - kKeyLengths[below] <= passed + 1) {
+                    const std::int8_t level = below;
+                    offset = width - kKeyLengths[level];
+                    Need(level);
+                    prev = m_prevs[level];
+                    // Nodes are candidate + offset; those at or nearer than the distance passed are done. Where
+                    // many of them lie nearer (runs, where each farther candidate is one byte longer), continuing
+                    // from the current candidate is cheaper.
+                    c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
+                    int budget = 16;
+                    while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= passed) && --budget)
+                        c = Follow(c, prev[(c - 1) & m_mask]);
+                    fromHead = budget > 0;
+                }
+                if (!fromHead) {
+                    const std::int8_t level =
+                        std::min(m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)], top);
+                    offset = 0;
+                    Need(level);
+                    prev = m_prevs[level];
+                    c = Follow(current + 1, prev[current & m_mask]);
+                }
             }
-            if (!accepted)
+            bool accepted = false;
+            bool switched = false;
+            for (;; c = Follow(c, prev[(c - 1) & m_mask])) {
+                const bool more = c > offset; // a node below the offset would lie before the data
+                const std::uint32_t d = more ? position - (c - 1 - offset) : UINT32_MAX;
+                if (d <= passed) {
+                    if (!hashed && ++steps > kPairWalk) {
+                        switched = true;
+                        break;
+                    }
+                    continue;
+                }
+                if (!hashed && d < reach && ++steps > kPairWalk) {
+                    // A long pair chain; it holds no candidate between the last one judged and this one.
+                    passed = d - 1;
+                    switched = true;
+                    break;
+                }
+                const Step step = judge(d);
+                if (step == Step::Done)
+                    return m_best;
+                if (step == Step::Accepted) {
+                    accepted = true;
+                    break;
+                }
+            }
+            if (switched) {
+                hashed = true;
+                m_pairsLong = true;
+            } else if (!accepted) {
                 return m_best;
+            }
         }
     }
 
 private:
-    static constexpr std::size_t kLevels = 7;
-    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32};
+    // The accepted candidate lies in a stretch of the current position's short period P and matches exactly
+    // the rest of that stretch, which ends before the current position's own: then each candidate P farther
+    // back in the same stretch matches P bytes more, the candidates between them fewer than P bytes (another
+    // phase of the period; P is the shortest one), and each of those is accepted in turn. Their lengths and
+    // gains follow from the stretch, so they are accepted here without a walk.
+    void RunAlongStretch(std::uint32_t& current, std::uint32_t& need, std::uint32_t& passed, bool& lastPending)
+    {
+        const std::uint32_t period = m_period;
+        if (period == 0 || !m_currentExact || need < period || need >= m_stretch || need + 16 >= m_lmax)
+            return;
+        const std::uint32_t* const ends = m_stretchEnd[period - 1];
+        const std::uint32_t end = ends[current & m_mask];
+        if (end - current != need)
+            return;
+        const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
+        const std::uint32_t limit = std::min(m_stretch, m_lmax - 16);
+        const std::uint32_t reach = std::min(m_window, position + 1);
+        std::uint32_t c = current;
+        std::uint32_t length = need;
+        while (c >= period && position - (c - period) < reach && length + period < limit &&
+               ends[(c - period) & m_mask] == end) {
+            c -= period;
+            length += period;
+            const std::uint32_t distance = position - c;
+            const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
+            if (gain > m_best.gain)
+                m_best = {distance, length, gain};
+        }
+        if (c == current)
+            return;
+        current = c;
+        need = length;
+        passed = position - c;
+        if (lastPending && m_last <= passed)
+            lastPending = false;
+    }
+
+    // Walks the sampled chains of the longest key in distance order, judging each candidate beyond the
+    // distance passed, until one is accepted or none is left; Step::Next when their heads lie too far
+    // behind (then nothing was judged).
+    template <class Judge>
+    auto SampledWalk(std::uint32_t width, std::uint32_t passed, Judge& judge) -> decltype(judge(0u))
+    {
+        constexpr std::size_t level = kLevels - 1;
+        constexpr std::uint32_t key = kKeyLengths[level];
+        Need(level);
+        const Link* const prev = m_prevs[level];
+        const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
+        std::uint32_t nodes[kSample];
+        std::uint32_t offsets[kSample];
+        for (std::uint32_t t = 0; t < kSample; ++t) {
+            offsets[t] = width - key - (kSample - 1) + t;
+            std::uint32_t n = m_heads[level][HashAt(position + offsets[t], key)];
+            int budget = 16;
+            while (n && (n - 1 >= position + offsets[t] || position + offsets[t] - (n - 1) <= passed) && --budget)
+                n = Follow(n, prev[(n - 1) & m_mask]);
+            if (budget == 0)
+                return decltype(judge(0u))::Next;
+            nodes[t] = n;
+        }
+        for (;;) {
+            std::uint32_t pick = kSample;
+            std::uint32_t nearest = 0;
+            for (std::uint32_t t = 0; t < kSample; ++t) {
+                if (nodes[t] > offsets[t] && (pick == kSample || nodes[t] - 1 - offsets[t] > nearest)) {
+                    pick = t;
+                    nearest = nodes[t] - 1 - offsets[t];
+                }
+            }
+            std::uint32_t d = UINT32_MAX;
+            if (pick != kSample) {
+                d = position - nearest;
+                nodes[pick] = Follow(nodes[pick], prev[(nodes[pick] - 1) & m_mask]);
+            }
+            if (d <= passed)
+                continue;
+            const auto step = judge(d);
+            if (step != decltype(step)::Next)
+                return step;
+        }
+    }
+
+    // The last level repeats the longest key for every kSample-th position only: searches that start on the
+    // pair chains use it (on long-match data the full chain of that key would cost more than the rest of the
+    // search); searches that start on the hashed chains use the full one.
+    static constexpr std::size_t kLevels = 8;
+    static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32, 32};
     static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     static constexpr std::uint32_t kPeriods = 8;
     static constexpr std::uint32_t kLongStretch = 32;
+    // Nodes walked along a pair chain before the walk turns to the hashed chains.
+    static constexpr std::uint32_t kPairWalk = 32;
+    // Distances judged one by one where a pair chain cannot reach them.
+    static constexpr std::uint32_t kDirect = 8;
+    // The longest key's chains hold every kSample-th position.
+    static constexpr std::uint32_t kSample = 8;
 
     // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
     // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
@@ -317,43 +527,71 @@ private:
     {
         std::uint32_t* const ends = m_stretchEnd[period - 1];
         std::uint32_t& fail = m_nextFailure[period - 1];
-        for (std::uint32_t q = m_stretchBuilt[period - 1]; q < m_inserted; ++q) {
-            const std::uint32_t start = q + period;
-            if (start >= m_length) {
+        std::uint32_t q = m_stretchBuilt[period - 1];
+        while (q < m_inserted) {
+            if (q + period >= m_length) {
                 fail = m_length;
-            } else if (fail < start) {
-                fail = start;
-                while (fail < m_length && m_data[fail] == m_data[fail - period])
-                    ++fail;
+            } else if (fail < q + period) {
+                fail = q + period;
+                for (; fail + 8 <= m_length; fail += 8) {
+                    std::uint64_t x, y;
+                    std::memcpy(&x, m_data + fail, 8);
+                    std::memcpy(&y, m_data + fail - period, 8);
+                    if (x != y) {
+                        fail += static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+                        break;
+                    }
+                }
+                if (fail + 8 > m_length)
+                    while (fail < m_length && m_data[fail] == m_data[fail - period])
+                        ++fail;
             }
-            ends[q & m_mask] = fail;
+            // Every position up to fail - period ends its stretch there.
+            const std::uint32_t upto =
+                fail == m_length ? m_inserted : std::min(m_inserted, std::max(q + 1, fail - period + 1));
+            while (q < upto) {
+                const std::uint32_t slot = q & m_mask;
+                const std::uint32_t run = std::min(upto - q, m_mask + 1 - slot);
+                std::fill_n(ends + slot, run, fail);
+                q += run;
+            }
         }
         m_stretchBuilt[period - 1] = m_inserted;
     }
 
-    // Enters every position inserted so far into the chains of level i.
+    // Enters every position inserted so far into the chains of level i (the longest key: every kSample-th).
+    // Positions a window or more behind the newest are of no use to any later search: they are left out (a
+    // chain may then lead to an older node, which lies beyond every search's reach and ends the walk).
     void Build(std::size_t i)
     {
         const std::uint32_t keyLength = kKeyLengths[i];
         std::uint32_t* const head = m_heads[i];
         Link* const prev = m_prevs[i];
-        std::uint32_t q = m_built[i];
+        std::uint32_t q = std::max(m_built[i], m_inserted > m_window + 2 ? m_inserted - m_window - 2 : 0);
         const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
-        if (keyLength <= 8) {
-            const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
-            const unsigned shift = 64 - 8 * keyLength;
-            for (; q < fast; ++q) {
-                std::uint64_t w;
-                std::memcpy(&w, m_data + q, 8);
-                const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
+        if (i == kLevels - 1) {
+            for (q = (q + kSample - 1) / kSample * kSample; q < end; q += kSample) {
+                const std::uint32_t h = HashAt(q, keyLength);
                 prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
             }
-        }
-        for (; q < end; ++q) {
-            const std::uint32_t h = HashAt(q, keyLength);
-            prev[q & m_mask] = MakeLink(q + 1, head[h]);
-            head[h] = q + 1;
+        } else {
+            if (keyLength <= 8) {
+                const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
+                const unsigned shift = 64 - 8 * keyLength;
+                for (; q < fast; ++q) {
+                    std::uint64_t w;
+                    std::memcpy(&w, m_data + q, 8);
+                    const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
+                    prev[q & m_mask] = MakeLink(q + 1, head[h]);
+                    head[h] = q + 1;
+                }
+            }
+            for (; q < end; ++q) {
+                const std::uint32_t h = HashAt(q, keyLength);
+                prev[q & m_mask] = MakeLink(q + 1, head[h]);
+                head[h] = q + 1;
+            }
         }
         m_built[i] = std::max(m_built[i], m_inserted);
     }
@@ -451,6 +689,7 @@ private:
     {
         const std::uint32_t cap = jcalg::CappedLength(need, m_lmax);
         const std::uint32_t length = cap <= need ? need : Agree(candidate, std::min(known, cap), cap);
+        m_currentExact = cap > need && length < cap;
         const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
         if (gain > m_best.gain) {
             m_best = {distance, length, gain};
@@ -548,11 +787,17 @@ private:
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
     Link* m_prev2 = nullptr;
-    std::uint32_t* m_stretchEnd[8] = {};
+    std::uint32_t* m_stretchEnd[kPeriods] = {};
     std::uint32_t m_nextFailure[8] = {};
     std::uint32_t m_stretchBuilt[8] = {};
-    std::uint32_t m_period = 0;  // short period of a long stretch at the search position, 0 for none
-    std::uint32_t m_stretch = 0; // that stretch's length
+    int m_pairScore = 0; // rises when searches find the pair chains long, falls when not
+    std::uint32_t m_searches = 0;
+    std::uint32_t m_lastSearch = 0;
+    std::uint32_t m_gapAverage = 0; // bytes between searches, times 16, averaged over the recent ones
+    bool m_startHashed = false;     // this search started on the hashed chains
+    bool m_pairsLong = false;       // this search found a pair chain long
+    std::uint32_t m_period = 0;     // short period of a long stretch at the search position, 0 for none
+    std::uint32_t m_stretch = 0;    // that stretch's length
     std::uint32_t* m_heads[kLevels] = {};
     Link* m_prevs[kLevels] = {};
     std::uint32_t m_built[kLevels] = {};
@@ -563,7 +808,6 @@ private:
     std::uint32_t m_intervalBits = 0;
     std::int32_t m_suffixGain[kTabledLengths][40] = {};
     std::int8_t m_levelAtMost[33] = {};
-    std::int8_t m_levelExactly[34] = {};
 
     // The search in progress.
     const std::uint8_t* m_here = nullptr;
@@ -571,6 +815,7 @@ private:
     std::uint32_t m_indexBits = 8;
     std::uint32_t m_last = 1;
     jcalg::Match m_best;
+    bool m_currentExact = false; // the accepted candidate's length is its true match length
 };
 
 void* ZeroAllocate(std::size_t bytes)
