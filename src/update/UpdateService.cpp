@@ -299,12 +299,13 @@ bool UpdateService::OnDownloadFinished(bool ok, const QString& path, const QStri
         return false;
     }
 #ifdef Q_OS_WIN
-    m_platform.StartProgram(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
+    const bool opened = m_platform.StartProgram(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
 #else
-    if (!m_platform.OpenUrl(QUrl::fromLocalFile(path).toString()))
+    const bool opened = m_platform.OpenUrl(QUrl::fromLocalFile(path).toString());
+#endif
+    if (!opened)
         m_platform.Message(kTitle, MessageText(&m_language, "DownloadNotOpened").arg(QDir::toNativeSeparators(path)),
                            MessageIcon::Warning);
-#endif
     return true;
 }
 
