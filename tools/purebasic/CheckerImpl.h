@@ -162,6 +162,7 @@ private:
 
     int NewVar(const QString& name, const VarType& vt, bool global, bool array, SourcePos pos);
 
+    int FindInScopes(const QString& name, QHash<QString, int> Scope::*kind) const;
     int FindVar(const QString& name) const;
 
     int FindArray(const QString& name) const;

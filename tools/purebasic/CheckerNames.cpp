@@ -166,34 +166,28 @@ int Checker::NewVar(const QString& name, const VarType& vt, bool global, bool ar
     return int(m_prog->vars.size()) - 1;
 }
 
+int Checker::FindInScopes(const QString& name, QHash<QString, int> Scope::*kind) const
+{
+    // Inside a procedure its own names, then the globals; outside, the main level's.
+    const QString k = Key(name);
+    const Scope* const scopes[] = {m_proc >= 0 ? &m_local : &m_main, m_proc >= 0 ? &m_globals : nullptr};
+    for (const Scope* scope : scopes) {
+        if (!scope)
+            break;
+        if (auto it = (scope->*kind).constFind(k); it != (scope->*kind).constEnd())
+            return *it;
+    }
+    return -1;
+}
+
 int Checker::FindVar(const QString& name) const
 {
-    const QString k = Key(name);
-    if (m_proc >= 0) {
-        if (auto it = m_local.vars.constFind(k); it != m_local.vars.constEnd())
-            return *it;
-        if (auto it = m_globals.vars.constFind(k); it != m_globals.vars.constEnd())
-            return *it;
-        return -1;
-    }
-    if (auto it = m_main.vars.constFind(k); it != m_main.vars.constEnd())
-        return *it;
-    return -1;
+    return FindInScopes(name, &Scope::vars);
 }
 
 int Checker::FindArray(const QString& name) const
 {
-    const QString k = Key(name);
-    if (m_proc >= 0) {
-        if (auto it = m_local.arrays.constFind(k); it != m_local.arrays.constEnd())
-            return *it;
-        if (auto it = m_globals.arrays.constFind(k); it != m_globals.arrays.constEnd())
-            return *it;
-        return -1;
-    }
-    if (auto it = m_main.arrays.constFind(k); it != m_main.arrays.constEnd())
-        return *it;
-    return -1;
+    return FindInScopes(name, &Scope::arrays);
 }
 
 // A variable used without a declaration: an error under EnableExplicit, else a new one in the
