@@ -121,8 +121,9 @@ bool SyncToDisk(int handle, QString* why)
 // leaves its file behind, and the next save there must not find it (nor a folder walk pack it).
 void RemoveAbandoned(const QString& folder)
 {
-    const QStringList names =
-        QDir(folder).entryList({kTemporaryPrefix + QLatin1Char('*') + kTemporarySuffix}, QDir::Files | QDir::Hidden);
+    // No name filter: Qt matches those with a regular expression, whose per-thread state crashes a
+    // MinGW program when a worker thread that used it ends. The names are told apart below.
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     for (const QString& name : names) {
         if (!IsOwnTemporaryName(name))
             continue;
@@ -520,6 +521,18 @@ bool OpenRegularFile(QFile& file, const QString& path, qint64 cap, QString* why)
     if (info.exists() && !info.isFile()) {
         *why = QStringLiteral("not a regular file");
         return false;
+    }
+    // NUL, CON, COM1 and the like pass as files by name; the handle says what they are.
+    const HANDLE probe = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), 0,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe != INVALID_HANDLE_VALUE) {
+        const DWORD type = ::GetFileType(probe);
+        ::CloseHandle(probe);
+        if (type != FILE_TYPE_DISK) {
+            *why = QStringLiteral("not a regular file");
+            return false;
+        }
     }
     file.setFileName(path);
     if (!file.open(QIODevice::ReadOnly)) {

@@ -45,8 +45,10 @@ bool HttpSucceeded(const QNetworkReply* reply, qint64 received)
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || status.toInt() < 200 || status.toInt() >= 300)
         return false;
+    // Fewer bytes than announced: the answer was cut short. More cannot come from one answer, but after a
+    // redirect Qt may still hold the redirect's own length (0) for the answer that followed it.
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    return !length.isValid() || length.toLongLong() == received;
+    return !length.isValid() || received >= length.toLongLong();
 }
 
 // The progress bar's position: the share of the expected size, rounded half to even as a float is; a

@@ -810,7 +810,12 @@ private slots:
         process.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"--create", "out.pbi", "in.txt"});
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), kExitOk);
-        QCOMPARE(process.readAllStandardOutput(), QByteArray("written out.pbi\n"));
+#ifdef Q_OS_WIN
+        const QByteArray lineEnd = "\r\n"; // the console's text mode
+#else
+        const QByteArray lineEnd = "\n";
+#endif
+        QCOMPARE(process.readAllStandardOutput(), "written out.pbi" + lineEnd);
         QVERIFY(QFile::exists(dir.filePath("work/out.pbi")));
         QVERIFY(!QDir(dir.filePath("config")).exists());
         QVERIFY(!QDir(dir.filePath("home")).exists());

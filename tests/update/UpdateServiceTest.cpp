@@ -6,6 +6,7 @@
 #include "TestFiles.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSslConfiguration>
@@ -218,12 +219,16 @@ void UpdateServiceTest::download_data()
     QTest::addColumn<QString>("setup");
     QTest::addColumn<bool>("ok");
     QTest::addColumn<QString>("call");
-    const QString opened = QStringLiteral("OpenUrl(\"%1\")")
-                               .arg(QUrl::fromLocalFile(QStringLiteral("FOLDER/Hexaloom-1.7.0.bin")).toString());
+    // DOWNLOADED: the download's place as handed over, SAVED: as the message names it.
+#ifdef Q_OS_WIN
+    const QString opened = QStringLiteral("StartProgram(\"explorer\", [DOWNLOADED])");
+#else
+    const QString opened = QStringLiteral("OpenUrl(DOWNLOADED)");
+#endif
     QTest::newRow("fingerprint matches") << "good" << true << opened;
     QTest::newRow("cannot be opened") << "not opened" << true
                                       << opened + "\nMessage(\"Updatecheck\", \"The new version was saved as "
-                                                  "FOLDER/Hexaloom-1.7.0.bin, but it could not be opened.\", Warning)";
+                                                  "SAVED, but it could not be opened.\", Warning)";
     QTest::newRow("after a redirect") << "redirect" << true << opened;
     QTest::newRow("fingerprint in capitals") << "capitals" << false << kCorrupted;
     QTest::newRow("empty fingerprint") << "no fingerprint" << false << kCorrupted;
@@ -273,6 +278,7 @@ void UpdateServiceTest::download()
     QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
 
     m_platform.SetOpenResult(setup != QLatin1String("not opened"));
+    m_platform.SetStartResult(setup != QLatin1String("not opened"));
     QSignalSpy progress(m_service.get(), &UpdateService::downloadProgress);
     QSignalSpy finished(m_service.get(), &UpdateService::downloadFinished);
     m_service->setDeadlines(20000, 3000);
@@ -289,9 +295,13 @@ void UpdateServiceTest::download()
 #ifndef Q_OS_WIN // POSIX modes
     QCOMPARE(int(folder.permissions() & (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup)), 0);
 #endif
-    call.replace(QUrl::fromLocalFile(QStringLiteral("FOLDER")).toString(),
-                 QUrl::fromLocalFile(folder.absoluteFilePath()).toString());
-    call.replace(QStringLiteral("FOLDER"), folder.absoluteFilePath());
+    const QString native = QDir::toNativeSeparators(path);
+#ifdef Q_OS_WIN
+    call.replace(QStringLiteral("DOWNLOADED"), Quoted(native));
+#else
+    call.replace(QStringLiteral("DOWNLOADED"), Quoted(QUrl::fromLocalFile(path).toString()));
+#endif
+    call.replace(QStringLiteral("SAVED"), Quoted(native).mid(1).chopped(1));
     QCOMPARE(m_platform.calls(), call.split('\n'));
 
     const QByteArray written = ReadBytes(path);
