@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -390,18 +391,28 @@ public:
         qint64 start = 0; // the offset of its first byte in the decoded data
     };
     HexBytes(std::shared_ptr<const IncludeText> text, std::vector<Piece> pieces, qint64 size)
-        : m_text(std::move(text)), m_pieces(std::move(pieces)), m_size(size), m_id(++s_sources)
+        : m_text(std::move(text)), m_pieces(std::move(pieces)), m_size(size)
     {
     }
     qint64 size() const override { return m_size; }
     bool Read(qint64 offset, std::uint8_t* out, qint64 length) const override;
 
 private:
+    // The piece a thread decoded last: reads come in order, a few pieces each. Kept here rather than in
+    // thread_local storage, which a MinGW program frees before the destructors run when a thread ends.
+    struct Decoded
+    {
+        std::size_t piece = std::numeric_limits<std::size_t>::max();
+        QByteArray bytes;
+        QByteArray buffer;
+    };
+    Decoded& ThisThreadsPiece() const;
+
     std::shared_ptr<const IncludeText> m_text;
     std::vector<Piece> m_pieces;
     qint64 m_size;
-    std::uint64_t m_id; // never reused, unlike an address, so a cached piece is never another source's
-    static inline std::atomic<std::uint64_t> s_sources{0};
+    mutable std::mutex m_decodedMutex;
+    mutable std::map<std::thread::id, std::unique_ptr<Decoded>> m_decoded;
 };
 
 OutputContents Failed(OutputContents contents, const QString& why)
@@ -498,30 +509,34 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
 
 } // namespace
 
+HexBytes::Decoded& HexBytes::ThisThreadsPiece() const
+{
+    const std::lock_guard lock(m_decodedMutex);
+    std::unique_ptr<Decoded>& slot = m_decoded[std::this_thread::get_id()];
+    if (!slot)
+        slot = std::make_unique<Decoded>();
+    return *slot;
+}
+
 bool HexBytes::Read(qint64 offset, std::uint8_t* out, qint64 length) const
 {
     if (offset < 0 || length < 0 || offset + length > m_size)
         return false;
-    // The piece last decoded on this thread: reads come in order, a few pieces each.
-    thread_local std::uint64_t cachedSource = 0;
-    thread_local std::size_t cachedPiece = 0;
-    thread_local QByteArray cached;
+    Decoded& decoded = ThisThreadsPiece();
     while (length > 0) {
         const auto after = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
                                             [](qint64 at, const Piece& piece) { return at < piece.start; });
         const std::size_t k = std::size_t(after - m_pieces.begin()) - 1;
-        if (cachedSource != m_id || cachedPiece != k) {
-            cachedSource = 0;
-            thread_local QByteArray buffer;
-            cached = ReadSection(m_text->Piece(m_pieces[k].text, buffer), true).data;
-            cachedSource = m_id;
-            cachedPiece = k;
+        if (decoded.piece != k) {
+            decoded.piece = std::numeric_limits<std::size_t>::max();
+            decoded.bytes = ReadSection(m_text->Piece(m_pieces[k].text, decoded.buffer), true).data;
+            decoded.piece = k;
         }
         const qint64 inside = offset - m_pieces[k].start;
-        const qint64 n = std::min<qint64>(length, cached.size() - inside);
+        const qint64 n = std::min<qint64>(length, decoded.bytes.size() - inside);
         if (n <= 0)
             return false;
-        std::memcpy(out, cached.constData() + inside, std::size_t(n));
+        std::memcpy(out, decoded.bytes.constData() + inside, std::size_t(n));
         out += n;
         offset += n;
         length -= n;
