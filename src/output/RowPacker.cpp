@@ -20,44 +20,51 @@ std::size_t RowCost(const RowJob& job)
 {
     if (job.kind == PackerNone)
         return 0;
-    const qint64 size = QFileInfo(job.path).size();
+    const qint64 size = job.size >= 0 ? job.size : QFileInfo(job.path).size();
     return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
 PackedRow PackRowOrThrow(const RowJob& job)
 {
     PackedRow row;
-    QFile file(job.path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto file = std::make_shared<QFile>(job.path);
+    if (!file->open(QIODevice::ReadOnly)) {
         row.state = PackedRow::Unreadable;
         return row;
     }
-    const qint64 size = file.size();
+    const qint64 size = job.size >= 0 ? job.size : file->size();
     if (size > kMaxBlock) {
         row.state = PackedRow::TooBig;
         return row;
     }
     if (job.kind == PackerNone) {
-        // Only a file that would be taken for a packed block is read here (and stored as a block).
-        const QByteArray head = file.read(static_cast<qint64>(kBlockHeaderSize));
+        // Only a file that would be taken for a packed block is read here (and stored as a block); any
+        // other is handed on open, to be streamed from its start.
+        const QByteArray head = file->read(static_cast<qint64>(kBlockHeaderSize));
         const bool looksPacked = HasBlockMagic(
             {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
-        if (!looksPacked || !file.seek(0)) {
+        if (!file->seek(0)) {
+            row.state = PackedRow::Unreadable;
+            return row;
+        }
+        if (!looksPacked) {
             row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
             row.size = size;
+            if (size > 0)
+                row.file = std::move(file);
             return row;
         }
     }
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;
     while (got < size) {
-        const qint64 n = file.read(reinterpret_cast<char*>(data.data()) + got, size - got);
+        const qint64 n = file->read(reinterpret_cast<char*>(data.data()) + got, size - got);
         if (n <= 0)
             break;
         got += n;
     }
     // A file that shrank while being read, or a read error: the bytes are not the file's.
-    if (got != size || file.error() != QFileDevice::NoError) {
+    if (got != size || file->error() != QFileDevice::NoError) {
         row.state = PackedRow::Unreadable;
         return row;
     }
@@ -88,12 +95,9 @@ PackedRow PackRow(const RowJob& job)
     return row;
 }
 
-bool StreamFile(const QString& path, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
+bool StreamFile(QFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
 {
     constexpr qint64 kChunk = 40 << 16; // 2.5 MiB, whole lines of ten longs
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
     Bytes buffers[2] = {Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size))),
                         Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size)))};
     auto readChunk = [&file](Bytes& buffer, qint64 want) {
@@ -134,13 +138,12 @@ bool StreamFile(const QString& path, std::int64_t size, const std::function<bool
 }
 
 RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
-    : m_jobs(std::move(jobs))
-    , m_byteBudget(byteBudget)
+    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget)
 {
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    m_threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads),
-                                                       std::max<std::size_t>(m_jobs.size(), 1)));
+    m_threads = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(m_jobs.size(), 1)));
     m_window = static_cast<std::size_t>(m_threads) * 2;
     m_slots.resize(m_window);
     m_costs.reserve(m_jobs.size());
