@@ -58,6 +58,17 @@ QString Quote(std::string_view line)
     return QLatin1Char('"') + text + (line.size() > kShown ? QStringLiteral("...\"") : QStringLiteral("\""));
 }
 
+std::uint32_t Crc32Of(const char* bytes, qint64 length)
+{
+    uLong crc = crc32(0, nullptr, 0);
+    for (qint64 done = 0; done < length;) {
+        const qint64 n = std::min<qint64>(length - done, qint64(1) << 30);
+        crc = crc32(crc, reinterpret_cast<const Bytef*>(bytes + done), uInt(n));
+        done += n;
+    }
+    return std::uint32_t(crc);
+}
+
 // The include's lines from a position on, trimmed, with their line numbers.
 class Lines
 {
@@ -123,6 +134,19 @@ struct HexDigits
 };
 constexpr HexDigits kHexDigits;
 
+// The value of eight hexadecimal digits; false when one is no digit.
+bool EightHexDigits(const char* digits, std::uint32_t& value)
+{
+    const auto* u = reinterpret_cast<const unsigned char*>(digits);
+    const signed char* t = kHexDigits.value;
+    const int d[8] = {t[u[0]], t[u[1]], t[u[2]], t[u[3]], t[u[4]], t[u[5]], t[u[6]], t[u[7]]};
+    if ((d[0] | d[1] | d[2] | d[3] | d[4] | d[5] | d[6] | d[7]) < 0)
+        return false;
+    value =
+        std::uint32_t(d[0] << 28 | d[1] << 24 | d[2] << 20 | d[3] << 16 | d[4] << 12 | d[5] << 8 | d[6] << 4 | d[7]);
+    return true;
+}
+
 // The values of one "Data.l" or "Data.b" line ("$" and hex digits, separated by ","), written
 // little-endian at `out` as the program holds them; `out` moves past them. False when a value is no
 // such number or does not fit. A line of n characters yields at most 2n bytes.
@@ -136,18 +160,20 @@ bool DecodeDataValues(std::string_view values, int width, char*& out)
             ++p;
     };
     for (;;) {
-        // The writer's own spelling, "$" and eight digits, decoded without a loop.
-        if (width == 4 && end - p >= 10 && p[0] == '$' && p[9] == ',') {
-            const auto* u = reinterpret_cast<const unsigned char*>(p + 1);
-            const signed char* t = kHexDigits.value;
-            const int d[8] = {t[u[0]], t[u[1]], t[u[2]], t[u[3]], t[u[4]], t[u[5]], t[u[6]], t[u[7]]};
-            if ((d[0] | d[1] | d[2] | d[3] | d[4] | d[5] | d[6] | d[7]) >= 0) {
-                out[3] = static_cast<char>(d[0] << 4 | d[1]);
-                out[2] = static_cast<char>(d[2] << 4 | d[3]);
-                out[1] = static_cast<char>(d[4] << 4 | d[5]);
-                out[0] = static_cast<char>(d[6] << 4 | d[7]);
+        // The writer's own spelling, "$" and eight digits, decoded without a loop; the last value of a line
+        // has no "," after it.
+        if (width == 4 && end - p >= 9 && p[0] == '$' && (end - p == 9 || p[9] == ',')) {
+            std::uint32_t v = 0;
+            if (EightHexDigits(p + 1, v)) {
+                out[0] = static_cast<char>(v);
+                out[1] = static_cast<char>(v >> 8);
+                out[2] = static_cast<char>(v >> 16);
+                out[3] = static_cast<char>(v >> 24);
                 out += 4;
-                p += 10;
+                p += 9;
+                if (p == end)
+                    return true;
+                ++p;
                 continue;
             }
         }
@@ -387,7 +413,9 @@ public:
     struct Piece
     {
         std::string_view text;
-        qint64 start = 0; // the offset of its first byte in the decoded data
+        qint64 start = 0;      // the offset of its first byte in the decoded data
+        qint64 size = 0;       // its decoded bytes
+        std::uint32_t crc = 0; // their CRC-32
     };
     HexBytes(std::shared_ptr<const IncludeText> text, std::vector<Piece> pieces, qint64 size)
         : m_text(std::move(text)), m_pieces(std::move(pieces)), m_size(size), m_id(++s_sources)
@@ -395,6 +423,7 @@ public:
     }
     qint64 size() const override { return m_size; }
     bool Read(qint64 offset, std::uint8_t* out, qint64 length) const override;
+    bool Crc(qint64 offset, qint64 length, std::uint32_t& crc) const override;
 
 private:
     std::shared_ptr<const IncludeText> m_text;
@@ -430,7 +459,8 @@ std::size_t FindCatchInfo(std::string_view text, std::size_t from)
 }
 
 // The data section `all` in pieces of whole lines, each read on one of the cores: its lines checked, its
-// bytes counted (and, for a hex section, dropped again: they are decoded once more when read).
+// bytes counted and their CRC-32 taken (and, for a hex section, dropped again: they are decoded once more
+// when read, but a CRC-32 over whole pieces needs no second decoding).
 struct SectionPieces
 {
     std::vector<HexBytes::Piece> pieces;
@@ -462,12 +492,14 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
     }
     std::vector<Section> read(pieces.size());
     std::vector<qint64> counts(pieces.size(), 0);
+    std::vector<std::uint32_t> crcs(pieces.size(), 0);
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         QByteArray buffer;
         for (std::size_t k = next++; k < pieces.size(); k = next++) {
             read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata);
             counts[k] = read[k].data.size();
+            crcs[k] = std::uint32_t(Crc32Of(read[k].data.constData(), counts[k]));
             read[k].data = QByteArray();
         }
     };
@@ -487,7 +519,7 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
         }
         whole.lines += read[k].lines;
         if (hexdata) {
-            result.pieces.push_back({pieces[k], result.size});
+            result.pieces.push_back({pieces[k], result.size, counts[k], crcs[k]});
             result.size += counts[k];
         } else {
             whole.packName = read[k].packName;
@@ -526,6 +558,51 @@ bool HexBytes::Read(qint64 offset, std::uint8_t* out, qint64 length) const
         offset += n;
         length -= n;
     }
+    return true;
+}
+
+bool HexBytes::Crc(qint64 offset, qint64 length, std::uint32_t& crc) const
+{
+    if (offset < 0 || length < 0 || offset + length > m_size)
+        return false;
+    crc = 0;
+    if (length == 0)
+        return true;
+    // Whole pieces give the CRC-32 the first reading took; only the pieces the range cuts are decoded.
+    uLong sum = crc32(0, nullptr, 0);
+    const qint64 end = offset + length;
+    auto at = std::upper_bound(m_pieces.begin(), m_pieces.end(), offset,
+                               [](qint64 position, const Piece& piece) { return position < piece.start; });
+    for (--at; offset < end; ++at) {
+        const qint64 pieceEnd = at->start + at->size;
+        if (at->start == offset && pieceEnd <= end) {
+            sum = crc32_combine(sum, at->crc, z_off_t(at->size)); // a piece is a few hundred KB
+            offset = pieceEnd;
+            continue;
+        }
+        Bytes part(std::size_t(std::min(end, pieceEnd) - offset));
+        if (!Read(offset, part.data(), qint64(part.size())))
+            return false;
+        sum = crc32(sum, part.data(), uInt(part.size()));
+        offset += qint64(part.size());
+    }
+    crc = std::uint32_t(sum);
+    return true;
+}
+
+bool ByteSource::Crc(qint64 offset, qint64 length, std::uint32_t& crc) const
+{
+    constexpr qint64 kPiece = 256 << 10;
+    Bytes buffer(std::size_t(std::min(kPiece, std::max<qint64>(length, 0))));
+    uLong sum = crc32(0, nullptr, 0);
+    for (qint64 done = 0; done < length;) {
+        const qint64 n = std::min(kPiece, length - done);
+        if (!Read(offset + done, buffer.data(), n))
+            return false;
+        sum = crc32(sum, buffer.data(), uInt(n));
+        done += n;
+    }
+    crc = std::uint32_t(sum);
     return true;
 }
 
@@ -935,7 +1012,10 @@ bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
     std::uint8_t header[kBlockHeaderSize];
     std::span<const std::uint8_t> piece;
     if (!ReadHeader(contents, entry, header)) {
-        // Raw bytes come back as they are.
+        // Raw bytes come back as they are; with nowhere to go they need only be readable.
+        std::uint32_t ignored = 0;
+        if (!sink)
+            return contents.data->Crc(entry.offset, entry.length, ignored);
         EntryReader reader(contents, entry, 0);
         for (;;) {
             if (!reader.Next(piece))
@@ -961,6 +1041,10 @@ bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
     if (info.packer == PackerNone) {
         if (payload != info.original)
             return false;
+        // Checked without being read again where the source keeps CRC-32s of its pieces.
+        std::uint32_t sum = 0;
+        if (!sink)
+            return contents.data->Crc(entry.offset + qsizetype(kBlockHeaderSize), payload, sum) && sum == info.crc;
         for (;;) {
             if (!reader.Next(piece))
                 return false;
@@ -1043,12 +1127,10 @@ StoredInfo DescribeEntry(const OutputContents& contents, const StoredEntry& entr
         return DescribeStored(std::span<const std::uint8_t>(header, kBlockHeaderSize));
     StoredInfo info;
     info.original = entry.length;
-    uLong crc = crc32(0, nullptr, 0);
-    EntryReader reader(contents, entry, 0);
-    std::span<const std::uint8_t> piece;
-    while (reader.Next(piece) && !piece.empty())
-        crc = crc32(crc, piece.data(), uInt(piece.size()));
-    info.crc = entry.length == 0 ? 0 : std::uint32_t(crc);
+    std::uint32_t crc = 0;
+    if (entry.present() && contents.data && entry.length > 0)
+        contents.data->Crc(entry.offset, entry.length, crc);
+    info.crc = crc;
     return info;
 }
 

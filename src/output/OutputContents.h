@@ -39,6 +39,9 @@ public:
     virtual qint64 size() const = 0;
     // Copies `length` bytes from `offset`; false when they cannot be read.
     virtual bool Read(qint64 offset, std::uint8_t* out, qint64 length) const = 0;
+    // The CRC-32 of `length` bytes from `offset`; false when they cannot be read. Read in pieces, unless
+    // the source knows better (a hexdata include keeps the CRC-32 of every piece it decoded).
+    virtual bool Crc(qint64 offset, qint64 length, std::uint32_t& crc) const;
 };
 // Bytes held in memory.
 std::shared_ptr<const ByteSource> MemorySource(QByteArray bytes);
