@@ -1,13 +1,13 @@
 #pragma once
-// Reads an existing output back: a hexdata include, a binpack include with its pack file, or a resource
-// file. Each becomes its stored entries (packed blocks or raw bytes) and its catalog. The entries stay
+// An existing output read back: a hexdata include, a binpack include with its pack file, or a resource
+// file (IncludeReader, ResourceReader), each as its stored entries (packed blocks or raw bytes) and its
+// catalog; and what every format shares: listing, unpacking and checking the entries. The entries stay
 // where they are (the file, or the include's hex lines, decoded piece by piece when read), and are
 // unpacked in bounded pieces as they are read, so neither a large output nor a header that claims more
 // than its block holds costs more memory than a few pieces. Used to list, verify and extract outputs.
 #include "PackedBlock.h"
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -63,13 +63,9 @@ struct OutputContents
     qint64 dataSize() const { return data ? data->size() : 0; }
 };
 
-// Gives the pack file an include names (its file name only), or nothing when it cannot be read.
-using PackLoader = std::function<std::shared_ptr<const ByteSource>(const QString& name)>;
+// `contents` with nothing to offer, and why it cannot be read: what a reader gives for an output it refuses.
+OutputContents Unreadable(OutputContents contents, const QString& why);
 
-// An include's text; the pack file of a binpack include comes from `loadPack`.
-OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack);
-// A 32-bit resource file's bytes: the entries of type "VORKEL" with numeric names.
-OutputContents ParseResource(QByteArray bytes);
 // The output at `path`: a resource file when its name ends in ".res" (any case), else an include whose
 // pack file is looked for beside it. Only regular files are read.
 OutputContents ReadOutput(const QString& path);
