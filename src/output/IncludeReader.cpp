@@ -14,6 +14,8 @@
 #include <memory>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #ifndef Q_OS_WIN
 #include <unistd.h>
@@ -222,11 +224,17 @@ struct Section
     int lines = 0;
     int badLine = 0;
     QString why;
+    // Hex lines: where a line begins (in the text, in the data) about every kMarkBytes of data after the
+    // first, so that the data can be decoded again in small pieces.
+    std::vector<std::pair<qsizetype, qsizetype>> marks{};
 };
 
-Section ReadSection(std::string_view text, bool hexdata)
+constexpr qsizetype kMarkBytes = 32 << 10;
+
+Section ReadSection(std::string_view text, bool hexdata, bool mark = false)
 {
     Section section;
+    qsizetype marked = 0;
     // Hex lines hold 0.4 bytes per character as the writer spells them; other spellings may need more.
     qsizetype used = 0;
     if (hexdata)
@@ -238,8 +246,12 @@ Section ReadSection(std::string_view text, bool hexdata)
         section.why = why;
         return section;
     };
-    while (lines.NextFilled(line)) {
+    for (qsizetype lineStart = 0; lines.NextFilled(line); lineStart = lines.position()) {
         if (hexdata && (StartsWith(line, "Data.l ") || StartsWith(line, "Data.b "))) {
+            if (mark && used - marked >= kMarkBytes) {
+                section.marks.emplace_back(lineStart, used);
+                marked = used;
+            }
             const qsizetype most = used + 2 * qsizetype(line.size());
             if (most > section.data.size())
                 section.data.resize(std::max(most, section.data.size() * 2));
@@ -326,7 +338,7 @@ struct IncludeText
 };
 
 // The hex lines of a data section, decoded again piece by piece when read: the section is split into
-// pieces of whole lines, and each piece knows where its bytes begin.
+// pieces of whole lines, and each piece knows where its bytes begin, how many there are and their CRC-32.
 class HexBytes : public ByteSource
 {
 public:
@@ -370,8 +382,9 @@ std::size_t FindCatchInfo(std::string_view text, std::size_t from)
 }
 
 // The data section `all` in pieces of whole lines, each read on one of the cores: its lines checked, its
-// bytes counted and their CRC-32 taken (and, for a hex section, dropped again: they are decoded once more
-// when read, but a CRC-32 over whole pieces needs no second decoding).
+// bytes counted and, in parts of about kMarkBytes, their CRC-32 taken; then, for a hex section, dropped
+// again. They are decoded once more where they are read, a part at a time (so that reading a block
+// decodes little beyond it), but a CRC-32 over whole parts needs no second decoding.
 struct SectionPieces
 {
     std::vector<HexBytes::Piece> pieces;
@@ -402,16 +415,26 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
         start = stop;
     }
     std::vector<Section> read(pieces.size());
-    std::vector<qint64> counts(pieces.size(), 0);
-    std::vector<std::uint32_t> crcs(pieces.size(), 0);
+    std::vector<std::vector<HexBytes::Piece>> parts(pieces.size()); // each piece's parts, counted from it
     std::atomic<std::size_t> next{0};
     auto work = [&] {
         QByteArray buffer;
         for (std::size_t k = next++; k < pieces.size(); k = next++) {
-            read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata);
-            counts[k] = read[k].data.size();
-            crcs[k] = std::uint32_t(Crc32Of(read[k].data.constData(), counts[k]));
+            read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata, true);
+            // Parts from mark to mark, each with its bytes' CRC-32.
+            const Section& section = read[k];
+            std::pair<qsizetype, qsizetype> from{0, 0};
+            for (std::size_t m = 0; m <= section.marks.size(); ++m) {
+                const auto to = m < section.marks.size()
+                                    ? section.marks[m]
+                                    : std::pair<qsizetype, qsizetype>(qsizetype(pieces[k].size()), section.data.size());
+                parts[k].push_back({pieces[k].substr(std::size_t(from.first), std::size_t(to.first - from.first)),
+                                    from.second, to.second - from.second,
+                                    Crc32Of(section.data.constData() + from.second, to.second - from.second)});
+                from = to;
+            }
             read[k].data = QByteArray();
+            read[k].marks = {};
         }
     };
     const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
@@ -430,8 +453,11 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
         }
         whole.lines += read[k].lines;
         if (hexdata) {
-            result.pieces.push_back({pieces[k], result.size, counts[k], crcs[k]});
-            result.size += counts[k];
+            for (HexBytes::Piece& part : parts[k]) {
+                part.start += result.size;
+                result.pieces.push_back(part);
+            }
+            result.size = result.pieces.back().start + result.pieces.back().size;
         } else {
             whole.packName = read[k].packName;
         }
