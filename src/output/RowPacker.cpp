@@ -3,12 +3,76 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <future>
 #include <limits>
 #include <new>
 #include <system_error>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace hexaloom {
+
+#ifdef Q_OS_WIN
+SourceFile::~SourceFile() = default;
+
+bool SourceFile::Open(const QString& path)
+{
+    m_file = std::make_unique<QFile>(path);
+    return m_file->open(QIODevice::ReadOnly);
+}
+
+qint64 SourceFile::Size() const
+{
+    return m_file->size();
+}
+
+qint64 SourceFile::Read(char* out, qint64 length)
+{
+    return m_file->read(out, length);
+}
+
+bool SourceFile::Rewind()
+{
+    return m_file->seek(0);
+}
+#else
+SourceFile::~SourceFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool SourceFile::Open(const QString& path)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    return m_fd >= 0;
+}
+
+qint64 SourceFile::Size() const
+{
+    struct stat info;
+    return ::fstat(m_fd, &info) == 0 ? qint64(info.st_size) : 0;
+}
+
+qint64 SourceFile::Read(char* out, qint64 length)
+{
+    for (;;) {
+        const ssize_t n = ::read(m_fd, out, std::size_t(length));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool SourceFile::Rewind()
+{
+    return ::lseek(m_fd, 0, SEEK_SET) == 0;
+}
+#endif
 
 namespace {
 
@@ -27,12 +91,12 @@ std::size_t RowCost(const RowJob& job)
 PackedRow PackRowOrThrow(const RowJob& job)
 {
     PackedRow row;
-    auto file = std::make_shared<QFile>(job.path);
-    if (!file->open(QIODevice::ReadOnly)) {
+    auto file = std::make_shared<SourceFile>();
+    if (!file->Open(job.path)) {
         row.state = PackedRow::Unreadable;
         return row;
     }
-    const qint64 size = job.size >= 0 ? job.size : file->size();
+    const qint64 size = job.size >= 0 ? job.size : file->Size();
     if (size > kMaxBlock) {
         row.state = PackedRow::TooBig;
         return row;
@@ -40,10 +104,13 @@ PackedRow PackRowOrThrow(const RowJob& job)
     if (job.kind == PackerNone) {
         // Only a file that would be taken for a packed block is read here (and stored as a block); any
         // other is handed on open, to be streamed from its start.
-        const QByteArray head = file->read(static_cast<qint64>(kBlockHeaderSize));
-        const bool looksPacked = HasBlockMagic(
-            {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
-        if (!file->seek(0)) {
+        char head[kBlockHeaderSize];
+        qint64 got = 0;
+        for (qint64 n = 1; got < qint64(sizeof head) && n > 0; got += std::max<qint64>(n, 0))
+            n = file->Read(head + got, qint64(sizeof head) - got);
+        const bool looksPacked =
+            HasBlockMagic({reinterpret_cast<const std::uint8_t*>(head), static_cast<std::size_t>(got)});
+        if (!file->Rewind()) {
             row.state = PackedRow::Unreadable;
             return row;
         }
@@ -58,13 +125,13 @@ PackedRow PackRowOrThrow(const RowJob& job)
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;
     while (got < size) {
-        const qint64 n = file->read(reinterpret_cast<char*>(data.data()) + got, size - got);
+        const qint64 n = file->Read(reinterpret_cast<char*>(data.data()) + got, size - got);
         if (n <= 0)
             break;
         got += n;
     }
     // A file that shrank while being read, or a read error: the bytes are not the file's.
-    if (got != size || file->error() != QFileDevice::NoError) {
+    if (got != size) {
         row.state = PackedRow::Unreadable;
         return row;
     }
@@ -95,7 +162,7 @@ PackedRow PackRow(const RowJob& job)
     return row;
 }
 
-bool StreamFile(QFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
+bool StreamFile(SourceFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
 {
     constexpr qint64 kChunk = 40 << 16; // 2.5 MiB, whole lines of ten longs
     Bytes buffers[2] = {Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size))),
@@ -103,7 +170,7 @@ bool StreamFile(QFile& file, std::int64_t size, const std::function<bool(std::sp
     auto readChunk = [&file](Bytes& buffer, qint64 want) {
         qint64 got = 0;
         while (got < want) {
-            const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + got, want - got);
+            const qint64 n = file.Read(reinterpret_cast<char*>(buffer.data()) + got, want - got);
             if (n <= 0)
                 break;
             got += n;
