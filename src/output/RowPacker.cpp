@@ -18,48 +18,48 @@
 namespace hexaloom {
 
 #ifdef Q_OS_WIN
-SourceFile::~SourceFile() = default;
+RowFile::~RowFile() = default;
 
-bool SourceFile::Open(const QString& path)
+bool RowFile::Open(const QString& path)
 {
     m_file = std::make_unique<QFile>(path);
     return m_file->open(QIODevice::ReadOnly);
 }
 
-qint64 SourceFile::Size() const
+qint64 RowFile::Size() const
 {
     return m_file->size();
 }
 
-qint64 SourceFile::Read(char* out, qint64 length)
+qint64 RowFile::Read(char* out, qint64 length)
 {
     return m_file->read(out, length);
 }
 
-bool SourceFile::Rewind()
+bool RowFile::Rewind()
 {
     return m_file->seek(0);
 }
 #else
-SourceFile::~SourceFile()
+RowFile::~RowFile()
 {
     if (m_fd >= 0)
         ::close(m_fd);
 }
 
-bool SourceFile::Open(const QString& path)
+bool RowFile::Open(const QString& path)
 {
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     return m_fd >= 0;
 }
 
-qint64 SourceFile::Size() const
+qint64 RowFile::Size() const
 {
     struct stat info;
     return ::fstat(m_fd, &info) == 0 ? qint64(info.st_size) : 0;
 }
 
-qint64 SourceFile::Read(char* out, qint64 length)
+qint64 RowFile::Read(char* out, qint64 length)
 {
     for (;;) {
         const ssize_t n = ::read(m_fd, out, std::size_t(length));
@@ -68,7 +68,7 @@ qint64 SourceFile::Read(char* out, qint64 length)
     }
 }
 
-bool SourceFile::Rewind()
+bool RowFile::Rewind()
 {
     return ::lseek(m_fd, 0, SEEK_SET) == 0;
 }
@@ -91,7 +91,7 @@ std::size_t RowCost(const RowJob& job)
 PackedRow PackRowOrThrow(const RowJob& job)
 {
     PackedRow row;
-    auto file = std::make_shared<SourceFile>();
+    auto file = std::make_shared<RowFile>();
     if (!file->Open(job.path)) {
         row.state = PackedRow::Unreadable;
         return row;
@@ -106,8 +106,13 @@ PackedRow PackRowOrThrow(const RowJob& job)
         // other is handed on open, to be streamed from its start.
         char head[kBlockHeaderSize];
         qint64 got = 0;
-        for (qint64 n = 1; got < qint64(sizeof head) && n > 0; got += std::max<qint64>(n, 0))
+        for (qint64 n = 1; got < qint64(sizeof head) && n > 0; got += n) {
             n = file->Read(head + got, qint64(sizeof head) - got);
+            if (n < 0) { // a folder, say, opens but cannot be read
+                row.state = PackedRow::Unreadable;
+                return row;
+            }
+        }
         const bool looksPacked =
             HasBlockMagic({reinterpret_cast<const std::uint8_t*>(head), static_cast<std::size_t>(got)});
         if (!file->Rewind()) {
@@ -162,7 +167,7 @@ PackedRow PackRow(const RowJob& job)
     return row;
 }
 
-bool StreamFile(SourceFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
+bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
 {
     constexpr qint64 kChunk = 40 << 16; // 2.5 MiB, whole lines of ten longs
     Bytes buffers[2] = {Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size))),

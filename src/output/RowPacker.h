@@ -23,13 +23,13 @@ namespace hexaloom {
 // A row's file open for reading. Where the system has plain descriptors it is read through one, since
 // QFile asks the file system about the file twice more as it opens it; the length comes from the walk
 // that found the file (or is asked for once).
-class SourceFile
+class RowFile
 {
 public:
-    SourceFile() = default;
-    ~SourceFile();
-    SourceFile(const SourceFile&) = delete;
-    SourceFile& operator=(const SourceFile&) = delete;
+    RowFile() = default;
+    ~RowFile();
+    RowFile(const RowFile&) = delete;
+    RowFile& operator=(const RowFile&) = delete;
 
     bool Open(const QString& path);
     // The file's length, asked of the file system.
@@ -60,9 +60,9 @@ struct PackedRow
     // held in memory to be packed; like an unreadable one, its row writes nothing.
     enum State { Stored, Raw, Empty, Unreadable, TooBig, NoMemory };
     State state = Unreadable;
-    Bytes bytes;                        // the block or raw bytes when Stored
-    std::int64_t size = 0;              // the file's length when Raw
-    std::shared_ptr<SourceFile> file{}; // Raw: the file, open and at its start
+    Bytes bytes;                     // the block or raw bytes when Stored
+    std::int64_t size = 0;           // the file's length when Raw
+    std::shared_ptr<RowFile> file{}; // Raw: the file, open and at its start
 };
 
 // The work of one row, with the length the job gives (the file system is asked only when it gives none):
@@ -74,7 +74,7 @@ PackedRow PackRow(const RowJob& job);
 // Hands `size` bytes of an open file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
 // reading the next chunk on a helper thread meanwhile (or after the sink when no thread can be started).
 // False when the file cannot be read to that length or the sink refuses a chunk.
-bool StreamFile(SourceFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink);
+bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink);
 
 class RowPacker
 {
