@@ -535,7 +535,7 @@ bool HexBytes::Crc(qint64 offset, qint64 length, std::uint32_t& crc) const
     for (--at; offset < end; ++at) {
         const qint64 pieceEnd = at->start + at->size;
         if (at->start == offset && pieceEnd <= end) {
-            sum = crc32_combine(sum, at->crc, z_off_t(at->size)); // a piece is a few hundred KB
+            sum = crc32_combine(sum, at->crc, z_off_t(at->size)); // a part is some 32 KiB
             offset = pieceEnd;
             continue;
         }
