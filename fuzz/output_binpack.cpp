@@ -1,5 +1,6 @@
 // Property: any include text with any pack file is read without crashing (see OutputCheck.h). The first
 // four bytes give the include's length (little-endian); the bytes after the include are the pack file.
+#include "IncludeReader.h"
 #include "OutputCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

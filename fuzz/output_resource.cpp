@@ -1,5 +1,6 @@
 // Property: any bytes are read as a resource file without crashing (see OutputCheck.h).
 #include "OutputCheck.h"
+#include "ResourceReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -9,6 +9,7 @@
 #include "InputFiles.h"
 #include "OutputContents.h"
 #include "OutputNames.h"
+#include "Paths.h"
 #include "ProjectFile.h"
 #include "SmallestPacker.h"
 
@@ -22,6 +23,7 @@
 #include <atomic>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -123,20 +125,41 @@ QString FileLabel(int number, const QString& name)
                           : QStringLiteral("file %1 (%2)").arg(number).arg(name);
 }
 
+// The output of --create, decided once: its format (--format, else the project's, else OUT's name), OUT with
+// the extension that format settles (as messages name it), and the files written.
+struct Target
+{
+    int format = OutputHexdata;
+    QString shown;
+    QString path;     // absolute
+    QString packPath; // binpack: the pack file beside it; empty otherwise
+};
+
+Target SettleTarget(const BuildOptions& o, int format)
+{
+    Target target;
+    target.format = format;
+    target.shown = SettleOutputExtension(o.output, format);
+    target.path = Absolute(target.shown);
+    if (format == OutputBinpack)
+        target.packPath = PackFilePath(target.path);
+    return target;
+}
+
 // --save-project: the list as a project, replaced only when its bytes change.
-bool SaveProjectFile(const BuildOptions& o, const Document& document, Console& console)
+bool SaveProjectFile(const BuildOptions& o, const CreatePlan& plan, Console& console)
 {
     QString shown = o.saveProject;
     if (shown.right(5).compare(QLatin1String(".hxlm"), Qt::CaseInsensitive) != 0)
         shown += QLatin1String(".hxlm");
-    const FileListModel& model = document.model();
-    if (model.rowCount() > kProjectMaxRows) {
+    if (plan.paths.size() > kProjectMaxRows) {
         console.Error(
             QStringLiteral("%1: a project holds at most %2 files; not saved").arg(shown).arg(kProjectMaxRows));
         return false;
     }
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const QString path = model.CellText(FileListModel::PathColumn, row);
+    QList<ProjectRecord> records;
+    for (qsizetype row = 0; row < plan.paths.size(); ++row) {
+        const QString& path = plan.paths[row];
         if (path.size() > kProjectPathUnits) {
             console.Error(
                 QStringLiteral("%1: the path \"%2\" is longer than a project holds (%3 characters); not saved")
@@ -144,8 +167,9 @@ bool SaveProjectFile(const BuildOptions& o, const Document& document, Console& c
                     .arg(kProjectPathUnits));
             return false;
         }
+        records.append({plan.kinds[std::size_t(row)], QString::number(plan.sizes[std::size_t(row)]), path});
     }
-    const QByteArray bytes = EncodeProject(model, document.outputFormat());
+    const QByteArray bytes = EncodeProject(records, plan.format);
     const QString path = Absolute(shown);
     QFile existing(path);
     const bool same = !o.force && existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes;
@@ -159,8 +183,9 @@ bool SaveProjectFile(const BuildOptions& o, const Document& document, Console& c
     return true;
 }
 
-// The files and folders named on the command line into the list, each with its packer.
-bool ListInputs(const BuildOptions& o, Document& document, Console& console)
+// The files and folders named on the command line as Create's rows, each with its packer and the length
+// the walk found.
+bool PlanInputs(const BuildOptions& o, const Target& target, CreatePlan& plan, Console& console)
 {
     const InputFiles inputs = CollectInputFiles(o.inputs, o.includes, o.excludes);
     if (!inputs.error.isEmpty()) {
@@ -173,14 +198,11 @@ bool ListInputs(const BuildOptions& o, Document& document, Console& console)
     for (const PackRule& rule : o.packRules)
         rules.append(Glob(rule.glob));
     // The output of an earlier run inside an INPUT folder is no input of this one.
-    const int format = o.format >= 0 ? o.format : document.outputFormat();
-    const QString output = QDir::toNativeSeparators(Absolute(SettleOutputExtension(o.output, format)));
-    const QStringList own{output, format == OutputBinpack ? PackFilePath(output) : output};
-    int taken = 0;
+    const QString output = QDir::toNativeSeparators(target.path);
+    const QString pack = QDir::toNativeSeparators(target.packPath);
     for (const InputFile& file : inputs.files) {
-        if (own.contains(file.path))
+        if (file.path == output || (!pack.isEmpty() && file.path == pack))
             continue;
-        ++taken;
         int packer = o.packer;
         for (qsizetype r = 0; r < rules.size(); ++r) {
             if (rules[r].Matches(file.relative))
@@ -188,46 +210,60 @@ bool ListInputs(const BuildOptions& o, Document& document, Console& console)
         }
         if (packer == kPackerSmallest)
             packer = SmallestPacker(file.path).value_or(SmallestChoice{}).packer;
-        document.model().AddFileRow(file.path, packer, QString());
+        plan.paths.append(file.path);
+        plan.kinds.push_back(packer);
+        plan.sizes.push_back(file.size);
     }
-    if (taken == 0)
+    if (plan.paths.isEmpty())
         console.Warning(QStringLiteral("no file to put into %1").arg(o.output));
+    return true;
+}
+
+// The project named by --project as Create's rows; false (told) when it cannot be read or lacks a file.
+bool PlanProject(const BuildOptions& o, std::optional<Target>& target, CreatePlan& plan, Console& console)
+{
+    AppSettings settings; // never loaded, never saved
+    Document document(settings);
+    // A project of the oldest kind stores no format: OUT's name decides, as it does without a project.
+    document.setOutputFormat(OutputFormatOfName(o.output));
+    const OpenProjectReport report = OpenProject(document, console, Absolute(o.project));
+    if (report.result != OpenProjectResult::Loaded) {
+        console.Error(QStringLiteral("the project \"%1\" could not be read; nothing was written").arg(o.project));
+        return false;
+    }
+    // A build that lacks a file must not leave an output that passes for a good one.
+    if (report.missing > 0) {
+        console.Error(QStringLiteral("%1 file(s) of the project \"%2\" cannot be read; nothing was written")
+                          .arg(report.missing)
+                          .arg(o.project));
+        return false;
+    }
+    target = SettleTarget(o, o.format >= 0 ? o.format : document.outputFormat());
+    plan = ListPlan(document.model(), target->format, target->path);
     return true;
 }
 
 int RunCreate(const BuildOptions& o, Console& console)
 {
-    AppSettings settings; // never loaded, never saved
-    Document document(settings);
-    const bool resourceName = o.output.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0;
-    document.setOutputFormat(resourceName ? OutputResource : OutputHexdata);
+    // The build road has no list to show: the plan is made straight from the INPUTs (or the project).
+    std::optional<Target> target;
+    CreatePlan plan;
     if (!o.project.isEmpty()) {
-        const OpenProjectReport report = OpenProject(document, console, Absolute(o.project));
-        if (report.result != OpenProjectResult::Loaded) {
-            console.Error(QStringLiteral("the project \"%1\" could not be read; nothing was written").arg(o.project));
+        if (!PlanProject(o, target, plan, console))
             return kExitFailed;
-        }
-        // A build that lacks a file must not leave an output that passes for a good one.
-        if (report.missing > 0) {
-            console.Error(QStringLiteral("%1 file(s) of the project \"%2\" cannot be read; nothing was written")
-                              .arg(report.missing)
-                              .arg(o.project));
+    } else {
+        target = SettleTarget(o, o.format >= 0 ? o.format : OutputFormatOfName(o.output));
+        plan.format = target->format;
+        plan.path = target->path;
+        if (!PlanInputs(o, *target, plan, console))
             return kExitFailed;
-        }
-    } else if (!ListInputs(o, document, console)) {
-        return kExitFailed;
     }
-    if (o.format >= 0)
-        document.setOutputFormat(o.format);
 
     if (o.strict) {
-        QStringList paths;
         QStringList names;
-        for (int row = 0; row < document.model().rowCount(); ++row) {
-            paths.append(document.model().CellText(FileListModel::PathColumn, row));
-            names.append(document.model().CellText(FileListModel::FileColumn, row));
-        }
-        const QStringList clashes = NameClashPairs(paths, names);
+        for (const QString& path : plan.paths)
+            names.append(FileNamePart(path));
+        const QStringList clashes = NameClashPairs(plan.paths, names);
         if (!clashes.isEmpty()) {
             console.Error(QStringLiteral("--strict: these files have the same name apart from letter case; nothing "
                                          "was written:\n") +
@@ -235,27 +271,22 @@ int RunCreate(const BuildOptions& o, Console& console)
             return kExitFailed;
         }
     }
-    QStringList paths;
-    for (int row = 0; row < document.model().rowCount(); ++row)
-        paths.append(document.model().CellText(FileListModel::PathColumn, row));
-    if (const QList<int> commas = RowsTheCatalogCannotName(paths); !commas.isEmpty()) {
+    if (const QList<int> commas = RowsTheCatalogCannotName(plan.paths); !commas.isEmpty()) {
         QStringList named;
         for (const int row : commas)
-            named << paths[row];
+            named << plan.paths[row];
         console.Error(QStringLiteral("the catalog separates file names with \",\", so these files cannot be put "
                                      "into %1; nothing was written:\n%2")
                           .arg(o.output, named.join(QLatin1Char('\n'))));
         return kExitFailed;
     }
-    if (!o.saveProject.isEmpty() && !SaveProjectFile(o, document, console))
+    if (!o.saveProject.isEmpty() && !SaveProjectFile(o, plan, console))
         return kExitFailed;
 
     // Create writes each file beside its target and puts it in place only when complete; a file whose
     // bytes did not change is left as it was, so that make sees nothing new.
-    const int format = document.outputFormat();
-    const QString shown = SettleOutputExtension(o.output, format);
-    const QString target = Absolute(shown);
-    const QString folder = QFileInfo(target).absolutePath();
+    const QString& shown = target->shown;
+    const QString folder = QFileInfo(target->path).absolutePath();
     if (!QFileInfo(folder).isDir()) {
         console.Error(
             QStringLiteral("%1: the folder \"%2\" does not exist").arg(shown, QDir::toNativeSeparators(folder)));
@@ -275,7 +306,7 @@ int RunCreate(const BuildOptions& o, Console& console)
         told = true;
         return true;
     };
-    const CreateResult created = CreateOutput(document, console, target, options);
+    const CreateResult created = CreateFromPlan(plan, console, options);
     if (created.status != CreateStatus::Written)
         return kExitFailed;
     if (!o.quiet) {
@@ -283,7 +314,7 @@ int RunCreate(const BuildOptions& o, Console& console)
             console.Out(
                 QStringLiteral("%1 %2").arg(unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"), name));
         };
-        if (format == OutputBinpack)
+        if (target->format == OutputBinpack)
             say(created.packUnchanged, PackFilePath(shown));
         say(created.unchanged, shown);
     }

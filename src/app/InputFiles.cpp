@@ -88,7 +88,7 @@ InputFiles CollectInputFiles(const QStringList& inputs, const QStringList& inclu
                 case ScanEntry::File: {
                     const QString relative = QDir::fromNativeSeparators(entry.path.mid(root.size()));
                     if (filter.Wanted(relative))
-                        result.files.append({QDir::toNativeSeparators(entry.path), relative});
+                        result.files.append({QDir::toNativeSeparators(entry.path), relative, entry.size});
                     return true;
                 }
                 case ScanEntry::Skipped:
@@ -105,7 +105,7 @@ InputFiles CollectInputFiles(const QStringList& inputs, const QStringList& inclu
             if (!result.error.isEmpty())
                 return {{}, result.error, {}};
         } else if (info.isFile()) {
-            result.files.append({QDir::toNativeSeparators(info.absoluteFilePath()), info.fileName()});
+            result.files.append({QDir::toNativeSeparators(info.absoluteFilePath()), info.fileName(), info.size()});
         } else {
             return {{}, QStringLiteral("\"%1\" is no file or folder").arg(input), {}};
         }

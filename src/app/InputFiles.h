@@ -27,6 +27,7 @@ struct InputFile
 {
     QString path;     // absolute, as the list holds it
     QString relative; // below its INPUT folder, "/" between folders; the file name for a file INPUT
+    qint64 size = 0;  // its length when it was found
 };
 
 struct InputFiles

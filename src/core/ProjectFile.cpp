@@ -11,6 +11,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <limits>
 
 namespace hexaloom {
@@ -121,17 +122,37 @@ ProjectParseResult ParseProject(const QByteArray& bytes)
     return result;
 }
 
-QByteArray EncodeRecords(const FileListModel& model)
+namespace {
+
+QList<ProjectRecord> RecordsOf(const FileListModel& model)
 {
-    QByteArray records(qsizetype(model.rowCount()) * kProjectRecordSize, '\0');
+    QList<ProjectRecord> records;
+    records.reserve(model.rowCount());
+    for (int row = 0; row < model.rowCount(); ++row)
+        records.append({PackerKindFromText(model.CellText(FileListModel::PackerColumn, row)),
+                        model.CellText(FileListModel::SizeColumn, row),
+                        model.CellText(FileListModel::PathColumn, row)});
+    return records;
+}
+
+} // namespace
+
+QByteArray EncodeRecords(const QList<ProjectRecord>& list)
+{
+    QByteArray records(qsizetype(list.size()) * kProjectRecordSize, '\0');
     auto* record = reinterpret_cast<uchar*>(records.data());
-    for (int row = 0; row < model.rowCount(); ++row, record += kProjectRecordSize) {
-        record[0] = static_cast<uchar>(PackerKindFromText(model.CellText(FileListModel::PackerColumn, row)));
-        WriteUnits(record + 1, kProjectSizeUnits, model.CellText(FileListModel::SizeColumn, row));
-        WriteUnits(record + 1 + 2 * kProjectSizeUnits, kProjectPathUnits,
-                   model.CellText(FileListModel::PathColumn, row));
+    for (const ProjectRecord& row : list) {
+        record[0] = static_cast<uchar>(row.packer);
+        WriteUnits(record + 1, kProjectSizeUnits, row.size);
+        WriteUnits(record + 1 + 2 * kProjectSizeUnits, kProjectPathUnits, row.path);
+        record += kProjectRecordSize;
     }
     return records;
+}
+
+QByteArray EncodeRecords(const FileListModel& model)
+{
+    return EncodeRecords(RecordsOf(model));
 }
 
 QList<int> RowsWithLongPaths(const FileListModel& model)
@@ -143,12 +164,13 @@ QList<int> RowsWithLongPaths(const FileListModel& model)
     return rows;
 }
 
-QByteArray EncodeProject(const FileListModel& model, int outputFormat)
+QByteArray EncodeProject(const QList<ProjectRecord>& list, int outputFormat)
 {
-    const int rows = model.rowCount();
-    if (rows > kProjectMaxRows || !RowsWithLongPaths(model).isEmpty())
+    const qsizetype rows = list.size();
+    if (rows > kProjectMaxRows ||
+        std::any_of(list.begin(), list.end(), [](const ProjectRecord& r) { return r.path.size() > kProjectPathUnits; }))
         return {};
-    const QByteArray records = EncodeRecords(model);
+    const QByteArray records = EncodeRecords(list);
     // Compressed before anything is written, so a failure never leaves a header without its records.
     QByteArray packed(qsizetype(compressBound(uLong(records.size()))), '\0');
     uLongf packedLength = uLongf(packed.size());
@@ -165,6 +187,11 @@ QByteArray EncodeProject(const FileListModel& model, int outputFormat)
     file.append(reinterpret_cast<const char*>(header), sizeof header);
     file.append(packed);
     return file;
+}
+
+QByteArray EncodeProject(const FileListModel& model, int outputFormat)
+{
+    return EncodeProject(RecordsOf(model), outputFormat);
 }
 
 OpenProjectReport OpenProject(Document& document, Platform& platform, const QString& givenPath)

@@ -48,11 +48,13 @@ struct ProjectParseResult
 ProjectParseResult ParseProject(const QByteArray& bytes);
 
 // The records of the list as the project file holds them (packer kind, size and path texts, cut).
+QByteArray EncodeRecords(const QList<ProjectRecord>& records);
 QByteArray EncodeRecords(const FileListModel& model);
 // The rows (from 0) whose paths are longer than a record holds: cut, they would name other files.
 QList<int> RowsWithLongPaths(const FileListModel& model);
 // The complete version 1.5 file; empty when the list has more than 32767 rows, a path that does not fit
 // its record, or compression fails.
+QByteArray EncodeProject(const QList<ProjectRecord>& records, int outputFormat);
 QByteArray EncodeProject(const FileListModel& model, int outputFormat);
 
 enum class OpenProjectResult { Cancelled, Unreadable, NotSupported, Damaged, SecondCopy, Loaded };

@@ -52,14 +52,14 @@ std::span<const std::uint8_t> NoDataBlock()
 
 // Writes the rows in order into `writer`, packed on worker threads; raw files are streamed.
 CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const std::vector<int>& kinds,
-                       const CreateOptions& options, int firstNumber)
+                       const std::vector<qint64>& sizes, const CreateOptions& options, int firstNumber)
 {
     CreateResult result;
     auto failed = [&] { return CreateResult{CreateStatus::Failed, {}, {}, writer.errorString()}; };
     std::vector<RowJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
-        jobs.push_back(RowJob{rows[i].path, kinds[i]});
+        jobs.push_back(RowJob{rows[i].path, kinds[i], sizes[i]});
     RowPacker packer(std::move(jobs), options.threads);
     const int total = static_cast<int>(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -95,8 +95,9 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
             if (!writer.BeginBlock(number, row.size))
                 return failed();
             // The file was checked, not read: a read that now fails midway cannot be taken back.
-            if (!StreamFile(rows[i].path, row.size,
-                            [&writer](std::span<const std::uint8_t> bytes) { return writer.AppendBlock(bytes); })) {
+            if (!row.file || !StreamFile(*row.file, row.size, [&writer](std::span<const std::uint8_t> bytes) {
+                    return writer.AppendBlock(bytes);
+                })) {
                 const QString error = writer.errorString();
                 writer.Cancel();
                 return {CreateStatus::Failed,
@@ -125,6 +126,20 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;
+}
+
+} // namespace
+
+namespace {
+
+// The warning about names that clash, when there is one; false when the user stops Create there.
+bool ClashesAccepted(const CreatePlan& plan, Platform& platform, const CreateOptions& options)
+{
+    QStringList fileNames;
+    for (const QString& path : plan.paths)
+        fileNames.append(FileNamePart(path));
+    const QString clashes = NameClashWarning(plan.paths, fileNames, options.language);
+    return clashes.isEmpty() || platform.WarnProceed(kTitle, clashes, MessageText(options.language, "CreateAnyway"));
 }
 
 } // namespace
@@ -240,30 +255,45 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
         path = platform.SaveFileRequester(QString(), document.settings().lastdir, pattern, 0);
         if (path.isEmpty())
             return stop(CreateStatus::Cancelled);
-        // Ask about the file that will be written: a name typed without extension gets one below, and
-        // an existing file of that name must not be replaced unasked.
-        path = SettleOutputExtension(path, format);
+    }
+    // The name is settled once; the question is about the file that will be written, since a name typed
+    // without extension gets one and an existing file of that name must not be replaced unasked.
+    path = SettleOutputExtension(path, format);
+    if (givenPath.isEmpty()) {
         const QFileInfo existing(path);
         if (existing.exists() && existing.size() > 0 &&
             !platform.AskYesNo(kTitle, MessageText("OverWrite", options.language), false))
             return stop(CreateStatus::Cancelled);
     }
-    CreatePlan plan;
+    CreatePlan plan = ListPlan(document.model(), format, path);
     if (givenPath.isEmpty())
         plan.chosenFolder = FolderPart(path);
-    plan.format = format;
-    plan.path = SettleOutputExtension(path, format);
-    const FileListModel& model = document.model();
-    QStringList fileNames;
-    for (int r = 0; r < model.rowCount(); ++r) {
-        plan.paths.append(model.CellText(FileListModel::PathColumn, r));
-        plan.packers.append(model.CellText(FileListModel::PackerColumn, r));
-        fileNames.append(model.CellText(FileListModel::FileColumn, r));
-    }
-    const QString clashes = NameClashWarning(plan.paths, fileNames, options.language);
-    if (!clashes.isEmpty() && !platform.WarnProceed(kTitle, clashes, MessageText(options.language, "CreateAnyway")))
+    if (!ClashesAccepted(plan, platform, options))
         return stop(CreateStatus::Cancelled);
     return plan;
+}
+
+CreatePlan ListPlan(const FileListModel& model, int format, const QString& path)
+{
+    CreatePlan plan;
+    plan.format = format;
+    plan.path = path;
+    QStringList packers;
+    for (int r = 0; r < model.rowCount(); ++r) {
+        plan.paths.append(model.CellText(FileListModel::PathColumn, r));
+        packers.append(model.CellText(FileListModel::PackerColumn, r));
+    }
+    plan.kinds = RowPackerKinds(packers);
+    return plan;
+}
+
+CreateResult CreateFromPlan(const CreatePlan& plan, Platform& platform, const CreateOptions& options)
+{
+    if (!ClashesAccepted(plan, platform, options))
+        return {CreateStatus::Cancelled, {}, {}, {}};
+    const CreateResult result = WriteCreatePlan(plan, options);
+    ReportCreate(result, platform, options);
+    return result;
 }
 
 // WriteCreatePlan without its guard against exceptions.
@@ -279,8 +309,14 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
         rows.push_back(Row{source, FileNamePart(source)});
         fileNames.append(rows.back().fileName);
     }
-    const QStringList& packerTexts = plan.packers;
-    const std::vector<int> kinds = RowPackerKinds(packerTexts);
+    const std::vector<int>& kinds = plan.kinds;
+    // A length the folder walk found stands for the file's; any other is asked for here, once.
+    std::vector<qint64> sizes = plan.sizes;
+    if (sizes.size() != rows.size()) {
+        sizes.clear();
+        for (const Row& row : rows)
+            sizes.push_back(QFileInfo(row.path).size());
+    }
 
     CreateResult result;
     auto refuse = [&](const QString& why) { return CreateResult{CreateStatus::Refused, path, {}, why}; };
@@ -301,9 +337,9 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
         return refuse(MessageText("QuoteInPackName", options.language).arg(path));
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
-    for (const Row& row : rows) {
-        if (QFileInfo(row.path).size() > std::numeric_limits<std::int32_t>::max())
-            return refuse(MessageText("FileTooBig", options.language).arg(row.path));
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (sizes[i] > std::numeric_limits<std::int32_t>::max())
+            return refuse(MessageText("FileTooBig", options.language).arg(rows[i].path));
     }
 
     // One run at a time per output: two writing one binpack pair could leave its two files apart.
@@ -325,15 +361,15 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
     } else {
         auto writing = std::make_unique<IncludeWriter>(
             format == OutputHexdata ? IncludeFormat::Hexdata : IncludeFormat::Binpack, options.templates);
-        opened = writing->Open(path, packerTexts.contains(PackerText(PackerJcalg1)),
-                               packerTexts.contains(PackerText(PackerZip)), fileNames);
+        auto uses = [&kinds](int kind) { return std::find(kinds.begin(), kinds.end(), kind) != kinds.end(); };
+        opened = writing->Open(path, uses(PackerJcalg1), uses(PackerZip), fileNames);
         include = writing.get();
         writer = std::move(writing);
     }
     if (!opened) {
         result = {CreateStatus::Failed, {}, {}, writer->errorString()};
     } else {
-        result = WriteRows(*writer, rows, kinds, options, include ? 1 : 2);
+        result = WriteRows(*writer, rows, kinds, sizes, options, include ? 1 : 2);
         if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
             if ((include && !writer->WriteBlock(catalog, n + 1)) || !writer->Finish(options.keepUnchanged))
                 result = {CreateStatus::Failed, {}, {}, writer->errorString()};

@@ -8,10 +8,12 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace hexaloom {
 
 class Document;
+class FileListModel;
 class LanguageTable;
 class Platform;
 
@@ -76,23 +78,32 @@ QList<int> RowsTheCatalogCannotName(const QStringList& paths);
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path,
                           const CreateOptions& options = {});
 
-// What Create writes, taken from the document: the settled output path, the format and the rows.
+// What Create writes: the settled output path, the format and the rows.
 struct CreatePlan
 {
     int format = 0;
     QString path;
-    QStringList paths;   // each row's source file
-    QStringList packers; // each row's packer text
+    QStringList paths;      // each row's source file
+    std::vector<int> kinds; // each row's packer kind (PackerNone, PackerJcalg1 or PackerZip)
+    // Each row's file length as a folder walk found it, so that the file system is not asked again; empty
+    // when not known (the writer then asks).
+    std::vector<qint64> sizes{};
     // The folder the save requester answered with; it becomes the remembered folder once the output
     // was written there (RememberOutputFolder). Empty when no requester was asked.
     QString chosenFolder{};
 };
+
+// The plan of a list for an output path already settled (SettleOutputExtension) and its format.
+CreatePlan ListPlan(const FileListModel& model, int format, const QString& path);
 
 // Create's questions, on the interface thread: the format check, the requester with the overwrite
 // question when `path` is empty, the extension; then the warning about names that clash. Nothing when
 // Create ends here (`why` then tells NoFormat or Cancelled).
 std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, const QString& path,
                                      const CreateOptions& options, CreateStatus* why = nullptr);
+// Create without its questions, for a plan made elsewhere: the warning about names that clash, the work
+// and the message about the result.
+CreateResult CreateFromPlan(const CreatePlan& plan, Platform& platform, const CreateOptions& options);
 // Create's work: needs neither document nor platform, so it may run on any thread. `options.language`
 // must not be used by another thread meanwhile. Throws nothing: memory that runs out fails the row that
 // needs it (stored raw, or left out and listed in `outOfMemory`) or else this Create, old files intact.

@@ -1,13 +1,13 @@
 #pragma once
-// Reads an existing output back: a hexdata include, a binpack include with its pack file, or a resource
-// file. Each becomes its stored entries (packed blocks or raw bytes) and its catalog. The entries stay
+// An existing output read back: a hexdata include, a binpack include with its pack file, or a resource
+// file (IncludeReader, ResourceReader), each as its stored entries (packed blocks or raw bytes) and its
+// catalog; and what every format shares: listing, unpacking and checking the entries. The entries stay
 // where they are (the file, or the include's hex lines, decoded piece by piece when read), and are
 // unpacked in bounded pieces as they are read, so neither a large output nor a header that claims more
 // than its block holds costs more memory than a few pieces. Used to list, verify and extract outputs.
 #include "PackedBlock.h"
 
 #include <QByteArray>
-#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 
@@ -39,6 +39,9 @@ public:
     virtual qint64 size() const = 0;
     // Copies `length` bytes from `offset`; false when they cannot be read.
     virtual bool Read(qint64 offset, std::uint8_t* out, qint64 length) const = 0;
+    // The CRC-32 of `length` bytes from `offset`; false when they cannot be read. Read in pieces, unless
+    // the source knows better (a hexdata include keeps the CRC-32 of every piece it decoded).
+    virtual bool Crc(qint64 offset, qint64 length, std::uint32_t& crc) const;
 };
 // Bytes held in memory.
 std::shared_ptr<const ByteSource> MemorySource(QByteArray bytes);
@@ -60,13 +63,9 @@ struct OutputContents
     qint64 dataSize() const { return data ? data->size() : 0; }
 };
 
-// Gives the pack file an include names (its file name only), or nothing when it cannot be read.
-using PackLoader = std::function<std::shared_ptr<const ByteSource>(const QString& name)>;
+// `contents` with nothing to offer, and why it cannot be read: what a reader gives for an output it refuses.
+OutputContents Unreadable(OutputContents contents, const QString& why);
 
-// An include's text; the pack file of a binpack include comes from `loadPack`.
-OutputContents ParseInclude(QByteArrayView text, const PackLoader& loadPack);
-// A 32-bit resource file's bytes: the entries of type "VORKEL" with numeric names.
-OutputContents ParseResource(QByteArray bytes);
 // The output at `path`: a resource file when its name ends in ".res" (any case), else an include whose
 // pack file is looked for beside it. Only regular files are read.
 OutputContents ReadOutput(const QString& path);

@@ -31,10 +31,15 @@ bool IsAsciiLetter(QChar c)
 
 } // namespace
 
+int OutputFormatOfName(const QString& path)
+{
+    return path.right(4).compare(QLatin1String(".res"), Qt::CaseInsensitive) == 0 ? OutputResource : OutputHexdata;
+}
+
 QString SettleOutputExtension(const QString& path, int format)
 {
     if (format == OutputResource) {
-        if (path.right(4).toUpper() != QLatin1String(".RES"))
+        if (OutputFormatOfName(path) != OutputResource)
             return path + QLatin1String(".res");
         return path;
     }

@@ -10,6 +10,10 @@
 
 namespace hexaloom {
 
+// The format an output's name calls for when none is asked for: a resource file for a name ending in ".res"
+// (any case), a hexdata include otherwise. The readers tell an output's kind by the same rule.
+int OutputFormatOfName(const QString& path);
+
 // ".res" unless the path ends in ".res" (any case) for the resource format; ".pbi" for the include
 // formats when the file part has no extension or ends in a dot. Any other format leaves the path.
 QString SettleOutputExtension(const QString& path, int format);

@@ -3,12 +3,76 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <future>
 #include <limits>
 #include <new>
 #include <system_error>
 
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace hexaloom {
+
+#ifdef Q_OS_WIN
+RowFile::~RowFile() = default;
+
+bool RowFile::Open(const QString& path)
+{
+    m_file = std::make_unique<QFile>(path);
+    return m_file->open(QIODevice::ReadOnly);
+}
+
+qint64 RowFile::Size() const
+{
+    return m_file->size();
+}
+
+qint64 RowFile::Read(char* out, qint64 length)
+{
+    return m_file->read(out, length);
+}
+
+bool RowFile::Rewind()
+{
+    return m_file->seek(0);
+}
+#else
+RowFile::~RowFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool RowFile::Open(const QString& path)
+{
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    return m_fd >= 0;
+}
+
+qint64 RowFile::Size() const
+{
+    struct stat info;
+    return ::fstat(m_fd, &info) == 0 ? qint64(info.st_size) : 0;
+}
+
+qint64 RowFile::Read(char* out, qint64 length)
+{
+    for (;;) {
+        const ssize_t n = ::read(m_fd, out, std::size_t(length));
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
+}
+
+bool RowFile::Rewind()
+{
+    return ::lseek(m_fd, 0, SEEK_SET) == 0;
+}
+#endif
 
 namespace {
 
@@ -20,44 +84,59 @@ std::size_t RowCost(const RowJob& job)
 {
     if (job.kind == PackerNone)
         return 0;
-    const qint64 size = QFileInfo(job.path).size();
+    const qint64 size = job.size >= 0 ? job.size : QFileInfo(job.path).size();
     return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
 PackedRow PackRowOrThrow(const RowJob& job)
 {
     PackedRow row;
-    QFile file(job.path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    auto file = std::make_shared<RowFile>();
+    if (!file->Open(job.path)) {
         row.state = PackedRow::Unreadable;
         return row;
     }
-    const qint64 size = file.size();
+    const qint64 size = job.size >= 0 ? job.size : file->Size();
     if (size > kMaxBlock) {
         row.state = PackedRow::TooBig;
         return row;
     }
     if (job.kind == PackerNone) {
-        // Only a file that would be taken for a packed block is read here (and stored as a block).
-        const QByteArray head = file.read(static_cast<qint64>(kBlockHeaderSize));
-        const bool looksPacked = HasBlockMagic(
-            {reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size())});
-        if (!looksPacked || !file.seek(0)) {
+        // Only a file that would be taken for a packed block is read here (and stored as a block); any
+        // other is handed on open, to be streamed from its start.
+        char head[kBlockHeaderSize];
+        qint64 got = 0;
+        for (qint64 n = 1; got < qint64(sizeof head) && n > 0; got += n) {
+            n = file->Read(head + got, qint64(sizeof head) - got);
+            if (n < 0) { // a folder, say, opens but cannot be read
+                row.state = PackedRow::Unreadable;
+                return row;
+            }
+        }
+        const bool looksPacked =
+            HasBlockMagic({reinterpret_cast<const std::uint8_t*>(head), static_cast<std::size_t>(got)});
+        if (!file->Rewind()) {
+            row.state = PackedRow::Unreadable;
+            return row;
+        }
+        if (!looksPacked) {
             row.state = size > 0 ? PackedRow::Raw : PackedRow::Empty;
             row.size = size;
+            if (size > 0)
+                row.file = std::move(file);
             return row;
         }
     }
     Bytes data(static_cast<std::size_t>(size));
     qint64 got = 0;
     while (got < size) {
-        const qint64 n = file.read(reinterpret_cast<char*>(data.data()) + got, size - got);
+        const qint64 n = file->Read(reinterpret_cast<char*>(data.data()) + got, size - got);
         if (n <= 0)
             break;
         got += n;
     }
     // A file that shrank while being read, or a read error: the bytes are not the file's.
-    if (got != size || file.error() != QFileDevice::NoError) {
+    if (got != size) {
         row.state = PackedRow::Unreadable;
         return row;
     }
@@ -88,18 +167,15 @@ PackedRow PackRow(const RowJob& job)
     return row;
 }
 
-bool StreamFile(const QString& path, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
+bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink)
 {
     constexpr qint64 kChunk = 40 << 16; // 2.5 MiB, whole lines of ten longs
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
     Bytes buffers[2] = {Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size))),
                         Bytes(static_cast<std::size_t>(std::min<qint64>(kChunk, size)))};
     auto readChunk = [&file](Bytes& buffer, qint64 want) {
         qint64 got = 0;
         while (got < want) {
-            const qint64 n = file.read(reinterpret_cast<char*>(buffer.data()) + got, want - got);
+            const qint64 n = file.Read(reinterpret_cast<char*>(buffer.data()) + got, want - got);
             if (n <= 0)
                 break;
             got += n;
@@ -134,13 +210,12 @@ bool StreamFile(const QString& path, std::int64_t size, const std::function<bool
 }
 
 RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
-    : m_jobs(std::move(jobs))
-    , m_byteBudget(byteBudget)
+    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget)
 {
     if (threads <= 0)
         threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    m_threads = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(threads),
-                                                       std::max<std::size_t>(m_jobs.size(), 1)));
+    m_threads = static_cast<int>(
+        std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(m_jobs.size(), 1)));
     m_window = static_cast<std::size_t>(m_threads) * 2;
     m_slots.resize(m_window);
     m_costs.reserve(m_jobs.size());

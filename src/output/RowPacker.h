@@ -10,39 +10,71 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <thread>
 #include <vector>
 
+class QFile;
+
 namespace hexaloom {
+
+// A row's file open for reading. Where the system has plain descriptors it is read through one, since
+// QFile asks the file system about the file twice more as it opens it; the length comes from the walk
+// that found the file (or is asked for once).
+class RowFile
+{
+public:
+    RowFile() = default;
+    ~RowFile();
+    RowFile(const RowFile&) = delete;
+    RowFile& operator=(const RowFile&) = delete;
+
+    bool Open(const QString& path);
+    // The file's length, asked of the file system.
+    qint64 Size() const;
+    // Up to `length` bytes into `out`: how many were read, 0 at the end, -1 when reading fails.
+    qint64 Read(char* out, qint64 length);
+    bool Rewind();
+
+private:
+#ifdef Q_OS_WIN
+    std::unique_ptr<QFile> m_file;
+#else
+    int m_fd = -1;
+#endif
+};
 
 struct RowJob
 {
     QString path;
     int kind = PackerNone;
+    std::int64_t size = -1; // the file's length when known, else -1
 };
 
 struct PackedRow
 {
-    // Raw: a file of kind none, checked but not read; the writer streams it (StreamFile) so that its
-    // bytes are never held whole and reading overlaps writing. NoMemory: the file could not be held in
-    // memory to be packed; like an unreadable one, its row writes nothing.
+    // Raw: a file of kind none, checked but not read; the writer streams it from `file` (StreamFile) so
+    // that its bytes are never held whole and reading overlaps writing. NoMemory: the file could not be
+    // held in memory to be packed; like an unreadable one, its row writes nothing.
     enum State { Stored, Raw, Empty, Unreadable, TooBig, NoMemory };
     State state = Unreadable;
-    Bytes bytes;          // the block or raw bytes when Stored
-    std::int64_t size = 0; // the file's length when Raw
+    Bytes bytes;                     // the block or raw bytes when Stored
+    std::int64_t size = 0;           // the file's length when Raw
+    std::shared_ptr<RowFile> file{}; // Raw: the file, open and at its start
 };
 
-// The work of one row: a packed file is read whole and packed; a raw one only checked, unless its first
+// The work of one row, with the length the job gives (the file system is asked only when it gives none):
+// a packed file is read whole and packed; a raw one only checked and handed on open, unless its first
 // bytes would be taken for a block header (then it is read and stored as a block of kind none). Never
 // throws: memory that cannot be had gives NoMemory.
 PackedRow PackRow(const RowJob& job);
 
-// Hands `size` bytes of a file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
+// Hands `size` bytes of an open file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
 // reading the next chunk on a helper thread meanwhile (or after the sink when no thread can be started).
 // False when the file cannot be read to that length or the sink refuses a chunk.
-bool StreamFile(const QString& path, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink);
+bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::span<const std::uint8_t>)>& sink);
 
 class RowPacker
 {

@@ -409,6 +409,15 @@ private slots:
                                                                           << "zip"
                                                                           << "hollow"
                                                                           << "file 1 (a.txt): its none block";
+        // A packer-none block whose hex lines span several of the pieces the reader checks them in.
+        QTest::newRow("hexdata, long none block") << "hexdata"
+                                                  << "zip"
+                                                  << "long none"
+                                                  << "";
+        QTest::newRow("hexdata, long none block, flipped digit") << "hexdata"
+                                                                 << "zip"
+                                                                 << "long none flip"
+                                                                 << "file 1 (a.txt): its none block";
     }
     void listsVerifiesAndExtracts()
     {
@@ -417,7 +426,7 @@ private slots:
         QFETCH(QString, damage);
         QFETCH(QString, verdict);
         QTemporaryDir dir;
-        const QByteArray a = Text(80, 7);
+        QByteArray a = Text(80, 7);
         const QByteArray b = QByteArray("\x00\x01\x02\xFF", 4).repeated(300);
         QVERIFY(WriteBytes(dir.filePath("in/a.txt"), a));
         QVERIFY(WriteBytes(dir.filePath("in/b.bin"), b));
@@ -425,7 +434,7 @@ private slots:
             QVERIFY(WriteBytes(dir.filePath("in/c.txt"), QByteArray()));
         const QString out = format == "res" ? "out.res" : "out.pbi";
         QCOMPARE(Hexaloom(dir.path(), {"--create", out, "--format", format, "--packer", packer, "in"}).code, kExitOk);
-        if (damage == "gone" || damage == "hollow") {
+        if (damage == "gone" || damage == "hollow" || damage.startsWith("long none")) {
             // As the window writes a file deleted before Create: a block header claiming no bytes (or, damaged,
             // claiming five bytes whose CRC-32 is that of none).
             IncludeWriter writer(format == "hexdata" ? IncludeFormat::Hexdata : IncludeFormat::Binpack, {});
@@ -433,19 +442,30 @@ private slots:
             Bytes none(kBlockHeaderSize, 0);
             std::copy(std::begin(kBlockMagic), std::end(kBlockMagic), none.begin() + kBlockMagicOffset);
             none[0] = damage == "hollow" ? 5 : 0;
+            if (damage.startsWith("long none")) {
+                // Bytes that look like a block are stored as a block of packer none, with a CRC-32.
+                a = QByteArray(3 << 20, 0x5A);
+                std::copy(std::begin(kBlockMagic), std::end(kBlockMagic), a.begin() + kBlockMagicOffset);
+                none = PackBlock(Bytes(a.begin(), a.end()), PackerNone);
+            }
             const QByteArray catalog("2,a.txt,b.bin", 14);
             QVERIFY(writer.WriteBlock(none, 1) && writer.WriteBlock(Bytes(b.begin(), b.end()), 2) &&
                     writer.WriteBlock(Bytes(catalog.begin(), catalog.end()), 3) && writer.Finish());
         }
 
-        const QString damaged = damage.isEmpty() || damage == "empty" || damage == "gone" || damage == "hollow"
-                                    ? QString()
-                                : format == "binpack" ? "out.binpack"
-                                                      : out;
+        const QString damaged =
+            damage.isEmpty() || damage == "empty" || damage == "gone" || damage == "hollow" || damage == "long none"
+                ? QString()
+            : damage == "long none flip" ? out
+            : format == "binpack"        ? "out.binpack"
+                                         : out;
         QByteArray bytes = ReadBytes(dir.filePath(damaged));
         if (damage == "flip" && format == "hexdata") {
             const qsizetype digit = bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 7 + 8 * 10 + 4;
             bytes[digit] = bytes[digit] == '0' ? '1' : '0';
+        } else if (damage == "long none flip") {
+            const qsizetype digit = bytes.indexOf("$5A5A5A5A", bytes.size() / 2) + 3;
+            bytes[digit] = 'B';
         } else if (damage == "flip") {
             const qsizetype at = bytes.indexOf("VORKEL") + 20;
             bytes[at] = char(bytes[at] ^ 0x10);

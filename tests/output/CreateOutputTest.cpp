@@ -31,6 +31,7 @@ struct SourceFile
     QString name;
     QByteArray bytes; // what the file holds
     bool readable = true;
+    bool folder = false; // a folder stands at its name
 };
 
 // Lays the files out in `dir` and lists them in a document with the given packer texts.
@@ -38,7 +39,9 @@ void Fill(Document& document, const QTemporaryDir& dir, const QList<SourceFile>&
 {
     for (int i = 0; i < files.size(); ++i) {
         const QString path = dir.filePath(QStringLiteral("src%1/").arg(i) + files[i].name);
-        if (files[i].readable)
+        if (files[i].folder)
+            QDir().mkpath(path);
+        else if (files[i].readable)
             QVERIFY(WriteBytes(path, files[i].bytes));
         else
             QDir().mkpath(QFileInfo(path).absolutePath());
@@ -71,6 +74,7 @@ QList<SourceFile> FileSet(const QString& which)
         return {{"a.txt", Pattern(300, 6, true)},
                 {"empty.bin", QByteArray()},
                 {"gone.bin", QByteArray(), false},
+                {"folder.bin", QByteArray(), false, true},
                 {"z.txt", Pattern(999, 7, true)}};
     return {};
 }
