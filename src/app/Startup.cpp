@@ -97,8 +97,16 @@ void TellStartupProblems(StartupState& state, Platform& platform)
 
 bool WantsSilentRoad(const StartupState& state)
 {
-    return !state.commandLine.silentoutput.isEmpty() && !state.commandLine.projectdir.isEmpty() &&
-           !state.commandLine.projectfile.isEmpty();
+    // Without a project it still ends on the console, not in a window that a build would wait for.
+    return !state.commandLine.silentoutput.isEmpty();
+}
+
+QString ProjectToOpen(const CommandLine& line)
+{
+    if (!line.projectfile.isEmpty())
+        return line.projectdir + line.projectfile;
+    // Named but not readable: opening it says why.
+    return line.unreadableProject.isEmpty() ? QString() : QFileInfo(line.unreadableProject).absoluteFilePath();
 }
 
 int RunSilent(StartupState& state, Platform& platform)
@@ -108,7 +116,14 @@ int RunSilent(StartupState& state, Platform& platform)
     document.setProgramPath(state.programPath);
     document.setOutputFormat(state.settings.lastoutput);
 
-    const QString project = state.commandLine.projectdir + state.commandLine.projectfile;
+    const QString project = ProjectToOpen(state.commandLine);
+    if (project.isEmpty()) {
+        platform.Message(QStringLiteral("Hexaloom"),
+                         QStringLiteral("/CREATESILENT= needs a project file (*.hxlm); none was named; nothing "
+                                        "was written."),
+                         MessageIcon::Error);
+        return 1;
+    }
     const OpenProjectReport report = OpenProject(document, platform, project);
     if (report.result != OpenProjectResult::Loaded) {
         platform.Message(QStringLiteral("Hexaloom"),

@@ -45,8 +45,12 @@ void PrepareStartup(StartupState& state, const QString& programPath, const QStri
 // window's platform once the window is there.
 void TellStartupProblems(StartupState& state, Platform& platform);
 
-// True when /CREATESILENT= came with a usable project file.
+// True when /CREATESILENT= names an output (with or without a usable project file).
 bool WantsSilentRoad(const StartupState& state);
+
+// The project the command line names, as a path to open: a readable one from its folder, one that cannot
+// be read as given (absolute, so that opening it names it and says why); empty when none was named.
+QString ProjectToOpen(const CommandLine& line);
 
 // The silent road: loads the project into a document without any window, reports on the platform what
 // was loaded and writes the output named by /CREATESILENT=. Exit code 0 when every listed file was loaded

@@ -68,17 +68,6 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         hexaloom::ConsolePlatform console;
-        const hexaloom::CommandLine& line = state.commandLine;
-        if (!line.silentoutput.isEmpty() && line.projectfile.isEmpty()) {
-            // The silent road was asked for: its missing project is the cause, not the display.
-            console.Print(
-                line.unreadableProject.isEmpty()
-                    ? QStringLiteral("Hexaloom: /CREATESILENT= needs a project file (*.hxlm); none was named.")
-                    : QStringLiteral("Hexaloom: the project \"%1\" is no file that can be read; "
-                                     "nothing was written.")
-                          .arg(line.unreadableProject));
-            return 1;
-        }
         console.Print(QStringLiteral("Hexaloom: no display for the window; "
                                      "use /CREATESILENT=<output> with a project file to create without one."));
         return 1;

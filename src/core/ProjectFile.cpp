@@ -217,6 +217,8 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     if (!OpenRegularFile(file, path, std::numeric_limits<qint64>::max(), &why)) {
         report.result = OpenProjectResult::Unreadable;
         report.reason = why;
+        platform.Message(kTitle, MessageText(document.language(), "ProjectUnreadable").arg(path, why),
+                         MessageIcon::Error);
         return report;
     }
     if (file.size() > MaxProjectFileSize()) {

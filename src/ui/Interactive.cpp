@@ -45,8 +45,8 @@ int RunMainWindow(StartupState& state, Platform* platform)
     dialogs.setWindow(&window);
     window.showFromSettings();
     TellStartupProblems(state, seam);
-    if (!state.commandLine.projectdir.isEmpty() && !state.commandLine.projectfile.isEmpty())
-        OpenProject(document, seam, state.commandLine.projectdir + state.commandLine.projectfile);
+    if (const QString project = ProjectToOpen(state.commandLine); !project.isEmpty())
+        OpenProject(document, seam, project);
     QApplication::exec();
     document.saveSettings();
     return 0;

@@ -207,9 +207,11 @@ void StartupTest::silentRoad_data()
                                      << "record area length disagrees with the row count";
     QTest::newRow("project gone before it is read") << QStringList{"/CREATESILENT=out.pbi", "vanishing.hxlm"} << false
                                                     << true << 1 << 0 << "No such file or directory";
-    QTest::newRow("no project") << QStringList{"/CREATESILENT=out.pbi"} << false << false << -1 << 0 << QString();
-    QTest::newRow("project that does not exist")
-        << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false << false << -1 << 0 << QString();
+    // Said on the console, never a window a build script would wait for.
+    QTest::newRow("no project") << QStringList{"/CREATESILENT=out.pbi"} << false << true << 1 << 0
+                                << "none was named";
+    QTest::newRow("project that does not exist") << QStringList{"/CREATESILENT=out.pbi", "none.hxlm"} << false << true
+                                                 << 1 << 0 << "No such file or directory";
     QTest::newRow("no output named") << QStringList{"demo.hxlm"} << false << false << -1 << 0 << QString();
 }
 
@@ -230,7 +232,8 @@ void StartupTest::silentRoad()
     QCOMPARE(WantsSilentRoad(state), silent);
     if (!silent)
         return;
-    QCOMPARE(state.settings.projectdir, QDir::toNativeSeparators(QDir(program.path()).canonicalPath() + "/"));
+    if (!state.commandLine.projectfile.isEmpty())
+        QCOMPARE(state.settings.projectdir, QDir::toNativeSeparators(QDir(program.path()).canonicalPath() + "/"));
     ScriptedPlatform platform;
     QTEST(RunSilent(state, platform), "exitCode");
     QFETCH(int, rows);
@@ -247,7 +250,7 @@ void StartupTest::silentRoad()
 #ifdef Q_OS_WIN
         reason.clear(); // the system's own words
 #endif
-        QCOMPARE(messages.filter("could not be loaded (" + reason).filter("); nothing was written").size(), 1);
+        QCOMPARE(messages.filter(reason).filter("nothing was written").size(), 1);
     }
     QCOMPARE(messages.filter("were not found").filter("gone.bin").size(), withMissing ? 1 : 0);
     // The silent road never saves the settings.
@@ -304,9 +307,6 @@ void StartupTest::executableLoadsProjectHeadless()
 
 void StartupTest::executableWithoutProjectStops()
 {
-#ifdef Q_OS_WIN
-    QSKIP("Windows always has a display: the window opens");
-#endif
     QTemporaryDir work;
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -320,7 +320,8 @@ void StartupTest::executableWithoutProjectStops()
     QVERIFY(process.waitForFinished(60000));
     QVERIFY(process.exitCode() != 0);
     const QString error = QString::fromLocal8Bit(process.readAllStandardError());
-    QVERIFY2(error.contains("the project \"" + work.filePath("missing.hxlm") + "\" is no file"), qPrintable(error));
+    QVERIFY2(error.contains("the project \"" + work.filePath("missing.hxlm") + "\" could not be loaded"),
+             qPrintable(error));
     QVERIFY(!QFileInfo::exists(work.filePath("x.pbi")));
 }
 
