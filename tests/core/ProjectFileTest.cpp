@@ -139,11 +139,8 @@ void ProjectFileTest::open_data()
     // Larger than any project can be: refused before it is read.
     QTest::newRow("huge file with a valid magic line")
         << m_huge << damaged << 0 << QStringList() << QStringList{DamagedMessage(m_huge)};
-#ifdef Q_OS_WIN
-    const QString notFound = QStringLiteral("The system cannot find the file specified.");
-#else
-    const QString notFound = QStringLiteral("No such file or directory");
-#endif
+    QFile absent(QStringLiteral("nothing_here.hxlm"));
+    const QString notFound = absent.open(QIODevice::ReadOnly) ? QString() : absent.errorString(); // the system's words
     QTest::newRow("file that does not exist")
         << "nothing_here.hxlm" << int(OpenProjectResult::Unreadable) << 0 << QStringList()
         << QStringList{MessageCall("The project \"nothing_here.hxlm\" could not be read: " + notFound, "Error")};
