@@ -54,12 +54,14 @@ public:
         while (ring < window && ring < (1u << 31))
             ring <<= 1;
         m_mask = ring - 1;
+        // Blocks from a window behind the search position to one past it are in use at once.
+        m_blockMask = 2 * (ring / kBlock) - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
         m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
         bool ok = m_prev2 != nullptr;
         for (std::size_t i = 0; ok && i < kPeriods; ++i) {
-            m_stretchEnd[i] = static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4));
-            ok = m_stretchEnd[i] != nullptr;
+            m_failures[i] = static_cast<std::uint32_t*>(allocate(std::size_t{m_blockMask + 1} * 4));
+            ok = m_failures[i] != nullptr;
         }
         for (std::size_t i = 0; ok && i < kLevels; ++i) {
             m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
@@ -89,9 +91,9 @@ public:
             m_heads[i] = nullptr;
         }
         for (std::size_t i = 0; i < kPeriods; ++i) {
-            if (m_stretchEnd[i])
-                m_release(m_stretchEnd[i]);
-            m_stretchEnd[i] = nullptr;
+            if (m_failures[i])
+                m_release(m_failures[i]);
+            m_failures[i] = nullptr;
         }
         if (m_prev2)
             m_release(m_prev2);
@@ -154,7 +156,7 @@ public:
                 if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
                     m_period = period;
                     BuildStretches(period);
-                    m_stretch = m_stretchEnd[period - 1][position & m_mask] - position;
+                    m_stretch = StretchEnd(period, position) - position;
                     break;
                 }
             }
@@ -245,7 +247,8 @@ public:
         // Judges the candidate at distance d > passed, and first the one at the last distance when the walk
         // passes it.
         enum class Step { Next, Accepted, Done };
-        auto judge = [&](std::uint32_t d) __attribute__((always_inline)) {
+        auto judge = [&](std::uint32_t d) __attribute__((always_inline))
+        {
             if (lastPending && d >= last) {
                 lastPending = false;
                 if (Agree(position - last, 0, need) == need) {
@@ -407,17 +410,38 @@ private:
         const std::uint32_t period = m_period;
         if (period == 0 || !m_currentExact || need < period || need >= m_stretch || need + 16 >= m_lmax)
             return;
-        const std::uint32_t* const ends = m_stretchEnd[period - 1];
-        const std::uint32_t end = ends[current & m_mask];
+        const std::uint32_t end = StretchEnd(period, current);
         if (end - current != need)
             return;
         const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
         const std::uint32_t limit = std::min(m_stretch, m_lmax - 16);
         const std::uint32_t reach = std::min(m_window, position + 1);
+        // A candidate c - period lies in the same stretch when no failure (data[i] != data[i - period]) lies in
+        // [c, end); none lies in [current + period, end). The failures below are looked for from there down to
+        // the lowest c the length limit allows (current - c < limit), eight bytes at a time.
+        const std::uint32_t floor = std::max(current > limit ? current - limit : 0, period);
+        std::uint32_t lowest = floor; // no failure in [lowest, end)
+        for (std::uint32_t i = current + period; i > floor;) {
+            if (i >= floor + 8) {
+                std::uint64_t x, y;
+                std::memcpy(&x, m_data + i - 8, 8);
+                std::memcpy(&y, m_data + i - 8 - period, 8);
+                if (x != y) {
+                    lowest = i - 8 + (63 - static_cast<std::uint32_t>(__builtin_clzll(x ^ y))) / 8 + 1;
+                    break;
+                }
+                i -= 8;
+            } else {
+                --i;
+                if (m_data[i] != m_data[i - period]) {
+                    lowest = i + 1;
+                    break;
+                }
+            }
+        }
         std::uint32_t c = current;
         std::uint32_t length = need;
-        while (c >= period && position - (c - period) < reach && length + period < limit &&
-               ends[(c - period) & m_mask] == end) {
+        while (c >= period && position - (c - period) < reach && length + period < limit && c >= lowest) {
             c -= period;
             length += period;
             const std::uint32_t distance = position - c;
@@ -488,6 +512,8 @@ private:
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     static constexpr std::uint32_t kPeriods = 8;
     static constexpr std::uint32_t kLongStretch = 32;
+    // Positions per entry of the stretch tables (first failure per block).
+    static constexpr std::uint32_t kBlock = 64;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
     static constexpr std::uint32_t kPairWalk = 32;
     // Distances judged one by one where a pair chain cannot reach them.
@@ -519,20 +545,48 @@ private:
         return m_data[position] | m_data[position + 1] << 8;
     }
 
-    // Records, for every position inserted so far, the end of the stretch with the given period it starts:
-    // the first i >= position + period with data[i] != data[i - period]. A failure found stays the answer
-    // until the positions pass it, so each period scans the data once; periods are only brought up to date
-    // when a search meets a long stretch of theirs.
+    // The end of the stretch with the given period that a position q starts: the first i >= q + period with
+    // data[i] != data[i - period] (a failure), or the length. Failures are looked for within the block of
+    // q + period; past its end, the table of the next block's first failure answers.
+    std::uint32_t StretchEnd(std::uint32_t period, std::uint32_t q) const
+    {
+        std::uint32_t i = q + period;
+        if (i >= m_length)
+            return m_length;
+        const auto blockEnd =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>((i | (kBlock - 1)) + std::uint64_t{1}, m_length));
+        while (i < blockEnd) {
+            if (i + 8 > m_length) {
+                while (i < m_length && m_data[i] == m_data[i - period])
+                    ++i;
+                return i;
+            }
+            std::uint64_t x, y;
+            std::memcpy(&x, m_data + i, 8);
+            std::memcpy(&y, m_data + i - period, 8);
+            if (x != y)
+                return i + static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+            i += 8;
+        }
+        return blockEnd == m_length ? m_length : m_failures[period - 1][(blockEnd / kBlock) & m_blockMask];
+    }
+
+    // Brings the table of first failures per block up to date for every block a search may ask for: up to the
+    // one after the block of the newest position + period, from a window behind. A failure found stays the
+    // answer until the blocks pass it, so each period scans the data once (eight bytes at a time); periods are
+    // only brought up to date when a search meets a long stretch of theirs.
     void BuildStretches(std::uint32_t period)
     {
-        std::uint32_t* const ends = m_stretchEnd[period - 1];
+        std::uint32_t* const table = m_failures[period - 1];
         std::uint32_t& fail = m_nextFailure[period - 1];
-        std::uint32_t q = m_stretchBuilt[period - 1];
-        while (q < m_inserted) {
-            if (q + period >= m_length) {
+        const std::uint32_t last = (m_inserted + period) / kBlock + 1;
+        const std::uint32_t oldest = m_inserted > m_window + 2 * kBlock ? (m_inserted - m_window) / kBlock - 1 : 0;
+        for (std::uint32_t k = std::max(m_blocksBuilt[period - 1], oldest); k <= last; ++k) {
+            const std::uint64_t start = std::max<std::uint64_t>(std::uint64_t{k} * kBlock, period);
+            if (start >= m_length) {
                 fail = m_length;
-            } else if (fail < q + period) {
-                fail = q + period;
+            } else if (fail < start) {
+                fail = static_cast<std::uint32_t>(start);
                 for (; fail + 8 <= m_length; fail += 8) {
                     std::uint64_t x, y;
                     std::memcpy(&x, m_data + fail, 8);
@@ -546,17 +600,9 @@ private:
                     while (fail < m_length && m_data[fail] == m_data[fail - period])
                         ++fail;
             }
-            // Every position up to fail - period ends its stretch there.
-            const std::uint32_t upto =
-                fail == m_length ? m_inserted : std::min(m_inserted, std::max(q + 1, fail - period + 1));
-            while (q < upto) {
-                const std::uint32_t slot = q & m_mask;
-                const std::uint32_t run = std::min(upto - q, m_mask + 1 - slot);
-                std::fill_n(ends + slot, run, fail);
-                q += run;
-            }
+            table[k & m_blockMask] = fail;
         }
-        m_stretchBuilt[period - 1] = m_inserted;
+        m_blocksBuilt[period - 1] = std::max(m_blocksBuilt[period - 1], last + 1);
     }
 
     // Enters every position inserted so far into the chains of level i (the longest key: every kSample-th).
@@ -659,7 +705,7 @@ private:
                     return i;
             if (i >= limit)
                 return limit;
-            const std::uint32_t stretch = m_stretchEnd[m_period - 1][candidate & m_mask] - candidate;
+            const std::uint32_t stretch = StretchEnd(m_period, candidate) - candidate;
             if (stretch != m_stretch)
                 return std::min(std::max(std::min(stretch, m_stretch), i), limit);
             i = std::max(i, std::min(stretch, limit));
@@ -787,9 +833,10 @@ private:
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
     Link* m_prev2 = nullptr;
-    std::uint32_t* m_stretchEnd[kPeriods] = {};
-    std::uint32_t m_nextFailure[8] = {};
-    std::uint32_t m_stretchBuilt[8] = {};
+    std::uint32_t m_blockMask = 0;
+    std::uint32_t* m_failures[kPeriods] = {}; // per period, the first failure at or after each block's start
+    std::uint32_t m_nextFailure[kPeriods] = {};
+    std::uint32_t m_blocksBuilt[kPeriods] = {};
     int m_pairScore = 0; // rises when searches find the pair chains long, falls when not
     std::uint32_t m_searches = 0;
     std::uint32_t m_lastSearch = 0;
