@@ -312,6 +312,10 @@ public:
                 // The accepted candidate lies on it when the width is its own length.
                 // Its nodes are candidate + offset, and only positions up to the current one are in the chains.
                 offset = std::min(width - 2, passed);
+                // Inside a long stretch every pair recurs at each period; the pair across the stretch's end is
+                // rare. Any offset up to that one serves.
+                if (m_period != 0 && m_stretch - 1 < offset)
+                    offset = m_stretch - 1;
                 prev = m_prev2;
                 if (width == need && passed == position - current) {
                     c = Follow(current + offset + 1, prev[(current + offset) & m_mask]);
