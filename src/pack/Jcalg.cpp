@@ -619,31 +619,52 @@ private:
         Link* const prev = m_prevs[i];
         std::uint32_t q = std::max(m_built[i], m_inserted > m_window + 2 ? m_inserted - m_window - 2 : 0);
         const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
-        if (i == kLevels - 1) {
-            for (q = (q + kSample - 1) / kSample * kSample; q < end; q += kSample) {
-                const std::uint32_t h = HashAt(q, keyLength);
+        if (keyLength <= 8) {
+            const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
+            const unsigned shift = 64 - 8 * keyLength;
+            for (; q < fast; ++q) {
+                std::uint64_t w;
+                std::memcpy(&w, m_data + q, 8);
+                const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
                 prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
-            }
-        } else {
-            if (keyLength <= 8) {
-                const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
-                const unsigned shift = 64 - 8 * keyLength;
-                for (; q < fast; ++q) {
-                    std::uint64_t w;
-                    std::memcpy(&w, m_data + q, 8);
-                    const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
-                    prev[q & m_mask] = MakeLink(q + 1, head[h]);
-                    head[h] = q + 1;
-                }
             }
             for (; q < end; ++q) {
                 const std::uint32_t h = HashAt(q, keyLength);
                 prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
             }
+        } else if (i == kLevels - 1) {
+            BuildHashed<kKeyLengths[kLevels - 1]>(head, prev, (q + kSample - 1) / kSample * kSample, end, kSample);
+        } else if (keyLength == 12) {
+            BuildHashed<12>(head, prev, q, end, 1);
+        } else if (keyLength == 16) {
+            BuildHashed<16>(head, prev, q, end, 1);
+        } else {
+            BuildHashed<32>(head, prev, q, end, 1);
         }
         m_built[i] = std::max(m_built[i], m_inserted);
+    }
+
+    // Enters positions q, q + step, ... below end into the chains of a key of K bytes, with the key's words
+    // loaded directly while 32 bytes remain.
+    template <std::uint32_t K>
+    void BuildHashed(std::uint32_t* head, Link* prev, std::uint32_t q, std::uint32_t end, std::uint32_t step)
+    {
+        static_assert(K > 8 && K <= 32);
+        const std::uint32_t fast = std::min(end, m_length >= 32 ? m_length - 31 : 0);
+        for (; q < fast; q += step) {
+            std::uint64_t words[4] = {};
+            std::memcpy(words, m_data + q, (K + 7) / 8 * 8);
+            const std::uint32_t h = Hash(words, K);
+            prev[q & m_mask] = MakeLink(q + 1, head[h]);
+            head[h] = q + 1;
+        }
+        for (; q < end; q += step) {
+            const std::uint32_t h = HashAt(q, K);
+            prev[q & m_mask] = MakeLink(q + 1, head[h]);
+            head[h] = q + 1;
+        }
     }
 
     void Need(std::size_t i)
@@ -664,7 +685,7 @@ private:
         std::memcpy(words, buffer, 32);
     }
 
-    static std::uint32_t Hash(const std::uint64_t words[4], std::uint32_t keyLength)
+    __attribute__((always_inline)) static std::uint32_t Hash(const std::uint64_t words[4], std::uint32_t keyLength)
     {
         std::uint64_t h;
         if (keyLength <= 8) {
