@@ -117,6 +117,19 @@ public:
             __builtin_prefetch(m_head2 + (m_data[position + 4] | m_data[position + 5] << 8));
     }
 
+    // Insert of every position from first to end - 1 (the positions a match covers).
+    void InsertRange(std::uint32_t first, std::uint32_t end)
+    {
+        for (std::uint32_t q = first; q < end; ++q) {
+            const std::uint32_t key2 = m_data[q] | m_data[q + 1] << 8;
+            m_prev2[q & m_mask] = MakeLink(q + 1, m_head2[key2]);
+            m_head2[key2] = q + 1;
+        }
+        m_inserted = end;
+        if (end + 4 < m_length)
+            __builtin_prefetch(m_head2 + (m_data[end + 3] | m_data[end + 4] << 8));
+    }
+
 #ifdef JC_DEBUG_SEARCH
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
