@@ -304,6 +304,14 @@ public:
             const std::uint32_t d0 = position - current;
             if (width > need && m_currentExact && need >= d0)
                 passed = std::max(passed, need - d0);
+            // Inside a long stretch of period P every candidate lies in a stretch of the same bytes: the walk
+            // goes from stretch to stretch, not from position to position.
+            if (m_period != 0 && width <= m_stretch && width >= kStretchWalk) {
+                const Step step = StretchWalk(width, need, skipFrom, passed, judge);
+                if (step == Step::Accepted)
+                    continue;
+                return m_best;
+            }
             // The few distances below those a pair chain spanning the last two of the `width` bytes can reach
             // are judged one by one.
             if (!hashed && width - 2 > passed && width - 2 - passed <= kDirect) {
@@ -475,6 +483,99 @@ private:
             lastPending = false;
     }
 
+    // The current position's first `width` bytes (width <= its stretch, width >= kStretchWalk) have period P,
+    // so does every candidate's: it lies in a failure-free interval [a, e) (no data[i] != data[i - P] for i in
+    // it) with c + P >= a and c + width <= e, which holds a whole block (width >= 2 blocks + P). Such
+    // intervals are found from the block table, nearest first, and in each only the candidates that can be
+    // accepted are judged, in distance order: with the first P bytes in phase, a candidate matches
+    // min(e - c, stretch) bytes (Agree), or more when e - c equals the stretch. Ends with a judgement beyond
+    // the window (which judges a pending last distance), so it never returns Step::Next.
+    template <class Judge>
+    auto StretchWalk(std::uint32_t width, std::uint32_t need, std::uint32_t skipFrom, std::uint32_t passed,
+                     Judge& judge) -> decltype(judge(0u))
+    {
+        using Step = decltype(judge(0u));
+        const std::uint32_t period = m_period;
+        const std::uint32_t* const table = m_failures[period - 1];
+        const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
+        const std::uint32_t reach = std::min(m_window, position + 1);
+        const std::uint32_t stretch = m_stretch;
+        if (passed + 1 >= reach || position < passed + 1)
+            return judge(UINT32_MAX);
+        const std::uint32_t hi = position - passed - 1; // candidates lie in [lo, hi]
+        const std::uint32_t lo = position - reach + 1;
+        auto freeBlock = [&](std::uint32_t k) { return table[k & m_blockMask] >= (std::uint64_t{k} + 1) * kBlock; };
+        // The block wholly inside [c + P, c + width) of the nearest candidate; candidates farther back have
+        // theirs at or below it.
+        std::int64_t k = (std::int64_t{hi} + period + kBlock - 1) / kBlock;
+        const std::int64_t kLow = lo / kBlock;
+        while (k >= kLow) {
+            if (!freeBlock(static_cast<std::uint32_t>(k))) {
+                --k;
+                continue;
+            }
+            const std::uint32_t e = table[k & m_blockMask];
+            std::int64_t low = k;
+            while (low > kLow && freeBlock(static_cast<std::uint32_t>(low - 1)))
+                --low;
+            // The interval's start: one past the last failure below block `low`, looked for byte by byte within
+            // the block below it (which holds a failure unless it lies before the window).
+            std::int64_t a = 0;
+            if (low > kLow) {
+                std::uint32_t i = static_cast<std::uint32_t>(low) * kBlock;
+                while (i > period && m_data[i - 1] == m_data[i - 1 - period])
+                    --i;
+                a = i;
+            }
+            k = low - 1;
+            const std::int64_t first = std::max<std::int64_t>(a - period, lo);
+            const std::int64_t top = std::min<std::int64_t>(std::int64_t{e} - width, hi);
+            if (top < first)
+                continue;
+            // The one phase whose first P bytes agree (P is the shortest period, so at most one does).
+            std::int64_t c = top;
+            while (c > top - period && c >= first && std::memcmp(m_data + c, m_here, period) != 0)
+                --c;
+            if (c <= top - period || c < first)
+                continue;
+            auto want = [&](std::int64_t candidate) {
+                return position - static_cast<std::uint32_t>(candidate) >= skipFrom ? need + 1 : need;
+            };
+            // Candidates matching e - c < stretch bytes: the nearest that matches enough, and the next.
+            if (std::int64_t{e} - c < stretch) {
+                const std::int64_t enough = std::int64_t{e} - need;
+                if (c > enough)
+                    c -= (c - enough + period - 1) / period * period;
+                for (int tries = 0; tries < 2 && c >= first && std::int64_t{e} - c < stretch; ++tries, c -= period) {
+                    if (std::int64_t{e} - c < want(c))
+                        continue;
+                    const Step step = judge(position - static_cast<std::uint32_t>(c));
+                    if (step != Step::Next)
+                        return step;
+                }
+                // Those left below the stretch length match too little.
+                if (c >= first && std::int64_t{e} - c < stretch)
+                    c -= (c - (std::int64_t{e} - stretch) + period - 1) / period * period;
+            }
+            if (c < first)
+                continue;
+            // The candidate whose stretch ends where the current position's does: the bytes after may agree.
+            if (std::int64_t{e} - c == stretch) {
+                const Step step = judge(position - static_cast<std::uint32_t>(c));
+                if (step != Step::Next)
+                    return step;
+                c -= period;
+            }
+            // Farther ones match exactly `stretch` bytes; `want` only grows with the distance.
+            if (c >= first && stretch >= want(c)) {
+                const Step step = judge(position - static_cast<std::uint32_t>(c));
+                if (step != Step::Next)
+                    return step;
+            }
+        }
+        return judge(UINT32_MAX);
+    }
+
     // Walks the sampled chains of the longest key in distance order, judging each candidate beyond the
     // distance passed, until one is accepted or none is left; Step::Next when their heads lie too far
     // behind (then nothing was judged).
@@ -531,6 +632,8 @@ private:
     static constexpr std::uint32_t kLongStretch = 32;
     // Positions per entry of the stretch tables (first failure per block).
     static constexpr std::uint32_t kBlock = 64;
+    // Shortest width for the walk from stretch to stretch: two blocks and a period.
+    static constexpr std::uint32_t kStretchWalk = 2 * kBlock + kPeriods;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
     static constexpr std::uint32_t kPairWalk = 32;
     // Distances judged one by one where a pair chain cannot reach them.
