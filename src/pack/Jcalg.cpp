@@ -305,8 +305,10 @@ public:
             if (width > need && m_currentExact && need >= d0)
                 passed = std::max(passed, need - d0);
             // Inside a long stretch of period P every candidate lies in a stretch of the same bytes: the walk
-            // goes from stretch to stretch, not from position to position.
-            if (m_period != 0 && width <= m_stretch && width >= kStretchWalk) {
+            // goes from stretch to stretch, not from position to position. Where the width goes past the
+            // stretch's end, a rare pair across that end usually serves better (bitmaps of 24 bits), unless
+            // its chain proves long too.
+            if (m_period != 0 && std::min(width, m_stretch) >= kStretchWalk && (width <= m_stretch || hashed)) {
                 const Step step = StretchWalk(width, need, skipFrom, passed, judge);
                 if (step == Step::Accepted)
                     continue;
@@ -442,38 +444,48 @@ private:
         const std::uint32_t limit = std::min(m_stretch, m_lmax - 16);
         const std::uint32_t reach = std::min(m_window, position + 1);
         // A candidate c - period lies in the same stretch when no failure (data[i] != data[i - period]) lies in
-        // [c, end); none lies in [current + period, end). The failures below are looked for from there down to
-        // the lowest c the length limit allows (current - c < limit), eight bytes at a time.
+        // [c, end); none lies in [current + period, end). The lowest such c the length limit allows
+        // (current - c < limit) is found by halving, each probe one look-up of the next failure.
         const std::uint32_t floor = std::max(current > limit ? current - limit : 0, period);
-        std::uint32_t lowest = floor; // no failure in [lowest, end)
-        for (std::uint32_t i = current + period; i > floor;) {
-            if (i >= floor + 8) {
-                std::uint64_t x, y;
-                std::memcpy(&x, m_data + i - 8, 8);
-                std::memcpy(&y, m_data + i - 8 - period, 8);
-                if (x != y) {
-                    lowest = i - 8 + (63 - static_cast<std::uint32_t>(__builtin_clzll(x ^ y))) / 8 + 1;
-                    break;
-                }
-                i -= 8;
-            } else {
-                --i;
-                if (m_data[i] != m_data[i - period]) {
-                    lowest = i + 1;
-                    break;
-                }
+        std::uint32_t lowest = current + period; // no failure in [lowest, end)
+        if (StretchEnd(period, floor - period) >= current + period) {
+            lowest = floor;
+        } else {
+            std::uint32_t below = floor; // a failure lies in [below, current + period)
+            while (lowest - below > 1) {
+                const std::uint32_t middle = below + (lowest - below) / 2;
+                if (StretchEnd(period, middle - period) >= current + period)
+                    lowest = middle;
+                else
+                    below = middle;
             }
         }
-        std::uint32_t c = current;
-        std::uint32_t length = need;
-        while (c >= period && position - (c - period) < reach && length + period < limit && c >= lowest) {
-            c -= period;
-            length += period;
-            const std::uint32_t distance = position - c;
+        // Steps back by the period: each stays in the stretch, within the window and below the length limit.
+        const std::uint32_t dist0 = position - current;
+        const std::uint32_t low = std::max(period, lowest);
+        std::uint32_t steps = current >= low ? (current - low) / period + 1 : 0;
+        steps = std::min(steps, (reach - 1 - dist0) / period);
+        steps = std::min(steps, limit > need ? (limit - 1 - need) / period : 0);
+        // The gain of step j (distance dist0 + jP, length need + jP) grows with j (8P bits more against a
+        // cost at most 6 bits higher) except for the short token (length <= 5) and the last distance, so the
+        // best lies at one of those or at the last step: only they are judged, in order.
+        auto consider = [&](std::uint32_t j) {
+            const std::uint32_t distance = dist0 + j * period;
+            const std::uint32_t length = need + j * period;
             const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
             if (gain > m_best.gain)
                 m_best = {distance, length, gain};
-        }
+        };
+        const std::uint32_t lastStep = m_last > dist0 && (m_last - dist0) % period == 0 ? (m_last - dist0) / period : 0;
+        std::uint32_t j = 1;
+        for (; j <= steps && need + j * period <= 5; ++j)
+            consider(j);
+        if (lastStep >= j && lastStep < steps)
+            consider(lastStep);
+        if (steps >= j)
+            consider(steps);
+        const std::uint32_t c = current - steps * period;
+        const std::uint32_t length = need + steps * period;
         if (c == current)
             return;
         current = c;
@@ -483,13 +495,14 @@ private:
             lastPending = false;
     }
 
-    // The current position's first `width` bytes (width <= its stretch, width >= kStretchWalk) have period P,
-    // so does every candidate's: it lies in a failure-free interval [a, e) (no data[i] != data[i - P] for i in
-    // it) with c + P >= a and c + width <= e, which holds a whole block (width >= 2 blocks + P). Such
-    // intervals are found from the block table, nearest first, and in each only the candidates that can be
-    // accepted are judged, in distance order: with the first P bytes in phase, a candidate matches
-    // min(e - c, stretch) bytes (Agree), or more when e - c equals the stretch. Ends with a judgement beyond
-    // the window (which judges a pending last distance), so it never returns Step::Next.
+    // The current position's first min(width, stretch) bytes (at least kStretchWalk) have period P, and so do
+    // every candidate's: it lies in a failure-free interval [a, e) (no data[i] != data[i - P] for i in it)
+    // with c + P >= a and c + min(width, stretch) <= e, which holds a whole block (at least 2 blocks + P).
+    // Such intervals are found from the block table, nearest first, and in each only the candidates that can
+    // be accepted are judged, in distance order: with the first P bytes in phase, a candidate matches
+    // min(e - c, stretch) bytes (Agree), or more when e - c equals the stretch, the only one that can match
+    // more than the stretch. Ends with a judgement beyond the window (which judges a pending last
+    // distance), so it never returns Step::Next.
     template <class Judge>
     auto StretchWalk(std::uint32_t width, std::uint32_t need, std::uint32_t skipFrom, std::uint32_t passed,
                      Judge& judge) -> decltype(judge(0u))
@@ -505,7 +518,8 @@ private:
         const std::uint32_t hi = position - passed - 1; // candidates lie in [lo, hi]
         const std::uint32_t lo = position - reach + 1;
         auto freeBlock = [&](std::uint32_t k) { return table[k & m_blockMask] >= (std::uint64_t{k} + 1) * kBlock; };
-        // The block wholly inside [c + P, c + width) of the nearest candidate; candidates farther back have
+        const std::uint32_t span = std::min(width, stretch);
+        // The block wholly inside [c + P, c + span) of the nearest candidate; candidates farther back have
         // theirs at or below it.
         std::int64_t k = (std::int64_t{hi} + period + kBlock - 1) / kBlock;
         const std::int64_t kLow = lo / kBlock;
@@ -529,7 +543,7 @@ private:
             }
             k = low - 1;
             const std::int64_t first = std::max<std::int64_t>(a - period, lo);
-            const std::int64_t top = std::min<std::int64_t>(std::int64_t{e} - width, hi);
+            const std::int64_t top = std::min<std::int64_t>(std::int64_t{e} - span, hi);
             if (top < first)
                 continue;
             // The one phase whose first P bytes agree (P is the shortest period, so at most one does).
@@ -542,7 +556,7 @@ private:
                 return position - static_cast<std::uint32_t>(candidate) >= skipFrom ? need + 1 : need;
             };
             // Candidates matching e - c < stretch bytes: the nearest that matches enough, and the next.
-            if (std::int64_t{e} - c < stretch) {
+            if (std::int64_t{e} - c < stretch && width <= stretch) {
                 const std::int64_t enough = std::int64_t{e} - need;
                 if (c > enough)
                     c -= (c - enough + period - 1) / period * period;
@@ -631,7 +645,7 @@ private:
     static constexpr std::uint32_t kPeriods = 8;
     static constexpr std::uint32_t kLongStretch = 32;
     // Positions per entry of the stretch tables (first failure per block).
-    static constexpr std::uint32_t kBlock = 64;
+    static constexpr std::uint32_t kBlock = 16;
     // Shortest width for the walk from stretch to stretch: two blocks and a period.
     static constexpr std::uint32_t kStretchWalk = 2 * kBlock + kPeriods;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
