@@ -117,13 +117,34 @@ public:
             __builtin_prefetch(m_head2 + (m_data[position + 4] | m_data[position + 5] << 8));
     }
 
-    // Insert of every position from first to end - 1 (the positions a match covers).
+    // Insert of every position from first to end - 1 (the positions a match covers). Inside a stretch of a
+    // short period P the pairs repeat with period P, and so do their links (the distance back to the same pair
+    // is at most P): past the stretch's first 2P positions the links are copied from a pattern, and only the
+    // last P positions set the heads.
     void InsertRange(std::uint32_t first, std::uint32_t end)
     {
-        for (std::uint32_t q = first; q < end; ++q) {
-            const std::uint32_t key2 = m_data[q] | m_data[q + 1] << 8;
-            m_prev2[q & m_mask] = MakeLink(q + 1, m_head2[key2]);
-            m_head2[key2] = q + 1;
+        std::uint32_t q = first;
+        while (q < end) {
+            std::uint32_t stop = std::min(end, q + kInsertTry);
+            if constexpr (sizeof(Link) == 2) {
+                if (end - q >= 2 * kInsertTry) {
+                    if (const std::uint32_t period = PeriodAt(q); period != 0) {
+                        // Pairs at x repeat those at x - P while data[x + 1] still repeats: x + 1 < the failure.
+                        const std::uint32_t failure = FailureFrom(q + period, period, end + 1);
+                        stop = std::max(q + 1, std::min(end, failure - 1));
+                        if (stop >= q + 2 * period + kInsertTry) {
+                            InsertPositions(q, q + 2 * period);
+                            FillPeriodic(q, stop, period);
+                            for (std::uint32_t x = stop - period; x < stop; ++x)
+                                m_head2[Key2(x)] = x + 1;
+                            q = stop;
+                            continue;
+                        }
+                    }
+                }
+            }
+            InsertPositions(q, stop);
+            q = stop;
         }
         m_inserted = end;
         if (end + 4 < m_length)
@@ -646,6 +667,8 @@ private:
     static constexpr std::uint32_t kLongStretch = 32;
     // Positions per entry of the stretch tables (first failure per block).
     static constexpr std::uint32_t kBlock = 16;
+    // Positions entered one by one before a range of inserted positions is looked at for a period again.
+    static constexpr std::uint32_t kInsertTry = 32;
     // Shortest width for the walk from stretch to stretch: two blocks and a period.
     static constexpr std::uint32_t kStretchWalk = 2 * kBlock + kPeriods;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
@@ -677,6 +700,55 @@ private:
     std::uint32_t Key2(std::uint32_t position) const
     {
         return m_data[position] | m_data[position + 1] << 8;
+    }
+
+    void InsertPositions(std::uint32_t q, std::uint32_t end)
+    {
+        for (; q < end; ++q) {
+            const std::uint32_t key2 = Key2(q);
+            m_prev2[q & m_mask] = MakeLink(q + 1, m_head2[key2]);
+            m_head2[key2] = q + 1;
+        }
+    }
+
+    // The shortest period up to kPeriods of the 32 bytes at q, or 0 (needs q + 40 <= length).
+    std::uint32_t PeriodAt(std::uint32_t q) const
+    {
+        const std::uint8_t* p = m_data + q;
+        for (std::uint32_t period = 1; period <= kPeriods; ++period)
+            if (p[period] == p[0] && std::memcmp(p + period, p, kLongStretch) == 0)
+                return period;
+        return 0;
+    }
+
+    // The first i >= from, below limit, with data[i] != data[i - period]; limit if none.
+    std::uint32_t FailureFrom(std::uint32_t from, std::uint32_t period, std::uint32_t limit) const
+    {
+        std::uint32_t i = from;
+        for (; i + 8 <= limit; i += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, m_data + i, 8);
+            std::memcpy(&y, m_data + i - period, 8);
+            if (x != y)
+                return i + static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+        }
+        while (i < limit && m_data[i] == m_data[i - period])
+            ++i;
+        return i;
+    }
+
+    // Links of positions q + 2P .. stop - 1, copied from those of q + P .. q + 2P - 1 (16-bit links: distances).
+    void FillPeriodic(std::uint32_t q, std::uint32_t stop, std::uint32_t period)
+    {
+        Link pattern[64 + kPeriods];
+        for (std::uint32_t i = 0; i < std::size(pattern); ++i)
+            pattern[i] = m_prev2[(q + period + i % period) & m_mask];
+        for (std::uint32_t x = q + 2 * period; x < stop;) {
+            const std::uint32_t slot = x & m_mask;
+            const std::uint32_t count = std::min({stop - x, m_mask + 1 - slot, 64u});
+            std::memcpy(m_prev2 + slot, pattern + (x - q - period) % period, count * sizeof(Link));
+            x += count;
+        }
     }
 
     // The end of the stretch with the given period that a position q starts: the first i >= q + period with
