@@ -185,7 +185,7 @@ public:
         m_last = last;
         m_best = {};
         m_period = 0;
-        if (m_length - position >= kLongStretch) {
+        if (m_length - position >= kLongStretch && RepeatsFirstByte(m_here)) {
             for (std::uint32_t period = 1; period <= kPeriods; ++period) {
                 if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
                     m_period = period;
@@ -700,6 +700,16 @@ private:
     std::uint32_t Key2(std::uint32_t position) const
     {
         return m_data[position] | m_data[position + 1] << 8;
+    }
+
+    // Whether one of the 8 bytes after p equals p[0] (a period up to 8 is possible).
+    static bool RepeatsFirstByte(const std::uint8_t* p)
+    {
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        std::uint64_t w;
+        std::memcpy(&w, p + 1, 8);
+        const std::uint64_t x = w ^ (ones * p[0]);
+        return ((x - ones) & ~x & (ones << 7)) != 0;
     }
 
     void InsertPositions(std::uint32_t q, std::uint32_t end)

@@ -169,12 +169,18 @@ inline LiteralMode Analyse(const std::uint8_t* data, std::size_t count, LiteralM
 {
     if (count == 0)
         return current;
-    const auto [lo, hi] = std::minmax_element(data, data + count);
-    if (*lo == *hi)
+    // Plain reductions, which the compiler vectorises.
+    std::uint8_t lo = 255;
+    std::uint8_t hi = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        lo = std::min(lo, data[i]);
+        hi = std::max(hi, data[i]);
+    }
+    if (lo == hi)
         return current;
-    if (*hi - *lo > 127)
+    if (hi - lo > 127)
         return LiteralMode{8, 0};
-    return LiteralMode{7, *lo};
+    return LiteralMode{7, lo};
 }
 
 // Search requirements:
@@ -225,8 +231,7 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             mode = LiteralMode{8, 0};
             putMode();
         }
-        out.Put(1, 1);
-        out.Put(static_cast<std::uint8_t>(byte - mode.base), mode.bits);
+        out.Put(1u << mode.bits | static_cast<std::uint8_t>(byte - mode.base), mode.bits + 1);
     };
     std::uint32_t indexBits = 8;
     std::uint32_t lastDistance = 1;
