@@ -3,6 +3,7 @@
 #include "JcalgEncoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <iterator>
 #ifdef JC_DEBUG_SEARCH
@@ -58,7 +59,13 @@ public:
         m_blockMask = 2 * (ring / kBlock) - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
         m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
-        bool ok = m_prev2 != nullptr;
+        // Up to 16 slots per position of the window, no more than the data has positions.
+        const std::uint32_t slotBits = std::clamp<std::uint32_t>(
+            static_cast<std::uint32_t>(std::bit_width(std::min<std::uint64_t>(length, std::uint64_t{window} * 16))), 12,
+            kSlotBits);
+        m_slotShift = 32 - slotBits;
+        m_slots = m_prev2 ? static_cast<std::uint32_t*>(allocate((std::size_t{1} << slotBits) * 4)) : nullptr;
+        bool ok = m_slots != nullptr;
         for (std::size_t i = 0; ok && i < kPeriods; ++i) {
             m_failures[i] = static_cast<std::uint32_t*>(allocate(std::size_t{m_blockMask + 1} * 4));
             ok = m_failures[i] != nullptr;
@@ -95,6 +102,9 @@ public:
                 m_release(m_failures[i]);
             m_failures[i] = nullptr;
         }
+        if (m_slots)
+            m_release(m_slots);
+        m_slots = nullptr;
         if (m_prev2)
             m_release(m_prev2);
         if (m_head2)
@@ -110,11 +120,14 @@ public:
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
         m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
+        EnterSlot(position);
         m_inserted = position + 1;
-        // Positions arrive in order: the head a few positions on is likely needed soon (random data misses the
-        // cache there).
-        if (position + 5 < m_length)
+        // Positions arrive in order: the head and slot a few positions on are likely needed soon (random data
+        // misses the cache there).
+        if (position + 10 < m_length) {
             __builtin_prefetch(m_head2 + (m_data[position + 4] | m_data[position + 5] << 8));
+            __builtin_prefetch(m_slots + SlotOf(position + 8));
+        }
     }
 
     // Insert of every position from first to end - 1 (the positions a match covers). Inside a stretch of a
@@ -137,6 +150,10 @@ public:
                             FillPeriodic(q, stop, period);
                             for (std::uint32_t x = stop - period; x < stop; ++x)
                                 m_head2[Key2(x)] = x + 1;
+                            // Three-byte keys repeat too (short of the last two positions): every key of the
+                            // stretch recurs among its last 2P + 2 positions.
+                            for (std::uint32_t x = std::max(q + 2 * period, stop - 2 * period - 2); x < stop; ++x)
+                                EnterSlot(x);
                             q = stop;
                             continue;
                         }
@@ -217,7 +234,21 @@ public:
         m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
         m_pairsLong = false;
         bool pairChainLong = m_startHashed;
-        if (!m_startHashed) {
+        // The newest earlier position with the same hash of three bytes (the slot before this position was
+        // entered) decides at once when it lies out of reach (no three-byte candidate in reach: it would be
+        // newer) or matches three bytes (the nearest one: a nearer one would be newer).
+        bool known = false;
+        if (position + 1 == m_inserted) {
+            const std::uint32_t before = m_slotBefore;
+            if (before == 0 || position - (before - 1) >= reach) {
+                known = true;
+            } else if (m_data[before - 1] == m_here[0] && m_data[before] == m_here[1] &&
+                       m_data[before + 1] == m_here[2]) {
+                near3 = position - (before - 1);
+                known = true;
+            }
+        }
+        if (!known && !m_startHashed) {
             std::uint32_t c = link;
             for (std::uint32_t steps = 0; c; c = Follow(c, m_prev2[(c - 1) & m_mask])) {
                 const std::uint32_t candidate = c - 1;
@@ -234,7 +265,7 @@ public:
             }
         }
         m_pairsLong = pairChainLong;
-        if (pairChainLong) {
+        if (!known && pairChainLong) {
             Need(0);
             std::uint32_t c = m_heads[0][HashAt(position, 3)];
             while (c) {
@@ -662,6 +693,7 @@ private:
     static constexpr std::size_t kLevels = 8;
     static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32, 32};
     static constexpr std::uint32_t kHashBits = 15;
+    static constexpr std::uint32_t kSlotBits = 20;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     static constexpr std::uint32_t kPeriods = 8;
     static constexpr std::uint32_t kLongStretch = 32;
@@ -718,7 +750,27 @@ private:
             const std::uint32_t key2 = Key2(q);
             m_prev2[q & m_mask] = MakeLink(q + 1, m_head2[key2]);
             m_head2[key2] = q + 1;
+            EnterSlot(q);
         }
+    }
+
+    // The slot of a position's three bytes holds the newest position entered with that hash; the one it held
+    // before is kept for the search at that position.
+    void EnterSlot(std::uint32_t q)
+    {
+        if (q + 2 < m_length) {
+            std::uint32_t& slot = m_slots[SlotOf(q)];
+            m_slotBefore = slot;
+            slot = q + 1;
+        } else {
+            m_slotBefore = 0;
+        }
+    }
+
+    std::uint32_t SlotOf(std::uint32_t q) const
+    {
+        const std::uint32_t v = m_data[q] | m_data[q + 1] << 8 | m_data[q + 2] << 16;
+        return (v * 2654435761u) >> m_slotShift;
     }
 
     // The shortest period up to kPeriods of the 32 bytes at q, or 0 (needs q + 40 <= length).
@@ -1069,6 +1121,9 @@ private:
     std::uint32_t m_mask = 0;
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
+    std::uint32_t* m_slots = nullptr; // newest position + 1 by a hash of its three bytes
+    std::uint32_t m_slotShift = 32;
+    std::uint32_t m_slotBefore = 0; // the slot's node before the newest position was entered
     Link* m_prev2 = nullptr;
     std::uint32_t m_blockMask = 0;
     std::uint32_t* m_failures[kPeriods] = {}; // per period, the first failure at or after each block's start
