@@ -308,6 +308,10 @@ public:
         // code), it goes on along the hashed longer-key chains.
         bool hashed = pairChainLong;
         std::uint32_t skipFrom = 0;
+        bool baseTried = false;
+        std::uint32_t base = 0;
+        std::uint32_t basePeriod = 0;
+        std::uint32_t baseStretch = 0;
 
         // Judges the candidate at distance d > passed, and first the one at the last distance when the walk
         // passes it.
@@ -361,10 +365,24 @@ public:
             // stretch's end, a rare pair across that end usually serves better (bitmaps of 24 bits), unless
             // its chain proves long too.
             if (m_period != 0 && std::min(width, m_stretch) >= kStretchWalk && (width <= m_stretch || hashed)) {
-                const Step step = StretchWalk(width, need, skipFrom, passed, judge);
+                const Step step = StretchWalk(width, need, skipFrom, passed, judge, 0, m_period, m_stretch);
                 if (step == Step::Accepted)
                     continue;
                 return m_best;
+            }
+            // A long stretch a few bytes on serves the same way when the width goes past its end: every candidate
+            // has a stretch there that ends at the same offset.
+            if (hashed && m_period == 0 && width >= 2 * kStretchWalk) {
+                if (!baseTried) {
+                    baseTried = true;
+                    FindBase(width, std::min(passed + 1, kBaseSearch), base, basePeriod, baseStretch);
+                }
+                if (base != 0 && base <= passed + 1 && width > base + baseStretch) {
+                    const Step step = StretchWalk(width, need, skipFrom, passed, judge, base, basePeriod, baseStretch);
+                    if (step == Step::Accepted)
+                        continue;
+                    return m_best;
+                }
             }
             // The few distances below those a pair chain spanning the last two of the `width` bytes can reach
             // are judged one by one.
@@ -557,18 +575,18 @@ private:
     // distance), so it never returns Step::Next.
     template <class Judge>
     auto StretchWalk(std::uint32_t width, std::uint32_t need, std::uint32_t skipFrom, std::uint32_t passed,
-                     Judge& judge) -> decltype(judge(0u))
+                     Judge& judge, std::uint32_t base, std::uint32_t period, std::uint32_t stretch)
+        -> decltype(judge(0u))
     {
         using Step = decltype(judge(0u));
-        const std::uint32_t period = m_period;
         const std::uint32_t* const table = m_failures[period - 1];
         const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
         const std::uint32_t reach = std::min(m_window, position + 1);
-        const std::uint32_t stretch = m_stretch;
         if (passed + 1 >= reach || position < passed + 1)
             return judge(UINT32_MAX);
-        const std::uint32_t hi = position - passed - 1; // candidates lie in [lo, hi]
-        const std::uint32_t lo = position - reach + 1;
+        // Candidates c lie in [lo, hi] - base: c + base is the start of the stretch looked at.
+        const std::uint32_t hi = position - passed - 1 + base;
+        const std::uint32_t lo = position - reach + 1 + base;
         auto freeBlock = [&](std::uint32_t k) { return table[k & m_blockMask] >= (std::uint64_t{k} + 1) * kBlock; };
         const std::uint32_t span = std::min(width, stretch);
         // The block wholly inside [c + P, c + span) of the nearest candidate; candidates farther back have
@@ -600,13 +618,12 @@ private:
                 continue;
             // The one phase whose first P bytes agree (P is the shortest period, so at most one does).
             std::int64_t c = top;
-            while (c > top - period && c >= first && std::memcmp(m_data + c, m_here, period) != 0)
+            while (c > top - period && c >= first && std::memcmp(m_data + c, m_here + base, period) != 0)
                 --c;
             if (c <= top - period || c < first)
                 continue;
-            auto want = [&](std::int64_t candidate) {
-                return position - static_cast<std::uint32_t>(candidate) >= skipFrom ? need + 1 : need;
-            };
+            auto distance = [&](std::int64_t x) { return position + base - static_cast<std::uint32_t>(x); };
+            auto want = [&](std::int64_t x) { return distance(x) >= skipFrom ? need + 1 : need; };
             // Candidates matching e - c < stretch bytes: the nearest that matches enough, and the next.
             if (std::int64_t{e} - c < stretch && width <= stretch) {
                 const std::int64_t enough = std::int64_t{e} - need;
@@ -615,7 +632,7 @@ private:
                 for (int tries = 0; tries < 2 && c >= first && std::int64_t{e} - c < stretch; ++tries, c -= period) {
                     if (std::int64_t{e} - c < want(c))
                         continue;
-                    const Step step = judge(position - static_cast<std::uint32_t>(c));
+                    const Step step = judge(distance(c));
                     if (step != Step::Next)
                         return step;
                 }
@@ -627,19 +644,43 @@ private:
                 continue;
             // The candidate whose stretch ends where the current position's does: the bytes after may agree.
             if (std::int64_t{e} - c == stretch) {
-                const Step step = judge(position - static_cast<std::uint32_t>(c));
+                const Step step = judge(distance(c));
                 if (step != Step::Next)
                     return step;
                 c -= period;
             }
             // Farther ones match exactly `stretch` bytes; `want` only grows with the distance.
-            if (c >= first && stretch >= want(c)) {
-                const Step step = judge(position - static_cast<std::uint32_t>(c));
+            if (c >= first && stretch >= want(c) && base == 0) {
+                const Step step = judge(distance(c));
                 if (step != Step::Next)
                     return step;
             }
         }
         return judge(UINT32_MAX);
+    }
+
+    // The first offset in [1, limit] where a stretch of a short period and at least kStretchWalk bytes starts
+    // and ends within the width, with its period and length; base stays 0 when there is none.
+    void FindBase(std::uint32_t width, std::uint32_t limit, std::uint32_t& base, std::uint32_t& period,
+                  std::uint32_t& stretch)
+    {
+        const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
+        for (std::uint32_t o = 1; o <= limit && o + kStretchWalk < width;) {
+            const std::uint32_t p = RepeatsFirstByte(m_here + o) ? PeriodAt(position + o) : 0;
+            if (p == 0) {
+                ++o;
+                continue;
+            }
+            BuildStretches(p, o); // the stretch end at position + o is looked up
+            const std::uint32_t length = StretchEnd(p, position + o) - (position + o);
+            if (length >= kStretchWalk && o + length < width && position + o + length < m_length) {
+                base = o;
+                period = p;
+                stretch = length;
+                return;
+            }
+            o += length - p + 1; // later starts inside this stretch end at the same place
+        }
     }
 
     // Walks the sampled chains of the longest key in distance order, judging each candidate beyond the
@@ -703,6 +744,8 @@ private:
     static constexpr std::uint32_t kInsertTry = 32;
     // Shortest width for the walk from stretch to stretch: two blocks and a period.
     static constexpr std::uint32_t kStretchWalk = 2 * kBlock + kPeriods;
+    // Offsets looked at for a stretch to walk from where the current position starts none.
+    static constexpr std::uint32_t kBaseSearch = 64;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
     static constexpr std::uint32_t kPairWalk = 32;
     // Distances judged one by one where a pair chain cannot reach them.
@@ -840,14 +883,14 @@ private:
     }
 
     // Brings the table of first failures per block up to date for every block a search may ask for: up to the
-    // one after the block of the newest position + period, from a window behind. A failure found stays the
+    // one after the block of the newest position + period (+ ahead), from a window behind. A failure found stays the
     // answer until the blocks pass it, so each period scans the data once (eight bytes at a time); periods are
     // only brought up to date when a search meets a long stretch of theirs.
-    void BuildStretches(std::uint32_t period)
+    void BuildStretches(std::uint32_t period, std::uint32_t ahead = 0)
     {
         std::uint32_t* const table = m_failures[period - 1];
         std::uint32_t& fail = m_nextFailure[period - 1];
-        const std::uint32_t last = (m_inserted + period) / kBlock + 1;
+        const std::uint32_t last = (m_inserted + period + ahead) / kBlock + 1;
         const std::uint32_t oldest = m_inserted > m_window + 2 * kBlock ? (m_inserted - m_window) / kBlock - 1 : 0;
         for (std::uint32_t k = std::max(m_blocksBuilt[period - 1], oldest); k <= last; ++k) {
             const std::uint64_t start = std::max<std::uint64_t>(std::uint64_t{k} * kBlock, period);
