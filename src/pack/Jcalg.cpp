@@ -192,7 +192,45 @@ public:
     }
 #endif
 
+    // The commonest search on data that does not compress, without the full search's frame: no short period
+    // at the position, and no three-byte candidate in reach (the slot tells); then only the nearest two-byte
+    // candidate and the one at the last distance count, exactly as in FullFind.
     jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        if (lmax < 16 || (m_length - position >= kLongStretch && RepeatsFirstByte(m_data + position)) ||
+            position + 1 != m_inserted)
+            return FullFind(position, lmax, indexBits, last);
+        const std::uint32_t reach = std::min(m_window, position + 1);
+        std::uint32_t link = m_head2[Key2(position)];
+        while (link && link - 1 >= position)
+            link = Follow(link, m_prev2[(link - 1) & m_mask]);
+        const bool none = !link || position - (link - 1) >= reach;
+        if (!none && !(m_slotBefore == 0 || position - (m_slotBefore - 1) >= reach))
+            return FullFind(position, lmax, indexBits, last);
+        m_here = m_data + position;
+        m_lmax = lmax;
+        m_indexBits = indexBits;
+        m_last = last;
+        m_best = {};
+        m_period = 0;
+        if (none)
+            return m_best;
+        const std::uint32_t nearest2 = position - (link - 1);
+        const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
+        m_lastSearch = position;
+        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
+        m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
+        m_pairsLong = m_startHashed;
+        Consider(nearest2, 2);
+        if (last != nearest2 && last > nearest2 && last < reach &&
+            m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
+            m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
+            Consider(last, 2);
+        return m_best;
+    }
+
+    __attribute__((noinline)) jcalg::Match FullFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
+                                                    std::uint32_t last)
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
