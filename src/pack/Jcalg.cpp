@@ -3,6 +3,7 @@
 #include "JcalgEncoder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <iterator>
 #ifdef JC_DEBUG_SEARCH
@@ -54,12 +55,20 @@ public:
         while (ring < window && ring < (1u << 31))
             ring <<= 1;
         m_mask = ring - 1;
+        // Blocks from a window behind the search position to one past it are in use at once.
+        m_blockMask = 2 * (ring / kBlock) - 1;
         m_head2 = static_cast<std::uint32_t*>(allocate(65536 * sizeof(std::uint32_t)));
         m_prev2 = m_head2 ? static_cast<Link*>(allocate(std::size_t{ring} * sizeof(Link))) : nullptr;
-        bool ok = m_prev2 != nullptr;
+        // Up to 16 slots per position of the window, no more than the data has positions.
+        const std::uint32_t slotBits = std::clamp<std::uint32_t>(
+            static_cast<std::uint32_t>(std::bit_width(std::min<std::uint64_t>(length, std::uint64_t{window} * 16))), 12,
+            kSlotBits);
+        m_slotShift = 32 - slotBits;
+        m_slots = m_prev2 ? static_cast<std::uint32_t*>(allocate((std::size_t{1} << slotBits) * 4)) : nullptr;
+        bool ok = m_slots != nullptr;
         for (std::size_t i = 0; ok && i < kPeriods; ++i) {
-            m_stretchEnd[i] = static_cast<std::uint32_t*>(allocate(std::size_t{ring} * 4));
-            ok = m_stretchEnd[i] != nullptr;
+            m_failures[i] = static_cast<std::uint32_t*>(allocate(std::size_t{m_blockMask + 1} * 4));
+            ok = m_failures[i] != nullptr;
         }
         for (std::size_t i = 0; ok && i < kLevels; ++i) {
             m_heads[i] = static_cast<std::uint32_t*>(allocate((std::size_t{1} << kHashBits) * 4));
@@ -89,10 +98,13 @@ public:
             m_heads[i] = nullptr;
         }
         for (std::size_t i = 0; i < kPeriods; ++i) {
-            if (m_stretchEnd[i])
-                m_release(m_stretchEnd[i]);
-            m_stretchEnd[i] = nullptr;
+            if (m_failures[i])
+                m_release(m_failures[i]);
+            m_failures[i] = nullptr;
         }
+        if (m_slots)
+            m_release(m_slots);
+        m_slots = nullptr;
         if (m_prev2)
             m_release(m_prev2);
         if (m_head2)
@@ -108,11 +120,52 @@ public:
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
         m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
         m_head2[key2] = position + 1;
+        EnterSlot(position);
         m_inserted = position + 1;
-        // Positions arrive in order: the head a few positions on is likely needed soon (random data misses the
-        // cache there).
-        if (position + 5 < m_length)
+        // Positions arrive in order: the head and slot a few positions on are likely needed soon (random data
+        // misses the cache there).
+        if (position + 10 < m_length) {
             __builtin_prefetch(m_head2 + (m_data[position + 4] | m_data[position + 5] << 8));
+            __builtin_prefetch(m_slots + SlotOf(position + 8));
+        }
+    }
+
+    // Insert of every position from first to end - 1 (the positions a match covers). Inside a stretch of a
+    // short period P the pairs repeat with period P, and so do their links (the distance back to the same pair
+    // is at most P): past the stretch's first 2P positions the links are copied from a pattern, and only the
+    // last P positions set the heads.
+    void InsertRange(std::uint32_t first, std::uint32_t end)
+    {
+        std::uint32_t q = first;
+        while (q < end) {
+            std::uint32_t stop = std::min(end, q + kInsertTry);
+            if constexpr (sizeof(Link) == 2) {
+                if (end - q >= 2 * kInsertTry) {
+                    if (const std::uint32_t period = PeriodAt(q); period != 0) {
+                        // Pairs at x repeat those at x - P while data[x + 1] still repeats: x + 1 < the failure.
+                        const std::uint32_t failure = FailureFrom(q + period, period, end + 1);
+                        stop = std::max(q + 1, std::min(end, failure - 1));
+                        if (stop >= q + 2 * period + kInsertTry) {
+                            InsertPositions(q, q + 2 * period);
+                            FillPeriodic(q, stop, period);
+                            for (std::uint32_t x = stop - period; x < stop; ++x)
+                                m_head2[Key2(x)] = x + 1;
+                            // Three-byte keys repeat too (short of the last two positions): every key of the
+                            // stretch recurs among its last 2P + 2 positions.
+                            for (std::uint32_t x = std::max(q + 2 * period, stop - 2 * period - 2); x < stop; ++x)
+                                EnterSlot(x);
+                            q = stop;
+                            continue;
+                        }
+                    }
+                }
+            }
+            InsertPositions(q, stop);
+            q = stop;
+        }
+        m_inserted = end;
+        if (end + 4 < m_length)
+            __builtin_prefetch(m_head2 + (m_data[end + 3] | m_data[end + 4] << 8));
     }
 
 #ifdef JC_DEBUG_SEARCH
@@ -139,7 +192,45 @@ public:
     }
 #endif
 
+    // The commonest search on data that does not compress, without the full search's frame: no short period
+    // at the position, and no three-byte candidate in reach (the slot tells); then only the nearest two-byte
+    // candidate and the one at the last distance count, exactly as in FullFind.
     jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    {
+        if (lmax < 16 || (m_length - position >= kLongStretch && RepeatsFirstByte(m_data + position)) ||
+            position + 1 != m_inserted)
+            return FullFind(position, lmax, indexBits, last);
+        const std::uint32_t reach = std::min(m_window, position + 1);
+        std::uint32_t link = m_head2[Key2(position)];
+        while (link && link - 1 >= position)
+            link = Follow(link, m_prev2[(link - 1) & m_mask]);
+        const bool none = !link || position - (link - 1) >= reach;
+        if (!none && !(m_slotBefore == 0 || position - (m_slotBefore - 1) >= reach))
+            return FullFind(position, lmax, indexBits, last);
+        m_here = m_data + position;
+        m_lmax = lmax;
+        m_indexBits = indexBits;
+        m_last = last;
+        m_best = {};
+        m_period = 0;
+        if (none)
+            return m_best;
+        const std::uint32_t nearest2 = position - (link - 1);
+        const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
+        m_lastSearch = position;
+        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
+        m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
+        m_pairsLong = m_startHashed;
+        Consider(nearest2, 2);
+        if (last != nearest2 && last > nearest2 && last < reach &&
+            m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
+            m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
+            Consider(last, 2);
+        return m_best;
+    }
+
+    __attribute__((noinline)) jcalg::Match FullFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
+                                                    std::uint32_t last)
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
@@ -149,12 +240,12 @@ public:
         m_last = last;
         m_best = {};
         m_period = 0;
-        if (m_length - position >= kLongStretch) {
+        if (m_length - position >= kLongStretch && RepeatsFirstByte(m_here)) {
             for (std::uint32_t period = 1; period <= kPeriods; ++period) {
                 if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
                     m_period = period;
                     BuildStretches(period);
-                    m_stretch = m_stretchEnd[period - 1][position & m_mask] - position;
+                    m_stretch = StretchEnd(period, position) - position;
                     break;
                 }
             }
@@ -181,7 +272,21 @@ public:
         m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
         m_pairsLong = false;
         bool pairChainLong = m_startHashed;
-        if (!m_startHashed) {
+        // The newest earlier position with the same hash of three bytes (the slot before this position was
+        // entered) decides at once when it lies out of reach (no three-byte candidate in reach: it would be
+        // newer) or matches three bytes (the nearest one: a nearer one would be newer).
+        bool known = false;
+        if (position + 1 == m_inserted) {
+            const std::uint32_t before = m_slotBefore;
+            if (before == 0 || position - (before - 1) >= reach) {
+                known = true;
+            } else if (m_data[before - 1] == m_here[0] && m_data[before] == m_here[1] &&
+                       m_data[before + 1] == m_here[2]) {
+                near3 = position - (before - 1);
+                known = true;
+            }
+        }
+        if (!known && !m_startHashed) {
             std::uint32_t c = link;
             for (std::uint32_t steps = 0; c; c = Follow(c, m_prev2[(c - 1) & m_mask])) {
                 const std::uint32_t candidate = c - 1;
@@ -198,7 +303,7 @@ public:
             }
         }
         m_pairsLong = pairChainLong;
-        if (pairChainLong) {
+        if (!known && pairChainLong) {
             Need(0);
             std::uint32_t c = m_heads[0][HashAt(position, 3)];
             while (c) {
@@ -241,11 +346,16 @@ public:
         // code), it goes on along the hashed longer-key chains.
         bool hashed = pairChainLong;
         std::uint32_t skipFrom = 0;
+        bool baseTried = false;
+        std::uint32_t base = 0;
+        std::uint32_t basePeriod = 0;
+        std::uint32_t baseStretch = 0;
 
         // Judges the candidate at distance d > passed, and first the one at the last distance when the walk
         // passes it.
         enum class Step { Next, Accepted, Done };
-        auto judge = [&](std::uint32_t d) __attribute__((always_inline)) {
+        auto judge = [&](std::uint32_t d) __attribute__((always_inline))
+        {
             if (lastPending && d >= last) {
                 lastPending = false;
                 if (Agree(position - last, 0, need) == need) {
@@ -288,6 +398,30 @@ public:
             const std::uint32_t d0 = position - current;
             if (width > need && m_currentExact && need >= d0)
                 passed = std::max(passed, need - d0);
+            // Inside a long stretch of period P every candidate lies in a stretch of the same bytes: the walk
+            // goes from stretch to stretch, not from position to position. Where the width goes past the
+            // stretch's end, a rare pair across that end usually serves better (bitmaps of 24 bits), unless
+            // its chain proves long too.
+            if (m_period != 0 && std::min(width, m_stretch) >= kStretchWalk && (width <= m_stretch || hashed)) {
+                const Step step = StretchWalk(width, need, skipFrom, passed, judge, 0, m_period, m_stretch);
+                if (step == Step::Accepted)
+                    continue;
+                return m_best;
+            }
+            // A long stretch a few bytes on serves the same way when the width goes past its end: every candidate
+            // has a stretch there that ends at the same offset.
+            if (hashed && m_period == 0 && width >= 2 * kStretchWalk) {
+                if (!baseTried) {
+                    baseTried = true;
+                    FindBase(width, std::min(passed + 1, kBaseSearch), base, basePeriod, baseStretch);
+                }
+                if (base != 0 && base <= passed + 1 && width > base + baseStretch) {
+                    const Step step = StretchWalk(width, need, skipFrom, passed, judge, base, basePeriod, baseStretch);
+                    if (step == Step::Accepted)
+                        continue;
+                    return m_best;
+                }
+            }
             // The few distances below those a pair chain spanning the last two of the `width` bytes can reach
             // are judged one by one.
             if (!hashed && width - 2 > passed && width - 2 - passed <= kDirect) {
@@ -309,6 +443,10 @@ public:
                 // The accepted candidate lies on it when the width is its own length.
                 // Its nodes are candidate + offset, and only positions up to the current one are in the chains.
                 offset = std::min(width - 2, passed);
+                // Inside a long stretch every pair recurs at each period; the pair across the stretch's end is
+                // rare. Any offset up to that one serves.
+                if (m_period != 0 && m_stretch - 1 < offset)
+                    offset = m_stretch - 1;
                 prev = m_prev2;
                 if (width == need && passed == position - current) {
                     c = Follow(current + offset + 1, prev[(current + offset) & m_mask]);
@@ -407,24 +545,55 @@ private:
         const std::uint32_t period = m_period;
         if (period == 0 || !m_currentExact || need < period || need >= m_stretch || need + 16 >= m_lmax)
             return;
-        const std::uint32_t* const ends = m_stretchEnd[period - 1];
-        const std::uint32_t end = ends[current & m_mask];
+        const std::uint32_t end = StretchEnd(period, current);
         if (end - current != need)
             return;
         const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
         const std::uint32_t limit = std::min(m_stretch, m_lmax - 16);
         const std::uint32_t reach = std::min(m_window, position + 1);
-        std::uint32_t c = current;
-        std::uint32_t length = need;
-        while (c >= period && position - (c - period) < reach && length + period < limit &&
-               ends[(c - period) & m_mask] == end) {
-            c -= period;
-            length += period;
-            const std::uint32_t distance = position - c;
+        // A candidate c - period lies in the same stretch when no failure (data[i] != data[i - period]) lies in
+        // [c, end); none lies in [current + period, end). The lowest such c the length limit allows
+        // (current - c < limit) is found by halving, each probe one look-up of the next failure.
+        const std::uint32_t floor = std::max(current > limit ? current - limit : 0, period);
+        std::uint32_t lowest = current + period; // no failure in [lowest, end)
+        if (StretchEnd(period, floor - period) >= current + period) {
+            lowest = floor;
+        } else {
+            std::uint32_t below = floor; // a failure lies in [below, current + period)
+            while (lowest - below > 1) {
+                const std::uint32_t middle = below + (lowest - below) / 2;
+                if (StretchEnd(period, middle - period) >= current + period)
+                    lowest = middle;
+                else
+                    below = middle;
+            }
+        }
+        // Steps back by the period: each stays in the stretch, within the window and below the length limit.
+        const std::uint32_t dist0 = position - current;
+        const std::uint32_t low = std::max(period, lowest);
+        std::uint32_t steps = current >= low ? (current - low) / period + 1 : 0;
+        steps = std::min(steps, (reach - 1 - dist0) / period);
+        steps = std::min(steps, limit > need ? (limit - 1 - need) / period : 0);
+        // The gain of step j (distance dist0 + jP, length need + jP) grows with j (8P bits more against a
+        // cost at most 6 bits higher) except for the short token (length <= 5) and the last distance, so the
+        // best lies at one of those or at the last step: only they are judged, in order.
+        auto consider = [&](std::uint32_t j) {
+            const std::uint32_t distance = dist0 + j * period;
+            const std::uint32_t length = need + j * period;
             const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
             if (gain > m_best.gain)
                 m_best = {distance, length, gain};
-        }
+        };
+        const std::uint32_t lastStep = m_last > dist0 && (m_last - dist0) % period == 0 ? (m_last - dist0) / period : 0;
+        std::uint32_t j = 1;
+        for (; j <= steps && need + j * period <= 5; ++j)
+            consider(j);
+        if (lastStep >= j && lastStep < steps)
+            consider(lastStep);
+        if (steps >= j)
+            consider(steps);
+        const std::uint32_t c = current - steps * period;
+        const std::uint32_t length = need + steps * period;
         if (c == current)
             return;
         current = c;
@@ -432,6 +601,124 @@ private:
         passed = position - c;
         if (lastPending && m_last <= passed)
             lastPending = false;
+    }
+
+    // The current position's first min(width, stretch) bytes (at least kStretchWalk) have period P, and so do
+    // every candidate's: it lies in a failure-free interval [a, e) (no data[i] != data[i - P] for i in it)
+    // with c + P >= a and c + min(width, stretch) <= e, which holds a whole block (at least 2 blocks + P).
+    // Such intervals are found from the block table, nearest first, and in each only the candidates that can
+    // be accepted are judged, in distance order: with the first P bytes in phase, a candidate matches
+    // min(e - c, stretch) bytes (Agree), or more when e - c equals the stretch, the only one that can match
+    // more than the stretch. Ends with a judgement beyond the window (which judges a pending last
+    // distance), so it never returns Step::Next.
+    template <class Judge>
+    auto StretchWalk(std::uint32_t width, std::uint32_t need, std::uint32_t skipFrom, std::uint32_t passed,
+                     Judge& judge, std::uint32_t base, std::uint32_t period, std::uint32_t stretch)
+        -> decltype(judge(0u))
+    {
+        using Step = decltype(judge(0u));
+        const std::uint32_t* const table = m_failures[period - 1];
+        const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
+        const std::uint32_t reach = std::min(m_window, position + 1);
+        if (passed + 1 >= reach || position < passed + 1)
+            return judge(UINT32_MAX);
+        // Candidates c lie in [lo, hi] - base: c + base is the start of the stretch looked at.
+        const std::uint32_t hi = position - passed - 1 + base;
+        const std::uint32_t lo = position - reach + 1 + base;
+        auto freeBlock = [&](std::uint32_t k) { return table[k & m_blockMask] >= (std::uint64_t{k} + 1) * kBlock; };
+        const std::uint32_t span = std::min(width, stretch);
+        // The block wholly inside [c + P, c + span) of the nearest candidate; candidates farther back have
+        // theirs at or below it.
+        std::int64_t k = (std::int64_t{hi} + period + kBlock - 1) / kBlock;
+        const std::int64_t kLow = lo / kBlock;
+        while (k >= kLow) {
+            if (!freeBlock(static_cast<std::uint32_t>(k))) {
+                --k;
+                continue;
+            }
+            const std::uint32_t e = table[k & m_blockMask];
+            std::int64_t low = k;
+            while (low > kLow && freeBlock(static_cast<std::uint32_t>(low - 1)))
+                --low;
+            // The interval's start: one past the last failure below block `low`, looked for byte by byte within
+            // the block below it (which holds a failure unless it lies before the window).
+            std::int64_t a = 0;
+            if (low > kLow) {
+                std::uint32_t i = static_cast<std::uint32_t>(low) * kBlock;
+                while (i > period && m_data[i - 1] == m_data[i - 1 - period])
+                    --i;
+                a = i;
+            }
+            k = low - 1;
+            const std::int64_t first = std::max<std::int64_t>(a - period, lo);
+            const std::int64_t top = std::min<std::int64_t>(std::int64_t{e} - span, hi);
+            if (top < first)
+                continue;
+            // The one phase whose first P bytes agree (P is the shortest period, so at most one does).
+            std::int64_t c = top;
+            while (c > top - period && c >= first && std::memcmp(m_data + c, m_here + base, period) != 0)
+                --c;
+            if (c <= top - period || c < first)
+                continue;
+            auto distance = [&](std::int64_t x) { return position + base - static_cast<std::uint32_t>(x); };
+            auto want = [&](std::int64_t x) { return distance(x) >= skipFrom ? need + 1 : need; };
+            // Candidates matching e - c < stretch bytes: the nearest that matches enough, and the next.
+            if (std::int64_t{e} - c < stretch && width <= stretch) {
+                const std::int64_t enough = std::int64_t{e} - need;
+                if (c > enough)
+                    c -= (c - enough + period - 1) / period * period;
+                for (int tries = 0; tries < 2 && c >= first && std::int64_t{e} - c < stretch; ++tries, c -= period) {
+                    if (std::int64_t{e} - c < want(c))
+                        continue;
+                    const Step step = judge(distance(c));
+                    if (step != Step::Next)
+                        return step;
+                }
+                // Those left below the stretch length match too little.
+                if (c >= first && std::int64_t{e} - c < stretch)
+                    c -= (c - (std::int64_t{e} - stretch) + period - 1) / period * period;
+            }
+            if (c < first)
+                continue;
+            // The candidate whose stretch ends where the current position's does: the bytes after may agree.
+            if (std::int64_t{e} - c == stretch) {
+                const Step step = judge(distance(c));
+                if (step != Step::Next)
+                    return step;
+                c -= period;
+            }
+            // Farther ones match exactly `stretch` bytes; `want` only grows with the distance.
+            if (c >= first && stretch >= want(c) && base == 0) {
+                const Step step = judge(distance(c));
+                if (step != Step::Next)
+                    return step;
+            }
+        }
+        return judge(UINT32_MAX);
+    }
+
+    // The first offset in [1, limit] where a stretch of a short period and at least kStretchWalk bytes starts
+    // and ends within the width, with its period and length; base stays 0 when there is none.
+    void FindBase(std::uint32_t width, std::uint32_t limit, std::uint32_t& base, std::uint32_t& period,
+                  std::uint32_t& stretch)
+    {
+        const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
+        for (std::uint32_t o = 1; o <= limit && o + kStretchWalk < width;) {
+            const std::uint32_t p = RepeatsFirstByte(m_here + o) ? PeriodAt(position + o) : 0;
+            if (p == 0) {
+                ++o;
+                continue;
+            }
+            BuildStretches(p, o); // the stretch end at position + o is looked up
+            const std::uint32_t length = StretchEnd(p, position + o) - (position + o);
+            if (length >= kStretchWalk && o + length < width && position + o + length < m_length) {
+                base = o;
+                period = p;
+                stretch = length;
+                return;
+            }
+            o += length - p + 1; // later starts inside this stretch end at the same place
+        }
     }
 
     // Walks the sampled chains of the longest key in distance order, judging each candidate beyond the
@@ -485,9 +772,18 @@ private:
     static constexpr std::size_t kLevels = 8;
     static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32, 32};
     static constexpr std::uint32_t kHashBits = 15;
+    static constexpr std::uint32_t kSlotBits = 20;
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
     static constexpr std::uint32_t kPeriods = 8;
     static constexpr std::uint32_t kLongStretch = 32;
+    // Positions per entry of the stretch tables (first failure per block).
+    static constexpr std::uint32_t kBlock = 16;
+    // Positions entered one by one before a range of inserted positions is looked at for a period again.
+    static constexpr std::uint32_t kInsertTry = 32;
+    // Shortest width for the walk from stretch to stretch: two blocks and a period.
+    static constexpr std::uint32_t kStretchWalk = 2 * kBlock + kPeriods;
+    // Offsets looked at for a stretch to walk from where the current position starts none.
+    static constexpr std::uint32_t kBaseSearch = 64;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
     static constexpr std::uint32_t kPairWalk = 32;
     // Distances judged one by one where a pair chain cannot reach them.
@@ -519,20 +815,127 @@ private:
         return m_data[position] | m_data[position + 1] << 8;
     }
 
-    // Records, for every position inserted so far, the end of the stretch with the given period it starts:
-    // the first i >= position + period with data[i] != data[i - period]. A failure found stays the answer
-    // until the positions pass it, so each period scans the data once; periods are only brought up to date
-    // when a search meets a long stretch of theirs.
-    void BuildStretches(std::uint32_t period)
+    // Whether one of the 8 bytes after p equals p[0] (a period up to 8 is possible).
+    static bool RepeatsFirstByte(const std::uint8_t* p)
     {
-        std::uint32_t* const ends = m_stretchEnd[period - 1];
+        constexpr std::uint64_t ones = 0x0101010101010101ull;
+        std::uint64_t w;
+        std::memcpy(&w, p + 1, 8);
+        const std::uint64_t x = w ^ (ones * p[0]);
+        return ((x - ones) & ~x & (ones << 7)) != 0;
+    }
+
+    void InsertPositions(std::uint32_t q, std::uint32_t end)
+    {
+        for (; q < end; ++q) {
+            const std::uint32_t key2 = Key2(q);
+            m_prev2[q & m_mask] = MakeLink(q + 1, m_head2[key2]);
+            m_head2[key2] = q + 1;
+            EnterSlot(q);
+        }
+    }
+
+    // The slot of a position's three bytes holds the newest position entered with that hash; the one it held
+    // before is kept for the search at that position.
+    void EnterSlot(std::uint32_t q)
+    {
+        if (q + 2 < m_length) {
+            std::uint32_t& slot = m_slots[SlotOf(q)];
+            m_slotBefore = slot;
+            slot = q + 1;
+        } else {
+            m_slotBefore = 0;
+        }
+    }
+
+    std::uint32_t SlotOf(std::uint32_t q) const
+    {
+        const std::uint32_t v = m_data[q] | m_data[q + 1] << 8 | m_data[q + 2] << 16;
+        return (v * 2654435761u) >> m_slotShift;
+    }
+
+    // The shortest period up to kPeriods of the 32 bytes at q, or 0 (needs q + 40 <= length).
+    std::uint32_t PeriodAt(std::uint32_t q) const
+    {
+        const std::uint8_t* p = m_data + q;
+        for (std::uint32_t period = 1; period <= kPeriods; ++period)
+            if (p[period] == p[0] && std::memcmp(p + period, p, kLongStretch) == 0)
+                return period;
+        return 0;
+    }
+
+    // The first i >= from, below limit, with data[i] != data[i - period]; limit if none.
+    std::uint32_t FailureFrom(std::uint32_t from, std::uint32_t period, std::uint32_t limit) const
+    {
+        std::uint32_t i = from;
+        for (; i + 8 <= limit; i += 8) {
+            std::uint64_t x, y;
+            std::memcpy(&x, m_data + i, 8);
+            std::memcpy(&y, m_data + i - period, 8);
+            if (x != y)
+                return i + static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+        }
+        while (i < limit && m_data[i] == m_data[i - period])
+            ++i;
+        return i;
+    }
+
+    // Links of positions q + 2P .. stop - 1, copied from those of q + P .. q + 2P - 1 (16-bit links: distances).
+    void FillPeriodic(std::uint32_t q, std::uint32_t stop, std::uint32_t period)
+    {
+        Link pattern[64 + kPeriods];
+        for (std::uint32_t i = 0; i < std::size(pattern); ++i)
+            pattern[i] = m_prev2[(q + period + i % period) & m_mask];
+        for (std::uint32_t x = q + 2 * period; x < stop;) {
+            const std::uint32_t slot = x & m_mask;
+            const std::uint32_t count = std::min({stop - x, m_mask + 1 - slot, 64u});
+            std::memcpy(m_prev2 + slot, pattern + (x - q - period) % period, count * sizeof(Link));
+            x += count;
+        }
+    }
+
+    // The end of the stretch with the given period that a position q starts: the first i >= q + period with
+    // data[i] != data[i - period] (a failure), or the length. Failures are looked for within the block of
+    // q + period; past its end, the table of the next block's first failure answers.
+    std::uint32_t StretchEnd(std::uint32_t period, std::uint32_t q) const
+    {
+        std::uint32_t i = q + period;
+        if (i >= m_length)
+            return m_length;
+        const auto blockEnd =
+            static_cast<std::uint32_t>(std::min<std::uint64_t>((i | (kBlock - 1)) + std::uint64_t{1}, m_length));
+        while (i < blockEnd) {
+            if (i + 8 > m_length) {
+                while (i < m_length && m_data[i] == m_data[i - period])
+                    ++i;
+                return i;
+            }
+            std::uint64_t x, y;
+            std::memcpy(&x, m_data + i, 8);
+            std::memcpy(&y, m_data + i - period, 8);
+            if (x != y)
+                return i + static_cast<std::uint32_t>(__builtin_ctzll(x ^ y) >> 3);
+            i += 8;
+        }
+        return blockEnd == m_length ? m_length : m_failures[period - 1][(blockEnd / kBlock) & m_blockMask];
+    }
+
+    // Brings the table of first failures per block up to date for every block a search may ask for: up to the
+    // one after the block of the newest position + period (+ ahead), from a window behind. A failure found stays the
+    // answer until the blocks pass it, so each period scans the data once (eight bytes at a time); periods are
+    // only brought up to date when a search meets a long stretch of theirs.
+    void BuildStretches(std::uint32_t period, std::uint32_t ahead = 0)
+    {
+        std::uint32_t* const table = m_failures[period - 1];
         std::uint32_t& fail = m_nextFailure[period - 1];
-        std::uint32_t q = m_stretchBuilt[period - 1];
-        while (q < m_inserted) {
-            if (q + period >= m_length) {
+        const std::uint32_t last = (m_inserted + period + ahead) / kBlock + 1;
+        const std::uint32_t oldest = m_inserted > m_window + 2 * kBlock ? (m_inserted - m_window) / kBlock - 1 : 0;
+        for (std::uint32_t k = std::max(m_blocksBuilt[period - 1], oldest); k <= last; ++k) {
+            const std::uint64_t start = std::max<std::uint64_t>(std::uint64_t{k} * kBlock, period);
+            if (start >= m_length) {
                 fail = m_length;
-            } else if (fail < q + period) {
-                fail = q + period;
+            } else if (fail < start) {
+                fail = static_cast<std::uint32_t>(start);
                 for (; fail + 8 <= m_length; fail += 8) {
                     std::uint64_t x, y;
                     std::memcpy(&x, m_data + fail, 8);
@@ -546,17 +949,9 @@ private:
                     while (fail < m_length && m_data[fail] == m_data[fail - period])
                         ++fail;
             }
-            // Every position up to fail - period ends its stretch there.
-            const std::uint32_t upto =
-                fail == m_length ? m_inserted : std::min(m_inserted, std::max(q + 1, fail - period + 1));
-            while (q < upto) {
-                const std::uint32_t slot = q & m_mask;
-                const std::uint32_t run = std::min(upto - q, m_mask + 1 - slot);
-                std::fill_n(ends + slot, run, fail);
-                q += run;
-            }
+            table[k & m_blockMask] = fail;
         }
-        m_stretchBuilt[period - 1] = m_inserted;
+        m_blocksBuilt[period - 1] = std::max(m_blocksBuilt[period - 1], last + 1);
     }
 
     // Enters every position inserted so far into the chains of level i (the longest key: every kSample-th).
@@ -569,31 +964,52 @@ private:
         Link* const prev = m_prevs[i];
         std::uint32_t q = std::max(m_built[i], m_inserted > m_window + 2 ? m_inserted - m_window - 2 : 0);
         const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
-        if (i == kLevels - 1) {
-            for (q = (q + kSample - 1) / kSample * kSample; q < end; q += kSample) {
-                const std::uint32_t h = HashAt(q, keyLength);
+        if (keyLength <= 8) {
+            const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
+            const unsigned shift = 64 - 8 * keyLength;
+            for (; q < fast; ++q) {
+                std::uint64_t w;
+                std::memcpy(&w, m_data + q, 8);
+                const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
                 prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
-            }
-        } else {
-            if (keyLength <= 8) {
-                const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
-                const unsigned shift = 64 - 8 * keyLength;
-                for (; q < fast; ++q) {
-                    std::uint64_t w;
-                    std::memcpy(&w, m_data + q, 8);
-                    const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
-                    prev[q & m_mask] = MakeLink(q + 1, head[h]);
-                    head[h] = q + 1;
-                }
             }
             for (; q < end; ++q) {
                 const std::uint32_t h = HashAt(q, keyLength);
                 prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
             }
+        } else if (i == kLevels - 1) {
+            BuildHashed<kKeyLengths[kLevels - 1]>(head, prev, (q + kSample - 1) / kSample * kSample, end, kSample);
+        } else if (keyLength == 12) {
+            BuildHashed<12>(head, prev, q, end, 1);
+        } else if (keyLength == 16) {
+            BuildHashed<16>(head, prev, q, end, 1);
+        } else {
+            BuildHashed<32>(head, prev, q, end, 1);
         }
         m_built[i] = std::max(m_built[i], m_inserted);
+    }
+
+    // Enters positions q, q + step, ... below end into the chains of a key of K bytes, with the key's words
+    // loaded directly while 32 bytes remain.
+    template <std::uint32_t K>
+    void BuildHashed(std::uint32_t* head, Link* prev, std::uint32_t q, std::uint32_t end, std::uint32_t step)
+    {
+        static_assert(K > 8 && K <= 32);
+        const std::uint32_t fast = std::min(end, m_length >= 32 ? m_length - 31 : 0);
+        for (; q < fast; q += step) {
+            std::uint64_t words[4] = {};
+            std::memcpy(words, m_data + q, (K + 7) / 8 * 8);
+            const std::uint32_t h = Hash(words, K);
+            prev[q & m_mask] = MakeLink(q + 1, head[h]);
+            head[h] = q + 1;
+        }
+        for (; q < end; q += step) {
+            const std::uint32_t h = HashAt(q, K);
+            prev[q & m_mask] = MakeLink(q + 1, head[h]);
+            head[h] = q + 1;
+        }
     }
 
     void Need(std::size_t i)
@@ -614,7 +1030,7 @@ private:
         std::memcpy(words, buffer, 32);
     }
 
-    static std::uint32_t Hash(const std::uint64_t words[4], std::uint32_t keyLength)
+    __attribute__((always_inline)) static std::uint32_t Hash(const std::uint64_t words[4], std::uint32_t keyLength)
     {
         std::uint64_t h;
         if (keyLength <= 8) {
@@ -659,7 +1075,7 @@ private:
                     return i;
             if (i >= limit)
                 return limit;
-            const std::uint32_t stretch = m_stretchEnd[m_period - 1][candidate & m_mask] - candidate;
+            const std::uint32_t stretch = StretchEnd(m_period, candidate) - candidate;
             if (stretch != m_stretch)
                 return std::min(std::max(std::min(stretch, m_stretch), i), limit);
             i = std::max(i, std::min(stretch, limit));
@@ -786,10 +1202,14 @@ private:
     std::uint32_t m_mask = 0;
     JcRelease m_release = nullptr;
     std::uint32_t* m_head2 = nullptr;
+    std::uint32_t* m_slots = nullptr; // newest position + 1 by a hash of its three bytes
+    std::uint32_t m_slotShift = 32;
+    std::uint32_t m_slotBefore = 0; // the slot's node before the newest position was entered
     Link* m_prev2 = nullptr;
-    std::uint32_t* m_stretchEnd[kPeriods] = {};
-    std::uint32_t m_nextFailure[8] = {};
-    std::uint32_t m_stretchBuilt[8] = {};
+    std::uint32_t m_blockMask = 0;
+    std::uint32_t* m_failures[kPeriods] = {}; // per period, the first failure at or after each block's start
+    std::uint32_t m_nextFailure[kPeriods] = {};
+    std::uint32_t m_blocksBuilt[kPeriods] = {};
     int m_pairScore = 0; // rises when searches find the pair chains long, falls when not
     std::uint32_t m_searches = 0;
     std::uint32_t m_lastSearch = 0;

@@ -169,18 +169,25 @@ inline LiteralMode Analyse(const std::uint8_t* data, std::size_t count, LiteralM
 {
     if (count == 0)
         return current;
-    const auto [lo, hi] = std::minmax_element(data, data + count);
-    if (*lo == *hi)
+    // Plain reductions, which the compiler vectorises.
+    std::uint8_t lo = 255;
+    std::uint8_t hi = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        lo = std::min(lo, data[i]);
+        hi = std::max(hi, data[i]);
+    }
+    if (lo == hi)
         return current;
-    if (*hi - *lo > 127)
+    if (hi - lo > 127)
         return LiteralMode{8, 0};
-    return LiteralMode{7, *lo};
+    return LiteralMode{7, lo};
 }
 
 // Search requirements:
 //   bool Init(const uint8_t* data, uint32_t length, uint32_t window, JcAllocate, JcRelease)
 //   void Release()
 //   void Insert(uint32_t position)              positions arrive once each, in order; only those < length - 1
+//   optionally void InsertRange(uint32_t first, uint32_t end)   Insert of first .. end - 1
 //   Match Find(uint32_t position, uint32_t lmax, uint32_t indexBits, uint32_t lastDistance)
 template <class Search>
 std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
@@ -224,8 +231,7 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             mode = LiteralMode{8, 0};
             putMode();
         }
-        out.Put(1, 1);
-        out.Put(static_cast<std::uint8_t>(byte - mode.base), mode.bits);
+        out.Put(1u << mode.bits | static_cast<std::uint8_t>(byte - mode.base), mode.bits + 1);
     };
     std::uint32_t indexBits = 8;
     std::uint32_t lastDistance = 1;
@@ -357,8 +363,14 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             return finish(0);
         if (out.Failed() || out.Written() > length)
             return finish(0);
-        for (std::uint32_t q = p + 2; q <= p + advance && q + 1 < n; ++q)
-            search.Insert(q);
+        const std::uint32_t insertEnd = std::min(p + advance + 1, n - 1); // positions below it are inserted
+        if constexpr (requires { search.InsertRange(p, n); }) {
+            if (p + 2 < insertEnd)
+                search.InsertRange(p + 2, insertEnd);
+        } else {
+            for (std::uint32_t q = p + 2; q < insertEnd; ++q)
+                search.Insert(q);
+        }
         p += advance;
     }
 

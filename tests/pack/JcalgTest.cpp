@@ -381,6 +381,22 @@ void JcalgTest::fastSearchMatchesReference_data()
                         bitmap[y * 3000 + x * 3 + c] = static_cast<std::uint8_t>(colour >> (8 * c));
         }
     }
+    // The same with 4-byte pixels whose fourth byte never changes: stretches of period 4 that start and end
+    // a byte or more past a search position.
+    Bytes bitmap32(1200000, 0x80);
+    {
+        Lcg rng(40);
+        for (std::size_t i = 3; i < bitmap32.size(); i += 4)
+            bitmap32[i] = 0xFF;
+        for (int i = 0; i < 400; ++i) {
+            const std::size_t x0 = rng.Next() % 1000, y0 = rng.Next() % 300, w = rng.Next() % 300, h = rng.Next() % 80;
+            const std::uint32_t colour = rng.Next();
+            for (std::size_t y = y0; y < std::min<std::size_t>(300, y0 + h); ++y)
+                for (std::size_t x = x0; x < std::min<std::size_t>(1000, x0 + w); ++x)
+                    for (std::size_t c = 0; c < 3; ++c)
+                        bitmap32[y * 4000 + x * 4 + c] = static_cast<std::uint8_t>(colour >> (8 * c));
+        }
+    }
     // Stretches repeating units of 2 to 5 bytes from a small pool, so the same patterns recur.
     Bytes periodic;
     {
@@ -429,6 +445,7 @@ void JcalgTest::fastSearchMatchesReference_data()
         if (!executable.empty())
             QTest::newRow("executable " + w) << executable << window;
         QTest::newRow("bitmap " + w) << bitmap << window;
+        QTest::newRow("bitmap of 4-byte pixels " + w) << bitmap32 << window;
         QTest::newRow("periodic " + w) << periodic << window;
         QTest::newRow("mutated period " + w) << mutated << window;
     }
