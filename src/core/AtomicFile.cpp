@@ -13,6 +13,9 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
+#include <QCryptographicHash>
+
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 #else
@@ -129,7 +132,12 @@ void RemoveAbandoned(const QString& folder)
             continue;
         const QString path = folder + QLatin1Char('/') + name;
 #ifdef Q_OS_WIN
-        QFile::remove(path); // a file another program has open cannot be removed
+        // Opened for nobody else to share: that fails while a running save holds the file; otherwise the
+        // file goes when this handle closes.
+        const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                                            DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            ::CloseHandle(handle);
 #else
         const QByteArray local = QFile::encodeName(path);
         const int handle = ::open(local.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
@@ -161,13 +169,32 @@ bool HoldTemporary(int handle, const QString& path)
 #endif
 }
 
+#ifdef Q_OS_WIN
+// A C handle on `path` that lets others read, write, rename and delete it; -1 when it cannot be opened.
+// While it is open no cleaner removes the file (see RemoveAbandoned), and the save may still rename it.
+int OpenShared(const QString& path, DWORD access, DWORD disposition)
+{
+    const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                                        access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), access & GENERIC_WRITE ? _O_RDWR : _O_RDONLY);
+    if (fd < 0)
+        ::CloseHandle(handle);
+    return fd;
+}
+#endif
+
 // Gives the file `existing` the second name `name` (a hard link where the file system has them, else a
 // copy), locked as a temporary file of a running save is.
 bool SecondName(const QString& existing, const QString& name, int* handle)
 {
 #ifdef Q_OS_WIN
-    *handle = -1;
-    return QFile::copy(existing, name);
+    if (!QFile::copy(existing, name))
+        return false;
+    *handle = OpenShared(name, GENERIC_READ, OPEN_EXISTING);
+    return true;
 #else
     const QByteArray local = QFile::encodeName(name);
     if (::link(QFile::encodeName(existing).constData(), local.constData()) != 0 && !QFile::copy(existing, name))
@@ -250,11 +277,20 @@ bool SaveFile::open(OpenMode mode)
                                     ? (ReadOwner | WriteOwner)
                                     : (ReadOwner | WriteOwner | ReadGroup | WriteGroup | ReadOther | WriteOther);
     for (int attempt = 0; attempt < 16; ++attempt) {
-        setFileName(TemporaryName(folder));
+        m_temporary = TemporaryName(folder);
+        setFileName(m_temporary);
         // Known to the signal handler before it exists: a signal right after its creation removes it too.
-        m_registered = RegisterPending(fileName());
+        m_registered = RegisterPending(m_temporary);
+#ifdef Q_OS_WIN
+        // Qt opens files without delete sharing, so they could be neither renamed while open nor held
+        // against a cleaner until the rename: the handle is made here.
+        Q_UNUSED(created);
+        const int fd = OpenShared(m_temporary, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+        if (fd >= 0 && QFile::open(fd, mode, AutoCloseHandle)) {
+#else
         if (QFile::open(mode | QIODevice::NewOnly, created)) {
-            if (!HoldTemporary(handle(), fileName())) {
+#endif
+            if (!HoldTemporary(handle(), m_temporary)) {
                 QFile::close();
                 UnregisterPending(std::exchange(m_registered, -1));
                 continue;
@@ -263,7 +299,7 @@ bool SaveFile::open(OpenMode mode)
             return true;
         }
         UnregisterPending(std::exchange(m_registered, -1));
-        if (!QFileInfo::exists(fileName()))
+        if (!QFileInfo::exists(m_temporary))
             break; // not a name taken by chance: the folder refuses
     }
     return false;
@@ -305,13 +341,13 @@ bool SaveFile::put(bool keepSame, bool keepOld)
         cancelWriting();
         return fail(why);
     }
-    if (keepSame && SameFileContent(fileName(), m_target)) {
+    if (keepSame && SameFileContent(m_temporary, m_target)) {
         cancelWriting();
         m_unchanged = true;
         return true;
     }
     if (m_keepPermissions)
-        setPermissions(m_permissions);
+        QFile::setPermissions(m_temporary, m_permissions);
     dropOld();
     m_hadOld = QFileInfo(m_target).isFile();
     if (keepOld && m_hadOld) {
@@ -328,11 +364,7 @@ bool SaveFile::put(bool keepSame, bool keepOld)
         }
     }
     QString why;
-#ifdef Q_OS_WIN
-    // Windows renames no file that is open without delete sharing, and Qt opens files without it.
-    QFile::close();
-#endif
-    if (!ReplaceFile(fileName(), m_target, &why)) {
+    if (!ReplaceFile(m_temporary, m_target, &why)) {
         cancelWriting();
         dropOld();
         return fail(why);
@@ -373,8 +405,10 @@ void SaveFile::dropOld()
     if (!m_old.isEmpty())
         QFile::remove(m_old);
     m_old.clear();
-#ifndef Q_OS_WIN
     if (m_oldHandle >= 0)
+#ifdef Q_OS_WIN
+        _close(m_oldHandle);
+#else
         ::close(m_oldHandle);
 #endif
     m_oldHandle = -1;
@@ -385,12 +419,8 @@ void SaveFile::cancelWriting()
     if (!m_pending)
         return;
     m_pending = false;
-#ifdef Q_OS_WIN
-    // Windows removes no file that is open without delete sharing.
-    QFile::close();
-#endif
     // Removed while still open and locked, so no cleaner takes it for abandoned meanwhile.
-    QFile::remove(fileName());
+    QFile::remove(m_temporary);
     QFile::close();
     UnregisterPending(m_registered);
     m_registered = -1;
@@ -398,7 +428,12 @@ void SaveFile::cancelWriting()
 
 OutputLock::~OutputLock()
 {
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+    if (m_mutex) {
+        ::ReleaseMutex(m_mutex);
+        ::CloseHandle(m_mutex);
+    }
+#else
     if (m_handle >= 0)
         ::close(m_handle);
 #endif
@@ -407,9 +442,28 @@ OutputLock::~OutputLock()
 bool OutputLock::Lock(const QString& file, const std::function<bool()>& waiting)
 {
 #ifdef Q_OS_WIN
-    Q_UNUSED(file);
-    Q_UNUSED(waiting);
-    return true;
+    // A folder cannot be locked here; a mutex named after it can, and it is let go when its program ends
+    // however it ends. Letter case does not tell folders apart on Windows.
+    if (m_mutex)
+        return true;
+    const QString folder = QDir::toNativeSeparators(
+        QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath().toLower());
+    const QString name = QStringLiteral("Local\\hexaloom-output-") +
+                         QString::fromLatin1(QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex());
+    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.utf16()));
+    if (!mutex)
+        return true; // nothing to lock with: writing goes on as without locks
+    for (;;) {
+        const DWORD result = ::WaitForSingleObject(mutex, waiting ? 100 : INFINITE);
+        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
+            m_mutex = mutex;
+            return true;
+        }
+        if (result != WAIT_TIMEOUT || !waiting()) {
+            ::CloseHandle(mutex);
+            return result != WAIT_TIMEOUT;
+        }
+    }
 #else
     if (m_handle >= 0)
         return true;

@@ -67,6 +67,7 @@ private:
     bool put(bool keepSame, bool keepOld);
 
     QString m_target;
+    QString m_temporary; // the file being written (on Windows QFile forgets the name of a handle it opens)
     Links m_links;
     bool m_pending = false; // the temporary file exists and has not replaced the target
     bool m_writeFailed = false;
@@ -95,7 +96,8 @@ public:
     bool Lock(const QString& file, const std::function<bool()>& waiting = {});
 
 private:
-    int m_handle = -1;
+    int m_handle = -1;      // the folder, flock()ed
+    void* m_mutex = nullptr; // Windows: the folder's named mutex, owned
 };
 
 // The file a target names: through symbolic links, as an editor saving the link would.

@@ -2,6 +2,7 @@
 // the same list created through a project, byte for byte; outputs left alone when unchanged; the clash
 // warning; list, verify and extract on every format, damaged outputs and hostile catalog names; the real
 // program without a display and without settings.
+#include "AtomicFile.h"
 #include "BuildRoad.h"
 #include "BuildOptions.h"
 #include "FileListModel.h"
@@ -607,32 +608,6 @@ private slots:
         QCOMPARE(list.out.count('\n'), 2); // the title and a.txt
     }
 
-    // A second run on the same output waits for the first: the include and its pack file stay a pair.
-    void binpackPairStaysTogether()
-    {
-        QTemporaryDir dir;
-        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
-        const QStringList create{"--create", "out.pbi", "--format", "binpack", "in"};
-        QCOMPARE(Hexaloom(dir.path(), create).code, kExitOk);
-        const QByteArray oldPack = ReadBytes(dir.filePath("out.binpack"));
-        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(40, 2)));
-
-        // While the first run holds the output, a second one says so and waits.
-        const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        QVERIFY(folder >= 0 && ::flock(folder, LOCK_EX) == 0);
-        std::unique_ptr<QProcess> second(Start(dir.path(), create));
-        QVERIFY(!second->waitForFinished(1500));
-        QCOMPARE(ReadBytes(dir.filePath("out.binpack")), oldPack);
-        ::close(folder);
-        QVERIFY(second->waitForFinished(20000));
-        QCOMPARE(second->exitCode(), kExitOk);
-        QVERIFY(second->readAllStandardError().contains("another run is writing out.pbi; waiting"));
-        const QByteArray newPack = ReadBytes(dir.filePath("out.binpack"));
-        QVERIFY(newPack != oldPack);
-
-        QCOMPARE(Temporaries(dir.path()), QStringList());
-    }
-
     // On this road a run that cannot read every file writes nothing: the old output stays for make.
     void failedBuildKeepsTheOutput_data()
     {
@@ -811,6 +786,41 @@ private slots:
     }
 
 #endif
+
+    // A second run on the same output waits for the first: the include and its pack file stay a pair.
+    void binpackPairStaysTogether()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        const QStringList create{"--create", "out.pbi", "--format", "binpack", "in"};
+        QCOMPARE(Hexaloom(dir.path(), create).code, kExitOk);
+        const QByteArray oldPack = ReadBytes(dir.filePath("out.binpack"));
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(40, 2)));
+
+        // While the first run holds the output, a second one says so and waits.
+#ifdef Q_OS_WIN
+        auto held = std::make_unique<OutputLock>();
+        QVERIFY(held->Lock(dir.filePath("OUT.pbi"))); // the same folder, whatever its letter case
+#else
+        const int folder = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(folder >= 0 && ::flock(folder, LOCK_EX) == 0);
+#endif
+        std::unique_ptr<QProcess> second(Start(dir.path(), create));
+        QVERIFY(!second->waitForFinished(1500));
+        QCOMPARE(ReadBytes(dir.filePath("out.binpack")), oldPack);
+#ifdef Q_OS_WIN
+        held.reset();
+#else
+        ::close(folder);
+#endif
+        QVERIFY(second->waitForFinished(20000));
+        QCOMPARE(second->exitCode(), kExitOk);
+        QVERIFY(second->readAllStandardError().contains("another run is writing out.pbi; waiting"));
+        const QByteArray newPack = ReadBytes(dir.filePath("out.binpack"));
+        QVERIFY(newPack != oldPack);
+
+        QCOMPARE(Temporaries(dir.path()), QStringList());
+    }
 
     // The program itself on this road: no display, no settings read or written, relative names from the
     // folder it is started in.
