@@ -118,8 +118,11 @@ public:
     void Insert(std::uint32_t position)
     {
         const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
-        m_prev2[position & m_mask] = MakeLink(position + 1, m_head2[key2]);
+        const std::uint32_t before = m_head2[key2];
+        m_prev2[position & m_mask] = MakeLink(position + 1, before);
         m_head2[key2] = position + 1;
+        m_headBefore = before;
+        m_headFor = position;
         EnterSlot(position);
         m_inserted = position + 1;
         // Positions arrive in order: the head and slot a few positions on are likely needed soon (random data
@@ -147,6 +150,7 @@ public:
                         stop = std::max(q + 1, std::min(end, failure - 1));
                         if (stop >= q + 2 * period + kInsertTry) {
                             InsertPositions(q, q + 2 * period);
+                            m_headFor = UINT32_MAX;
                             FillPeriodic(q, stop, period);
                             for (std::uint32_t x = stop - period; x < stop; ++x)
                                 m_head2[Key2(x)] = x + 1;
@@ -201,32 +205,52 @@ public:
             position + 1 != m_inserted)
             return FullFind(position, lmax, indexBits, last);
         const std::uint32_t reach = std::min(m_window, position + 1);
-        std::uint32_t link = m_head2[Key2(position)];
-        while (link && link - 1 >= position)
-            link = Follow(link, m_prev2[(link - 1) & m_mask]);
-        const bool none = !link || position - (link - 1) >= reach;
-        if (!none && !(m_slotBefore == 0 || position - (m_slotBefore - 1) >= reach))
-            return FullFind(position, lmax, indexBits, last);
-        m_here = m_data + position;
-        m_lmax = lmax;
-        m_indexBits = indexBits;
-        m_last = last;
-        m_best = {};
-        m_period = 0;
-        if (none)
-            return m_best;
+        // Before this position entered, its pair chain's head was the nearest earlier node (one that a 16-bit
+        // link would not reach is out of reach anyway).
+        std::uint32_t link = m_headBefore;
+        if (m_headFor != position) {
+            link = m_head2[Key2(position)];
+            while (link && link - 1 >= position)
+                link = Follow(link, m_prev2[(link - 1) & m_mask]);
+        }
+        // On such data whether a two-byte candidate is in reach is a coin toss, and the nearest one is nearly
+        // always too far to gain anything: the steps below avoid branching on the first, so that the one
+        // branch taken nearly always (nothing to gain) is the only one that depends on the chain's head.
+        // An empty head or slot (0) gives position + 1, out of reach.
         const std::uint32_t nearest2 = position - (link - 1);
+        const bool none = nearest2 >= reach;
+        const bool slotInReach = position - (m_slotBefore - 1) < reach;
+        if (static_cast<unsigned>(!none) & static_cast<unsigned>(slotInReach))
+            return FullFind(position, lmax, indexBits, last);
+        // The bookkeeping of the full search, for a search that found a two-byte candidate.
         const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
-        m_lastSearch = position;
-        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
-        m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
-        m_pairsLong = m_startHashed;
-        Consider(nearest2, 2);
-        if (last != nearest2 && last > nearest2 && last < reach &&
-            m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
-            m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
-            Consider(last, 2);
-        return m_best;
+        const std::uint32_t gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
+        const unsigned found = !none;
+        const unsigned close = static_cast<unsigned>(m_pairScore >= 4) & static_cast<unsigned>(gapAverage < 32 * 16);
+        const std::uint32_t searches = m_searches + (close & found);
+        const unsigned startHashed = close & static_cast<unsigned>((searches & 15) != 0);
+        const std::uint32_t keep = found - 1; // all ones when nothing was found
+        m_searches = searches;
+        m_lastSearch = (m_lastSearch & keep) | (position & ~keep);
+        m_gapAverage = (m_gapAverage & keep) | (gapAverage & ~keep);
+        m_startHashed = ((m_startHashed & keep) | (startHashed & found)) != 0;
+        m_pairsLong = ((m_pairsLong & keep) | (startHashed & found)) != 0;
+        // The nearest candidate gains nothing from a distance of 639 on (two bytes cost more as a new
+        // distance), unless at the last distance; a farther one at the last distance is judged too.
+        const std::uint8_t* here = m_data + position;
+        const bool lastToo = last > nearest2 && last < reach && here[-static_cast<std::ptrdiff_t>(last)] == here[0] &&
+                             here[1 - static_cast<std::ptrdiff_t>(last)] == here[1];
+        if (static_cast<unsigned>(none) | (static_cast<unsigned>(nearest2 >= 639) &
+                                           static_cast<unsigned>(nearest2 != last) & static_cast<unsigned>(!lastToo)))
+            return {};
+        jcalg::Match best;
+        if (const std::int32_t gain = jcalg::Gain(nearest2, 2, last, indexBits); gain > 0)
+            best = {nearest2, 2, gain};
+        if (lastToo) {
+            if (const std::int32_t gain = jcalg::Gain(last, 2, last, indexBits); gain > best.gain)
+                best = {last, 2, gain};
+        }
+        return best;
     }
 
     __attribute__((noinline)) jcalg::Match FullFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
@@ -829,8 +853,11 @@ private:
     {
         for (; q < end; ++q) {
             const std::uint32_t key2 = Key2(q);
-            m_prev2[q & m_mask] = MakeLink(q + 1, m_head2[key2]);
+            const std::uint32_t before = m_head2[key2];
+            m_prev2[q & m_mask] = MakeLink(q + 1, before);
             m_head2[key2] = q + 1;
+            m_headBefore = before;
+            m_headFor = q;
             EnterSlot(q);
         }
     }
@@ -1205,6 +1232,8 @@ private:
     std::uint32_t* m_slots = nullptr; // newest position + 1 by a hash of its three bytes
     std::uint32_t m_slotShift = 32;
     std::uint32_t m_slotBefore = 0; // the slot's node before the newest position was entered
+    std::uint32_t m_headBefore = 0; // the pair chain's head before position m_headFor was entered
+    std::uint32_t m_headFor = UINT32_MAX;
     Link* m_prev2 = nullptr;
     std::uint32_t m_blockMask = 0;
     std::uint32_t* m_failures[kPeriods] = {}; // per period, the first failure at or after each block's start

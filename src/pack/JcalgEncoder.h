@@ -308,7 +308,7 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
     }
 
     std::uint32_t p = 1;
-    std::uint32_t tokens = 0;
+    std::uint32_t untilProgress = kProgressTokens; // tokens left before the next progress report
     Match kept;
     bool haveKept = false;
     while (p < n) {
@@ -358,9 +358,11 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             }
         }
         sinceAnalysis += advance;
-        if (++tokens % kProgressTokens == 0 && progress &&
-            progress(p + advance, static_cast<std::uint32_t>(out.Written()), progressContext) == 0)
-            return finish(0);
+        if (--untilProgress == 0) {
+            untilProgress = kProgressTokens;
+            if (progress && progress(p + advance, static_cast<std::uint32_t>(out.Written()), progressContext) == 0)
+                return finish(0);
+        }
         if (out.Failed() || out.Written() > length)
             return finish(0);
         const std::uint32_t insertEnd = std::min(p + advance + 1, n - 1); // positions below it are inserted
