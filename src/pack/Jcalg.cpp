@@ -117,13 +117,7 @@ public:
     // date only when a search needs them: long keys are rarely needed on data with short matches.
     void Insert(std::uint32_t position)
     {
-        const std::uint32_t key2 = m_data[position] | m_data[position + 1] << 8;
-        const std::uint32_t before = m_head2[key2];
-        m_prev2[position & m_mask] = MakeLink(position + 1, before);
-        m_head2[key2] = position + 1;
-        m_headBefore = before;
-        m_headFor = position;
-        EnterSlot(position);
+        Enter(position);
         m_inserted = position + 1;
         // Positions arrive in order: the head and slot a few positions on are likely needed soon (random data
         // misses the cache there).
@@ -851,15 +845,21 @@ private:
 
     void InsertPositions(std::uint32_t q, std::uint32_t end)
     {
-        for (; q < end; ++q) {
-            const std::uint32_t key2 = Key2(q);
-            const std::uint32_t before = m_head2[key2];
-            m_prev2[q & m_mask] = MakeLink(q + 1, before);
-            m_head2[key2] = q + 1;
-            m_headBefore = before;
-            m_headFor = q;
-            EnterSlot(q);
-        }
+        for (; q < end; ++q)
+            Enter(q);
+    }
+
+    // Puts a position at the head of its pair chain (keeping the head it replaced for the search that
+    // follows) and into its three-byte slot.
+    __attribute__((always_inline)) void Enter(std::uint32_t q)
+    {
+        const std::uint32_t key2 = Key2(q);
+        const std::uint32_t before = m_head2[key2];
+        m_prev2[q & m_mask] = MakeLink(q + 1, before);
+        m_head2[key2] = q + 1;
+        m_headBefore = before;
+        m_headFor = q;
+        EnterSlot(q);
     }
 
     // The slot of a position's three bytes holds the newest position entered with that hash; the one it held
