@@ -324,6 +324,11 @@ std::vector<std::uint8_t> MakeCorpusFile(const std::string& name, std::size_t si
         return MakePeriodic(size, 4);
     if (name == "random")
         return MakeRandom(size, 5);
+    // Not in the table, but at hand for measuring the kinds the game assets hold.
+    if (name == "wav")
+        return MakeWav(size, 7);
+    if (name == "module")
+        return MakeModule(size, 8);
     return {};
 }
 
