@@ -192,10 +192,12 @@ public:
 
     // The commonest search on data that does not compress, without the full search's frame: no short period
     // at the position, and no three-byte candidate in reach (the slot tells); then only the nearest two-byte
-    // candidate and the one at the last distance count, exactly as in FullFind.
+    // candidate and the one at the last distance count, exactly as in FullFind. The record that picks the full
+    // search's first walk (how far apart searches lie, how long pair chains prove) is kept by full searches
+    // only: these never walk a chain, and keeping it here cost a sixth of the time on such data.
     jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
-        if (lmax < 16 || (m_length - position >= kLongStretch && RepeatsFirstByte(m_data + position)) ||
+        if (lmax < 16 || (m_length - position >= kLongStretch && MayHaveShortPeriod(m_data + position)) ||
             position + 1 != m_inserted)
             return FullFind(position, lmax, indexBits, last);
         const std::uint32_t reach = std::min(m_window, position + 1);
@@ -216,19 +218,6 @@ public:
         const bool slotInReach = position - (m_slotBefore - 1) < reach;
         if (static_cast<unsigned>(!none) & static_cast<unsigned>(slotInReach))
             return FullFind(position, lmax, indexBits, last);
-        // The bookkeeping of the full search, for a search that found a two-byte candidate.
-        const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
-        const std::uint32_t gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
-        const unsigned found = !none;
-        const unsigned close = static_cast<unsigned>(m_pairScore >= 4) & static_cast<unsigned>(gapAverage < 32 * 16);
-        const std::uint32_t searches = m_searches + (close & found);
-        const unsigned startHashed = close & static_cast<unsigned>((searches & 15) != 0);
-        const std::uint32_t keep = found - 1; // all ones when nothing was found
-        m_searches = searches;
-        m_lastSearch = (m_lastSearch & keep) | (position & ~keep);
-        m_gapAverage = (m_gapAverage & keep) | (gapAverage & ~keep);
-        m_startHashed = ((m_startHashed & keep) | (startHashed & found)) != 0;
-        m_pairsLong = ((m_pairsLong & keep) | (startHashed & found)) != 0;
         // The nearest candidate gains nothing from a distance of 639 on (two bytes cost more as a new
         // distance), unless at the last distance; a farther one at the last distance is judged too.
         const std::uint8_t* here = m_data + position;
@@ -258,7 +247,7 @@ public:
         m_last = last;
         m_best = {};
         m_period = 0;
-        if (m_length - position >= kLongStretch && RepeatsFirstByte(m_here)) {
+        if (m_length - position >= kLongStretch && MayHaveShortPeriod(m_here)) {
             for (std::uint32_t period = 1; period <= kPeriods; ++period) {
                 if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
                     m_period = period;
@@ -722,7 +711,7 @@ private:
     {
         const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
         for (std::uint32_t o = 1; o <= limit && o + kStretchWalk < width;) {
-            const std::uint32_t p = RepeatsFirstByte(m_here + o) ? PeriodAt(position + o) : 0;
+            const std::uint32_t p = MayHaveShortPeriod(m_here + o) ? PeriodAt(position + o) : 0;
             if (p == 0) {
                 ++o;
                 continue;
@@ -833,14 +822,25 @@ private:
         return m_data[position] | m_data[position + 1] << 8;
     }
 
-    // Whether one of the 8 bytes after p equals p[0] (a period up to 8 is possible).
-    static bool RepeatsFirstByte(const std::uint8_t* p)
+    // Whether the 32 bytes at p may have a period up to 8 (needs 16 bytes at p): one of the 8 bytes after p
+    // equals p[0] (one load; rarely true on data that does not compress), and then the first 8 bytes recur P
+    // bytes on for some P (audio samples repeat their high bytes, not whole words).
+    static bool MayHaveShortPeriod(const std::uint8_t* p)
     {
         constexpr std::uint64_t ones = 0x0101010101010101ull;
         std::uint64_t w;
         std::memcpy(&w, p + 1, 8);
         const std::uint64_t x = w ^ (ones * p[0]);
-        return ((x - ones) & ~x & (ones << 7)) != 0;
+        if (((x - ones) & ~x & (ones << 7)) == 0)
+            return false;
+        std::uint64_t first;
+        std::memcpy(&first, p, 8);
+        unsigned any = 0;
+        for (std::uint32_t period = 1; period <= kPeriods; ++period) {
+            std::memcpy(&w, p + period, 8);
+            any |= static_cast<unsigned>(w == first);
+        }
+        return any != 0;
     }
 
     void InsertPositions(std::uint32_t q, std::uint32_t end)
@@ -1242,7 +1242,7 @@ private:
     int m_pairScore = 0; // rises when searches find the pair chains long, falls when not
     std::uint32_t m_searches = 0;
     std::uint32_t m_lastSearch = 0;
-    std::uint32_t m_gapAverage = 0; // bytes between searches, times 16, averaged over the recent ones
+    std::uint32_t m_gapAverage = 0; // bytes between full searches, times 16, averaged over the recent ones
     bool m_startHashed = false;     // this search started on the hashed chains
     bool m_pairsLong = false;       // this search found a pair chain long
     std::uint32_t m_period = 0;     // short period of a long stretch at the search position, 0 for none
