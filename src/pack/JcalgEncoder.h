@@ -8,6 +8,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace hexaloom::jcalg {
 
@@ -243,6 +246,19 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
         }
         const std::uint32_t look = std::min(reach, 14u);
         if (look == 14 && p >= 16) {
+#ifdef __SSE2__
+            // The 16 bytes before p against the byte at once: bit i stands for distance 16 - i, so the nearest
+            // equal byte among distances 1 to 14 is the highest of bits 2 to 15.
+            const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + p - 16));
+            const auto equal = static_cast<std::uint32_t>(
+                                   _mm_movemask_epi8(_mm_cmpeq_epi8(before, _mm_set1_epi8(static_cast<char>(byte))))) &
+                               0xFFFCu;
+            if (equal != 0) {
+                const std::uint32_t k = 16 - (31 - static_cast<std::uint32_t>(__builtin_clz(equal)));
+                out.Put(0b001'0000 | (k + 1), 7);
+                return;
+            }
+#else
             // The nearest equal byte among the 14 before, eight at a time: each word is loaded nearest byte
             // first, and the lowest zero byte of word ^ byte is found exactly.
             constexpr std::uint64_t ones = 0x0101010101010101ull;
@@ -261,6 +277,7 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
                     return;
                 }
             }
+#endif
             putLiteral(byte);
             return;
         }
