@@ -238,7 +238,7 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
     };
     std::uint32_t indexBits = 8;
     std::uint32_t lastDistance = 1;
-    auto putSingle = [&](std::uint32_t p, std::uint32_t reach) {
+    auto putSingle = [&](std::uint32_t p, std::uint32_t reach) __attribute__((always_inline)) {
         const std::uint8_t byte = source[p];
         if (byte == 0) {
             out.Put(0b001'0001, 7);
@@ -329,6 +329,35 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
     Match kept;
     bool haveKept = false;
     while (p < n) {
+        if (haveKept && kept.length == 0) {
+            // With nothing found at p the step below always does the same: p goes out as a single byte and
+            // what is found at p + 1 is kept. On data that does not compress most steps are such; they run
+            // here without the general step's checks, up to the next analysis, the next switch of the index
+            // bits and the last four bytes.
+            const std::uint32_t switchAt = indexBits == 8 && window > 49152   ? 49153
+                                           : indexBits == 9 && window > 65536 ? 65537
+                                                                              : UINT32_MAX;
+            const std::uint32_t stop =
+                std::min({n > 3 ? n - 3 : 0, sinceAnalysis < kAnalysisStretch ? p + (kAnalysisStretch - sinceAnalysis) : 0,
+                          switchAt});
+            while (p < stop && kept.length == 0) {
+                maxLength = std::min(maxLength, n - p);
+                search.Insert(p + 1);
+                kept = search.Find(p + 1, maxLength - 1, indexBits, lastDistance);
+                if (kept.gain < 3)
+                    kept.gain += 3;
+                putSingle(p, std::min(p, window));
+                ++sinceAnalysis;
+                if (--untilProgress == 0) {
+                    untilProgress = kProgressTokens;
+                    if (progress && progress(p + 1, static_cast<std::uint32_t>(out.Written()), progressContext) == 0)
+                        return finish(0);
+                }
+                if (out.Failed() || out.Written() > length)
+                    return finish(0);
+                ++p;
+            }
+        }
         const std::uint32_t reach = std::min(p, window);
         maxLength = std::min(maxLength, n - p);
         std::uint32_t advance = 1;
