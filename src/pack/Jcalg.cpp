@@ -6,6 +6,9 @@
 #include <bit>
 #include <cstdlib>
 #include <iterator>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #ifdef JC_DEBUG_SEARCH
 #include <cstdio>
 #endif
@@ -822,21 +825,32 @@ private:
         return m_data[position] | m_data[position + 1] << 8;
     }
 
-    // Whether the 32 bytes at p may have a period up to 8 (needs 16 bytes at p): one of the 8 bytes after p
-    // equals p[0] (one load; rarely true on data that does not compress), and then the first 8 bytes recur P
-    // bytes on for some P (audio samples repeat their high bytes, not whole words).
+    // Whether the 32 bytes at p may have a period up to 8 (needs 24 bytes at p): the first two bytes recur
+    // P bytes on for some P (with SSE2 tested for all P at once, without a branch; audio samples, whose high
+    // bytes repeat, rarely pass), and then the first 8 bytes do.
     static bool MayHaveShortPeriod(const std::uint8_t* p)
     {
+#ifdef __SSE2__
+        const auto matches = [p](std::uint32_t i) {
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1 + i));
+            return static_cast<std::uint32_t>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(next, _mm_set1_epi8(static_cast<char>(p[i])))));
+        };
+        if ((matches(0) & matches(1) & 0xFFu) == 0)
+            return false;
+#else
         constexpr std::uint64_t ones = 0x0101010101010101ull;
-        std::uint64_t w;
-        std::memcpy(&w, p + 1, 8);
-        const std::uint64_t x = w ^ (ones * p[0]);
+        std::uint64_t x;
+        std::memcpy(&x, p + 1, 8);
+        x ^= ones * p[0];
         if (((x - ones) & ~x & (ones << 7)) == 0)
             return false;
+#endif
         std::uint64_t first;
         std::memcpy(&first, p, 8);
         unsigned any = 0;
         for (std::uint32_t period = 1; period <= kPeriods; ++period) {
+            std::uint64_t w;
             std::memcpy(&w, p + period, 8);
             any |= static_cast<unsigned>(w == first);
         }

@@ -253,11 +253,17 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             const auto equal = static_cast<std::uint32_t>(
                                    _mm_movemask_epi8(_mm_cmpeq_epi8(before, _mm_set1_epi8(static_cast<char>(byte))))) &
                                0xFFFCu;
-            if (equal != 0) {
-                const std::uint32_t k = 16 - (31 - static_cast<std::uint32_t>(__builtin_clz(equal)));
-                out.Put(0b001'0000 | (k + 1), 7);
+            // Whether an equal byte lies in reach is close to a coin toss on some data (audio): the short
+            // token and the literal are both made and one put picks; only a literal outside the mode branches.
+            const bool near = equal != 0;
+            if (static_cast<unsigned>(!near) & static_cast<unsigned>(!mode.Holds(byte))) {
+                putLiteral(byte);
                 return;
             }
+            const std::uint32_t k = 16 - (31 - static_cast<std::uint32_t>(__builtin_clz(equal | 1u)));
+            const std::uint32_t literal = 1u << mode.bits | static_cast<std::uint8_t>(byte - mode.base);
+            out.Put(near ? 0b001'0000 | (k + 1) : literal, near ? 7 : mode.bits + 1);
+            return;
 #else
             // The nearest equal byte among the 14 before, eight at a time: each word is loaded nearest byte
             // first, and the lowest zero byte of word ^ byte is found exactly.
@@ -277,9 +283,9 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
                     return;
                 }
             }
-#endif
             putLiteral(byte);
             return;
+#endif
         }
         for (std::uint32_t k = 1; k <= look; ++k) {
             if (source[p - k] == byte) {
