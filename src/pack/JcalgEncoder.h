@@ -253,8 +253,8 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             const auto equal = static_cast<std::uint32_t>(
                                    _mm_movemask_epi8(_mm_cmpeq_epi8(before, _mm_set1_epi8(static_cast<char>(byte))))) &
                                0xFFFCu;
-            // Whether an equal byte lies in reach is close to a coin toss on some data (audio): the short
-            // token and the literal are both made and one put picks; only a literal outside the mode branches.
+            // The short token and the literal are both made and one put takes the one that applies (fewer
+            // instructions than a put on each road); only a literal outside the mode takes the long road.
             const bool near = equal != 0;
             if (static_cast<unsigned>(!near) & static_cast<unsigned>(!mode.Holds(byte))) {
                 putLiteral(byte);
