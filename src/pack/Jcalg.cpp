@@ -366,9 +366,9 @@ public:
         enum class Step { Next, Accepted, Done };
         auto judge = [&](std::uint32_t d) __attribute__((always_inline))
         {
-            if (lastPending && d >= last) {
+            if (static_cast<unsigned>(lastPending) & static_cast<unsigned>(d >= last)) {
                 lastPending = false;
-                if (Agree(position - last, 0, need) == need) {
+                if (Matches(position - last, need)) {
                     current = position - last;
                     passed = last;
                     return Accept(current, last, need, need) ? Step::Done : Step::Accepted;
@@ -378,7 +378,7 @@ public:
                 return Step::Done;
             const std::uint32_t candidate = position - d;
             const std::uint32_t want = d >= skipFrom ? need + 1 : need;
-            if (m_data[candidate + want - 1] != m_here[want - 1] || Agree(candidate, 0, want) < want)
+            if (m_data[candidate + want - 1] != m_here[want - 1] || !Matches(candidate, want))
                 return Step::Next;
             current = candidate;
             passed = d;
@@ -1134,6 +1134,21 @@ private:
         return i;
     }
 
+    // Whether a candidate agrees with the current position on its first `count` (>= 1) bytes: up to 8 in one
+    // masked word comparison (a search position has 16 bytes after it, and candidates lie before it).
+    bool Matches(std::uint32_t candidate, std::uint32_t count) const
+    {
+        if constexpr (std::endian::native == std::endian::little) {
+            if (count <= 8) {
+                std::uint64_t x, y;
+                std::memcpy(&x, m_data + candidate, 8);
+                std::memcpy(&y, m_here, 8);
+                return ((x ^ y) & (~std::uint64_t{0} >> (64 - 8 * count))) == 0;
+            }
+        }
+        return Agree(candidate, 0, count) >= count;
+    }
+
     void Consider(std::uint32_t distance, std::uint32_t length)
     {
         const std::int32_t gain = jcalg::Gain(distance, length, m_last, m_indexBits);
@@ -1168,9 +1183,11 @@ private:
     {
         if (m_intervalBits != m_indexBits)
             BuildIntervals();
+        // The last interval starting at or before `from` (the first starts at 1), halving without branches
+        // over the sorted starts, padded to 64 with UINT32_MAX.
         std::size_t k = 0;
-        while (k + 1 < m_intervalCount && m_intervals[k + 1] <= from)
-            ++k;
+        for (std::size_t half = 32; half != 0; half >>= 1)
+            k = m_intervals[k + half] <= from ? k + half : k;
         for (std::size_t i = k; i < m_intervalCount; ++i) {
             const std::int32_t bound = length < kTabledLengths ? m_suffixGain[length][i] : SuffixGain(length, i);
             if (bound <= m_best.gain)
@@ -1201,6 +1218,7 @@ private:
             m_intervals[m_intervalCount++] = static_cast<std::uint32_t>(p);
         }
         std::sort(m_intervals, m_intervals + m_intervalCount);
+        std::fill(m_intervals + m_intervalCount, std::end(m_intervals), UINT32_MAX);
         for (std::uint32_t length = 0; length < kTabledLengths; ++length) {
             std::int32_t bound = 0;
             for (std::size_t i = m_intervalCount; i-- > 0;) {
@@ -1266,7 +1284,7 @@ private:
     std::uint32_t m_built[kLevels] = {};
     std::uint32_t m_inserted = 0;
     static constexpr std::uint32_t kTabledLengths = 256;
-    std::uint32_t m_intervals[40] = {};
+    std::uint32_t m_intervals[64] = {};
     std::size_t m_intervalCount = 0;
     std::uint32_t m_intervalBits = 0;
     std::int32_t m_suffixGain[kTabledLengths][40] = {};
