@@ -1136,7 +1136,7 @@ private:
 
     // Whether a candidate agrees with the current position on its first `count` (>= 1) bytes: up to 8 in one
     // masked word comparison (a search position has 16 bytes after it, and candidates lie before it).
-    bool Matches(std::uint32_t candidate, std::uint32_t count) const
+    __attribute__((always_inline)) bool Matches(std::uint32_t candidate, std::uint32_t count) const
     {
         if constexpr (std::endian::native == std::endian::little) {
             if (count <= 8) {
