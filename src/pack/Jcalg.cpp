@@ -148,7 +148,7 @@ public:
                         if (stop >= q + 2 * period + kInsertTry) {
                             InsertPositions(q, q + 2 * period);
                             m_headFor = UINT32_MAX;
-                            FillPeriodic(q, stop, period);
+                            FillPeriodic(m_prev2, q, stop, period);
                             for (std::uint32_t x = stop - period; x < stop; ++x)
                                 m_head2[Key2(x)] = x + 1;
                             // Three-byte keys repeat too (short of the last two positions): every key of the
@@ -922,15 +922,15 @@ private:
     }
 
     // Links of positions q + 2P .. stop - 1, copied from those of q + P .. q + 2P - 1 (16-bit links: distances).
-    void FillPeriodic(std::uint32_t q, std::uint32_t stop, std::uint32_t period)
+    void FillPeriodic(Link* prev, std::uint32_t q, std::uint32_t stop, std::uint32_t period)
     {
         Link pattern[64 + kPeriods];
         for (std::uint32_t i = 0; i < std::size(pattern); ++i)
-            pattern[i] = m_prev2[(q + period + i % period) & m_mask];
+            pattern[i] = prev[(q + period + i % period) & m_mask];
         for (std::uint32_t x = q + 2 * period; x < stop;) {
             const std::uint32_t slot = x & m_mask;
             const std::uint32_t count = std::min({stop - x, m_mask + 1 - slot, 64u});
-            std::memcpy(m_prev2 + slot, pattern + (x - q - period) % period, count * sizeof(Link));
+            std::memcpy(prev + slot, pattern + (x - q - period) % period, count * sizeof(Link));
             x += count;
         }
     }
@@ -1001,10 +1001,53 @@ private:
     void Build(std::size_t i)
     {
         const std::uint32_t keyLength = kKeyLengths[i];
-        std::uint32_t* const head = m_heads[i];
-        Link* const prev = m_prevs[i];
         std::uint32_t q = std::max(m_built[i], m_inserted > m_window + 2 ? m_inserted - m_window - 2 : 0);
         const std::uint32_t end = std::min(m_inserted, m_length >= keyLength ? m_length - keyLength + 1 : 0);
+        if (sizeof(Link) == 2 && i != kLevels - 1 && q < end && end - q >= 8 * kInsertTry)
+            q = BuildStretches(i, q, end);
+        BuildRange(i, q, end);
+        m_built[i] = std::max(m_built[i], m_inserted);
+    }
+
+    // Enters positions from q on into the chains of level i (not the sampled one) in a long catch-up, and
+    // returns where the rest is to be entered one by one. Inside a stretch of a short period P, a key lying
+    // wholly in the stretch repeats the one P before, and so do the links (the newest earlier position with
+    // the same hash lies at most P back): past the stretch's first 2P positions they are copied from a
+    // pattern, and the heads are set from its last P positions (every key of the stretch recurs among them).
+    __attribute__((noinline)) std::uint32_t BuildStretches(std::size_t i, std::uint32_t q, std::uint32_t end)
+    {
+        const std::uint32_t keyLength = kKeyLengths[i];
+        while (q < end && end - q >= 8 * kInsertTry && q + 40 <= m_length) {
+            // Where no period starts, the next look is a few chunks on (a stretch's first positions are
+            // entered one by one anyway).
+            std::uint32_t stop = q + 4 * kInsertTry;
+            if (const std::uint32_t period = MayHaveShortPeriod(m_data + q) ? PeriodAt(q) : 0; period != 0) {
+                // Keys at x repeat those at x - P while x + keyLength <= the failure.
+                const std::uint32_t failure = FailureFrom(q + period, period, end + keyLength - 1);
+                const std::uint32_t fillEnd =
+                    failure + 1 >= q + keyLength ? std::min(end, failure + 1 - keyLength) : q;
+                if (fillEnd >= q + 2 * period + kInsertTry) {
+                    BuildRange(i, q, q + 2 * period);
+                    FillPeriodic(m_prevs[i], q, fillEnd, period);
+                    for (std::uint32_t x = fillEnd - period; x < fillEnd; ++x)
+                        m_heads[i][HashAt(x, keyLength)] = x + 1;
+                    q = fillEnd;
+                    continue;
+                }
+                stop = std::max(stop, fillEnd);
+            }
+            BuildRange(i, q, stop);
+            q = stop;
+        }
+        return q;
+    }
+
+    // Enters positions q .. end - 1 into the chains of level i, one by one.
+    __attribute__((always_inline)) void BuildRange(std::size_t i, std::uint32_t q, std::uint32_t end)
+    {
+        const std::uint32_t keyLength = kKeyLengths[i];
+        std::uint32_t* const head = m_heads[i];
+        Link* const prev = m_prevs[i];
         if (keyLength <= 8) {
             const std::uint32_t fast = std::min(end, m_length >= 8 ? m_length - 7 : 0);
             const unsigned shift = 64 - 8 * keyLength;
@@ -1029,7 +1072,6 @@ private:
         } else {
             BuildHashed<32>(head, prev, q, end, 1);
         }
-        m_built[i] = std::max(m_built[i], m_inserted);
     }
 
     // Enters positions q, q + step, ... below end into the chains of a key of K bytes, with the key's words
