@@ -432,6 +432,10 @@ public:
                     return m_best;
                 }
             }
+            // Where the four-byte chains are being kept up to date anyway (they served a search a few positions
+            // back), they beat a pair chain that shares only two of the bytes.
+            if (!hashed && width >= 4 && m_period == 0 && m_built[1] + kFreshChain >= m_inserted)
+                hashed = true;
             // The few distances below those a pair chain spanning the last two of the `width` bytes can reach
             // are judged one by one.
             if (!hashed && width - 2 > passed && width - 2 - passed <= kDirect) {
@@ -796,6 +800,8 @@ private:
     static constexpr std::uint32_t kBaseSearch = 64;
     // Nodes walked along a pair chain before the walk turns to the hashed chains.
     static constexpr std::uint32_t kPairWalk = 32;
+    // Positions a longer-key chain may lag behind and still count as kept up to date.
+    static constexpr std::uint32_t kFreshChain = 512;
     // Distances judged one by one where a pair chain cannot reach them.
     static constexpr std::uint32_t kDirect = 8;
     // The longest key's chains hold every kSample-th position.
