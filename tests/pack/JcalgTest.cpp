@@ -161,6 +161,7 @@ private slots:
     void shortInputsDoNotCompress();
     void fourteenEqualBytesGiveEighteen();
     void streamBeyondTheIndexBitSwitchIsPinned();
+    void literalRunsArePinned();
     void zeroByteIsCodedAsShortToken_data();
     void zeroByteIsCodedAsShortToken();
     void literalModeFollowsByteSpan_data();
@@ -241,6 +242,23 @@ void JcalgTest::streamBeyondTheIndexBitSwitchIsPinned()
     QCOMPARE(Decompress(stream, data.size()), data);
     QCOMPARE(stream.size(), std::size_t{12026});
     QCOMPARE(Crc32(stream), 0x05883F7Fu);
+}
+
+// Stretches of bytes from a span of 64 between text: runs of literals in which a two-byte candidate now and
+// then gains a bit or two, kept for the next step as the general step keeps it.
+void JcalgTest::literalRunsArePinned()
+{
+    Bytes data;
+    for (std::uint32_t i = 0; i < 6; ++i) {
+        const Bytes text = Text(3000, 40 + i);
+        const Bytes noise = Random(5000, 50 + i, 64);
+        data.insert(data.end(), text.begin(), text.end());
+        data.insert(data.end(), noise.begin(), noise.end());
+    }
+    const Bytes stream = Compress(data);
+    QCOMPARE(Decompress(stream, data.size()), data);
+    QCOMPARE(stream.size(), std::size_t{32502});
+    QCOMPARE(Crc32(stream), 0x552241D0u);
 }
 
 void JcalgTest::zeroByteIsCodedAsShortToken_data()
