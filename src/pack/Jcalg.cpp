@@ -831,18 +831,19 @@ private:
         return m_data[position] | m_data[position + 1] << 8;
     }
 
-    // Whether the 32 bytes at p may have a period up to 8 (needs 24 bytes at p): the first two bytes recur
+    // Whether the 32 bytes at p may have a period up to 8 (needs 18 bytes at p): the first two bytes recur
     // P bytes on for some P (with SSE2 tested for all P at once, without a branch; audio samples, whose high
     // bytes repeat, rarely pass), and then the first 8 bytes do.
     static bool MayHaveShortPeriod(const std::uint8_t* p)
     {
 #ifdef __SSE2__
-        const auto matches = [p](std::uint32_t i) {
+        // Bit P - 1 of recurs(i): p[i] recurs P bytes on.
+        const auto recurs = [p](std::uint32_t i) {
             const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1 + i));
             return static_cast<std::uint32_t>(
                 _mm_movemask_epi8(_mm_cmpeq_epi8(next, _mm_set1_epi8(static_cast<char>(p[i])))));
         };
-        if ((matches(0) & matches(1) & 0xFFu) == 0)
+        if ((recurs(0) & recurs(1) & 0xFFu) == 0)
             return false;
 #else
         constexpr std::uint64_t ones = 0x0101010101010101ull;
