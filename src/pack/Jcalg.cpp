@@ -866,8 +866,11 @@ private:
 
     void InsertPositions(std::uint32_t q, std::uint32_t end)
     {
-        for (; q < end; ++q)
+        for (; q < end; ++q) {
+            if (q + 10 < m_length)
+                __builtin_prefetch(m_slots + SlotOf(q + 8));
             Enter(q);
+        }
     }
 
     // Puts a position at the head of its pair chain (keeping the head it replaced for the search that
