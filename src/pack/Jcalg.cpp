@@ -1065,6 +1065,12 @@ private:
                 std::uint64_t w;
                 std::memcpy(&w, m_data + q, 8);
                 const auto h = static_cast<std::uint32_t>(((w << shift) * kMultiplier) >> (64 - kHashBits));
+                // The head 8 positions on is fetched meanwhile: the chains' tables together outgrow the cache.
+                if (q + 8 < fast) {
+                    std::uint64_t ahead;
+                    std::memcpy(&ahead, m_data + q + 8, 8);
+                    __builtin_prefetch(head + (((ahead << shift) * kMultiplier) >> (64 - kHashBits)));
+                }
                 prev[q & m_mask] = MakeLink(q + 1, head[h]);
                 head[h] = q + 1;
             }
