@@ -718,7 +718,7 @@ private:
     {
         const std::uint32_t position = static_cast<std::uint32_t>(m_here - m_data);
         for (std::uint32_t o = 1; o <= limit && o + kStretchWalk < width;) {
-            const std::uint32_t p = MayHaveShortPeriod(m_here + o) ? PeriodAt(position + o) : 0;
+            const std::uint32_t p = PeriodAt(position + o);
             if (p == 0) {
                 ++o;
                 continue;
@@ -909,6 +909,8 @@ private:
     std::uint32_t PeriodAt(std::uint32_t q) const
     {
         const std::uint8_t* p = m_data + q;
+        if (!MayHaveShortPeriod(p))
+            return 0;
         for (std::uint32_t period = 1; period <= kPeriods; ++period)
             if (p[period] == p[0] && std::memcmp(p + period, p, kLongStretch) == 0)
                 return period;
@@ -1031,7 +1033,7 @@ private:
             // Where no period starts, the next look is a few chunks on (a stretch's first positions are
             // entered one by one anyway).
             std::uint32_t stop = q + 4 * kInsertTry;
-            if (const std::uint32_t period = MayHaveShortPeriod(m_data + q) ? PeriodAt(q) : 0; period != 0) {
+            if (const std::uint32_t period = PeriodAt(q); period != 0) {
                 // Keys at x repeat those at x - P while x + keyLength <= the failure.
                 const std::uint32_t failure = FailureFrom(q + period, period, end + keyLength - 1);
                 const std::uint32_t fillEnd =
