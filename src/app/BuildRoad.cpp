@@ -135,9 +135,11 @@ struct Target
     QString packPath; // binpack: the pack file beside it; empty otherwise
 };
 
-Target SettleTarget(const BuildOptions& o, int format)
+// `otherwise`: the format when --format names none.
+Target SettleTarget(const BuildOptions& o, int otherwise)
 {
     Target target;
+    const int format = o.format >= 0 ? o.format : otherwise;
     target.format = format;
     target.shown = SettleOutputExtension(o.output, format);
     target.path = Absolute(target.shown);
@@ -238,7 +240,7 @@ bool PlanProject(const BuildOptions& o, std::optional<Target>& target, CreatePla
                           .arg(o.project));
         return false;
     }
-    target = SettleTarget(o, o.format >= 0 ? o.format : document.outputFormat());
+    target = SettleTarget(o, document.outputFormat());
     plan = ListPlan(document.model(), target->format, target->path);
     return true;
 }
@@ -252,7 +254,7 @@ int RunCreate(const BuildOptions& o, Console& console)
         if (!PlanProject(o, target, plan, console))
             return kExitFailed;
     } else {
-        target = SettleTarget(o, o.format >= 0 ? o.format : OutputFormatOfName(o.output));
+        target = SettleTarget(o, OutputFormatOfName(o.output));
         plan.format = target->format;
         plan.path = target->path;
         if (!PlanInputs(o, *target, plan, console))
