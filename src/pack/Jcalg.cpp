@@ -223,11 +223,22 @@ public:
         const std::uint32_t nearest2 = position - (link - 1);
         const bool none = nearest2 >= reach;
         const bool slotInReach = position - (m_slotBefore - 1) < reach;
-        if (static_cast<unsigned>(!none) & static_cast<unsigned>(slotInReach))
-            return FullFind(position, lmax, indexBits, last);
+        const std::uint8_t* here = m_data + position;
+        if (static_cast<unsigned>(!none) & static_cast<unsigned>(slotInReach)) {
+            // The slot holds the newest position with the same hash of three bytes. Where that is another key
+            // (a few percent of positions on audio), a few steps along the pair chain usually show that no
+            // candidate in reach shares the third byte, and then this stays the search without one.
+            const std::uint8_t* slot = m_data + (m_slotBefore - 1);
+            if (slot[0] == here[0] && slot[1] == here[1] && slot[2] == here[2])
+                return FullFind(position, lmax, indexBits, last);
+            for (std::uint32_t c = link, steps = 0; c && position - (c - 1) < reach;
+                 c = Follow(c, m_prev2[(c - 1) & m_mask])) {
+                if (m_data[c + 1] == here[2] || ++steps > kCollisionWalk)
+                    return FullFind(position, lmax, indexBits, last);
+            }
+        }
         // The nearest candidate gains nothing from a distance of 639 on (two bytes cost more as a new
         // distance), unless at the last distance; a farther one at the last distance is judged too.
-        const std::uint8_t* here = m_data + position;
         const bool lastToo = last > nearest2 && last < reach && here[-static_cast<std::ptrdiff_t>(last)] == here[0] &&
                              here[1 - static_cast<std::ptrdiff_t>(last)] == here[1];
         if (static_cast<unsigned>(none) | (static_cast<unsigned>(nearest2 >= 639) &
@@ -285,7 +296,7 @@ public:
         m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
         m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
         m_pairsLong = false;
-        bool pairChainLong = m_startHashed;
+        bool pairChainLong = m_startHashed && !Stale(0);
         // The newest earlier position with the same hash of three bytes (the slot before this position was
         // entered) decides at once when it lies out of reach (no three-byte candidate in reach: it would be
         // newer) or matches three bytes (the nearest one: a nearer one would be newer).
@@ -300,7 +311,10 @@ public:
                 known = true;
             }
         }
-        if (!known && !m_startHashed) {
+        if (!known && !pairChainLong) {
+            // A long pair chain hands over to the three-byte chains; where those lag far behind (rarely
+            // needed here) the pair walk goes on for longer first.
+            const std::uint32_t limit = Stale(0) ? kStalePairWalk : kPairWalk;
             std::uint32_t c = link;
             for (std::uint32_t steps = 0; c; c = Follow(c, m_prev2[(c - 1) & m_mask])) {
                 const std::uint32_t candidate = c - 1;
@@ -310,7 +324,7 @@ public:
                     near3 = position - candidate;
                     break;
                 }
-                if (++steps == kPairWalk) {
+                if (++steps == limit) {
                     pairChainLong = true;
                     break;
                 }
@@ -456,6 +470,7 @@ public:
             std::uint32_t c;
             std::uint32_t offset = 0;
             std::uint32_t steps = 0;
+            std::int8_t settledFrom = -1; // the level a shorter key stands in for
             if (!hashed) {
                 // The pair chain keyed on the last two of those bytes: at the edge of a stretch they are rare.
                 // The accepted candidate lies on it when the width is its own length.
@@ -492,7 +507,8 @@ public:
                 // Otherwise a chain keyed on the last bytes of the `width` (at an offset) serves from its head.
                 const std::int8_t top = m_startHashed ? kLevels - 2 : kLevels - 3;
                 const std::int8_t below =
-                    std::min(m_levelAtMost[std::min<std::size_t>(width, std::size(m_levelAtMost) - 1)], top);
+                    Settle(std::min(m_levelAtMost[std::min<std::size_t>(width, std::size(m_levelAtMost) - 1)], top),
+                           settledFrom);
                 bool fromHead = false;
                 if (width > need && width - kKeyLengths[below] <= passed + 1) {
                     const std::int8_t level = below;
@@ -510,7 +526,8 @@ public:
                 }
                 if (!fromHead) {
                     const std::int8_t level =
-                        std::min(m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)], top);
+                        Settle(std::min(m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)], top),
+                               settledFrom);
                     offset = 0;
                     Need(level);
                     prev = m_prevs[level];
@@ -520,6 +537,8 @@ public:
             bool accepted = false;
             bool switched = false;
             for (;; c = Follow(c, prev[(c - 1) & m_mask])) {
+                if (settledFrom >= 0 && ++steps == kSettledWalk)
+                    Need(static_cast<std::size_t>(settledFrom));
                 const bool more = c > offset; // a node below the offset would lie before the data
                 const std::uint32_t d = more ? position - (c - 1 - offset) : UINT32_MAX;
                 if (d <= passed) {
@@ -806,6 +825,15 @@ private:
     static constexpr std::uint32_t kPairWalk = 32;
     // Positions a longer-key chain may lag behind and still count as kept up to date.
     static constexpr std::uint32_t kFreshChain = 512;
+    // Pair-chain nodes the small search looks at for a third byte before it hands over to the full one.
+    static constexpr std::uint32_t kCollisionWalk = 8;
+    // Positions behind the newest from which a level's chains count as lagging far behind.
+    static constexpr std::uint32_t kStaleLevel = 1024;
+    // Pair-chain nodes walked for a three-byte candidate while the three-byte chains lag far behind.
+    static constexpr std::uint32_t kStalePairWalk = 256;
+    // Nodes walked on a shorter key's chains after which the lagging level is brought up to date for the
+    // searches that follow (the data may have changed its kind).
+    static constexpr std::uint32_t kSettledWalk = 64;
     // Distances judged one by one where a pair chain cannot reach them.
     static constexpr std::uint32_t kDirect = 8;
     // The longest key's chains hold every kSample-th position.
@@ -1115,6 +1143,29 @@ private:
             prev[q & m_mask] = MakeLink(q + 1, head[h]);
             head[h] = q + 1;
         }
+    }
+
+    // Whether the chains of level i lag far behind: bringing them up to date would enter every position since.
+    bool Stale(std::size_t i) const
+    {
+        return m_built[i] + kStaleLevel < m_inserted;
+    }
+
+    // The level to walk for a key of level i: where that one lags far behind and a shorter key's chains
+    // (at least four bytes) are up to date, those serve the same walk, with the nodes that share only the
+    // shorter key to pass over.
+    // `from` is set to i when a shorter key is taken.
+    std::int8_t Settle(std::int8_t i, std::int8_t& from) const
+    {
+        if (!Stale(static_cast<std::size_t>(i)))
+            return i;
+        for (std::int8_t lower = i - 1; lower >= 1; --lower) {
+            if (!Stale(static_cast<std::size_t>(lower))) {
+                from = i;
+                return lower;
+            }
+        }
+        return i;
     }
 
     void Need(std::size_t i)
