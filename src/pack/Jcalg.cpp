@@ -188,7 +188,9 @@ public:
         return a;
     }
 #else
-    jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    // Kept inline: the coder calls it once a position.
+    __attribute__((always_inline)) jcalg::Match Find(std::uint32_t position, std::uint32_t lmax,
+                                                     std::uint32_t indexBits, std::uint32_t last)
     {
         const jcalg::Match found = FastFind(position, lmax, indexBits, last);
         if (lmax >= 16 && !m_startHashed)
@@ -228,13 +230,22 @@ public:
             // The slot holds the newest position with the same hash of three bytes. Where that is another key
             // (a few percent of positions on audio), a few steps along the pair chain usually show that no
             // candidate in reach shares the third byte, and then this stays the search without one.
+            // What is found here is handed on: no short period, the pair chain's nearest node, and the
+            // nearest three-byte candidate when known.
+            Known known{link, UINT32_MAX, true};
             const std::uint8_t* slot = m_data + (m_slotBefore - 1);
-            if (slot[0] == here[0] && slot[1] == here[1] && slot[2] == here[2])
-                return FullFind(position, lmax, indexBits, last);
+            if (slot[0] == here[0] && slot[1] == here[1] && slot[2] == here[2]) {
+                known.near3 = position - (m_slotBefore - 1);
+                return FullFind(position, lmax, indexBits, last, known);
+            }
             for (std::uint32_t c = link, steps = 0; c && position - (c - 1) < reach;
                  c = Follow(c, m_prev2[(c - 1) & m_mask])) {
-                if (m_data[c + 1] == here[2] || ++steps > kCollisionWalk)
-                    return FullFind(position, lmax, indexBits, last);
+                if (m_data[c + 1] == here[2]) {
+                    known.near3 = position - (c - 1);
+                    return FullFind(position, lmax, indexBits, last, known);
+                }
+                if (++steps > kCollisionWalk)
+                    return FullFind(position, lmax, indexBits, last, known);
             }
         }
         // The nearest candidate gains nothing from a distance of 639 on (two bytes cost more as a new
@@ -254,8 +265,16 @@ public:
         return best;
     }
 
+    // What the small search already found out before it handed over.
+    struct Known
+    {
+        std::uint32_t link = 0;          // the pair chain's nearest node (position + 1), 0 when not looked for
+        std::uint32_t near3 = UINT32_MAX; // the nearest three-byte candidate's distance, when known
+        bool noPeriod = false;           // no short period starts here
+    };
+
     __attribute__((noinline)) jcalg::Match FullFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
-                                                    std::uint32_t last)
+                                                    std::uint32_t last, Known known = {})
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
@@ -265,7 +284,7 @@ public:
         m_last = last;
         m_best = {};
         m_period = 0;
-        if (m_length - position >= kLongStretch && MayHaveShortPeriod(m_here)) {
+        if (!known.noPeriod && m_length - position >= kLongStretch && MayHaveShortPeriod(m_here)) {
             for (std::uint32_t period = 1; period <= kPeriods; ++period) {
                 if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
                     m_period = period;
@@ -278,9 +297,12 @@ public:
         const std::uint32_t reach = std::min(m_window, position + 1); // distances below this exist
 
         // Nearest two-byte candidate.
-        std::uint32_t link = m_head2[Key2(position)];
-        while (link && link - 1 >= position)
-            link = Follow(link, m_prev2[(link - 1) & m_mask]);
+        std::uint32_t link = known.link;
+        if (link == 0) {
+            link = m_head2[Key2(position)];
+            while (link && link - 1 >= position)
+                link = Follow(link, m_prev2[(link - 1) & m_mask]);
+        }
         if (!link || position - (link - 1) >= reach)
             return m_best;
         const std::uint32_t nearest2 = position - (link - 1);
@@ -300,18 +322,21 @@ public:
         // The newest earlier position with the same hash of three bytes (the slot before this position was
         // entered) decides at once when it lies out of reach (no three-byte candidate in reach: it would be
         // newer) or matches three bytes (the nearest one: a nearer one would be newer).
-        bool known = false;
-        if (position + 1 == m_inserted) {
+        bool decided = false;
+        if (known.near3 != UINT32_MAX) {
+            near3 = known.near3;
+            decided = true;
+        } else if (position + 1 == m_inserted) {
             const std::uint32_t before = m_slotBefore;
             if (before == 0 || position - (before - 1) >= reach) {
-                known = true;
+                decided = true;
             } else if (m_data[before - 1] == m_here[0] && m_data[before] == m_here[1] &&
                        m_data[before + 1] == m_here[2]) {
                 near3 = position - (before - 1);
-                known = true;
+                decided = true;
             }
         }
-        if (!known && !pairChainLong) {
+        if (!decided && !pairChainLong) {
             // A long pair chain hands over to the three-byte chains; where those lag far behind (rarely
             // needed here) the pair walk goes on for longer first.
             const std::uint32_t limit = Stale(0) ? kStalePairWalk : kPairWalk;
@@ -331,7 +356,7 @@ public:
             }
         }
         m_pairsLong = pairChainLong;
-        if (!known && pairChainLong) {
+        if (!decided && pairChainLong) {
             Need(0);
             std::uint32_t c = m_heads[0][HashAt(position, 3)];
             while (c) {

@@ -113,7 +113,7 @@ public:
         return true;
     }
 
-    void Put(std::uint32_t value, std::uint32_t bits)
+    __attribute__((always_inline)) void Put(std::uint32_t value, std::uint32_t bits)
     {
         m_acc = (m_acc << bits) | value;
         m_count += bits;
