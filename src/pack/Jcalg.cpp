@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdlib>
 #include <cstddef>
+#include <cstdlib>
 #include <iterator>
 #include <mutex>
 #include <new>
@@ -204,7 +204,8 @@ public:
     // candidate and the one at the last distance count, exactly as in FullFind. The record that picks the full
     // search's first walk (how far apart searches lie, how long pair chains prove) is kept by full searches
     // only: these never walk a chain, and keeping it here cost a sixth of the time on such data.
-    jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    __attribute__((always_inline)) jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax,
+                                                         std::uint32_t indexBits, std::uint32_t last)
     {
         if (lmax < 16 || (m_length - position >= kLongStretch && MayHaveShortPeriod(m_data + position)) ||
             position + 1 != m_inserted)
@@ -268,9 +269,9 @@ public:
     // What the small search already found out before it handed over.
     struct Known
     {
-        std::uint32_t link = 0;          // the pair chain's nearest node (position + 1), 0 when not looked for
+        std::uint32_t link = 0;           // the pair chain's nearest node (position + 1), 0 when not looked for
         std::uint32_t near3 = UINT32_MAX; // the nearest three-byte candidate's distance, when known
-        bool noPeriod = false;           // no short period starts here
+        bool noPeriod = false;            // no short period starts here
     };
 
     __attribute__((noinline)) jcalg::Match FullFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
@@ -858,7 +859,7 @@ private:
     static constexpr std::uint32_t kStalePairWalk = 256;
     // Nodes walked on a shorter key's chains after which the lagging level is brought up to date for the
     // searches that follow (the data may have changed its kind).
-    static constexpr std::uint32_t kSettledWalk = 64;
+    static constexpr std::uint32_t kSettledWalk = 256;
     // Distances judged one by one where a pair chain cannot reach them.
     static constexpr std::uint32_t kDirect = 8;
     // The longest key's chains hold every kSample-th position.

@@ -65,8 +65,8 @@ inline std::uint32_t Adjust(std::uint64_t distance)
 }
 
 // Gain in bits the search credits a candidate with; 0 when it is unusable or not worth it.
-inline std::int32_t Gain(std::uint32_t distance, std::uint32_t length, std::uint32_t lastDistance,
-                         std::uint32_t indexBits)
+__attribute__((always_inline)) inline std::int32_t Gain(std::uint32_t distance, std::uint32_t length,
+                                                        std::uint32_t lastDistance, std::uint32_t indexBits)
 {
     std::int32_t cost;
     if (distance != lastDistance && distance <= 127 && length <= 5) {
