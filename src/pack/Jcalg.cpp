@@ -199,16 +199,16 @@ public:
     }
 #endif
 
-    // The commonest search on data that does not compress, without the full search's frame: no short period
-    // at the position, and no three-byte candidate in reach (the slot tells); then only the nearest two-byte
-    // candidate and the one at the last distance count, exactly as in FullFind. The record that picks the full
+    // The commonest search on data that does not compress, without the full search's frame: no three-byte
+    // candidate in reach (the slot tells); then only the nearest two-byte candidate and the one at the last
+    // distance count, exactly as in FullFind, where a short period starting here changes nothing either (so
+    // it is looked for only when a three-byte candidate may be in reach). The record that picks the full
     // search's first walk (how far apart searches lie, how long pair chains prove) is kept by full searches
     // only: these never walk a chain, and keeping it here cost a sixth of the time on such data.
     __attribute__((always_inline)) jcalg::Match FastFind(std::uint32_t position, std::uint32_t lmax,
                                                          std::uint32_t indexBits, std::uint32_t last)
     {
-        if (lmax < 16 || (m_length - position >= kLongStretch && MayHaveShortPeriod(m_data + position)) ||
-            position + 1 != m_inserted)
+        if (lmax < 16 || position + 1 != m_inserted)
             return FullFind(position, lmax, indexBits, last);
         const std::uint32_t reach = std::min(m_window, position + 1);
         // Before this position entered, its pair chain's head was the nearest earlier node (one that a 16-bit
@@ -231,9 +231,10 @@ public:
             // The slot holds the newest position with the same hash of three bytes. Where that is another key
             // (a few percent of positions on audio), a few steps along the pair chain usually show that no
             // candidate in reach shares the third byte, and then this stays the search without one.
-            // What is found here is handed on: no short period, the pair chain's nearest node, and the
-            // nearest three-byte candidate when known.
-            Known known{link, UINT32_MAX, true};
+            // What is found here is handed on: whether a short period may start here, the pair chain's
+            // nearest node, and the nearest three-byte candidate when known.
+            Known known{link, UINT32_MAX,
+                        m_length - position < kLongStretch || !MayHaveShortPeriod(m_data + position)};
             const std::uint8_t* slot = m_data + (m_slotBefore - 1);
             if (slot[0] == here[0] && slot[1] == here[1] && slot[2] == here[2]) {
                 known.near3 = position - (m_slotBefore - 1);
@@ -933,15 +934,25 @@ private:
 
     // Puts a position at the head of its pair chain (keeping the head it replaced for the search that
     // follows) and into its three-byte slot.
+    // Everything is read before the tables are written: for all the compiler knows, a write to a table may
+    // change the members, which it would then read again (and the search right after reads them).
     __attribute__((always_inline)) void Enter(std::uint32_t q)
     {
         const std::uint32_t key2 = Key2(q);
         const std::uint32_t before = m_head2[key2];
+        std::uint32_t* slot = nullptr;
+        std::uint32_t slotBefore = 0;
+        if (q + 2 < m_length) {
+            slot = m_slots + SlotOf(q);
+            slotBefore = *slot;
+        }
         m_prev2[q & m_mask] = MakeLink(q + 1, before);
         m_head2[key2] = q + 1;
+        if (slot)
+            *slot = q + 1;
         m_headBefore = before;
         m_headFor = q;
-        EnterSlot(q);
+        m_slotBefore = slotBefore;
     }
 
     // The slot of a position's three bytes holds the newest position entered with that hash; the one it held
