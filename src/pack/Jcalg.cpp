@@ -177,8 +177,6 @@ public:
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
         const jcalg::Match a = FastFind(position, lmax, indexBits, last);
-        if (lmax >= 16 && !m_startHashed)
-            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
         const jcalg::Match b = PlainFind(position, lmax, indexBits, last);
         if (a.distance != b.distance || a.length != b.length || a.gain != b.gain) {
             std::fprintf(stderr, "pos %u lmax %u B %u R %u: fast %u/%u/%d plain %u/%u/%d\n", position, lmax, indexBits,
@@ -192,10 +190,7 @@ public:
     __attribute__((always_inline)) jcalg::Match Find(std::uint32_t position, std::uint32_t lmax,
                                                      std::uint32_t indexBits, std::uint32_t last)
     {
-        const jcalg::Match found = FastFind(position, lmax, indexBits, last);
-        if (lmax >= 16 && !m_startHashed)
-            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
-        return found;
+        return FastFind(position, lmax, indexBits, last);
     }
 #endif
 
@@ -252,8 +247,14 @@ public:
         }
         // The nearest candidate gains nothing from a distance of 639 on (two bytes cost more as a new
         // distance), unless at the last distance; a farther one at the last distance is judged too.
-        const bool lastToo = last > nearest2 && last < reach && here[-static_cast<std::ptrdiff_t>(last)] == here[0] &&
-                             here[1 - static_cast<std::ptrdiff_t>(last)] == here[1];
+        // Without a branch per condition: whether the last distance lies in reach is a coin toss here. Out of
+        // reach, the pair at distance 0 stands in (it always agrees, and the condition fails anyway).
+        const std::uint32_t lastAt = last < reach ? last : 0;
+        std::uint16_t pairThere, pairHere;
+        std::memcpy(&pairThere, here - lastAt, 2);
+        std::memcpy(&pairHere, here, 2);
+        const bool lastToo = static_cast<unsigned>(last > nearest2) & static_cast<unsigned>(last < reach) &
+                             static_cast<unsigned>(pairThere == pairHere);
         if (static_cast<unsigned>(none) | (static_cast<unsigned>(nearest2 >= 639) &
                                            static_cast<unsigned>(nearest2 != last) & static_cast<unsigned>(!lastToo)))
             return {};
@@ -280,6 +281,9 @@ public:
     {
         if (lmax < 16)
             return PlainFind(position, lmax, indexBits, last);
+        // The last full search's walk counts towards the choice of this one's.
+        if (!m_startHashed)
+            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
         m_here = m_data + position;
         m_lmax = lmax;
         m_indexBits = indexBits;
