@@ -1328,9 +1328,6 @@ private:
         return false;
     }
 
-    // Smallest distance >= from beyond which no candidate of `length` bytes other than the one at the last
-    // distance can beat the best gain; the gain is constant between the breakpoints of adjust(D) and of the
-    // index-bit digits, and falls or stays within each adjust range.
     // Smallest distance >= from beyond which no candidate of `length` bytes, other than the one at the last
     // distance, can beat the best gain, or UINT32_MAX. For a fixed length the gain is constant between the
     // breakpoints of adjust(D) and of the digits of the index-bit prefix, so a table of suffix maxima per
