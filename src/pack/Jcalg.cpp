@@ -457,6 +457,17 @@ public:
             const std::uint32_t d0 = position - current;
             if (width > need && m_currentExact && need >= d0)
                 passed = std::max(passed, need - d0);
+            // A candidate matching `width` bytes shares their last three with the current position, at an
+            // entered position: when the slot of those three bytes holds nothing in reach, no candidate is
+            // left to accept, and only the one at the last distance (matching `need` bytes, never more) can
+            // still change the result. Audio settles most of its full searches here, where a walk would judge
+            // two or three pair-chain nodes to find nothing.
+            if (width >= 4 && passed + 4 >= width && position + 1 == m_inserted &&
+                NoneInReach(position + width - 3, reach)) {
+                if (width > need && lastPending && Matches(position - last, need))
+                    Consider(last, need);
+                return m_best;
+            }
             // Inside a long stretch of period P every candidate lies in a stretch of the same bytes: the walk
             // goes from stretch to stretch, not from position to position. Where the width goes past the
             // stretch's end, a rare pair across that end usually serves better (bitmaps of 24 bits), unless
@@ -970,6 +981,14 @@ private:
         } else {
             m_slotBefore = 0;
         }
+    }
+
+    // Whether no entered position within `reach` before q has the hash of the three bytes at q (the slot holds
+    // the newest one; every position entered so far lies before q).
+    bool NoneInReach(std::uint32_t q, std::uint32_t reach) const
+    {
+        const std::uint32_t newest = m_slots[SlotOf(q)];
+        return newest == 0 || q - (newest - 1) >= reach;
     }
 
     std::uint32_t SlotOf(std::uint32_t q) const
