@@ -225,9 +225,9 @@ public:
         if (static_cast<unsigned>(!none) & static_cast<unsigned>(slotInReach)) {
             // The slot holds the newest position with the same hash of three bytes. Where that is another key
             // (a few percent of positions on audio), a few steps along the pair chain usually show that no
-            // candidate in reach shares the third byte, and then this stays the search without one.
-            // What is found here is handed on: whether a short period may start here, the pair chain's
-            // nearest node, and the nearest three-byte candidate when known.
+            // candidate in reach shares the third byte, and then this stays the search without one. What is
+            // found here is handed on: whether a short period may start here, the pair chain's nearest node,
+            // and the nearest three-byte candidate when known.
             Known known{link, UINT32_MAX,
                         m_length - position < kLongStretch || !MayHaveShortPeriod(m_data + position)};
             const std::uint8_t* slot = m_data + (m_slotBefore - 1);
@@ -947,10 +947,10 @@ private:
         }
     }
 
-    // Puts a position at the head of its pair chain (keeping the head it replaced for the search that
-    // follows) and into its three-byte slot.
-    // Everything is read before the tables are written: for all the compiler knows, a write to a table may
-    // change the members, which it would then read again (and the search right after reads them).
+    // Puts a position at the head of its pair chain and into its three-byte slot, keeping the head and the
+    // slot it replaced for the search that follows. Everything is read before the tables are written: for all
+    // the compiler knows, a write to a table may change the members, which it would then read again (and the
+    // search right after reads them).
     __attribute__((always_inline)) void Enter(std::uint32_t q)
     {
         const std::uint32_t key2 = Key2(q);
@@ -1213,8 +1213,7 @@ private:
 
     // The level to walk for a key of level i: where that one lags far behind and a shorter key's chains
     // (at least four bytes) are up to date, those serve the same walk, with the nodes that share only the
-    // shorter key to pass over.
-    // `from` is set to i when a shorter key is taken.
+    // shorter key to pass over; `from` is then set to i.
     std::int8_t Settle(std::int8_t i, std::int8_t& from) const
     {
         if (!Stale(static_cast<std::size_t>(i)))
