@@ -1508,6 +1508,13 @@ public:
             block = std::calloc(bytes + kHeader, 1);
             if (!block)
                 return nullptr;
+            // Fresh pages from the system are mapped on first touch. The search reads a table entry before it
+            // writes it, so a first read would map the shared zero page and the write right after would fault
+            // again, and that second fault flushes the other cores' address caches (on a virtual machine, an
+            // interrupt to each). Written once here, each page faults once.
+            auto* const fresh = static_cast<volatile std::uint8_t*>(block);
+            for (std::size_t i = kHeader; i < bytes + kHeader; i += kPage)
+                fresh[i] = 0;
             std::memcpy(block, &bytes, sizeof bytes);
         }
         return static_cast<std::uint8_t*>(block) + kHeader;
@@ -1540,6 +1547,7 @@ private:
     };
     // The area's size is kept in front of it; the header keeps the alignment malloc gives.
     static constexpr std::size_t kHeader = alignof(std::max_align_t);
+    static constexpr std::size_t kPage = 4096;
     // Enough for the areas of a few compressions at once (about 7 MB each at level 9).
     static constexpr std::size_t kHeldMax = std::size_t{64} << 20;
     std::mutex m_mutex;
