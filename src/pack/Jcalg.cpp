@@ -220,7 +220,7 @@ public:
         // An empty head or slot (0) gives position + 1, out of reach.
         const std::uint32_t nearest2 = position - (link - 1);
         const bool none = nearest2 >= reach;
-        const bool slotInReach = position - (m_slotBefore - 1) < reach;
+        const bool slotInReach = InReach(position, m_slotBefore, reach);
         const std::uint8_t* here = m_data + position;
         if (static_cast<unsigned>(!none) & static_cast<unsigned>(slotInReach)) {
             // The slot holds the newest position with the same hash of three bytes. Where that is another key
@@ -333,7 +333,7 @@ public:
             decided = true;
         } else if (position + 1 == m_inserted) {
             const std::uint32_t before = m_slotBefore;
-            if (before == 0 || position - (before - 1) >= reach) {
+            if (!InReach(position, before, reach)) {
                 decided = true;
             } else if (m_data[before - 1] == m_here[0] && m_data[before] == m_here[1] &&
                        m_data[before + 1] == m_here[2]) {
@@ -547,9 +547,7 @@ public:
                 }
                 // Otherwise a chain keyed on the last bytes of the `width` (at an offset) serves from its head.
                 const std::int8_t top = m_startHashed ? kLevels - 2 : kLevels - 3;
-                const std::int8_t below =
-                    Settle(std::min(m_levelAtMost[std::min<std::size_t>(width, std::size(m_levelAtMost) - 1)], top),
-                           settledFrom);
+                const std::int8_t below = Settle(LevelFor(width, top), settledFrom);
                 bool fromHead = false;
                 if (width > need && width - kKeyLengths[below] <= passed + 1) {
                     const std::int8_t level = below;
@@ -566,9 +564,7 @@ public:
                     fromHead = budget > 0;
                 }
                 if (!fromHead) {
-                    const std::int8_t level =
-                        Settle(std::min(m_levelAtMost[std::min<std::size_t>(need, std::size(m_levelAtMost) - 1)], top),
-                               settledFrom);
+                    const std::int8_t level = Settle(LevelFor(need, top), settledFrom);
                     offset = 0;
                     Need(level);
                     prev = m_prevs[level];
@@ -987,8 +983,14 @@ private:
     // the newest one; every position entered so far lies before q).
     bool NoneInReach(std::uint32_t q, std::uint32_t reach) const
     {
-        const std::uint32_t newest = m_slots[SlotOf(q)];
-        return newest == 0 || q - (newest - 1) >= reach;
+        return !InReach(q, m_slots[SlotOf(q)], reach);
+    }
+
+    // Whether a node (position + 1, 0 for none) lies less than `reach` before q. No reach exceeds q + 1, the
+    // distance an empty node gives.
+    static bool InReach(std::uint32_t q, std::uint32_t node, std::uint32_t reach)
+    {
+        return q - (node - 1) < reach;
     }
 
     std::uint32_t SlotOf(std::uint32_t q) const
@@ -1128,8 +1130,7 @@ private:
             if (const std::uint32_t period = PeriodAt(q); period != 0) {
                 // Keys at x repeat those at x - P while x + keyLength <= the failure.
                 const std::uint32_t failure = FailureFrom(q + period, period, end + keyLength - 1);
-                const std::uint32_t fillEnd =
-                    failure + 1 >= q + keyLength ? std::min(end, failure + 1 - keyLength) : q;
+                const std::uint32_t fillEnd = failure + 1 >= q + keyLength ? std::min(end, failure + 1 - keyLength) : q;
                 if (fillEnd >= q + 2 * period + kInsertTry) {
                     BuildRange(i, q, q + 2 * period);
                     FillPeriodic(m_prevs[i], q, fillEnd, period);
@@ -1203,6 +1204,12 @@ private:
             prev[q & m_mask] = MakeLink(q + 1, head[h]);
             head[h] = q + 1;
         }
+    }
+
+    // The longest-key level whose key is at most `length` bytes, no higher than `top` (-1 below three bytes).
+    std::int8_t LevelFor(std::uint32_t length, std::int8_t top) const
+    {
+        return std::min(m_levelAtMost[std::min<std::size_t>(length, std::size(m_levelAtMost) - 1)], top);
     }
 
     // Whether the chains of level i lag far behind: bringing them up to date would enter every position since.
