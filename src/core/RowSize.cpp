@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <limits>
+#include <memory>
 #include <new>
 
 namespace hexaloom {
@@ -22,13 +23,15 @@ std::optional<qint64> RowDataSize(const QString& path, int kind)
     if (length > std::numeric_limits<std::int32_t>::max())
         return std::nullopt;
     try {
-        Bytes data(static_cast<std::size_t>(length));
-        if (file.read(reinterpret_cast<char*>(data.data()), length) != length)
+        // Both areas are written before they are read, so they are not zeroed first.
+        const auto n = static_cast<std::size_t>(length);
+        const auto data = std::make_unique_for_overwrite<std::uint8_t[]>(n);
+        if (file.read(reinterpret_cast<char*>(data.get()), length) != length)
             return std::nullopt;
-        const std::size_t n = data.size();
         // The payload space a packed block gives the packer.
-        Bytes scratch(n + n / 100 + 36 - kBlockHeaderSize);
-        const std::size_t packed = PackPayload(data.data(), n, scratch.data(), scratch.size(), 9, kind);
+        const std::size_t capacity = n + n / 100 + 36 - kBlockHeaderSize;
+        const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        const std::size_t packed = PackPayload(data.get(), n, scratch.get(), capacity, 9, kind);
         return packed != 0 ? static_cast<qint64>(packed) : length;
     } catch (const std::bad_alloc&) {
         return std::nullopt;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 namespace hexaloom {
@@ -69,10 +70,12 @@ std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, 
 
 namespace {
 
-// A buffer of `capacity` bytes that starts with the block header for `data`.
-Bytes BlockHeader(const Bytes& data, int kind, std::size_t capacity)
+// The block header for `data`, in a buffer with room for `total` bytes of block.
+Bytes BlockHeader(const Bytes& data, int kind, std::size_t total)
 {
-    Bytes block(capacity);
+    Bytes block;
+    block.reserve(total);
+    block.resize(kBlockHeaderSize);
     putLe64(block.data(), static_cast<std::int64_t>(data.size()));
     const auto crc = static_cast<std::int32_t>(Crc32(data));
     putLe64(block.data() + 8, crc); // sign-extended: bit 31 set gives FF FF FF FF above it
@@ -88,27 +91,28 @@ Bytes PackBlock(Bytes data, int kind)
     if (data.empty() || data.size() > kMaxLength)
         return data;
     if (kind != PackerNone) {
+        // The packer writes into an area that is not zeroed first, and the block (with its checksum, a pass
+        // over the data) is made only once packing paid: files that do not pack, often the larger part of a
+        // list of sounds and pictures already compressed, cost the packing alone.
         const std::size_t length = data.size();
-        Bytes work;
+        const std::size_t capacity = length + length / 100 + 36 - kBlockHeaderSize;
         try {
-            work = BlockHeader(data, kind, length + length / 100 + 36);
+            const auto work = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+            const std::size_t packed = PackPayload(data.data(), length, work.get(), capacity, 9, kind);
+            if (packed != 0) {
+                Bytes block = BlockHeader(data, kind, kBlockHeaderSize + packed);
+                block.insert(block.end(), work.get(), work.get() + packed);
+                return block;
+            }
         } catch (const std::bad_alloc&) {
-            work.clear(); // no room to pack in: the data is stored as it is
-        }
-        const std::size_t packed = work.empty() ? 0
-                                                : PackPayload(data.data(), length, work.data() + kBlockHeaderSize,
-                                                              work.size() - kBlockHeaderSize, 9, kind);
-        if (packed != 0) {
-            work.resize(kBlockHeaderSize + packed);
-            work.shrink_to_fit();
-            return work;
+            // No room to pack in: the data is stored as it is.
         }
     }
     if (!HasBlockMagic(data))
         return data;
     // Stored raw, these bytes would be taken for a block: they go into one of packer none instead.
     Bytes block = BlockHeader(data, PackerNone, kBlockHeaderSize + data.size());
-    std::memcpy(block.data() + kBlockHeaderSize, data.data(), data.size());
+    block.insert(block.end(), data.begin(), data.end());
     return block;
 }
 
