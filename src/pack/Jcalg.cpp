@@ -867,13 +867,17 @@ private:
 
     // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
     // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
-    // needs beyond 65535: an older node farther back is out of every later search's window.
+    // needs beyond 65535: an older node farther back is out of every later search's window. (Without a branch:
+    // on music and audio whether the older node is that far is a coin toss.)
     static Link MakeLink(std::uint32_t node, std::uint32_t older)
     {
-        if constexpr (sizeof(Link) == 2)
-            return static_cast<Link>(older != 0 && node - older <= 0xFFFF ? node - older : 0);
-        else
+        if constexpr (sizeof(Link) == 2) {
+            const std::uint32_t back = node - older;
+            const auto near = static_cast<unsigned>(older != 0) & static_cast<unsigned>(back <= 0xFFFF);
+            return static_cast<Link>(back & (0u - near));
+        } else {
             return older;
+        }
     }
 
     static std::uint32_t Follow(std::uint32_t node, Link link)
