@@ -15,12 +15,13 @@ using JcProgress = int (*)(std::uint32_t consumed, std::uint32_t written, void* 
 // Checksum stored in the stream header; 0 for fewer than 4 bytes.
 std::uint32_t JcChecksum(const std::uint8_t* data, std::size_t length);
 
-// Compresses `length` bytes into `destination`, which holds `capacity` bytes. Returns the stream size
-// (header included) or 0: work areas not obtained, cancelled, output larger than the input after a
-// token, or output that would not fit the capacity (checked before every write). A stream that passes the
-// size test is at most length + 13 bytes long, so that capacity never changes the result. Windows are
-// clamped to 1024 .. 268435454 and to the length; the output depends only on the input, the window and the
-// checksum flag (the search is fast but makes exactly the choices of the straightforward chain walk).
+// Compresses `length` bytes into `destination`, which holds `capacity` bytes. Returns the stream size (header
+// included) or 0: work areas not obtained, cancelled, output larger than the input after a token, or output that
+// would not fit the capacity (checked before every write; bytes of the destination past the stream, up to the
+// capacity, may be written over). A stream that passes the size test is at most length + 13 bytes long, so that
+// capacity never changes the result. Windows are clamped to 1024 .. 268435454 and to the length; the output
+// depends only on the input, the window and the checksum flag (the search is fast but makes exactly the choices
+// of the straightforward chain walk).
 std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint8_t* destination, std::size_t capacity,
                        std::uint32_t window, JcAllocate allocate, JcRelease release, JcProgress progress,
                        void* progressContext, bool noChecksum);
