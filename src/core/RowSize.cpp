@@ -28,8 +28,7 @@ std::optional<qint64> RowDataSize(const QString& path, int kind)
         const auto data = std::make_unique_for_overwrite<std::uint8_t[]>(n);
         if (file.read(reinterpret_cast<char*>(data.get()), length) != length)
             return std::nullopt;
-        // The payload space a packed block gives the packer.
-        const std::size_t capacity = n + n / 100 + 36 - kBlockHeaderSize;
+        const std::size_t capacity = PayloadCapacity(n);
         const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
         const std::size_t packed = PackPayload(data.get(), n, scratch.get(), capacity, 9, kind);
         return packed != 0 ? static_cast<qint64>(packed) : length;

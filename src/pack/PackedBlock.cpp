@@ -95,7 +95,7 @@ Bytes PackBlock(Bytes data, int kind)
         // over the data) is made only once packing paid: files that do not pack, often the larger part of a
         // list of sounds and pictures already compressed, cost the packing alone.
         const std::size_t length = data.size();
-        const std::size_t capacity = length + length / 100 + 36 - kBlockHeaderSize;
+        const std::size_t capacity = PayloadCapacity(length);
         try {
             const auto work = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
             const std::size_t packed = PackPayload(data.data(), length, work.get(), capacity, 9, kind);

@@ -17,6 +17,14 @@ inline constexpr std::size_t kBlockHeaderSize = 23;
 inline constexpr std::size_t kBlockMagicOffset = 17;
 inline constexpr std::uint8_t kBlockMagic[6] = {'V', 'O', 'R', 'K', 'E', 'L'};
 
+// The room a block gives its packer for `length` bytes of data: a little more than the data, so that
+// every packer can finish (jCalg1 gives up past length + 13 bytes, zip needs under length / 100 + 16 more).
+// Counting a file's packed size must give the packer the same room, or the count and the block disagree.
+inline std::size_t PayloadCapacity(std::size_t length)
+{
+    return length + length / 100 + 36 - kBlockHeaderSize;
+}
+
 // The packer dispatch. Returns the packed length, or 0 when the kind is unknown or packing fails
 // (including output that does not fit `capacity`).
 std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
