@@ -36,7 +36,7 @@ mutate: deps
 package: build
 	@cd $(BUILD_DIR) && cpack -G DEB
 
-# Pictures of the windows for the README, drawn under a virtual X display.
+# Pictures of the windows for the manual, drawn under a virtual X display.
 screenshots: build
 	@xvfb-run -a -s "-screen 0 1280x1024x24" $(BUILD_DIR)/tools/screenshots/hexaloom_screenshots docs
 

@@ -1,12 +1,13 @@
 # Installing (cmake --install) and the Debian package (make package): the program in bin/, its language
 # files, the access include for .res outputs and the examples in share/, a desktop entry, a MIME type for
 # project files, the icon and the man page.
-# On Windows: a zip with Hexaloom.exe, its language files beside it, the access include and the README.
+# On Windows: a zip with Hexaloom.exe, its language files beside it, the access include, the README and the manual.
 if(WIN32)
     install(TARGETS hexaloom RUNTIME DESTINATION .)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/translations/ DESTINATION lang)
     install(FILES ${PROJECT_SOURCE_DIR}/include/Zember_Include.pbi DESTINATION include)
-    install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+    install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_NAME Hexaloom)
     set(CPACK_PACKAGE_VERSION ${HEXALOOM_VERSION_TEXT})
@@ -26,7 +27,9 @@ install(TARGETS hexaloom RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/translations/ DESTINATION ${hexaloom_share}/lang)
 install(FILES ${PROJECT_SOURCE_DIR}/include/Zember_Include.pbi DESTINATION ${hexaloom_share}/include)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/ DESTINATION ${hexaloom_doc}/examples PATTERN .gitattributes EXCLUDE)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${hexaloom_doc})
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION ${hexaloom_doc})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${hexaloom_doc}/docs)
+install(FILES ${PROJECT_SOURCE_DIR}/tools/purebasic/README.md DESTINATION ${hexaloom_doc}/tools/purebasic)
 
 set(packaging ${PROJECT_SOURCE_DIR}/packaging)
 install(FILES ${packaging}/hexaloom.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)

@@ -142,7 +142,7 @@ struct KnownFault
 };
 
 const KnownFault kKnownFaults[] = {
-    // Not a fault of the access code but a limit of those versions, stated in the README: they read a
+    // Not a fault of the access code but a limit of those versions, stated in docs/access-code.md: they read a
     // relative IncludeBinary from the main source's folder and have no #PB_Compiler_FilePath to name the
     // pack file beside the include.
     {"includebinary-before-4.30",

@@ -1,5 +1,5 @@
 // Pictures of the main window over the demo project, in English and in every shipped language, of the
-// wait window over it, and of the About, Help and update windows, for the README:
+// wait window over it, and of the About, Help and update windows, for the manual in docs/:
 //   hexaloom_screenshots <output folder>
 // The same style, font and size every time, so the pictures change only when the windows do.
 #include "AboutWindow.h"
