@@ -12,6 +12,7 @@
 #include "Paths.h"
 #include "ProjectFile.h"
 #include "SmallestPacker.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -553,7 +554,7 @@ int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* er
         console.Out(BuildUsage().chopped(1));
         return kExitOk;
     case BuildCommand::Version:
-        console.Out(kName + QLatin1Char(' ') + QLatin1String(HEXALOOM_VERSION));
+        console.Out(kName + QLatin1Char(' ') + QLatin1String(kAppVersion));
         return kExitOk;
     case BuildCommand::Create:
         return RunCreate(o, console);

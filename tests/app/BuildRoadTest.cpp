@@ -12,10 +12,13 @@
 #include "ProjectFile.h"
 #include "ResourceWriter.h"
 #include "TestFiles.h"
+#include "UpdateInfo.h"
+#include "Version.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -824,6 +827,18 @@ private slots:
 
     // The program itself on this road: no display, no settings read or written, relative names from the
     // folder it is started in.
+    void versionIsToldOnce()
+    {
+        // --version and About show kAppVersion, the update check compares with kOwnVersion: one version.
+        QProcess process;
+        process.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"--version"});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).trimmed(),
+                 QStringLiteral("hexaloom ") + QLatin1String(kAppVersion));
+        QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d{3}$")).match(QLatin1String(kAppVersion)).hasMatch());
+        QCOMPARE(VersionNumber(QLatin1String(kAppVersion)), VersionNumber(QLatin1String(kOwnVersion)));
+    }
+
     void runsWithoutDisplayOrSettings()
     {
         QTemporaryDir dir;
