@@ -37,11 +37,6 @@ std::optional<int> PackerByName(const QString& name)
 
 } // namespace
 
-bool IsBuildCommandLine(const QStringList& parameters)
-{
-    return !parameters.isEmpty() && parameters.first().startsWith(QLatin1String("--"));
-}
-
 ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
 {
     ParsedBuildOptions parsed;

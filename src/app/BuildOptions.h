@@ -41,9 +41,6 @@ struct ParsedBuildOptions
     QString error; // one line saying what is wrong with the command line; empty when nothing is
 };
 
-// True when the parameters (the program's own path dropped) are for this road: the first begins with "--".
-bool IsBuildCommandLine(const QStringList& parameters);
-
 // Reads the parameters (the program's own path dropped). Options take their value as the next parameter
 // or after "=" (--format=res); "--" ends the options, so an INPUT may begin with "--".
 ParsedBuildOptions ParseBuildOptions(const QStringList& parameters);

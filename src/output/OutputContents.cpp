@@ -454,19 +454,6 @@ std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored)
     }
 }
 
-QString DamageText(std::span<const std::uint8_t> stored)
-{
-    const StoredInfo info = DescribeStored(stored);
-    QString packer = PackerText(info.packer);
-    if (packer.isEmpty())
-        packer = QStringLiteral("kind %1").arg(info.packer);
-    return QStringLiteral("its %1 block of %2 bytes does not unpack to the %3 bytes with CRC-32 %4 it claims")
-        .arg(packer)
-        .arg(stored.size())
-        .arg(info.original)
-        .arg(CrcText(info.crc));
-}
-
 QString CrcText(std::uint32_t crc)
 {
     return QString::number(crc, 16).toUpper().rightJustified(8, QLatin1Char('0'));

@@ -131,8 +131,6 @@ OutputListing ListOutput(const OutputContents& contents);
 
 // ReadPackedBlock, with a block that claims more bytes than memory holds read as damaged.
 std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored);
-// Why a stored entry that ReadPackedBlock refused does not read back, with what its header claims.
-QString DamageText(std::span<const std::uint8_t> stored);
 // Eight upper-case hexadecimal digits.
 QString CrcText(std::uint32_t crc);
 
