@@ -5,7 +5,7 @@
 #include "Document.h"
 #include "Paths.h"
 #include "Platform.h"
-#include "ProjectFile.h"
+#include "ProjectCommands.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -10,9 +10,7 @@
 
 namespace hexaloom {
 
-class Document;
 class FileListModel;
-class Platform;
 
 inline constexpr int kProjectRecordSize = 661;
 inline constexpr int kProjectSizeUnits = 10;
@@ -57,28 +55,7 @@ QList<int> RowsWithLongPaths(const FileListModel& model);
 QByteArray EncodeProject(const QList<ProjectRecord>& records, int outputFormat);
 QByteArray EncodeProject(const FileListModel& model, int outputFormat);
 
-enum class OpenProjectResult { Cancelled, Unreadable, NotSupported, Damaged, SecondCopy, Loaded };
-enum class SaveProjectResult { Cancelled, EmptyList, TooManyRows, PathsTooLong, Failed, Saved };
-
-struct OpenProjectReport
-{
-    OpenProjectResult result = OpenProjectResult::Cancelled;
-    int added = 0;   // rows added to the list
-    int missing = 0; // listed files that were missing or empty
-    QString reason;  // why a project that was named could not be loaded
-};
-
-// Opens a project into the document; an empty path asks for one. While the list has rows the project
-// is handed to a second copy of the program instead (settings saved first). A damaged or unsupported
-// file is refused with a message and changes nothing.
-OpenProjectReport OpenProject(Document& document, Platform& platform, const QString& path);
-// Saves the list as a version 1.5 project; an empty path asks for one. A name answered without the
-// extension becomes another file than the requester asked about: when that one exists it is replaced only
-// after `overwriteQuestion` (the language's Messages/OverWrite; English when empty) is answered Yes.
-// A list the format cannot hold (too many rows, paths longer than 320 units) is refused with a message
-// naming the problem before anything is asked. Written atomically: on any failure the user is told
-// the path and the reason, an existing file keeps its content and the project keeps its name.
-SaveProjectResult SaveProject(Document& document, Platform& platform, const QString& path,
-                              const DeviceWriter& writer = {}, const QString& overwriteQuestion = {});
+// The largest file a valid project can be: header plus the worst zlib expansion of 32767 records.
+qint64 MaxProjectFileSize();
 
 } // namespace hexaloom

@@ -4,7 +4,7 @@
 #include "LanguageTable.h"
 #include "Paths.h"
 #include "Platform.h"
-#include "ProjectFile.h"
+#include "ProjectCommands.h"
 
 #include <QFileInfo>
 

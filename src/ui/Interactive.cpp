@@ -4,7 +4,7 @@
 #include "Document.h"
 #include "MainWindow.h"
 #include "OwnResourceStore.h"
-#include "ProjectFile.h"
+#include "ProjectCommands.h"
 #include "QtPlatform.h"
 #include "Startup.h"
 

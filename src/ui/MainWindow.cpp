@@ -10,7 +10,7 @@
 #include "LanguageTable.h"
 #include "OutputNames.h"
 #include "Platform.h"
-#include "ProjectFile.h"
+#include "ProjectCommands.h"
 #include "RowSize.h"
 #include "ScreenFit.h"
 #include "Startup.h"

@@ -1,4 +1,5 @@
 #include "ProjectFile.h"
+#include "ProjectCommands.h"
 #include "AppSettings.h"
 #include "Document.h"
 #include "ScriptedPlatform.h"
