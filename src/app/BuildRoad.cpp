@@ -10,6 +10,7 @@
 #include "OutputContents.h"
 #include "OutputNames.h"
 #include "Paths.h"
+#include "ProjectCommands.h"
 #include "ProjectFile.h"
 #include "SmallestPacker.h"
 #include "Version.h"
