@@ -64,6 +64,40 @@ __attribute__((always_inline)) inline std::int32_t Gain(std::uint32_t distance, 
     return gain > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(gain, INT32_MAX)) : 0;
 }
 
+// The straightforward walk of one chain, newest node first: a candidate is accepted when it matches the
+// length of the one accepted before (2 at first), and replaces the best only with a greater gain. The
+// reference search runs it on its ring; the fast search on its pair chains, as the whole search for short
+// maximum lengths and, in a build with HEXALOOM_JCALG_CHECK_SEARCH, as the check of every search.
+// `positionOf(node)` is a node's position, `older(node)` the next node (0 ends the chain).
+template <class PositionOf, class Older>
+Match PlainWalk(const std::uint8_t* data, std::uint32_t position, std::uint32_t window, std::uint32_t lmax,
+                std::uint32_t indexBits, std::uint32_t last, std::uint32_t newest, PositionOf positionOf, Older older)
+{
+    const std::uint8_t* here = data + position;
+    Match best;
+    std::uint32_t need = 2;
+    for (std::uint32_t node = newest; node; node = older(node)) {
+        const std::uint32_t candidate = positionOf(node);
+        if (candidate >= position)
+            continue;
+        const std::uint32_t distance = position - candidate;
+        if (distance >= window)
+            break;
+        const std::uint8_t* there = data + candidate;
+        if (std::memcmp(there, here, need) != 0)
+            continue;
+        const std::uint32_t length = ExtendMatch(there, here, need, lmax);
+        const std::int32_t gain = Gain(distance, length, last, indexBits);
+        if (gain > best.gain) {
+            best = {distance, length, gain};
+            if (distance <= 1 && length > kRunStop)
+                break;
+        }
+        need = length;
+    }
+    return best;
+}
+
 // Length a candidate is credited with when the required length is `need` and it really matches `trueLength`
 // bytes (>= need): the extension runs in steps of 4 while below lmax - 4, then byte by byte only after a
 // failed step, so a match running on to lmax is left up to 4 bytes short.

@@ -12,13 +12,15 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#ifdef JC_DEBUG_SEARCH
 #include <cstdio>
-#endif
 
 namespace hexaloom::jcalg {
 
 namespace {
+
+// Set by the CMake option HEXALOOM_JCALG_CHECK_SEARCH: every search is checked against the plain walk (slow;
+// for hunting a divergence that the differential fuzz target found).
+constexpr bool kCheckSearch = HEXALOOM_JCALG_CHECK_SEARCH;
 
 // Finds exactly the candidates the straightforward walk (JcalgReference.cpp) would accept, in the same order,
 // without comparing the ones that cannot change the result.
@@ -34,7 +36,6 @@ namespace {
 //   change anything, and a chain keyed on the last bytes of those need + 1 finds them;
 // - once every accepted candidate gets the same length, the walk ends as soon as that bound allows;
 // - inside long stretches with a period of 1 to 8 bytes, match lengths follow from the stretch lengths.
-// Built with JC_DEBUG_SEARCH, every search is checked against the plain walk (slow; for hunting divergences).
 template <class Link> class FastSearch
 {
 public:
@@ -162,26 +163,31 @@ public:
             __builtin_prefetch(m_head2 + (m_data[end + 3] | m_data[end + 4] << 8));
     }
 
-#ifdef JC_DEBUG_SEARCH
-    Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
-    {
-        const Match a = FastFind(position, lmax, indexBits, last);
-        const Match b = PlainFind(position, lmax, indexBits, last);
-        if (a.distance != b.distance || a.length != b.length || a.gain != b.gain) {
-            std::fprintf(stderr, "pos %u lmax %u B %u R %u: fast %u/%u/%d plain %u/%u/%d\n", position, lmax, indexBits,
-                         last, a.distance, a.length, a.gain, b.distance, b.length, b.gain);
-            std::abort();
-        }
-        return a;
-    }
-#else
     // Kept inline: the coder calls it once a position.
     __attribute__((always_inline)) Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
                                               std::uint32_t last)
     {
-        return FastFind(position, lmax, indexBits, last);
+        if constexpr (kCheckSearch)
+            return CheckedFind(position, lmax, indexBits, last);
+        else
+            return FastFind(position, lmax, indexBits, last);
     }
-#endif
+
+    // The search checked against the straightforward walk on the same chains; a difference ends the process
+    // with the search's arguments and both results.
+    __attribute__((noinline)) Match CheckedFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
+                                                std::uint32_t last)
+    {
+        const Match fast = FastFind(position, lmax, indexBits, last);
+        const Match plain = PlainFind(position, lmax, indexBits, last);
+        if (fast.distance != plain.distance || fast.length != plain.length || fast.gain != plain.gain) {
+            std::fprintf(stderr, "jCalg1 search at %u (lmax %u, B %u, R %u): fast %u/%u/%d, plain walk %u/%u/%d\n",
+                         position, lmax, indexBits, last, fast.distance, fast.length, fast.gain, plain.distance,
+                         plain.length, plain.gain);
+            std::abort();
+        }
+        return fast;
+    }
 
     // The commonest search on data that does not compress, without the full search's frame: no three-byte
     // candidate in reach (the slot tells); then only the nearest two-byte candidate and the one at the last
@@ -877,10 +883,7 @@ private:
             return link;
     }
 
-    std::uint32_t Key2(std::uint32_t position) const
-    {
-        return m_data[position] | m_data[position + 1] << 8;
-    }
+    std::uint32_t Key2(std::uint32_t position) const { return m_data[position] | m_data[position + 1] << 8; }
 
     // Whether the 32 bytes at p may have a period up to 8 (needs 18 bytes at p): the first two bytes recur
     // P bytes on for some P (with SSE2 tested for all P at once, without a branch; audio samples, whose high
@@ -1410,31 +1413,12 @@ private:
         }
     }
 
-    Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
+    Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last) const
     {
-        const std::uint8_t* here = m_data + position;
-        Match best;
-        std::uint32_t need = 2;
-        for (std::uint32_t link = m_head2[Key2(position)]; link; link = Follow(link, m_prev2[(link - 1) & m_mask])) {
-            const std::uint32_t candidate = link - 1;
-            if (candidate >= position)
-                continue;
-            const std::uint32_t distance = position - candidate;
-            if (distance >= m_window)
-                break;
-            const std::uint8_t* there = m_data + candidate;
-            if (std::memcmp(there, here, need) != 0)
-                continue;
-            const std::uint32_t length = ExtendMatch(there, here, need, lmax);
-            const std::int32_t gain = Gain(distance, length, last, indexBits);
-            if (gain > best.gain) {
-                best = {distance, length, gain};
-                if (distance <= 1 && length > 64)
-                    break;
-            }
-            need = length;
-        }
-        return best;
+        return PlainWalk(
+            m_data, position, m_window, lmax, indexBits, last, m_head2[Key2(position)],
+            [](std::uint32_t node) { return node - 1; },
+            [this](std::uint32_t node) { return Follow(node, m_prev2[(node - 1) & m_mask]); });
     }
 
     const std::uint8_t* m_data = nullptr;
