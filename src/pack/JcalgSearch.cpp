@@ -198,7 +198,7 @@ public:
     __attribute__((always_inline)) Match FastFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
                                                   std::uint32_t last)
     {
-        if (lmax < 16 || position + 1 != m_inserted)
+        if (lmax < kPlainBelow || position + 1 != m_inserted)
             return FullFind(position, lmax, indexBits, last);
         const std::uint32_t reach = std::min(m_window, position + 1);
         // Before this position entered, its pair chain's head was the nearest earlier node (one that a 16-bit
@@ -239,7 +239,7 @@ public:
                     return FullFind(position, lmax, indexBits, last, known);
             }
         }
-        // The nearest candidate gains nothing from a distance of 639 on (two bytes cost more as a new
+        // The nearest candidate gains nothing from a distance of kAdjustBand2 on (two bytes cost more as a new
         // distance), unless at the last distance; a farther one at the last distance is judged too.
         // Without a branch per condition: whether the last distance lies in reach is a coin toss here. Out of
         // reach, the pair at distance 0 stands in (it always agrees, and the condition fails anyway).
@@ -249,7 +249,7 @@ public:
         std::memcpy(&pairHere, here, 2);
         const bool lastToo = static_cast<unsigned>(last > nearest2) & static_cast<unsigned>(last < reach) &
                              static_cast<unsigned>(pairThere == pairHere);
-        if (static_cast<unsigned>(none) | (static_cast<unsigned>(nearest2 >= 639) &
+        if (static_cast<unsigned>(none) | (static_cast<unsigned>(nearest2 >= kAdjustBand2) &
                                            static_cast<unsigned>(nearest2 != last) & static_cast<unsigned>(!lastToo)))
             return {};
         Match best;
@@ -270,108 +270,26 @@ public:
         bool noPeriod = false;            // no short period starts here
     };
 
+    // The search in stages: its state and a short period starting here (Begin); the nearest two-byte candidate
+    // (NearestPairNode); the nearest three-byte one (NearestThree); the two-byte-only stretch before it
+    // (JudgeTwoByteStretch); then the walk from accepted candidate to accepted candidate over ever longer
+    // required lengths, each round settled early where it can be (SettledBySlot, the stretch walks), else
+    // along a chain (PairChainStart, HashedChainStart). The stages stay inlined: the walk's state lives in
+    // registers across them, and a call between them cost several percent on text.
     __attribute__((noinline)) Match FullFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
                                              std::uint32_t last, Known known = {})
     {
-        if (lmax < 16)
+        if (lmax < kPlainBelow)
             return PlainFind(position, lmax, indexBits, last);
-        // The last full search's walk counts towards the choice of this one's.
-        if (!m_startHashed)
-            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, 8) : std::max(m_pairScore - 1, 0);
-        m_here = m_data + position;
-        m_lmax = lmax;
-        m_indexBits = indexBits;
-        m_last = last;
-        m_best = {};
-        m_period = 0;
-        if (!known.noPeriod && m_length - position >= kLongStretch && MayHaveShortPeriod(m_here)) {
-            for (std::uint32_t period = 1; period <= kPeriods; ++period) {
-                if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
-                    m_period = period;
-                    BuildStretches(period);
-                    m_stretch = StretchEnd(period, position) - position;
-                    break;
-                }
-            }
-        }
+        Begin(position, lmax, indexBits, last, known.noPeriod);
         const std::uint32_t reach = std::min(m_window, position + 1); // distances below this exist
-
-        // Nearest two-byte candidate.
-        std::uint32_t link = known.link;
-        if (link == 0) {
-            link = m_head2[Key2(position)];
-            while (link && link - 1 >= position)
-                link = Follow(link, m_prev2[(link - 1) & m_mask]);
-        }
+        const std::uint32_t link = known.link != 0 ? known.link : NearestPairNode(position);
         if (!InReach(position, link, reach))
             return m_best;
         const std::uint32_t nearest2 = position - (link - 1);
-
-        // Nearest three-byte candidate: first along the pair chain, which needs nothing built; where that
-        // chain is long, along the hashed three-byte chain.
-        std::uint32_t near3 = 0;
-        // Where the pair chains proved long in most recent searches and searches come close together (text,
-        // code), the walk starts on the hashed chains; every 16th search tries the pair chains again. Where
-        // searches lie far apart (long matches), keeping the hashed chains costs more than walking pairs.
-        const std::uint32_t gap = std::min(position - m_lastSearch, 4096u);
-        m_lastSearch = position;
-        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
-        m_startHashed = m_pairScore >= 4 && m_gapAverage < 32 * 16 && (++m_searches & 15) != 0;
-        m_pairsLong = false;
-        bool pairChainLong = m_startHashed && !Stale(0);
-        // The newest earlier position with the same hash of three bytes (the slot before this position was
-        // entered) decides at once when it lies out of reach (no three-byte candidate in reach: it would be
-        // newer) or matches three bytes (the nearest one: a nearer one would be newer).
-        bool decided = false;
-        if (known.near3 != UINT32_MAX) {
-            near3 = known.near3;
-            decided = true;
-        } else if (position + 1 == m_inserted) {
-            const std::uint32_t before = m_slotBefore;
-            if (!InReach(position, before, reach)) {
-                decided = true;
-            } else if (SameThree(m_data + (before - 1), m_here)) {
-                near3 = position - (before - 1);
-                decided = true;
-            }
-        }
-        if (!decided && !pairChainLong) {
-            // A long pair chain hands over to the three-byte chains; where those lag far behind (rarely
-            // needed here) the pair walk goes on for longer first.
-            const std::uint32_t found = ThirdByteWalk(position, link, reach, Stale(0) ? kStalePairWalk : kPairWalk);
-            if (found == UINT32_MAX)
-                pairChainLong = true;
-            else
-                near3 = found;
-        }
-        m_pairsLong = pairChainLong;
-        if (!decided && pairChainLong) {
-            Need(0);
-            std::uint32_t c = m_heads[0][HashAt(position, 3)];
-            while (c) {
-                const std::uint32_t candidate = c - 1;
-                if (candidate < position) {
-                    if (position - candidate >= reach)
-                        break;
-                    const std::uint8_t* there = m_data + candidate;
-                    if (there[0] == m_here[0] && there[1] == m_here[1] && there[2] == m_here[2]) {
-                        near3 = position - candidate;
-                        break;
-                    }
-                }
-                c = Follow(c, m_prevs[0][candidate & m_mask]);
-            }
-        }
-
-        // The two-byte-only stretch: gains fall with distance, so the nearest is its best, unless the last
-        // distance lies in it.
-        if (near3 == 0 || nearest2 < near3) {
-            Consider(nearest2, 2);
-            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3) &&
-                m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
-                m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
-                Consider(last, 2);
-        }
+        bool pairChainLong = false;
+        const std::uint32_t near3 = NearestThree(position, link, reach, known.near3, pairChainLong);
+        JudgeTwoByteStretch(nearest2, near3, reach, last);
         if (near3 == 0)
             return m_best;
 
@@ -440,17 +358,8 @@ public:
             const std::uint32_t d0 = position - current;
             if (width > need && m_currentExact && need >= d0)
                 passed = std::max(passed, need - d0);
-            // A candidate matching `width` bytes shares their last three with the current position, at an
-            // entered position: when the slot of those three bytes holds nothing in reach, no candidate is
-            // left to accept, and only the one at the last distance (matching `need` bytes, never more) can
-            // still change the result. Audio settles most of its full searches here, where a walk would judge
-            // two or three pair-chain nodes to find nothing.
-            if (width >= 4 && passed + 4 >= width && position + 1 == m_inserted &&
-                NoneInReach(position + width - 3, reach)) {
-                if (width > need && lastPending && Matches(position - last, need))
-                    Consider(last, need);
+            if (SettledBySlot(position, reach, last, width, need, passed, lastPending))
                 return m_best;
-            }
             // Inside a long stretch of period P every candidate lies in a stretch of the same bytes: the walk
             // goes from stretch to stretch, not from position to position. Where the width goes past the
             // stretch's end, a rare pair across that end usually serves better (bitmaps of 24 bits), unless
@@ -497,25 +406,7 @@ public:
             std::uint32_t steps = 0;
             std::int8_t settledFrom = -1; // the level a shorter key stands in for
             if (!hashed) {
-                // The pair chain keyed on the last two of those bytes: at the edge of a stretch they are rare.
-                // The accepted candidate lies on it when the width is its own length.
-                // Its nodes are candidate + offset, and only positions up to the current one are in the chains.
-                offset = std::min(width - 2, passed);
-                // Inside a long stretch every pair recurs at each period; the pair across the stretch's end is
-                // rare. Any offset up to that one serves.
-                if (m_period != 0 && m_stretch - 1 < offset)
-                    offset = m_stretch - 1;
-                prev = m_prev2;
-                if (width == need && passed == position - current) {
-                    c = Follow(current + offset + 1, prev[(current + offset) & m_mask]);
-                } else {
-                    c = m_head2[Key2(position + offset)];
-                    while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= passed) &&
-                           steps < kPairWalk) {
-                        c = Follow(c, prev[(c - 1) & m_mask]);
-                        ++steps;
-                    }
-                }
+                PairChainStart(position, width, need, passed, current, prev, c, offset, steps);
             } else {
                 // Chains of the longest key every such candidate must share. The sampled chains hold only every
                 // kSample-th position; a candidate lies on one of the kSample chains keyed at consecutive
@@ -529,31 +420,7 @@ public:
                     if (step == Step::Accepted)
                         continue;
                 }
-                // Otherwise a chain keyed on the last bytes of the `width` (at an offset) serves from its head.
-                const std::int8_t top = m_startHashed ? kLevels - 2 : kLevels - 3;
-                const std::int8_t below = Settle(LevelFor(width, top), settledFrom);
-                bool fromHead = false;
-                if (width > need && width - kKeyLengths[below] <= passed + 1) {
-                    const std::int8_t level = below;
-                    offset = width - kKeyLengths[level];
-                    Need(level);
-                    prev = m_prevs[level];
-                    // Nodes are candidate + offset; those at or nearer than the distance passed are done. Where
-                    // many of them lie nearer (runs, where each farther candidate is one byte longer), continuing
-                    // from the current candidate is cheaper.
-                    c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
-                    int budget = 16;
-                    while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= passed) && --budget)
-                        c = Follow(c, prev[(c - 1) & m_mask]);
-                    fromHead = budget > 0;
-                }
-                if (!fromHead) {
-                    const std::int8_t level = Settle(LevelFor(need, top), settledFrom);
-                    offset = 0;
-                    Need(level);
-                    prev = m_prevs[level];
-                    c = Follow(current + 1, prev[current & m_mask]);
-                }
+                HashedChainStart(position, width, need, passed, current, prev, c, offset, settledFrom);
             }
             bool accepted = false;
             bool switched = false;
@@ -593,6 +460,195 @@ public:
     }
 
 private:
+    // A candidate matching `width` bytes shares their last three with the current position, at an entered
+    // position: when the slot of those three bytes holds nothing in reach, no candidate is left to accept, and
+    // only the one at the last distance (matching `need` bytes, never more) can still change the result. Audio
+    // settles most of its full searches here, where a walk would judge two or three pair-chain nodes to find
+    // nothing.
+    __attribute__((always_inline)) bool SettledBySlot(std::uint32_t position, std::uint32_t reach, std::uint32_t last,
+                                                      std::uint32_t width, std::uint32_t need, std::uint32_t passed,
+                                                      bool lastPending)
+    {
+        if (width >= 4 && passed + 4 >= width && position + 1 == m_inserted &&
+            NoneInReach(position + width - 3, reach)) {
+            if (width > need && lastPending && Matches(position - last, need))
+                Consider(last, need);
+            return true;
+        }
+        return false;
+    }
+
+    // The pair chain keyed on the last two of the `width` bytes, from its first node beyond the distance
+    // passed: at the edge of a stretch they are rare. The accepted candidate lies on it when the width is its
+    // own length. Its nodes are candidate + offset, and only positions up to the current one are in the
+    // chains.
+    __attribute__((always_inline)) void PairChainStart(std::uint32_t position, std::uint32_t width, std::uint32_t need,
+                                                       std::uint32_t passed, std::uint32_t current, const Link*& prev,
+                                                       std::uint32_t& c, std::uint32_t& offset, std::uint32_t& steps)
+    {
+        offset = std::min(width - 2, passed);
+        // Inside a long stretch every pair recurs at each period; the pair across the stretch's end is rare.
+        // Any offset up to that one serves.
+        if (m_period != 0 && m_stretch - 1 < offset)
+            offset = m_stretch - 1;
+        prev = m_prev2;
+        if (width == need && passed == position - current) {
+            c = Follow(current + offset + 1, prev[(current + offset) & m_mask]);
+        } else {
+            c = m_head2[Key2(position + offset)];
+            while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= passed) && steps < kPairWalk) {
+                c = Follow(c, prev[(c - 1) & m_mask]);
+                ++steps;
+            }
+        }
+    }
+
+    // A hashed chain keyed on the last bytes of the `width` (at an offset), from its head; or, where many of
+    // its nodes lie nearer than the distance passed, the chain of a key of `need` bytes from the current
+    // candidate. `settledFrom` is set where a shorter key stands in for a lagging level.
+    __attribute__((always_inline)) void HashedChainStart(std::uint32_t position, std::uint32_t width,
+                                                         std::uint32_t need, std::uint32_t passed,
+                                                         std::uint32_t current, const Link*& prev, std::uint32_t& c,
+                                                         std::uint32_t& offset, std::int8_t& settledFrom)
+    {
+        const std::int8_t top = m_startHashed ? kLevels - 2 : kLevels - 3;
+        const std::int8_t below = Settle(LevelFor(width, top), settledFrom);
+        bool fromHead = false;
+        if (width > need && width - kKeyLengths[below] <= passed + 1) {
+            const std::int8_t level = below;
+            offset = width - kKeyLengths[level];
+            Need(level);
+            prev = m_prevs[level];
+            // Nodes are candidate + offset; those at or nearer than the distance passed are done. Where many of
+            // them lie nearer (runs, where each farther candidate is one byte longer), continuing from the
+            // current candidate is cheaper.
+            c = m_heads[level][HashAt(position + offset, kKeyLengths[level])];
+            int budget = kHeadSkip;
+            while (c && (c - 1 >= position + offset || position + offset - (c - 1) <= passed) && --budget)
+                c = Follow(c, prev[(c - 1) & m_mask]);
+            fromHead = budget > 0;
+        }
+        if (!fromHead) {
+            const std::int8_t level = Settle(LevelFor(need, top), settledFrom);
+            offset = 0;
+            Need(level);
+            prev = m_prevs[level];
+            c = Follow(current + 1, prev[current & m_mask]);
+        }
+    }
+
+    // The search's state, and the short period of a long stretch starting here, if any.
+    __attribute__((always_inline)) void Begin(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
+                                              std::uint32_t last, bool noPeriod)
+    {
+        // The last full search's walk counts towards the choice of this one's.
+        if (!m_startHashed)
+            m_pairScore = m_pairsLong ? std::min(m_pairScore + 2, kPairScoreMax) : std::max(m_pairScore - 1, 0);
+        m_here = m_data + position;
+        m_lmax = lmax;
+        m_indexBits = indexBits;
+        m_last = last;
+        m_best = {};
+        m_period = 0;
+        if (!noPeriod && m_length - position >= kLongStretch && MayHaveShortPeriod(m_here)) {
+            for (std::uint32_t period = 1; period <= kPeriods; ++period) {
+                if (m_here[period] == m_here[0] && std::memcmp(m_here + period, m_here, kLongStretch - period) == 0) {
+                    m_period = period;
+                    BuildStretches(period);
+                    m_stretch = StretchEnd(period, position) - position;
+                    break;
+                }
+            }
+        }
+    }
+
+    // The pair chain's nearest node before the position (position + 1, 0 for none).
+    __attribute__((always_inline)) std::uint32_t NearestPairNode(std::uint32_t position) const
+    {
+        std::uint32_t link = m_head2[Key2(position)];
+        while (link && link - 1 >= position)
+            link = Follow(link, m_prev2[(link - 1) & m_mask]);
+        return link;
+    }
+
+    // The nearest three-byte candidate's distance (0 for none in reach): first along the pair chain from
+    // `link`, which needs nothing built; where that chain is long, along the hashed three-byte chain.
+    // Also picks the chains this search starts on; `pairChainLong` tells the walk to start on hashed ones.
+    __attribute__((always_inline)) std::uint32_t NearestThree(std::uint32_t position, std::uint32_t link,
+                                                              std::uint32_t reach, std::uint32_t knownNear3,
+                                                              bool& pairChainLong)
+    {
+        std::uint32_t near3 = 0;
+        // Where the pair chains proved long in most recent searches and searches come close together (text,
+        // code), the walk starts on the hashed chains; every 16th search tries the pair chains again. Where
+        // searches lie far apart (long matches), keeping the hashed chains costs more than walking pairs.
+        const std::uint32_t gap = std::min(position - m_lastSearch, kGapCap);
+        m_lastSearch = position;
+        m_gapAverage = (m_gapAverage * 7 + gap * 16) / 8;
+        m_startHashed = m_pairScore >= kPairScoreHashed && m_gapAverage < kCloseSearches * 16 &&
+                        (++m_searches & (kPairRetry - 1)) != 0;
+        m_pairsLong = false;
+        pairChainLong = m_startHashed && !Stale(0);
+        // The newest earlier position with the same hash of three bytes (the slot before this position was
+        // entered) decides at once when it lies out of reach (no three-byte candidate in reach: it would be
+        // newer) or matches three bytes (the nearest one: a nearer one would be newer).
+        bool decided = false;
+        if (knownNear3 != UINT32_MAX) {
+            near3 = knownNear3;
+            decided = true;
+        } else if (position + 1 == m_inserted) {
+            const std::uint32_t before = m_slotBefore;
+            if (!InReach(position, before, reach)) {
+                decided = true;
+            } else if (SameThree(m_data + (before - 1), m_here)) {
+                near3 = position - (before - 1);
+                decided = true;
+            }
+        }
+        if (!decided && !pairChainLong) {
+            // A long pair chain hands over to the three-byte chains; where those lag far behind (rarely
+            // needed here) the pair walk goes on for longer first.
+            const std::uint32_t found = ThirdByteWalk(position, link, reach, Stale(0) ? kStalePairWalk : kPairWalk);
+            if (found == UINT32_MAX)
+                pairChainLong = true;
+            else
+                near3 = found;
+        }
+        m_pairsLong = pairChainLong;
+        if (!decided && pairChainLong) {
+            Need(0);
+            std::uint32_t c = m_heads[0][HashAt(position, 3)];
+            while (c) {
+                const std::uint32_t candidate = c - 1;
+                if (candidate < position) {
+                    if (position - candidate >= reach)
+                        break;
+                    const std::uint8_t* there = m_data + candidate;
+                    if (there[0] == m_here[0] && there[1] == m_here[1] && there[2] == m_here[2]) {
+                        near3 = position - candidate;
+                        break;
+                    }
+                }
+                c = Follow(c, m_prevs[0][candidate & m_mask]);
+            }
+        }
+        return near3;
+    }
+
+    // The two-byte-only stretch: gains fall with distance, so the nearest is its best, unless the last
+    // distance lies in it.
+    __attribute__((always_inline)) void JudgeTwoByteStretch(std::uint32_t nearest2, std::uint32_t near3,
+                                                            std::uint32_t reach, std::uint32_t last)
+    {
+        if (near3 == 0 || nearest2 < near3) {
+            Consider(nearest2, 2);
+            if (last != nearest2 && last > nearest2 && last < reach && (near3 == 0 || last < near3) &&
+                m_here[-static_cast<std::ptrdiff_t>(last)] == m_here[0] &&
+                m_here[1 - static_cast<std::ptrdiff_t>(last)] == m_here[1])
+                Consider(last, 2);
+        }
+    }
+
     // The accepted candidate lies in a stretch of the current position's short period P and matches exactly
     // the rest of that stretch, which ends before the current position's own: then each candidate P farther
     // back in the same stretch matches P bytes more, the candidates between them fewer than P bytes (another
@@ -795,7 +851,7 @@ private:
         for (std::uint32_t t = 0; t < kSample; ++t) {
             offsets[t] = width - key - (kSample - 1) + t;
             std::uint32_t n = m_heads[level][HashAt(position + offsets[t], key)];
-            int budget = 16;
+            int budget = kHeadSkip;
             while (n && (n - 1 >= position + offsets[t] || position + offsets[t] - (n - 1) <= passed) && --budget)
                 n = Follow(n, prev[(n - 1) & m_mask]);
             if (budget == 0)
@@ -831,7 +887,10 @@ private:
     static constexpr std::uint32_t kKeyLengths[kLevels] = {3, 4, 6, 8, 12, 16, 32, 32};
     static constexpr std::uint32_t kHashBits = 15;
     static constexpr std::uint32_t kSlotBits = 20;
+    // Multiplicative hashing: odd constants near 2^64 and 2^32 divided by the golden ratio spread the keys'
+    // bits over the top bits, which index the tables.
     static constexpr std::uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    static constexpr std::uint32_t kSlotMultiplier = 2654435761u;
     static constexpr std::uint32_t kPeriods = 8;
     static constexpr std::uint32_t kLongStretch = 32;
     // Positions per entry of the stretch tables (first failure per block).
@@ -859,6 +918,21 @@ private:
     static constexpr std::uint32_t kDirect = 8;
     // The longest key's chains hold every kSample-th position.
     static constexpr std::uint32_t kSample = 8;
+
+    // Below this maximum length the plain walk is the search: the stages compare in whole words and read up
+    // to 16 bytes past the position, which a shorter rest may not have.
+    static constexpr std::uint32_t kPlainBelow = 16;
+    // Nodes a walk skips from a chain's head before it goes on from the accepted candidate instead.
+    static constexpr int kHeadSkip = 16;
+    // The record that picks a full search's first chains: it rises by 2 (to at most kPairScoreMax) after a
+    // search that found the pair chains long and falls by 1 after one that did not; from kPairScoreHashed on,
+    // searches that come close together (less than kCloseSearches bytes apart on average, gaps counted up to
+    // kGapCap) start on the hashed chains, except every kPairRetry-th, which tries the pair chains again.
+    static constexpr int kPairScoreMax = 8;
+    static constexpr int kPairScoreHashed = 4;
+    static constexpr std::uint32_t kCloseSearches = 32;
+    static constexpr std::uint32_t kGapCap = 4096;
+    static constexpr std::uint32_t kPairRetry = 16;
 
     // Chain links: a node (position + 1) refers to the next older node of its chain (position + 1, 0 for none).
     // With 16-bit links the older node is stored as the distance back, which a window of at most 65536 never
@@ -1003,7 +1077,7 @@ private:
     std::uint32_t SlotOf(std::uint32_t q) const
     {
         const std::uint32_t v = m_data[q] | m_data[q + 1] << 8 | m_data[q + 2] << 16;
-        return (v * 2654435761u) >> m_slotShift;
+        return (v * kSlotMultiplier) >> m_slotShift;
     }
 
     // The shortest period up to kPeriods of the 32 bytes at q, or 0 (needs q + 40 <= length).
@@ -1265,7 +1339,7 @@ private:
         if (keyLength <= 8) {
             h = (words[0] << (64 - 8 * keyLength)) * kMultiplier;
         } else {
-            h = words[0] * 0x9E3779B97F4A7C15ull;
+            h = words[0] * kMultiplier;
             std::uint32_t rest = keyLength - 8;
             static constexpr std::uint64_t multipliers[3] = {0xC2B2AE3D27D4EB4Full, 0x165667B19E3779F9ull,
                                                              0xD6E8FEB86659FD93ull};
@@ -1276,7 +1350,7 @@ private:
                 h = h << 17 | h >> 47;
                 rest -= take;
             }
-            h *= 0x9E3779B97F4A7C15ull;
+            h *= kMultiplier;
         }
         return static_cast<std::uint32_t>(h >> (64 - kHashBits));
     }
@@ -1353,7 +1427,7 @@ private:
         const std::int32_t gain = Gain(distance, length, m_last, m_indexBits);
         if (gain > m_best.gain) {
             m_best = {distance, length, gain};
-            if (distance <= 1 && length > 64)
+            if (distance <= 1 && length > kRunStop)
                 return true;
         }
         need = length;
@@ -1393,7 +1467,7 @@ private:
     {
         m_intervalBits = m_indexBits;
         m_intervalCount = 0;
-        for (std::uint32_t p : {1u, 128u, 639u, 14335u, 65536u})
+        for (std::uint32_t p : {1u, kAdjustBand1, kAdjustBand2, kAdjustBand3, kAdjustBand4})
             if (p < m_window)
                 m_intervals[m_intervalCount++] = p;
         for (std::uint32_t k = 2; k < 32; ++k) {
@@ -1413,7 +1487,8 @@ private:
         }
     }
 
-    Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last) const
+    __attribute__((noinline)) Match PlainFind(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
+                                              std::uint32_t last) const
     {
         return PlainWalk(
             m_data, position, m_window, lmax, indexBits, last, m_head2[Key2(position)],
