@@ -1,7 +1,7 @@
 // The jCalg1 decoder. Streams come from outside (packed blocks, user files), so every read is checked against
 // the stream's end and every write against the header's size and the destination.
 #include "Jcalg.h"
-#include "JcalgEncoder.h"
+#include "JcalgFormat.h"
 
 #include <cstring>
 
@@ -9,10 +9,7 @@ namespace hexaloom {
 
 namespace {
 
-std::uint32_t ReadLe32(const std::uint8_t* p)
-{
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
+using jcalg::ReadLe32;
 
 // One step of gamma decoding: up to four digit/continuation pairs from the next 8 bits.
 struct GammaStep
@@ -117,17 +114,18 @@ private:
 std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
                          std::size_t destinationLength)
 {
-    if (!source || !destination || sourceLength < 10 || source[0] != 0x4A || source[1] != 0x43)
+    if (!source || !destination || sourceLength < jcalg::kHeaderSize || source[0] != jcalg::kMagic0 ||
+        source[1] != jcalg::kMagic1)
         return 0;
     const std::uint32_t size = ReadLe32(source + 2);
     const std::uint32_t checksum = ReadLe32(source + 6);
     if (size > destinationLength)
         return 0;
 
-    BitReader in(source + 10, (sourceLength - 10) / 4);
+    BitReader in(source + jcalg::kHeaderSize, (sourceLength - jcalg::kHeaderSize) / 4);
     std::uint8_t* const out = destination;
     std::size_t written = 0;
-    std::uint32_t indexBits = 8;
+    std::uint32_t indexBits = jcalg::kFirstIndexBits;
     std::uint64_t lastDistance = 1;
     std::uint32_t literalBits = 0; // 0 until the first literal-mode command
     std::uint32_t literalBase = 0;
@@ -209,9 +207,9 @@ std::size_t JcDecompress(const std::uint8_t* source, std::size_t sourceLength, s
                 ok = copy(v - 1, 1);
             } else if (in.Bit()) {
                 do {
-                    if (size - written < 256)
+                    if (size - written < jcalg::kRawRun)
                         return 0;
-                    for (int i = 0; i < 256; ++i)
+                    for (std::uint32_t i = 0; i < jcalg::kRawRun; ++i)
                         out[written++] = static_cast<std::uint8_t>(in.Bits(8));
                 } while (in.Bit() && !in.Truncated());
             } else {

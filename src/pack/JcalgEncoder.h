@@ -1,8 +1,9 @@
 #pragma once
-// The compressor's strategy, shared by the fast search (Jcalg.cpp) and the straightforward reference search
+// The compressor's strategy, shared by the fast search (JcalgSearch.cpp) and the straightforward reference search
 // (JcalgReference.cpp): both plug a Search into EncodeStream, so they can differ only in how candidates are
 // found. Internal to the packing library.
 #include "Jcalg.h"
+#include "JcalgFormat.h"
 
 #include <algorithm>
 #include <bit>
@@ -13,13 +14,6 @@
 #endif
 
 namespace hexaloom::jcalg {
-
-// Largest window the stream's distances may use.
-constexpr std::uint32_t kMaxWindow = 268435454;
-constexpr std::uint32_t kMinWindow = 1024;
-// Bytes coded between two literal-span analyses, and the stretch each analysis looks at.
-constexpr std::uint32_t kAnalysisStretch = 1024;
-constexpr std::uint32_t kProgressTokens = 96;
 
 struct Match
 {
@@ -50,38 +44,58 @@ inline std::uint32_t ExtendMatch(const std::uint8_t* there, const std::uint8_t* 
     return length;
 }
 
-// Length bias of a newly coded distance: the stream never codes lengths that are useless at that distance.
-inline std::uint32_t Adjust(std::uint64_t distance)
-{
-    if (distance < 128)
-        return 4;
-    if (distance < 639)
-        return 0;
-    if (distance < 14335)
-        return 1;
-    if (distance < 65536)
-        return 2;
-    return 3;
-}
-
 // Gain in bits the search credits a candidate with; 0 when it is unusable or not worth it.
 __attribute__((always_inline)) inline std::int32_t Gain(std::uint32_t distance, std::uint32_t length,
                                                         std::uint32_t lastDistance, std::uint32_t indexBits)
 {
     std::int32_t cost;
-    if (distance != lastDistance && distance <= 127 && length <= 5) {
-        cost = 9;
+    if (distance != lastDistance && distance <= kShortDistanceMax && length <= kShortLengthMax) {
+        cost = kShortTokenCost;
     } else if (distance == lastDistance) {
         cost = 2 * (static_cast<std::int32_t>(Digits(length)) - 1) - 1;
     } else {
         const std::int64_t coded = static_cast<std::int64_t>(length) - Adjust(distance);
         if (coded < 2)
             return 0;
-        cost = 10 + 2 * (static_cast<std::int32_t>(Digits((distance >> indexBits) + 3)) - 1) +
+        cost = kNewDistanceCost + 2 * (static_cast<std::int32_t>(Digits((distance >> indexBits) + 3)) - 1) +
                2 * (static_cast<std::int32_t>(Digits(static_cast<std::uint32_t>(coded))) - 1);
     }
     const std::int64_t gain = 8 * static_cast<std::int64_t>(length) + 1 - cost;
     return gain > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(gain, INT32_MAX)) : 0;
+}
+
+// The straightforward walk of one chain, newest node first: a candidate is accepted when it matches the
+// length of the one accepted before (2 at first), and replaces the best only with a greater gain. The
+// reference search runs it on its ring; the fast search on its pair chains, as the whole search for short
+// maximum lengths and, in a build with HEXALOOM_JCALG_CHECK_SEARCH, as the check of every search.
+// `positionOf(node)` is a node's position, `older(node)` the next node (0 ends the chain).
+template <class PositionOf, class Older>
+Match PlainWalk(const std::uint8_t* data, std::uint32_t position, std::uint32_t window, std::uint32_t lmax,
+                std::uint32_t indexBits, std::uint32_t last, std::uint32_t newest, PositionOf positionOf, Older older)
+{
+    const std::uint8_t* here = data + position;
+    Match best;
+    std::uint32_t need = 2;
+    for (std::uint32_t node = newest; node; node = older(node)) {
+        const std::uint32_t candidate = positionOf(node);
+        if (candidate >= position)
+            continue;
+        const std::uint32_t distance = position - candidate;
+        if (distance >= window)
+            break;
+        const std::uint8_t* there = data + candidate;
+        if (std::memcmp(there, here, need) != 0)
+            continue;
+        const std::uint32_t length = ExtendMatch(there, here, need, lmax);
+        const std::int32_t gain = Gain(distance, length, last, indexBits);
+        if (gain > best.gain) {
+            best = {distance, length, gain};
+            if (distance <= 1 && length > kRunStop)
+                break;
+        }
+        need = length;
+    }
+    return best;
 }
 
 // Length a candidate is credited with when the required length is `need` and it really matches `trueLength`
@@ -232,16 +246,16 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
 
     BitWriter out(destination, capacity);
     const std::uint32_t checksum = noChecksum ? 0 : JcChecksum(source, length);
-    const std::uint8_t header[10] = {0x4A,
-                                     0x43,
-                                     static_cast<std::uint8_t>(n),
-                                     static_cast<std::uint8_t>(n >> 8),
-                                     static_cast<std::uint8_t>(n >> 16),
-                                     static_cast<std::uint8_t>(n >> 24),
-                                     static_cast<std::uint8_t>(checksum),
-                                     static_cast<std::uint8_t>(checksum >> 8),
-                                     static_cast<std::uint8_t>(checksum >> 16),
-                                     static_cast<std::uint8_t>(checksum >> 24)};
+    const std::uint8_t header[kHeaderSize] = {kMagic0,
+                                              kMagic1,
+                                              static_cast<std::uint8_t>(n),
+                                              static_cast<std::uint8_t>(n >> 8),
+                                              static_cast<std::uint8_t>(n >> 16),
+                                              static_cast<std::uint8_t>(n >> 24),
+                                              static_cast<std::uint8_t>(checksum),
+                                              static_cast<std::uint8_t>(checksum >> 8),
+                                              static_cast<std::uint8_t>(checksum >> 16),
+                                              static_cast<std::uint8_t>(checksum >> 24)};
     out.WriteBytes(header, sizeof header);
 
     auto putMode = [&] {
@@ -258,16 +272,17 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
         }
         out.Put(1u << mode.bits | static_cast<std::uint8_t>(byte - mode.base), mode.bits + 1);
     };
-    std::uint32_t indexBits = 8;
+    std::uint32_t indexBits = kFirstIndexBits;
     std::uint32_t lastDistance = 1;
-    auto putSingle = [&](std::uint32_t p, std::uint32_t reach) __attribute__((always_inline)) {
+    auto putSingle = [&](std::uint32_t p, std::uint32_t reach) __attribute__((always_inline))
+    {
         const std::uint8_t byte = source[p];
         if (byte == 0) {
             out.Put(0b001'0001, 7);
             return;
         }
-        const std::uint32_t look = std::min(reach, 14u);
-        if (look == 14 && p >= 16) {
+        const std::uint32_t look = std::min(reach, kNearByteMax);
+        if (look == kNearByteMax && p >= 16) {
 #ifdef __SSE2__
             // The 16 bytes before p against the byte at once: bit i stands for distance 16 - i, so the nearest
             // equal byte among distances 1 to 14 is the highest of bits 2 to 15.
@@ -325,7 +340,7 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             out.Put(0b01, 2);
             out.PutGamma(2);
             out.PutGamma(m.length);
-        } else if (m.distance <= 127 && m.length <= 5) {
+        } else if (m.distance <= kShortDistanceMax && m.length <= kShortLengthMax) {
             out.Put(0b000, 3);
             out.Put(m.distance, 7);
             out.Put(m.length - 2, 2);
@@ -365,18 +380,18 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             // what is found at p + 1 is kept. On data that does not compress most steps are such; they run
             // here without the general step's checks, up to the next analysis, the next switch of the index
             // bits and the last four bytes.
-            const std::uint32_t switchAt = indexBits == 8 && window > 49152   ? 49153
-                                           : indexBits == 9 && window > 65536 ? 65537
-                                                                              : UINT32_MAX;
+            const std::uint32_t switchAt = indexBits == 8 && window > kIndexBits9From    ? kIndexBits9From + 1
+                                           : indexBits == 9 && window > kIndexBits10From ? kIndexBits10From + 1
+                                                                                         : UINT32_MAX;
             const std::uint32_t stop =
-                std::min({n > 3 ? n - 3 : 0, sinceAnalysis < kAnalysisStretch ? p + (kAnalysisStretch - sinceAnalysis) : 0,
-                          switchAt});
+                std::min({n > 3 ? n - 3 : 0,
+                          sinceAnalysis < kAnalysisStretch ? p + (kAnalysisStretch - sinceAnalysis) : 0, switchAt});
             while (p < stop && kept.length == 0) {
                 maxLength = std::min(maxLength, n - p);
                 search.Insert(p + 1);
                 kept = search.Find(p + 1, maxLength - 1, indexBits, lastDistance);
-                if (kept.gain < 3)
-                    kept.gain += 3;
+                if (kept.gain < kLazyPenalty)
+                    kept.gain += kLazyPenalty;
                 putSingle(p, std::min(p, window));
                 ++sinceAnalysis;
                 if (--untilProgress == 0) {
@@ -404,8 +419,8 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
                     putMode();
                 }
             }
-            if (reach > 49152) {
-                const std::uint32_t wanted = reach > 65536 ? 10 : 9;
+            if (reach > kIndexBits9From) {
+                const std::uint32_t wanted = reach > kIndexBits10From ? 10 : 9;
                 if (wanted != indexBits) {
                     out.Put(0b000'0000000'01, 12);
                     out.Put(wanted, 4);
@@ -415,9 +430,9 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
             const Match atP = haveKept ? kept : search.Find(p, maxLength, indexBits, lastDistance);
             search.Insert(p + 1);
             Match next = search.Find(p + 1, maxLength - 1, indexBits, lastDistance);
-            if (next.gain >= 3)
-                next.gain -= 3;
-            const std::int32_t keptGain = next.gain + 3;
+            if (next.gain >= kLazyPenalty)
+                next.gain -= kLazyPenalty;
+            const std::int32_t keptGain = next.gain + kLazyPenalty;
             if (next.length != 0 && next.gain > atP.gain) {
                 putSingle(p, reach);
                 kept = next;

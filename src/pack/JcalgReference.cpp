@@ -66,27 +66,11 @@ public:
 
     jcalg::Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits, std::uint32_t last)
     {
-        const std::uint8_t* here = m_data + position;
-        jcalg::Match best;
-        std::uint32_t need = 2;
-        for (std::uint32_t link = m_heads[Key(position)]; link; link = m_entries[link - 1].older) {
-            const std::uint32_t candidate = m_entries[link - 1].position;
-            if (candidate >= position)
-                continue;
-            const std::uint8_t* there = m_data + candidate;
-            if (std::memcmp(there, here, need) != 0)
-                continue;
-            const std::uint32_t length = jcalg::ExtendMatch(there, here, need, lmax);
-            const std::uint32_t distance = position - candidate;
-            const std::int32_t gain = jcalg::Gain(distance, length, last, indexBits);
-            if (gain > best.gain) {
-                best = {distance, length, gain};
-                if (distance <= 1 && length > 64)
-                    break;
-            }
-            need = length;
-        }
-        return best;
+        // The ring holds the window's positions only, so the walk's window test never ends it early.
+        return jcalg::PlainWalk(
+            m_data, position, m_size - 1, lmax, indexBits, last, m_heads[Key(position)],
+            [this](std::uint32_t link) { return m_entries[link - 1].position; },
+            [this](std::uint32_t link) { return m_entries[link - 1].older; });
     }
 
 private:
