@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     QTemporaryDir temp;
     // Folders named "d": the deepest file's path stays below the system's 4,096 bytes up to some 2,000 levels.
     QString folder = temp.path() + "/tree";
+    QDir().mkpath(folder);
     for (int level = 0; level < levels; ++level) {
         folder += "/d";
         QDir().mkdir(folder);

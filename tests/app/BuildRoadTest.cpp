@@ -106,6 +106,17 @@ QString Describe(const BuildOptions& o)
     return process;
 }
 
+// `program` (the program itself when empty) started in `folder` with `variable` set in its environment.
+[[maybe_unused]] void StartWith(QProcess& process, const QString& folder, const QString& variable, const QString& value,
+                                const QStringList& parameters, const QString& program = QString())
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(variable, value);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(program.isEmpty() ? QStringLiteral(HEXALOOM_EXECUTABLE) : program, parameters);
+}
+
 // The temporary files of running saves in `folder`.
 [[maybe_unused]] QStringList Temporaries(const QString& folder)
 {
@@ -674,11 +685,7 @@ private slots:
         const QByteArray oldPack = ReadBytes(dir.filePath("out.binpack"));
         QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(40, 2)));
         QProcess run;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HEXALOOM_TEST_PAIR_PAUSE_MS", "4000");
-        run.setProcessEnvironment(environment);
-        run.setWorkingDirectory(dir.path());
-        run.start(QStringLiteral(HEXALOOM_EXECUTABLE), create);
+        StartWith(run, dir.path(), "HEXALOOM_TEST_PAIR_PAUSE_MS", "4000", create);
         QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(dir.filePath("out.binpack")) != oldPack, 20000);
         if (kill)
             run.kill();
@@ -714,11 +721,8 @@ private slots:
         QCOMPARE(Hexaloom(dir.path(), {"--verify", "link.pbi"}).code, kExitOk);
 
         QProcess first;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HEXALOOM_TEST_PAIR_PAUSE_MS", "3000");
-        first.setProcessEnvironment(environment);
-        first.setWorkingDirectory(dir.path());
-        first.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"--create", "other.pbi", "--format", "binpack", "in"});
+        StartWith(first, dir.path(), "HEXALOOM_TEST_PAIR_PAUSE_MS", "3000",
+                  {"--create", "other.pbi", "--format", "binpack", "in"});
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("other.binpack")), 20000);
         const Result second = Hexaloom(dir.path(), {"--create", "out.res", "in"});
         QVERIFY(first.waitForFinished(20000));
@@ -736,11 +740,7 @@ private slots:
         QCOMPARE(Hexaloom(dir.path(), {"--create", "big.pbi", "in"}).code, kExitOk);
         const QString include = dir.filePath("big.pbi");
         QProcess verify;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HEXALOOM_TEST_READ_PAUSE_MS", "3000");
-        verify.setProcessEnvironment(environment);
-        verify.setWorkingDirectory(dir.path());
-        verify.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"--verify", "big.pbi"});
+        StartWith(verify, dir.path(), "HEXALOOM_TEST_READ_PAUSE_MS", "3000", {"--verify", "big.pbi"});
         QVERIFY(verify.waitForStarted());
         const QString maps = QStringLiteral("/proc/%1/maps").arg(verify.processId());
         QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(maps).contains(QFile::encodeName(include)), 20000);
@@ -983,12 +983,9 @@ private slots:
         }
         QCOMPARE(Hexaloom(dir.path(), {"--create", "big.res", "--packer", "jcalg1", "in"}).code, kExitOk);
         QProcess limited;
-        limited.setWorkingDirectory(dir.path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HEXALOOM_MEMORY_MB", "150");
-        limited.setProcessEnvironment(environment);
-        limited.start("/bin/sh", {"-c", "ulimit -v 280000; exec \"$0\" --verify big.res",
-                                  QStringLiteral(HEXALOOM_EXECUTABLE)});
+        StartWith(limited, dir.path(), "HEXALOOM_MEMORY_MB", "150",
+                  {"-c", "ulimit -v 280000; exec \"$0\" --verify big.res", QStringLiteral(HEXALOOM_EXECUTABLE)},
+                  "/bin/sh");
         QVERIFY(limited.waitForFinished(60000));
         QVERIFY2(limited.exitCode() == kExitOk, limited.readAllStandardError().constData());
     }
