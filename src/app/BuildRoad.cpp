@@ -134,7 +134,8 @@ struct Target
     int format = OutputHexdata;
     QString shown;
     QString path;     // absolute
-    QString packPath; // binpack: the pack file beside it; empty otherwise
+    QString packPath; // binpack: the pack file beside it (beside the file a link leads to); empty otherwise
+    QString shownPack;
 };
 
 // `otherwise`: the format when --format names none.
@@ -145,8 +146,11 @@ Target SettleTarget(const BuildOptions& o, int otherwise)
     target.format = format;
     target.shown = SettleOutputExtension(o.output, format);
     target.path = Absolute(target.shown);
-    if (format == OutputBinpack)
-        target.packPath = PackFilePath(target.path);
+    if (format == OutputBinpack) {
+        target.packPath = PackFilePath(ThroughLinks(target.path));
+        target.shownPack = QFileInfo(target.path).isSymLink() ? QDir::toNativeSeparators(target.packPath)
+                                                              : PackFilePath(target.shown);
+    }
     return target;
 }
 
@@ -175,8 +179,9 @@ bool SaveProjectFile(const BuildOptions& o, const CreatePlan& plan, Console& con
     }
     const QByteArray bytes = EncodeProject(records, plan.format);
     const QString path = Absolute(shown);
-    QFile existing(path);
-    const bool same = !o.force && existing.open(QIODevice::ReadOnly) && existing.readAll() == bytes;
+    // Read only when it is a regular file: a FIFO standing there would wait for a writer.
+    QString ignored;
+    const bool same = !o.force && ReadRegularFile(path, bytes.size(), &ignored) == bytes;
     QString error;
     if (!same && (bytes.isEmpty() || !WriteFileAtomically(path, bytes, &error))) {
         console.Error(QStringLiteral("%1: cannot be saved: %2").arg(shown, error));
@@ -201,6 +206,7 @@ bool PlanInputs(const BuildOptions& o, const Target& target, CreatePlan& plan, C
     QList<Glob> rules;
     for (const PackRule& rule : o.packRules)
         rules.append(Glob(rule.glob));
+    std::vector<bool> used(std::size_t(rules.size()), false);
     // The output of an earlier run inside an INPUT folder is no input of this one.
     const QString output = QDir::toNativeSeparators(target.path);
     const QString pack = QDir::toNativeSeparators(target.packPath);
@@ -209,14 +215,24 @@ bool PlanInputs(const BuildOptions& o, const Target& target, CreatePlan& plan, C
             continue;
         int packer = o.packer;
         for (qsizetype r = 0; r < rules.size(); ++r) {
-            if (rules[r].Matches(file.relative))
+            if (rules[r].Matches(file.relative)) {
                 packer = o.packRules[r].packer;
+                used[std::size_t(r)] = true;
+            }
         }
         if (packer == kPackerSmallest)
             packer = SmallestPacker(file.path).value_or(SmallestChoice{}).packer;
         plan.paths.append(file.path);
         plan.kinds.push_back(packer);
         plan.sizes.push_back(file.size);
+    }
+    // A rule that names no file is most likely mistyped: the files it was meant for get another packer.
+    for (qsizetype r = 0; r < rules.size(); ++r) {
+        const QString rule = QStringLiteral("--pack \"%1=...\"").arg(o.packRules[r].glob);
+        if (rules[r].malformed())
+            console.Warning(QStringLiteral("%1: \"[\" has no \"]\", so it stands for itself").arg(rule));
+        if (!used[std::size_t(r)])
+            console.Warning(QStringLiteral("%1 matches no file").arg(rule));
     }
     if (plan.paths.isEmpty())
         console.Warning(QStringLiteral("no file to put into %1").arg(o.output));
@@ -240,6 +256,23 @@ bool PlanProject(const BuildOptions& o, std::optional<Target>& target, CreatePla
         console.Error(QStringLiteral("%1 file(s) of the project \"%2\" cannot be read; nothing was written")
                           .arg(report.missing)
                           .arg(o.project));
+        return false;
+    }
+    // OUT's name stands: a project's format that OUT's extension contradicts would write an include
+    // named x.res (read back as a resource file) or a resource file named x.pbi.res.
+    const QString extension = QFileInfo(OutputFileName(o.output)).suffix().toLower();
+    const bool named = extension == QLatin1String("res") || extension == QLatin1String("pbi") ||
+                       extension == QLatin1String("pb");
+    if (o.format < 0 && named &&
+        (document.outputFormat() == OutputResource) != (OutputFormatOfName(o.output) == OutputResource)) {
+        console.Error(QStringLiteral("the project \"%1\" makes a %2, but %3 names a %4; give --format or another "
+                                     "OUT; nothing was written")
+                          .arg(o.project,
+                               document.outputFormat() == OutputResource ? QStringLiteral("resource file")
+                                                                         : QStringLiteral("PureBasic include"),
+                               o.output,
+                               document.outputFormat() == OutputResource ? QStringLiteral("PureBasic include")
+                                                                         : QStringLiteral("resource file")));
         return false;
     }
     target = SettleTarget(o, document.outputFormat());
@@ -284,6 +317,16 @@ int RunCreate(const BuildOptions& o, Console& console)
                           .arg(o.output, named.join(QLatin1Char('\n'))));
         return kExitFailed;
     }
+    if (const QList<int> unsafe = RowsExtractCannotWrite(plan.paths); !unsafe.isEmpty()) {
+        QStringList named;
+        for (const int row : unsafe)
+            named << plan.paths[row];
+        console.Error(QStringLiteral("--extract could not write these file names back (a control character, \"/\", "
+                                     "\"\\\", \":\" or only dots), so they cannot be put into %1; nothing was "
+                                     "written:\n%2")
+                          .arg(o.output, named.join(QLatin1Char('\n'))));
+        return kExitFailed;
+    }
     if (!o.saveProject.isEmpty() && !SaveProjectFile(o, plan, console))
         return kExitFailed;
 
@@ -305,8 +348,14 @@ int RunCreate(const BuildOptions& o, Console& console)
     };
     bool told = false;
     options.waiting = [&] {
-        if (!told)
-            console.Warning(QStringLiteral("another run is writing %1; waiting for it to end").arg(shown));
+        if (!told) {
+            const QString other = OutputLock::Holder(target->path);
+            console.Warning(other.isEmpty() ? QStringLiteral("another run is writing in the folder of %1; waiting for "
+                                                             "it to end")
+                                                  .arg(shown)
+                                            : QStringLiteral("another run is writing %1; waiting for it to end")
+                                                  .arg(QDir::toNativeSeparators(other)));
+        }
         told = true;
         return true;
     };
@@ -319,7 +368,7 @@ int RunCreate(const BuildOptions& o, Console& console)
                 QStringLiteral("%1 %2").arg(unchanged ? QStringLiteral("unchanged") : QStringLiteral("written"), name));
         };
         if (target->format == OutputBinpack)
-            say(created.packUnchanged, PackFilePath(shown));
+            say(created.packUnchanged, target->shownPack);
         say(created.unchanged, shown);
     }
     return kExitOk;
@@ -335,12 +384,24 @@ bool Read(const BuildOptions& o, Console& console, OutputContents& contents)
     return false;
 }
 
+// A file that got shorter while it was read (another program writes it) was read as something it never
+// held: then nothing read from it stands.
+bool ChangedMeanwhile(const BuildOptions& o, Console& console, const OutputContents& contents)
+{
+    if (!contents.data || !contents.data->Changed())
+        return false;
+    console.Error(QStringLiteral("%1: it changed while it was read; nothing read from it stands").arg(o.output));
+    return true;
+}
+
 int RunList(const BuildOptions& o, Console& console)
 {
     OutputContents contents;
     if (!Read(o, console, contents))
         return kExitFailed;
     const OutputListing listing = ListOutput(contents);
+    if (ChangedMeanwhile(o, console, contents))
+        return kExitFailed;
     QList<QStringList> rows{{"#", "constant", "packer", "stored", "original", "CRC-32", "name"}};
     for (const OutputFile& file : listing.files) {
         QStringList row{QString::number(file.number), file.constant};
@@ -409,6 +470,8 @@ int RunVerify(const BuildOptions& o, Console& console)
                                                                                     : EntryDamageText(contents, entry);
         },
         [&](int done) { console.Progress(QStringLiteral("verifying %1 of %2").arg(done).arg(count)); });
+    if (ChangedMeanwhile(o, console, contents))
+        return kExitFailed;
     qint64 stored = 0;
     for (int k = 1; k <= std::max(count, catalog.count); ++k) {
         const QString label = FileLabel(k, catalog.names.value(k - 1));
@@ -511,6 +574,8 @@ int RunExtract(const BuildOptions& o, Console& console)
             return QString();
         },
         [&](int done) { console.Progress(QStringLiteral("extracting %1 of %2").arg(done).arg(chosen.size())); });
+    if (ChangedMeanwhile(o, console, contents))
+        return kExitFailed;
     int written = 0;
     for (std::size_t i = 0; i < chosen.size(); ++i) {
         const int k = chosen[i];

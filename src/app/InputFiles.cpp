@@ -37,6 +37,7 @@ Glob::Glob(const QString& pattern) : m_wholePath(pattern.contains(QLatin1Char('/
             expression += (negated ? QLatin1String("[^/") : QLatin1String("[")) + set + QLatin1Char(']');
             i = close;
         } else {
+            m_malformed = m_malformed || c == QLatin1Char('[');
             expression += QRegularExpression::escape(QString(c));
         }
     }
@@ -96,6 +97,10 @@ InputFiles CollectInputFiles(const QStringList& inputs, const QStringList& inclu
                     return true;
                 case ScanEntry::Unlisted:
                     result.error = QStringLiteral("the folder \"%1\" cannot be listed").arg(shown);
+                    return false;
+                case ScanEntry::BadName:
+                    // Left out it would vanish from the output without a word.
+                    result.error = QStringLiteral("\"%1\": %2").arg(shown, entry.why);
                     return false;
                 case ScanEntry::Folder:
                     return true;

@@ -17,10 +17,13 @@ class Glob
 public:
     explicit Glob(const QString& pattern);
     bool Matches(const QString& relativePath) const;
+    // A "[" without its "]": taken as the character itself, which is seldom what was meant.
+    bool malformed() const { return m_malformed; }
 
 private:
     QRegularExpression m_expression;
     bool m_wholePath = false;
+    bool m_malformed = false;
 };
 
 struct InputFile

@@ -70,8 +70,8 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
         document.setOutputFormat(parsed.content.format);
     QStringList missing;
     for (const ProjectRecord& record : parsed.content.records) {
-        const QFileInfo info(record.path);
-        if (info.isFile() && info.size() > 0) {
+        // An empty file is a file: left out, it would shift the numbers of every file after it.
+        if (QFileInfo(record.path).isFile()) {
             model.AddFileRow(record.path, record.packer, record.size);
             ++report.added;
         } else {

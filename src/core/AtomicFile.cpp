@@ -31,15 +31,31 @@ namespace {
 
 const QLatin1String kTemporaryPrefix(".hexaloom-");
 const QLatin1String kTemporarySuffix(".tmp");
+// The first bytes of a pair's journal (PairJournal), which carries a temporary file's name.
+const QByteArray kPairMagic("hexaloom pair journal 1\n");
+// The first bytes of the note of a run that holds its output's folder (OutputLock), before the output's path.
+const QByteArray kLockMagic("hexaloom is writing\n");
+
+// Four hexadecimal digits that check the eight before them: a name a user gave a file of his own
+// (".hexaloom-mynotes1.tmp") is never taken for one of ours, removed or left out of a walk.
+QString CheckDigits(QStringView random)
+{
+    std::uint32_t hash = 2166136261u; // FNV-1a, salted so that no plain pattern checks
+    for (const char c : {'h', 'x', 'l', 'm'})
+        hash = (hash ^ std::uint8_t(c)) * 16777619u;
+    for (const QChar c : random)
+        hash = (hash ^ c.unicode()) * 16777619u;
+    return QStringLiteral("%1").arg((hash ^ (hash >> 16)) & 0xFFFF, 4, 16, QLatin1Char('0'));
+}
 
 // A short name of its own in the target's folder, however long the target's name is.
 QString TemporaryName(const QString& folder)
 {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-    QString name = QLatin1Char('/') + kTemporaryPrefix;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    QString random;
     for (int i = 0; i < 8; ++i)
-        name += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(36)]);
-    return folder + name + kTemporarySuffix;
+        random += QLatin1Char(kDigits[QRandomGenerator::global()->bounded(16)]);
+    return folder + QLatin1Char('/') + kTemporaryPrefix + random + CheckDigits(random) + kTemporarySuffix;
 }
 
 // The temporary files that exist right now, for the signal handler: fixed slots, so that registering
@@ -73,8 +89,16 @@ void UnregisterPending(int slot)
         g_pending[slot].state.store(0);
 }
 
+// While above 0, a signal that ends the program waits in g_deferred (see HeldSignals).
+std::atomic<int> g_holding{0};
+std::atomic<int> g_deferred{0};
+
 extern "C" void RemovePendingAndEnd(int signal)
 {
+    if (g_holding.load() > 0) {
+        g_deferred.store(signal);
+        return;
+    }
     for (PendingSlot& slot : g_pending) {
         if (slot.state.load() == 2) {
 #ifdef Q_OS_WIN
@@ -124,6 +148,8 @@ bool SyncToDisk(int handle, QString* why)
 // leaves its file behind, and the next save there must not find it (nor a folder walk pack it).
 void RemoveAbandoned(const QString& folder)
 {
+    // A pair a killed run left apart is put together first, from the temporary file the cleaner would take.
+    SplitPairs(folder, true);
     // No name filter: Qt matches those with a regular expression, whose per-thread state crashes a
     // MinGW program when a worker thread that used it ends. The names are told apart below.
     const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
@@ -208,6 +234,13 @@ bool SecondName(const QString& existing, const QString& name, int* handle)
 
 } // namespace
 
+void PauseForTests(const char* name)
+{
+    const int ms = qEnvironmentVariableIntValue(name);
+    if (ms > 0)
+        QThread::msleep(static_cast<unsigned long>(ms));
+}
+
 QString SystemErrorText(int error)
 {
     const QString text = qt_error_string(error);
@@ -218,14 +251,122 @@ QString SystemErrorText(int error)
 
 bool IsOwnTemporaryName(const QString& fileName)
 {
-    return fileName.size() == kTemporaryPrefix.size() + 8 + kTemporarySuffix.size() &&
-           fileName.startsWith(kTemporaryPrefix) && fileName.endsWith(kTemporarySuffix);
+    if (fileName.size() != kTemporaryPrefix.size() + 12 + kTemporarySuffix.size() ||
+        !fileName.startsWith(kTemporaryPrefix) || !fileName.endsWith(kTemporarySuffix))
+        return false;
+    const QStringView digits = QStringView(fileName).mid(kTemporaryPrefix.size(), 12);
+    for (const QChar c : digits) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))))
+            return false;
+    }
+    return CheckDigits(digits.left(8)) == digits.mid(8);
 }
 
 void RemoveTemporaryFilesOnSignals()
 {
     std::signal(SIGINT, RemovePendingAndEnd);
     std::signal(SIGTERM, RemovePendingAndEnd);
+#ifdef SIGHUP
+    std::signal(SIGHUP, RemovePendingAndEnd);
+#endif
+}
+
+HeldSignals::HeldSignals()
+{
+    ++g_holding;
+}
+
+HeldSignals::~HeldSignals()
+{
+    if (--g_holding == 0) {
+        if (const int signal = g_deferred.exchange(0))
+            RemovePendingAndEnd(signal);
+    }
+}
+
+bool PairJournal::Begin(const SaveFile& first, const SaveFile& second)
+{
+    End();
+    // The second file's target and temporary file, and the first one's temporary file: which of the
+    // two steps were taken can be told from what is still there.
+    QByteArray text = kPairMagic;
+    for (const QString& path : {second.target(), second.temporaryName(), first.temporaryName()})
+        text += QFile::encodeName(QFileInfo(path).absoluteFilePath()) + '\0';
+    const QString folder = QFileInfo(second.target()).absolutePath();
+    for (int attempt = 0; attempt < 16 && m_path.isEmpty(); ++attempt) {
+        const QString name = TemporaryName(folder);
+        m_file.setFileName(name);
+        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+#ifndef Q_OS_WIN
+            ::flock(m_file.handle(), LOCK_EX);
+#endif
+            m_path = name;
+        }
+    }
+    QString why;
+    if (m_path.isEmpty() || m_file.write(text) != text.size() || !m_file.flush() || !SyncToDisk(m_file.handle(), &why)) {
+        End();
+        return false;
+    }
+    return true;
+}
+
+void PairJournal::End()
+{
+    if (m_path.isEmpty())
+        return;
+    QFile::remove(m_path); // while still held, so no cleaner takes it meanwhile
+    m_file.close();
+    m_path.clear();
+}
+
+namespace {
+
+// What a journal left by a killed run says: the second file's target when the first file has replaced
+// its old one and the second has not; then `temporary` is the second file's complete new version.
+std::optional<std::pair<QString, QString>> SplitPair(const QByteArray& text)
+{
+    if (!text.startsWith(kPairMagic))
+        return std::nullopt;
+    const QList<QByteArray> parts = text.mid(kPairMagic.size()).split('\0');
+    if (parts.size() < 3)
+        return std::nullopt;
+    const QString target = QFile::decodeName(parts[0]);
+    const QString temporary = QFile::decodeName(parts[1]);
+    const QString firstTemporary = QFile::decodeName(parts[2]);
+    if (QFileInfo::exists(firstTemporary) || !QFileInfo(temporary).isFile())
+        return std::nullopt; // the first step was not taken, or the second was
+    return std::pair{target, temporary};
+}
+
+} // namespace
+
+QStringList SplitPairs(const QString& folder, bool repair)
+{
+    QStringList split;
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    for (const QString& name : names) {
+        if (!IsOwnTemporaryName(name))
+            continue;
+        const QString path = folder + QLatin1Char('/') + name;
+        QFile journal(path);
+        if (!journal.open(QIODevice::ReadOnly) || journal.size() > 3 * 4096 + 64 ||
+            !journal.peek(kPairMagic.size()).startsWith(kPairMagic))
+            continue;
+#ifndef Q_OS_WIN
+        // Held: its run is still at work.
+        if (::flock(journal.handle(), LOCK_EX | LOCK_NB) != 0)
+            continue;
+#endif
+        const auto pair = SplitPair(journal.readAll());
+        if (!pair)
+            continue;
+        QString why;
+        if (repair && ReplaceFile(pair->second, pair->first, &why))
+            continue;
+        split.append(pair->first);
+    }
+    return split;
 }
 
 QString ThroughLinks(const QString& target)
@@ -261,15 +402,26 @@ bool SaveFile::open(OpenMode mode)
     m_finished = false;
     m_unchanged = false;
     const QFileInfo existing(m_target);
-    if (m_links == RefuseLinks && (existing.isSymLink() || (existing.exists() && !existing.isFile())))
-        return fail(existing.isSymLink() ? QStringLiteral("a link stands there")
-                                         : QStringLiteral("no regular file stands there"));
+    if (m_links == RefuseLinks && existing.isSymLink())
+        return fail(QStringLiteral("a link stands there"));
     if (existing.isDir())
         return fail(SystemErrorText(EISDIR));
+    // A FIFO or device standing there is the user's, not an old output: renaming over it would replace
+    // it with a regular file.
+    if (existing.exists() && !existing.isFile())
+        return fail(QStringLiteral("not a regular file; left as it is"));
+#ifdef Q_OS_WIN
     if (existing.exists() && !existing.isWritable())
         return fail(SystemErrorText(EACCES));
+#else
+    // The system's own reason: a read-only file system is not a matter of permissions.
+    if (existing.exists() && ::access(QFile::encodeName(m_target).constData(), W_OK) != 0)
+        return fail(SystemErrorText(errno));
+#endif
     m_keepPermissions = existing.exists();
-    m_permissions = existing.permissions();
+    // The file's own bits only: the "user" ones say what this process may do (everything, for root), and
+    // set again they would make a read-only file writable.
+    m_permissions = existing.permissions() & ~(ReadUser | WriteUser | ExeUser);
     const QString folder = existing.absolutePath();
     RemoveAbandoned(folder);
     // Readable only by its owner until it takes an existing file's place and permissions.
@@ -434,6 +586,11 @@ OutputLock::~OutputLock()
         ::CloseHandle(m_mutex);
     }
 #else
+    if (m_note >= 0) {
+        ::unlink(QFile::encodeName(m_notePath).constData()); // while still held, so no cleaner takes it
+        ::close(m_note);
+        UnregisterPending(m_noteSlot);
+    }
     if (m_handle >= 0)
         ::close(m_handle);
 #endif
@@ -478,7 +635,56 @@ bool OutputLock::Lock(const QString& file, const std::function<bool()>& waiting)
             return false;
         QThread::msleep(100);
     }
+    // A note of what this run writes, for a run that waits meanwhile to name it.
+    const QByteArray text = kLockMagic + QFile::encodeName(ThroughLinks(QFileInfo(file).absoluteFilePath()));
+    for (int attempt = 0; attempt < 16 && m_notePath.isEmpty(); ++attempt) {
+        const QString name = TemporaryName(folder);
+        m_noteSlot = RegisterPending(name); // a signal that ends the run removes it too
+        const int note = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (note < 0) {
+            UnregisterPending(std::exchange(m_noteSlot, -1));
+            if (errno != EEXIST)
+                break;
+            continue;
+        }
+        ::flock(note, LOCK_EX);
+        if (::write(note, text.constData(), std::size_t(text.size())) == text.size()) {
+            m_notePath = name;
+            m_note = note;
+        } else {
+            ::unlink(QFile::encodeName(name).constData());
+            ::close(note);
+            UnregisterPending(std::exchange(m_noteSlot, -1));
+            break;
+        }
+    }
     return true;
+#endif
+}
+
+QString OutputLock::Holder(const QString& file)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(file);
+    return {};
+#else
+    const QString folder = QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath();
+    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        if (!IsOwnTemporaryName(name))
+            continue;
+        const int note = ::open(QFile::encodeName(folder + QLatin1Char('/') + name).constData(),
+                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (note < 0)
+            continue;
+        char bytes[4200];
+        const ssize_t n = ::read(note, bytes, sizeof bytes);
+        const bool held = ::flock(note, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        ::close(note);
+        const QByteArray text = QByteArray::fromRawData(bytes, n > 0 ? qsizetype(n) : 0);
+        if (held && text.startsWith(kLockMagic))
+            return QFile::decodeName(text.mid(kLockMagic.size()));
+    }
+    return {};
 #endif
 }
 

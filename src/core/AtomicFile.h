@@ -11,7 +11,8 @@
 
 namespace hexaloom {
 
-// The temporary files of this program are named ".hexaloom-XXXXXXXX.tmp"; folder walks leave them out.
+// The temporary files of this program are named ".hexaloom-" + eight random hexadecimal digits + four
+// that check them + ".tmp"; folder walks leave them out, and only them.
 bool IsOwnTemporaryName(const QString& fileName);
 
 // Removes the temporary files of running saves when SIGINT or SIGTERM ends the program (then ends it as
@@ -57,6 +58,8 @@ public:
     void cancelWriting();
 
     QString target() const { return m_target; }
+    // The file being written (empty when none is).
+    QString temporaryName() const { return m_pending ? m_temporary : QString(); }
     bool unchanged() const { return m_unchanged; }
 
 protected:
@@ -81,6 +84,42 @@ private:
     Permissions m_permissions;
 };
 
+// While one lives, SIGINT, SIGTERM and SIGHUP (where RemoveTemporaryFilesOnSignals handles them) wait,
+// and end the program once the last one goes: for steps that must not be cut in two.
+class HeldSignals
+{
+public:
+    HeldSignals();
+    ~HeldSignals();
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+};
+
+// Two saves that replace their targets one after the other (a binpack include and its pack file): a
+// journal beside the second one's target, written before the first rename and removed after the second,
+// lets the next run put together a pair that a kill between the two renames left apart.
+class PairJournal
+{
+public:
+    PairJournal() = default;
+    ~PairJournal() { End(); }
+    PairJournal(const PairJournal&) = delete;
+    PairJournal& operator=(const PairJournal&) = delete;
+
+    // Both saves finished writing (finishWriting), neither committed. False when it cannot be written.
+    bool Begin(const SaveFile& first, const SaveFile& second);
+    void End();
+
+private:
+    QString m_path;
+    QFile m_file;
+};
+
+// The targets in `folder` whose pair a killed run left apart: the first file replaced, the second not.
+// With `repair` the second one's complete new version (kept by the journal) takes its place, and only the
+// pairs that could not be put together are returned. Saves repair their folder by themselves.
+QStringList SplitPairs(const QString& folder, bool repair);
+
 // Holds a lock on one output for as long as it lives, so that two runs never write one output at once.
 class OutputLock
 {
@@ -94,10 +133,16 @@ public:
     // every tenth of a second whether to go on waiting (false gives up); without it, waits quietly. A
     // folder that cannot be opened is not locked (writing there fails on its own).
     bool Lock(const QString& file, const std::function<bool()>& waiting = {});
+    // The output that another run holding the folder of `file` writes, as it named it; empty when that
+    // cannot be told.
+    static QString Holder(const QString& file);
 
 private:
     int m_handle = -1;      // the folder, flock()ed
     void* m_mutex = nullptr; // Windows: the folder's named mutex, owned
+    int m_note = -1;        // the note naming the output, flock()ed while it exists
+    QString m_notePath;
+    int m_noteSlot = -1; // among the files removed on a signal
 };
 
 // The file a target names: through symbolic links, as an editor saving the link would.
@@ -126,6 +171,10 @@ bool OpenRegularFile(QFile& file, const QString& path, qint64 cap, QString* why)
 
 // The whole of a regular file of at most `cap` bytes; nothing, with the reason, otherwise.
 std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 cap, QString* why);
+
+// Sleeps the milliseconds the environment variable `name` gives (none without it): lets the tests send a
+// signal at a step that is otherwise over too soon to be caught.
+void PauseForTests(const char* name);
 
 // The system's text for an error number (never "Unknown error" for one the system knows).
 QString SystemErrorText(int error);

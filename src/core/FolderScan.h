@@ -12,8 +12,10 @@ namespace hexaloom {
 struct ScanEntry
 {
     // Skipped: a FIFO, device, socket or dangling link, which no road packs. Unlisted: a folder whose
-    // entries cannot be read. Both carry the reason in `why`.
-    enum Kind { File = 1, Folder = 2, Skipped = 3, Unlisted = 4 };
+    // entries cannot be read. BadName: an entry whose name is not valid in the system's encoding, so it
+    // cannot be opened by any name this program could give (`path` shows its bytes as \xNN). All three
+    // carry the reason in `why`.
+    enum Kind { File = 1, Folder = 2, Skipped = 3, Unlisted = 4, BadName = 5 };
     Kind kind = File;
     QString path;    // the folder walked (with a trailing separator) followed by the entry's name
     qint64 size = 0; // a file's length in bytes

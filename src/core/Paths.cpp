@@ -9,6 +9,11 @@ namespace hexaloom {
 namespace {
 qsizetype LastSeparator(const QString& path)
 {
+#ifndef Q_OS_WIN
+    // A path of this system (from the root) separates folders with "/" only: "\" is part of its names.
+    if (path.startsWith(QLatin1Char('/')))
+        return path.lastIndexOf(QLatin1Char('/'));
+#endif
     return std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
 }
 } // namespace

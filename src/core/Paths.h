@@ -1,6 +1,7 @@
 #pragma once
 // Path texts as the program stores and shows them: both "\" and "/" separate folders in stored paths
-// (project files and settings come from Windows too), folder texts end with a separator.
+// (project files and settings come from Windows too), folder texts end with a separator. Outside Windows a
+// path from the root ("/...") is this system's own, and there "\" is an ordinary character of a name.
 #include <QString>
 
 namespace hexaloom {

@@ -60,9 +60,12 @@ constexpr BuiltinText kMessages[] = {
     {"NotAllRead", "These files could not be read:\n%1"},
     {"CommaInName", "The catalog separates the file names with \",\", so these files cannot be put in the output; "
                     "rename them. Nothing was written:\n%1"},
+    {"NameNotExtractable", "These file names could not be written back as files everywhere (a control character, "
+                           "\"/\", \"\\\", \":\" or only dots); rename them. Nothing was written:\n%1"},
     {"NotEnoughMemory", "not enough memory"},
     {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
     {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
+    {"ControlInOutputName", "%1: an output's name cannot hold a control character; nothing was written."},
     {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
     {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a double "
                         "quote; nothing was written."},
@@ -99,7 +102,7 @@ constexpr BuiltinText kMessages[] = {
     {"UpdateInfoText", "Info:"},
     {"QtLanguage", "en"},
     {"SmallestPacker", "Smallest packer for every file"},
-    {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
+    {"FilesNotFound", "%1 of the project's files were not found; they were left out:"},
 };
 
 bool IsMarker(const char* name, const char* marker)

@@ -4,6 +4,7 @@
 #include "Document.h"
 #include "FileListModel.h"
 #include "LanguageTable.h"
+#include "OutputContents.h"
 #include "OutputNames.h"
 #include "Paths.h"
 #include "Platform.h"
@@ -223,6 +224,17 @@ QList<int> RowsTheCatalogCannotName(const QStringList& paths)
     return rows;
 }
 
+QList<int> RowsExtractCannotWrite(const QStringList& paths)
+{
+    QList<int> rows;
+    for (qsizetype r = 0; r < paths.size(); ++r) {
+        const QString name = FileNamePart(paths[r]);
+        if (!name.contains(QLatin1Char(',')) && !IsSafeFileName(name))
+            rows.append(int(r));
+    }
+    return rows;
+}
+
 CreateResult CreateOutput(Document& document, Platform& platform, const QString& path, const CreateOptions& options)
 {
     CreateStatus why = CreateStatus::NoFormat;
@@ -328,10 +340,22 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
             lines << plan.paths[row];
         return refuse(MessageText("CommaInName", options.language).arg(lines.join(QLatin1Char('\n'))));
     }
+    if (const QList<int> unsafe = RowsExtractCannotWrite(plan.paths); !unsafe.isEmpty()) {
+        QStringList lines;
+        for (const int row : unsafe)
+            lines << plan.paths[row];
+        return refuse(MessageText("NameNotExtractable", options.language).arg(lines.join(QLatin1Char('\n'))));
+    }
+    // A control character in an output's name would break the include's IncludeBinary line, and is
+    // seldom what was meant anywhere.
+    for (const QString& name : {OutputFileName(path), format == OutputBinpack ? OutputFileName(PackFilePath(path)) : QString()}) {
+        if (std::any_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; }))
+            return refuse(MessageText("ControlInOutputName", options.language).arg(path));
+    }
     // An include named *.binpack would be overwritten by its own pack file.
-    if (format == OutputBinpack && QFileInfo(PackFilePath(path))
+    if (format == OutputBinpack && QFileInfo(PackFilePath(ThroughLinks(path)))
                                            .absoluteFilePath()
-                                           .compare(QFileInfo(path).absoluteFilePath(), Qt::CaseInsensitive) == 0)
+                                           .compare(QFileInfo(ThroughLinks(path)).absoluteFilePath(), Qt::CaseInsensitive) == 0)
         return refuse(MessageText("PackIsInclude", options.language).arg(path));
     if (format == OutputBinpack && OutputFileName(PackFilePath(path)).contains(QLatin1Char('"')))
         return refuse(MessageText("QuoteInPackName", options.language).arg(path));

@@ -71,6 +71,8 @@ QString NameClashWarning(const QStringList& paths, const QStringList& fileNames,
 // The rows (0-based) whose file name holds a ",": the catalog separates names with it, so such a name
 // would give a program another file's bytes. Create refuses them.
 QList<int> RowsTheCatalogCannotName(const QStringList& paths);
+// The rows (0-based) whose file name Extract would not write back (IsSafeFileName). Create refuses them.
+QList<int> RowsExtractCannotWrite(const QStringList& paths);
 
 // `path` empty: the save requester and the overwrite question; otherwise neither is shown and an
 // existing file is replaced. Every problem is told through `platform` as one message.

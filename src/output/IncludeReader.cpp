@@ -21,7 +21,10 @@
 #include <vector>
 
 #ifndef Q_OS_WIN
+#include <sys/mman.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace hexaloom {
@@ -321,6 +324,64 @@ qsizetype FindMarker(QByteArrayView all, OutputKind& kind)
     return -1;
 }
 
+#ifndef Q_OS_WIN
+// A file mapped into memory that gets shorter (another program truncates it) makes every touch of the
+// pages past its new end a SIGBUS. Those pages of our mappings are replaced with zeros instead, and the
+// reader is told that the file changed; a SIGBUS anywhere else ends the program as before.
+struct MappingGuard
+{
+    std::atomic<std::uintptr_t> start{0};
+    std::atomic<std::uintptr_t> end{0}; // the end of the mapping's last page
+    std::atomic<bool> hit{false};
+};
+MappingGuard g_guards[32];
+std::uintptr_t g_pageSize = 4096;
+
+extern "C" void ZeroTheShrunkenMapping(int, siginfo_t* info, void*)
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(info->si_addr);
+    for (MappingGuard& guard : g_guards) {
+        const std::uintptr_t start = guard.start.load();
+        const std::uintptr_t end = guard.end.load();
+        if (start == 0 || at < start || at >= end)
+            continue;
+        const std::uintptr_t from = at & ~(g_pageSize - 1);
+        if (::mmap(reinterpret_cast<void*>(from), end - from, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1,
+                   0) != MAP_FAILED) {
+            guard.hit.store(true);
+            return;
+        }
+    }
+    std::signal(SIGBUS, SIG_DFL); // not ours: the touch happens again and ends the program
+}
+
+// A slot watching `size` bytes mapped at `start`; -1 when all are taken (the mapping is then not used).
+int GuardMapping(const uchar* start, qint64 size)
+{
+    static std::once_flag installed;
+    std::call_once(installed, [] {
+        g_pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+        struct sigaction action = {};
+        action.sa_sigaction = ZeroTheShrunkenMapping;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGBUS, &action, nullptr);
+    });
+    const auto from = reinterpret_cast<std::uintptr_t>(start);
+    const std::uintptr_t end = (from + std::uintptr_t(size) + g_pageSize - 1) & ~(g_pageSize - 1);
+    for (int i = 0; i < 32; ++i) {
+        std::uintptr_t expected = 0;
+        if (g_guards[i].start.compare_exchange_strong(expected, 1)) { // taken, not yet watching
+            g_guards[i].hit.store(false);
+            g_guards[i].end.store(end);
+            g_guards[i].start.store(from);
+            return i;
+        }
+    }
+    return -1;
+}
+#endif
+
 // An include's text: a file mapped into memory, or a copy.
 struct IncludeText
 {
@@ -328,6 +389,27 @@ struct IncludeText
     QByteArray copy;
     const char* text = nullptr;
     qsizetype size = 0;
+    int guard = -1;                     // the mapping's watch for a file that shrinks
+    mutable std::atomic<bool> shrunk{false}; // a read found the file shorter than when it was mapped
+
+    ~IncludeText()
+    {
+#ifndef Q_OS_WIN
+        if (guard >= 0) {
+            file.unmap(reinterpret_cast<uchar*>(const_cast<char*>(text)));
+            g_guards[guard].end.store(0);
+            g_guards[guard].start.store(0);
+        }
+#endif
+    }
+    bool changed() const
+    {
+#ifndef Q_OS_WIN
+        return shrunk.load() || (guard >= 0 && g_guards[guard].hit.load());
+#else
+        return false;
+#endif
+    }
 
     std::string_view view() const { return {text, std::size_t(size)}; }
     // A piece of the text as bytes of its own: a mapped file is read with pread, so that the pieces of a
@@ -346,6 +428,7 @@ struct IncludeText
                 if (n <= 0) {
                     if (n < 0 && errno == EINTR)
                         continue;
+                    shrunk.store(n == 0);
                     return range; // unreadable now: the mapping says the same
                 }
                 out += n;
@@ -380,6 +463,7 @@ public:
     qint64 size() const override { return m_size; }
     bool Read(qint64 offset, std::uint8_t* out, qint64 length) const override;
     bool Crc(qint64 offset, qint64 length, std::uint32_t& crc) const override;
+    bool Changed() const override { return m_text->changed(); }
 
 private:
     // The piece a thread decoded last: reads come in order, a few pieces each. Kept here rather than in
@@ -684,10 +768,18 @@ std::optional<OutputContents> ReadInclude(const QString& path, QString* why)
     if (!OpenRegularFile(text->file, path, std::numeric_limits<qint64>::max(), why))
         return std::nullopt;
     const qint64 size = text->file.size();
-    const uchar* mapped = size > 0 ? text->file.map(0, size) : nullptr;
+    uchar* mapped = size > 0 ? text->file.map(0, size) : nullptr;
+#ifndef Q_OS_WIN
+    // Only a watched mapping is read: another program may truncate the file meanwhile.
+    if (mapped && (text->guard = GuardMapping(mapped, size)) < 0) {
+        text->file.unmap(mapped);
+        mapped = nullptr;
+    }
+#endif
     if (mapped) {
         text->text = reinterpret_cast<const char*>(mapped);
         text->size = qsizetype(size);
+        PauseForTests("HEXALOOM_TEST_READ_PAUSE_MS");
     } else {
         text->copy = text->file.readAll();
         if (text->file.error() != QFileDevice::NoError) {
@@ -698,11 +790,18 @@ std::optional<OutputContents> ReadInclude(const QString& path, QString* why)
         text->text = text->copy.constData();
         text->size = text->copy.size();
     }
-    const QString folder = FolderPart(path);
-    return ParseIncludeText(text, [&folder](const QString& name) {
+    // The pack file lies beside the include itself, when a link leads to it.
+    const QString folder = FolderPart(ThroughLinks(path));
+    OutputContents contents = ParseIncludeText(text, [&folder](const QString& name) {
         QString ignored;
         return FileSource(folder + name, std::numeric_limits<std::int32_t>::max(), &ignored);
     });
+    if (text->changed()) {
+        if (why)
+            *why = QStringLiteral("it changed while it was read");
+        return std::nullopt;
+    }
+    return contents;
 }
 
 } // namespace hexaloom

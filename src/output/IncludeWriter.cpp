@@ -56,7 +56,8 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
     if (!m_include->open(QIODevice::WriteOnly))
         return Fail(path, m_include->errorString());
     if (m_format == IncludeFormat::Binpack) {
-        m_packPath = PackFilePath(path);
+        // Beside the include itself, where its IncludeBinary line looks, when a link leads to it.
+        m_packPath = PackFilePath(m_include->target());
         m_pack = std::make_unique<SaveFile>(m_packPath);
         if (!m_pack->open(QIODevice::WriteOnly))
             return Fail(m_packPath, m_pack->errorString());
@@ -165,13 +166,22 @@ bool IncludeWriter::Finish(bool keepSame)
         return Fail(m_packPath, m_pack->errorString());
     if (!m_include->finishWriting())
         return Fail(m_path, m_include->errorString());
+    // A signal that ends the program waits until both have been replaced (and the old pack file's second
+    // name is gone); a kill that cannot wait leaves the journal, by which the next run completes the pair.
+    const HeldSignals held;
+    PairJournal journal;
+    if (m_pack && !journal.Begin(*m_pack, *m_include))
+        return Fail(m_path, QStringLiteral("the journal of the pair cannot be written beside it"));
     if (m_pack && !m_pack->commitKeepingOld(keepSame))
         return Fail(m_packPath, m_pack->errorString());
+    if (m_pack)
+        PauseForTests("HEXALOOM_TEST_PAIR_PAUSE_MS");
     if (!m_include->commit(keepSame)) {
         const QString why = m_include->errorString();
         m_packReplaced = m_pack && !m_pack->restoreOld();
         return Fail(m_path, why);
     }
+    journal.End();
     m_includeUnchanged = m_include->unchanged();
     m_packUnchanged = m_pack && m_pack->unchanged();
     m_sink.reset();

@@ -8,11 +8,13 @@
 #include "ResourceReader.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -20,8 +22,16 @@
 #include <mutex>
 #include <new>
 
-#ifndef Q_OS_WIN
+#ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX // std::min and std::max, not the macros
+#endif
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
+#ifdef Q_OS_MACOS
+#include <sys/sysctl.h>
 #endif
 
 namespace hexaloom {
@@ -71,6 +81,8 @@ public:
             if (n <= 0) {
                 if (n < 0 && errno == EINTR)
                     continue;
+                if (n == 0)
+                    m_changed = true; // within the length it had when it was opened
                 return false;
             }
             out += n;
@@ -81,15 +93,67 @@ public:
 #endif
     }
 
+    bool Changed() const override { return m_changed; }
+
 private:
     QFile m_file;
     qint64 m_size = 0;
+    mutable std::atomic<bool> m_changed{false};
 #ifdef Q_OS_WIN
     mutable std::mutex m_mutex;
 #endif
 };
 
+qint64 PhysicalMemory()
+{
+#ifdef Q_OS_WIN
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    return GlobalMemoryStatusEx(&status) ? qint64(status.ullTotalPhys) : 0;
+#elif defined(Q_OS_MACOS)
+    std::int64_t bytes = 0;
+    std::size_t length = sizeof bytes;
+    return ::sysctlbyname("hw.memsize", &bytes, &length, nullptr, 0) == 0 ? qint64(bytes) : 0;
+#else
+    const long pages = ::sysconf(_SC_PHYS_PAGES);
+    const long page = ::sysconf(_SC_PAGESIZE);
+    return pages > 0 && page > 0 ? qint64(pages) * page : 0;
+#endif
+}
+
 } // namespace
+
+qint64 DecodingBudgetBytes()
+{
+    const qint64 megabytes = qEnvironmentVariableIntValue("HEXALOOM_MEMORY_MB");
+    if (megabytes > 0)
+        return megabytes << 20;
+    const qint64 physical = PhysicalMemory();
+    return physical > 0 ? physical / 2 : qint64(1) << 30;
+}
+
+MemoryBudget& DecodingBudget()
+{
+    static MemoryBudget budget(DecodingBudgetBytes());
+    return budget;
+}
+
+MemoryBudget::Share::Share(MemoryBudget& budget, qint64 bytes) : m_budget(budget), m_bytes(bytes)
+{
+    std::unique_lock lock(m_budget.m_mutex);
+    // Alone, a share larger than the whole budget is granted: the block needs it, and waiting would not help.
+    m_budget.m_freed.wait(lock, [&] { return m_budget.m_used == 0 || m_budget.m_used + m_bytes <= m_budget.m_limit; });
+    m_budget.m_used += m_bytes;
+}
+
+MemoryBudget::Share::~Share()
+{
+    {
+        const std::lock_guard lock(m_budget.m_mutex);
+        m_budget.m_used -= m_bytes;
+    }
+    m_budget.m_freed.notify_all();
+}
 
 OutputContents Unreadable(OutputContents contents, const QString& why)
 {
@@ -150,6 +214,15 @@ OutputContents ReadOutput(const QString& path)
             contents = ParseResource(std::move(file));
     } else {
         contents = ReadInclude(path, &why);
+        // A run killed between the pair's two renames: the pack file is new, the include is not, and its
+        // size table would read the new blocks as the old ones.
+        const QFileInfo include(ThroughLinks(path));
+        if (contents && contents->kind == OutputKind::Binpack &&
+            SplitPairs(include.absolutePath(), false).contains(include.absoluteFilePath()))
+            return Unreadable(std::move(*contents),
+                              QStringLiteral("its pack file was replaced by a newer one but the include was not (a run "
+                                             "was ended between the two); the next --create in its folder puts "
+                                             "them together"));
     }
     if (contents)
         return std::move(*contents);
@@ -378,6 +451,8 @@ bool UnpackEntry(const OutputContents& contents, const StoredEntry& entry,
     } else if (info.packer == PackerJcalg1) {
         // The decoder needs the whole stream and its whole output; the output buffer is committed by the
         // system only as far as the stream really writes, so a claim the stream cannot fill costs nothing.
+        // Blocks decoded at once on several cores share one budget, so the cores do not multiply it.
+        const MemoryBudget::Share share(DecodingBudget(), payload + info.original);
         Bytes packed;
         packed.reserve(std::size_t(payload));
         for (;;) {
@@ -461,7 +536,9 @@ QString CrcText(std::uint32_t crc)
 
 bool IsSafeFileName(const QString& name)
 {
-    if (name.isEmpty() || name == QLatin1String(".") || name.contains(QLatin1String("..")))
+    // Names of dots only are the folder itself, the one above, or (on Windows) nothing at all; ".." inside
+    // a name ("a..b.txt") leads nowhere.
+    if (name.isEmpty() || std::all_of(name.begin(), name.end(), [](QChar c) { return c == QLatin1Char('.'); }))
         return false;
     for (const QChar c : name) {
         if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c == QLatin1Char(':') || c.unicode() < 0x20 ||

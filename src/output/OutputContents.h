@@ -11,9 +11,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <vector>
@@ -42,6 +44,8 @@ public:
     // The CRC-32 of `length` bytes from `offset`; false when they cannot be read. Read in pieces, unless
     // the source knows better (a hexdata include keeps the CRC-32 of every piece it decoded).
     virtual bool Crc(qint64 offset, qint64 length, std::uint32_t& crc) const;
+    // The file the bytes are read from got shorter while it was read: what was read is not what it held.
+    virtual bool Changed() const { return false; }
 };
 // Bytes held in memory.
 std::shared_ptr<const ByteSource> MemorySource(QByteArray bytes);
@@ -80,6 +84,37 @@ struct StoredInfo
     std::uint32_t crc = 0;
 };
 StoredInfo DescribeStored(std::span<const std::uint8_t> stored);
+
+// Memory shared by the threads that decode at once: each takes its share before it allocates, and waits
+// while the others hold too much of it.
+class MemoryBudget
+{
+public:
+    explicit MemoryBudget(qint64 limit) : m_limit(limit) {}
+
+    class Share
+    {
+    public:
+        Share(MemoryBudget& budget, qint64 bytes);
+        ~Share();
+        Share(const Share&) = delete;
+        Share& operator=(const Share&) = delete;
+
+    private:
+        MemoryBudget& m_budget;
+        qint64 m_bytes;
+    };
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_freed;
+    qint64 m_limit;
+    qint64 m_used = 0;
+};
+// The budget of the blocks that are decoded whole (jCalg1): HEXALOOM_MEMORY_MB megabytes when that is
+// set, else half the machine's physical memory, however many cores decode.
+qint64 DecodingBudgetBytes();
+MemoryBudget& DecodingBudget();
 
 // Unpacks a stored entry as ReadPackedBlock does, reading it in pieces and handing the unpacked bytes to
 // `sink` in pieces (none when `sink` is empty): the CRC is checked as the bytes come, and the first sign
@@ -134,8 +169,9 @@ std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored);
 // Eight upper-case hexadecimal digits.
 QString CrcText(std::uint32_t crc);
 
-// A catalog name that can be written as a file inside a folder: not empty or ".", no "..", no "/" or
-// "\", no ":" and no control character.
+// A catalog name that can be written as a file inside a folder on every system: not empty, not only dots,
+// no "/" or "\", no ":" and no control character. Extract writes only such names, and Create refuses
+// files whose names are not such, on every road.
 bool IsSafeFileName(const QString& name);
 
 } // namespace hexaloom

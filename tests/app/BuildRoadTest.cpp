@@ -109,6 +109,17 @@ QString Describe(const BuildOptions& o)
     return process;
 }
 
+// `program` (the program itself when empty) started in `folder` with `variable` set in its environment.
+[[maybe_unused]] void StartWith(QProcess& process, const QString& folder, const QString& variable, const QString& value,
+                                const QStringList& parameters, const QString& program = QString())
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(variable, value);
+    process.setProcessEnvironment(environment);
+    process.setWorkingDirectory(folder);
+    process.start(program.isEmpty() ? QStringLiteral(HEXALOOM_EXECUTABLE) : program, parameters);
+}
+
 // The temporary files of running saves in `folder`.
 [[maybe_unused]] QStringList Temporaries(const QString& folder)
 {
@@ -254,6 +265,58 @@ private slots:
         QTEST(Glob(glob).Matches(path), "matches");
     }
 
+    // Every file of a walked folder is in the output or the run says why: names the system cannot spell,
+    // and names --extract would not write back, are refused by name; harmless ones go and come back.
+    void accountsForEveryInput_data()
+    {
+        QTest::addColumn<QByteArray>("name"); // the file's name as bytes
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("name not valid in the system's encoding")
+            << QByteArray("\xE9t\xE9.txt") << QStringList() << int(kExitFailed)
+            << "\\xe9t\\xe9.txt\": its name is not valid in the system's encoding";
+        QTest::newRow("backslash") << QByteArray("back\\slash.txt") << QStringList() << int(kExitFailed)
+                                   << "back\\slash.txt";
+        QTest::newRow("control character") << QByteArray("a\tb.txt") << QStringList() << int(kExitFailed)
+                                           << "could not write these file names back";
+        QTest::newRow("colon") << QByteArray("c:d.txt") << QStringList() << int(kExitFailed)
+                               << "could not write these file names back";
+        QTest::newRow("only dots") << QByteArray("...") << QStringList() << int(kExitFailed)
+                                   << "could not write these file names back";
+        QTest::newRow("two dots inside a name") << QByteArray("a..b.txt") << QStringList() << int(kExitOk) << "";
+        QTest::newRow("--pack rule with an unclosed [") << QByteArray("a.txt") << QStringList{"--pack", "[=zip"}
+                                                        << int(kExitOk) << "\"[\" has no \"]\"";
+        QTest::newRow("--pack rule matching nothing") << QByteArray("a.txt") << QStringList{"--pack", "*.png=none"}
+                                                      << int(kExitOk) << "--pack \"*.png=...\" matches no file";
+    }
+    void accountsForEveryInput()
+    {
+#ifdef _WIN32
+        QSKIP("names of bytes are POSIX's");
+#else
+        QFETCH(QByteArray, name);
+        QFETCH(QStringList, options);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/z.txt"), "z"));
+        const QByteArray path = QFile::encodeName(dir.filePath("in/")) + name;
+        std::FILE* file = std::fopen(path.constData(), "wb");
+        QVERIFY(file && std::fputs("bytes", file) >= 0 && std::fclose(file) == 0);
+        const Result run = Hexaloom(dir.path(), QStringList{"--create", "out.pbi", "in"} + options);
+        ::unlink(path.constData()); // a name Qt cannot remove
+        QCOMPARE(run.code, code);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        if (code != kExitOk) {
+            QVERIFY(!QFile::exists(dir.filePath("out.pbi")));
+            return;
+        }
+        QCOMPARE(Hexaloom(dir.path(), {"--extract", "out.pbi", "back"}).code, kExitOk);
+        QCOMPARE(ReadBytes(QFile::decodeName(QFile::encodeName(dir.filePath("back/")) + name)), QByteArray("bytes"));
+#endif
+    }
+
     // A tree with include, exclude and pack rules gives the list a project would hold, and the output that
     // project gives, byte for byte.
     void createsFromATreeAsFromAProject_data()
@@ -270,7 +333,7 @@ private slots:
         const QList<QPair<QString, QByteArray>> tree{
             {"tree/b.txt", Text(40, 1)},     {"tree/A.png", QByteArray(3000, 'p')}, {"tree/.hidden", Text(3, 2)},
             {"tree/sub/x.wav", Text(90, 3)}, {"tree/sub/deep/y.txt", Text(9, 4)},   {"tree/skip/z.txt", Text(5, 5)},
-            {"tree/notes.psd", "layers"},    {"extra/named.psd", "named directly"}};
+            {"tree/notes.psd", "layers"},    {"extra/named.psd", "named directly"}, {"tree/empty.txt", ""}};
         for (const auto& [path, bytes] : tree)
             QVERIFY(WriteBytes(dir.filePath(path), bytes));
         QVERIFY(QDir(dir.path()).mkpath("tree/empty folder"));
@@ -287,6 +350,7 @@ private slots:
         for (const auto& [path, packer] : QList<QPair<QString, int>>{{"tree/.hidden", PackerZip},
                                                                      {"tree/A.png", PackerNone},
                                                                      {"tree/b.txt", PackerZip},
+                                                                     {"tree/empty.txt", PackerZip},
                                                                      {"tree/sub/deep/y.txt", PackerNone},
                                                                      {"tree/sub/x.wav", PackerJcalg1},
                                                                      {"extra/named.psd", PackerZip}})
@@ -575,6 +639,182 @@ private slots:
         QVERIFY(QFileInfo(dir.filePath("back/a.txt")).isSymLink());
     }
 
+    // A FIFO standing at any output's name stays a FIFO: the run is refused and says why.
+    void specialFilesAreNeverReplaced_data()
+    {
+        QTest::addColumn<QString>("fifo");
+        QTest::addColumn<QStringList>("command");
+        QTest::newRow("include") << "myfifo.pbi" << QStringList{"--create", "myfifo.pbi", "in"};
+        QTest::newRow("resource file") << "x.res" << QStringList{"--create", "x.res", "in"};
+        QTest::newRow("pack file") << "out.binpack" << QStringList{"--create", "out.pbi", "--format", "binpack", "in"};
+        QTest::newRow("project") << "p.hxlm" << QStringList{"--create", "o.pbi", "in", "--save-project", "p.hxlm"};
+        QTest::newRow("extract target") << "back/a.txt" << QStringList{"--extract", "made.pbi", "back"};
+    }
+    void specialFilesAreNeverReplaced()
+    {
+        QFETCH(QString, fifo);
+        QFETCH(QStringList, command);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "made.pbi", "in"}).code, kExitOk);
+        QVERIFY(QDir(dir.path()).mkpath("back"));
+        const QByteArray local = QFile::encodeName(dir.filePath(fifo));
+        QVERIFY(::mkfifo(local.constData(), 0600) == 0);
+        const Result run = Hexaloom(dir.path(), command);
+        QCOMPARE(run.code, kExitFailed);
+        QVERIFY2(run.err.contains("not a regular file"), qPrintable(run.err));
+        struct stat info;
+        QVERIFY(::lstat(local.constData(), &info) == 0 && S_ISFIFO(info.st_mode));
+        QCOMPARE(Temporaries(dir.path()), QStringList());
+    }
+
+    // A signal between the pair's two renames waits for the second; a kill that cannot wait leaves a split
+    // pair that --verify reports and the next run in the folder puts together.
+    void pairSurvivesASignalBetweenItsRenames_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::newRow("SIGTERM") << false;
+        QTest::newRow("SIGKILL") << true;
+    }
+    void pairSurvivesASignalBetweenItsRenames()
+    {
+        QFETCH(bool, kill);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        const QStringList create{"--create", "out.pbi", "--format", "binpack", "in"};
+        QCOMPARE(Hexaloom(dir.path(), create).code, kExitOk);
+        const QByteArray oldInclude = ReadBytes(dir.filePath("out.pbi"));
+        const QByteArray oldPack = ReadBytes(dir.filePath("out.binpack"));
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(40, 2)));
+        QProcess run;
+        StartWith(run, dir.path(), "HEXALOOM_TEST_PAIR_PAUSE_MS", "4000", create);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(dir.filePath("out.binpack")) != oldPack, 20000);
+        if (kill)
+            run.kill();
+        else
+            run.terminate();
+        QVERIFY(run.waitForFinished(20000));
+        QCOMPARE(run.exitStatus(), QProcess::CrashExit);
+        if (kill) {
+            QCOMPARE(ReadBytes(dir.filePath("out.pbi")), oldInclude);
+            const Result split = Hexaloom(dir.path(), {"--verify", "out.pbi"});
+            QCOMPARE(split.code, kExitFailed);
+            QVERIFY2(split.err.contains("was ended between the two"), qPrintable(split.err));
+            QCOMPARE(Hexaloom(dir.path(), {"--create", "other.res", "in"}).code, kExitOk);
+        }
+        QVERIFY(ReadBytes(dir.filePath("out.pbi")) != oldInclude);
+        const Result verify = Hexaloom(dir.path(), {"--verify", "out.pbi"});
+        QVERIFY2(verify.code == kExitOk, qPrintable(verify.err));
+        QCOMPARE(Temporaries(dir.path()), QStringList());
+    }
+
+    // A binpack include reached through a link gets its pack file beside itself, where IncludeBinary
+    // looks; a waiting run names the output the other run writes.
+    void linkedIncludeAndTheRunWaitedFor()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QVERIFY(WriteBytes(dir.filePath("real/out.pbi"), "old"));
+        QVERIFY(QFile::link(dir.filePath("real/out.pbi"), dir.filePath("link.pbi")));
+        const Result linked = Hexaloom(dir.path(), {"--create", "link.pbi", "--format", "binpack", "in"});
+        QVERIFY2(linked.code == kExitOk, qPrintable(linked.err));
+        QVERIFY(QFile::exists(dir.filePath("real/out.binpack")));
+        QVERIFY(!QFile::exists(dir.filePath("link.binpack")));
+        QCOMPARE(Hexaloom(dir.path(), {"--verify", "link.pbi"}).code, kExitOk);
+
+        QProcess first;
+        StartWith(first, dir.path(), "HEXALOOM_TEST_PAIR_PAUSE_MS", "3000",
+                  {"--create", "other.pbi", "--format", "binpack", "in"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(dir.filePath("other.binpack")), 20000);
+        const Result second = Hexaloom(dir.path(), {"--create", "out.res", "in"});
+        QVERIFY(first.waitForFinished(20000));
+        QCOMPARE(second.code, kExitOk);
+        QVERIFY2(second.err.contains("another run is writing " + QDir::toNativeSeparators(dir.filePath("other.pbi"))),
+                 qPrintable(second.err));
+    }
+
+    // A file truncated while --verify reads it (here between its mapping and its reading): no SIGBUS, but
+    // the word that it changed, and exit code 1.
+    void readerSurvivesATruncation()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/big.bin"), Pattern(4 << 20, 7, false)));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "big.pbi", "in"}).code, kExitOk);
+        const QString include = dir.filePath("big.pbi");
+        QProcess verify;
+        StartWith(verify, dir.path(), "HEXALOOM_TEST_READ_PAUSE_MS", "3000", {"--verify", "big.pbi"});
+        QVERIFY(verify.waitForStarted());
+        const QString maps = QStringLiteral("/proc/%1/maps").arg(verify.processId());
+        QTRY_VERIFY_WITH_TIMEOUT(ReadBytes(maps).contains(QFile::encodeName(include)), 20000);
+        QVERIFY(QFile::resize(include, QFileInfo(include).size() / 3));
+        QVERIFY(verify.waitForFinished(20000));
+        QCOMPARE(verify.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(verify.exitCode(), kExitFailed);
+        QVERIFY2(verify.readAllStandardError().contains("changed while it was read"), "no word of the change");
+    }
+
+    // Names and messages: a control character in OUT, a project's format that OUT's name contradicts, a
+    // read-only file system, an existing read-only file extracted over.
+    void namesAndMessages_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("newline in OUT") << "newline" << int(kExitFailed) << "cannot hold a control character";
+        QTest::newRow("project makes a resource file, OUT an include")
+            << "res project" << int(kExitFailed) << "but x.pbi names a PureBasic include";
+        QTest::newRow("project makes an include, OUT a resource file")
+            << "pbi project" << int(kExitFailed) << "but x.res names a resource file";
+        QTest::newRow("read-only file system") << "read-only" << int(kExitFailed) << "Read-only file system";
+        QTest::newRow("read-only file extracted over") << "extract" << int(kExitOk) << "";
+    }
+    void namesAndMessages()
+    {
+        QFETCH(QString, fault);
+        QFETCH(int, code);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(20, 1)));
+        QStringList command{"--create", "out.pbi", "in"};
+        if (fault == "newline") {
+            command = {"--create", "a\nb.pbi", "--format", "binpack", "in"};
+        } else if (fault.endsWith("project")) {
+            const bool res = fault.startsWith("res");
+            QCOMPARE(Hexaloom(dir.path(), {"--create", res ? "p.res" : "p.pbi", "in", "--save-project", "p"}).code,
+                     kExitOk);
+            command = {"--create", res ? "x.pbi" : "x.res", "--project", "p.hxlm"};
+        } else if (fault == "read-only") {
+            QCOMPARE(Hexaloom(dir.path(), {"--create", "ro/out.pbi", "in"}).code, kExitFailed); // no folder yet
+            QVERIFY(QDir(dir.path()).mkpath("ro"));
+            if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", dir.filePath("ro")}) != 0)
+                QSKIP("no file system to mount here");
+            const bool written = Hexaloom(dir.path(), {"--create", "ro/out.pbi", "in"}).code == kExitOk;
+            const bool readOnly = QProcess::execute("mount", {"-o", "remount,ro", dir.filePath("ro")}) == 0;
+            QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(30, 2)));
+            const Result run = Hexaloom(dir.path(), {"--create", "ro/out.pbi", "in"});
+            QProcess::execute("umount", {dir.filePath("ro")});
+            QVERIFY(written && readOnly);
+            QCOMPARE(run.code, code);
+            QVERIFY2(run.err.contains(message), qPrintable(run.err));
+            return;
+        } else if (fault == "extract") {
+            QVERIFY(WriteBytes(dir.filePath("back/a.txt"), "kept read-only"));
+            QVERIFY(QFile::setPermissions(dir.filePath("back/a.txt"), QFile::ReadOwner | QFile::ReadGroup));
+            command = {"--extract", "made.pbi", "back"};
+        }
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "made.pbi", "in"}).code, kExitOk);
+        const Result run = Hexaloom(dir.path(), command);
+        QCOMPARE(run.code, code);
+        QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        if (fault == "extract") {
+            struct stat info;
+            QVERIFY(::stat(QFile::encodeName(dir.filePath("back/a.txt")).constData(), &info) == 0);
+            QCOMPARE(info.st_mode & 0777, 0440u);
+            return;
+        }
+        QCOMPARE(QDir(dir.path()).entryList({"x*", "a*"}, QDir::Files | QDir::Hidden), QStringList());
+    }
+
     // A run ended by a signal leaves no temporary file the next run could pack: SIGTERM removes its own,
     // and the one a SIGKILL leaves is removed by the next run that writes there.
     void killedRunLeavesNothingToPack_data()
@@ -600,7 +840,7 @@ private slots:
         QVERIFY(run->waitForFinished(20000));
         QCOMPARE(run->exitStatus(), QProcess::CrashExit);
         QVERIFY(!QFile::exists(dir.filePath("in/out.pbi")));
-        QCOMPARE(Temporaries(dir.filePath("in")).size(), kill ? 1 : 0);
+        QCOMPARE(Temporaries(dir.filePath("in")).size(), kill ? 2 : 0); // the output's and the lock's note
 
         QVERIFY(QFile::remove(dir.filePath("in/big.bin")));
         const Result again = Hexaloom(dir.path(), {"--create", "in/out.pbi", "in"});
@@ -733,6 +973,25 @@ private slots:
         QCOMPARE(QFileInfo(dir.filePath("x/zeros.bin")).size(), qint64(256) << 20);
     }
 
+    // jCalg1 blocks, decoded whole, share one memory budget however many cores decode: six blocks of
+    // 96 MiB verify in a child whose address space holds one of them at a time, not two.
+    void decodesWithinAMemoryBudget()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("in"));
+        for (int k = 0; k < 6; ++k) {
+            QFile file(dir.filePath(QStringLiteral("in/%1.bin").arg(k)));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.resize(96 << 20)); // zeros, without writing them
+        }
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "big.res", "--packer", "jcalg1", "in"}).code, kExitOk);
+        QProcess limited;
+        StartWith(limited, dir.path(), "HEXALOOM_MEMORY_MB", "150",
+                  {"-c", "ulimit -v 280000; exec \"$0\" --verify big.res", QStringLiteral(HEXALOOM_EXECUTABLE)},
+                  "/bin/sh");
+        QVERIFY(limited.waitForFinished(60000));
+        QVERIFY2(limited.exitCode() == kExitOk, limited.readAllStandardError().constData());
+    }
+
     // A "," in a file name is refused before anything is written; an output whose catalog cannot be read
     // name by name is said to be so, not damaged.
     void commaInAFileName()
@@ -817,7 +1076,7 @@ private slots:
 #endif
         QVERIFY(second->waitForFinished(20000));
         QCOMPARE(second->exitCode(), kExitOk);
-        QVERIFY(second->readAllStandardError().contains("another run is writing out.pbi; waiting"));
+        QVERIFY(second->readAllStandardError().contains("another run is writing in the folder of out.pbi; waiting"));
         const QByteArray newPack = ReadBytes(dir.filePath("out.binpack"));
         QVERIFY(newPack != oldPack);
 

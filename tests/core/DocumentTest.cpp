@@ -43,6 +43,10 @@ void DocumentTest::pathParts_data()
     QTest::newRow("mixed, last wins") << R"(C:\a/b\c.wav)"
                                       << R"(C:\a/b\)"
                                       << "c.wav";
+#ifndef _WIN32
+    QTest::newRow("a backslash in a name of this system") << R"(/home/u/back\slash.txt)"
+                                                           << "/home/u/" << R"(back\slash.txt)";
+#endif
     QTest::newRow("no folder") << "demo.hxlm"
                                << ""
                                << "demo.hxlm";

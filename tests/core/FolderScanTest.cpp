@@ -1,5 +1,6 @@
 // The folder walk: what it visits and in which order (by name, as on every road), that a linked folder
 // is walked once however it is reached, and what is no file.
+#include "AtomicFile.h"
 #include "FolderScan.h"
 #include "Paths.h"
 #include "TestFiles.h"
@@ -20,21 +21,21 @@ private slots:
         QTest::addColumn<bool>("recursive");
         QTest::addColumn<QString>("links"); // "loop": sub/back links to the root; "diamond": two links to sub
         QTest::addColumn<QStringList>("visited");
-        const QStringList top{"F A.txt", "F a.txt", "D sub", "F z.txt"};
-        const QStringList deep{"F A.txt", "F a.txt", "D sub", "F sub/b.txt", "D sub/deeper", "F sub/deeper/c.txt",
+        const QStringList top{"F .hexaloom-mynotes1.tmp", "F A.txt", "F a.txt", "D sub", "F z.txt"};
+        const QStringList deep{"F .hexaloom-mynotes1.tmp", "F A.txt", "F a.txt", "D sub", "F sub/b.txt", "D sub/deeper", "F sub/deeper/c.txt",
                                "F z.txt"};
         QTest::newRow("this level only") << false << "" << top;
         QTest::newRow("depth first, by name") << true << "" << deep;
         QTest::newRow("a link back to the root is listed, not entered")
             << true << "loop"
             << QStringList{
-                   "F A.txt", "F a.txt", "D sub", "F sub/b.txt", "D sub/back", "D sub/deeper", "F sub/deeper/c.txt",
+                   "F .hexaloom-mynotes1.tmp", "F A.txt", "F a.txt", "D sub", "F sub/b.txt", "D sub/back", "D sub/deeper", "F sub/deeper/c.txt",
                    "F z.txt"};
         QTest::newRow("a folder reached twice is walked once")
-            << true << "diamond" << QStringList{"F A.txt",           "F a.txt", "D l1",  "F l1/b.txt", "D l1/deeper",
+            << true << "diamond" << QStringList{"F .hexaloom-mynotes1.tmp", "F A.txt",           "F a.txt", "D l1",  "F l1/b.txt", "D l1/deeper",
                                                 "F l1/deeper/c.txt", "D l2",    "D sub", "F z.txt"};
         QTest::newRow("no files: FIFO and dangling link")
-            << false << "special" << QStringList{"F A.txt", "F a.txt", "S dangling", "S fifo", "D sub", "F z.txt"};
+            << false << "special" << QStringList{"F .hexaloom-mynotes1.tmp", "F A.txt", "F a.txt", "S dangling", "S fifo", "D sub", "F z.txt"};
     }
     void walks()
     {
@@ -46,7 +47,11 @@ private slots:
         QTemporaryDir dir;
         for (const char* name : {"a.txt", "A.txt", "sub/b.txt", "sub/deeper/c.txt", "z.txt"})
             QVERIFY(WriteBytes(dir.filePath(name), name));
-        QVERIFY(WriteBytes(dir.filePath(".hexaloom-abcd1234.tmp"), "a running save's"));
+        // A save running in the folder: its temporary file is left out, and its cleaner leaves alone a
+        // file of the user's that merely looks like one.
+        QVERIFY(WriteBytes(dir.filePath(".hexaloom-mynotes1.tmp"), "the user's"));
+        SaveFile running(dir.filePath("running.txt"));
+        QVERIFY(running.open(QIODevice::WriteOnly));
         if (links == "loop")
             QVERIFY(QFile::link(dir.path(), dir.filePath("sub/back")));
         if (links == "diamond") {

@@ -45,7 +45,7 @@ QString MessageCall(const QString& text, const QString& icon)
 
 QString NotFoundCall(const QStringList& paths)
 {
-    return MessageCall(QStringLiteral("%1 of the project's files were not found or are empty; they were left out:\n")
+    return MessageCall(QStringLiteral("%1 of the project's files were not found; they were left out:\n")
                                .arg(paths.size()) +
                            paths.join(QLatin1Char('\n')),
                        QStringLiteral("Error"));
@@ -81,7 +81,7 @@ private slots:
     void failedSaveKeepsOldFile_data();
     void failedSaveKeepsOldFile();
     void saveOntoAFolderFails();
-    void listedFileThatBecameEmptyIsNotFound();
+    void listedFileThatBecameEmptyKeepsItsRow();
 
 private:
     QString m_data;
@@ -122,9 +122,11 @@ void ProjectFileTest::open_data()
     QTest::newRow("magic line ended by CR") << "cr_only.hxlm" << loaded << 1 << two << QStringList();
     QTest::newRow("magic line ended by zero") << "zero_end.hxlm" << loaded << 1 << two << QStringList();
     QTest::newRow("empty list") << "empty_list.hxlm" << loaded << 2 << QStringList() << QStringList();
-    QTest::newRow("missing, empty and folder entries")
-        << "missing_files.hxlm" << loaded << 1 << QStringList{"1|jCalg1|11|one.bin|payload/one.bin"}
-        << QStringList{NotFoundCall({"payload/gone.bin", "payload/empty.bin", "payload"})};
+    // An empty file is a file: it keeps its row, and the numbers of the rows after it.
+    QTest::newRow("missing and folder entries; an empty file is a file")
+        << "missing_files.hxlm" << loaded << 1
+        << QStringList{"1|none|0|empty.bin|payload/empty.bin", "2|jCalg1|11|one.bin|payload/one.bin"}
+        << QStringList{NotFoundCall({"payload/gone.bin", "payload"})};
     QTest::newRow("unknown packer kinds")
         << "unknown_packer.hxlm" << loaded << 0
         << QStringList{"1||11|one.bin|payload/one.bin", "2||11|one.bin|payload/one.bin"} << QStringList();
@@ -464,7 +466,7 @@ void ProjectFileTest::saveOntoAFolderFails()
     QVERIFY(QFileInfo(dir.filePath("Taken.hxlm")).isDir());
 }
 
-void ProjectFileTest::listedFileThatBecameEmptyIsNotFound()
+void ProjectFileTest::listedFileThatBecameEmptyKeepsItsRow()
 {
     QTemporaryDir dir;
     const QString data = dir.filePath("data.bin");
@@ -480,9 +482,9 @@ void ProjectFileTest::listedFileThatBecameEmptyIsNotFound()
 
     AppSettings other;
     Document reopened(other);
-    QCOMPARE(OpenProject(reopened, platform, project).missing, 1);
-    QCOMPARE(platform.calls(), QStringList{NotFoundCall({data})});
-    QCOMPARE(Rows(reopened.model()), QStringList{"1|none|11|one.bin|payload/one.bin"});
+    QCOMPARE(OpenProject(reopened, platform, project).missing, 0);
+    QCOMPARE(platform.calls(), QStringList());
+    QCOMPARE(Rows(reopened.model()), QStringList({"1|zip|10|data.bin|" + data, "2|none|11|one.bin|payload/one.bin"}));
 }
 
 QTEST_GUILESS_MAIN(ProjectFileTest)

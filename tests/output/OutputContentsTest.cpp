@@ -280,7 +280,8 @@ private slots:
         QTest::newRow("dot") << "." << false;
         QTest::newRow("dot dot") << ".." << false;
         QTest::newRow("climbs") << "../x" << false;
-        QTest::newRow("two dots in a name") << "x..y" << false;
+        QTest::newRow("two dots in a name lead nowhere") << "x..y" << true;
+        QTest::newRow("only dots") << "..." << false;
         QTest::newRow("absolute") << "/etc/passwd" << false;
         QTest::newRow("subfolder") << "sub/x" << false;
         QTest::newRow("backslash") << "..\\x" << false;
