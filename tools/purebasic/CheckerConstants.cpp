@@ -16,7 +16,7 @@ std::optional<ConstEntry> Checker::CompilerConstant(const QString& name, SourceP
             *why = QStringLiteral("it came with PureBasic %1").arg(VersionText(info->since));
         return std::nullopt;
     }
-    if (why)
+    if (why && (info->confirmedFrom == 0 || t.version < info->confirmedFrom))
         NoteFact(info->note, QLatin1Char('#') + name, pos);
     const QString k = Key(name);
     const QString file = m_cache.file(pos.file).path;

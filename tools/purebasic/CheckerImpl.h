@@ -230,7 +230,7 @@ private:
 
     static std::size_t RequiredParams(const ProcInfo& p);
 
-    void CheckArgCount(const Expr& e, int required, int total) const;
+    void CheckArgCount(const Expr& e, int required, int total, const QString& since = {}) const;
 
     void Argument(const Expr& arg, Cls want, const QString& function);
 

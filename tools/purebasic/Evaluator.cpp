@@ -52,7 +52,7 @@ public:
           m_depthLimit(limits.depth)
     {
         for (const BuiltinInfo& info : BuiltinTable())
-            m_letters.push_back(QString::fromLatin1(info.params).remove(u'|').toStdString());
+            m_letters.push_back(CountParams(info.params).letters.toStdString());
         m_staticDone.assign(prog.vars.size(), false);
     }
 
