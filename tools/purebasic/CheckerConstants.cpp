@@ -289,6 +289,21 @@ bool Checker::RequireCondition(const Expr& e)
         };
         logic(e);
     }
+    if (target().version < Since::CompilerIfStrings) {
+        // 5.10: "Constant string comparisons are now handled at compile time, allowing use in CompilerIf"
+        std::function<void(const Expr&)> strings = [&](const Expr& x) {
+            if (x.kind == ExprKind::Binary && x.op >= Op::Eq && x.op <= Op::Ge && x.args[0]) {
+                const auto left = Fold(*x.args[0]);
+                if (left && left->cls == Cls::String)
+                    Error(x.pos, QStringLiteral("A string comparison in a compiler directive exists from PureBasic "
+                                                "5.10 on"));
+            }
+            for (const ExprPtr& a : x.args)
+                if (a)
+                    strings(*a);
+        };
+        strings(e);
+    }
     m_foldRefusal.clear();
     auto c = FoldCondition(e);
     if (!c && !m_foldRefusal.isEmpty())

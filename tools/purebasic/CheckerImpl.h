@@ -262,6 +262,8 @@ private:
 
     std::int64_t IntConst(const Expr& e, const char* what);
 
+    std::int64_t EnumConst(const Expr& e, const char* what);
+
     void NotInBlock(const Stmt& s, const char* what) const;
 
     void CompilerIf(const Stmt& s, Ctx ctx);
@@ -277,6 +279,8 @@ private:
     // ---- procedures ---------------------------------------------------------------------------------------
 
     ProcInfo Prototype(const Stmt& s);
+
+    static bool SameValue(const Value& a, const Value& b);
 
     bool SameSignature(const ProcInfo& a, const ProcInfo& b) const;
 

@@ -434,7 +434,7 @@ Cls Checker::Call(const Expr& e, bool valueWanted)
     }
     const ParamCounts counts = CountParams(info->params);
     const int given = int(e.args.size());
-    if (counts.unconfirmedFrom < 0 || given > counts.unconfirmedFrom)
+    if (counts.unconfirmedResult ? valueWanted : counts.unconfirmedFrom < 0 || given > counts.unconfirmedFrom)
         NoteFact(info->note, e.text + QStringLiteral("()"), e.pos);
     if (info->note && QLatin1String(info->note).startsWith(QLatin1String("refuse: ")))
         Error(e.pos, QStringLiteral("pbrun does not support %1() on PureBasic %2: %3")
@@ -742,12 +742,20 @@ ProcInfo Checker::Prototype(const Stmt& s)
     return p;
 }
 
+// A Declare's default and its procedure's: the compiler refuses them when they differ.
+bool Checker::SameValue(const Value& a, const Value& b)
+{
+    return a.i == b.i && a.d == b.d && a.s == b.s;
+}
+
 bool Checker::SameSignature(const ProcInfo& a, const ProcInfo& b) const
 {
     if (a.result != b.result || a.params.size() != b.params.size())
         return false;
     for (std::size_t i = 0; i < a.params.size(); ++i)
-        if (a.params[i].cls != b.params[i].cls || (a.params[i].defaultConst < 0) != (b.params[i].defaultConst < 0))
+        if (a.params[i].cls != b.params[i].cls || (a.params[i].defaultConst < 0) != (b.params[i].defaultConst < 0) ||
+            (a.params[i].defaultConst >= 0 && !SameValue(m_prog->constants[std::size_t(a.params[i].defaultConst)],
+                                                         m_prog->constants[std::size_t(b.params[i].defaultConst)])))
             return false;
     return true;
 }
@@ -837,6 +845,13 @@ void Checker::Variables(const Stmt& s)
     if (kw == VarKeyword::Global && inProc)
         Error(s.pos, QStringLiteral("pbrun does not support Global inside a procedure"));
     Type fallback = Type::None;
+    if (s.defaultType.suffix != Suffix::None && target().version < Since::TypedGlobal)
+        Error(s.pos, QStringLiteral("Syntax error: a type after %1 exists from PureBasic 4.40 on")
+                         .arg(s.varKeyword == VarKeyword::Global      ? "Global"
+                              : s.varKeyword == VarKeyword::Protected ? "Protected"
+                              : s.varKeyword == VarKeyword::Static    ? "Static"
+                              : s.varKeyword == VarKeyword::Shared    ? "Shared"
+                                                                      : "Define"));
     if (s.defaultType.suffix != Suffix::None) {
         if (s.defaultType.suffix == Suffix::Named)
             Error(s.pos, QStringLiteral("pbrun does not support a structure as a default type"));

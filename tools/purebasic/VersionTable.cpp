@@ -127,7 +127,9 @@ const BuiltinInfo kBuiltins[] = {
     B(PokeI, "ii", None, 430, Now, AnyOs, AnyCpu, nullptr),
     B(PokeL, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(PokeQ, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(PokeS, "is|ii", I, 400, Now, AnyOs, AnyCpu, "unconfirmed: the first version that returns the bytes written"),
+    // Its result is in the documentation of 5.73, the first in PureBasic's repository; no history line dates it.
+    B(PokeS, "=is|ii", I, 400, 573, AnyOs, AnyCpu, "unconfirmed: that PokeS() returns the bytes written before 5.73"),
+    B(PokeS, "is|ii", I, 573, Now, AnyOs, AnyCpu, nullptr),
     B(PokeU, "ii", None, 440, Now, AnyOs, AnyCpu, nullptr),
     B(PokeW, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(Print, "s", None, 400, Now, AnyOs, AnyCpu, nullptr),
@@ -443,6 +445,8 @@ ParamCounts CountParams(const char* params)
             unknown = true;
         else if (*p == '?')
             c.unconfirmedFrom = c.documented;
+        else if (*p == '=')
+            c.unconfirmedResult = true;
         else {
             ++c.documented;
             if (!optional)

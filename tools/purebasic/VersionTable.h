@@ -28,7 +28,8 @@ struct BuiltinInfo
     // One letter per parameter, the optional ones after "|": i integer, l integer taken as a long,
     // s string, d double, x string or integer (Windows API names). The documented parameters pbrun does
     // not implement follow a "*"; a "?" marks where those whose version the sources do not settle begin
-    // (the row's note, reported only when such a parameter is given).
+    // (the row's note, reported only when such a parameter is given); a leading "=" says the note concerns
+    // the result (reported only where it is used).
     const char* params;
     Type result;
     int since;     // first version with it
@@ -148,6 +149,7 @@ struct ParamCounts
     int implemented = 0;
     int documented = 0;
     int unconfirmedFrom = -1;
+    bool unconfirmedResult = false;
 };
 ParamCounts CountParams(const char* params);
 // The first version from which some row of built-in `name` takes `count` arguments, or 0.
