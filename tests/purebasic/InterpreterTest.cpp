@@ -653,6 +653,8 @@ If x = 3 And
      "3: Syntax error: a line continued from the one before needs PureBasic 5.10", Phase::Compile},
     {"an unclosed block names its opener", k612, "If 1\n  Debug 1\n", "", "EndIf expected (If at line 1)",
      Phase::Compile},
+    {"a module's name (the manual's general rules)", k612, "Debug 1\nDebug CarModule::NbCars", "",
+     "2: pbrun does not support modules (::)", Phase::Compile},
     {"Macro is refused where it is compiled", k612, "Macro M(x) : x : EndMacro", "", "1: pbrun does not support Macro",
      Phase::Compile},
     {"a CompilerIf around Case lines", k612, "Select 1\n  Case 1\nCompilerIf #True\n  Case 2\nCompilerEndIf\nEndSelect",

@@ -359,7 +359,10 @@ std::vector<Token> Tokenize(const QString& source)
         };
         switch (c.unicode()) {
         case ':':
-            one(Tok::Colon);
+            if (i + 1 < n && source[i + 1] == u':') // Module::Name, 5.20's modules
+                error(QStringLiteral("pbrun does not support modules (::)"));
+            else
+                one(Tok::Colon);
             break;
         case '(':
             one(Tok::LParen);
