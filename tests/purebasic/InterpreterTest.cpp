@@ -4,6 +4,7 @@
 #include "TestFiles.h"
 #include "VersionTable.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -605,6 +606,12 @@ Debug PeekS(*m, 5, #PB_Ascii) + Str(DeleteFile("out.txt")) + Str(FileSize("out.t
      "5\n5\n-1\n5\nhello1-1\n", "", Phase::Ok},
     {"a file outside the work folder", k612, "f = CreateFile(#PB_Any, \"../escape.txt\")", "",
      "1: pbrun keeps files inside its work folder", Phase::Runtime},
+    {"a sibling folder whose name begins with the work folder's", k612, "f = CreateFile(#PB_Any, \"../w2/evil.txt\")",
+     "", "1: pbrun keeps files inside its work folder", Phase::Runtime},
+    {"FileSize of a file open for writing sees what was written", k612, R"(
+*m = AllocateMemory(5) : f = CreateFile(#PB_Any, "o.txt") : WriteData(f, *m, 5)
+Debug FileSize("o.txt") : CloseFile(f) : FreeMemory(*m))",
+     "5\n", "", Phase::Ok},
     {"Catch functions check their formats", k612, R"(
 InitSound() : InitSprite() : UsePNGImageDecoder() : UseJPEGImageDecoder()
 OpenWindow(0, 0, 0, 10, 10, "x") : OpenScreen(10, 10, 32, "x") : OpenWindowedScreen(WindowID(0), 0, 0, 10, 10)
@@ -694,7 +701,9 @@ private slots:
         QVERIFY(hexaloom::WriteBytes(main, "\xEF\xBB\xBF" + source.toUtf8()));
         SourceCache cache;
         RunOptions options;
-        options.workDir = dir.path();
+        // the work folder has a sibling whose name begins with its own
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("w")) && QDir(dir.path()).mkpath(QStringLiteral("w2")));
+        options.workDir = dir.filePath(QStringLiteral("w"));
         options.stepLimit = 1'000'000;
         options.depthLimit = 200;
         const QString want = QString::fromUtf8(r.diagnostic);
