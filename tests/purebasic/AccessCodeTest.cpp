@@ -455,6 +455,137 @@ QList<QByteArray> DecoderStreams()
     return streams;
 }
 
+// A jCalg1 stream written token by token, so each can sit at a boundary of the format.
+class JcTokens
+{
+public:
+    JcTokens()
+    {
+        Bits(0b001, 3); // 8-bit literals from base 0
+        Bits(0, 4);
+        Bits(0b01, 2);
+    }
+    void Literal(char c)
+    {
+        Bits(1, 1);
+        Bits(std::uint8_t(c), 8);
+        m_out += c;
+    }
+    // A match in gamma numbers at a new distance; the length is coded shorter by the distance's part.
+    void Match(int distance, int coded)
+    {
+        Bits(0b01, 2);
+        Gamma(std::uint32_t(distance >> m_indexBits) + 3);
+        Bits(std::uint32_t(distance) & ((1u << m_indexBits) - 1), m_indexBits);
+        Gamma(std::uint32_t(coded));
+        m_last = distance;
+        Copy(distance, coded + Extra(distance));
+    }
+    void Again(int length) // at the last distance
+    {
+        Bits(0b01, 2);
+        Gamma(2);
+        Gamma(std::uint32_t(length));
+        Copy(m_last, length);
+    }
+    void Short(int distance, int length) // 1 to 127 back, 2 to 5 bytes
+    {
+        Bits(0, 3);
+        Bits(std::uint32_t(distance), 7);
+        Bits(std::uint32_t(length - 2), 2);
+        m_last = distance;
+        Copy(distance, length);
+    }
+    void IndexBits(int bits)
+    {
+        Bits(0, 3 + 7);
+        Bits(1, 2);
+        Bits(std::uint32_t(bits), 4);
+        m_indexBits = bits;
+    }
+    // The stream with its end, stating `size` bytes (the output's own when negative).
+    QByteArray Stream(qint64 size = -1) const
+    {
+        JcTokens t = *this;
+        t.Bits(0, 3 + 7 + 2);
+        while (t.m_used != 0)
+            t.Bits(0, 1);
+        const std::uint32_t n = std::uint32_t(size < 0 ? m_out.size() : size);
+        QByteArray head("JC");
+        for (int i = 0; i < 4; ++i)
+            head += char(n >> (8 * i));
+        return head + QByteArray(4, '\0') + t.m_words; // no checksum
+    }
+    qsizetype size() const { return m_out.size(); }
+    static int Extra(int d) { return d < 128 ? 4 : d < 639 ? 0 : d < 14335 ? 1 : d < 65536 ? 2 : 3; }
+
+private:
+    void Bits(std::uint32_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            m_word = m_word << 1 | ((value >> i) & 1);
+            if (++m_used == 32) {
+                for (int k = 0; k < 4; ++k)
+                    m_words += char(m_word >> (8 * k));
+                m_word = 0;
+                m_used = 0;
+            }
+        }
+    }
+    void Gamma(std::uint32_t value) // the digits after the leading 1, each followed by "another follows"
+    {
+        int top = 31;
+        while (!(value >> top))
+            --top;
+        for (int i = top - 1; i >= 0; --i) {
+            Bits((value >> i) & 1, 1);
+            Bits(i > 0 ? 1 : 0, 1);
+        }
+    }
+    void Copy(int distance, int length)
+    {
+        for (int i = 0; i < length; ++i)
+            m_out += m_out[m_out.size() - distance];
+    }
+    QByteArray m_out, m_words;
+    std::uint32_t m_word = 0;
+    int m_used = 0, m_indexBits = 8, m_last = 1;
+};
+
+// Streams at every boundary of the token format: a new distance on both sides of each change of its
+// length part (127/128, 638/639/640, 14334/14335/14336, 65535/65536) with the shortest coded length,
+// short matches of 2 and 5 bytes, the last distance again, new index bits; the longest match, filling
+// the stated size exactly and one byte past it; a stream one byte short and one of the header alone.
+// The output before each is built by doubling, so no two stretches of it repeat at the wrong distance.
+QList<QByteArray> BoundaryStreams()
+{
+    QList<QByteArray> streams;
+    for (int d : {1, 127, 128, 638, 639, 640, 14334, 14335, 14336, 65535, 65536}) {
+        JcTokens t;
+        for (char c = 'A'; c < 'I'; ++c)
+            t.Literal(c);
+        for (int k = 0; t.size() < d; ++k) {
+            const int n = int(t.size());
+            t.Literal(char('a' + k));
+            t.Match(n + 1, n - JcTokens::Extra(n + 1));
+        }
+        if (d > 49152)
+            t.IndexBits(9); // as the coder does past 48 KiB
+        if (d <= 127) {
+            t.Short(d, 2);
+            t.Short(d, 5);
+        }
+        t.Match(d, 2);
+        t.Again(2);
+        streams << t.Stream();
+        if (d == 639) {
+            t.Match(d, int(t.size()) - JcTokens::Extra(d)); // the longest: all the output so far again
+            streams << t.Stream() << t.Stream(t.size() - 1) << t.Stream().chopped(1) << t.Stream().left(10);
+        }
+    }
+    return streams;
+}
+
 // The tests ask for strict memory: the access code frees all it allocates.
 RunOptions Strict()
 {
@@ -732,17 +863,23 @@ private slots:
     // The jCalg1 decoder of the access code reads exactly what the program's own decoder reads: every
     // stream of the jCalg1 corpus and damaged copies of them (cut short, single bits flipped, garbage
     // after the header) give the same size and the same bytes, or 0 where it gives 0.
+    // Every variant that brings the decoder reads the boundary streams, on an old and a new target.
     void jcalg1DecoderReadsWhatTheProgramReads_data()
     {
         QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("variant");
         for (const char* target : {"4.00-windows-x86-ascii", "5.11-linux-x64-ascii", "5.31-macos-x64-unicode",
                                    "6.12-windows-x64-unicode", "6.04-linux-arm64-unicode"})
-            QTest::newRow(target) << QString::fromLatin1(target);
+            QTest::addRow("jCalg1, %s", target) << QString::fromLatin1(target) << QStringLiteral("jCalg1");
+        for (const char* variant : {"all packers", "companion"})
+            for (const char* target : {"4.00-windows-x86-ascii", "6.12-windows-x64-unicode"})
+                QTest::addRow("%s, %s", variant, target) << QString::fromLatin1(target) << QString::fromLatin1(variant);
     }
     void jcalg1DecoderReadsWhatTheProgramReads()
     {
         QFETCH(QString, target);
-        const QString folder = m_root.filePath(QStringLiteral("decoder"));
+        QFETCH(QString, variant);
+        const QString folder = m_root.filePath(QStringLiteral("decoder/") + QString(variant).replace(u' ', u'_'));
         const QString work = folder + QStringLiteral("/work/") + target;
         QVERIFY(QDir().mkpath(work));
         if (!QFile::exists(folder + QStringLiteral("/harness.pb"))) {
@@ -753,7 +890,14 @@ private slots:
             o.road = Road::Hexdata;
             o.packers = {"jCalg1"};
             o.files = {{"a.txt", Pattern(300, 10, true)}};
-            WriteOutput(o, folder);
+            if (variant == u"all packers") {
+                o.packers << QStringLiteral("zip");
+                o.files << InputFile{"b.txt", Pattern(300, 11, true)};
+            }
+            if (variant == u"companion")
+                o.path = QStringLiteral(HEXALOOM_SOURCE_DIR "/include/Zember_Include.pbi");
+            else
+                WriteOutput(o, folder);
             const QStringList lines = {"XIncludeFile \"" + Relative(folder + QStringLiteral("/harness.pb"), o.path) +
                                            "\"",
                                        "EnableExplicit",
@@ -788,7 +932,8 @@ private slots:
                 text += line.toUtf8() + "\r\n";
             QVERIFY(WriteBytes(folder + QStringLiteral("/harness.pb"), text));
         }
-        const QList<QByteArray> streams = DecoderStreams();
+        const QList<QByteArray> streams =
+            variant == u"jCalg1" ? DecoderStreams() + BoundaryStreams() : BoundaryStreams();
         for (int i = 0; i < streams.size(); ++i)
             QVERIFY(WriteBytes(work + QStringLiteral("/s%1.bin").arg(i), streams[i]));
         RunOptions options;
@@ -815,7 +960,7 @@ private slots:
                          QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(n)));
             }
         }
-        QVERIFY(unpacked >= 12); // every stream of the corpus, and damaged ones that still read
+        QVERIFY(unpacked >= 12); // every stream of the corpus or every boundary, and damaged ones that still read
     }
 
     // The examples, as they stand, over the demo project's outputs laid out as `make demo` lays them out.
