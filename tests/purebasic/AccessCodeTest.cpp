@@ -22,6 +22,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <zlib.h>
 
 #include <functional>
 #include <memory>
@@ -586,6 +589,20 @@ QList<QByteArray> BoundaryStreams()
     return streams;
 }
 
+// zlib streams with the room given for them, at the boundaries of what uncompress takes: the exact size,
+// one byte more and one byte less, the stream one byte short, and a stream of one byte.
+QList<QPair<int, QByteArray>> ZipBoundaryStreams()
+{
+    const QByteArray data = Pattern(1000, 12, true);
+    uLongf size = compressBound(uLong(data.size()));
+    QByteArray z(qsizetype(size), '\0');
+    compress2(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(data.constData()),
+              uLong(data.size()), 9);
+    z.resize(qsizetype(size));
+    const QByteArray one = qCompress(QByteArray(1, 'x'), 9).mid(4); // qCompress: a 4-byte size, then zlib
+    return {{1000, z}, {1001, z}, {999, z}, {1000, z.chopped(1)}, {1, one}, {1, one.chopped(1)}};
+}
+
 // The tests ask for strict memory: the access code frees all it allocates.
 RunOptions Strict()
 {
@@ -863,22 +880,25 @@ private slots:
     // The jCalg1 decoder of the access code reads exactly what the program's own decoder reads: every
     // stream of the jCalg1 corpus and damaged copies of them (cut short, single bits flipped, garbage
     // after the header) give the same size and the same bytes, or 0 where it gives 0.
-    // Every variant that brings the decoder reads the boundary streams, on an old and a new target.
-    void jcalg1DecoderReadsWhatTheProgramReads_data()
+    // Every variant that unpacks reads the boundary streams of its packers, on an old and a new target.
+    void unpackersReadWhatTheProgramReads_data()
     {
         QTest::addColumn<QString>("target");
         QTest::addColumn<QString>("variant");
         for (const char* target : {"4.00-windows-x86-ascii", "5.11-linux-x64-ascii", "5.31-macos-x64-unicode",
                                    "6.12-windows-x64-unicode", "6.04-linux-arm64-unicode"})
             QTest::addRow("jCalg1, %s", target) << QString::fromLatin1(target) << QStringLiteral("jCalg1");
-        for (const char* variant : {"all packers", "companion"})
-            for (const char* target : {"4.00-windows-x86-ascii", "6.12-windows-x64-unicode"})
+        for (const char* variant : {"all packers", "zip", "companion"}) // the companion include is Windows' only
+            for (const char* target :
+                 {"4.00-windows-x86-ascii", variant[0] == 'c' ? "6.12-windows-x64-unicode" : "6.12-linux-x64-unicode"})
                 QTest::addRow("%s, %s", variant, target) << QString::fromLatin1(target) << QString::fromLatin1(variant);
     }
-    void jcalg1DecoderReadsWhatTheProgramReads()
+    void unpackersReadWhatTheProgramReads()
     {
         QFETCH(QString, target);
         QFETCH(QString, variant);
+        const bool hasJcalg1 = variant != u"zip";
+        const bool hasZip = variant != u"jCalg1";
         const QString folder = m_root.filePath(QStringLiteral("decoder/") + QString(variant).replace(u' ', u'_'));
         const QString work = folder + QStringLiteral("/work/") + target;
         QVERIFY(QDir().mkpath(work));
@@ -888,7 +908,7 @@ private slots:
             Output o;
             o.name = QStringLiteral("decoder");
             o.road = Road::Hexdata;
-            o.packers = {"jCalg1"};
+            o.packers = {variant == u"zip" ? "zip" : "jCalg1"};
             o.files = {{"a.txt", Pattern(300, 10, true)}};
             if (variant == u"all packers") {
                 o.packers << QStringLiteral("zip");
@@ -898,51 +918,85 @@ private slots:
                 o.path = QStringLiteral(HEXALOOM_SOURCE_DIR "/include/Zember_Include.pbi");
             else
                 WriteOutput(o, folder);
-            const QStringList lines = {"XIncludeFile \"" + Relative(folder + QStringLiteral("/harness.pb"), o.path) +
-                                           "\"",
-                                       "EnableExplicit",
-                                       "Define File, Length, *Stream, *Out, Room, Result, Index",
-                                       "Repeat",
-                                       "  File = ReadFile(#PB_Any, \"s\" + Str(Index) + \".bin\")",
-                                       "  If File = 0",
-                                       "    Break",
-                                       "  EndIf",
-                                       "  Length = Lof(File)",
-                                       "  *Stream = AllocateMemory(Length + 1)",
-                                       "  ReadData(File, *Stream, Length)",
-                                       "  CloseFile(File)",
-                                       "  Room = 16",
-                                       "  If Length >= 6 And PeekL(*Stream + 2) >= 0 And PeekL(*Stream + 2) <= 1048576",
-                                       "    Room = PeekL(*Stream + 2) + 1",
-                                       "  EndIf",
-                                       "  *Out = AllocateMemory(Room)",
-                                       "  Result = _Zember_Jcalg1Unpack(*Stream, Length, *Out, Room - 1)",
-                                       "  PrintN(Str(Index) + \" \" + Str(Result))",
-                                       "  If Result > 0",
-                                       "    File = CreateFile(#PB_Any, \"o\" + Str(Index) + \".bin\")",
-                                       "    WriteData(File, *Out, Result)",
-                                       "    CloseFile(File)",
-                                       "  EndIf",
-                                       "  FreeMemory(*Out)",
-                                       "  FreeMemory(*Stream)",
-                                       "  Index = Index + 1",
-                                       "ForEver"};
+            QStringList lines = {"XIncludeFile \"" + Relative(folder + QStringLiteral("/harness.pb"), o.path) + "\"",
+                                 "EnableExplicit", "Define File, Length, *Stream, *Out, Room, Result, Index"};
+            if (hasZip) // z<n>.bin: the room as a long, then a zlib stream
+                lines << QStringList{
+                    "Repeat",
+                    "  File = ReadFile(#PB_Any, \"z\" + Str(Index) + \".bin\")",
+                    "  If File = 0",
+                    "    Break",
+                    "  EndIf",
+                    "  Length = Lof(File)",
+                    "  *Stream = AllocateMemory(Length)",
+                    "  ReadData(File, *Stream, Length)",
+                    "  CloseFile(File)",
+                    "  Room = PeekL(*Stream)",
+                    "  *Out = AllocateMemory(Room)",
+                    "  Result = _UnpackMemory(*Stream + 4, Length - 4, *Out, Room, #Zember_Packer_zip)",
+                    "  PrintN(\"z\" + Str(Result) + \" \" + Str(PeekB(*Out + Room - 1) * Result))",
+                    "  FreeMemory(*Out)",
+                    "  FreeMemory(*Stream)",
+                    "  Index = Index + 1",
+                    "ForEver",
+                    "Index = 0"};
+            if (hasJcalg1)
+                lines << QStringList{"Repeat",
+                                     "  File = ReadFile(#PB_Any, \"s\" + Str(Index) + \".bin\")",
+                                     "  If File = 0",
+                                     "    Break",
+                                     "  EndIf",
+                                     "  Length = Lof(File)",
+                                     "  *Stream = AllocateMemory(Length + 1)",
+                                     "  ReadData(File, *Stream, Length)",
+                                     "  CloseFile(File)",
+                                     "  Room = 16",
+                                     "  If Length >= 6 And PeekL(*Stream + 2) >= 0 And PeekL(*Stream + 2) <= 1048576",
+                                     "    Room = PeekL(*Stream + 2) + 1",
+                                     "  EndIf",
+                                     "  *Out = AllocateMemory(Room)",
+                                     "  Result = _Zember_Jcalg1Unpack(*Stream, Length, *Out, Room - 1)",
+                                     "  PrintN(Str(Index) + \" \" + Str(Result))",
+                                     "  If Result > 0",
+                                     "    File = CreateFile(#PB_Any, \"o\" + Str(Index) + \".bin\")",
+                                     "    WriteData(File, *Out, Result)",
+                                     "    CloseFile(File)",
+                                     "  EndIf",
+                                     "  FreeMemory(*Out)",
+                                     "  FreeMemory(*Stream)",
+                                     "  Index = Index + 1",
+                                     "ForEver"};
             QByteArray text("\xEF\xBB\xBF");
             for (const QString& line : lines)
                 text += line.toUtf8() + "\r\n";
             QVERIFY(WriteBytes(folder + QStringLiteral("/harness.pb"), text));
         }
-        const QList<QByteArray> streams =
-            variant == u"jCalg1" ? DecoderStreams() + BoundaryStreams() : BoundaryStreams();
+        const QList<QByteArray> streams = variant == u"jCalg1" ? DecoderStreams() + BoundaryStreams()
+                                          : hasJcalg1          ? BoundaryStreams()
+                                                               : QList<QByteArray>();
         for (int i = 0; i < streams.size(); ++i)
             QVERIFY(WriteBytes(work + QStringLiteral("/s%1.bin").arg(i), streams[i]));
+        const auto zips = hasZip ? ZipBoundaryStreams() : QList<QPair<int, QByteArray>>();
+        for (int i = 0; i < zips.size(); ++i) {
+            QByteArray room(4, '\0');
+            qToLittleEndian<qint32>(zips[i].first, room.data());
+            QVERIFY(WriteBytes(work + QStringLiteral("/z%1.bin").arg(i), room + zips[i].second));
+        }
         RunOptions options;
         options.workDir = work;
         options.strictMemory = true;
         const RunResult r = Run(m_cache, folder + QStringLiteral("/harness.pb"), *Target::Parse(target), options);
         QVERIFY2(r.phase == Phase::Ok, qPrintable(Describe(r)));
-        const QStringList results = r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(results.size(), streams.size());
+        QStringList results = r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(results.size(), zips.size() + streams.size());
+        for (const auto& [room, zip] : zips) { // true and the last byte in place, as zlib gives, or 0
+            QByteArray out(room, '\0');
+            uLongf length = uLongf(room);
+            const bool ok = uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                                       reinterpret_cast<const Bytef*>(zip.constData()), uLong(zip.size())) == Z_OK;
+            QCOMPARE(results.takeFirst(),
+                     QStringLiteral("z%1 %2").arg(ok ? 1 : 0).arg(ok ? int(qint8(out[room - 1])) : 0));
+        }
         int unpacked = 0;
         for (int i = 0; i < streams.size(); ++i) {
             const Bytes stream = ToBytes(streams[i]);
@@ -960,7 +1014,8 @@ private slots:
                          QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(n)));
             }
         }
-        QVERIFY(unpacked >= 12); // every stream of the corpus or every boundary, and damaged ones that still read
+        QVERIFY(streams.isEmpty() ||
+                unpacked >= 12); // every stream of the corpus or every boundary, and damaged ones that still read
     }
 
     // The examples, as they stand, over the demo project's outputs laid out as `make demo` lays them out.
