@@ -504,6 +504,10 @@ private slots:
         QVERIFY2(verify.out.startsWith("ok out."), qPrintable(verify.out));
         QCOMPARE(list.code, kExitOk);
         const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
+        if (packer == "none" && damage.isEmpty()) { // raw files: no checksum, and both commands say so
+            QVERIFY2(verify.out.endsWith("\n2 files stored raw carry no checksum\n"), qPrintable(verify.out));
+            QVERIFY2(lines[1].contains(" unchecked ") && lines[2].contains(" unchecked "), qPrintable(list.out));
+        }
         QCOMPARE(lines.size(), damage == "empty" ? 4 : 3);
         QVERIFY2(lines[1].contains("#HXL_A_TXT") && lines[1].endsWith("a.txt") &&
                      lines[1].contains(QString::number(a.size())),
