@@ -106,6 +106,15 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
                     return fail(QStringLiteral("--extract needs the output file and a folder"));
                 o.folder = parameters[++i];
             }
+        } else if (name == QLatin1String("--against")) {
+            // one folder or more, up to the next option
+            QString first;
+            if (!value(first))
+                return fail(QStringLiteral("--against needs a folder"));
+            o.against.append(first);
+            while (!inlineValue && i + 1 < parameters.size() && !parameters[i + 1].startsWith(QLatin1String("--")) &&
+                   !parameters[i + 1].isEmpty())
+                o.against.append(parameters[++i]);
         } else if (name == QLatin1String("--force") || name == QLatin1String("--strict") ||
                    name == QLatin1String("--quiet")) {
             if (inlineValue)
@@ -155,6 +164,8 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
     }
     if (!haveCommand)
         return fail(QStringLiteral("no command: give --create, --list, --verify or --extract"));
+    if (!o.against.isEmpty() && o.command != BuildCommand::Verify)
+        return fail(QStringLiteral("--against goes with --verify only"));
     if (o.command != BuildCommand::Create && !createOnly.isEmpty())
         return fail(QStringLiteral("%1 goes with --create only").arg(createOnly.first()));
     if (o.command == BuildCommand::Create) {
@@ -179,7 +190,8 @@ QString BuildUsage()
         "  hexaloom --create OUT [options] INPUT...     files and folders into one output\n"
         "  hexaloom --create OUT --project P.hxlm [--format F] [--force] [--strict]\n"
         "  hexaloom --list OUT                          number, constant, packer, sizes, CRC-32, name\n"
-        "  hexaloom --verify OUT                        read every block back and check it\n"
+        "  hexaloom --verify OUT [--against DIR...]     read every block back and check it; with DIRs,\n"
+        "                                               compare every file with the one of its name there\n"
         "  hexaloom --extract OUT DIR                   write every file back into DIR\n"
         "  hexaloom --help | --version\n"
         "\n"

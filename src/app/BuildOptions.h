@@ -20,10 +20,11 @@ struct PackRule
 struct BuildOptions
 {
     BuildCommand command = BuildCommand::Help;
-    QString output;  // OUT of --create, --list, --verify and --extract
-    QString folder;  // DIR of --extract
-    int format = -1; // --format; -1: from the project, else from OUT's extension
-    int packer = 0;  // --packer, for files no --pack rule matches
+    QString output;      // OUT of --create, --list, --verify and --extract
+    QString folder;      // DIR of --extract
+    QStringList against; // --against DIR...: the folders --verify compares every file with
+    int format = -1;     // --format; -1: from the project, else from OUT's extension
+    int packer = 0;      // --packer, for files no --pack rule matches
     QList<PackRule> packRules;
     QStringList includes;
     QStringList excludes;

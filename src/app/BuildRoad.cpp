@@ -17,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -412,9 +413,12 @@ int RunList(const BuildOptions& o, Console& console)
                 << "-";
         } else {
             QString packer = PackerText(file.info.packer);
+            // raw bytes carry no checksum: their CRC-32 is computed here, and damage to them passes unseen
             row << (packer.isEmpty() ? QString::number(file.info.packer) : packer) << QString::number(file.stored)
                 << QString::number(file.info.original)
-                << (file.stored == 0 ? QStringLiteral("-") : CrcText(file.info.crc));
+                << (file.stored == 0  ? QStringLiteral("-")
+                    : file.info.block ? CrcText(file.info.crc)
+                                      : CrcText(file.info.crc) + QStringLiteral(" unchecked"));
         }
         rows.append(row << file.name);
     }
@@ -454,6 +458,68 @@ bool ReadWithCatalog(const BuildOptions& o, Console& console, OutputContents& co
     return true;
 }
 
+// Whether an entry unpacks to exactly the bytes of the file at `path`.
+bool SameAsFile(const OutputContents& contents, const StoredEntry& entry, const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray buffer;
+    const bool same = UnpackEntry(contents, entry, [&](std::span<const std::uint8_t> piece) {
+        buffer.resize(qsizetype(piece.size()));
+        return file.read(buffer.data(), buffer.size()) == buffer.size() &&
+               std::memcmp(buffer.constData(), piece.data(), piece.size()) == 0;
+    });
+    return same && file.atEnd();
+}
+
+// --verify --against: every sound file compared with the files of its name in the folders (the catalog
+// holds names only, so any of them may be the one it was made from); each difference is told.
+int CompareAgainst(const BuildOptions& o, Console& console, const OutputContents& contents, const CatalogText& catalog,
+                   const std::vector<QString>& damage)
+{
+    QHash<QString, QStringList> byName;
+    int bad = 0;
+    for (const QString& folder : o.against) {
+        if (!QFileInfo(folder).isDir()) {
+            console.Error(QStringLiteral("--against %1: not a folder").arg(folder));
+            ++bad;
+            continue;
+        }
+        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            byName[it.fileName()].append(path);
+        }
+    }
+    for (int k = 1; k <= int(contents.files.size()); ++k) {
+        if (!damage[std::size_t(k - 1)].isEmpty() || HoldsNoData(contents, k))
+            continue; // told already
+        const QString name = catalog.names.value(k - 1);
+        const QString label = FileLabel(k, name);
+        const QStringList candidates = byName.value(name);
+        const StoredEntry& entry = contents.files[std::size_t(k - 1)];
+        if (name.isEmpty() || candidates.isEmpty())
+            console.Error(QStringLiteral("%1: %2: not found in the folders given").arg(o.output, label));
+        else if (std::none_of(candidates.begin(), candidates.end(),
+                              [&](const QString& path) { return SameAsFile(contents, entry, path); }))
+            console.Error(QStringLiteral("%1: %2: differs from %3").arg(o.output, label, candidates.join(", ")));
+        else
+            continue;
+        ++bad;
+    }
+    return bad;
+}
+
+// An entry stored as it is (packer none): no checksum of any format covers it.
+bool StoredRaw(const OutputContents& contents, const StoredEntry& entry)
+{
+    std::uint8_t head[kBlockHeaderSize];
+    const qint64 n = std::min<qint64>(entry.length, qint64(sizeof head));
+    return entry.length > 0 && contents.data->Read(entry.offset, head, n) &&
+           !DescribeStored({head, std::size_t(n)}).block;
+}
+
 int RunVerify(const BuildOptions& o, Console& console)
 {
     OutputContents contents;
@@ -473,6 +539,7 @@ int RunVerify(const BuildOptions& o, Console& console)
     if (ChangedMeanwhile(o, console, contents))
         return kExitFailed;
     qint64 stored = 0;
+    int raw = 0;
     for (int k = 1; k <= std::max(count, catalog.count); ++k) {
         const QString label = FileLabel(k, catalog.names.value(k - 1));
         if (k <= count && !damage[std::size_t(k - 1)].isEmpty()) {
@@ -487,8 +554,11 @@ int RunVerify(const BuildOptions& o, Console& console)
             ++bad;
         } else {
             stored += contents.files[std::size_t(k - 1)].length;
+            raw += StoredRaw(contents, contents.files[std::size_t(k - 1)]) ? 1 : 0;
         }
     }
+    if (!o.against.isEmpty())
+        bad += CompareAgainst(o, console, contents, catalog, damage);
     if (!o.quiet && bad == 1 && catalog.notByName)
         console.Out(QStringLiteral("unreadable by name %1: every block is sound, but the catalog cannot tell which "
                                    "name belongs to which file")
@@ -496,6 +566,8 @@ int RunVerify(const BuildOptions& o, Console& console)
     else if (!o.quiet)
         console.Out(bad ? QStringLiteral("damaged %1: %2 problem(s)").arg(o.output).arg(bad)
                         : QStringLiteral("ok %1: %2 file(s), %3 bytes stored").arg(o.output).arg(count).arg(stored));
+    if (!o.quiet && raw > 0)
+        console.Out(QStringLiteral("%1 files stored raw carry no checksum").arg(raw));
     return bad ? kExitFailed : kExitOk;
 }
 

@@ -2,8 +2,8 @@
 // the same list created through a project, byte for byte; outputs left alone when unchanged; the clash
 // warning; list, verify and extract on every format, damaged outputs and hostile catalog names; the real
 // program without a display and without settings.
-#include "AtomicFile.h"
 #include "BuildRoad.h"
+#include "AtomicFile.h"
 #include "BuildOptions.h"
 #include "FileListModel.h"
 #include "IncludeWriter.h"
@@ -93,6 +93,8 @@ QString Describe(const BuildOptions& o)
         parts << "save=" + o.saveProject;
     if (!o.inputs.isEmpty())
         parts << "inputs=" + o.inputs.join(',');
+    if (!o.against.isEmpty())
+        parts << "against=" + o.against.join(',');
     for (const auto& [flag, name] : {std::pair{o.force, "force"}, {o.strict, "strict"}, {o.quiet, "quiet"}}) {
         if (flag)
             parts << name;
@@ -203,6 +205,10 @@ private slots:
         QTest::newRow("create option with list")
             << QStringList{"--list", "o", "--packer", "zip"} << "error: --packer goes with --create only";
         QTest::newRow("input after list") << QStringList{"--list", "o", "a"} << "error: unexpected \"a\"";
+        QTest::newRow("verify against folders")
+            << QStringList{"--verify", "o", "--against", "a", "b", "--quiet"} << "verify out=o against=a,b quiet";
+        QTest::newRow("against with list")
+            << QStringList{"--list", "o", "--against", "a"} << "error: --against goes with --verify only";
         QTest::newRow("extract without folder")
             << QStringList{"--extract", "o"} << "error: needs the output file and a folder";
         QTest::newRow("project and inputs")
@@ -435,6 +441,11 @@ private slots:
                                                 << "zip"
                                                 << "flip"
                                                 << "file 1 (a.txt): its zip block";
+        // A raw file has no checksum: only the comparison with its source sees the change.
+        QTest::newRow("hexdata, raw file flipped") << "hexdata"
+                                                   << "none"
+                                                   << "raw flip"
+                                                   << "file 1 (a.txt): differs from in/a.txt";
         QTest::newRow("binpack, pack file cut") << "binpack"
                                                 << "jcalg1"
                                                 << "cut pack"
@@ -518,6 +529,7 @@ private slots:
             const QByteArray catalog("2,a.txt,b.bin", 14);
             QVERIFY(writer.WriteBlock(none, 1) && writer.WriteBlock(Bytes(b.begin(), b.end()), 2) &&
                     writer.WriteBlock(Bytes(catalog.begin(), catalog.end()), 3) && writer.Finish());
+            QVERIFY(WriteBytes(dir.filePath("in/a.txt"), a)); // what it was made from
         }
 
         const QString damaged =
@@ -527,7 +539,10 @@ private slots:
             : format == "binpack"        ? "out.binpack"
                                          : out;
         QByteArray bytes = ReadBytes(dir.filePath(damaged));
-        if (damage == "flip" && format == "hexdata") {
+        if (damage == "raw flip") {
+            const qsizetype digit = bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 8;
+            bytes[digit] = bytes[digit] == '1' ? '2' : '1';
+        } else if (damage == "flip" && format == "hexdata") {
             const qsizetype digit = bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 7 + 8 * 10 + 4;
             bytes[digit] = bytes[digit] == '0' ? '1' : '0';
         } else if (damage == "long none flip") {
@@ -553,15 +568,16 @@ private slots:
         if (!damaged.isEmpty())
             QVERIFY(WriteBytes(dir.filePath(damaged), bytes));
 
-        const Result verify = Hexaloom(dir.path(), {"--verify", out});
+        const Result verify = Hexaloom(dir.path(), {"--verify", out, "--against", "in"});
         const Result list = Hexaloom(dir.path(), {"--list", out});
         const Result extract = Hexaloom(dir.path(), {"--extract", out, "back"});
         if (!verdict.isEmpty()) {
             QCOMPARE(verify.code, kExitFailed);
             QVERIFY2(verify.err.contains(verdict), qPrintable(verify.err));
-            QCOMPARE(extract.code, kExitFailed);
+            QCOMPARE(extract.code, damage == "raw flip" ? kExitOk : kExitFailed); // nothing tells a raw file's damage
             // Sound files are written all the same.
-            QCOMPARE(QFile::exists(dir.filePath("back/a.txt")), damage == "last type" || damage == "catalog");
+            QCOMPARE(QFile::exists(dir.filePath("back/a.txt")),
+                     damage == "last type" || damage == "catalog" || damage == "raw flip");
             if (damage == "catalog")
                 QCOMPARE(list.code, kExitFailed);
             return;
@@ -570,6 +586,10 @@ private slots:
         QVERIFY2(verify.out.startsWith("ok out."), qPrintable(verify.out));
         QCOMPARE(list.code, kExitOk);
         const QStringList lines = list.out.split('\n', Qt::SkipEmptyParts);
+        if (packer == "none" && damage.isEmpty()) { // raw files: no checksum, and both commands say so
+            QVERIFY2(verify.out.endsWith("\n2 files stored raw carry no checksum\n"), qPrintable(verify.out));
+            QVERIFY2(lines[1].contains(" unchecked ") && lines[2].contains(" unchecked "), qPrintable(list.out));
+        }
         QCOMPARE(lines.size(), damage == "empty" ? 4 : 3);
         QVERIFY2(lines[1].contains("#HXL_A_TXT") && lines[1].endsWith("a.txt") &&
                      lines[1].contains(QString::number(a.size())),
@@ -954,8 +974,11 @@ private slots:
         for (int k = 2; k <= 21; ++k)
             QVERIFY(writer.WriteEntry(lie, k));
         QVERIFY(writer.Finish());
-        for (const QStringList& command : {QStringList{"--verify", "big.res"}, QStringList{"--extract", "big.res", "x"},
-                                           QStringList{"--verify", "lies.res"}}) {
+        for (const QStringList& command :
+             {QStringList{"--verify", "big.res"}, QStringList{"--extract", "big.res", "x"}, QStringList {
+                  "--verify",
+                  "lies.res"
+              }}) {
             QProcess limited;
             limited.setWorkingDirectory(dir.path());
             limited.start("/bin/sh", QStringList{"-c", "ulimit -v 300000; exec \"$0\" \"$@\"",

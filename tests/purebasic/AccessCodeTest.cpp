@@ -22,6 +22,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+
+#include <zlib.h>
 
 #include <functional>
 #include <memory>
@@ -455,6 +458,151 @@ QList<QByteArray> DecoderStreams()
     return streams;
 }
 
+// A jCalg1 stream written token by token, so each can sit at a boundary of the format.
+class JcTokens
+{
+public:
+    JcTokens()
+    {
+        Bits(0b001, 3); // 8-bit literals from base 0
+        Bits(0, 4);
+        Bits(0b01, 2);
+    }
+    void Literal(char c)
+    {
+        Bits(1, 1);
+        Bits(std::uint8_t(c), 8);
+        m_out += c;
+    }
+    // A match in gamma numbers at a new distance; the length is coded shorter by the distance's part.
+    void Match(int distance, int coded)
+    {
+        Bits(0b01, 2);
+        Gamma(std::uint32_t(distance >> m_indexBits) + 3);
+        Bits(std::uint32_t(distance) & ((1u << m_indexBits) - 1), m_indexBits);
+        Gamma(std::uint32_t(coded));
+        m_last = distance;
+        Copy(distance, coded + Extra(distance));
+    }
+    void Again(int length) // at the last distance
+    {
+        Bits(0b01, 2);
+        Gamma(2);
+        Gamma(std::uint32_t(length));
+        Copy(m_last, length);
+    }
+    void Short(int distance, int length) // 1 to 127 back, 2 to 5 bytes
+    {
+        Bits(0, 3);
+        Bits(std::uint32_t(distance), 7);
+        Bits(std::uint32_t(length - 2), 2);
+        m_last = distance;
+        Copy(distance, length);
+    }
+    void IndexBits(int bits)
+    {
+        Bits(0, 3 + 7);
+        Bits(1, 2);
+        Bits(std::uint32_t(bits), 4);
+        m_indexBits = bits;
+    }
+    // The stream with its end, stating `size` bytes (the output's own when negative).
+    QByteArray Stream(qint64 size = -1) const
+    {
+        JcTokens t = *this;
+        t.Bits(0, 3 + 7 + 2);
+        while (t.m_used != 0)
+            t.Bits(0, 1);
+        const std::uint32_t n = std::uint32_t(size < 0 ? m_out.size() : size);
+        QByteArray head("JC");
+        for (int i = 0; i < 4; ++i)
+            head += char(n >> (8 * i));
+        return head + QByteArray(4, '\0') + t.m_words; // no checksum
+    }
+    qsizetype size() const { return m_out.size(); }
+    static int Extra(int d) { return d < 128 ? 4 : d < 639 ? 0 : d < 14335 ? 1 : d < 65536 ? 2 : 3; }
+
+private:
+    void Bits(std::uint32_t value, int count)
+    {
+        for (int i = count - 1; i >= 0; --i) {
+            m_word = m_word << 1 | ((value >> i) & 1);
+            if (++m_used == 32) {
+                for (int k = 0; k < 4; ++k)
+                    m_words += char(m_word >> (8 * k));
+                m_word = 0;
+                m_used = 0;
+            }
+        }
+    }
+    void Gamma(std::uint32_t value) // the digits after the leading 1, each followed by "another follows"
+    {
+        int top = 31;
+        while (!(value >> top))
+            --top;
+        for (int i = top - 1; i >= 0; --i) {
+            Bits((value >> i) & 1, 1);
+            Bits(i > 0 ? 1 : 0, 1);
+        }
+    }
+    void Copy(int distance, int length)
+    {
+        for (int i = 0; i < length; ++i)
+            m_out += m_out[m_out.size() - distance];
+    }
+    QByteArray m_out, m_words;
+    std::uint32_t m_word = 0;
+    int m_used = 0, m_indexBits = 8, m_last = 1;
+};
+
+// Streams at every boundary of the token format: a new distance on both sides of each change of its
+// length part (127/128, 638/639/640, 14334/14335/14336, 65535/65536) with the shortest coded length,
+// short matches of 2 and 5 bytes, the last distance again, new index bits; the longest match, filling
+// the stated size exactly and one byte past it; a stream one byte short and one of the header alone.
+// The output before each is built by doubling, so no two stretches of it repeat at the wrong distance.
+QList<QByteArray> BoundaryStreams()
+{
+    QList<QByteArray> streams;
+    for (int d : {1, 127, 128, 638, 639, 640, 14334, 14335, 14336, 65535, 65536}) {
+        JcTokens t;
+        for (char c = 'A'; c < 'I'; ++c)
+            t.Literal(c);
+        for (int k = 0; t.size() < d; ++k) {
+            const int n = int(t.size());
+            t.Literal(char('a' + k));
+            t.Match(n + 1, n - JcTokens::Extra(n + 1));
+        }
+        if (d > 49152)
+            t.IndexBits(9); // as the coder does past 48 KiB
+        if (d <= 127) {
+            t.Short(d, 2);
+            t.Short(d, 5);
+        }
+        t.Match(d, 2);
+        t.Again(2);
+        streams << t.Stream();
+        if (d == 639) {
+            t.Match(d, int(t.size()) - JcTokens::Extra(d)); // the longest: all the output so far again
+            streams << t.Stream() << t.Stream(t.size() - 1) << t.Stream().chopped(1) << t.Stream().left(10);
+        }
+    }
+    return streams;
+}
+
+// zlib streams with the room given for them, at the boundaries of what uncompress takes: the exact size,
+// one byte more and one byte less, the stream one byte short, and a stream of one byte.
+QList<QPair<int, QByteArray>> ZipBoundaryStreams()
+{
+    const QByteArray data = Pattern(1000, 12, true);
+    uLongf size = compressBound(uLong(data.size()));
+    QByteArray z(qsizetype(size), '\0');
+    compress2(reinterpret_cast<Bytef*>(z.data()), &size, reinterpret_cast<const Bytef*>(data.constData()),
+              uLong(data.size()), 9);
+    z.resize(qsizetype(size));
+    const QByteArray one = qCompress(QByteArray(1, 'x'), 9).mid(4); // qCompress: a 4-byte size, then zlib
+    return {{1000, z}, {1001, z}, {999, z}, {1000, z.chopped(1)}, {1, one}, {1, one.chopped(1)}};
+}
+
 // The tests ask for strict memory: the access code frees all it allocates.
 RunOptions Strict()
 {
@@ -732,17 +880,26 @@ private slots:
     // The jCalg1 decoder of the access code reads exactly what the program's own decoder reads: every
     // stream of the jCalg1 corpus and damaged copies of them (cut short, single bits flipped, garbage
     // after the header) give the same size and the same bytes, or 0 where it gives 0.
-    void jcalg1DecoderReadsWhatTheProgramReads_data()
+    // Every variant that unpacks reads the boundary streams of its packers, on an old and a new target.
+    void unpackersReadWhatTheProgramReads_data()
     {
         QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("variant");
         for (const char* target : {"4.00-windows-x86-ascii", "5.11-linux-x64-ascii", "5.31-macos-x64-unicode",
                                    "6.12-windows-x64-unicode", "6.04-linux-arm64-unicode"})
-            QTest::newRow(target) << QString::fromLatin1(target);
+            QTest::addRow("jCalg1, %s", target) << QString::fromLatin1(target) << QStringLiteral("jCalg1");
+        for (const char* variant : {"all packers", "zip", "companion"}) // the companion include is Windows' only
+            for (const char* target :
+                 {"4.00-windows-x86-ascii", variant[0] == 'c' ? "6.12-windows-x64-unicode" : "6.12-linux-x64-unicode"})
+                QTest::addRow("%s, %s", variant, target) << QString::fromLatin1(target) << QString::fromLatin1(variant);
     }
-    void jcalg1DecoderReadsWhatTheProgramReads()
+    void unpackersReadWhatTheProgramReads()
     {
         QFETCH(QString, target);
-        const QString folder = m_root.filePath(QStringLiteral("decoder"));
+        QFETCH(QString, variant);
+        const bool hasJcalg1 = variant != u"zip";
+        const bool hasZip = variant != u"jCalg1";
+        const QString folder = m_root.filePath(QStringLiteral("decoder/") + QString(variant).replace(u' ', u'_'));
         const QString work = folder + QStringLiteral("/work/") + target;
         QVERIFY(QDir().mkpath(work));
         if (!QFile::exists(folder + QStringLiteral("/harness.pb"))) {
@@ -751,53 +908,95 @@ private slots:
             Output o;
             o.name = QStringLiteral("decoder");
             o.road = Road::Hexdata;
-            o.packers = {"jCalg1"};
+            o.packers = {variant == u"zip" ? "zip" : "jCalg1"};
             o.files = {{"a.txt", Pattern(300, 10, true)}};
-            WriteOutput(o, folder);
-            const QStringList lines = {"XIncludeFile \"" + Relative(folder + QStringLiteral("/harness.pb"), o.path) +
-                                           "\"",
-                                       "EnableExplicit",
-                                       "Define File, Length, *Stream, *Out, Room, Result, Index",
-                                       "Repeat",
-                                       "  File = ReadFile(#PB_Any, \"s\" + Str(Index) + \".bin\")",
-                                       "  If File = 0",
-                                       "    Break",
-                                       "  EndIf",
-                                       "  Length = Lof(File)",
-                                       "  *Stream = AllocateMemory(Length + 1)",
-                                       "  ReadData(File, *Stream, Length)",
-                                       "  CloseFile(File)",
-                                       "  Room = 16",
-                                       "  If Length >= 6 And PeekL(*Stream + 2) >= 0 And PeekL(*Stream + 2) <= 1048576",
-                                       "    Room = PeekL(*Stream + 2) + 1",
-                                       "  EndIf",
-                                       "  *Out = AllocateMemory(Room)",
-                                       "  Result = _Zember_Jcalg1Unpack(*Stream, Length, *Out, Room - 1)",
-                                       "  PrintN(Str(Index) + \" \" + Str(Result))",
-                                       "  If Result > 0",
-                                       "    File = CreateFile(#PB_Any, \"o\" + Str(Index) + \".bin\")",
-                                       "    WriteData(File, *Out, Result)",
-                                       "    CloseFile(File)",
-                                       "  EndIf",
-                                       "  FreeMemory(*Out)",
-                                       "  FreeMemory(*Stream)",
-                                       "  Index = Index + 1",
-                                       "ForEver"};
+            if (variant == u"all packers") {
+                o.packers << QStringLiteral("zip");
+                o.files << InputFile{"b.txt", Pattern(300, 11, true)};
+            }
+            if (variant == u"companion")
+                o.path = QStringLiteral(HEXALOOM_SOURCE_DIR "/include/Zember_Include.pbi");
+            else
+                WriteOutput(o, folder);
+            QStringList lines = {"XIncludeFile \"" + Relative(folder + QStringLiteral("/harness.pb"), o.path) + "\"",
+                                 "EnableExplicit", "Define File, Length, *Stream, *Out, Room, Result, Index"};
+            if (hasZip) // z<n>.bin: the room as a long, then a zlib stream
+                lines << QStringList{
+                    "Repeat",
+                    "  File = ReadFile(#PB_Any, \"z\" + Str(Index) + \".bin\")",
+                    "  If File = 0",
+                    "    Break",
+                    "  EndIf",
+                    "  Length = Lof(File)",
+                    "  *Stream = AllocateMemory(Length)",
+                    "  ReadData(File, *Stream, Length)",
+                    "  CloseFile(File)",
+                    "  Room = PeekL(*Stream)",
+                    "  *Out = AllocateMemory(Room)",
+                    "  Result = _UnpackMemory(*Stream + 4, Length - 4, *Out, Room, #Zember_Packer_zip)",
+                    "  PrintN(\"z\" + Str(Result) + \" \" + Str(PeekB(*Out + Room - 1) * Result))",
+                    "  FreeMemory(*Out)",
+                    "  FreeMemory(*Stream)",
+                    "  Index = Index + 1",
+                    "ForEver",
+                    "Index = 0"};
+            if (hasJcalg1)
+                lines << QStringList{"Repeat",
+                                     "  File = ReadFile(#PB_Any, \"s\" + Str(Index) + \".bin\")",
+                                     "  If File = 0",
+                                     "    Break",
+                                     "  EndIf",
+                                     "  Length = Lof(File)",
+                                     "  *Stream = AllocateMemory(Length + 1)",
+                                     "  ReadData(File, *Stream, Length)",
+                                     "  CloseFile(File)",
+                                     "  Room = 16",
+                                     "  If Length >= 6 And PeekL(*Stream + 2) >= 0 And PeekL(*Stream + 2) <= 1048576",
+                                     "    Room = PeekL(*Stream + 2) + 1",
+                                     "  EndIf",
+                                     "  *Out = AllocateMemory(Room)",
+                                     "  Result = _Zember_Jcalg1Unpack(*Stream, Length, *Out, Room - 1)",
+                                     "  PrintN(Str(Index) + \" \" + Str(Result))",
+                                     "  If Result > 0",
+                                     "    File = CreateFile(#PB_Any, \"o\" + Str(Index) + \".bin\")",
+                                     "    WriteData(File, *Out, Result)",
+                                     "    CloseFile(File)",
+                                     "  EndIf",
+                                     "  FreeMemory(*Out)",
+                                     "  FreeMemory(*Stream)",
+                                     "  Index = Index + 1",
+                                     "ForEver"};
             QByteArray text("\xEF\xBB\xBF");
             for (const QString& line : lines)
                 text += line.toUtf8() + "\r\n";
             QVERIFY(WriteBytes(folder + QStringLiteral("/harness.pb"), text));
         }
-        const QList<QByteArray> streams = DecoderStreams();
+        const QList<QByteArray> streams = variant == u"jCalg1" ? DecoderStreams() + BoundaryStreams()
+                                          : hasJcalg1          ? BoundaryStreams()
+                                                               : QList<QByteArray>();
         for (int i = 0; i < streams.size(); ++i)
             QVERIFY(WriteBytes(work + QStringLiteral("/s%1.bin").arg(i), streams[i]));
+        const auto zips = hasZip ? ZipBoundaryStreams() : QList<QPair<int, QByteArray>>();
+        for (int i = 0; i < zips.size(); ++i) {
+            QByteArray room(4, '\0');
+            qToLittleEndian<qint32>(zips[i].first, room.data());
+            QVERIFY(WriteBytes(work + QStringLiteral("/z%1.bin").arg(i), room + zips[i].second));
+        }
         RunOptions options;
         options.workDir = work;
         options.strictMemory = true;
         const RunResult r = Run(m_cache, folder + QStringLiteral("/harness.pb"), *Target::Parse(target), options);
         QVERIFY2(r.phase == Phase::Ok, qPrintable(Describe(r)));
-        const QStringList results = r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(results.size(), streams.size());
+        QStringList results = r.output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(results.size(), zips.size() + streams.size());
+        for (const auto& [room, zip] : zips) { // true and the last byte in place, as zlib gives, or 0
+            QByteArray out(room, '\0');
+            uLongf length = uLongf(room);
+            const bool ok = uncompress(reinterpret_cast<Bytef*>(out.data()), &length,
+                                       reinterpret_cast<const Bytef*>(zip.constData()), uLong(zip.size())) == Z_OK;
+            QCOMPARE(results.takeFirst(),
+                     QStringLiteral("z%1 %2").arg(ok ? 1 : 0).arg(ok ? int(qint8(out[room - 1])) : 0));
+        }
         int unpacked = 0;
         for (int i = 0; i < streams.size(); ++i) {
             const Bytes stream = ToBytes(streams[i]);
@@ -815,7 +1014,8 @@ private slots:
                          QByteArray(reinterpret_cast<const char*>(out.data()), qsizetype(n)));
             }
         }
-        QVERIFY(unpacked >= 12); // every stream of the corpus, and damaged ones that still read
+        QVERIFY(streams.isEmpty() ||
+                unpacked >= 12); // every stream of the corpus or every boundary, and damaged ones that still read
     }
 
     // The examples, as they stand, over the demo project's outputs laid out as `make demo` lays them out.

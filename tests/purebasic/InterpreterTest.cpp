@@ -4,6 +4,7 @@
 #include "TestFiles.h"
 #include "VersionTable.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,6 +118,31 @@ CompilerElse
 CompilerEndIf)",
      "2\n6\n2\n", "", Phase::Ok},
     {"Hex of a long before 4.30", "4.20-windows-x86-ascii", "Debug Hex(-1)", "FFFFFFFF\n", "", Phase::Ok},
+    {"the optional parameters the manual documents", k612, R"(
+Debug Trim("!!Hello!!", "!") + Hex(-1, #PB_Byte) + Hex(-1, #PB_Word) + StrU(-1, #PB_Long)
+Debug ReplaceString("Hello again, hello again", "HELLO", "oh no...", #PB_String_NoCase, 10)
+Debug ReplaceString("aaaa", "a", "b", #PB_String_CaseSensitive, 2, 2)
+Debug StrD(10.54) + " " + StrD(0.1))",
+     "HelloFFFFFF4294967295\nHello again, oh no... again\nabba\n10.54 0.1\n", "", Phase::Ok},
+    {"a documented parameter pbrun does not implement", k612, "f = CreateFile(0, \"a\", 0)", "",
+     "1: pbrun does not know CreateFile() with 3 parameters", Phase::Compile},
+    {"Trim's character came with 4.40", "4.30-windows-x86-ascii", "Debug Trim(\"!a!\", \"!\")", "",
+     "1: Incorrect number of parameters: Trim() takes 1, not 2 (2 from PureBasic 4.40)", Phase::Compile},
+    {"Mid's length is optional from 4.20", "4.10-windows-x86-ascii", "Debug Mid(\"abc\", 2)", "",
+     "1: Incorrect number of parameters: Mid() takes 3, not 2 (2 from PureBasic 4.20)", Phase::Compile},
+    {"Mid without length, Trim without blanks", "4.40-windows-x86-ascii",
+     "Debug Mid(\"abc\", 2) + Trim(\"!a!\", \"!\")", "bca\n", "", Phase::Ok},
+    {"OpenScreen's flip mode came with 4.40", "4.30-windows-x86-ascii",
+     "InitSprite()\nOpenScreen(640, 480, 32, \"\", 0)", "", "2: OpenScreen() takes 4, not 5 (5 from PureBasic 4.40)",
+     Phase::Compile},
+    {"StrD without decimals from 5.10", "5.00-windows-x86-ascii", "Debug StrD(1.5)", "",
+     "1: pbrun does not know what StrD() without NbDecimal gives before 5.10", Phase::Runtime},
+    {"StrD without decimals of a whole number", "5.10-windows-x86-ascii", "Debug StrD(2.5)\nDebug StrD(1.0)", "2.5\n",
+     "2: pbrun does not know whether StrD(1) keeps its point", Phase::Runtime},
+    {"Hex's Type before 5.73 is used with a warning", "5.40-windows-x86-ascii", "Debug Hex(-1, #PB_Byte)", "FF\n",
+     "warning: Hex()'s Type parameter before 5.73", Phase::Ok},
+    {"#PB_Long and the other type constants came with 4.30", "4.20-windows-x86-ascii", "x = #PB_Long", "",
+     "1: Constant not found: #PB_Long (it came with PureBasic 4.30)", Phase::Compile},
     {"Val of hexadecimal text before 4.20", "4.10-windows-x86-ascii", "Debug Val(\"$10\")", "",
      "1: pbrun does not support Val() of hexadecimal", Phase::Runtime},
     {"StringField's long delimiter before 5.10", "5.00-windows-x86-unicode", "Debug StringField(\"a::b\", 2, \"::\")",
@@ -149,6 +175,23 @@ Debug PeekS(*m, -1, #PB_UTF8))",
     {"#PB_Ascii in Unicode mode elsewhere", "6.12-macos-arm64-unicode",
      "*m = AllocateMemory(4) : PokeA(*m, $80)\nDebug Hex(Asc(PeekS(*m, 1, #PB_Ascii)))", "",
      "2: pbrun does not support PeekS() with characters beyond ASCII in ASCII conversions on macOS", Phase::Runtime},
+    {"Select rounds a float down (the manual)", k612, R"(
+f.f = 2.7
+Select f
+  Case 2 : Debug "two"
+  Default : Debug "other"
+EndSelect
+d.d = -0.5
+Select d
+  Case -1 : Debug "minus one"
+EndSelect)",
+     "two\nminus one\n", "", Phase::Ok},
+    {"a float Select and a Case that is not whole", k612, "f.f = 2\nSelect f\n  Case 2.5 : Debug 1\nEndSelect", "",
+     "3: pbrun does not know how Select compares a float", Phase::Compile},
+    {"Chr of a surrogate is empty (the manual since 6.03)", "6.03-linux-x64-unicode",
+     "Debug Len(Chr($D800)) + Len(Chr($DFFF)) + Len(Chr($D7FF)) + Len(Chr($E000))", "2\n", "", Phase::Ok},
+    {"Chr of a surrogate before 6.03", "6.02-windows-x64-unicode 5.40-windows-x86-unicode", "Debug Chr($DC00)", "",
+     "1: pbrun does not know what Chr(56320) gives", Phase::Runtime},
     {"Select on strings and ranges", k612, R"(
 For i = 1 To 4
   Select i
@@ -281,12 +324,23 @@ CompilerEndIf)",
     {"CompilerSelect on Linux", "6.12-linux-x64-unicode", kSelectBySystem, "pc 1\n", "", Phase::Ok},
     {"a constant of a later version", "5.11-linux-x64-ascii", kSelectBySystem, "",
      "5: Constant not found: #PB_Processor_arm64 (it came with PureBasic 6.00)", Phase::Compile},
+    {"versions PureBasic never released", "4.07-windows-x86-ascii 5.99-linux-x64-unicode 6.13-windows-x64-unicode", "",
+     "", "had no version", Phase::Compile},
+    {"... refused with the list of the releases", "4.03-windows-x86-ascii", "", "",
+     "pbrun runs 4.00, 4.01, 4.02, 4.10, 4.20, 4.30, 4.31, 4.40", Phase::Compile},
+    {"macOS x86 after 6.00 removed it", "6.00-macos-x86-unicode", "", "",
+     "6.00 removed the x86 version for macOS; 6.00 for macOS is x64 and arm64", Phase::Compile},
     {"compiler constants", "6.00-windows-x86-unicode",
      "Procedure.s P()\n  ProcedureReturn #PB_Compiler_Procedure\nEndProcedure\nDebug Str(#PB_Compiler_32Bit) + "
      "#PB_Compiler_Filename + Str(#PB_Compiler_Line) + P()",
      "1main.pb4P\n", "", Phase::Ok},
     {"#PB_Compiler_64Bit came with 6.00", "5.73-linux-x64-unicode", "Debug #PB_Compiler_64Bit", "",
      "1: Constant not found: #PB_Compiler_64Bit (it came with PureBasic 6.00)", Phase::Compile},
+    {"a string comparison in CompilerIf came with 5.10", "5.00-windows-x86-ascii",
+     "CompilerIf 1\nCompilerEndIf\nCompilerIf \"a\" = \"a\" : CompilerEndIf", "",
+     "3: A string comparison in a compiler directive exists from PureBasic 5.10 on", Phase::Compile},
+    {"string comparison in CompilerIf from 5.10", "5.10-windows-x86-ascii",
+     "CompilerIf \"a\" < \"b\" : Debug 1 : CompilerEndIf", "1\n", "", Phase::Ok},
     {"CompilerError", k612, "CompilerIf #PB_Compiler_Unicode\n  CompilerError \"ASCII only\"\nCompilerEndIf", "",
      "2: ASCII only", Phase::Compile},
     {"Defined()", k612, R"(
@@ -324,7 +378,6 @@ c.l = Val("$" + Fingerprint(*m, 3, #PB_Cipher_CRC32)) : Debug c : FreeMemory(*m)
     {"UnpackMemory and the JCALG1 plugin read one stream", "4.40-windows-x86-ascii 5.20-windows-x86-ascii", R"(
 *d = AllocateMemory(36)
 CompilerIf #PB_Compiler_Version < 510
-  InitModule()
   Debug UnpackMemory(?S, *d)
 CompilerElse
   UseJcalg1Packer()
@@ -409,6 +462,27 @@ Count() : Debug Str(Count()) + " " + Str(Fact(20)) + " " + Str(Fact(3, 2)))",
      "a.b\nc.l = a * d.w + 70000\nProcedureFound = 2\nDebug c + ProcedureFound", "70002\n", "", Phase::Ok},
     {"EnableExplicit", k612, "EnableExplicit\nDefine a\na = 1\nb = 2", "", "4: Variable not declared: b",
      Phase::Compile},
+    {"a procedure ending without a value, used for one, on the assembler back end",
+     "6.12-windows-x64-unicode 5.40-linux-x86-ascii", R"(
+Procedure P(a)
+  If a : ProcedureReturn 1 : EndIf
+EndProcedure
+P(0) : Debug P(1)
+x = P(0))",
+     "1\n", "5: pbrun does not know what P() returns", Phase::Runtime},
+    {"... and on the C back end: zero (the manual)", "6.12-linux-arm64-unicode", R"(
+Procedure P(a)
+  If a : ProcedureReturn 1 : EndIf
+EndProcedure
+Procedure Q()
+  ProcedureReturn
+EndProcedure
+Debug P(1) : Debug P(0) : Debug Q())",
+     "1\n0\n0\n", "", Phase::Ok},
+    {"a Declare whose default differs", k612, "Declare P(a = 1)\nProcedure P(a = 2)\nEndProcedure", "",
+     "2: The procedure P() does not match its Declare", Phase::Compile},
+    {"Global.type came with 4.40", "4.30-windows-x86-ascii", "Global.l a, b", "",
+     "1: Syntax error: a type after Global exists from PureBasic 4.40 on", Phase::Compile},
     {"Global, Protected and Shared", k612, R"(
 Global g = 1
 m = 5
@@ -443,6 +517,13 @@ Repeat : n + 1 : If n = 5 : Break : EndIf : ForEver
 For k = 10 To 1 Step -4 : Debug k : Next
 Debug n)",
      "11\n13\n10\n6\n2\n5\n", "", Phase::Ok},
+    {"Enumeration rounds floats to the nearest integer", k612,
+     "Enumeration 1.6 Step 2\n  #A\n  #B\n  #C = 7.7\nEndEnumeration\nDebug #A + #B * 10 + #C * 100", "842\n", "",
+     Phase::Ok},
+    {"... but not by a step that is not whole", k612, "Enumeration 0 Step 0.6\nEndEnumeration", "",
+     "1: pbrun does not know how an Enumeration steps by 0.6", Phase::Compile},
+    {"Next names another variable than its For", k612, "For i = 1 To 2\nNext j", "",
+     "2: Next names j, not the For's variable i", Phase::Compile},
     {"Break 0", k612, "For i = 1 To 2 : Break 0 : Next", "", "1: Break level 0 is not between 1 and 1", Phase::Compile},
     {"a For whose end moves", k612, "n = 3\nFor i = 1 To n\n  n + 1\nNext", "",
      "2: pbrun does not support a For loop whose end value changes", Phase::Runtime},
@@ -525,6 +606,12 @@ Debug PeekS(*m, 5, #PB_Ascii) + Str(DeleteFile("out.txt")) + Str(FileSize("out.t
      "5\n5\n-1\n5\nhello1-1\n", "", Phase::Ok},
     {"a file outside the work folder", k612, "f = CreateFile(#PB_Any, \"../escape.txt\")", "",
      "1: pbrun keeps files inside its work folder", Phase::Runtime},
+    {"a sibling folder whose name begins with the work folder's", k612, "f = CreateFile(#PB_Any, \"../w2/evil.txt\")",
+     "", "1: pbrun keeps files inside its work folder", Phase::Runtime},
+    {"FileSize of a file open for writing sees what was written", k612, R"(
+*m = AllocateMemory(5) : f = CreateFile(#PB_Any, "o.txt") : WriteData(f, *m, 5)
+Debug FileSize("o.txt") : CloseFile(f) : FreeMemory(*m))",
+     "5\n", "", Phase::Ok},
     {"Catch functions check their formats", k612, R"(
 InitSound() : InitSprite() : UsePNGImageDecoder() : UseJPEGImageDecoder()
 OpenWindow(0, 0, 0, 10, 10, "x") : OpenScreen(10, 10, 32, "x") : OpenWindowedScreen(WindowID(0), 0, 0, 10, 10)
@@ -539,6 +626,8 @@ CloseConsole() : OpenConsole() : Print("-") : PrintN(Input() + "|") : Debug StrD
      "2\n1\n-|\n0\n", "", Phase::Ok},
     {"CatchSound without InitSound", k612, "x = CatchSound(0, ?D, 4)\nDataSection : D: : Data.l 0 : EndDataSection", "",
      "1: CatchSound(): InitSound() must be called first", Phase::Runtime},
+    {"InitModule is used with a warning", "4.40-windows-x86-ascii", "Debug InitModule()", "1\n",
+     "warning: that CatchModule() needs it first", Phase::Ok},
     {"CatchModule needs InitModule", "4.40-windows-x86-ascii",
      "x = CatchModule(0, ?D, 4)\nDataSection : D: : Data.l 0 : EndDataSection", "",
      "1: CatchModule(): InitModule() must be called first", Phase::Runtime},
@@ -557,8 +646,22 @@ r = LoadResource_(h, 12345))",
      "2: pbrun does not support UncompressMemory() with plugin 1", Phase::Runtime},
 
     // ---- the parser and what pbrun refuses ----
+    {"line continuation after +, |, a comma and And (the manual's general rules)", "5.10-windows-x86-ascii", R"(
+Text$ = "Very long" + "-" +
+        "text"
+Debug Len(Text$ +
+  "!") : x = 1 |
+  2
+If x = 3 And
+   x > 1 : Debug Left(Text$,
+   4) : EndIf)",
+     "15\nVery\n", "", Phase::Ok},
+    {"line continuation came with 5.10", "5.00-windows-x86-ascii", "Debug 1\nDebug 1 +\n  2", "",
+     "3: Syntax error: a line continued from the one before needs PureBasic 5.10", Phase::Compile},
     {"an unclosed block names its opener", k612, "If 1\n  Debug 1\n", "", "EndIf expected (If at line 1)",
      Phase::Compile},
+    {"a module's name (the manual's general rules)", k612, "Debug 1\nDebug CarModule::NbCars", "",
+     "2: pbrun does not support modules (::)", Phase::Compile},
     {"Macro is refused where it is compiled", k612, "Macro M(x) : x : EndMacro", "", "1: pbrun does not support Macro",
      Phase::Compile},
     {"a CompilerIf around Case lines", k612, "Select 1\n  Case 1\nCompilerIf #True\n  Case 2\nCompilerEndIf\nEndSelect",
@@ -598,19 +701,27 @@ private slots:
         QVERIFY(hexaloom::WriteBytes(main, "\xEF\xBB\xBF" + source.toUtf8()));
         SourceCache cache;
         RunOptions options;
-        options.workDir = dir.path();
+        // the work folder has a sibling whose name begins with its own
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("w")) && QDir(dir.path()).mkpath(QStringLiteral("w2")));
+        options.workDir = dir.filePath(QStringLiteral("w"));
         options.stepLimit = 1'000'000;
         options.depthLimit = 200;
         const QString want = QString::fromUtf8(r.diagnostic);
         const bool warning = want.startsWith(QLatin1String("warning: "));
         options.strictMemory = !warning;
-        const std::optional<Target> t = Target::Parse(target);
-        QVERIFY(t);
+        QString refusal;
+        const std::optional<Target> t = Target::Parse(target, &refusal);
+        if (!t) { // a target PureBasic never had: the row names the refusal
+            QVERIFY2(r.phase == Phase::Compile && !want.isEmpty() && refusal.contains(want), qPrintable(refusal));
+            return;
+        }
         const RunResult result = Run(cache, main, *t, options);
         const QString all = (result.diagnostics + result.leaks).join(u'\n');
         QVERIFY2(result.phase == r.phase, qPrintable(QStringLiteral("phase %1: %2").arg(int(result.phase)).arg(all)));
         if (r.phase == Phase::Ok || r.phase == Phase::Leak || *r.output)
             QCOMPARE(result.output, QString::fromUtf8(r.output));
+        if (want.isEmpty() && r.phase == Phase::Ok) // a fact pbrun confirms is used without a warning
+            QVERIFY2(result.warnings.isEmpty(), qPrintable(result.warnings.join(u'\n')));
         if (warning) {
             QVERIFY2(result.warnings.join(u'\n').contains(want.mid(9)), qPrintable(result.warnings.join(u'\n')));
         } else if (r.phase == Phase::Leak) {

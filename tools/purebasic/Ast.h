@@ -164,11 +164,12 @@ struct Stmt
     StmtKind kind;
     int id = 0;
     SourcePos pos;
-    SourcePos endPos;  // the closing keyword's line for blocks
-    QString name;      // procedure, constant, structure, label, field, import lib text, message
-    TypeName type;     // procedure result, Data/Read type, field type, Enumeration default
-    Op op = Op::Add;   // OpAssign
-    bool flag = false; // XIncludeFile, ImportC, EnableExplicit, ProcedureDLL, ReDim, ForEver, binary enum
+    SourcePos endPos;      // the closing keyword's line for blocks
+    int continuedLine = 0; // a line of its first line's statements joined to the line before, or 0
+    QString name;          // procedure, constant, structure, label, field, import lib text, message
+    TypeName type;         // procedure result, Data/Read type, field type, Enumeration default
+    Op op = Op::Add;       // OpAssign
+    bool flag = false;     // XIncludeFile, ImportC, EnableExplicit, ProcedureDLL, ReDim, ForEver, binary enum
     VarKeyword varKeyword = VarKeyword::Define;
     TypeName defaultType;       // "Global.l a, b"
     std::vector<ExprPtr> exprs; // Assign: target, value; For: target, from, to, step; While/Repeat: cond;

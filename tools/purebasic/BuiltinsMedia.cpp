@@ -267,8 +267,10 @@ Value Bi_CatchMusic(Runtime& rt, std::vector<Value>& a)
     return CatchTracker(rt, a, "CatchMusic");
 }
 
-Value Bi_InitSound(Runtime& rt, std::vector<Value>&)
+Value Bi_InitSound(Runtime& rt, std::vector<Value>& a)
 {
+    if (!a.empty() && (a[0].i < 1 || a[0].i > 254)) // 6.10: "Range from 1 to 254"
+        rt.Fail(QStringLiteral("pbrun does not know InitSound(%1): the manual's range is 1 to 254").arg(a[0].i));
     rt.soundReady = true;
     return Int(1);
 }

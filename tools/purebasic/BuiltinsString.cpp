@@ -2,6 +2,8 @@
 // first character, an empty delimiter, overlapping matches) pbrun refuses instead of picking an answer.
 #include "Builtins.h"
 
+#include <algorithm>
+
 namespace hexaloom::pbrun {
 
 namespace {
@@ -42,28 +44,61 @@ Value Bi_Str(Runtime&, std::vector<Value>& a)
     return Text(QString::number(a[0].i));
 }
 
+// The value as the unsigned Type of Hex() and StrU(): #PB_Byte and #PB_Ascii 0 to 255, #PB_Word and
+// #PB_Unicode 0 to 65535, #PB_Long 0 to 4294967295, #PB_Quad (the default) the whole quad.
+std::uint64_t AsUnsignedType(Runtime& rt, std::vector<Value>& a, const char* function)
+{
+    const std::uint64_t v = std::uint64_t(a[0].i);
+    switch (a.size() > 1 ? a[1].i : 13) {
+    case 1:
+    case 24:
+        return v & 0xFF;
+    case 3:
+    case 25:
+        return v & 0xFFFF;
+    case 5:
+        return v & 0xFFFFFFFF;
+    case 13:
+        return v;
+    default:
+        rt.Fail(QStringLiteral("pbrun does not know %1() with the Type %2: the manual lists #PB_Byte, #PB_Ascii, "
+                               "#PB_Word, #PB_Unicode, #PB_Long and #PB_Quad")
+                    .arg(QLatin1String(function))
+                    .arg(a[1].i));
+    }
+}
+
 Value Bi_StrU(Runtime& rt, std::vector<Value>& a)
 {
-    if (a.size() > 1)
-        rt.Fail(QStringLiteral("pbrun does not support StrU()'s Type parameter"));
-    return Text(QString::number(std::uint64_t(a[0].i)));
+    return Text(QString::number(AsUnsignedType(rt, a, "StrU")));
 }
 
 Value Bi_StrD(Runtime& rt, std::vector<Value>& a)
 {
-    if (a.size() < 2)
-        rt.Fail(QStringLiteral("pbrun does not support StrD() without NbDecimal: the default precision is not "
-                               "documented"));
-    NotNegative(rt, a[1].i, "StrD", "number of decimals");
-    return Text(QString::number(a[0].d, 'f', int(std::min<std::int64_t>(a[1].i, 30))));
+    if (a.size() > 1) {
+        NotNegative(rt, a[1].i, "StrD", "number of decimals");
+        return Text(QString::number(a[0].d, 'f', int(std::min<std::int64_t>(a[1].i, 30))));
+    }
+    // 5.10: "StrF/D(), trailing zeros are now automatically removed if no decimals are specified"; the manual:
+    // "it will be set to 10 decimal places, with removing the trailing zeros". What came before, and whether
+    // the point goes when every decimal does, neither says.
+    if (rt.target.version < Since::StrDTrimsZeros)
+        rt.Fail(QStringLiteral("pbrun does not know what StrD() without NbDecimal gives before 5.10"));
+    QString text = QString::number(a[0].d, 'f', 10);
+    while (text.endsWith(u'0'))
+        text.chop(1);
+    if (text.endsWith(u'.'))
+        rt.Fail(QStringLiteral("pbrun does not know whether StrD(%1) keeps its point: the manual does not say")
+                    .arg(text.chopped(1)));
+    return Text(text);
 }
 
 Value Bi_Hex(Runtime& rt, std::vector<Value>& a)
 {
     // Before 4.30 Hex() took a long (the quad form was HexQ()).
-    const std::uint64_t v =
-        rt.target.version < Since::IntegerType ? std::uint64_t(std::uint32_t(a[0].i)) : std::uint64_t(a[0].i);
-    return Text(QString::number(v, 16).toUpper());
+    if (rt.target.version < Since::IntegerType)
+        a[0].i = std::int64_t(std::uint32_t(a[0].i));
+    return Text(QString::number(AsUnsignedType(rt, a, "Hex"), 16).toUpper());
 }
 
 Value Bi_Val(Runtime& rt, std::vector<Value>& a)
@@ -144,14 +179,20 @@ Value Bi_LCase(Runtime& rt, std::vector<Value>& a)
     return Text(TextToBytes(rt, MapCase(BytesToText(rt, a[0].s, "LCase"), false), "LCase"));
 }
 
-Value Bi_Trim(Runtime&, std::vector<Value>& a)
+Value Bi_Trim(Runtime& rt, std::vector<Value>& a)
 {
     const QString& s = a[0].s;
+    // the manual: "'Character$' has to be a one character length string"
+    if (a.size() > 1 && a[1].s.size() != 1)
+        rt.Fail(QStringLiteral("pbrun does not know what Trim() does with a Character$ of %1 characters: the manual "
+                               "asks for one")
+                    .arg(a[1].s.size()));
+    const QChar c = a.size() > 1 ? a[1].s[0] : QChar(u' ');
     qsizetype from = 0;
     qsizetype to = s.size();
-    while (from < to && s[from] == u' ')
+    while (from < to && s[from] == c)
         ++from;
-    while (to > from && s[to - 1] == u' ')
+    while (to > from && s[to - 1] == c)
         --to;
     return Text(s.mid(from, to - from));
 }
@@ -192,14 +233,48 @@ Value Bi_ReplaceString(Runtime& rt, std::vector<Value>& a)
 {
     if (a[1].s.isEmpty())
         rt.Fail(QStringLiteral("pbrun does not support ReplaceString() of an empty text"));
-    return Text(QString(a[0].s).replace(a[1].s, a[2].s));
+    const std::int64_t mode = a.size() > 3 ? a[3].i : 0;
+    if (mode != 0 && mode != 1) // #PB_String_CaseSensitive, #PB_String_NoCase
+        rt.Fail(QStringLiteral("pbrun does not know ReplaceString() with the Mode %1").arg(mode));
+    const Qt::CaseSensitivity cs = mode == 1 ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const auto beyondAscii = [](const QString& t) {
+        return std::any_of(t.begin(), t.end(), [](QChar c) { return c.unicode() > 127; });
+    };
+    if (mode == 1 && (beyondAscii(a[0].s) || beyondAscii(a[1].s)))
+        rt.Fail(QStringLiteral("pbrun does not know how ReplaceString() matches letters beyond ASCII without case"));
+    const std::int64_t start = a.size() > 4 ? a[4].i : 1;
+    if (start < 1)
+        rt.Fail(QStringLiteral("pbrun does not know ReplaceString() from position %1: the first character is 1")
+                    .arg(start));
+    std::int64_t left = a.size() > 5 ? a[5].i : -1;
+    if (a.size() > 5 && left < 1)
+        rt.Fail(QStringLiteral("pbrun does not know ReplaceString() with %1 occurrences").arg(left));
+    QString out = a[0].s;
+    qsizetype at = qsizetype(std::min<std::int64_t>(start - 1, out.size()));
+    while (left != 0 && (at = out.indexOf(a[1].s, at, cs)) >= 0) {
+        out.replace(at, a[1].s.size(), a[2].s);
+        at += a[2].s.size();
+        if (left > 0)
+            --left;
+    }
+    return Text(out);
 }
 
 Value Bi_Chr(Runtime& rt, std::vector<Value>& a)
 {
+    const std::int64_t v = a[0].i;
+    // The manual since September 2023 (6.03): "between 0 and $D7FF or between $E000 and $FFFF. The range
+    // between $D800 and $DFFF is reserved for surrogate characters ... If the value is invalid, it will
+    // returns an empty string."
+    if (rt.target.unicode && (v < 0 || (v >= 0xD800 && v <= 0xDFFF) || v > 0xFFFF)) {
+        if (rt.target.version >= Since::ChrInvalidEmpty)
+            return Text({});
+        rt.Fail(QStringLiteral("pbrun does not know what Chr(%1) gives before 6.03: the manual says so from then on")
+                    .arg(v));
+    }
     const std::int64_t max = rt.target.unicode ? 0xFFFF : 0xFF; // ASCII mode: the byte
-    if (a[0].i < 1 || a[0].i > max)
-        rt.Fail(QStringLiteral("pbrun does not support Chr(%1) here").arg(a[0].i));
+    if (v < 1 || v > max)
+        rt.Fail(QStringLiteral("pbrun does not support Chr(%1) here").arg(v));
     return Text(QString(QChar(char16_t(a[0].i))));
 }
 

@@ -16,7 +16,7 @@ std::optional<ConstEntry> Checker::CompilerConstant(const QString& name, SourceP
             *why = QStringLiteral("it came with PureBasic %1").arg(VersionText(info->since));
         return std::nullopt;
     }
-    if (why)
+    if (why && (info->confirmedFrom == 0 || t.version < info->confirmedFrom))
         NoteFact(info->note, QLatin1Char('#') + name, pos);
     const QString k = Key(name);
     const QString file = m_cache.file(pos.file).path;
@@ -278,17 +278,26 @@ ConstEntry Checker::RequireConst(const Expr& e, const char* what)
 
 bool Checker::RequireCondition(const Expr& e)
 {
-    if (target().version < Since::CompilerIfLogic) {
-        std::function<void(const Expr&)> logic = [&](const Expr& x) {
-            if (x.kind == ExprKind::Binary && (x.op == Op::And || x.op == Op::Or || x.op == Op::XOr))
-                Error(x.pos, QStringLiteral("And and Or in a compiler directive exist from PureBasic 4.30 on: "
-                                            "nest CompilerIf"));
-            for (const ExprPtr& a : x.args)
-                if (a)
-                    logic(*a);
-        };
-        logic(e);
-    }
+    // What a directive's condition may hold: 4.30 "Support for 'And/Or' in CompilerIf statements", 5.10
+    // "Constant string comparisons are now handled at compile time, allowing use in CompilerIf".
+    const bool logicLater = target().version < Since::CompilerIfLogic;
+    const bool stringsLater = target().version < Since::CompilerIfStrings;
+    std::function<void(const Expr&)> walk = [&](const Expr& x) {
+        if (x.kind == ExprKind::Binary && logicLater && (x.op == Op::And || x.op == Op::Or || x.op == Op::XOr))
+            Error(x.pos, QStringLiteral("And and Or in a compiler directive exist from PureBasic 4.30 on: "
+                                        "nest CompilerIf"));
+        if (x.kind == ExprKind::Binary && stringsLater && x.op >= Op::Eq && x.op <= Op::Ge && x.args[0]) {
+            const auto left = Fold(*x.args[0]);
+            if (left && left->cls == Cls::String)
+                Error(x.pos, QStringLiteral("A string comparison in a compiler directive exists from PureBasic "
+                                            "5.10 on"));
+        }
+        for (const ExprPtr& a : x.args)
+            if (a)
+                walk(*a);
+    };
+    if (stringsLater) // logicLater implies it
+        walk(e);
     m_foldRefusal.clear();
     auto c = FoldCondition(e);
     if (!c && !m_foldRefusal.isEmpty())

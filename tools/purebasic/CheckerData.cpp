@@ -76,7 +76,7 @@ void Checker::EnumerationItem(const Stmt& s)
     if (s.kind != StmtKind::EnumItem)
         Error(s.pos, QStringLiteral("Syntax error in an Enumeration"));
     if (!s.exprs.empty())
-        m_enumNext = IntConst(*s.exprs[0], "An enumeration value");
+        m_enumNext = EnumConst(*s.exprs[0], "An enumeration value");
     ConstEntry c;
     c.value.i = m_enumNext;
     c.cls = (m_enumNext > INT32_MAX || m_enumNext < INT32_MIN) ? Cls::Int64 : Cls::Int32;

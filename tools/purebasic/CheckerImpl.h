@@ -230,7 +230,7 @@ private:
 
     static std::size_t RequiredParams(const ProcInfo& p);
 
-    void CheckArgCount(const Expr& e, int required, int total) const;
+    void CheckArgCount(const Expr& e, int required, int total, const QString& since = {}) const;
 
     void Argument(const Expr& arg, Cls want, const QString& function);
 
@@ -262,6 +262,8 @@ private:
 
     std::int64_t IntConst(const Expr& e, const char* what);
 
+    std::int64_t EnumConst(const Expr& e, const char* what);
+
     void NotInBlock(const Stmt& s, const char* what) const;
 
     void CompilerIf(const Stmt& s, Ctx ctx);
@@ -277,6 +279,8 @@ private:
     // ---- procedures ---------------------------------------------------------------------------------------
 
     ProcInfo Prototype(const Stmt& s);
+
+    static bool SameValue(const Value& a, const Value& b);
 
     bool SameSignature(const ProcInfo& a, const ProcInfo& b) const;
 

@@ -432,14 +432,27 @@ Cls Checker::Call(const Expr& e, bool valueWanted)
                              .arg(e.text));
         Error(e.pos, QStringLiteral("%1() is not a function, array, list, map or macro.").arg(e.text));
     }
-    NoteFact(info->note, e.text + QStringLiteral("()"), e.pos);
+    const ParamCounts counts = CountParams(info->params);
+    const int given = int(e.args.size());
+    if (counts.unconfirmedResult ? valueWanted : counts.unconfirmedFrom < 0 || given > counts.unconfirmedFrom)
+        NoteFact(info->note, e.text + QStringLiteral("()"), e.pos);
     if (info->note && QLatin1String(info->note).startsWith(QLatin1String("refuse: ")))
         Error(e.pos, QStringLiteral("pbrun does not support %1() on PureBasic %2: %3")
                          .arg(e.text, VersionText(target().version), QLatin1String(info->note + 8)));
-    const QString params = QLatin1String(info->params);
-    const qsizetype bar = params.indexOf(u'|');
-    const QString letters = QString(params).remove(u'|');
-    CheckArgCount(e, int(bar < 0 ? params.size() : bar), int(letters.size()));
+    if (given > counts.implemented && given <= counts.documented)
+        Error(e.pos, QStringLiteral("pbrun does not know %1() with %2 parameters: it implements %3 of the %4 the "
+                                    "manual documents")
+                         .arg(e.text)
+                         .arg(given)
+                         .arg(counts.implemented)
+                         .arg(counts.documented));
+    // a count a later version takes: the compiler of this one refuses it, and the message says since when
+    const int later = VersionTakingArgs(e.text, given);
+    CheckArgCount(e, counts.required, counts.documented,
+                  later > target().version
+                      ? QStringLiteral(" (%1 from PureBasic %2)").arg(given).arg(VersionText(later))
+                      : QString());
+    const QString letters = counts.letters;
     for (std::size_t i = 0; i < e.args.size(); ++i) {
         const QChar letter = letters[qsizetype(i)];
         if (letter == u'x') {
@@ -469,19 +482,22 @@ std::size_t Checker::RequiredParams(const ProcInfo& p)
     return n;
 }
 
-void Checker::CheckArgCount(const Expr& e, int required, int total) const
+void Checker::CheckArgCount(const Expr& e, int required, int total, const QString& since) const
 {
     const int n = int(e.args.size());
     if (n < required || n > total) {
         if (required == total)
-            Error(
-                e.pos,
-                QStringLiteral("Incorrect number of parameters: %1() takes %2, not %3").arg(e.text).arg(total).arg(n));
-        Error(e.pos, QStringLiteral("Incorrect number of parameters: %1() takes %2 to %3, not %4")
+            Error(e.pos, QStringLiteral("Incorrect number of parameters: %1() takes %2, not %3%4")
+                             .arg(e.text)
+                             .arg(total)
+                             .arg(n)
+                             .arg(since));
+        Error(e.pos, QStringLiteral("Incorrect number of parameters: %1() takes %2 to %3, not %4%5")
                          .arg(e.text)
                          .arg(required)
                          .arg(total)
-                         .arg(n));
+                         .arg(n)
+                         .arg(since));
     }
 }
 
@@ -726,12 +742,20 @@ ProcInfo Checker::Prototype(const Stmt& s)
     return p;
 }
 
+// A Declare's default and its procedure's: the compiler refuses them when they differ.
+bool Checker::SameValue(const Value& a, const Value& b)
+{
+    return a.i == b.i && a.d == b.d && a.s == b.s;
+}
+
 bool Checker::SameSignature(const ProcInfo& a, const ProcInfo& b) const
 {
     if (a.result != b.result || a.params.size() != b.params.size())
         return false;
     for (std::size_t i = 0; i < a.params.size(); ++i)
-        if (a.params[i].cls != b.params[i].cls || (a.params[i].defaultConst < 0) != (b.params[i].defaultConst < 0))
+        if (a.params[i].cls != b.params[i].cls || (a.params[i].defaultConst < 0) != (b.params[i].defaultConst < 0) ||
+            (a.params[i].defaultConst >= 0 && !SameValue(m_prog->constants[std::size_t(a.params[i].defaultConst)],
+                                                         m_prog->constants[std::size_t(b.params[i].defaultConst)])))
             return false;
     return true;
 }
@@ -821,6 +845,13 @@ void Checker::Variables(const Stmt& s)
     if (kw == VarKeyword::Global && inProc)
         Error(s.pos, QStringLiteral("pbrun does not support Global inside a procedure"));
     Type fallback = Type::None;
+    if (s.defaultType.suffix != Suffix::None && target().version < Since::TypedGlobal)
+        Error(s.pos, QStringLiteral("Syntax error: a type after %1 exists from PureBasic 4.40 on")
+                         .arg(s.varKeyword == VarKeyword::Global      ? "Global"
+                              : s.varKeyword == VarKeyword::Protected ? "Protected"
+                              : s.varKeyword == VarKeyword::Static    ? "Static"
+                              : s.varKeyword == VarKeyword::Shared    ? "Shared"
+                                                                      : "Define"));
     if (s.defaultType.suffix != Suffix::None) {
         if (s.defaultType.suffix == Suffix::Named)
             Error(s.pos, QStringLiteral("pbrun does not support a structure as a default type"));

@@ -1,6 +1,8 @@
 // Statements, in source order, and the compiler directives that choose which of them are compiled.
 #include "CheckerImpl.h"
 
+#include <cmath>
+
 namespace hexaloom::pbrun::checking {
 
 void Checker::CheckBody(const Body& body, Ctx ctx)
@@ -13,6 +15,9 @@ void Checker::Statement(const Stmt& s, Ctx ctx)
 {
     Binding& b = B(s);
     b.kind = Bind::Stmt;
+    if (s.continuedLine && target().version < Since::LineContinuation)
+        Error(SourcePos{s.pos.file, s.continuedLine},
+              QStringLiteral("Syntax error: a line continued from the one before needs PureBasic 5.10"));
     switch (s.kind) {
     case StmtKind::Unsupported:
         Error(s.pos, QStringLiteral("pbrun does not support %1").arg(s.name));
@@ -159,9 +164,17 @@ void Checker::Statement(const Stmt& s, Ctx ctx)
         m_enumNext = m_enumBinary ? 1 : 0;
         m_enumStep = 1;
         if (!s.exprs.empty())
-            m_enumNext = IntConst(*s.exprs[0], "The start of an Enumeration");
-        if (s.exprs.size() > 1)
-            m_enumStep = IntConst(*s.exprs[1], "The step of an Enumeration");
+            m_enumNext = EnumConst(*s.exprs[0], "The start of an Enumeration");
+        if (s.exprs.size() > 1) {
+            // rounded once, or each constant computed with it and then rounded? the manual does not say
+            const auto step = Fold(*s.exprs[1]);
+            if (step && (step->cls == Cls::Float || step->cls == Cls::Double) &&
+                step->value.d != std::floor(step->value.d))
+                Error(s.exprs[1]->pos, QStringLiteral("pbrun does not know how an Enumeration steps by %1: whether "
+                                                      "the step is rounded once or each value")
+                                           .arg(step->value.d));
+            m_enumStep = EnumConst(*s.exprs[1], "The step of an Enumeration");
+        }
         CheckBody(s.body, Ctx::Enumeration);
         B(s).kind = Bind::Skip;
         return;
@@ -206,6 +219,23 @@ std::int64_t Checker::IntConst(const Expr& e, const char* what)
     if (!IsIntCls(c.cls))
         Error(e.pos, QStringLiteral("%1 must be an integer constant").arg(QLatin1String(what)));
     return c.value.i;
+}
+
+// The manual's Enumerations page: "As Enumerations only accept integer numbers, floats will be rounded to
+// the nearest integer." Which way a value halfway between goes it does not say.
+std::int64_t Checker::EnumConst(const Expr& e, const char* what)
+{
+    const ConstEntry c = RequireConst(e, what);
+    if (IsIntCls(c.cls))
+        return c.value.i;
+    if (c.cls == Cls::String)
+        Error(e.pos, QStringLiteral("%1 must be a numeric constant").arg(QLatin1String(what)));
+    const double d = c.value.d;
+    QString error;
+    const std::optional<std::int64_t> whole = FloatToInteger(std::round(d), error);
+    if (!whole || std::abs(d - std::trunc(d)) == 0.5)
+        Error(e.pos, QStringLiteral("pbrun does not know to which integer an Enumeration rounds %1").arg(d));
+    return *whole;
 }
 
 void Checker::NotInBlock(const Stmt& s, const char* what) const
@@ -309,6 +339,12 @@ void Checker::Select(const Stmt& s, Ctx ctx)
                     Error(v->pos, QStringLiteral("pbrun does not support Case values that are not constants"));
                 if ((c->cls == Cls::String) != (value == Cls::String))
                     Error(v->pos, QStringLiteral("Case value and Select value differ in type"));
+                // a float Select value is compared as an integer (below), so its Case values must be whole
+                const bool floatSelect = value == Cls::Float || value == Cls::Double;
+                if (floatSelect && !IsIntCls(c->cls) && c->value.d != std::floor(c->value.d))
+                    Error(v->pos, QStringLiteral("pbrun does not know how Select compares a float with the Case "
+                                                 "value %1: the manual says only that it compares integer values")
+                                      .arg(c->value.d));
                 Binding& cb = B(*v);
                 cb.kind = Bind::Const;
                 cb.cls = c->cls;

@@ -52,7 +52,7 @@ public:
           m_depthLimit(limits.depth)
     {
         for (const BuiltinInfo& info : BuiltinTable())
-            m_letters.push_back(QString::fromLatin1(info.params).remove(u'|').toStdString());
+            m_letters.push_back(CountParams(info.params).letters.toStdString());
         m_staticDone.assign(prog.vars.size(), false);
     }
 
@@ -87,6 +87,8 @@ private:
     Block* m_data = nullptr;
     std::size_t m_cursor = 0;
     std::vector<std::string> m_letters;
+    bool m_returnGiven = false;   // the last ProcedureReturn had a value
+    bool m_returnedValue = false; // the last procedure to end ended with one
     std::vector<bool> m_staticDone;
     Value m_return;
     int m_breakLevels = 0;
@@ -516,7 +518,10 @@ private:
         return v;
     }
 
-    Value CallProc(const Expr& e)
+    // A call whose value is used: a procedure that ended without giving ProcedureReturn a value returns
+    // "the content of the 'eax' register ... if the compiler uses the ASM back-end" (the manual's Procedures
+    // page), zero on the C back end, the only one on arm64.
+    Value CallProc(const Expr& e, bool valueWanted = true)
     {
         const ProcInfo& p = m_prog.procs[std::size_t(At(e).a)];
         std::vector<Value> args(p.params.size());
@@ -526,7 +531,19 @@ private:
             else
                 args[i] = m_prog.constants[std::size_t(p.params[i].defaultConst)];
         }
-        return Invoke(At(e).a, args, m_rt.pos);
+        Value result = Invoke(At(e).a, args, m_rt.pos);
+        if (valueWanted && !m_returnedValue) {
+            const ProcInfo& p = m_prog.procs[std::size_t(At(e).a)];
+            if (m_target.cpu != Cpu::Arm64)
+                Fail(QStringLiteral("pbrun does not know what %1() returns: it ended without a value for "
+                                    "ProcedureReturn, which gives what a register held on the assembler back end")
+                         .arg(p.name));
+            if (p.result == Type::S)
+                Fail(QStringLiteral("pbrun does not know what %1() returns: it ended without a value for "
+                                    "ProcedureReturn, which the manual calls zero on the C back end, for a string")
+                         .arg(p.name));
+        }
+        return result;
     }
 
     Value Invoke(int index, std::vector<Value>& args, SourcePos callPos)
@@ -561,6 +578,7 @@ private:
         m_return = Value();
         const Flow flow = Exec(p.definition->body);
         Value result = flow == Flow::Return ? m_return : Value();
+        m_returnedValue = flow == Flow::Return && m_returnGiven;
         for (int var : p.locals) {
             const VarInfo& v = m_prog.vars[std::size_t(var)];
             if (v.memory)
@@ -735,7 +753,7 @@ private:
             const Expr& e = *s.exprs[0];
             const Binding& cb = At(e);
             if (cb.kind == Bind::Proc)
-                CallProc(e);
+                CallProc(e, false);
             else if (cb.kind == Bind::Import)
                 CallImport(e);
             else
@@ -792,6 +810,7 @@ private:
             } else {
                 m_return = Value();
             }
+            m_returnGiven = !s.exprs.empty();
             return Flow::Return;
         }
         case StmtKind::End:
@@ -862,10 +881,19 @@ private:
     {
         const Cls cls = At(s).operandCls;
         const bool text = cls == Cls::String;
-        const bool integer = IsIntCls(cls);
         const QString sv = text ? S(*s.exprs[0]) : QString();
-        const std::int64_t iv = integer ? AsInt(*s.exprs[0]) : 0;
-        const double dv = !text && !integer ? AsDouble(*s.exprs[0]) : 0;
+        // The manual: "Select will accept floats as <expression1> but will round them down to the nearest
+        // integer (comparisons will be done only with integer values)".
+        std::int64_t iv = 0;
+        if (IsIntCls(cls)) {
+            iv = AsInt(*s.exprs[0]);
+        } else if (!text) {
+            QString error;
+            const std::optional<std::int64_t> down = FloatToInteger(std::floor(AsDouble(*s.exprs[0])), error);
+            if (!down)
+                Fail(error);
+            iv = *down;
+        }
         for (const Branch& br : s.branches) {
             bool match = br.values.empty();
             for (std::size_t i = 0; i < br.values.size() && !match; ++i) {
@@ -878,15 +906,15 @@ private:
                 }
                 const double loD = IsIntCls(loCls) ? double(lo.i) : lo.d;
                 if (!hiExpr) {
-                    match = integer && IsIntCls(loCls) ? iv == lo.i : (integer ? double(iv) : dv) == loD;
+                    match = IsIntCls(loCls) ? iv == lo.i : double(iv) == loD;
                     continue;
                 }
                 const Value& hi = m_prog.constants[std::size_t(At(*hiExpr).a)];
                 const double hiD = IsIntCls(At(*hiExpr).cls) ? double(hi.i) : hi.d;
-                if (integer && IsIntCls(loCls) && IsIntCls(At(*hiExpr).cls))
+                if (IsIntCls(loCls) && IsIntCls(At(*hiExpr).cls))
                     match = iv >= lo.i && iv <= hi.i;
                 else
-                    match = (integer ? double(iv) : dv) >= loD && (integer ? double(iv) : dv) <= hiD;
+                    match = double(iv) >= loD && double(iv) <= hiD;
             }
             if (match)
                 return Exec(br.body);

@@ -1,5 +1,7 @@
 #include "Lexer.h"
 
+#include <utility>
+
 #include <QSet>
 
 namespace hexaloom::pbrun {
@@ -171,11 +173,13 @@ std::vector<Token> Tokenize(const QString& source)
     qsizetype i = 0;
     int line = 1;
     bool space = false;
+    bool joined = false;
     auto push = [&](Tok kind, QString text = {}) -> Token& {
         Token t;
         t.kind = kind;
         t.line = line;
         t.spaceBefore = space;
+        t.continued = std::exchange(joined, false);
         t.text = std::move(text);
         out.push_back(std::move(t));
         space = false;
@@ -197,7 +201,17 @@ std::vector<Token> Tokenize(const QString& source)
             continue;
         }
         if (c == u'\n') {
-            push(Tok::Newline);
+            // 5.10: "Line continuation feature, with the following operands: ',' '|' '+' And Or XOr"
+            const Token* last = out.empty() ? nullptr : &out.back();
+            const bool continues =
+                last && (last->kind == Tok::Comma || last->kind == Tok::Pipe || last->kind == Tok::Plus ||
+                         (last->kind == Tok::Ident && (last->text.compare(u"And", Qt::CaseInsensitive) == 0 ||
+                                                       last->text.compare(u"Or", Qt::CaseInsensitive) == 0 ||
+                                                       last->text.compare(u"XOr", Qt::CaseInsensitive) == 0)));
+            if (continues)
+                joined = true;
+            else
+                push(Tok::Newline);
             ++line;
             ++i;
             continue;
@@ -345,7 +359,10 @@ std::vector<Token> Tokenize(const QString& source)
         };
         switch (c.unicode()) {
         case ':':
-            one(Tok::Colon);
+            if (i + 1 < n && source[i + 1] == u':') // Module::Name, 5.20's modules
+                error(QStringLiteral("pbrun does not support modules (::)"));
+            else
+                one(Tok::Colon);
             break;
         case '(':
             one(Tok::LParen);

@@ -53,6 +53,7 @@ struct Token
 {
     Tok kind = Tok::EndOfFile;
     bool spaceBefore = false; // whitespace directly before the token
+    bool continued = false;   // the first token of a line joined to the one before (5.10's line continuation)
     int line = 0;
     std::int64_t intValue = 0;
     double floatValue = 0;

@@ -248,6 +248,21 @@ private:
 
     StmtPtr Statement(Ctx ctx)
     {
+        const std::size_t first = i;
+        StmtPtr s = StatementOnly(ctx);
+        // line continuation came with 5.10: the checker refuses it before, where the statement is compiled
+        for (std::size_t j = first; s && j < t.size() && t[j].kind != Tok::Newline && t[j].kind != Tok::EndOfFile;
+             ++j) {
+            if (t[j].continued) {
+                s->continuedLine = t[j].line;
+                break;
+            }
+        }
+        return s;
+    }
+
+    StmtPtr StatementOnly(Ctx ctx)
+    {
         const Token& tok = Peek();
         const SourcePos pos = Pos();
         if (tok.kind == Tok::Ident) {
@@ -456,9 +471,18 @@ private:
         s->body = Block(Ctx::Code, {"next"}, forEach ? "ForEach" : "For", "Next", line);
         s->endPos = Pos();
         ++i;
-        SkipToStatementEnd(); // "Next i" may name the variable
+        // "Next i" may name the variable, and then it must be the For's own
+        const Token& named = Peek();
+        const bool mismatch = !forEach && bad.isEmpty() && named.kind == Tok::Ident && !AtStatementEnd() &&
+                              s->exprs[0]->kind == ExprKind::Name &&
+                              named.text.compare(s->exprs[0]->text, Qt::CaseInsensitive) != 0;
+        const QString nextName = named.text;
+        SkipToStatementEnd();
         if (forEach)
             return Unsupported(pos, QStringLiteral("ForEach"));
+        if (mismatch)
+            return Invalid(s->endPos,
+                           QStringLiteral("Next names %1, not the For's variable %2").arg(nextName, s->exprs[0]->text));
         return bad.isEmpty() ? std::move(s) : Invalid(pos, bad);
     }
 

@@ -43,24 +43,38 @@ const BuiltinInfo kBuiltins[] = {
     B(CountString, "ss", I, 400, Now, AnyOs, AnyCpu, nullptr),
     // 3.20 added it; the 5.40 migration guide replaces it by UseCRC32Fingerprint() and Fingerprint().
     B(CRC32Fingerprint, "ii", L, 400, 540, AnyOs, AnyCpu, nullptr),
-    B(CreateFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(DeleteFile, "s", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 5.10: "#PB_File_SharedRead ..., #PB_File_SharedWrite ..., #PB_File_Append and #PB_File_NoBuffering file
+    // flags" (pbrun knows none of them).
+    B(CreateFile, "is", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(CreateFile, "is|*i", I, 510, Now, AnyOs, AnyCpu, nullptr),
+    // 5.20: "#PB_FileSystem_Force support to DeleteFile()".
+    B(DeleteFile, "s", I, 400, 520, AnyOs, AnyCpu, nullptr),
+    B(DeleteFile, "s|*i", I, 520, Now, AnyOs, AnyCpu, nullptr),
     B(FileSize, "s", Q, 400, Now, AnyOs, AnyCpu, nullptr),
     // 4.40: "Added: FillMemory()"; 5.10 added its Type values beyond bytes.
     B(FillMemory, "ii|ii", None, 440, Now, AnyOs, AnyCpu, nullptr),
     B(FindResource_, "ixx", I, 400, Now, OnWindows, AnyCpu, nullptr),
-    B(Fingerprint, "iii", S, 540, Now, AnyOs, AnyCpu, nullptr),
+    // 5.40 brought it with SHA2 and SHA3, whose Bits it takes; 6.10: "#PB_Cipher_HMAC flag to fingerprint
+    // functions" (HmacKey$, HmacKeyFormat).
+    B(Fingerprint, "iii|*i", S, 540, 610, AnyOs, AnyCpu, nullptr),
+    B(Fingerprint, "iii|*isi", S, 610, Now, AnyOs, AnyCpu, nullptr),
     B(FreeMemory, "i", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(GetExtensionPart, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(GetFilePart, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 5.20: "#PB_FileSystem_NoExtension support to GetFilePart()".
+    B(GetFilePart, "s", S, 400, 520, AnyOs, AnyCpu, nullptr),
+    B(GetFilePart, "s|*i", S, 520, Now, AnyOs, AnyCpu, nullptr),
     B(GetModuleHandle_, "i", I, 400, Now, OnWindows, AnyCpu, nullptr),
     B(GetPathPart, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
-    // 4.30 removed StrQ(), HexQ(), BinQ(), ValQ(): from then on these take and give quads.
-    B(Hex, "l", S, 400, 430, AnyOs, AnyCpu, nullptr),
-    B(Hex, "i", S, 430, Now, AnyOs, AnyCpu, nullptr),
+    // 4.30 removed StrQ(), HexQ(), BinQ(), ValQ(): from then on these take and give quads. Hex()'s Type is in
+    // the documentation of 5.73, the first in PureBasic's repository; no history line dates it.
+    B(Hex, "l|?i", S, 400, 430, AnyOs, AnyCpu, "unconfirmed: Hex()'s Type parameter before 5.73"),
+    B(Hex, "i|?i", S, 430, 573, AnyOs, AnyCpu, "unconfirmed: Hex()'s Type parameter before 5.73"),
+    B(Hex, "i|i", S, 573, Now, AnyOs, AnyCpu, nullptr),
     // InitModule() belonged to the Module library, which became Music (InitSound()) in 5.20.
     B(InitModule, "", I, 400, 520, AnyOs, AnyCpu, "unconfirmed: that CatchModule() needs it first"),
-    B(InitSound, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 6.10: "NbMaxChannels parameter for InitSound()".
+    B(InitSound, "", I, 400, 610, AnyOs, AnyCpu, nullptr),
+    B(InitSound, "|i", I, 610, Now, AnyOs, AnyCpu, nullptr),
     B(InitSprite, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
     B(Input, "", S, 400, Now, AnyOs, AnyCpu, nullptr),
     B(LCase, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
@@ -71,14 +85,28 @@ const BuiltinInfo kBuiltins[] = {
     B(Lof, "i", Q, 400, Now, AnyOs, AnyCpu, nullptr),
     B(MemorySize, "i", I, 400, Now, AnyOs, AnyCpu, nullptr),
     B(MemoryStringLength, "i|i", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(Mid, "si|i", S, 400, Now, AnyOs, AnyCpu, "unconfirmed: the first version with an optional Length"),
+    // 4.20: "Mid() has now the Len() parameter optional".
+    B(Mid, "sii", S, 400, 420, AnyOs, AnyCpu, nullptr),
+    B(Mid, "si|i", S, 420, Now, AnyOs, AnyCpu, nullptr),
     B(MoveMemory, "iii", None, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(OpenConsole, "", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(OpenFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(OpenScreen, "iiis|ii", I, 400, Now, AnyOs, AnyCpu,
-      "unconfirmed: the first version with FlipMode and RefreshRate"),
+    // 5.10: "Optional title parameter to OpenConsole()"; 5.70: "an optional 'Mode' parameter for OpenConsole()".
+    B(OpenConsole, "", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(OpenConsole, "|s", I, 510, 570, AnyOs, AnyCpu, nullptr),
+    B(OpenConsole, "|s*i", I, 570, Now, AnyOs, AnyCpu, nullptr),
+    B(OpenFile, "is", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(OpenFile, "is|*i", I, 510, Now, AnyOs, AnyCpu, nullptr),
+    // 4.40: "OpenScreen() now accepts FlipMode and RefreshRate".
+    B(OpenScreen, "iiis", I, 400, 440, AnyOs, AnyCpu, nullptr),
+    B(OpenScreen, "iiis|ii", I, 440, Now, AnyOs, AnyCpu, nullptr),
+    // 3.00: "'ParentID' optional parameter to OpenWindow()".
     B(OpenWindow, "iiiiis|ii", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(OpenWindowedScreen, "iiiii|iiii", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 5.10: "made OpenWindowedScreen() stretch parameters optional"; its FlipMode is in the documentation of
+    // 5.73, the first in PureBasic's repository, and no history line dates it.
+    B(OpenWindowedScreen, "iiiiiiii|?i", I, 400, 510, AnyOs, AnyCpu,
+      "unconfirmed: OpenWindowedScreen()'s FlipMode before 5.73"),
+    B(OpenWindowedScreen, "iiiii|iii?i", I, 510, 573, AnyOs, AnyCpu,
+      "unconfirmed: OpenWindowedScreen()'s FlipMode before 5.73"),
+    B(OpenWindowedScreen, "iiiii|iiii", I, 573, Now, AnyOs, AnyCpu, nullptr),
     B(PeekA, "i", A, 440, Now, AnyOs, AnyCpu, nullptr),
     B(PeekB, "i", B, 400, Now, AnyOs, AnyCpu, nullptr),
     B(PeekC, "i", C, 400, Now, AnyOs, AnyCpu, nullptr),
@@ -99,16 +127,22 @@ const BuiltinInfo kBuiltins[] = {
     B(PokeI, "ii", None, 430, Now, AnyOs, AnyCpu, nullptr),
     B(PokeL, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(PokeQ, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(PokeS, "is|ii", I, 400, Now, AnyOs, AnyCpu, "unconfirmed: the first version that returns the bytes written"),
+    // Its result is in the documentation of 5.73, the first in PureBasic's repository; no history line dates it.
+    B(PokeS, "=is|ii", I, 400, 573, AnyOs, AnyCpu, "unconfirmed: that PokeS() returns the bytes written before 5.73"),
+    B(PokeS, "is|ii", I, 573, Now, AnyOs, AnyCpu, nullptr),
     B(PokeU, "ii", None, 440, Now, AnyOs, AnyCpu, nullptr),
     B(PokeW, "ii", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(Print, "s", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(PrintN, "s", None, 400, Now, AnyOs, AnyCpu, nullptr),
     B(ReadData, "iii", I, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(ReadFile, "is", I, 400, Now, AnyOs, AnyCpu, nullptr),
+    B(ReadFile, "is", I, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(ReadFile, "is|*i", I, 510, Now, AnyOs, AnyCpu, nullptr),
     B(ReAllocateMemory, "ii", I, 400, 510, AnyOs, AnyCpu, nullptr),
     B(ReAllocateMemory, "ii|i", I, 510, Now, AnyOs, AnyCpu, nullptr),
-    B(ReplaceString, "sss", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 3.40: "ReplaceString now have a new 'StartFrom' optional parameter" (after Mode); 5.10: "NbOccurrences
+    // parameter for ReplaceString()".
+    B(ReplaceString, "sss|ii", S, 400, 510, AnyOs, AnyCpu, nullptr),
+    B(ReplaceString, "sss|iii", S, 510, Now, AnyOs, AnyCpu, nullptr),
     B(Right, "si", S, 400, Now, AnyOs, AnyCpu, nullptr),
     B(SizeofResource_, "ii", I, 400, Now, OnWindows, AnyCpu, nullptr),
     B(Space, "i", S, 400, Now, AnyOs, AnyCpu, nullptr),
@@ -118,9 +152,12 @@ const BuiltinInfo kBuiltins[] = {
     B(StringByteLength, "s|i", I, 400, Now, AnyOs, AnyCpu, nullptr), // changes.txt: "added" from 3.94 to 4.00
     B(StringField, "sis", S, 400, Now, AnyOs, AnyCpu, nullptr),
     // 5.40: "Added: StringFingerprint()".
-    B(StringFingerprint, "si", S, 540, Now, AnyOs, AnyCpu, nullptr),
+    B(StringFingerprint, "si|*ii", S, 540, 610, AnyOs, AnyCpu, nullptr),
+    B(StringFingerprint, "si|*iisi", S, 610, Now, AnyOs, AnyCpu, nullptr),
     B(StrU, "i|i", S, 400, Now, AnyOs, AnyCpu, nullptr),
-    B(Trim, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
+    // 4.40: "Trim/LTrim/RTrim() got an optional character to trim".
+    B(Trim, "s", S, 400, 440, AnyOs, AnyCpu, nullptr),
+    B(Trim, "s|s", S, 440, Now, AnyOs, AnyCpu, nullptr),
     B(UCase, "s", S, 400, Now, AnyOs, AnyCpu, nullptr),
     B(UncompressMemory, "iiii|i", I, 510, Now, AnyOs, AnyCpu, nullptr),
     // 3.x to 4.x: unpacks PureBasic's JCALG1 streams. 5.10 reworked the Packer library and dropped
@@ -154,10 +191,11 @@ const ConstantInfo kConstants[] = {
     {"PB_Any", -1, 400, Now, AnyOs, nullptr},
     {"PB_Array", 15, 400, Now, AnyOs, nullptr},
     {"PB_Ascii", 24, 400, Now, AnyOs, nullptr},
-    {"PB_Byte", 1, 400, Now, AnyOs, nullptr},
+    // The type constants: 4.30 "#Long, #Byte, #Word etc. to #PB_Long, #PB_Byte, #PB_Word etc. for consistency".
+    {"PB_Byte", 1, 430, Now, AnyOs, nullptr},
     // 5.40: "Added: #PB_ByteLength flag for PeekS() and #PB_UTF8 (only)".
     {"PB_ByteLength", 64, 540, Now, AnyOs, nullptr},
-    {"PB_Character", 11, 400, Now, AnyOs, nullptr},
+    {"PB_Character", 11, 430, Now, AnyOs, nullptr},
     {"PB_Cipher_CRC32", 2, 540, Now, AnyOs, nullptr},
     {"PB_Cipher_MD5", 1, 540, Now, AnyOs, nullptr},
     {"PB_Cipher_SHA1", 3, 540, Now, AnyOs, nullptr},
@@ -168,15 +206,15 @@ const ConstantInfo kConstants[] = {
     {"PB_Compiler_DLL", 1, 510, Now, AnyOs, nullptr},
     {"PB_Compiler_Executable", 0, 510, Now, AnyOs, nullptr},
     {"PB_Constant", 50, 400, Now, AnyOs, nullptr},
-    {"PB_Double", 12, 400, Now, AnyOs, nullptr},
+    {"PB_Double", 12, 430, Now, AnyOs, nullptr},
     {"PB_Enumeration", 59, 530, Now, AnyOs, nullptr},
-    {"PB_Float", 9, 400, Now, AnyOs, nullptr},
+    {"PB_Float", 9, 430, Now, AnyOs, nullptr},
     {"PB_Function", 54, 440, Now, AnyOs, nullptr},
     {"PB_Image_DisplayFormat", 24, 400, Now, AnyOs, nullptr},
     {"PB_Integer", 21, 430, Now, AnyOs, nullptr},
     {"PB_Interface", 52, 400, Now, AnyOs, nullptr},
     {"PB_Label", 56, 510, Now, AnyOs, nullptr},
-    {"PB_Long", 5, 400, Now, AnyOs, nullptr},
+    {"PB_Long", 5, 430, Now, AnyOs, nullptr},
     {"PB_Map", 22, 440, Now, AnyOs, nullptr},
     {"PB_Memory_NoClear", 1, 510, Now, AnyOs, nullptr},
     {"PB_Module", 58, 520, Now, AnyOs, nullptr},
@@ -198,13 +236,19 @@ const ConstantInfo kConstants[] = {
     {"PB_Processor_x64", 4, 400, Now, AnyOs, nullptr},
     {"PB_Processor_x86", 2, 400, Now, AnyOs, nullptr},
     {"PB_Prototype", 57, 520, Now, AnyOs, nullptr},
-    {"PB_Quad", 13, 400, Now, AnyOs, nullptr},
-    {"PB_String", 8, 400, Now, AnyOs, nullptr},
+    {"PB_Quad", 13, 430, Now, AnyOs, nullptr},
+    {"PB_String", 8, 430, Now, AnyOs, nullptr},
+    // ReplaceString()'s Mode (3.40); 5.10 gave FindString() "#PB_String_NoCase mode parameter": the names
+    // are those of 5.73's documentation, the first in PureBasic's repository.
+    {"PB_String_CaseSensitive", 0, 400, 510, AnyOs, "unconfirmed: the name #PB_String_CaseSensitive before 5.10"},
+    {"PB_String_CaseSensitive", 0, 510, Now, AnyOs, nullptr},
+    {"PB_String_NoCase", 1, 400, 510, AnyOs, "unconfirmed: the name #PB_String_NoCase before 5.10"},
+    {"PB_String_NoCase", 1, 510, Now, AnyOs, nullptr},
     {"PB_Structure", 7, 400, Now, AnyOs, nullptr},
     {"PB_Unicode", 25, 400, Now, AnyOs, nullptr},
     {"PB_UTF8", 2, 400, Now, AnyOs, nullptr},
     {"PB_Variable", 51, 400, Now, AnyOs, nullptr},
-    {"PB_Word", 3, 400, Now, AnyOs, nullptr},
+    {"PB_Word", 3, 430, Now, AnyOs, nullptr},
     {"True", 1, 400, Now, AnyOs, nullptr},
 };
 
@@ -227,21 +271,22 @@ const KeywordInfo kKeywords[] = {
 // History: FilePath 4.30 ("#PB_Compiler_FilePath compiler constant"), Procedure 4.20, Filename and
 // ExecutableFormat 5.10, 64Bit and 32Bit 6.00; the others came with 4.00.
 const CompilerConstantInfo kCompilerConstants[] = {
-    {"PB_Compiler_32Bit", 600, nullptr},
-    {"PB_Compiler_64Bit", 600, nullptr},
-    {"PB_Compiler_Debugger", 400, nullptr},
-    {"PB_Compiler_ExecutableFormat", 510, nullptr},
-    {"PB_Compiler_File", 400, nullptr},
-    {"PB_Compiler_Filename", 510, nullptr},
-    {"PB_Compiler_FilePath", 430, nullptr},
-    {"PB_Compiler_Home", 400, nullptr},
-    {"PB_Compiler_Line", 400, nullptr},
-    {"PB_Compiler_OS", 400, nullptr},
-    {"PB_Compiler_Procedure", 420, nullptr},
-    // Not in 4.00's history, which adds no compiler constant; the x64 compiler came with 4.30.
-    {"PB_Compiler_Processor", 400, "unconfirmed: that #PB_Compiler_Processor exists before 4.30"},
-    {"PB_Compiler_Unicode", 400, nullptr},
-    {"PB_Compiler_Version", 400, nullptr},
+    {"PB_Compiler_32Bit", 600, nullptr, 0},
+    {"PB_Compiler_64Bit", 600, nullptr, 0},
+    {"PB_Compiler_Debugger", 400, nullptr, 0},
+    {"PB_Compiler_ExecutableFormat", 510, nullptr, 0},
+    {"PB_Compiler_File", 400, nullptr, 0},
+    {"PB_Compiler_Filename", 510, nullptr, 0},
+    {"PB_Compiler_FilePath", 430, nullptr, 0},
+    {"PB_Compiler_Home", 400, nullptr, 0},
+    {"PB_Compiler_Line", 400, nullptr, 0},
+    {"PB_Compiler_OS", 400, nullptr, 0},
+    {"PB_Compiler_Procedure", 420, nullptr, 0},
+    // In no history line. The manual's compiler directives page documents it; 4.30 brought the second
+    // processor of a system ("Full 64-bit version of PureBasic (Windows)"), which a program tells apart by it.
+    {"PB_Compiler_Processor", 400, "unconfirmed: that #PB_Compiler_Processor exists before 4.30", 430},
+    {"PB_Compiler_Unicode", 400, nullptr, 0},
+    {"PB_Compiler_Version", 400, nullptr, 0},
 };
 
 // .a and .u came with 4.40, .i with 4.30; the structures named after them with their types.
@@ -386,6 +431,46 @@ const BuiltinInfo* FindBuiltin(const QString& name, const Target& target, QStrin
 const ConstantInfo* FindConstant(const QString& name, const Target& target, QString* why)
 {
     return Pick<ConstantInfo>(kConstants, name, target, why);
+}
+
+ParamCounts CountParams(const char* params)
+{
+    ParamCounts c;
+    bool optional = false;
+    bool unknown = false;
+    for (const char* p = params; *p; ++p) {
+        if (*p == '|')
+            optional = true;
+        else if (*p == '*')
+            unknown = true;
+        else if (*p == '?')
+            c.unconfirmedFrom = c.documented;
+        else if (*p == '=')
+            c.unconfirmedResult = true;
+        else {
+            ++c.documented;
+            if (!optional)
+                ++c.required;
+            if (!unknown) {
+                ++c.implemented;
+                c.letters += QLatin1Char(*p);
+            }
+        }
+    }
+    return c;
+}
+
+int VersionTakingArgs(const QString& name, int count)
+{
+    int first = 0;
+    for (const BuiltinInfo& b : kBuiltins) {
+        if (QString::compare(QLatin1String(b.name), name, Qt::CaseInsensitive) != 0)
+            continue;
+        const ParamCounts c = CountParams(b.params);
+        if (count >= c.required && count <= c.documented && (first == 0 || b.since < first))
+            first = b.since;
+    }
+    return first;
 }
 
 int KeywordSince(const QString& word, const Target& target)

@@ -26,7 +26,10 @@ struct BuiltinInfo
 {
     const char* name;
     // One letter per parameter, the optional ones after "|": i integer, l integer taken as a long,
-    // s string, d double, x string or integer (Windows API names).
+    // s string, d double, x string or integer (Windows API names). The documented parameters pbrun does
+    // not implement follow a "*"; a "?" marks where those whose version the sources do not settle begin
+    // (the row's note, reported only when such a parameter is given); a leading "=" says the note concerns
+    // the result (reported only where it is used).
     const char* params;
     Type result;
     int since;     // first version with it
@@ -69,7 +72,13 @@ constexpr int FillMemoryTypes = 510;      // 5.10: #PB_Character, #PB_Unicode, #
 constexpr int RelativeIncludes = 530;     // 5.30: (X)IncludeFile and IncludeBinary relative to the file holding them
 constexpr int HexVal = 420;               // 4.20: hexadecimal and binary support for Val()
 constexpr int EnumerationBinary = 540;    // 5.40: EnumerationBinary
-constexpr int FloatWav = 612;             // 6.12: "Added: 32-bit float WAV support for ... CatchSound()"
+constexpr int FloatWav = 612;
+constexpr int StrDTrimsZeros = 510;       // 5.10: "StrF/D(), trailing zeros are now automatically removed ..."
+constexpr int ChrInvalidEmpty = 603;      // String.txt of September 2023: Chr() of a surrogate is ""
+constexpr int LineContinuation = 510;     // 5.10: "Line continuation feature, with the following operands: ..."
+constexpr int CompilerIfStrings = 510;    // 5.10: "Constant string comparisons are now handled at compile time"
+constexpr int TypedGlobal = 440;          // 4.40: "Global, Protected, Threaded, Shared and Static now accept a type"
+constexpr int CBackend = 600;             // 6.00: "a new C backend compiler"             // 6.12: "Added: 32-bit float WAV support for ... CatchSound()"
 } // namespace Since
 
 // The compiler's own constants (#PB_Compiler_*): their values come from the target and the source,
@@ -79,6 +88,7 @@ struct CompilerConstantInfo
     const char* name; // without "#"
     int since;
     const char* note;
+    int confirmedFrom; // the note holds only before this version; 0: for every version
 };
 
 // The Type values of Defined() (Residents/Common.pb); which versions know them is the constants table's.
@@ -129,5 +139,20 @@ const ConstantInfo* FindConstant(const QString& name, const Target& target, QStr
 int KeywordSince(const QString& word, const Target& target);
 
 QString VersionText(int version); // 540 -> "5.40"
+
+// A built-in's parameter letters read: how many are required, how many pbrun implements, how many the
+// documentation lists, and the first whose version is unconfirmed (-1: none).
+struct ParamCounts
+{
+    QString letters; // the implemented ones
+    int required = 0;
+    int implemented = 0;
+    int documented = 0;
+    int unconfirmedFrom = -1;
+    bool unconfirmedResult = false;
+};
+ParamCounts CountParams(const char* params);
+// The first version from which some row of built-in `name` takes `count` arguments, or 0.
+int VersionTakingArgs(const QString& name, int count);
 
 } // namespace hexaloom::pbrun
