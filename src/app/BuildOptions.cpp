@@ -111,6 +111,11 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
                     return fail(QStringLiteral("--extract needs the output file and a folder"));
                 o.folder = parameters[++i];
             }
+        } else if (name == QLatin1String("--check-update")) {
+            if (!command(BuildCommand::CheckUpdate))
+                return fail(QStringLiteral("%1: only one command at a time").arg(name));
+            if (!value(o.url))
+                return fail(QStringLiteral("--check-update needs the address of the update information"));
         } else if (name == QLatin1String("--force") || name == QLatin1String("--strict") ||
                    name == QLatin1String("--quiet")) {
             if (inlineValue)
@@ -159,7 +164,7 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
         }
     }
     if (!haveCommand)
-        return fail(QStringLiteral("no command: give --create, --list, --verify or --extract"));
+        return fail(QStringLiteral("no command: give --create, --list, --verify, --extract or --check-update"));
     if (o.command != BuildCommand::Create && !createOnly.isEmpty())
         return fail(QStringLiteral("%1 goes with --create only").arg(createOnly.first()));
     if (o.command == BuildCommand::Create) {
@@ -186,6 +191,8 @@ QString BuildUsage()
         "  hexaloom --list OUT                          number, constant, packer, sizes, CRC-32, name\n"
         "  hexaloom --verify OUT                        read every block back and check it\n"
         "  hexaloom --extract OUT DIR                   write every file back into DIR\n"
+        "  hexaloom --check-update URL                  what the update check makes of URL: the version it\n"
+        "                                               would offer (exit 0), or why none (exit 1)\n"
         "  hexaloom --help | --version\n"
         "\n"
         "OUT is a hexdata or binpack include (.pbi, .pb; a binpack include has its pack file OUT.binpack\n"
