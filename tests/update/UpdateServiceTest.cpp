@@ -563,7 +563,7 @@ void UpdateServiceTest::checkUpdateCommand()
         m_server->serveStatus("/u", 404);
     else
         m_server->serve("/u", SignedInfo(offer, setup == QLatin1String("another key") ? StrangerUpdateKey() : TestUpdateKey()));
-    std::FILE* out = std::tmpfile();
+    std::FILE* out = std::fopen(QFile::encodeName(m_folder->filePath("out.txt")).constData(), "w+");
     QVERIFY(out);
     const int code = setup == QLatin1String("own keys")
                          ? RunBuildCommand({"--check-update", url}, out, out, false)
