@@ -101,6 +101,10 @@ UpdateService::~UpdateService()
     if (m_download) {
         m_download->reply->disconnect(this);
         m_download->reply->abort();
+        // Half a file is nothing to keep.
+        m_download->file.close();
+        QFile::remove(m_download->path);
+        QDir().rmdir(QFileInfo(m_download->path).absolutePath());
     }
 }
 

@@ -442,10 +442,13 @@ void UpdateServiceTest::serviceGoneDuringDownload()
     QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
     QVERIFY(m_service->StartDownload());
     QTRY_VERIFY(m_server->holding());
-    // The transfer is dropped with the service, and nothing of it reaches the platform.
+    // The transfer is dropped with the service, and nothing of it reaches the platform or stays on disk.
+    const QString path = m_service->downloadedPath();
+    QVERIFY(QFileInfo::exists(path));
     m_service.reset();
     QTRY_COMPARE(m_server->openConnections(), 0);
     QVERIFY(m_platform.calls().isEmpty());
+    QVERIFY(!QFileInfo::exists(QFileInfo(path).absolutePath()));
 }
 
 void UpdateServiceTest::releaseToolOutputIsServed()
