@@ -1,22 +1,26 @@
 // Release tool: writes the update information file that the Updatecheck command reads, for one file
-// of a new version. Its size and MD5 are taken from the file itself.
+// of a new version, signed with the team's Ed25519 key. Its size, MD5 and SHA-256 are taken from the
+// file itself.
 //
-//   hexaloom_mkupdate --out hexaloom.dat --name Hexaloom --version 1.7.0
+//   hexaloom_mkupdate --out hexaloom.dat --sign-key release.key --name Hexaloom --version 1.7.0
 //                     --url https://hexaloom.org/files/Hexaloom-1.7.0.zip --file Hexaloom-1.7.0.zip
 //                     [--filename NAME] [--date 2010-01-01T14:45 | --date SECONDS]
 //                     [--info-url http://hexaloom.org/news] [--rtf news.rtf]
+//   hexaloom_mkupdate --new-key DIR      a key pair: DIR/hexaloom-update.key (secret, owner only) and
+//                                        DIR/hexaloom-update.pub; prints the public key
 //
 // The file name defaults to that of --file, the release date to the file's modification time (UTC).
 // Publish the output as /u_versions/hexaloom.dat on the update server. On a fault: one line on stderr,
-// exit code 1, and an existing output stays as it was.
+// exit code 1, and an existing output stays as it was. docs/update.md tells the whole release.
 #include "AtomicFile.h"
 #include "UpdateInfo.h"
 #include "UpdateService.h"
+#include "UpdateSignature.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -61,6 +65,55 @@ std::optional<std::uint32_t> ReleaseDate(const QString& text)
     return static_cast<std::uint32_t>(seconds);
 }
 
+// The same file, also through links; false when either does not exist.
+bool SameFile(const QString& a, const QString& b)
+{
+    const QFileInfo first(a);
+    const QFileInfo second(b);
+    return first.exists() && second.exists() && first.canonicalFilePath() == second.canonicalFilePath();
+}
+
+// Writes a new file that has `permissions` from its creation on; an existing one is never replaced.
+bool WriteNewKeyFile(const QString& path, const QByteArray& text, QFileDevice::Permissions permissions, QString* why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, permissions)) {
+        *why = QFileInfo::exists(path) ? QStringLiteral("it exists already") : file.errorString();
+        return false;
+    }
+    if (file.write(text) != text.size() || !file.flush()) {
+        *why = file.errorString();
+        file.remove();
+        return false;
+    }
+    return true;
+}
+
+int NewKeyPair(const QString& folder)
+{
+    const std::optional<UpdateKeyPair> pair = NewUpdateKeyPair();
+    if (!pair)
+        return Fail(QStringLiteral("the random source could not be started"));
+    if (!QDir().mkpath(folder))
+        return Fail(QStringLiteral("cannot make the folder \"%1\"").arg(folder));
+    const QString secretPath = QDir(folder).filePath(QStringLiteral("hexaloom-update.key"));
+    const QString publicPath = QDir(folder).filePath(QStringLiteral("hexaloom-update.pub"));
+    QString why;
+    // Neither file is replaced: a secret key written over is a key lost.
+    if (QFileInfo::exists(publicPath))
+        return Fail(QStringLiteral("cannot write \"%1\": it exists already").arg(publicPath));
+    if (!WriteNewKeyFile(secretPath, KeyText(pair->secretKey), QFileDevice::ReadOwner | QFileDevice::WriteOwner, &why))
+        return Fail(QStringLiteral("cannot write \"%1\": %2").arg(secretPath, why));
+    const QFileDevice::Permissions readable = QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                              QFileDevice::ReadGroup | QFileDevice::ReadOther;
+    if (!WriteNewKeyFile(publicPath, KeyText(pair->publicKey), readable, &why)) {
+        QFile::remove(secretPath);
+        return Fail(QStringLiteral("cannot write \"%1\": %2").arg(publicPath, why));
+    }
+    std::fputs(KeyText(pair->publicKey).constData(), stdout);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -83,16 +136,26 @@ int main(int argc, char** argv)
     const QCommandLineOption infoUrl(QStringLiteral("info-url"), QStringLiteral("Web page of the release."),
                                      QStringLiteral("url"));
     const QCommandLineOption rtf(QStringLiteral("rtf"), QStringLiteral("What is new, as RTF."), QStringLiteral("file"));
-    parser.addOptions({out, name, version, url, file, fileName, date, infoUrl, rtf});
+    const QCommandLineOption signKey(QStringLiteral("sign-key"), QStringLiteral("The secret key that signs."),
+                                     QStringLiteral("file"));
+    const QCommandLineOption newKey(QStringLiteral("new-key"),
+                                    QStringLiteral("Make a key pair in the folder and do nothing else."),
+                                    QStringLiteral("folder"));
+    parser.addOptions({out, name, version, url, file, fileName, date, infoUrl, rtf, signKey, newKey});
     if (!parser.parse(QCoreApplication::arguments()))
         return Fail(parser.errorText());
     if (parser.isSet(QStringLiteral("help")))
         parser.showHelp(0);
-    for (const QCommandLineOption* required : {&out, &name, &version, &url, &file})
-        if (parser.value(*required).isEmpty())
-            return Fail(QStringLiteral("--%1 is required").arg(required->names().first()));
     if (!parser.positionalArguments().isEmpty())
         return Fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
+    if (parser.isSet(newKey)) {
+        if (parser.optionNames().size() != 1)
+            return Fail(QStringLiteral("--new-key goes alone"));
+        return NewKeyPair(parser.value(newKey));
+    }
+    for (const QCommandLineOption* required : {&out, &signKey, &name, &version, &url, &file})
+        if (parser.value(*required).isEmpty())
+            return Fail(QStringLiteral("--%1 is required").arg(required->names().first()));
 
     UpdateInfo info;
     info.Name = parser.value(name);
@@ -106,20 +169,34 @@ int main(int argc, char** argv)
     if (!info.InfoUrl.isEmpty() && !IsWebAddress(info.InfoUrl))
         return Fail(QStringLiteral("--info-url \"%1\" is no http or https address").arg(info.InfoUrl));
 
-    // The information file must not be written over the file it describes.
-    const QFileInfo outInfo(parser.value(out));
-    const QFileInfo fileInfo(parser.value(file));
-    if (outInfo.exists() && outInfo.canonicalFilePath() == fileInfo.canonicalFilePath())
-        return Fail(QStringLiteral("--out \"%1\" is the file offered").arg(parser.value(out)));
-    QFile offered;
+    // The output replaces a regular file (or what a link leads to) and nothing else: never a device, a
+    // FIFO or a folder, and never one of the files it is made from.
+    const QString outPath = parser.value(out);
+    const QFileInfo outInfo(outPath);
+    if ((outInfo.exists() || outInfo.isSymLink()) && !outInfo.isFile())
+        return Fail(QStringLiteral("--out \"%1\" is not a regular file").arg(outPath));
+    for (const QCommandLineOption* input : {&file, &rtf, &signKey})
+        if (parser.isSet(*input) && SameFile(outPath, parser.value(*input)))
+            return Fail(QStringLiteral("--out \"%1\" is the file of --%2").arg(outPath, input->names().first()));
+
     QString why;
+    const std::optional<QByteArray> keyText = ReadRegularFile(parser.value(signKey), 4096, &why);
+    if (!keyText)
+        return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(signKey), why));
+    const std::optional<UpdateSecretKey> key = SecretKeyFromText(*keyText);
+    if (!key)
+        return Fail(QStringLiteral("\"%1\" is no secret key of hexaloom_mkupdate --new-key").arg(parser.value(signKey)));
+
+    const QFileInfo fileInfo(parser.value(file));
+    QFile offered;
     if (!OpenRegularFile(offered, parser.value(file), std::numeric_limits<qint64>::max(), &why))
         return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(file), why));
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    if (!md5.addData(&offered))
+    const std::optional<FileDigests> digests = ReadDigests(offered);
+    if (!digests)
         return Fail(QStringLiteral("cannot read \"%1\": %2").arg(parser.value(file), offered.errorString()));
-    info.FileSize = offered.size();
-    info.Fingerprint = QString::fromLatin1(md5.result().toHex());
+    info.FileSize = digests->size;
+    info.Fingerprint = digests->md5;
+    info.ReservedText[kSha256Field] = digests->sha256;
     info.FileName = parser.isSet(fileName) ? parser.value(fileName) : fileInfo.fileName();
     // Clients keep only what follows the last separator or ":", and refuse "." and "..": a name they
     // would change or refuse is no name to publish.
@@ -145,13 +222,18 @@ int main(int argc, char** argv)
         info.InfoText = *text;
     }
 
+    // Signed last, over every other byte; checked as a client checks it before it is written.
+    const std::optional<QByteArray> signedBytes = SignUpdateInfo(SerializeUpdateInfo(info), *key);
+    const UpdatePublicKey publicKey = PublicHalf(*key);
+    if (!signedBytes || !IsSignedBy(*signedBytes, std::span(&publicKey, 1)))
+        return Fail(QStringLiteral("the information could not be signed"));
+    const QByteArray& bytes = *signedBytes;
     // Clients take a larger file for no answer at all.
-    const QByteArray bytes = SerializeUpdateInfo(info);
     if (bytes.size() > UpdateService::kMaxInfoFileSize)
         return Fail(QStringLiteral("the information file would hold %1 bytes; clients read at most %2")
                         .arg(bytes.size())
                         .arg(UpdateService::kMaxInfoFileSize));
-    QSaveFile target(parser.value(out));
+    QSaveFile target(outPath);
     if (!target.open(QIODevice::WriteOnly) || target.write(bytes) < 0 || !target.commit())
         return Fail(QStringLiteral("cannot write \"%1\": %2").arg(target.fileName(), target.errorString()));
     return 0;

@@ -115,6 +115,11 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
             while (!inlineValue && i + 1 < parameters.size() && !parameters[i + 1].startsWith(QLatin1String("--")) &&
                    !parameters[i + 1].isEmpty())
                 o.against.append(parameters[++i]);
+        } else if (name == QLatin1String("--check-update")) {
+            if (!command(BuildCommand::CheckUpdate))
+                return fail(QStringLiteral("%1: only one command at a time").arg(name));
+            if (!value(o.url))
+                return fail(QStringLiteral("--check-update needs the address of the update information"));
         } else if (name == QLatin1String("--force") || name == QLatin1String("--strict") ||
                    name == QLatin1String("--quiet")) {
             if (inlineValue)
@@ -163,7 +168,7 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
         }
     }
     if (!haveCommand)
-        return fail(QStringLiteral("no command: give --create, --list, --verify or --extract"));
+        return fail(QStringLiteral("no command: give --create, --list, --verify, --extract or --check-update"));
     if (!o.against.isEmpty() && o.command != BuildCommand::Verify)
         return fail(QStringLiteral("--against goes with --verify only"));
     if (o.command != BuildCommand::Create && !createOnly.isEmpty())
@@ -193,6 +198,8 @@ QString BuildUsage()
         "  hexaloom --verify OUT [--against DIR...]     read every block back and check it; with DIRs,\n"
         "                                               compare every file with the one of its name there\n"
         "  hexaloom --extract OUT DIR                   write every file back into DIR\n"
+        "  hexaloom --check-update URL                  what the update check makes of URL: the version it\n"
+        "                                               would offer (exit 0), or why none (exit 1)\n"
         "  hexaloom --help | --version\n"
         "\n"
         "OUT is a hexdata or binpack include (.pbi, .pb; a binpack include has its pack file OUT.binpack\n"

@@ -8,7 +8,7 @@
 
 namespace hexaloom {
 
-enum class BuildCommand { Create, List, Verify, Extract, Help, Version };
+enum class BuildCommand { Create, List, Verify, Extract, Help, Version, CheckUpdate };
 
 // A file whose path matches `glob` gets `packer`; the last matching rule wins.
 struct PackRule
@@ -23,6 +23,7 @@ struct BuildOptions
     QString output;      // OUT of --create, --list, --verify and --extract
     QString folder;      // DIR of --extract
     QStringList against; // --against DIR...: the folders --verify compares every file with
+    QString url;         // URL of --check-update
     int format = -1;     // --format; -1: from the project, else from OUT's extension
     int packer = 0;      // --packer, for files no --pack rule matches
     QList<PackRule> packRules;

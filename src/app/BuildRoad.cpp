@@ -7,17 +7,21 @@
 #include "CreateOutput.h"
 #include "Document.h"
 #include "InputFiles.h"
+#include "LanguageTable.h"
 #include "OutputContents.h"
 #include "OutputNames.h"
 #include "Paths.h"
 #include "ProjectCommands.h"
 #include "ProjectFile.h"
+#include "ProgramInfo.h"
 #include "SmallestPacker.h"
+#include "UpdateService.h"
 #include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -664,7 +668,55 @@ int RunExtract(const BuildOptions& o, Console& console)
     return bad ? kExitFailed : kExitOk;
 }
 
+// The update check's messages are the window's; on this road its decision is the one line printed.
+class SilentPlatform : public ConsolePlatform
+{
+public:
+    void Message(const QString&, const QString&, MessageIcon) override {}
+};
+
 } // namespace
+
+int CheckUpdateCommand(const QString& url, std::span<const UpdatePublicKey> keys, std::FILE* out)
+{
+    SilentPlatform platform;
+    const LanguageTable english;
+    UpdateService service(platform, english, keys);
+    service.setInfoUrl(url);
+    std::optional<UpdateService::CheckResult> result;
+    QEventLoop loop;
+    QObject::connect(&service, &UpdateService::checkFinished, &loop, [&](UpdateService::CheckResult r) {
+        result = r;
+        loop.quit();
+    });
+    service.CheckForUpdate();
+    if (!result)
+        loop.exec();
+    const UpdateInfo& info = service.updateInfo();
+    const QString own = QString::fromLatin1(kOwnVersion);
+    QString line;
+    switch (*result) {
+    case UpdateService::CheckResult::UpdateFound:
+        line = QStringLiteral("offered: %1 %2 (this is %3), %4 bytes from %5")
+                   .arg(info.Name, info.Version, own)
+                   .arg(info.FileSize)
+                   .arg(info.DownloadUrl);
+        break;
+    case UpdateService::CheckResult::NoUpdate:
+        line = QStringLiteral("not offered: the server's version %1 is not newer than this program's %2")
+                   .arg(info.Version, own);
+        break;
+    case UpdateService::CheckResult::Refused:
+        line = QStringLiteral("refused: ") + service.failure();
+        break;
+    case UpdateService::CheckResult::Failed:
+        line = QStringLiteral("failed: ") + service.failure();
+        break;
+    }
+    std::fprintf(out, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(out);
+    return *result == UpdateService::CheckResult::UpdateFound ? kExitOk : kExitFailed;
+}
 
 bool WantsBuildRoad(int argc, char** argv)
 {
@@ -702,6 +754,8 @@ int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* er
         return RunVerify(o, console);
     case BuildCommand::Extract:
         return RunExtract(o, console);
+    case BuildCommand::CheckUpdate:
+        return CheckUpdateCommand(o.url, ReleaseKeys(), out);
     }
     return kExitUsage;
 }

@@ -3,9 +3,12 @@
 // folders or a project, --list, --verify and --extract of an output, --help and --version. No window and
 // no display are needed, the settings are neither read nor written, and relative names are taken from
 // the current folder.
+#include "UpdateSignature.h"
+
 #include <QStringList>
 
 #include <cstdio>
+#include <span>
 
 namespace hexaloom {
 
@@ -21,5 +24,9 @@ int RunBuildRoad(int argc, char** argv);
 // The road on the parameters (the program's own path dropped): results go to `out`, messages to `err`,
 // and a progress line to `err` as well when `progress` is set (a terminal).
 int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* err, bool progress);
+// --check-update: fetches the update information at `url` as the Updatecheck command does, trusting
+// `keys` (the road passes ReleaseKeys()), and prints the decision and its reason as one line on `out`.
+// kExitOk only when an update would be offered.
+int CheckUpdateCommand(const QString& url, std::span<const UpdatePublicKey> keys, std::FILE* out);
 
 } // namespace hexaloom

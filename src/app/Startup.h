@@ -5,9 +5,12 @@
 #include "CommandLine.h"
 #include "LanguageTable.h"
 #include "Settings.h"
+#include "UpdateSignature.h"
 
 #include <QString>
 #include <QStringList>
+
+#include <vector>
 
 namespace hexaloom {
 
@@ -24,6 +27,9 @@ struct StartupState
     QString settingsProblem; // why the settings file was not read; told once on the interactive road
     LanguageTable language;
     QStringList languageNames; // names of lang/*.lng without the extension
+    // The keys the update check trusts: the ones this build carries. Nothing the program reads (settings,
+    // files, command line) changes them; tests that sign with keys of their own put those here.
+    std::vector<UpdatePublicKey> updateKeys{ReleaseKeys().begin(), ReleaseKeys().end()};
 };
 
 // The folder of the language files: lang/ in the program's folder (a copied or portable program), else

@@ -86,6 +86,7 @@ constexpr BuiltinText kMessages[] = {
     {"UpdateFailed", "The update server could not be reached (%1):\n%2"},
     {"DownloadSaved", "Saved as %1"},
     {"DownloadNotOpened", "The new version was saved as %1, but it could not be opened."},
+    {"NotSigned", "the update information is not signed by the Hexaloom team"},
     {"CreateDone", "%1 written: %2 files, %3 bytes"},
     {"HelpTitle", "Hexaloom - Help"},
     {"AboutVersion", "Version %1"},

@@ -22,9 +22,10 @@ template <typename Window> void CloseOld(QPointer<Window>& window)
 } // namespace
 
 InfoWindows::InfoWindows(QWidget* mainWindow, Platform& platform, AppSettings& settings, const LanguageTable& language,
-                         const QString& programDir, const QPixmap& logo, const QPixmap& donate)
+                         const QString& programDir, const QPixmap& logo, const QPixmap& donate,
+                         std::span<const UpdatePublicKey> updateKeys)
     : QObject(mainWindow), m_mainWindow(mainWindow), m_platform(platform), m_settings(settings), m_language(language),
-      m_programDir(programDir), m_logo(logo), m_donate(donate), m_updates(platform, language)
+      m_programDir(programDir), m_logo(logo), m_donate(donate), m_updates(platform, language, updateKeys)
 {
     connect(&m_updates, &UpdateService::checkFinished, this, &InfoWindows::showUpdate);
 }

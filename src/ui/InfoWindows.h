@@ -22,9 +22,11 @@ struct AppSettings;
 class InfoWindows : public QObject
 {
 public:
-    // `mainWindow` is the parent of About and the update window; `programDir` holds lang/.
+    // `mainWindow` is the parent of About and the update window; `programDir` holds lang/. The update
+    // check trusts `updateKeys` (the build's own unless a test signs with its own).
     InfoWindows(QWidget* mainWindow, Platform& platform, AppSettings& settings, const LanguageTable& language,
-                const QString& programDir, const QPixmap& logo, const QPixmap& donate);
+                const QString& programDir, const QPixmap& logo, const QPixmap& donate,
+                std::span<const UpdatePublicKey> updateKeys = ReleaseKeys());
     ~InfoWindows() override;
 
     // F1: the current language's help page when lang/<language>.html is not empty, else the built-in one.

@@ -122,7 +122,7 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     m_adder = new FileAdder(m_document, m_platform, m_state.language, this);
     m_wait = new WaitWindow(this);
     m_infoWindows = new InfoWindows(this, m_platform, m_state.settings, m_state.language, m_state.programDir,
-                                    m_art.images[ImageLogo], m_art.images[ImageDonate]);
+                                    m_art.images[ImageLogo], m_art.images[ImageDonate], m_state.updateKeys);
 
     createActions();
     createToolBar();

@@ -12,13 +12,16 @@ class FieldReader
 public:
     explicit FieldReader(QByteArrayView block) : m_block(block) {}
 
-    QString text()
+    QString text() { return QString::fromUtf8(rawText()); }
+
+    // The bytes of the next text, without its 0 byte.
+    QByteArrayView rawText()
     {
         const QByteArrayView rest = m_block.sliced(m_at);
         const qsizetype end = rest.indexOf('\0');
         const qsizetype length = end < 0 ? rest.size() : end;
         m_at += std::min(length + 1, rest.size());
-        return QString::fromUtf8(rest.first(length));
+        return rest.first(length);
     }
 
     std::uint64_t number(int bytes)
@@ -56,9 +59,9 @@ QString Aligned(const QString& field, int width)
 {
     return field.size() >= width ? field.left(width) : QString(width - field.size(), QLatin1Char('0')) + field;
 }
-} // namespace
 
-std::optional<UpdateInfo> ParseUpdateInfo(QByteArrayView block)
+// Reads the fields; `signature` (when given) receives where the signature's text lies in the block.
+std::optional<UpdateInfo> ReadFields(QByteArrayView block, QByteArrayView* signature)
 {
     if (block.size() < 4)
         return std::nullopt;
@@ -74,12 +77,35 @@ std::optional<UpdateInfo> ParseUpdateInfo(QByteArrayView block)
     info.Fingerprint = in.text();
     info.FileName = in.text();
     info.InfoUrl = in.text();
-    for (QString& text : info.ReservedText)
-        text = in.text();
+    for (std::size_t i = 0; i < info.ReservedText.size(); ++i) {
+        const QByteArrayView text = in.rawText();
+        info.ReservedText[i] = QString::fromUtf8(text);
+        if (signature && i == kSignatureField)
+            *signature = text;
+    }
     for (std::uint32_t& number : info.ReservedNumber)
         number = static_cast<std::uint32_t>(in.number(4));
     info.InfoText = in.rest().toByteArray();
     return info;
+}
+} // namespace
+
+std::optional<UpdateInfo> ParseUpdateInfo(QByteArrayView block)
+{
+    return ReadFields(block, nullptr);
+}
+
+std::optional<SignedParts> SplitSignature(QByteArrayView block)
+{
+    QByteArrayView signature;
+    if (!ReadFields(block, &signature))
+        return std::nullopt;
+    const qsizetype at = signature.data() - block.data();
+    SignedParts parts;
+    parts.signature = signature.toByteArray();
+    parts.signatureAt = at;
+    parts.message = block.first(at).toByteArray() + block.sliced(at + signature.size()).toByteArray();
+    return parts;
 }
 
 QByteArray SerializeUpdateInfo(const UpdateInfo& info)

@@ -14,6 +14,11 @@ namespace hexaloom {
 // The first four bytes of every update information file (little-endian).
 inline constexpr std::uint32_t kUpdateInfoMagic = 0x6F3BC31A;
 
+// Two of the reserved texts carry what older programs ignore and newer ones require: the SHA-256 of the
+// download (64 lower-case hex digits) and the Ed25519 signature of the file (128 lower-case hex digits).
+inline constexpr std::size_t kSha256Field = 0;
+inline constexpr std::size_t kSignatureField = 1;
+
 // The fields of the file in their order; the texts are UTF-8 ended by a 0 byte, the numbers
 // little-endian. InfoText is whatever follows the last number: an RTF text.
 struct UpdateInfo
@@ -37,6 +42,17 @@ struct UpdateInfo
 std::optional<UpdateInfo> ParseUpdateInfo(QByteArrayView block);
 // The file that ParseUpdateInfo reads back as `info`.
 QByteArray SerializeUpdateInfo(const UpdateInfo& info);
+
+// An information file taken apart for its signature: `message` is every byte of the file except the
+// signature's text (its 0 byte stays), `signature` that text as it stands, starting at `signatureAt` in
+// the file. Nothing without the magic.
+struct SignedParts
+{
+    QByteArray message;
+    QByteArray signature;
+    qsizetype signatureAt = 0;
+};
+std::optional<SignedParts> SplitSignature(QByteArrayView block);
 
 // Orders versions: the first three "."-separated fields right-aligned in 2, 2 and 3 digits ("0"-filled,
 // a longer field cut to its leftmost digits), joined and read as a decimal number ("1.6.6" gives 106006).

@@ -5,9 +5,9 @@
 #include "Platform.h"
 #include "ProgramInfo.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -61,20 +61,13 @@ int Percent(qint64 done, qint64 expected)
     return static_cast<int>(std::clamp(std::nearbyint(value), 0.0f, 100.0f));
 }
 
-// 32 lower-case hex digits, read in blocks of 1,000,000 bytes; empty when the file cannot be read.
-QString FileMd5(const QString& path)
+// The size and digests of the file; nothing when it cannot be read.
+std::optional<FileDigests> FileDigestsOf(const QString& path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash md5(QCryptographicHash::Md5);
-    while (!file.atEnd()) {
-        const QByteArray block = file.read(1000000);
-        if (block.isEmpty())
-            return {};
-        md5.addData(block);
-    }
-    return QString::fromLatin1(md5.result().toHex());
+        return std::nullopt;
+    return ReadDigests(file);
 }
 } // namespace
 
@@ -83,6 +76,7 @@ struct UpdateService::Download
     QString path;
     bool tooLong = false;
     QString fingerprint;
+    QString sha256;
     QFile file;
     QNetworkReply* reply = nullptr;
     qint64 expected = 0;
@@ -91,8 +85,14 @@ struct UpdateService::Download
 };
 
 UpdateService::UpdateService(Platform& platform, const LanguageTable& language, QObject* parent)
+    : UpdateService(platform, language, ReleaseKeys(), parent)
+{
+}
+
+UpdateService::UpdateService(Platform& platform, const LanguageTable& language, std::span<const UpdatePublicKey> keys,
+                             QObject* parent)
     : QObject(parent), m_platform(platform), m_language(language), m_network(new QNetworkAccessManager(this)),
-      m_downloadFolder(QDir::tempPath())
+      m_keys(keys.begin(), keys.end()), m_downloadFolder(QDir::tempPath())
 {
 }
 
@@ -101,6 +101,10 @@ UpdateService::~UpdateService()
     if (m_download) {
         m_download->reply->disconnect(this);
         m_download->reply->abort();
+        // Half a file is nothing to keep.
+        m_download->file.close();
+        QFile::remove(m_download->path);
+        QDir().rmdir(QFileInfo(m_download->path).absolutePath());
     }
 }
 
@@ -185,6 +189,14 @@ void UpdateService::OnUpdateInfoArrived(const std::optional<QByteArray>& block)
         emit checkFinished(CheckResult::Failed);
         return;
     }
+    // Whoever can change the file on the server, or the way to it, could offer any program: only what a
+    // key of ours signed is looked at further.
+    if (!IsSignedBy(*block, m_keys)) {
+        m_failure = MessageText(&m_language, "NotSigned");
+        m_platform.Message(kTitle, m_failure, MessageIcon::Warning);
+        emit checkFinished(CheckResult::Refused);
+        return;
+    }
     m_info = std::move(*info);
     if (VersionNumber(m_info.Version) > VersionNumber(QString::fromLatin1(kOwnVersion))) {
         emit checkFinished(CheckResult::UpdateFound);
@@ -211,6 +223,7 @@ bool UpdateService::StartDownload()
     auto download = std::make_unique<Download>();
     download->path = WithSeparator(folder.path()) + FileNamePart(name);
     download->fingerprint = m_info.Fingerprint;
+    download->sha256 = m_info.ReservedText[kSha256Field];
     download->expected = m_info.FileSize;
     download->file.setFileName(download->path);
     if (!download->file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
@@ -281,22 +294,27 @@ void UpdateService::endDownload()
     d->reply->deleteLater();
     const bool flushed = d->file.flush();
     d->file.close();
-    const bool ok = !d->writeFailed && !d->tooLong && flushed && HttpSucceeded(d->reply, d->written);
-    emit downloadFinished(OnDownloadFinished(ok, d->path, d->fingerprint));
+    // Fewer bytes than announced is a transfer cut short, also when the server announced no length.
+    const bool ok = !d->writeFailed && !d->tooLong && flushed && HttpSucceeded(d->reply, d->written) &&
+                    d->written == d->expected;
+    emit downloadFinished(OnDownloadFinished(ok, *d));
 }
 
-bool UpdateService::OnDownloadFinished(bool ok, const QString& path, const QString& fingerprint)
+bool UpdateService::OnDownloadFinished(bool ok, const Download& download)
 {
-    const QString messages = QStringLiteral("Messages");
-    if (!ok) {
-        m_platform.Message(kTitle, m_language.LanguageText(messages, QStringLiteral("WrongDownload")),
-                           MessageIcon::None);
-        return false;
-    }
-    // Exact comparison: a fingerprint in capitals, or an empty one, does not vouch for the file.
-    const QString md5 = FileMd5(path);
-    if (md5.isEmpty() || md5 != fingerprint) {
-        m_platform.Message(kTitle, m_language.LanguageText(messages, QStringLiteral("FileCorrupted")),
+    const QString& path = download.path;
+    // Exact comparisons: a digest in capitals, or an empty one, does not vouch for the file. MD5 alone
+    // can be matched by a file made for it; the signed SHA-256 cannot.
+    const std::optional<FileDigests> digests = ok ? FileDigestsOf(path) : std::nullopt;
+    const bool matches = digests && digests->size == download.expected && !digests->md5.isEmpty() &&
+                         digests->md5 == download.fingerprint && digests->sha256 == download.sha256;
+    if (!matches) {
+        // Nothing that failed its checks stays on disk, where it could still be opened by hand.
+        QFile::remove(path);
+        QDir().rmdir(QFileInfo(path).absolutePath());
+        m_platform.Message(kTitle,
+                           m_language.LanguageText(QStringLiteral("Messages"),
+                                                   ok ? QStringLiteral("FileCorrupted") : QStringLiteral("WrongDownload")),
                            MessageIcon::None);
         return false;
     }

@@ -1,15 +1,18 @@
 #pragma once
 // The Updatecheck command and the download of a new version, without blocking the window: fetches the
-// update information file, says "no update" or reports the newer version, downloads its file straight
-// to disk, checks the MD5 and opens the file. Messages go through the platform seam; windows only show
-// what this object reports.
+// update information file, refuses it unless a key this build carries signed it, says "no update" or
+// reports the newer version, downloads its file straight to disk, checks its size, MD5 and SHA-256 and
+// opens the file. Messages go through the platform seam; windows only show what this object reports.
 #include "UpdateInfo.h"
+#include "UpdateSignature.h"
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
 #include <optional>
+#include <span>
+#include <vector>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -26,6 +29,7 @@ class UpdateService : public QObject
 public:
     enum class CheckResult {
         Failed,     // no answer, an HTTP error, or not an update information file: nothing is shown
+        Refused,    // not signed by a key this build carries: the message was shown, nothing is offered
         NoUpdate,   // the server's version is not newer: the message was shown
         UpdateFound // updateInfo() holds the newer version
     };
@@ -36,7 +40,11 @@ public:
     // The download is read and written in pieces of this size, so memory use stays one piece.
     static constexpr qint64 kDownloadChunk = 65536;
 
+    // Trusts the keys the program was built with (ReleaseKeys()).
     UpdateService(Platform& platform, const LanguageTable& language, QObject* parent = nullptr);
+    // Trusts `keys` instead: for tests, which sign with keys of their own.
+    UpdateService(Platform& platform, const LanguageTable& language, std::span<const UpdatePublicKey> keys,
+                  QObject* parent = nullptr);
     ~UpdateService() override;
 
     // The address of the information file; empty means the program's own (kUpdateInfoUrl). http and
@@ -60,7 +68,7 @@ public:
     bool isDownloading() const { return m_download != nullptr; }
     // The last update found.
     const UpdateInfo& updateInfo() const { return m_info; }
-    // Why the last check failed, in a few words (the network's reason where it gave one).
+    // Why the last check failed or was refused, in a few words (the network's reason where it gave one).
     QString failure() const { return m_failure; }
     // The download folder and the file name a download of `info` gets (the download itself goes into a
     // folder of its own there); empty when its file name is unusable.
@@ -69,7 +77,8 @@ public:
 signals:
     void checkFinished(hexaloom::UpdateService::CheckResult result);
     void downloadProgress(int percent);
-    // After the messages: true when the file arrived, matched its fingerprint and was opened.
+    // After the messages: true when the file arrived, matched its size, MD5 and SHA-256 and was offered
+    // to the desktop. On false nothing of it is left on disk.
     void downloadFinished(bool ok);
 
 private:
@@ -80,11 +89,12 @@ private:
     void OnUpdateInfoArrived(const std::optional<QByteArray>& block);
     void writeDownloadedChunks();
     void endDownload();
-    bool OnDownloadFinished(bool ok, const QString& path, const QString& fingerprint);
+    bool OnDownloadFinished(bool ok, const Download& download);
 
     Platform& m_platform;
     const LanguageTable& m_language;
     QNetworkAccessManager* m_network;
+    std::vector<UpdatePublicKey> m_keys;
     QString m_infoUrl;
     QString m_downloadFolder;
     UpdateInfo m_info;

@@ -15,6 +15,7 @@
 #include "Paths.h"
 #include "ProjectFile.h"
 #include "ScriptedPlatform.h"
+#include "SignedUpdate.h"
 #include "Startup.h"
 #include "TestFiles.h"
 #include "UpdateInfo.h"
@@ -98,6 +99,7 @@ private:
         m_window.reset();
         m_document.reset();
         m_state = std::make_unique<StartupState>();
+        m_state->updateKeys = {TestUpdateKey().publicKey};
         QDir().mkpath(path("program"));
         for (const QString& language : languages)
             WriteBytes(path("program/lang/" + language + ".lng"),
@@ -545,7 +547,7 @@ private slots:
         UpdateInfo info;
         info.Name = QStringLiteral("Hexaloom");
         info.Version = QStringLiteral("2.0");
-        server.serve("/u", SerializeUpdateInfo(info));
+        server.serve("/u", SignedInfo(info));
         m_state->settings.updateurl = server.url("/u");
         trigger("actionUpdatecheck");
         QTRY_VERIFY(m_window->findChild<UpdateWindow*>());

@@ -1,6 +1,7 @@
 // The update information file, the version compare, the texts of the update window and the RTF reader.
 #include "UpdateInfo.h"
 #include "RtfReader.h"
+#include "UpdateSignature.h"
 
 #include <QTest>
 
@@ -61,6 +62,8 @@ private slots:
     void roundTrip();
     void parseCutBlocks_data();
     void parseCutBlocks();
+    void signatureCoversEveryByte();
+    void keyTexts();
     void readRtf_data();
     void readRtf();
     void rtfHtmlEscapesText();
@@ -224,6 +227,63 @@ void UpdateInfoTest::parseCutBlocks()
     QTEST(qint64(info->FileSize), "fileSize");
     QTEST(info->FileName, "fileName");
     QTEST(info->InfoText, "infoText");
+}
+
+void UpdateInfoTest::signatureCoversEveryByte()
+{
+    const std::optional<UpdateKeyPair> team = NewUpdateKeyPair();
+    const std::optional<UpdateKeyPair> stranger = NewUpdateKeyPair();
+    QVERIFY(team && stranger);
+    UpdateInfo sample = SampleInfo();
+    sample.ReservedText[kSignatureField].clear();
+    const QByteArray plain = SerializeUpdateInfo(sample);
+    const std::optional<QByteArray> file = SignUpdateInfo(plain, team->secretKey);
+    QVERIFY(file);
+    // Any of the keys a build carries may have signed it, so a new key can take over from an old one.
+    const std::array keys{stranger->publicKey, team->publicKey};
+    QVERIFY(IsSignedBy(*file, keys));
+    QVERIFY(!IsSignedBy(*file, std::span(keys).first(1)));
+    QVERIFY(!SignUpdateInfo(*file, team->secretKey)); // a signature is never signed over
+
+    // What a reader that knows nothing of signatures reads is unchanged.
+    std::optional<UpdateInfo> read = ParseUpdateInfo(*file);
+    QVERIFY(read);
+    QCOMPARE(read->InfoText, sample.InfoText);
+    QCOMPARE(read->ReservedNumber, sample.ReservedNumber);
+    QCOMPARE(read->ReservedText[kSignatureField].size(), 128);
+    read->ReservedText[kSignatureField].clear();
+    QCOMPARE(SerializeUpdateInfo(*read), plain);
+
+    // Every byte is covered: no change to any of them, nor a byte more or less, keeps the signature.
+    for (qsizetype i = 0; i < file->size(); ++i) {
+        for (const char flip : {'\x01', '\x20', '\x80'}) {
+            QByteArray changed = *file;
+            changed[i] = static_cast<char>(changed[i] ^ flip);
+            if (IsSignedBy(changed, keys))
+                QFAIL(qPrintable(QStringLiteral("byte %1 ^ %2 still verifies").arg(i).arg(int(uchar(flip)))));
+        }
+    }
+    QVERIFY(!IsSignedBy(file->chopped(1), keys));
+    QVERIFY(!IsSignedBy(*file + '\0', keys));
+    QVERIFY(!IsSignedBy(plain, keys));
+}
+
+void UpdateInfoTest::keyTexts()
+{
+    const std::optional<UpdateKeyPair> pair = NewUpdateKeyPair();
+    QVERIFY(pair);
+    QVERIFY(SecretKeyFromText(KeyText(pair->secretKey)) == pair->secretKey);
+    QVERIFY(PublicKeyFromText(" " + KeyText(pair->publicKey) + "\r\n") == pair->publicKey);
+    QVERIFY(PublicHalf(pair->secretKey) == pair->publicKey);
+    // A secret key whose public half is not its seed's would sign for nobody; upper case is another
+    // spelling, a public key is no secret one.
+    QByteArray damaged = KeyText(pair->secretKey);
+    damaged[100] = damaged[100] == '0' ? '1' : '0';
+    for (const QByteArray& text : {damaged, KeyText(pair->secretKey).toUpper(), KeyText(pair->publicKey),
+                                   KeyText(pair->secretKey).left(127)})
+        QVERIFY(!SecretKeyFromText(text));
+    QVERIFY(!PublicKeyFromText(KeyText(pair->secretKey)));
+    QVERIFY(!ReleaseKeys().empty());
 }
 
 void UpdateInfoTest::readRtf_data()

@@ -1,8 +1,10 @@
 // The update check and download against a real HTTP(S) server on loopback.
 #include "UpdateService.h"
+#include "BuildRoad.h"
 #include "HttpTestServer.h"
 #include "LanguageTable.h"
 #include "ScriptedPlatform.h"
+#include "SignedUpdate.h"
 #include "TestFiles.h"
 
 #include <QCryptographicHash>
@@ -14,6 +16,10 @@
 #include <QTest>
 #include <QUrl>
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 using namespace hexaloom;
 
 namespace {
@@ -21,6 +27,8 @@ const QString kNoUpdate = QStringLiteral("Message(\"Updatecheck\", \"No Update a
 const QString kWrongDownload =
     QStringLiteral("Message(\"Updatecheck\", \"Something went wrong with the download!\", None)");
 const QString kCorrupted = QStringLiteral("Message(\"Updatecheck\", \"File seems to be corrupted!\", None)");
+const QString kNotSigned = QStringLiteral(
+    "Message(\"Updatecheck\", \"the update information is not signed by the Hexaloom team\", Warning)");
 
 QByteArray Body()
 {
@@ -36,7 +44,8 @@ QString Md5(const QByteArray& bytes)
     return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex());
 }
 
-QByteArray Info(const QString& version, const QString& downloadUrl, const QString& fingerprint)
+UpdateInfo Offer(const QString& version, const QString& downloadUrl, const QString& fingerprint,
+                 const QString& sha256 = Sha256Hex(Body()))
 {
     UpdateInfo info;
     info.Name = QStringLiteral("Hexaloom");
@@ -46,7 +55,15 @@ QByteArray Info(const QString& version, const QString& downloadUrl, const QStrin
     info.Fingerprint = fingerprint;
     info.FileName = QStringLiteral("Hexaloom-1.7.0.bin");
     info.InfoText = "{\\rtf1 New\\par}";
-    return SerializeUpdateInfo(info);
+    info.ReservedText[kSha256Field] = sha256;
+    return info;
+}
+
+// An offer signed by the team.
+QByteArray Info(const QString& version, const QString& downloadUrl, const QString& fingerprint,
+                const QString& sha256 = Sha256Hex(Body()))
+{
+    return SignedInfo(Offer(version, downloadUrl, fingerprint, sha256));
 }
 } // namespace
 
@@ -64,6 +81,8 @@ private slots:
     void refusedDownloads();
     void serviceGoneDuringDownload();
     void releaseToolOutputIsServed();
+    void checkUpdateCommand_data();
+    void checkUpdateCommand();
 
 private:
     // Runs a check of `url` and returns its result.
@@ -96,7 +115,7 @@ void UpdateServiceTest::init()
     m_server = std::make_unique<HttpTestServer>();
     QVERIFY(m_server->listen());
     m_platform.clear();
-    m_service = std::make_unique<UpdateService>(m_platform, m_language);
+    m_service = std::make_unique<UpdateService>(m_platform, m_language, std::span(&TestUpdateKey().publicKey, 1));
     m_service->setDownloadFolder(m_folder->path());
 }
 
@@ -149,6 +168,13 @@ void UpdateServiceTest::check_data()
     QTest::newRow("https redirected down to http") << "to http" << R::Failed << QStringList();
     // One byte now and then restarts the stall timer; the whole check still has its deadline.
     QTest::newRow("trickles past the deadline") << "trickle" << R::Failed << QStringList();
+    // Only what the team signed is offered, and only a newer version.
+    QTest::newRow("one byte changed") << "one byte changed" << R::Refused << QStringList{kNotSigned};
+    QTest::newRow("signed by another key") << "another key" << R::Refused << QStringList{kNotSigned};
+    QTest::newRow("no signature") << "no signature" << R::Refused << QStringList{kNotSigned};
+    QTest::newRow("signature of a different file") << "other file" << R::Refused << QStringList{kNotSigned};
+    QTest::newRow("signature in capitals") << "capitals" << R::Refused << QStringList{kNotSigned};
+    QTest::newRow("older signed version") << "1.5.0" << R::NoUpdate << QStringList{kNoUpdate};
 }
 
 void UpdateServiceTest::check()
@@ -175,6 +201,27 @@ void UpdateServiceTest::check()
         m_server->trickle(path, newer, 100);
     else if (setup == QLatin1String("file"))
         url = QUrl::fromLocalFile(m_folder->filePath("hexaloom.dat")).toString();
+    const UpdateInfo offer = Offer(QStringLiteral("1.7.0"), m_server->url("/f"), Md5(Body()));
+    const SignedParts parts = SplitSignature(newer).value();
+    QByteArray refused;
+    if (setup == QLatin1String("one byte changed")) {
+        refused = newer;
+        refused[refused.indexOf("1.7.0") + 4] = '1';
+    } else if (setup == QLatin1String("another key")) {
+        refused = SignedInfo(offer, StrangerUpdateKey());
+    } else if (setup == QLatin1String("no signature")) {
+        refused = SerializeUpdateInfo(offer);
+    } else if (setup == QLatin1String("other file")) {
+        // A genuine signature, of the team's file for 1.8.0.
+        UpdateInfo other = offer;
+        other.Version = QStringLiteral("1.8.0");
+        refused = SerializeUpdateInfo(offer).insert(parts.signatureAt, SplitSignature(SignedInfo(other))->signature);
+    } else if (setup == QLatin1String("capitals")) {
+        refused = parts.message;
+        refused.insert(parts.signatureAt, parts.signature.toUpper());
+    }
+    if (!refused.isEmpty())
+        m_server->serve(path, refused);
     if (setup == QLatin1String("file"))
         QVERIFY(WriteBytes(m_folder->filePath("hexaloom.dat"), newer));
     if (setup == QLatin1String("redirect")) {
@@ -200,8 +247,15 @@ void UpdateServiceTest::check()
     QTEST(runCheck(url), "result");
     QTEST(m_platform.calls(), "calls");
     QFETCH(UpdateService::CheckResult, result);
-    // A failed check knows why, for the window to tell.
-    QCOMPARE(m_service->failure().isEmpty(), result != UpdateService::CheckResult::Failed);
+    // A failed or refused check knows why, for the window to tell.
+    QCOMPARE(m_service->failure().isEmpty(),
+             result != UpdateService::CheckResult::Failed && result != UpdateService::CheckResult::Refused);
+    if (result == UpdateService::CheckResult::Refused) {
+        // Nothing of it is kept to offer or fetch.
+        QVERIFY(m_service->updateInfo().Version.isEmpty());
+        QVERIFY(!m_service->StartDownload());
+        QCOMPARE(m_server->requests(), QStringList{"GET " + path});
+    }
     if (setup == QLatin1String("1.7.0")) {
         QCOMPARE(m_service->updateInfo().Version, QStringLiteral("1.7.0"));
         QCOMPARE(m_service->updateInfo().InfoText, QByteArray("{\\rtf1 New\\par}"));
@@ -239,6 +293,11 @@ void UpdateServiceTest::download_data()
     QTest::newRow("trickles past the deadline") << "trickle" << false << kWrongDownload;
     // A link standing at the name in the shared folder leads nowhere near the download.
     QTest::newRow("a link waits at the name") << "link" << true << opened;
+    // A file made to match the MD5 still fails the signed SHA-256; nothing refused stays on disk.
+    QTest::newRow("MD5 matches, SHA-256 does not") << "sha256 differs" << false << kCorrupted;
+    QTest::newRow("no SHA-256 in the information") << "no sha256" << false << kCorrupted;
+    QTest::newRow("shorter than announced") << "shorter" << false << kWrongDownload;
+    QTest::newRow("redirect loop") << "loop" << false << kWrongDownload;
 }
 
 void UpdateServiceTest::download()
@@ -251,8 +310,17 @@ void UpdateServiceTest::download()
         fingerprint = fingerprint.toUpper();
     else if (setup == QLatin1String("no fingerprint"))
         fingerprint.clear();
-    m_server->serve("/u", Info(QStringLiteral("1.7.0"), m_server->url("/file"), fingerprint));
-    if (setup == QLatin1String("damaged")) {
+    QString sha256 = Sha256Hex(body);
+    if (setup == QLatin1String("sha256 differs"))
+        sha256 = Sha256Hex(body + ' ');
+    else if (setup == QLatin1String("no sha256"))
+        sha256.clear();
+    m_server->serve("/u", Info(QStringLiteral("1.7.0"), m_server->url("/file"), fingerprint, sha256));
+    if (setup == QLatin1String("shorter")) {
+        m_server->serve("/file", body.left(100000));
+    } else if (setup == QLatin1String("loop")) {
+        m_server->redirect("/file", m_server->url("/file"));
+    } else if (setup == QLatin1String("damaged")) {
         QByteArray damaged = body;
         damaged[1000] = '#';
         m_server->serve("/file", damaged);
@@ -287,7 +355,7 @@ void UpdateServiceTest::download()
     QVERIFY(finished.wait(20000));
     QVERIFY(!m_service->isDownloading());
     QTEST(finished.first().first().toBool(), "ok");
-    // Into a folder of its own, made for this download and closed to others.
+    // Into a folder of its own, made for this download and closed to others (checked while it stands).
     const QString path = m_service->downloadedPath();
     const QFileInfo folder(QFileInfo(path).absolutePath());
     QCOMPARE(folder.absolutePath(), m_folder->path());
@@ -304,18 +372,16 @@ void UpdateServiceTest::download()
     call.replace(QStringLiteral("SAVED"), Quoted(native).mid(1).chopped(1));
     QCOMPARE(m_platform.calls(), call.split('\n'));
 
-    const QByteArray written = ReadBytes(path);
-    if (setup == QLatin1String("404")) {
-        QVERIFY(written.isEmpty()); // the error page is not the file
-    } else if (setup == QLatin1String("longer") || setup == QLatin1String("trickle")) {
-        QVERIFY(written.size() <= body.size()); // stopped as soon as it went wrong
-    } else if (setup == QLatin1String("closed")) {
-        QVERIFY(written.size() <= 100000); // what arrived stays
-    } else {
-        QCOMPARE(written.size(), body.size());
+    QFETCH(bool, ok);
+    if (ok) {
+        QCOMPARE(ReadBytes(path), body);
         // Pieces of at most 64 KiB, so the bar moves several times, and ends full.
         QVERIFY(progress.size() >= 5);
         QCOMPARE(progress.last().first().toInt(), 100);
+    } else {
+        // Neither the file nor its folder: what failed cannot be opened by hand either.
+        QVERIFY(!QFileInfo::exists(path));
+        QVERIFY(!QFileInfo::exists(folder.absoluteFilePath()));
     }
     QCOMPARE(ReadBytes(m_folder->filePath("victim")), setup == QLatin1String("link") ? "precious" : "");
 }
@@ -336,7 +402,7 @@ void UpdateServiceTest::refusedDownloads()
         offered.Version = QStringLiteral("2.0");
         offered.DownloadUrl = url;
         offered.FileName = fileName;
-        m_server->serve("/u", SerializeUpdateInfo(offered));
+        m_server->serve("/u", SignedInfo(offered));
         return runCheck(m_server->url("/u")) == UpdateService::CheckResult::UpdateFound;
     };
     QVERIFY(offer("..", m_server->url("/file")));
@@ -376,10 +442,13 @@ void UpdateServiceTest::serviceGoneDuringDownload()
     QCOMPARE(runCheck(m_server->url("/u")), UpdateService::CheckResult::UpdateFound);
     QVERIFY(m_service->StartDownload());
     QTRY_VERIFY(m_server->holding());
-    // The transfer is dropped with the service, and nothing of it reaches the platform.
+    // The transfer is dropped with the service, and nothing of it reaches the platform or stays on disk.
+    const QString path = m_service->downloadedPath();
+    QVERIFY(QFileInfo::exists(path));
     m_service.reset();
     QTRY_COMPARE(m_server->openConnections(), 0);
     QVERIFY(m_platform.calls().isEmpty());
+    QVERIFY(!QFileInfo::exists(QFileInfo(path).absolutePath()));
 }
 
 void UpdateServiceTest::releaseToolOutputIsServed()
@@ -388,14 +457,33 @@ void UpdateServiceTest::releaseToolOutputIsServed()
     const QString dat = m_folder->filePath("hexaloom.dat");
     QVERIFY(WriteBytes(offered, Body()));
     QVERIFY(WriteBytes(m_folder->filePath("news.rtf"), "{\\rtf1 {\\b 2.0}\\par}"));
+    QByteArray printed;
     const auto run = [&](const QStringList& arguments) {
         QProcess tool;
         tool.start(QStringLiteral(HEXALOOM_MKUPDATE), arguments);
-        return tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit
-                   ? std::make_pair(tool.exitCode(), tool.readAllStandardError())
-                   : std::make_pair(-1, QByteArray());
+        const bool ended = tool.waitForFinished(30000) && tool.exitStatus() == QProcess::NormalExit;
+        printed = tool.readAllStandardOutput();
+        return ended ? std::make_pair(tool.exitCode(), tool.readAllStandardError()) : std::make_pair(-1, QByteArray());
     };
+    // A key pair of its own: the secret half for its owner only, and never made over an existing one.
+    const QString keys = m_folder->filePath("keys");
+    const QString secret = keys + QStringLiteral("/hexaloom-update.key");
+    const QString publicFile = keys + QStringLiteral("/hexaloom-update.pub");
+    QCOMPARE(run({"--new-key", keys}), std::make_pair(0, QByteArray()));
+    QCOMPARE(printed, ReadBytes(publicFile));
+    const QByteArray secretText = ReadBytes(secret);
+#ifndef Q_OS_WIN // POSIX modes
+    QCOMPARE(QFileInfo(secret).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
+             QFile::ReadOwner | QFile::WriteOwner);
+#endif
+    QCOMPARE(run({"--new-key", keys}).first, 1);
+    QCOMPARE(ReadBytes(secret), secretText);
+    const UpdatePublicKey key = PublicKeyFromText(ReadBytes(publicFile)).value();
+    m_service = std::make_unique<UpdateService>(m_platform, m_language, std::span(&key, 1));
+    m_service->setDownloadFolder(m_folder->path());
+
     const QStringList arguments = {"--out",      dat,
+                                   "--sign-key", secret,
                                    "--name",     "Hexaloom",
                                    "--version",  "2.0.0",
                                    "--url",      m_server->url("/files/new.zip"),
@@ -418,14 +506,21 @@ void UpdateServiceTest::releaseToolOutputIsServed()
     QVERIFY(finished.wait(20000));
     QVERIFY(finished.first().first().toBool());
 
-    // A fault is one line on stderr, and the file written before stays.
+    // A fault is one line on stderr, and the file written before stays, as do the files it is made from
+    // and whatever else stands at --out.
     const QByteArray before = ReadBytes(dat);
     QVERIFY(WriteBytes(m_folder->filePath("big.rtf"), QByteArray(UpdateService::kMaxInfoFileSize, 'x')));
-    for (const auto& [option, value] :
-         {std::pair{"--file", QString("missing.zip")}, std::pair{"--url", QString("ftp://x/y")},
-          std::pair{"--version", QString("beta")}, std::pair{"--date", QString("1969-12-31")},
-          std::pair{"--file", QString("/dev/zero")}, std::pair{"--file", dat}, std::pair{"--filename", QString(".")},
-          std::pair{"--filename", QString("C:new.zip")}, std::pair{"--rtf", m_folder->filePath("big.rtf")}}) {
+    std::vector<std::pair<const char*, QString>> faults = {
+        {"--file", "missing.zip"}, {"--url", "ftp://x/y"}, {"--version", "beta"}, {"--date", "1969-12-31"},
+        {"--file", "/dev/zero"}, {"--file", dat}, {"--filename", "."}, {"--filename", "C:new.zip"},
+        {"--rtf", m_folder->filePath("big.rtf")}, {"--rtf", dat}, {"--sign-key", dat}, {"--sign-key", publicFile},
+        {"--sign-key", QString()}, {"--out", keys}};
+    const QString fifo = m_folder->filePath("fifo");
+#ifndef Q_OS_WIN
+    QCOMPARE(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    faults.emplace_back("--out", fifo);
+#endif
+    for (const auto& [option, value] : faults) {
         QStringList bad = arguments;
         const qsizetype at = bad.indexOf(QLatin1String(option));
         if (at < 0)
@@ -437,6 +532,53 @@ void UpdateServiceTest::releaseToolOutputIsServed()
         QVERIFY2(error.startsWith("hexaloom_mkupdate: ") && error.count('\n') == 1, error.constData());
     }
     QCOMPARE(ReadBytes(dat), before);
+    QCOMPARE(ReadBytes(secret), secretText);
+#ifndef Q_OS_WIN
+    struct stat status = {};
+    QVERIFY(lstat(QFile::encodeName(fifo).constData(), &status) == 0 && S_ISFIFO(status.st_mode));
+#endif
+}
+
+void UpdateServiceTest::checkUpdateCommand_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("offered") << "1.7.0" << 0 << "offered: Hexaloom 1.7.0 (this is 1.6.6), SIZE bytes from URL/f";
+    QTest::newRow("not newer") << "1.6.6" << 1
+                               << "not offered: the server's version 1.6.6 is not newer than this program's 1.6.6";
+    QTest::newRow("signed by another key")
+        << "another key" << 1 << "refused: the update information is not signed by the Hexaloom team";
+    QTest::newRow("no answer") << "404" << 1 << "failed: ";
+    // The program itself trusts its release keys only, never a test's.
+    QTest::newRow("the program's own keys")
+        << "own keys" << 1 << "refused: the update information is not signed by the Hexaloom team";
+}
+
+void UpdateServiceTest::checkUpdateCommand()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, line);
+    const QString url = m_server->url("/u");
+    const UpdateInfo offer = Offer(setup.startsWith(QLatin1String("1.")) ? setup : QStringLiteral("1.7.0"),
+                                   url.chopped(2) + "/f", Md5(Body()));
+    if (setup == QLatin1String("404"))
+        m_server->serveStatus("/u", 404);
+    else
+        m_server->serve("/u", SignedInfo(offer, setup == QLatin1String("another key") ? StrangerUpdateKey() : TestUpdateKey()));
+    std::FILE* out = std::fopen(QFile::encodeName(m_folder->filePath("out.txt")).constData(), "w+");
+    QVERIFY(out);
+    const int code = setup == QLatin1String("own keys")
+                         ? RunBuildCommand({"--check-update", url}, out, out, false)
+                         : CheckUpdateCommand(url, std::span(&TestUpdateKey().publicKey, 1), out);
+    QTEST(code, "exitCode");
+    std::rewind(out);
+    char text[512] = {};
+    const QString printed = QString::fromLocal8Bit(std::fgets(text, sizeof text, out));
+    std::fclose(out);
+    line.replace(QLatin1String("URL"), url.chopped(2)).replace(QLatin1String("SIZE"), QString::number(Body().size()));
+    QVERIFY2(printed.startsWith(line), qPrintable(printed));
+    QVERIFY(printed.endsWith(QLatin1Char('\n')));
 }
 
 QTEST_GUILESS_MAIN(UpdateServiceTest)

@@ -7,6 +7,7 @@
 #include "LanguageTable.h"
 #include "ProgramInfo.h"
 #include "ScriptedPlatform.h"
+#include "SignedUpdate.h"
 #include "TestFiles.h"
 #include "UpdateWindow.h"
 
@@ -89,7 +90,8 @@ void InfoWindowsTest::init()
     m_language.LoadLanguage(QString());
     QPixmap logo(100, 20);
     logo.fill(Qt::darkBlue);
-    m_windows = new InfoWindows(m_main.get(), m_platform, m_settings, m_language, m_program->path(), logo, QPixmap());
+    m_windows = new InfoWindows(m_main.get(), m_platform, m_settings, m_language, m_program->path(), logo, QPixmap(),
+                                std::span(&TestUpdateKey().publicKey, 1));
     m_windows->updates().setDownloadFolder(m_program->path());
     m_file = QByteArray(200000, 'h');
 }
@@ -115,7 +117,8 @@ void InfoWindowsTest::checkFor(const QString& version, const QString& infoUrl, c
     info.FileName = QStringLiteral("Hexaloom-2.0.zip");
     info.InfoUrl = infoUrl;
     info.InfoText = "{\\rtf1 {\\b What is new}\\par Faster \\'fc\\par}";
-    m_server->serve("/u_versions/hexaloom.dat", SerializeUpdateInfo(info));
+    info.ReservedText[kSha256Field] = Sha256Hex(m_file);
+    m_server->serve("/u_versions/hexaloom.dat", SignedInfo(info));
     QSignalSpy checked(&m_windows->updates(), &UpdateService::checkFinished);
     m_windows->checkForUpdate();
     QVERIFY(checked.wait(20000));
