@@ -125,6 +125,7 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
                                     m_art.images[ImageLogo], m_art.images[ImageDonate]);
 
     createActions();
+    createMenus();
     createToolBar();
     createCentralWidget();
     createStatusBar();
@@ -236,6 +237,39 @@ void MainWindow::createActions()
     m_actDelete->setShortcut(QKeySequence::Delete);
     // The shortcuts live with the window, whatever becomes of the menus.
     addActions({m_actHelp, m_actNew, m_actOpen, m_actSave, m_actSaveAs, m_actQuit, m_actDelete});
+}
+
+void MainWindow::createMenus()
+{
+    m_menuFile = menuBar()->addMenu(QString());
+    m_menuFile->setObjectName(QStringLiteral("menuFile"));
+    m_menuFile->addActions({m_actNew, m_actOpen});
+    m_menuFile->addSeparator();
+    m_menuFile->addActions({m_actSave, m_actSaveAs});
+    m_menuFile->addSeparator();
+    m_menuFile->addAction(m_actSmallest);
+    m_menuFile->addSeparator();
+    m_menuFile->addAction(m_actQuit);
+    m_menuLanguage = menuBar()->addMenu(QString());
+    m_menuLanguage->setObjectName(QStringLiteral("menuLang"));
+    // The built-in English first, then the language files, one exclusive group; applyLanguage checks one.
+    const QStringList& names = m_state.languageNames;
+    auto* group = new QActionGroup(m_menuLanguage);
+    group->setExclusive(true);
+    for (int i = -1; i < names.size() && i < kMaxLanguages; ++i) {
+        QAction* action = m_menuLanguage->addAction(languageIcon(i), languageName(i));
+        action->setObjectName(i < 0 ? QStringLiteral("actionLanguageEnglish")
+                                    : QStringLiteral("actionLanguage%1").arg(i));
+        action->setCheckable(true);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
+        m_languageActions.append(action);
+    }
+    m_menuHelp = menuBar()->addMenu(QString());
+    m_menuHelp->setObjectName(QStringLiteral("menuHelp"));
+    m_menuHelp->addActions({m_actHelp, m_actAbout});
+    m_menuHelp->addSeparator();
+    m_menuHelp->addAction(m_actUpdate);
 }
 
 void MainWindow::createToolBar()
@@ -414,44 +448,17 @@ void MainWindow::applyLanguage()
     setAction(m_actCreate, text("Buttons", "btnCreate"), text("Buttons", "btnCreate"));
     setAction(m_actSmallest, MessageText(&language, "SmallestPacker"), MessageText(&language, "SmallestPacker"));
 
-    // The menus are built anew; their items are the window's actions.
-    for (QMenu* menu : menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
-        delete menu;
-    m_languageActions.clear();
+    // The menus are retranslated where they stand: a language is chosen from inside one of them, whose
+    // key or mouse event is still running when this returns.
     const QStringList titles =
         WithAltLetters({text("MenuTitle", "File"), text("MenuTitle", "Lang"), text("MenuTitle", "Help")});
-    QMenu* file = menuBar()->addMenu(titles[0]);
-    file->setObjectName(QStringLiteral("menuFile"));
-    file->addActions({m_actNew, m_actOpen});
-    file->addSeparator();
-    file->addActions({m_actSave, m_actSaveAs});
-    file->addSeparator();
-    file->addAction(m_actSmallest);
-    file->addSeparator();
-    file->addAction(m_actQuit);
-    QMenu* languages = menuBar()->addMenu(titles[1]);
-    languages->setObjectName(QStringLiteral("menuLang"));
-    // The built-in English first, then the language files; the current one is checked.
-    const QStringList& names = m_state.languageNames;
-    auto* group = new QActionGroup(languages);
-    group->setExclusive(true);
+    m_menuFile->setTitle(titles[0]);
+    m_menuLanguage->setTitle(titles[1]);
+    m_menuHelp->setTitle(titles[2]);
     const int current = currentLanguageIndex();
-    for (int i = -1; i < names.size() && i < kMaxLanguages; ++i) {
-        QAction* action = languages->addAction(languageIcon(i), languageName(i));
-        action->setObjectName(i < 0 ? QStringLiteral("actionLanguageEnglish")
-                                    : QStringLiteral("actionLanguage%1").arg(i));
-        action->setCheckable(true);
-        action->setChecked(i == current);
-        group->addAction(action);
-        connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
-        m_languageActions.append(action);
-    }
-    QMenu* help = menuBar()->addMenu(titles[2]);
-    help->setObjectName(QStringLiteral("menuHelp"));
-    help->addActions({m_actHelp, m_actAbout});
-    help->addSeparator();
-    help->addAction(m_actUpdate);
-    for (QMenu* menu : {file, languages, help})
+    for (qsizetype i = 0; i < m_languageActions.size(); ++i)
+        m_languageActions[i]->setChecked(int(i) - 1 == current);
+    for (QMenu* menu : {m_menuFile, m_menuLanguage, m_menuHelp})
         GiveAltLetters(menu);
 
     m_chkCalc->setText(text("Buttons", "chkCalc"));

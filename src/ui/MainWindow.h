@@ -95,10 +95,12 @@ private slots:
 
 private:
     void createActions();
+    // The menus are built once; applyLanguage gives them their texts.
+    void createMenus();
     void createToolBar();
     void createCentralWidget();
     void createStatusBar();
-    // Sets every language-dependent text, rebuilds the menus and shows the language's icon.
+    // Sets every language-dependent text, the menus' included, and shows the language's icon.
     void applyLanguage();
     // -1 is the built-in English, 0.. the language files.
     void chooseLanguage(int index);
@@ -150,7 +152,10 @@ private:
     QAction* m_actDelete = nullptr;
     QAction* m_actCreate = nullptr;
     QAction* m_actSmallest = nullptr;
-    QList<QAction*> m_languageActions;
+    QMenu* m_menuFile = nullptr;
+    QMenu* m_menuLanguage = nullptr;
+    QMenu* m_menuHelp = nullptr;
+    QList<QAction*> m_languageActions; // the built-in English first, then the language files
     QTranslator m_qtTranslator; // Qt's own texts in the chosen language
 
     QToolBar* m_toolBar = nullptr;

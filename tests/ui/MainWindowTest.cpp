@@ -31,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -57,6 +58,11 @@ QByteArray Text(int size, int seed)
         bytes += QByteArray::number(seed) + " weaves the files of a PureBasic program into one; ";
     bytes.truncate(size);
     return bytes;
+}
+
+QString WithoutAmpersands(QString text)
+{
+    return text.remove('&');
 }
 
 // The Datasize of a packed row: the block's payload, or the file's length when it stays raw.
@@ -507,6 +513,44 @@ private slots:
         QCOMPARE(checked, QStringList{"actionLanguageEnglish"});
         QCOMPARE(icon->text(), QStringLiteral("English"));
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+    }
+
+    // A language chosen in the Language menu, by its letters or the mouse, with a list loaded: the menu
+    // whose event chose it stays the same object, now in the new language.
+    void languageSwitchThroughTheMenu_data()
+    {
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("Alt letters") << true;
+        QTest::newRow("mouse") << false;
+    }
+    void languageSwitchThroughTheMenu()
+    {
+        QFETCH(bool, keyboard);
+        open({"Deutsch", "Français"});
+        addFiles({file("a.txt", Text(100, 1))});
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QMenuBar* bar = m_window->menuBar();
+        const QPointer<QMenu> menu = m_window->findChild<QMenu*>("menuLang");
+        auto letter = [](const QString& text) { return Qt::Key(text.at(text.indexOf('&') + 1).toUpper().unicode()); };
+        const QList<QPair<QString, QString>> steps{
+            {"actionLanguage0", "Sprache"}, {"actionLanguage1", "Langue"}, {"actionLanguageEnglish", "Language"}};
+        for (const auto& [name, title] : steps) {
+            QAction* item = action(name);
+            if (keyboard)
+                QTest::keyClick(m_window.get(), letter(menu->title()), Qt::AltModifier);
+            else
+                QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+            QTRY_COMPARE(QApplication::activePopupWidget(), menu.data());
+            if (keyboard)
+                QTest::keyClick(menu.data(), letter(item->text()));
+            else
+                QTest::mouseClick(menu.data(), Qt::LeftButton, {}, menu->actionGeometry(item).center());
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+            QVERIFY2(menu && menu == m_window->findChild<QMenu*>("menuLang"), qPrintable(name));
+            QCOMPARE(WithoutAmpersands(menu->title()), title);
+            QVERIFY(item->isChecked());
+        }
+        QCOMPARE(model().rowCount(), 1);
     }
 
     // F1, About and Updatecheck open their windows, in the window's language.
