@@ -17,6 +17,7 @@
 #include "WaitWindow.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -789,6 +790,8 @@ void MainWindow::beginBusy(const std::shared_ptr<std::atomic_bool>& stop)
 {
     m_stop = stop;
     m_busy = true;
+    // Disabling the window takes the keyboard from its widget; it goes back there afterwards.
+    m_focusBeforeBusy = QApplication::focusWidget();
     m_wait->setProgressRange(0, 0);
     setEnabled(false);
     // A window of its own stays usable while its owner is disabled.
@@ -802,11 +805,12 @@ void MainWindow::endBusy()
     // Enabled before the wait window goes, so the window can take the keyboard (and show tooltips) again.
     setEnabled(true);
     m_wait->hide();
-    // Once the wait window has gone, the keyboard comes back to this window and its list (disabling the
-    // window took it from there).
-    activateWindow();
-    // Disabling the window took the keyboard from the list; it goes back there.
-    m_grid->setFocus();
+    // Back to the widget that had the keyboard; an editor closed meanwhile leaves it to the list.
+    QWidget* back = m_focusBeforeBusy;
+    if (!back || back->window() != this || !back->isVisible())
+        back = m_grid;
+    back->setFocus();
+    m_focusBeforeBusy.clear();
     m_busy = false;
     m_stop.reset();
     updateActions();

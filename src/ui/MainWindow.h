@@ -8,6 +8,7 @@
 
 #include <QFutureWatcher>
 #include <QMainWindow>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTranslator>
 
@@ -176,6 +177,7 @@ private:
     bool m_closeWhenIdle = false;
     bool m_walkEnded = false;
     std::shared_ptr<std::atomic_bool> m_stop;
+    QPointer<QWidget> m_focusBeforeBusy;
     // The window's own workers: Qt paints with the global pool's threads, which long work must not hold.
     QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;

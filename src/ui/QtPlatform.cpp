@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -61,6 +62,14 @@ QWidget* QtPlatform::dialogParent() const
 {
     if (QWidget* modal = QApplication::activeModalWidget())
         return modal;
+    // While work runs the window is disabled, and a dialog of a disabled window is disabled too: the
+    // wait window in front of it owns the question then.
+    if (m_window && !m_window->isEnabled()) {
+        for (QDialog* shown : m_window->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (shown->isVisible() && shown->isEnabled())
+                return shown;
+        }
+    }
     return m_window;
 }
 

@@ -754,7 +754,7 @@ private slots:
         if (how == "cancel")
             QTest::mouseClick(wait->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
         else if (how == "escape")
-            QTest::keyClick(wait, Qt::Key_Escape);
+            QTest::keyClick(m_window.get(), Qt::Key_Escape); // the keyboard stays with the main window
         else {
             m_platform->Answer("discard");
             m_window->close();
