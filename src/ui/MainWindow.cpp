@@ -236,8 +236,14 @@ void MainWindow::createActions()
     m_actSaveAs->setShortcuts(standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
     m_actQuit->setShortcuts(standard(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
     m_actDelete->setShortcut(QKeySequence::Delete);
-    // The shortcuts live with the window, whatever becomes of the menus.
-    addActions({m_actHelp, m_actNew, m_actOpen, m_actSave, m_actSaveAs, m_actQuit, m_actDelete});
+    // The commands of the toolbar and the bottom strip have keys of their own too.
+    m_actAddFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    m_actAddDir->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    m_actCreate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    m_actSmallest->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    // The shortcuts live with the window, whatever the menus show.
+    addActions({m_actHelp, m_actNew, m_actOpen, m_actSave, m_actSaveAs, m_actQuit, m_actDelete, m_actAddFiles,
+                m_actAddDir, m_actCreate, m_actSmallest});
 }
 
 void MainWindow::createMenus()
@@ -246,9 +252,11 @@ void MainWindow::createMenus()
     m_menuFile->setObjectName(QStringLiteral("menuFile"));
     m_menuFile->addActions({m_actNew, m_actOpen});
     m_menuFile->addSeparator();
+    m_menuFile->addActions({m_actAddFiles, m_actAddDir});
+    m_menuFile->addSeparator();
     m_menuFile->addActions({m_actSave, m_actSaveAs});
     m_menuFile->addSeparator();
-    m_menuFile->addAction(m_actSmallest);
+    m_menuFile->addActions({m_actSmallest, m_actCreate});
     m_menuFile->addSeparator();
     m_menuFile->addAction(m_actQuit);
     m_menuLanguage = menuBar()->addMenu(QString());
@@ -402,6 +410,10 @@ void MainWindow::createCentralWidget()
     row->addStretch(1);
     layout->addWidget(strip, 1, 0, 1, 2);
 
+    // Tab leaves the list for the output format and Create; the arrow keys move between the cells.
+    m_grid->setTabKeyNavigation(false);
+    setTabOrder(m_grid, m_cmbOutput);
+    setTabOrder(m_cmbOutput, create);
     setCentralWidget(central);
 }
 

@@ -791,6 +791,14 @@ private slots:
                               << "Ctrl+Q";
         QTest::newRow("Delete") << "actionDelete"
                                 << "Del";
+        QTest::newRow("Add Files") << "actionAddFiles"
+                                   << "Ctrl+I";
+        QTest::newRow("Add Directory") << "actionAddDir"
+                                       << "Ctrl+D";
+        QTest::newRow("Create") << "actionCreate"
+                                << "Ctrl+B";
+        QTest::newRow("Smallest packer") << "actionSmallestPacker"
+                                         << "Ctrl+Shift+P";
     }
     void shortcuts()
     {
@@ -807,6 +815,21 @@ private slots:
         QCOMPARE(triggered.count(), 1);
         if (name == "actionDelete")
             QCOMPARE(column(FileListModel::FileColumn), QStringList{"a.txt"});
+        QTRY_VERIFY(!m_window->isBusy());
+        // Every command but the row buttons' is in the File menu too.
+        QVERIFY(name == "actionDelete" || m_window->findChild<QMenu*>("menuFile")->actions().contains(action(name)));
+    }
+
+    // Tab leaves the list forward to the output format and Create.
+    void tabLeavesTheList()
+    {
+        addFiles({file("a.txt", Text(10, 1)), file("b.txt", Text(20, 2))});
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QTest::keyClick(grid(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_window->findChild<QComboBox*>("cmbOutput"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_window->findChild<QToolButton*>("btnCreate"));
     }
 
     // Every menu and every item in it has an Alt letter of its own; Create names itself beside its icon.
