@@ -270,6 +270,9 @@ void MainWindow::createMenus()
         action->setObjectName(i < 0 ? QStringLiteral("actionLanguageEnglish")
                                     : QStringLiteral("actionLanguage%1").arg(i));
         action->setCheckable(true);
+        // A checked item with an icon shows only a faint frame round the icon; without it, the mark
+        // of the chosen language is plain. The status bar shows the language's icon.
+        action->setIconVisibleInMenu(false);
         group->addAction(action);
         connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
         m_languageActions.append(action);
