@@ -232,7 +232,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 
     const ProjectParseResult parsed = ParseProject(bytes);
     if (parsed.status == ProjectParse::NotSupported) {
-        platform.Message(kTitle, MessageText(document.language(), "ProjectNotSupported"), MessageIcon::None);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectNotSupported").arg(path), MessageIcon::None);
         report.result = OpenProjectResult::NotSupported;
         report.reason = QStringLiteral("Projectformat not supported");
         return report;
@@ -257,10 +257,11 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
             ++report.missing;
         }
     }
-    // One message for them all: a moved tree can miss thousands.
+    // One message for them all: a moved tree can miss thousands. The rest of the list is there, so it
+    // is a warning.
     if (!missing.isEmpty())
         platform.MessageWithDetails(kTitle, MessageText(document.language(), "FilesNotFound").arg(missing.size()),
-                                    missing.join(QLatin1Char('\n')), MessageIcon::Error);
+                                    missing.join(QLatin1Char('\n')), MessageIcon::Warning);
     document.setProjectPath(path);
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     emit document.projectLoaded(path);

@@ -68,7 +68,7 @@ constexpr BuiltinText kMessages[] = {
                         "quote; nothing was written."},
     {"ProjectDamaged", "The project \"%1\" is damaged and was not loaded."},
     {"ProjectUnreadable", "The project \"%1\" could not be read: %2"},
-    {"ProjectNotSupported", "Projectformat not supported"},
+    {"ProjectNotSupported", "Projectformat not supported: %1"},
     {"ProjectTooManyRows", "The list has %1 files; a project can hold at most %2. Nothing was saved."},
     {"ProjectPathsTooLong", "A project holds paths of at most %1 characters. These rows have longer ones; nothing "
                             "was saved.\n%2"},

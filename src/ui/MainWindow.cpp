@@ -116,7 +116,8 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     : QMainWindow(parent), m_state(state), m_document(document), m_platform(platform), m_art(art)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(m_document.windowTitle());
+    // "[*]" shows as "*" while the list has unsaved changes.
+    setWindowTitle(m_document.windowTitle() + QStringLiteral("[*]"));
     setWindowIcon(m_art.icon(ImageRun));
     setMinimumSize(520, 300);
     m_document.setLanguage(&m_state.language);
@@ -132,15 +133,16 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     createStatusBar();
 
     FileListModel& model = m_document.model();
-    connect(&model, &FileListModel::rowAdded, m_statusPath, &QLabel::setText);
+    connect(&model, &FileListModel::rowAdded, this, &MainWindow::showStatus);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateActions);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateActions);
     connect(&model, &QAbstractItemModel::modelReset, this, &MainWindow::updateActions);
     connect(&model, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
-    connect(&m_document, &Document::windowTitleChanged, this, &QWidget::setWindowTitle);
+    connect(&m_document, &Document::windowTitleChanged, this,
+            [this](const QString& title) { setWindowTitle(title + QStringLiteral("[*]")); });
     connect(&m_document, &Document::projectLoaded, this, &MainWindow::projectLoaded);
     // Any change to what a project holds is unsaved until the list is saved or opened anew.
-    auto changed = [this] { m_changed = true; };
+    auto changed = [this] { setChanged(true); };
     connect(&model, &QAbstractItemModel::rowsInserted, this, changed);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, changed);
     connect(&model, &QAbstractItemModel::rowsMoved, this, changed);
@@ -493,6 +495,17 @@ void MainWindow::applyLanguage()
     if (qtLanguage != QLatin1String("en") &&
         m_qtTranslator.load(QStringLiteral("qtbase_") + qtLanguage, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&m_qtTranslator);
+    // Numbers (the sizes' thousands separators) follow the language too.
+    QLocale::setDefault(QLocale(qtLanguage));
+    m_grid->viewport()->update();
+    showWritten();
+    // A column is at least as wide as its title in this language ("Compression :" in French).
+    const QFontMetrics titleFont(m_grid->horizontalHeader()->font());
+    const int columnWidths[] = {50, 80, 100};
+    for (int column : {FileListModel::NumberColumn, FileListModel::PackerColumn, FileListModel::SizeColumn}) {
+        const QString title = model.headerData(column, Qt::Horizontal).toString();
+        m_grid->setColumnWidth(column, std::max(columnWidths[column], titleFont.horizontalAdvance(title) + 16));
+    }
 
     // The status bar names the language: its icon, or its name where it has none.
     const QIcon icon = languageIcon(current);
@@ -556,9 +569,25 @@ void MainWindow::updateActions()
                                model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"));
 }
 
+void MainWindow::showStatus(const QString& text)
+{
+    m_written.reset();
+    m_statusPath->setText(text);
+}
+
+void MainWindow::showWritten()
+{
+    if (!m_written)
+        return;
+    m_statusPath->setText(MessageText(&m_state.language, "CreateDone")
+                              .arg(QDir::toNativeSeparators(m_written->path))
+                              .arg(m_written->files)
+                              .arg(QLocale().toString(m_written->bytes)));
+}
+
 void MainWindow::showCurrentPath()
 {
-    m_statusPath->setText(m_document.model().CellText(FileListModel::PathColumn, m_grid->currentRow()));
+    showStatus(m_document.model().CellText(FileListModel::PathColumn, m_grid->currentRow()));
 }
 
 void MainWindow::showFromSettings()
@@ -610,7 +639,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (m_changed && m_document.model().rowCount() > 0) {
+    if (isWindowModified()) {
         const SaveAnswer answer =
             m_platform.AskSaveChanges(QStringLiteral("Hexaloom"), MessageText(&m_state.language, "SaveChanges"));
         if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveTo(currentProjectPath()))) {
@@ -620,6 +649,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
         }
     }
     event->accept();
+}
+
+void MainWindow::setChanged(bool changed)
+{
+    m_changed = changed;
+    // An empty list has nothing to lose.
+    setWindowModified(m_changed && m_document.model().rowCount() > 0);
 }
 
 QString MainWindow::currentProjectPath() const
@@ -632,7 +668,7 @@ bool MainWindow::saveTo(const QString& path)
 {
     if (SaveProject(m_document, m_platform, path) != SaveProjectResult::Saved)
         return false;
-    m_changed = false;
+    setChanged(false);
     return true;
 }
 
@@ -664,7 +700,7 @@ void MainWindow::quit()
 
 void MainWindow::projectLoaded()
 {
-    m_changed = false;
+    setChanged(false);
     m_grid->setCurrentCell(FileListModel::PackerColumn, 0);
     showCurrentPath();
 }
@@ -910,10 +946,11 @@ void MainWindow::createFinished()
             qint64 bytes = QFileInfo(result.path).size();
             if (m_createPlan.format == OutputBinpack)
                 bytes += QFileInfo(PackFilePath(result.path)).size();
-            m_statusPath->setText(MessageText(&m_state.language, "CreateDone")
-                                      .arg(QDir::toNativeSeparators(result.path))
-                                      .arg(m_createPlan.paths.size() - result.missing.size())
-                                      .arg(bytes));
+            m_written = WrittenOutput{result.path, int(m_createPlan.paths.size() - result.missing.size()), bytes};
+            showWritten();
+        } else {
+            // A line about an earlier output would pass for this one's.
+            showCurrentPath();
         }
         CreateOptions options;
         options.language = &m_state.language;
@@ -996,7 +1033,7 @@ void MainWindow::finishAdd()
     const int n = m_document.model().rowCount();
     if (n > 0) {
         m_grid->setCurrentCell(FileListModel::PackerColumn, n - 1);
-        m_statusPath->setText(m_document.model().CellText(FileListModel::PathColumn, n - 1));
+        showStatus(m_document.model().CellText(FileListModel::PathColumn, n - 1));
     }
     raise();
     activateWindow();

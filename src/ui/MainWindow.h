@@ -111,11 +111,17 @@ private:
     // Sets every command's enabled state from the list, its current row and the busy bracket.
     void updateActions();
     void showCurrentPath();
+    // The status bar's text; a path or a note replaces the line about the last output written.
+    void showStatus(const QString& text);
+    // That line, in the language of the moment.
+    void showWritten();
     // The named project's path, or empty when the list has no name yet.
     QString currentProjectPath() const;
     // Saves the list as a project (empty: asks for the name); true when it was saved.
     bool saveTo(const QString& path);
     void storeGeometry();
+    // Notes whether the list has changes that are not saved; the title marks them.
+    void setChanged(bool changed);
     // Makes the last row's packer cell current after files were added and brings the window forward.
     void finishAdd();
 
@@ -178,6 +184,13 @@ private:
     bool m_walkEnded = false;
     std::shared_ptr<std::atomic_bool> m_stop;
     QPointer<QWidget> m_focusBeforeBusy;
+    struct WrittenOutput
+    {
+        QString path;
+        int files = 0;
+        qint64 bytes = 0;
+    };
+    std::optional<WrittenOutput> m_written; // shown in the status bar until a path replaces it
     // The window's own workers: Qt paints with the global pool's threads, which long work must not hold.
     QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;

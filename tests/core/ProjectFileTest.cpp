@@ -47,10 +47,13 @@ QString NotFoundCall(const QStringList& paths)
     return MessageCall(QStringLiteral("%1 of the project's files were not found or are empty; they were left out:\n")
                                .arg(paths.size()) +
                            paths.join(QLatin1Char('\n')),
-                       QStringLiteral("Error"));
+                       QStringLiteral("Warning"));
 }
 
-const QString kNotSupported = MessageCall(QStringLiteral("Projectformat not supported"), QStringLiteral("None"));
+QString NotSupportedCall(const QString& file)
+{
+    return MessageCall(QStringLiteral("Projectformat not supported: ") + file, QStringLiteral("None"));
+}
 
 QString DamagedMessage(const QString& file)
 {
@@ -128,9 +131,9 @@ void ProjectFileTest::open_data()
         << "unknown_packer.hxlm" << loaded << 0
         << QStringList{"1||11|one.bin|payload/one.bin", "2||11|one.bin|payload/one.bin"} << QStringList();
     QTest::newRow("lower-case magic") << "lowercase_magic.hxlm" << unsupported << 0 << QStringList()
-                                      << QStringList{kNotSupported};
+                                      << QStringList{NotSupportedCall("lowercase_magic.hxlm")};
     QTest::newRow("unknown version") << "future_version.hxlm" << unsupported << 0 << QStringList()
-                                     << QStringList{kNotSupported};
+                                     << QStringList{NotSupportedCall("future_version.hxlm")};
     for (const char* name :
          {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm", "wrong_length_short.hxlm",
           "stream_too_short.hxlm", "negative_count.hxlm", "negative_count15.hxlm", "negative_count_whole.hxlm",
