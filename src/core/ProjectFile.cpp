@@ -18,7 +18,10 @@ namespace hexaloom {
 
 namespace {
 const QString kTitle = QStringLiteral("Hexaloom");
-const QString kPattern = QStringLiteral("*.hxlm|*hxlm");
+QString ProjectPattern(const LanguageTable* language)
+{
+    return MessageText(language, "FilterProject") + QStringLiteral(" (*.hxlm)|*hxlm");
+}
 
 // The largest file a valid project can be: header plus the worst zlib expansion of 32767 records.
 qint64 MaxProjectFileSize()
@@ -199,7 +202,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     OpenProjectReport report;
     QString path = givenPath;
     if (path.isEmpty()) {
-        path = platform.OpenFileRequester(QString(), document.projectDir(), kPattern, 0);
+        path = platform.OpenFileRequester(QString(), document.projectDir(), ProjectPattern(document.language()), 0);
         if (path.isEmpty())
             return report;
     }
@@ -298,7 +301,7 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
     }
     QString path = givenPath;
     if (path.isEmpty())
-        path = platform.SaveFileRequester(QString(), document.projectDir(), kPattern, 0);
+        path = platform.SaveFileRequester(QString(), document.projectDir(), ProjectPattern(document.language()), 0);
     if (rows == 0)
         return SaveProjectResult::EmptyList;
     if (path.isEmpty())

@@ -100,6 +100,10 @@ constexpr BuiltinText kMessages[] = {
     {"QtLanguage", "en"},
     {"SmallestPacker", "Smallest packer for every file"},
     {"FilesNotFound", "%1 of the project's files were not found or are empty; they were left out:"},
+    {"FilterPureBasic", "PureBasic Files"},
+    {"FilterAll", "All Files"},
+    {"FilterResource", "Resource Files"},
+    {"FilterProject", "Hexaloom Projects"},
 };
 
 bool IsMarker(const char* name, const char* marker)

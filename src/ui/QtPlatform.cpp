@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QUrl>
 
@@ -97,6 +98,20 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
         dialog.setFileMode(QFileDialog::AnyFile);
         // The program asks before replacing a file itself, once it knows the name's extension.
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        // A name typed without extension gets the chosen type's first one (hd -> hd.pbi); a typed
+        // extension stands.
+        auto suffix = [&dialog, filters](const QString& shown) {
+            // The dialog names the chosen type without its patterns.
+            static const QRegularExpression first(QStringLiteral("\\(\\*\\.([^ )*?]+)"));
+            QString extension;
+            for (const QString& filter : filters) {
+                if (filter == shown || filter.startsWith(shown + QStringLiteral(" (")))
+                    extension = first.match(filter).captured(1);
+            }
+            dialog.setDefaultSuffix(extension);
+        };
+        suffix(dialog.selectedNameFilter());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, suffix);
     } else {
         dialog.setFileMode(mode == OpenMany ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     }
@@ -184,7 +199,7 @@ void QtPlatform::MessageWithDetails(const QString& title, const QString& text, c
 
 bool QtPlatform::AskYesNo(const QString& title, const QString& text, bool defaultAnswer)
 {
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setDefaultButton(defaultAnswer ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }

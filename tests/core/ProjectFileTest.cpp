@@ -190,7 +190,8 @@ void ProjectFileTest::openAsksWhenNoPathIsGiven()
     ScriptedPlatform platform;
     platform.Answer(QString());
     QCOMPARE(OpenProject(document, platform, QString()).result, OpenProjectResult::Cancelled);
-    const QString asked = QStringLiteral("OpenFileRequester(\"\", \"/projects/\", \"*.hxlm|*hxlm\", 0) -> \"\"");
+    const QString asked =
+        QStringLiteral("OpenFileRequester(\"\", \"/projects/\", \"Hexaloom Projects (*.hxlm)|*hxlm\", 0) -> \"\"");
     QCOMPARE(platform.calls(), QStringList{asked});
     QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
 
@@ -275,7 +276,7 @@ void ProjectFileTest::saveNames()
     ScriptedPlatform platform;
     platform.Answer(dir.filePath(typed));
     QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::Saved);
-    const QString asked = QStringLiteral("SaveFileRequester(\"\", %1, \"*.hxlm|*hxlm\", 0) -> %2");
+    const QString asked = QStringLiteral("SaveFileRequester(\"\", %1, \"Hexaloom Projects (*.hxlm)|*hxlm\", 0) -> %2");
     QCOMPARE(platform.calls(), QStringList{asked.arg(Quoted(dir.path() + "/"), Quoted(dir.filePath(typed)))});
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
     QCOMPARE(document.projectFile(), written);

@@ -63,21 +63,36 @@ private slots:
         QTEST(FitOnScreens(frame, areas), "fitted");
     }
 
-    // A typed name that Qt's requester would read as a list of quoted names comes back as typed.
-    void saveRequesterKeepsTypedQuotes()
+    // A typed name that Qt's requester would read as a list of quoted names comes back as typed; a name
+    // without extension gets the chosen type's first one, and a typed extension stands.
+    void saveRequesterTypedNames_data()
     {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("name");
+        const QString includes = QStringLiteral("PureBasic Files|*.pbi;*.pb|All Files|*.*");
+        QTest::newRow("quotes") << "q\"t" << "*.*|*.*" << "q\"t";
+        QTest::newRow("no extension, include") << "hd" << includes << "hd.pbi";
+        QTest::newRow("typed .pbi") << "bp.pbi" << includes << "bp.pbi";
+        QTest::newRow("typed .pb") << "bp.pb" << includes << "bp.pb";
+        QTest::newRow("no extension, resource") << "data" << "Resource Files|*.res" << "data.res";
+    }
+    void saveRequesterTypedNames()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, pattern);
         QTemporaryDir dir;
         QtPlatform platform;
-        QTimer::singleShot(0, this, [] {
+        QTimer::singleShot(0, this, [typed] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
             if (!name)
                 return dialog ? dialog->reject() : void();
-            name->setText(QStringLiteral("q\"t"));
+            name->setText(typed);
             QMetaObject::invokeMethod(dialog, &QDialog::accept);
         });
-        QCOMPARE(platform.SaveFileRequester(QString(), dir.path() + QLatin1Char('/'), QStringLiteral("*.*|*.*"), 0),
-                 dir.filePath(QStringLiteral("q\"t")));
+        QFETCH(QString, name);
+        QCOMPARE(platform.SaveFileRequester(QString(), dir.path() + QLatin1Char('/'), pattern, 0), dir.filePath(name));
     }
 
     // A requester lists a folder without opening its files: guessing a type from the content blocks for
