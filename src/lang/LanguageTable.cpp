@@ -104,6 +104,7 @@ constexpr BuiltinText kMessages[] = {
     {"FilterAll", "All Files"},
     {"FilterResource", "Resource Files"},
     {"FilterProject", "Hexaloom Projects"},
+    {"AlreadyListed", "%1 of these files are in the list already and were not added again:"},
 };
 
 bool IsMarker(const char* name, const char* marker)

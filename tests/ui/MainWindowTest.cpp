@@ -400,8 +400,10 @@ private slots:
         QTest::newRow("a folder: its own files only") << QStringList{"folder"} << QStringList{"x.txt"} << "Hexaloom";
         QTest::newRow("an empty file is ignored")
             << QStringList{"empty.bin", "one.txt"} << QStringList{"one.txt"} << "Hexaloom";
+        // A file in the list already is not added twice; one note names all such files of the add.
         QTest::newRow("a project among files")
-            << QStringList{"p.hxlm", "two.txt"} << QStringList{"one.txt", "two.txt", "two.txt"} << "Hexaloom - p";
+            << QStringList{"p.hxlm", "two.txt", "one.txt", "two.txt"} << QStringList{"one.txt", "two.txt"}
+            << "Hexaloom - p";
     }
     void dropFiles()
     {
@@ -420,6 +422,11 @@ private slots:
         drop(dropped);
         QTEST(column(FileListModel::FileColumn), "files");
         QTEST(m_window->windowTitle().remove("[*]"), "title");
+        const QStringList notes = m_platform->messageTexts();
+        QCOMPARE(notes, dropped.size() == 4 ? QStringList{"3 of these files are in the list already and were not added "
+                                                          "again:\n" + path("two.txt") + "\n" + path("one.txt") + "\n" +
+                                                          path("two.txt")}
+                                            : QStringList());
         QCOMPARE(grid()->currentRow(), model().rowCount() - 1);
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, model().rowCount() - 1));
     }
@@ -460,14 +467,15 @@ private slots:
         m_platform->Answer(folder);
         trigger("actionAddDir");
         QTRY_VERIFY(!m_window->isBusy());
+        // The files of the stopped walk are not added again: the second walk adds the rest, and says so.
         const QStringList paths = column(FileListModel::PathColumn);
-        QCOMPARE(paths.size(), stopped.size() + all.size());
-        // The walk's order does not change between walks, so the stopped one is its beginning.
-        QCOMPARE(paths.mid(stopped.size(), stopped.size()), stopped);
-        QStringList walked = paths.mid(stopped.size());
+        QCOMPARE(paths.mid(0, stopped.size()), stopped);
+        QStringList walked = paths;
         walked.sort();
         all.sort();
         QCOMPARE(walked, all);
+        QCOMPARE(m_platform->messageTexts().size(), 1);
+        QVERIFY(m_platform->messageTexts()[0].startsWith(QString::number(stopped.size()) + " of these files"));
         QCOMPARE(grid()->currentRow(), paths.size() - 1);
     }
 
