@@ -34,6 +34,22 @@ QStringList NameFilters(const QString& pattern)
     return filters;
 }
 
+QString StartFolder(const QString& folder)
+{
+    // A folder that is not there (a documents folder never made) would leave the requester in the
+    // current folder, which is the program's: the nearest folder above that is there, else home.
+    if (folder.isEmpty() || QDir::isRelativePath(folder))
+        return QDir::homePath();
+    for (QString dir = QDir::cleanPath(QDir::fromNativeSeparators(folder));;) {
+        if (QFileInfo(dir).isDir())
+            return dir;
+        const QString up = QFileInfo(dir).path();
+        if (up == dir)
+            return QDir::homePath();
+        dir = up;
+    }
+}
+
 QIcon NameIconProvider::icon(const QFileInfo& info) const
 {
     if (info.isRoot())
@@ -88,9 +104,9 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
     const QFileInfo start(defaultFile);
     if (defaultFile.isEmpty() || start.isDir() || defaultFile.endsWith(QLatin1Char('/')) ||
         defaultFile.endsWith(QLatin1Char('\\'))) {
-        dialog.setDirectory(defaultFile);
+        dialog.setDirectory(StartFolder(defaultFile));
     } else {
-        dialog.setDirectory(start.absolutePath());
+        dialog.setDirectory(StartFolder(start.absolutePath()));
         dialog.selectFile(start.fileName());
     }
     if (mode == SaveOne) {
@@ -150,7 +166,7 @@ QString QtPlatform::SaveFileRequester(const QString& title, const QString& defau
 
 QString QtPlatform::PathRequester(const QString& title, const QString& initialPath)
 {
-    QFileDialog dialog(dialogParent(), title, initialPath);
+    QFileDialog dialog(dialogParent(), title, StartFolder(initialPath));
     dialog.setIconProvider(&m_icons);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);

@@ -14,6 +14,10 @@ namespace hexaloom {
 // text followed by its patterns in parentheses, which the dialogs hide again; "*.*" becomes "*".
 QStringList NameFilters(const QString& pattern);
 
+// Where a requester opens for a start folder: the folder, or the nearest one above it that exists, or
+// the home folder.
+QString StartFolder(const QString& folder);
+
 // The requesters' icons and type texts from the name and kind of an entry alone: reading a file's
 // content to guess its type can block for good (a /proc file such as kmsg, a stalled network share).
 class NameIconProvider : public QFileIconProvider

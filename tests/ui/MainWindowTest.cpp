@@ -588,6 +588,7 @@ private slots:
         QVERIFY(help);
         QVERIFY(help->findChild<QTextBrowser*>("helpPage")->toPlainText().contains("Hilfe auf Deutsch"));
         QVERIFY(!(help->windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(!help->windowIcon().isNull());
         QCOMPARE(help->windowTitle(), QStringLiteral("Hexaloom - Hilfe"));
         // Above a main window that stays on top.
         m_window->findChild<QCheckBox*>("chkOnTop")->click();

@@ -42,6 +42,24 @@ private slots:
     }
 
     // A window frame comes back wholly on an available screen area.
+    void startFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // below the test folder; "" for none
+        QTest::addColumn<QString>("start");  // below the test folder; "~" for home
+        QTest::newRow("there") << "docs/" << "docs";
+        QTest::newRow("never made: the nearest above") << "docs/Documents/" << "docs";
+        QTest::newRow("none: home") << "" << "~";
+    }
+    void startFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, start);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("docs"));
+        QCOMPARE(StartFolder(folder.isEmpty() ? folder : dir.filePath(folder)),
+                 start == "~" ? QDir::homePath() : dir.filePath(start));
+    }
+
     void fitOnScreens_data()
     {
         QTest::addColumn<QRect>("frame");
