@@ -239,8 +239,18 @@ SaveAnswer QtPlatform::AskSaveChanges(const QString& title, const QString& text)
 
 bool QtPlatform::WarnProceed(const QString& title, const QString& text, const QString& proceed)
 {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Cancel, dialogParent());
+    // The first line says what is wrong; the rest (a list that can run to many long paths) goes into a
+    // scrollable details area, open from the start, so the buttons stay on the screen.
+    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::Warning, title, text.left(lineEnd), QMessageBox::Cancel, dialogParent());
     box.setObjectName(QStringLiteral("proceedQuestion"));
+    if (lineEnd >= 0) {
+        box.setDetailedText(text.mid(lineEnd + 1));
+        for (QAbstractButton* button : box.buttons()) {
+            if (box.buttonRole(button) == QMessageBox::ActionRole)
+                button->click();
+        }
+    }
     QPushButton* goOn = box.addButton(proceed, QMessageBox::AcceptRole);
     box.setDefaultButton(QMessageBox::Cancel);
     box.exec();

@@ -3,10 +3,13 @@
 #include "ScreenFit.h"
 #include "TestFiles.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -58,6 +61,34 @@ private slots:
         QVERIFY(QDir(dir.path()).mkpath("docs"));
         QCOMPARE(StartFolder(folder.isEmpty() ? folder : dir.filePath(folder)),
                  start == "~" ? QDir::homePath() : dir.filePath(start));
+    }
+
+    // A long list of names in a warning stays in a scrollable area: the box and its buttons fit the screen.
+    void longWarningFitsTheScreen()
+    {
+        QStringList lines{QStringLiteral("Files of the same name ...")};
+        for (int i = 0; i < 40; ++i)
+            lines << QStringLiteral("  logo%1.png: ").arg(i) + QString(120, QLatin1Char('x')) + QStringLiteral("/logo.png");
+        QtPlatform platform;
+        QRect box;
+        bool buttonShown = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!shown)
+                return;
+            box = shown->frameGeometry();
+            for (QAbstractButton* button : shown->buttons()) {
+                if (button->text() == QStringLiteral("Create anyway")) {
+                    buttonShown = button->isVisible() &&
+                                  shown->rect().contains(QRect(button->mapTo(shown, QPoint()), button->size()));
+                    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+                }
+            }
+        });
+        QVERIFY(platform.WarnProceed(QStringLiteral("Hexaloom"), lines.join('\n'), QStringLiteral("Create anyway")));
+        QVERIFY2(QGuiApplication::primaryScreen()->availableGeometry().height() >= box.height(),
+                 qPrintable(QString::number(box.height())));
+        QVERIFY(buttonShown);
     }
 
     void fitOnScreens_data()
