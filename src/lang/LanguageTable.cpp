@@ -89,6 +89,8 @@ constexpr BuiltinText kMessages[] = {
     {"AboutText", "Packs the files a PureBasic program needs at run time<br>into one include or resource file."},
     {"AboutDonate", "Feel free To donate to say thanks."},
     {"AboutOk", "Ok"},
+    {"AboutSubtitle", "files packed into PureBasic programs"},
+    {"AboutDonateButton", "Donate"},
     {"UpdateName", "Name:"},
     {"UpdateVersion", "Version:"},
     {"UpdateDate", "ReleaseDate:"},
