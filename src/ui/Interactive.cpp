@@ -9,7 +9,10 @@
 #include "Startup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QScreen>
+#include <QThread>
+#include <QWindow>
 
 namespace hexaloom {
 
@@ -44,6 +47,15 @@ int RunMainWindow(StartupState& state, Platform* platform)
     MainWindow window(state, document, seam, art);
     dialogs.setWindow(&window);
     window.showFromSettings();
+    // Messages about the start and the project are centred on the window: the window manager places
+    // it first (until then its position is a guess, and a message would open somewhere else).
+    QElapsedTimer placing;
+    placing.start();
+    while (window.windowHandle() && !window.windowHandle()->isExposed() && placing.elapsed() < 3000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+    QCoreApplication::processEvents();
     TellStartupProblems(state, seam);
     if (const QString project = ProjectToOpen(state.commandLine); !project.isEmpty())
         OpenProject(document, seam, project);
