@@ -6,6 +6,8 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QLocale>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -48,6 +50,18 @@ QString StartFolder(const QString& folder)
             return QDir::homePath();
         dir = up;
     }
+}
+
+QVariant LocalisedFileList::data(const QModelIndex& index, int role) const
+{
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+        return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    if (index.column() == 3)
+        return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    // Folders have no size.
+    return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
 }
 
 QIcon NameIconProvider::icon(const QFileInfo& info) const
@@ -95,6 +109,7 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
 {
     QFileDialog dialog(dialogParent(), title);
     dialog.setIconProvider(&m_icons);
+    dialog.setProxyModel(new LocalisedFileList(&dialog));
     const QStringList filters = NameFilters(pattern);
     dialog.setNameFilters(filters);
     if (patternIndex >= 0 && patternIndex < filters.size())
@@ -168,6 +183,7 @@ QString QtPlatform::PathRequester(const QString& title, const QString& initialPa
 {
     QFileDialog dialog(dialogParent(), title, StartFolder(initialPath));
     dialog.setIconProvider(&m_icons);
+    dialog.setProxyModel(new LocalisedFileList(&dialog));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     if (dialog.exec() != QDialog::Accepted)

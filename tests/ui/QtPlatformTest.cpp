@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -89,6 +90,27 @@ private slots:
         QVERIFY2(QGuiApplication::primaryScreen()->availableGeometry().height() >= box.height(),
                  qPrintable(QString::number(box.height())));
         QVERIFY(buttonShown);
+    }
+
+    // The requesters' dates and sizes follow the program's language, not the system's.
+    void requesterListInTheLanguage()
+    {
+        QTemporaryDir dir;
+        WriteBytes(dir.filePath("a.bin"), QByteArray(3000, 'a'));
+        QFileSystemModel files;
+        QSignalSpy loaded(&files, &QFileSystemModel::directoryLoaded);
+        const QModelIndex folder = files.setRootPath(dir.path());
+        QVERIFY(loaded.wait());
+        LocalisedFileList list;
+        list.setSourceModel(&files);
+        QTRY_COMPARE(files.rowCount(folder), 1);
+        const QModelIndex row = files.index(0, 0, folder);
+        QLocale::setDefault(QLocale(QLocale::German));
+        const QString date = list.index(0, 3, list.mapFromSource(folder)).data().toString();
+        const QString size = list.index(0, 1, list.mapFromSource(folder)).data().toString();
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(date, QLocale(QLocale::German).toString(files.lastModified(row), QLocale::ShortFormat));
+        QCOMPARE(size, QStringLiteral("2,93 KiB"));
     }
 
     void fitOnScreens_data()
