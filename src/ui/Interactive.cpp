@@ -11,7 +11,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QScreen>
-#include <QThread>
+#include <QTimer>
 #include <QWindow>
 
 namespace hexaloom {
@@ -47,18 +47,21 @@ int RunMainWindow(StartupState& state, Platform* platform)
     MainWindow window(state, document, seam, art);
     dialogs.setWindow(&window);
     window.showFromSettings();
-    // Messages about the start and the project are centred on the window: the window manager places
-    // it first (until then its position is a guess, and a message would open somewhere else).
+    // Messages about the start and the project are centred on the window, so they wait until the window
+    // manager has placed it (until then its position is a guess, and a message would open elsewhere).
     QElapsedTimer placing;
     placing.start();
-    while (window.windowHandle() && !window.windowHandle()->isExposed() && placing.elapsed() < 3000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    QCoreApplication::processEvents();
-    TellStartupProblems(state, seam);
-    if (const QString project = ProjectToOpen(state.commandLine); !project.isEmpty())
-        OpenProject(document, seam, project);
+    QTimer placed;
+    placed.setInterval(10);
+    QObject::connect(&placed, &QTimer::timeout, &window, [&] {
+        if (window.windowHandle() && !window.windowHandle()->isExposed() && placing.elapsed() < 3000)
+            return;
+        placed.stop();
+        TellStartupProblems(state, seam);
+        if (const QString project = ProjectToOpen(state.commandLine); !project.isEmpty())
+            OpenProject(document, seam, project);
+    });
+    placed.start();
     QApplication::exec();
     document.saveSettings();
     return 0;
