@@ -63,9 +63,9 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
         painter.setFont(font);
         painter.setPen(QColor(0x4e, 0x5a, 0x52));
         const QRect line(66, 36, 305, 18);
-        painter.drawText(line, Qt::AlignLeft | Qt::AlignVCenter,
-                         QFontMetrics(font).elidedText(MessageText(&language, "AboutSubtitle"), Qt::ElideRight,
-                                                       line.width()));
+        painter.drawText(
+            line, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(font).elidedText(MessageText(&language, "AboutSubtitle"), Qt::ElideRight, line.width()));
         painter.end();
         logoLabel->setPixmap(band);
     }

@@ -60,7 +60,8 @@ void FileAdder::TellAlreadyListed()
     if (m_alreadyListed.isEmpty())
         return;
     const QStringList paths = std::exchange(m_alreadyListed, {});
-    m_platform.MessageWithDetails(QStringLiteral("Hexaloom"), MessageText(&m_language, "AlreadyListed").arg(paths.size()),
+    m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
+                                  MessageText(&m_language, "AlreadyListed").arg(paths.size()),
                                   paths.join(QLatin1Char('\n')), MessageIcon::Information);
 }
 

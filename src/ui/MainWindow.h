@@ -163,7 +163,7 @@ private:
     QMenu* m_menuLanguage = nullptr;
     QMenu* m_menuHelp = nullptr;
     QList<QAction*> m_languageActions; // the built-in English first, then the language files
-    QTranslator m_qtTranslator; // Qt's own texts in the chosen language
+    QTranslator m_qtTranslator;        // Qt's own texts in the chosen language
 
     QToolBar* m_toolBar = nullptr;
     QCheckBox* m_chkCalc = nullptr;

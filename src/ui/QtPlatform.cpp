@@ -7,14 +7,14 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileSystemModel>
-#include <QLocale>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace hexaloom {

@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QDialogButtonBox>
-#include <QKeyEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>

@@ -401,9 +401,8 @@ private slots:
         QTest::newRow("an empty file is ignored")
             << QStringList{"empty.bin", "one.txt"} << QStringList{"one.txt"} << "Hexaloom";
         // A file in the list already is not added twice; one note names all such files of the add.
-        QTest::newRow("a project among files")
-            << QStringList{"p.hxlm", "two.txt", "one.txt", "two.txt"} << QStringList{"one.txt", "two.txt"}
-            << "Hexaloom - p";
+        QTest::newRow("a project among files") << QStringList{"p.hxlm", "two.txt", "one.txt", "two.txt"}
+                                               << QStringList{"one.txt", "two.txt"} << "Hexaloom - p";
     }
     void dropFiles()
     {
@@ -423,10 +422,11 @@ private slots:
         QTEST(column(FileListModel::FileColumn), "files");
         QTEST(m_window->windowTitle().remove("[*]"), "title");
         const QStringList notes = m_platform->messageTexts();
-        QCOMPARE(notes, dropped.size() == 4 ? QStringList{"3 of these files are in the list already and were not added "
-                                                          "again:\n" + path("two.txt") + "\n" + path("one.txt") + "\n" +
-                                                          path("two.txt")}
-                                            : QStringList());
+        QCOMPARE(notes, dropped.size() == 4
+                            ? QStringList{"3 of these files are in the list already and were not added "
+                                          "again:\n" +
+                                          path("two.txt") + "\n" + path("one.txt") + "\n" + path("two.txt")}
+                            : QStringList());
         QCOMPARE(grid()->currentRow(), model().rowCount() - 1);
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, model().rowCount() - 1));
     }

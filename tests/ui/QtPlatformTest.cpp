@@ -50,9 +50,12 @@ private slots:
     {
         QTest::addColumn<QString>("folder"); // below the test folder; "" for none
         QTest::addColumn<QString>("start");  // below the test folder; "~" for home
-        QTest::newRow("there") << "docs/" << "docs";
-        QTest::newRow("never made: the nearest above") << "docs/Documents/" << "docs";
-        QTest::newRow("none: home") << "" << "~";
+        QTest::newRow("there") << "docs/"
+                               << "docs";
+        QTest::newRow("never made: the nearest above") << "docs/Documents/"
+                                                       << "docs";
+        QTest::newRow("none: home") << ""
+                                    << "~";
     }
     void startFolder()
     {
@@ -69,7 +72,8 @@ private slots:
     {
         QStringList lines{QStringLiteral("Files of the same name ...")};
         for (int i = 0; i < 40; ++i)
-            lines << QStringLiteral("  logo%1.png: ").arg(i) + QString(120, QLatin1Char('x')) + QStringLiteral("/logo.png");
+            lines << QStringLiteral("  logo%1.png: ").arg(i) + QString(120, QLatin1Char('x')) +
+                         QStringLiteral("/logo.png");
         QtPlatform platform;
         QRect box;
         bool buttonShown = false;
@@ -142,11 +146,15 @@ private slots:
         QTest::addColumn<QString>("pattern");
         QTest::addColumn<QString>("name");
         const QString includes = QStringLiteral("PureBasic Files|*.pbi;*.pb|All Files|*.*");
-        QTest::newRow("quotes") << "q\"t" << "*.*|*.*" << "q\"t";
+        QTest::newRow("quotes") << "q\"t"
+                                << "*.*|*.*"
+                                << "q\"t";
         QTest::newRow("no extension, include") << "hd" << includes << "hd.pbi";
         QTest::newRow("typed .pbi") << "bp.pbi" << includes << "bp.pbi";
         QTest::newRow("typed .pb") << "bp.pb" << includes << "bp.pb";
-        QTest::newRow("no extension, resource") << "data" << "Resource Files|*.res" << "data.res";
+        QTest::newRow("no extension, resource") << "data"
+                                                << "Resource Files|*.res"
+                                                << "data.res";
     }
     void saveRequesterTypedNames()
     {
