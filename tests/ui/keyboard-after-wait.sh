@@ -10,8 +10,8 @@ runs=${2:-5}
 changes=${3:-3}
 
 work=$(mktemp -d)
-display=:$((200 + RANDOM % 300))
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp > /dev/null 2>&1 &
+# Xvfb picks a free display itself: other tests may run their own at the same time.
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3> "$work/display" > /dev/null 2>&1 &
 xvfb=$!
 program=
 cleanup() {
@@ -21,7 +21,8 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-export DISPLAY=$display
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -1 "$work/display")
 unset QT_QPA_PLATFORM
 for _ in $(seq 50); do xdpyinfo > /dev/null 2>&1 && break; sleep 0.2; done
 openbox > /dev/null 2>&1 &
