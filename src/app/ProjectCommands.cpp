@@ -13,7 +13,10 @@ namespace hexaloom {
 
 namespace {
 const QString kTitle = QStringLiteral("Hexaloom");
-const QString kPattern = QStringLiteral("*.hxlm|*hxlm");
+QString ProjectPattern(const LanguageTable* language)
+{
+    return MessageText(language, "FilterProject") + QStringLiteral(" (*.hxlm)|*hxlm");
+}
 } // namespace
 
 OpenProjectReport OpenProject(Document& document, Platform& platform, const QString& givenPath)
@@ -21,7 +24,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     OpenProjectReport report;
     QString path = givenPath;
     if (path.isEmpty()) {
-        path = platform.OpenFileRequester(QString(), document.projectDir(), kPattern, 0);
+        path = platform.OpenFileRequester(QString(), document.projectDir(), ProjectPattern(document.language()), 0);
         if (path.isEmpty())
             return report;
     }
@@ -54,7 +57,7 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
 
     const ProjectParseResult parsed = ParseProject(bytes);
     if (parsed.status == ProjectParse::NotSupported) {
-        platform.Message(kTitle, MessageText(document.language(), "ProjectNotSupported"), MessageIcon::None);
+        platform.Message(kTitle, MessageText(document.language(), "ProjectNotSupported").arg(path), MessageIcon::None);
         report.result = OpenProjectResult::NotSupported;
         report.reason = QStringLiteral("Projectformat not supported");
         return report;
@@ -79,10 +82,11 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
             ++report.missing;
         }
     }
-    // One message for them all: a moved tree can miss thousands.
+    // One message for them all: a moved tree can miss thousands. The rest of the list is there, so it
+    // is a warning.
     if (!missing.isEmpty())
         platform.MessageWithDetails(kTitle, MessageText(document.language(), "FilesNotFound").arg(missing.size()),
-                                    missing.join(QLatin1Char('\n')), MessageIcon::Error);
+                                    missing.join(QLatin1Char('\n')), MessageIcon::Warning);
     document.setProjectPath(path);
     document.setWindowTitle(ProjectTitle(document.projectFile()));
     emit document.projectLoaded(path);
@@ -119,7 +123,7 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
     }
     QString path = givenPath;
     if (path.isEmpty())
-        path = platform.SaveFileRequester(QString(), document.projectDir(), kPattern, 0);
+        path = platform.SaveFileRequester(QString(), document.projectDir(), ProjectPattern(document.language()), 0);
     if (rows == 0)
         return SaveProjectResult::EmptyList;
     if (path.isEmpty())

@@ -71,7 +71,7 @@ constexpr BuiltinText kMessages[] = {
                         "quote; nothing was written."},
     {"ProjectDamaged", "The project \"%1\" is damaged and was not loaded."},
     {"ProjectUnreadable", "The project \"%1\" could not be read: %2"},
-    {"ProjectNotSupported", "Projectformat not supported"},
+    {"ProjectNotSupported", "Projectformat not supported: %1"},
     {"ProjectTooManyRows", "The list has %1 files; a project can hold at most %2. Nothing was saved."},
     {"ProjectPathsTooLong", "A project holds paths of at most %1 characters. These rows have longer ones; nothing "
                             "was saved.\n%2"},
@@ -93,6 +93,8 @@ constexpr BuiltinText kMessages[] = {
     {"AboutText", "Packs the files a PureBasic program needs at run time<br>into one include or resource file."},
     {"AboutDonate", "Feel free To donate to say thanks."},
     {"AboutOk", "Ok"},
+    {"AboutSubtitle", "files packed into PureBasic programs"},
+    {"AboutDonateButton", "Donate"},
     {"UpdateName", "Name:"},
     {"UpdateVersion", "Version:"},
     {"UpdateDate", "ReleaseDate:"},
@@ -104,6 +106,11 @@ constexpr BuiltinText kMessages[] = {
     {"QtLanguage", "en"},
     {"SmallestPacker", "Smallest packer for every file"},
     {"FilesNotFound", "%1 of the project's files were not found; they were left out:"},
+    {"FilterPureBasic", "PureBasic Files"},
+    {"FilterAll", "All Files"},
+    {"FilterResource", "Resource Files"},
+    {"FilterProject", "Hexaloom Projects"},
+    {"AlreadyListed", "%1 of these files are in the list already and were not added again:"},
 };
 
 bool IsMarker(const char* name, const char* marker)

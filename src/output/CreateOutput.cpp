@@ -261,9 +261,12 @@ std::optional<CreatePlan> PlanCreate(Document& document, Platform& platform, con
 
     QString path = givenPath;
     if (path.isEmpty()) {
+        // The include's own extension first: a requester adds the first one to a name typed without.
         const QString pattern = format == OutputResource
-                                    ? QStringLiteral("*.res|*.res")
-                                    : QStringLiteral("PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|All Files (*.*)|*.*");
+                                    ? MessageText("FilterResource", options.language) + QStringLiteral(" (*.res)|*.res")
+                                    : MessageText("FilterPureBasic", options.language) +
+                                          QStringLiteral(" (*.pbi, *.pb)|*.pbi;*.pb|") +
+                                          MessageText("FilterAll", options.language) + QStringLiteral(" (*.*)|*.*");
         path = platform.SaveFileRequester(QString(), document.settings().lastdir, pattern, 0);
         if (path.isEmpty())
             return stop(CreateStatus::Cancelled);

@@ -8,10 +8,13 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace hexaloom {
 
@@ -50,8 +53,22 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
     logoLabel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     logoLabel->setFixedSize(380, 60);
     logoLabel->setAlignment(Qt::AlignCenter);
-    if (!logo.isNull())
-        logoLabel->setPixmap(logo.scaled(377, 57, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    if (!logo.isNull()) {
+        // The pictures carry no words: the subtitle and the donate button's word are drawn in the
+        // chosen language.
+        QPixmap band = logo.scaled(377, 57, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QPainter painter(&band);
+        QFont font(QStringLiteral("Liberation Sans"));
+        font.setPixelSize(12);
+        painter.setFont(font);
+        painter.setPen(QColor(0x4e, 0x5a, 0x52));
+        const QRect line(66, 36, 305, 18);
+        painter.drawText(
+            line, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetrics(font).elidedText(MessageText(&language, "AboutSubtitle"), Qt::ElideRight, line.width()));
+        painter.end();
+        logoLabel->setPixmap(band);
+    }
 
     auto* pageFrame = new QFrame(this);
     pageFrame->setFrameStyle(QFrame::Box | QFrame::Plain);
@@ -82,8 +99,21 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
     donateButton->setFlat(true);
     donateButton->setAutoDefault(false);
     if (!donate.isNull()) {
-        donateButton->setIcon(QIcon(donate));
-        donateButton->setIconSize(donate.size());
+        QFont font(QStringLiteral("Liberation Sans"));
+        font.setPixelSize(11);
+        font.setBold(true);
+        const QString word = MessageText(&language, "AboutDonateButton");
+        // The plain band widens for a longer word.
+        QPixmap face = donate.scaled(std::max(donate.width(), QFontMetrics(font).horizontalAdvance(word) + 12),
+                                     donate.height(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        QPainter painter(&face);
+        painter.setFont(font);
+        painter.setPen(QColor(0x2e, 0x34, 0x36));
+        painter.drawText(face.rect(), Qt::AlignCenter, word);
+        painter.end();
+        donateButton->setIcon(QIcon(face));
+        donateButton->setIconSize(face.size());
+        donateButton->setAccessibleName(word);
     }
     connect(donateButton, &QPushButton::clicked, this,
             [&platform] { platform.OpenUrl(QString::fromLatin1(kProjectWebPage)); });

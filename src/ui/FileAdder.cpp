@@ -1,12 +1,15 @@
 #include "FileAdder.h"
 
 #include "Document.h"
+#include "FileListModel.h"
 #include "LanguageTable.h"
 #include "Paths.h"
 #include "Platform.h"
 #include "ProjectCommands.h"
 
 #include <QFileInfo>
+
+#include <utility>
 
 namespace hexaloom {
 
@@ -34,10 +37,32 @@ FileAdder::FileAdder(Document& document, Platform& platform, const LanguageTable
 
 void FileAdder::AddWithSizeCheck(const QString& path, qint64 size)
 {
+    FileListModel& model = m_document.model();
+    if (m_listed.isEmpty()) {
+        for (int row = 0; row < model.rowCount(); ++row)
+            m_listed.insert(model.CellText(FileListModel::PathColumn, row));
+    }
+    // Twice in the list is twice in the output under one name, which a lookup by name cannot tell apart.
+    if (m_listed.contains(path)) {
+        m_alreadyListed.append(path);
+        return;
+    }
     if (size > kBigFileLimit &&
         !m_platform.AskYesNo(QStringLiteral("Hexaloom"), BigFileQuestion(m_language, path), false))
         return;
-    m_document.model().AddFileRow(path, 0, QString::number(size));
+    model.AddFileRow(path, 0, QString::number(size));
+    m_listed.insert(path);
+}
+
+void FileAdder::TellAlreadyListed()
+{
+    m_listed.clear();
+    if (m_alreadyListed.isEmpty())
+        return;
+    const QStringList paths = std::exchange(m_alreadyListed, {});
+    m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
+                                  MessageText(&m_language, "AlreadyListed").arg(paths.size()),
+                                  paths.join(QLatin1Char('\n')), MessageIcon::Information);
 }
 
 void FileAdder::openProjectOrAdd(const QString& path, qint64 size)

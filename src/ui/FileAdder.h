@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 #include <atomic>
@@ -29,8 +30,11 @@ class FileAdder : public QObject
 public:
     FileAdder(Document& document, Platform& platform, const LanguageTable& language, QObject* parent = nullptr);
 
-    // Appends a row for the file with packer none and its size, asking first when it is big.
+    // Appends a row for the file with packer none and its size, asking first when it is big. A file
+    // that is in the list already is not added again; TellAlreadyListed names them.
     void AddWithSizeCheck(const QString& path, qint64 size);
+    // Ends an add: one note for all the files that were in the list already, none when there were none.
+    void TellAlreadyListed();
     // The dropped paths in order: files (empty ones ignored) and the files directly inside folders; a
     // project file is opened instead of added.
     void DropFiles(const QStringList& paths);
@@ -55,6 +59,8 @@ private:
     Document& m_document;
     Platform& m_platform;
     const LanguageTable& m_language;
+    QSet<QString> m_listed; // the list's paths during an add, empty between adds
+    QStringList m_alreadyListed;
     QList<ScanEntry> m_pending;
     qsizetype m_next = 0;
     bool m_draining = false;

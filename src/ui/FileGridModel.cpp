@@ -4,6 +4,7 @@
 #include "FileListModel.h"
 
 #include <QColor>
+#include <QLocale>
 
 namespace hexaloom {
 
@@ -51,6 +52,15 @@ QVariant FileGridModel::data(const QModelIndex& index, int role) const
         if (column == FileListModel::NumberColumn || column == FileListModel::SizeColumn)
             return QVariant(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    case Qt::DisplayRole:
+        if (column == FileListModel::SizeColumn) {
+            // Shown with the language's thousands separators; the cell itself keeps the plain digits.
+            const QString text = QIdentityProxyModel::data(index, role).toString();
+            bool number = false;
+            const qlonglong bytes = text.toLongLong(&number);
+            return number ? QLocale().toString(bytes) : text;
+        }
+        return QIdentityProxyModel::data(index, role);
     default:
         return QIdentityProxyModel::data(index, role);
     }

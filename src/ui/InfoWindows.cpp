@@ -6,6 +6,7 @@
 #include "LanguageTable.h"
 #include "Paths.h"
 #include "Platform.h"
+#include "ScreenFit.h"
 #include "UpdateWindow.h"
 
 #include <QDir>
@@ -64,6 +65,16 @@ void InfoWindows::showHelp()
 {
     CloseOld(m_help);
     m_help = new HelpWindow(m_settings, helpPagePath(), &m_language);
+    m_help->setWindowIcon(m_mainWindow->windowIcon());
+    // Without a stored place the window opens over the main window, wholly on its screen (a window
+    // manager's own placement may put its foot below the screen's edge).
+    if (m_settings.frmHelp_x == kUnsetPosition || m_settings.frmHelp_y == kUnsetPosition) {
+        QRect frame(QPoint(), m_help->size().grownBy(kAssumedFrame));
+        frame.moveCenter(m_mainWindow->frameGeometry().center());
+        const QRect fitted = FitStoredGeometry(QRect(frame.topLeft(), m_help->size()));
+        m_help->resize(fitted.size());
+        m_help->move(fitted.topLeft());
+    }
     // Above a main window that stays on top, or it would open behind it.
     m_help->setWindowFlag(Qt::WindowStaysOnTopHint, m_settings.ontop != 0);
     m_help->show();

@@ -9,7 +9,10 @@
 #include "Startup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 namespace hexaloom {
 
@@ -44,9 +47,21 @@ int RunMainWindow(StartupState& state, Platform* platform)
     MainWindow window(state, document, seam, art);
     dialogs.setWindow(&window);
     window.showFromSettings();
-    TellStartupProblems(state, seam);
-    if (const QString project = ProjectToOpen(state.commandLine); !project.isEmpty())
-        OpenProject(document, seam, project);
+    // Messages about the start and the project are centred on the window, so they wait until the window
+    // manager has placed it (until then its position is a guess, and a message would open elsewhere).
+    QElapsedTimer placing;
+    placing.start();
+    QTimer placed;
+    placed.setInterval(10);
+    QObject::connect(&placed, &QTimer::timeout, &window, [&] {
+        if (window.windowHandle() && !window.windowHandle()->isExposed() && placing.elapsed() < 3000)
+            return;
+        placed.stop();
+        TellStartupProblems(state, seam);
+        if (const QString project = ProjectToOpen(state.commandLine); !project.isEmpty())
+            OpenProject(document, seam, project);
+    });
+    placed.start();
     QApplication::exec();
     document.saveSettings();
     return 0;

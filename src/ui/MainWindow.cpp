@@ -17,6 +17,7 @@
 #include "WaitWindow.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -115,7 +116,8 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     : QMainWindow(parent), m_state(state), m_document(document), m_platform(platform), m_art(art)
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(m_document.windowTitle());
+    // "[*]" shows as "*" while the list has unsaved changes.
+    setWindowTitle(m_document.windowTitle() + QStringLiteral("[*]"));
     setWindowIcon(m_art.icon(ImageRun));
     setMinimumSize(520, 300);
     m_document.setLanguage(&m_state.language);
@@ -125,20 +127,22 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
                                     m_art.images[ImageLogo], m_art.images[ImageDonate], m_state.updateKeys);
 
     createActions();
+    createMenus();
     createToolBar();
     createCentralWidget();
     createStatusBar();
 
     FileListModel& model = m_document.model();
-    connect(&model, &FileListModel::rowAdded, m_statusPath, &QLabel::setText);
+    connect(&model, &FileListModel::rowAdded, this, &MainWindow::showStatus);
     connect(&model, &QAbstractItemModel::rowsInserted, this, &MainWindow::updateActions);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, &MainWindow::updateActions);
     connect(&model, &QAbstractItemModel::modelReset, this, &MainWindow::updateActions);
     connect(&model, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
-    connect(&m_document, &Document::windowTitleChanged, this, &QWidget::setWindowTitle);
+    connect(&m_document, &Document::windowTitleChanged, this,
+            [this](const QString& title) { setWindowTitle(title + QStringLiteral("[*]")); });
     connect(&m_document, &Document::projectLoaded, this, &MainWindow::projectLoaded);
     // Any change to what a project holds is unsaved until the list is saved or opened anew.
-    auto changed = [this] { m_changed = true; };
+    auto changed = [this] { setChanged(true); };
     connect(&model, &QAbstractItemModel::rowsInserted, this, changed);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, changed);
     connect(&model, &QAbstractItemModel::rowsMoved, this, changed);
@@ -234,8 +238,52 @@ void MainWindow::createActions()
     m_actSaveAs->setShortcuts(standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)));
     m_actQuit->setShortcuts(standard(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)));
     m_actDelete->setShortcut(QKeySequence::Delete);
-    // The shortcuts live with the window, whatever becomes of the menus.
-    addActions({m_actHelp, m_actNew, m_actOpen, m_actSave, m_actSaveAs, m_actQuit, m_actDelete});
+    // The commands of the toolbar and the bottom strip have keys of their own too.
+    m_actAddFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_I));
+    m_actAddDir->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    m_actCreate->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    m_actSmallest->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P));
+    // The shortcuts live with the window, whatever the menus show.
+    addActions({m_actHelp, m_actNew, m_actOpen, m_actSave, m_actSaveAs, m_actQuit, m_actDelete, m_actAddFiles,
+                m_actAddDir, m_actCreate, m_actSmallest});
+}
+
+void MainWindow::createMenus()
+{
+    m_menuFile = menuBar()->addMenu(QString());
+    m_menuFile->setObjectName(QStringLiteral("menuFile"));
+    m_menuFile->addActions({m_actNew, m_actOpen});
+    m_menuFile->addSeparator();
+    m_menuFile->addActions({m_actAddFiles, m_actAddDir});
+    m_menuFile->addSeparator();
+    m_menuFile->addActions({m_actSave, m_actSaveAs});
+    m_menuFile->addSeparator();
+    m_menuFile->addActions({m_actSmallest, m_actCreate});
+    m_menuFile->addSeparator();
+    m_menuFile->addAction(m_actQuit);
+    m_menuLanguage = menuBar()->addMenu(QString());
+    m_menuLanguage->setObjectName(QStringLiteral("menuLang"));
+    // The built-in English first, then the language files, one exclusive group; applyLanguage checks one.
+    const QStringList& names = m_state.languageNames;
+    auto* group = new QActionGroup(m_menuLanguage);
+    group->setExclusive(true);
+    for (int i = -1; i < names.size() && i < kMaxLanguages; ++i) {
+        QAction* action = m_menuLanguage->addAction(languageIcon(i), languageName(i));
+        action->setObjectName(i < 0 ? QStringLiteral("actionLanguageEnglish")
+                                    : QStringLiteral("actionLanguage%1").arg(i));
+        action->setCheckable(true);
+        // A checked item with an icon shows only a faint frame round the icon; without it, the mark
+        // of the chosen language is plain. The status bar shows the language's icon.
+        action->setIconVisibleInMenu(false);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
+        m_languageActions.append(action);
+    }
+    m_menuHelp = menuBar()->addMenu(QString());
+    m_menuHelp->setObjectName(QStringLiteral("menuHelp"));
+    m_menuHelp->addActions({m_actHelp, m_actAbout});
+    m_menuHelp->addSeparator();
+    m_menuHelp->addAction(m_actUpdate);
 }
 
 void MainWindow::createToolBar()
@@ -367,6 +415,10 @@ void MainWindow::createCentralWidget()
     row->addStretch(1);
     layout->addWidget(strip, 1, 0, 1, 2);
 
+    // Tab leaves the list for the output format and Create; the arrow keys move between the cells.
+    m_grid->setTabKeyNavigation(false);
+    setTabOrder(m_grid, m_cmbOutput);
+    setTabOrder(m_cmbOutput, create);
     setCentralWidget(central);
 }
 
@@ -414,44 +466,17 @@ void MainWindow::applyLanguage()
     setAction(m_actCreate, text("Buttons", "btnCreate"), text("Buttons", "btnCreate"));
     setAction(m_actSmallest, MessageText(&language, "SmallestPacker"), MessageText(&language, "SmallestPacker"));
 
-    // The menus are built anew; their items are the window's actions.
-    for (QMenu* menu : menuBar()->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly))
-        delete menu;
-    m_languageActions.clear();
+    // The menus are retranslated where they stand: a language is chosen from inside one of them, whose
+    // key or mouse event is still running when this returns.
     const QStringList titles =
         WithAltLetters({text("MenuTitle", "File"), text("MenuTitle", "Lang"), text("MenuTitle", "Help")});
-    QMenu* file = menuBar()->addMenu(titles[0]);
-    file->setObjectName(QStringLiteral("menuFile"));
-    file->addActions({m_actNew, m_actOpen});
-    file->addSeparator();
-    file->addActions({m_actSave, m_actSaveAs});
-    file->addSeparator();
-    file->addAction(m_actSmallest);
-    file->addSeparator();
-    file->addAction(m_actQuit);
-    QMenu* languages = menuBar()->addMenu(titles[1]);
-    languages->setObjectName(QStringLiteral("menuLang"));
-    // The built-in English first, then the language files; the current one is checked.
-    const QStringList& names = m_state.languageNames;
-    auto* group = new QActionGroup(languages);
-    group->setExclusive(true);
+    m_menuFile->setTitle(titles[0]);
+    m_menuLanguage->setTitle(titles[1]);
+    m_menuHelp->setTitle(titles[2]);
     const int current = currentLanguageIndex();
-    for (int i = -1; i < names.size() && i < kMaxLanguages; ++i) {
-        QAction* action = languages->addAction(languageIcon(i), languageName(i));
-        action->setObjectName(i < 0 ? QStringLiteral("actionLanguageEnglish")
-                                    : QStringLiteral("actionLanguage%1").arg(i));
-        action->setCheckable(true);
-        action->setChecked(i == current);
-        group->addAction(action);
-        connect(action, &QAction::triggered, this, [this, i] { chooseLanguage(i); });
-        m_languageActions.append(action);
-    }
-    QMenu* help = menuBar()->addMenu(titles[2]);
-    help->setObjectName(QStringLiteral("menuHelp"));
-    help->addActions({m_actHelp, m_actAbout});
-    help->addSeparator();
-    help->addAction(m_actUpdate);
-    for (QMenu* menu : {file, languages, help})
+    for (qsizetype i = 0; i < m_languageActions.size(); ++i)
+        m_languageActions[i]->setChecked(int(i) - 1 == current);
+    for (QMenu* menu : {m_menuFile, m_menuLanguage, m_menuHelp})
         GiveAltLetters(menu);
 
     m_chkCalc->setText(text("Buttons", "chkCalc"));
@@ -470,6 +495,17 @@ void MainWindow::applyLanguage()
     if (qtLanguage != QLatin1String("en") &&
         m_qtTranslator.load(QStringLiteral("qtbase_") + qtLanguage, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QCoreApplication::installTranslator(&m_qtTranslator);
+    // Numbers (the sizes' thousands separators) follow the language too.
+    QLocale::setDefault(QLocale(qtLanguage));
+    m_grid->viewport()->update();
+    showWritten();
+    // A column is at least as wide as its title in this language ("Compression :" in French).
+    const QFontMetrics titleFont(m_grid->horizontalHeader()->font());
+    const int columnWidths[] = {50, 80, 100};
+    for (int column : {FileListModel::NumberColumn, FileListModel::PackerColumn, FileListModel::SizeColumn}) {
+        const QString title = model.headerData(column, Qt::Horizontal).toString();
+        m_grid->setColumnWidth(column, std::max(columnWidths[column], titleFont.horizontalAdvance(title) + 16));
+    }
 
     // The status bar names the language: its icon, or its name where it has none.
     const QIcon icon = languageIcon(current);
@@ -533,9 +569,25 @@ void MainWindow::updateActions()
                                model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"));
 }
 
+void MainWindow::showStatus(const QString& text)
+{
+    m_written.reset();
+    m_statusPath->setText(text);
+}
+
+void MainWindow::showWritten()
+{
+    if (!m_written)
+        return;
+    m_statusPath->setText(MessageText(&m_state.language, "CreateDone")
+                              .arg(QDir::toNativeSeparators(m_written->path))
+                              .arg(m_written->files)
+                              .arg(QLocale().toString(m_written->bytes)));
+}
+
 void MainWindow::showCurrentPath()
 {
-    m_statusPath->setText(m_document.model().CellText(FileListModel::PathColumn, m_grid->currentRow()));
+    showStatus(m_document.model().CellText(FileListModel::PathColumn, m_grid->currentRow()));
 }
 
 void MainWindow::showFromSettings()
@@ -587,7 +639,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    if (m_changed && m_document.model().rowCount() > 0) {
+    if (isWindowModified()) {
         const SaveAnswer answer =
             m_platform.AskSaveChanges(QStringLiteral("Hexaloom"), MessageText(&m_state.language, "SaveChanges"));
         if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveTo(currentProjectPath()))) {
@@ -597,6 +649,13 @@ void MainWindow::closeEvent(QCloseEvent* event)
         }
     }
     event->accept();
+}
+
+void MainWindow::setChanged(bool changed)
+{
+    m_changed = changed;
+    // An empty list has nothing to lose.
+    setWindowModified(m_changed && m_document.model().rowCount() > 0);
 }
 
 QString MainWindow::currentProjectPath() const
@@ -609,7 +668,7 @@ bool MainWindow::saveTo(const QString& path)
 {
     if (SaveProject(m_document, m_platform, path) != SaveProjectResult::Saved)
         return false;
-    m_changed = false;
+    setChanged(false);
     return true;
 }
 
@@ -641,7 +700,7 @@ void MainWindow::quit()
 
 void MainWindow::projectLoaded()
 {
-    m_changed = false;
+    setChanged(false);
     m_grid->setCurrentCell(FileListModel::PackerColumn, 0);
     showCurrentPath();
 }
@@ -782,6 +841,8 @@ void MainWindow::beginBusy(const std::shared_ptr<std::atomic_bool>& stop)
 {
     m_stop = stop;
     m_busy = true;
+    // Disabling the window takes the keyboard from its widget; it goes back there afterwards.
+    m_focusBeforeBusy = QApplication::focusWidget();
     m_wait->setProgressRange(0, 0);
     setEnabled(false);
     // A window of its own stays usable while its owner is disabled.
@@ -795,11 +856,12 @@ void MainWindow::endBusy()
     // Enabled before the wait window goes, so the window can take the keyboard (and show tooltips) again.
     setEnabled(true);
     m_wait->hide();
-    // Once the wait window has gone, the keyboard comes back to this window and its list (disabling the
-    // window took it from there).
-    activateWindow();
-    // Disabling the window took the keyboard from the list; it goes back there.
-    m_grid->setFocus();
+    // Back to the widget that had the keyboard; an editor closed meanwhile leaves it to the list.
+    QWidget* back = m_focusBeforeBusy;
+    if (!back || back->window() != this || !back->isVisible())
+        back = m_grid;
+    back->setFocus();
+    m_focusBeforeBusy.clear();
     m_busy = false;
     m_stop.reset();
     updateActions();
@@ -884,10 +946,11 @@ void MainWindow::createFinished()
             qint64 bytes = QFileInfo(result.path).size();
             if (m_createPlan.format == OutputBinpack)
                 bytes += QFileInfo(PackFilePath(result.path)).size();
-            m_statusPath->setText(MessageText(&m_state.language, "CreateDone")
-                                      .arg(QDir::toNativeSeparators(result.path))
-                                      .arg(m_createPlan.paths.size() - result.missing.size())
-                                      .arg(bytes));
+            m_written = WrittenOutput{result.path, int(m_createPlan.paths.size() - result.missing.size()), bytes};
+            showWritten();
+        } else {
+            // A line about an earlier output would pass for this one's.
+            showCurrentPath();
         }
         CreateOptions options;
         options.language = &m_state.language;
@@ -967,10 +1030,11 @@ void MainWindow::dropFiles(const QStringList& paths)
 
 void MainWindow::finishAdd()
 {
+    m_adder->TellAlreadyListed();
     const int n = m_document.model().rowCount();
     if (n > 0) {
         m_grid->setCurrentCell(FileListModel::PackerColumn, n - 1);
-        m_statusPath->setText(m_document.model().CellText(FileListModel::PathColumn, n - 1));
+        showStatus(m_document.model().CellText(FileListModel::PathColumn, n - 1));
     }
     raise();
     activateWindow();

@@ -8,6 +8,7 @@
 
 #include <QFutureWatcher>
 #include <QMainWindow>
+#include <QPointer>
 #include <QThreadPool>
 #include <QTranslator>
 
@@ -95,10 +96,12 @@ private slots:
 
 private:
     void createActions();
+    // The menus are built once; applyLanguage gives them their texts.
+    void createMenus();
     void createToolBar();
     void createCentralWidget();
     void createStatusBar();
-    // Sets every language-dependent text, rebuilds the menus and shows the language's icon.
+    // Sets every language-dependent text, the menus' included, and shows the language's icon.
     void applyLanguage();
     // -1 is the built-in English, 0.. the language files.
     void chooseLanguage(int index);
@@ -108,11 +111,17 @@ private:
     // Sets every command's enabled state from the list, its current row and the busy bracket.
     void updateActions();
     void showCurrentPath();
+    // The status bar's text; a path or a note replaces the line about the last output written.
+    void showStatus(const QString& text);
+    // That line, in the language of the moment.
+    void showWritten();
     // The named project's path, or empty when the list has no name yet.
     QString currentProjectPath() const;
     // Saves the list as a project (empty: asks for the name); true when it was saved.
     bool saveTo(const QString& path);
     void storeGeometry();
+    // Notes whether the list has changes that are not saved; the title marks them.
+    void setChanged(bool changed);
     // Makes the last row's packer cell current after files were added and brings the window forward.
     void finishAdd();
 
@@ -150,8 +159,11 @@ private:
     QAction* m_actDelete = nullptr;
     QAction* m_actCreate = nullptr;
     QAction* m_actSmallest = nullptr;
-    QList<QAction*> m_languageActions;
-    QTranslator m_qtTranslator; // Qt's own texts in the chosen language
+    QMenu* m_menuFile = nullptr;
+    QMenu* m_menuLanguage = nullptr;
+    QMenu* m_menuHelp = nullptr;
+    QList<QAction*> m_languageActions; // the built-in English first, then the language files
+    QTranslator m_qtTranslator;        // Qt's own texts in the chosen language
 
     QToolBar* m_toolBar = nullptr;
     QCheckBox* m_chkCalc = nullptr;
@@ -171,6 +183,14 @@ private:
     bool m_closeWhenIdle = false;
     bool m_walkEnded = false;
     std::shared_ptr<std::atomic_bool> m_stop;
+    QPointer<QWidget> m_focusBeforeBusy;
+    struct WrittenOutput
+    {
+        QString path;
+        int files = 0;
+        qint64 bytes = 0;
+    };
+    std::optional<WrittenOutput> m_written; // shown in the status bar until a path replaces it
     // The window's own workers: Qt paints with the global pool's threads, which long work must not hold.
     QThreadPool m_workers;
     QFutureWatcher<RowSizeResult> m_sizeWatcher;

@@ -4,13 +4,17 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QUrl>
 
 namespace hexaloom {
@@ -30,6 +34,34 @@ QStringList NameFilters(const QString& pattern)
         filters.append(parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
     }
     return filters;
+}
+
+QString StartFolder(const QString& folder)
+{
+    // A folder that is not there (a documents folder never made) would leave the requester in the
+    // current folder, which is the program's: the nearest folder above that is there, else home.
+    if (folder.isEmpty() || QDir::isRelativePath(folder))
+        return QDir::homePath();
+    for (QString dir = QDir::cleanPath(QDir::fromNativeSeparators(folder));;) {
+        if (QFileInfo(dir).isDir())
+            return dir;
+        const QString up = QFileInfo(dir).path();
+        if (up == dir)
+            return QDir::homePath();
+        dir = up;
+    }
+}
+
+QVariant LocalisedFileList::data(const QModelIndex& index, int role) const
+{
+    const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+    if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+        return QIdentityProxyModel::data(index, role);
+    const QModelIndex source = mapToSource(index);
+    if (index.column() == 3)
+        return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+    // Folders have no size.
+    return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
 }
 
 QIcon NameIconProvider::icon(const QFileInfo& info) const
@@ -61,6 +93,14 @@ QWidget* QtPlatform::dialogParent() const
 {
     if (QWidget* modal = QApplication::activeModalWidget())
         return modal;
+    // While work runs the window is disabled, and a dialog of a disabled window is disabled too: the
+    // wait window in front of it owns the question then.
+    if (m_window && !m_window->isEnabled()) {
+        for (QDialog* shown : m_window->findChildren<QDialog*>(QString(), Qt::FindDirectChildrenOnly)) {
+            if (shown->isVisible() && shown->isEnabled())
+                return shown;
+        }
+    }
     return m_window;
 }
 
@@ -69,6 +109,7 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
 {
     QFileDialog dialog(dialogParent(), title);
     dialog.setIconProvider(&m_icons);
+    dialog.setProxyModel(new LocalisedFileList(&dialog));
     const QStringList filters = NameFilters(pattern);
     dialog.setNameFilters(filters);
     if (patternIndex >= 0 && patternIndex < filters.size())
@@ -78,9 +119,9 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
     const QFileInfo start(defaultFile);
     if (defaultFile.isEmpty() || start.isDir() || defaultFile.endsWith(QLatin1Char('/')) ||
         defaultFile.endsWith(QLatin1Char('\\'))) {
-        dialog.setDirectory(defaultFile);
+        dialog.setDirectory(StartFolder(defaultFile));
     } else {
-        dialog.setDirectory(start.absolutePath());
+        dialog.setDirectory(StartFolder(start.absolutePath()));
         dialog.selectFile(start.fileName());
     }
     if (mode == SaveOne) {
@@ -88,6 +129,20 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
         dialog.setFileMode(QFileDialog::AnyFile);
         // The program asks before replacing a file itself, once it knows the name's extension.
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        // A name typed without extension gets the chosen type's first one (hd -> hd.pbi); a typed
+        // extension stands.
+        auto suffix = [&dialog, filters](const QString& shown) {
+            // The dialog names the chosen type without its patterns.
+            static const QRegularExpression first(QStringLiteral("\\(\\*\\.([^ )*?]+)"));
+            QString extension;
+            for (const QString& filter : filters) {
+                if (filter == shown || filter.startsWith(shown + QStringLiteral(" (")))
+                    extension = first.match(filter).captured(1);
+            }
+            dialog.setDefaultSuffix(extension);
+        };
+        suffix(dialog.selectedNameFilter());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, suffix);
     } else {
         dialog.setFileMode(mode == OpenMany ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     }
@@ -126,8 +181,9 @@ QString QtPlatform::SaveFileRequester(const QString& title, const QString& defau
 
 QString QtPlatform::PathRequester(const QString& title, const QString& initialPath)
 {
-    QFileDialog dialog(dialogParent(), title, initialPath);
+    QFileDialog dialog(dialogParent(), title, StartFolder(initialPath));
     dialog.setIconProvider(&m_icons);
+    dialog.setProxyModel(new LocalisedFileList(&dialog));
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly);
     if (dialog.exec() != QDialog::Accepted)
@@ -175,7 +231,7 @@ void QtPlatform::MessageWithDetails(const QString& title, const QString& text, c
 
 bool QtPlatform::AskYesNo(const QString& title, const QString& text, bool defaultAnswer)
 {
-    QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, dialogParent());
     box.setDefaultButton(defaultAnswer ? QMessageBox::Yes : QMessageBox::No);
     return box.exec() == QMessageBox::Yes;
 }
@@ -199,8 +255,18 @@ SaveAnswer QtPlatform::AskSaveChanges(const QString& title, const QString& text)
 
 bool QtPlatform::WarnProceed(const QString& title, const QString& text, const QString& proceed)
 {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Cancel, dialogParent());
+    // The first line says what is wrong; the rest (a list that can run to many long paths) goes into a
+    // scrollable details area, open from the start, so the buttons stay on the screen.
+    const qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    QMessageBox box(QMessageBox::Warning, title, text.left(lineEnd), QMessageBox::Cancel, dialogParent());
     box.setObjectName(QStringLiteral("proceedQuestion"));
+    if (lineEnd >= 0) {
+        box.setDetailedText(text.mid(lineEnd + 1));
+        for (QAbstractButton* button : box.buttons()) {
+            if (box.buttonRole(button) == QMessageBox::ActionRole)
+                button->click();
+        }
+    }
     QPushButton* goOn = box.addButton(proceed, QMessageBox::AcceptRole);
     box.setDefaultButton(QMessageBox::Cancel);
     box.exec();

@@ -4,6 +4,7 @@
 #include "Platform.h"
 
 #include <QFileIconProvider>
+#include <QIdentityProxyModel>
 #include <QObject>
 #include <QPointer>
 #include <QWidget>
@@ -13,6 +14,19 @@ namespace hexaloom {
 // The seam's requester pattern ("shown|pattern;pattern|shown|pattern") as Qt name filters: each shown
 // text followed by its patterns in parentheses, which the dialogs hide again; "*.*" becomes "*".
 QStringList NameFilters(const QString& pattern);
+
+// Where a requester opens for a start folder: the folder, or the nearest one above it that exists, or
+// the home folder.
+QString StartFolder(const QString& folder);
+
+// The requesters' sizes and dates in the program's language (QLocale's default, set with the language)
+// rather than the system's, which Qt's file list uses.
+class LocalisedFileList : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override;
+};
 
 // The requesters' icons and type texts from the name and kind of an entry alone: reading a file's
 // content to guess its type can block for good (a /proc file such as kmsg, a stalled network share).

@@ -1,7 +1,9 @@
 #include "WaitWindow.h"
 
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -14,7 +16,11 @@ WaitWindow::WaitWindow(QWidget* mainWindow)
       m_cancel(nullptr)
 {
     setObjectName(QStringLiteral("frmWait"));
-    setWindowModality(Qt::WindowModal);
+    // The window never takes the keyboard from the main window (disabled behind it): shown and hidden
+    // again within milliseconds, a window that asked for the keyboard got it from the window manager
+    // only after it had gone, and the keys then went to the hidden window for good. Escape reaches it
+    // through the application instead (eventFilter).
+    setAttribute(Qt::WA_ShowWithoutActivating);
     // Without a frame the window needs an edge of its own.
     auto* frame = new QFrame;
     frame->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -62,9 +68,26 @@ void WaitWindow::showEvent(QShowEvent* event)
     if (QWidget* owner = parentWidget())
         move(owner->frameGeometry().center() - rect().center());
     QDialog::showEvent(event);
-    // Escape reaches the window that has the keyboard; a frameless window is not given it by itself.
-    activateWindow();
-    m_cancel->setFocus();
+    qApp->installEventFilter(this);
+}
+
+void WaitWindow::hideEvent(QHideEvent* event)
+{
+    qApp->removeEventFilter(this);
+    QDialog::hideEvent(event);
+}
+
+bool WaitWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    // Escape pressed in the main window (or here) stops the work.
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        if (const auto* widget = qobject_cast<QWidget*>(watched);
+            widget && (widget->window() == this || widget->window() == parentWidget())) {
+            reject();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void WaitWindow::reject()

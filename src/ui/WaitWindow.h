@@ -25,6 +25,8 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // Escape and the close request stop the work; the window closes when the work has ended.
     void reject() override;
 

@@ -48,10 +48,13 @@ QString NotFoundCall(const QStringList& paths)
     return MessageCall(QStringLiteral("%1 of the project's files were not found; they were left out:\n")
                                .arg(paths.size()) +
                            paths.join(QLatin1Char('\n')),
-                       QStringLiteral("Error"));
+                       QStringLiteral("Warning"));
 }
 
-const QString kNotSupported = MessageCall(QStringLiteral("Projectformat not supported"), QStringLiteral("None"));
+QString NotSupportedCall(const QString& file)
+{
+    return MessageCall(QStringLiteral("Projectformat not supported: ") + file, QStringLiteral("None"));
+}
 
 QString DamagedMessage(const QString& file)
 {
@@ -131,9 +134,9 @@ void ProjectFileTest::open_data()
         << "unknown_packer.hxlm" << loaded << 0
         << QStringList{"1||11|one.bin|payload/one.bin", "2||11|one.bin|payload/one.bin"} << QStringList();
     QTest::newRow("lower-case magic") << "lowercase_magic.hxlm" << unsupported << 0 << QStringList()
-                                      << QStringList{kNotSupported};
+                                      << QStringList{NotSupportedCall("lowercase_magic.hxlm")};
     QTest::newRow("unknown version") << "future_version.hxlm" << unsupported << 0 << QStringList()
-                                     << QStringList{kNotSupported};
+                                     << QStringList{NotSupportedCall("future_version.hxlm")};
     for (const char* name :
          {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm", "wrong_length_short.hxlm",
           "stream_too_short.hxlm", "negative_count.hxlm", "negative_count15.hxlm", "negative_count_whole.hxlm",
@@ -190,7 +193,8 @@ void ProjectFileTest::openAsksWhenNoPathIsGiven()
     ScriptedPlatform platform;
     platform.Answer(QString());
     QCOMPARE(OpenProject(document, platform, QString()).result, OpenProjectResult::Cancelled);
-    const QString asked = QStringLiteral("OpenFileRequester(\"\", \"/projects/\", \"*.hxlm|*hxlm\", 0) -> \"\"");
+    const QString asked =
+        QStringLiteral("OpenFileRequester(\"\", \"/projects/\", \"Hexaloom Projects (*.hxlm)|*hxlm\", 0) -> \"\"");
     QCOMPARE(platform.calls(), QStringList{asked});
     QCOMPARE(document.windowTitle(), QStringLiteral("Hexaloom"));
 
@@ -275,7 +279,7 @@ void ProjectFileTest::saveNames()
     ScriptedPlatform platform;
     platform.Answer(dir.filePath(typed));
     QCOMPARE(SaveProject(document, platform, QString()), SaveProjectResult::Saved);
-    const QString asked = QStringLiteral("SaveFileRequester(\"\", %1, \"*.hxlm|*hxlm\", 0) -> %2");
+    const QString asked = QStringLiteral("SaveFileRequester(\"\", %1, \"Hexaloom Projects (*.hxlm)|*hxlm\", 0) -> %2");
     QCOMPARE(platform.calls(), QStringList{asked.arg(Quoted(dir.path() + "/"), Quoted(dir.filePath(typed)))});
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{written});
     QCOMPARE(document.projectFile(), written);

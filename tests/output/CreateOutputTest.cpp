@@ -334,7 +334,7 @@ private slots:
         platform.Answer(answer ? QStringLiteral("yes") : QStringLiteral("no"));
         const CreateResult result = CreateOutput(document, platform, QString());
         QCOMPARE(platform.callsOf("SaveFileRequester"),
-                 QStringList{"SaveFileRequester(\"\", \"/start/here/\", \"PureBasic Files (*.pb, *.pbi)|*.pb;*.pbi|"
+                 QStringList{"SaveFileRequester(\"\", \"/start/here/\", \"PureBasic Files (*.pbi, *.pb)|*.pbi;*.pb|"
                              "All Files (*.*)|*.*\", 0) -> " +
                              Quoted(path)});
         QCOMPARE(platform.questionTexts(), asked ? QStringList{"File already exists. Overwrite?"} : QStringList{});
@@ -388,7 +388,7 @@ private slots:
         ScriptedPlatform platform;
         QCOMPARE(int(CreateOutput(document, platform, QString()).status), int(CreateStatus::Cancelled));
         QCOMPARE(platform.callsOf("SaveFileRequester"),
-                 QStringList{"SaveFileRequester(\"\", \"\", \"*.res|*.res\", 0) -> \"\""});
+                 QStringList{"SaveFileRequester(\"\", \"\", \"Resource Files (*.res)|*.res\", 0) -> \"\""});
     }
 
     void givenPathReplacesWithoutAsking()

@@ -32,6 +32,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -58,6 +59,11 @@ QByteArray Text(int size, int seed)
         bytes += QByteArray::number(seed) + " weaves the files of a PureBasic program into one; ";
     bytes.truncate(size);
     return bytes;
+}
+
+QString WithoutAmpersands(QString text)
+{
+    return text.remove('&');
 }
 
 // The Datasize of a packed row: the block's payload, or the file's length when it stays raw.
@@ -396,8 +402,9 @@ private slots:
         QTest::newRow("a folder: its own files only") << QStringList{"folder"} << QStringList{"x.txt"} << "Hexaloom";
         QTest::newRow("an empty file is ignored")
             << QStringList{"empty.bin", "one.txt"} << QStringList{"one.txt"} << "Hexaloom";
-        QTest::newRow("a project among files")
-            << QStringList{"p.hxlm", "two.txt"} << QStringList{"one.txt", "two.txt", "two.txt"} << "Hexaloom - p";
+        // A file in the list already is not added twice; one note names all such files of the add.
+        QTest::newRow("a project among files") << QStringList{"p.hxlm", "two.txt", "one.txt", "two.txt"}
+                                               << QStringList{"one.txt", "two.txt"} << "Hexaloom - p";
     }
     void dropFiles()
     {
@@ -415,7 +422,13 @@ private slots:
             p = path(p);
         drop(dropped);
         QTEST(column(FileListModel::FileColumn), "files");
-        QTEST(m_window->windowTitle(), "title");
+        QTEST(m_window->windowTitle().remove("[*]"), "title");
+        const QStringList notes = m_platform->messageTexts();
+        QCOMPARE(notes, dropped.size() == 4
+                            ? QStringList{"3 of these files are in the list already and were not added "
+                                          "again:\n" +
+                                          path("two.txt") + "\n" + path("one.txt") + "\n" + path("two.txt")}
+                            : QStringList());
         QCOMPARE(grid()->currentRow(), model().rowCount() - 1);
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, model().rowCount() - 1));
     }
@@ -456,14 +469,15 @@ private slots:
         m_platform->Answer(folder);
         trigger("actionAddDir");
         QTRY_VERIFY(!m_window->isBusy());
+        // The files of the stopped walk are not added again: the second walk adds the rest, and says so.
         const QStringList paths = column(FileListModel::PathColumn);
-        QCOMPARE(paths.size(), stopped.size() + all.size());
-        // The walk's order does not change between walks, so the stopped one is its beginning.
-        QCOMPARE(paths.mid(stopped.size(), stopped.size()), stopped);
-        QStringList walked = paths.mid(stopped.size());
+        QCOMPARE(paths.mid(0, stopped.size()), stopped);
+        QStringList walked = paths;
         walked.sort();
         all.sort();
         QCOMPARE(walked, all);
+        QCOMPARE(m_platform->messageTexts().size(), 1);
+        QVERIFY(m_platform->messageTexts()[0].startsWith(QString::number(stopped.size()) + " of these files"));
         QCOMPARE(grid()->currentRow(), paths.size() - 1);
     }
 
@@ -476,7 +490,19 @@ private slots:
         auto* onTop = m_window->findChild<QCheckBox*>("chkOnTop");
         auto* icon = m_window->findChild<QLabel*>("statusLanguage");
         QCOMPARE(onTop->text(), QStringLiteral("Always on top"));
+        addFiles({file("a.txt", Text(12345, 1))});
+        m_platform->Answer(path("out.pbi"));
+        trigger("actionCreate");
+        QTRY_VERIFY(!m_window->isBusy());
+        auto* status = m_window->findChild<QLabel*>("statusPath");
+        QVERIFY2(status->text().contains(" written: 1 files, "), qPrintable(status->text()));
+        const QModelIndex size = grid()->model()->index(0, FileListModel::SizeColumn);
+        QCOMPARE(size.data().toString(), QStringLiteral("12,345"));
         trigger("actionLanguage0");
+        // The status bar, the sizes and the numbers follow the language.
+        QVERIFY2(status->text().contains(" geschrieben: 1 Dateien, "), qPrintable(status->text()));
+        QCOMPARE(size.data().toString(), QStringLiteral("12.345"));
+        QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), QStringLiteral("12345"));
         QCOMPARE(m_state->settings.language, QStringLiteral("Deutsch"));
         QCOMPARE(onTop->text(), QStringLiteral("Immer im Vordergrund"));
         QCOMPARE(model().headerData(FileListModel::SizeColumn, Qt::Horizontal).toString(),
@@ -511,6 +537,44 @@ private slots:
         QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
     }
 
+    // A language chosen in the Language menu, by its letters or the mouse, with a list loaded: the menu
+    // whose event chose it stays the same object, now in the new language.
+    void languageSwitchThroughTheMenu_data()
+    {
+        QTest::addColumn<bool>("keyboard");
+        QTest::newRow("Alt letters") << true;
+        QTest::newRow("mouse") << false;
+    }
+    void languageSwitchThroughTheMenu()
+    {
+        QFETCH(bool, keyboard);
+        open({"Deutsch", "Français"});
+        addFiles({file("a.txt", Text(100, 1))});
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QMenuBar* bar = m_window->menuBar();
+        const QPointer<QMenu> menu = m_window->findChild<QMenu*>("menuLang");
+        auto letter = [](const QString& text) { return Qt::Key(text.at(text.indexOf('&') + 1).toUpper().unicode()); };
+        const QList<QPair<QString, QString>> steps{
+            {"actionLanguage0", "Sprache"}, {"actionLanguage1", "Langue"}, {"actionLanguageEnglish", "Language"}};
+        for (const auto& [name, title] : steps) {
+            QAction* item = action(name);
+            if (keyboard)
+                QTest::keyClick(m_window.get(), letter(menu->title()), Qt::AltModifier);
+            else
+                QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+            QTRY_COMPARE(QApplication::activePopupWidget(), menu.data());
+            if (keyboard)
+                QTest::keyClick(menu.data(), letter(item->text()));
+            else
+                QTest::mouseClick(menu.data(), Qt::LeftButton, {}, menu->actionGeometry(item).center());
+            QTRY_VERIFY(!QApplication::activePopupWidget());
+            QVERIFY2(menu && menu == m_window->findChild<QMenu*>("menuLang"), qPrintable(name));
+            QCOMPARE(WithoutAmpersands(menu->title()), title);
+            QVERIFY(item->isChecked());
+        }
+        QCOMPARE(model().rowCount(), 1);
+    }
+
     // F1, About and Updatecheck open their windows, in the window's language.
     void helpAboutAndUpdatecheck()
     {
@@ -526,6 +590,7 @@ private slots:
         QVERIFY(help);
         QVERIFY(help->findChild<QTextBrowser*>("helpPage")->toPlainText().contains("Hilfe auf Deutsch"));
         QVERIFY(!(help->windowFlags() & Qt::WindowStaysOnTopHint));
+        QVERIFY(!help->windowIcon().isNull());
         QCOMPARE(help->windowTitle(), QStringLiteral("Hexaloom - Hilfe"));
         // Above a main window that stays on top.
         m_window->findChild<QCheckBox*>("chkOnTop")->click();
@@ -587,7 +652,8 @@ private slots:
         QVERIFY(QFileInfo(m_state->settingsPath).size() > 0);
         m_platform->Answer(path("named"));
         trigger("actionSave");
-        QCOMPARE(m_window->windowTitle(), QStringLiteral("Hexaloom - named"));
+        QCOMPARE(m_window->windowTitle(), QStringLiteral("Hexaloom - named[*]"));
+        QVERIFY(!m_window->isWindowModified());
         QVERIFY(QFile::remove(path("named.hxlm")));
         m_platform->clear();
         trigger("actionSave");
@@ -712,7 +778,7 @@ private slots:
         if (how == "cancel")
             QTest::mouseClick(wait->findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
         else if (how == "escape")
-            QTest::keyClick(wait, Qt::Key_Escape);
+            QTest::keyClick(m_window.get(), Qt::Key_Escape); // the keyboard stays with the main window
         else {
             m_platform->Answer("discard");
             m_window->close();
@@ -749,6 +815,14 @@ private slots:
                               << "Ctrl+Q";
         QTest::newRow("Delete") << "actionDelete"
                                 << "Del";
+        QTest::newRow("Add Files") << "actionAddFiles"
+                                   << "Ctrl+I";
+        QTest::newRow("Add Directory") << "actionAddDir"
+                                       << "Ctrl+D";
+        QTest::newRow("Create") << "actionCreate"
+                                << "Ctrl+B";
+        QTest::newRow("Smallest packer") << "actionSmallestPacker"
+                                         << "Ctrl+Shift+P";
     }
     void shortcuts()
     {
@@ -765,6 +839,21 @@ private slots:
         QCOMPARE(triggered.count(), 1);
         if (name == "actionDelete")
             QCOMPARE(column(FileListModel::FileColumn), QStringList{"a.txt"});
+        QTRY_VERIFY(!m_window->isBusy());
+        // Every command but the row buttons' is in the File menu too.
+        QVERIFY(name == "actionDelete" || m_window->findChild<QMenu*>("menuFile")->actions().contains(action(name)));
+    }
+
+    // Tab leaves the list forward to the output format and Create.
+    void tabLeavesTheList()
+    {
+        addFiles({file("a.txt", Text(10, 1)), file("b.txt", Text(20, 2))});
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QCOMPARE(QApplication::focusWidget(), grid());
+        QTest::keyClick(grid(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_window->findChild<QComboBox*>("cmbOutput"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), m_window->findChild<QToolButton*>("btnCreate"));
     }
 
     // Every menu and every item in it has an Alt letter of its own; Create names itself beside its icon.
@@ -846,11 +935,13 @@ private slots:
         m_platform->clear();
         for (const QString& answer : answers)
             m_platform->Answer(answer == "q.hxlm" ? path(answer) : answer);
+        // The title marks the unsaved list exactly when closing asks.
+        QFETCH(bool, asked);
+        QCOMPARE(m_window->isWindowModified(), asked);
         if (before.contains("close"))
             m_window->close();
         else
             trigger("actionQuit");
-        QFETCH(bool, asked);
         QCOMPARE(m_platform->callsOf("AskSaveChanges").size(), asked ? 1 : 0);
         QTEST(!m_window->isVisible(), "closed");
         QFETCH(bool, saved);
@@ -964,7 +1055,8 @@ private slots:
         const QByteArray fromWindow = ReadBytes(output);
         // The status bar tells what was written.
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(),
-                 QString("%1 written: 3 files, %2 bytes").arg(output).arg(fromWindow.size() + ReadBytes(pack).size()));
+                 QString("%1 written: 3 files, %2 bytes")
+                     .arg(output, QLocale().toString(fromWindow.size() + ReadBytes(pack).size())));
         const QByteArray packFromWindow = ReadBytes(pack);
         QVERIFY(!fromWindow.isEmpty());
         QCOMPARE(packFromWindow.isEmpty(), format != OutputBinpack);

@@ -3,10 +3,14 @@
 #include "ScreenFit.h"
 #include "TestFiles.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -42,6 +46,77 @@ private slots:
     }
 
     // A window frame comes back wholly on an available screen area.
+    void startFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // below the test folder; "" for none
+        QTest::addColumn<QString>("start");  // below the test folder; "~" for home
+        QTest::newRow("there") << "docs/"
+                               << "docs";
+        QTest::newRow("never made: the nearest above") << "docs/Documents/"
+                                                       << "docs";
+        QTest::newRow("none: home") << ""
+                                    << "~";
+    }
+    void startFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, start);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("docs"));
+        QCOMPARE(StartFolder(folder.isEmpty() ? folder : dir.filePath(folder)),
+                 start == "~" ? QDir::homePath() : dir.filePath(start));
+    }
+
+    // A long list of names in a warning stays in a scrollable area: the box and its buttons fit the screen.
+    void longWarningFitsTheScreen()
+    {
+        QStringList lines{QStringLiteral("Files of the same name ...")};
+        for (int i = 0; i < 40; ++i)
+            lines << QStringLiteral("  logo%1.png: ").arg(i) + QString(120, QLatin1Char('x')) +
+                         QStringLiteral("/logo.png");
+        QtPlatform platform;
+        QRect box;
+        bool buttonShown = false;
+        QTimer::singleShot(0, this, [&] {
+            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!shown)
+                return;
+            box = shown->frameGeometry();
+            for (QAbstractButton* button : shown->buttons()) {
+                if (button->text() == QStringLiteral("Create anyway")) {
+                    buttonShown = button->isVisible() &&
+                                  shown->rect().contains(QRect(button->mapTo(shown, QPoint()), button->size()));
+                    QMetaObject::invokeMethod(button, &QAbstractButton::click, Qt::QueuedConnection);
+                }
+            }
+        });
+        QVERIFY(platform.WarnProceed(QStringLiteral("Hexaloom"), lines.join('\n'), QStringLiteral("Create anyway")));
+        QVERIFY2(QGuiApplication::primaryScreen()->availableGeometry().height() >= box.height(),
+                 qPrintable(QString::number(box.height())));
+        QVERIFY(buttonShown);
+    }
+
+    // The requesters' dates and sizes follow the program's language, not the system's.
+    void requesterListInTheLanguage()
+    {
+        QTemporaryDir dir;
+        WriteBytes(dir.filePath("a.bin"), QByteArray(3000, 'a'));
+        QFileSystemModel files;
+        QSignalSpy loaded(&files, &QFileSystemModel::directoryLoaded);
+        const QModelIndex folder = files.setRootPath(dir.path());
+        QVERIFY(loaded.wait());
+        LocalisedFileList list;
+        list.setSourceModel(&files);
+        QTRY_COMPARE(files.rowCount(folder), 1);
+        const QModelIndex row = files.index(0, 0, folder);
+        QLocale::setDefault(QLocale(QLocale::German));
+        const QString date = list.index(0, 3, list.mapFromSource(folder)).data().toString();
+        const QString size = list.index(0, 1, list.mapFromSource(folder)).data().toString();
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(date, QLocale(QLocale::German).toString(files.lastModified(row), QLocale::ShortFormat));
+        QCOMPARE(size, QStringLiteral("2,93 KiB"));
+    }
+
     void fitOnScreens_data()
     {
         QTest::addColumn<QRect>("frame");
@@ -63,21 +138,40 @@ private slots:
         QTEST(FitOnScreens(frame, areas), "fitted");
     }
 
-    // A typed name that Qt's requester would read as a list of quoted names comes back as typed.
-    void saveRequesterKeepsTypedQuotes()
+    // A typed name that Qt's requester would read as a list of quoted names comes back as typed; a name
+    // without extension gets the chosen type's first one, and a typed extension stands.
+    void saveRequesterTypedNames_data()
     {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("name");
+        const QString includes = QStringLiteral("PureBasic Files|*.pbi;*.pb|All Files|*.*");
+        QTest::newRow("quotes") << "q\"t"
+                                << "*.*|*.*"
+                                << "q\"t";
+        QTest::newRow("no extension, include") << "hd" << includes << "hd.pbi";
+        QTest::newRow("typed .pbi") << "bp.pbi" << includes << "bp.pbi";
+        QTest::newRow("typed .pb") << "bp.pb" << includes << "bp.pb";
+        QTest::newRow("no extension, resource") << "data"
+                                                << "Resource Files|*.res"
+                                                << "data.res";
+    }
+    void saveRequesterTypedNames()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, pattern);
         QTemporaryDir dir;
         QtPlatform platform;
-        QTimer::singleShot(0, this, [] {
+        QTimer::singleShot(0, this, [typed] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
             auto* name = dialog ? dialog->findChild<QLineEdit*>("fileNameEdit") : nullptr;
             if (!name)
                 return dialog ? dialog->reject() : void();
-            name->setText(QStringLiteral("q\"t"));
+            name->setText(typed);
             QMetaObject::invokeMethod(dialog, &QDialog::accept);
         });
-        QCOMPARE(platform.SaveFileRequester(QString(), dir.path() + QLatin1Char('/'), QStringLiteral("*.*|*.*"), 0),
-                 dir.filePath(QStringLiteral("q\"t")));
+        QFETCH(QString, name);
+        QCOMPARE(platform.SaveFileRequester(QString(), dir.path() + QLatin1Char('/'), pattern, 0), dir.filePath(name));
     }
 
     // A requester lists a folder without opening its files: guessing a type from the content blocks for
