@@ -111,6 +111,7 @@ constexpr BuiltinText kMessages[] = {
     {"FilterResource", "Resource Files"},
     {"FilterProject", "Hexaloom Projects"},
     {"AlreadyListed", "%1 of these files are in the list already and were not added again:"},
+    {"LeftOut", "%1 entries could not be added and were left out:"},
 };
 
 bool IsMarker(const char* name, const char* marker)

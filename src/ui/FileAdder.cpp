@@ -54,15 +54,27 @@ void FileAdder::AddWithSizeCheck(const QString& path, qint64 size)
     m_listed.insert(path);
 }
 
-void FileAdder::TellAlreadyListed()
+void FileAdder::TellNotAdded()
 {
     m_listed.clear();
-    if (m_alreadyListed.isEmpty())
-        return;
-    const QStringList paths = std::exchange(m_alreadyListed, {});
-    m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
-                                  MessageText(&m_language, "AlreadyListed").arg(paths.size()),
-                                  paths.join(QLatin1Char('\n')), MessageIcon::Information);
+    if (!m_alreadyListed.isEmpty()) {
+        const QStringList paths = std::exchange(m_alreadyListed, {});
+        m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
+                                      MessageText(&m_language, "AlreadyListed").arg(paths.size()),
+                                      paths.join(QLatin1Char('\n')), MessageIcon::Information);
+    }
+    if (!m_leftOut.isEmpty()) {
+        const QStringList entries = std::exchange(m_leftOut, {});
+        m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
+                                      MessageText(&m_language, "LeftOut").arg(entries.size()),
+                                      entries.join(QLatin1Char('\n')), MessageIcon::Warning);
+    }
+}
+
+void FileAdder::NoteLeftOut(const ScanEntry& entry)
+{
+    if (entry.kind != ScanEntry::File && entry.kind != ScanEntry::Folder)
+        m_leftOut.append(entry.path + QStringLiteral(": ") + entry.why);
 }
 
 void FileAdder::openProjectOrAdd(const QString& path, qint64 size)
@@ -77,14 +89,19 @@ void FileAdder::DropFiles(const QStringList& paths)
 {
     for (const QString& path : paths) {
         const QFileInfo info(path);
-        if (info.isFile() && info.size() > 0) {
+        if (info.isFile()) {
             openProjectOrAdd(path, info.size());
         } else if (info.isDir()) {
             ScanDirectory(path, false, [this](const ScanEntry& entry) {
                 if (entry.kind == ScanEntry::File)
                     openProjectOrAdd(entry.path, entry.size);
+                else
+                    NoteLeftOut(entry);
                 return true;
             });
+        } else {
+            m_leftOut.append(path + QStringLiteral(": ") +
+                             (info.exists() ? QStringLiteral("no regular file") : QStringLiteral("not found")));
         }
     }
 }
@@ -121,6 +138,8 @@ void FileAdder::TakeWalkEntries(const QList<ScanEntry>& entries)
         }
         if (entry.kind == ScanEntry::File)
             AddWithSizeCheck(entry.path, entry.size);
+        else
+            NoteLeftOut(entry);
     }
     m_pending.clear();
     m_next = 0;

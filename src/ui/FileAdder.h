@@ -31,11 +31,13 @@ public:
     FileAdder(Document& document, Platform& platform, const LanguageTable& language, QObject* parent = nullptr);
 
     // Appends a row for the file with packer none and its size, asking first when it is big. A file
-    // that is in the list already is not added again; TellAlreadyListed names them.
+    // that is in the list already is not added again; TellNotAdded names them.
     void AddWithSizeCheck(const QString& path, qint64 size);
-    // Ends an add: one note for all the files that were in the list already, none when there were none.
-    void TellAlreadyListed();
-    // The dropped paths in order: files (empty ones ignored) and the files directly inside folders; a
+    // Ends an add: one note for all the files that were in the list already, and one warning for all the
+    // entries that could not be added (FIFOs, devices, dangling links, unreadable folders, names not
+    // valid in the system's encoding); none when there were none. Nothing is left out without a word.
+    void TellNotAdded();
+    // The dropped paths in order: files (empty ones too) and the files directly inside folders; a
     // project file is opened instead of added.
     void DropFiles(const QStringList& paths);
 
@@ -55,12 +57,15 @@ signals:
 
 private:
     void openProjectOrAdd(const QString& path, qint64 size);
+    // Keeps an entry of a folder walk that is neither a file nor a folder for TellNotAdded's warning.
+    void NoteLeftOut(const ScanEntry& entry);
 
     Document& m_document;
     Platform& m_platform;
     const LanguageTable& m_language;
     QSet<QString> m_listed; // the list's paths during an add, empty between adds
     QStringList m_alreadyListed;
+    QStringList m_leftOut; // "path: why" of each entry that could not be added
     QList<ScanEntry> m_pending;
     qsizetype m_next = 0;
     bool m_draining = false;

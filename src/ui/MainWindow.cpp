@@ -1030,7 +1030,7 @@ void MainWindow::dropFiles(const QStringList& paths)
 
 void MainWindow::finishAdd()
 {
-    m_adder->TellAlreadyListed();
+    m_adder->TellNotAdded();
     const int n = m_document.model().rowCount();
     if (n > 0) {
         m_grid->setCurrentCell(FileListModel::PackerColumn, n - 1);

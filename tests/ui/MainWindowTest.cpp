@@ -35,6 +35,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,6 +43,10 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -398,13 +403,24 @@ private slots:
         QTest::addColumn<QStringList>("dropped"); // relative to the test folder
         QTest::addColumn<QStringList>("files");   // the list afterwards
         QTest::addColumn<QString>("title");
-        QTest::newRow("a project") << QStringList{"p.hxlm"} << QStringList{"one.txt", "two.txt"} << "Hexaloom - p";
-        QTest::newRow("a folder: its own files only") << QStringList{"folder"} << QStringList{"x.txt"} << "Hexaloom";
-        QTest::newRow("an empty file is ignored")
-            << QStringList{"empty.bin", "one.txt"} << QStringList{"one.txt"} << "Hexaloom";
+        QTest::addColumn<QString>("note"); // what the add said, %1 the test folder
+        QTest::newRow("a project") << QStringList{"p.hxlm"} << QStringList{"one.txt", "two.txt"} << "Hexaloom - p"
+                                   << "";
+        QTest::newRow("a folder: its own files only")
+            << QStringList{"folder"} << QStringList{"x.txt"} << "Hexaloom" << "";
+        QTest::newRow("an empty file is a file")
+            << QStringList{"empty.bin", "one.txt"} << QStringList{"empty.bin", "one.txt"} << "Hexaloom" << "";
         // A file in the list already is not added twice; one note names all such files of the add.
-        QTest::newRow("a project among files") << QStringList{"p.hxlm", "two.txt", "one.txt", "two.txt"}
-                                               << QStringList{"one.txt", "two.txt"} << "Hexaloom - p";
+        QTest::newRow("a project among files")
+            << QStringList{"p.hxlm", "two.txt", "one.txt", "two.txt"} << QStringList{"one.txt", "two.txt"}
+            << "Hexaloom - p"
+            << "3 of these files are in the list already and were not added again:\n%1/two.txt\n%1/one.txt\n"
+               "%1/two.txt";
+        // What cannot be added is named, never dropped without a word.
+        QTest::newRow("a FIFO, a name the system cannot spell, a missing file")
+            << QStringList{"odd", "gone.txt"} << QStringList{"x.txt"} << "Hexaloom"
+            << "3 entries could not be added and were left out:\n%1/odd/fifo: no regular file\n%1/odd/\\xe9t\\xe9.txt: "
+               "its name is not valid in the system's encoding\n%1/gone.txt: not found";
     }
     void dropFiles()
     {
@@ -413,6 +429,14 @@ private slots:
         file("empty.bin", {});
         file("folder/x.txt", Text(33, 3));
         file("folder/sub/y.txt", Text(44, 4));
+        file("odd/x.txt", Text(55, 5));
+        QVERIFY(::mkfifo(QFile::encodeName(path("odd/fifo")).constData(), 0600) == 0);
+        const QByteArray badName = QFile::encodeName(path("odd/")) + "\xE9t\xE9.txt";
+        const int handle = ::open(badName.constData(), O_CREAT | O_WRONLY, 0600);
+        QVERIFY(handle >= 0);
+        ::close(handle);
+        // QTemporaryDir cannot remove a name it cannot spell.
+        const auto removeBad = qScopeGuard([&badName] { ::unlink(badName.constData()); });
         FileListModel listed;
         listed.AddFileRow(one, 0, QString());
         listed.AddFileRow(two, 2, QStringLiteral("---"));
@@ -423,12 +447,8 @@ private slots:
         drop(dropped);
         QTEST(column(FileListModel::FileColumn), "files");
         QTEST(m_window->windowTitle().remove("[*]"), "title");
-        const QStringList notes = m_platform->messageTexts();
-        QCOMPARE(notes, dropped.size() == 4
-                            ? QStringList{"3 of these files are in the list already and were not added "
-                                          "again:\n" +
-                                          path("two.txt") + "\n" + path("one.txt") + "\n" + path("two.txt")}
-                            : QStringList());
+        QFETCH(QString, note);
+        QCOMPARE(m_platform->messageTexts(), note.isEmpty() ? QStringList() : QStringList{note.arg(m_dir->path())});
         QCOMPARE(grid()->currentRow(), model().rowCount() - 1);
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, model().rowCount() - 1));
     }
