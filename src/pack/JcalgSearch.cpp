@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#include <cstdio>
 
 namespace hexaloom::jcalg {
 
