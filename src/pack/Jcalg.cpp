@@ -33,7 +33,7 @@ std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint
     const std::size_t effective =
         std::min<std::size_t>(std::max(std::min(window, jcalg::kMaxWindow), jcalg::kMinWindow), length);
     return jcalg::EncodeWithFastSearch(source, length, destination, capacity, window, allocate, release, progress,
-                                       progressContext, noChecksum, effective <= 65536);
+                                       progressContext, noChecksum, effective <= jcalg::kNarrowLinkWindow);
 }
 
 std::size_t JcPackLevel(const std::uint8_t* source, std::uint8_t* destination, std::size_t length, int level,

@@ -7,12 +7,12 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-#include <cstdio>
 
 namespace hexaloom::jcalg {
 
@@ -167,10 +167,10 @@ public:
     __attribute__((always_inline)) Match Find(std::uint32_t position, std::uint32_t lmax, std::uint32_t indexBits,
                                               std::uint32_t last)
     {
-        if constexpr (kCheckSearch)
+        // A plain if: the checked road is compiled in every build, so it cannot rot while the option is off.
+        if (kCheckSearch)
             return CheckedFind(position, lmax, indexBits, last);
-        else
-            return FastFind(position, lmax, indexBits, last);
+        return FastFind(position, lmax, indexBits, last);
     }
 
     // The search checked against the straightforward walk on the same chains; a difference ends the process
