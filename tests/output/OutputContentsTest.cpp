@@ -147,6 +147,15 @@ private slots:
                                                 << "error: cut short";
         QTest::newRow("binpack, pack file too long") << int(OutputBinpack) << "grow pack"
                                                      << "error: the size table";
+        // The size table's limits: ten digits and 2 GiB - 1 are read (then differ from the pack file), one more is not.
+        QTest::newRow("binpack, block of ten digits") << int(OutputBinpack) << "size 1000000000"
+                                                      << "error: the size table 1000";
+        QTest::newRow("binpack, block of 2 GiB - 1") << int(OutputBinpack) << "size 2147483647"
+                                                     << "error: the size table 2147";
+        QTest::newRow("binpack, block of 2 GiB") << int(OutputBinpack) << "size 2147483648"
+                                                 << "error: a block length";
+        QTest::newRow("binpack, block of eleven digits") << int(OutputBinpack) << "size 00000000001"
+                                                         << "error: a block length";
         QTest::newRow("binpack, pack file gone") << int(OutputBinpack) << "remove pack"
                                                  << "error: cannot be read";
         QTest::newRow("binpack, catalog count") << int(OutputBinpack) << "catalog count"
@@ -192,7 +201,10 @@ private slots:
             bytes.insert(bytes.indexOf("Data.b $", bytes.indexOf("out1_Start:")) + 8, '1');
         else if (damage == "wide long")
             bytes.insert(bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 8, '1');
-        else if (damage == "last header")
+        else if (damage.startsWith("size ")) {
+            const qsizetype at = bytes.indexOf("Data.l ", bytes.indexOf("Data.l ", bytes.indexOf("Vorkel_CatchInfo:")) + 1);
+            bytes.replace(at + 7, bytes.indexOf("\r\n", at) - at - 7, damage.mid(5).toLatin1());
+        } else if (damage == "last header")
             bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - 4] = 34;
         else if (damage == "number twice")
             bytes[bytes.indexOf(QByteArray("V\0O\0R\0K\0E\0L\0\0\0\xFF\xFF\x03", 17)) + 16] = 2;
@@ -285,6 +297,9 @@ private slots:
         QTest::newRow("absolute") << "/etc/passwd" << false;
         QTest::newRow("subfolder") << "sub/x" << false;
         QTest::newRow("backslash") << "..\\x" << false;
+        QTest::newRow("backslash alone") << "sub\\x" << false;
+        QTest::newRow("delete") << "a\x7F" << false;
+        QTest::newRow("last control character") << "a\x1F" << false;
         QTest::newRow("drive") << "C:x" << false;
         QTest::newRow("line break") << "a\nb" << false;
     }
