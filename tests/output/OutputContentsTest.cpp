@@ -166,6 +166,10 @@ private slots:
                                                << "error: header size";
         QTest::newRow("resource, last header size not a multiple of 4") << int(OutputResource) << "last header"
                                                                         << "error: header size of 34";
+        QTest::newRow("resource, header size under 32") << int(OutputResource) << "short header"
+                                                        << "error: header size of 28";
+        QTest::newRow("resource, header past the end") << int(OutputResource) << "long header"
+                                                       << "error: header size of 41";
         QTest::newRow("resource, number twice") << int(OutputResource) << "number twice"
                                                 << "error: resource 2 is there twice";
         QTest::newRow("resource, cut") << int(OutputResource) << "cut end"
@@ -206,6 +210,9 @@ private slots:
             bytes.replace(at + 7, bytes.indexOf("\r\n", at) - at - 7, damage.mid(5).toLatin1());
         } else if (damage == "last header")
             bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - 4] = 34;
+        else if (damage.endsWith(" header")) // the last entry's header size: 28, or 4096 more than it is
+            bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - (damage == "short header" ? 4 : 3)] =
+                damage == "short header" ? 28 : 0x10;
         else if (damage == "number twice")
             bytes[bytes.indexOf(QByteArray("V\0O\0R\0K\0E\0L\0\0\0\xFF\xFF\x03", 17)) + 16] = 2;
         else if (damage == "drop line")
