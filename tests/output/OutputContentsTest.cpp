@@ -160,6 +160,8 @@ private slots:
                                                  << "error: cannot be read";
         QTest::newRow("binpack, catalog count") << int(OutputBinpack) << "catalog count"
                                                 << "catalog: counts 5";
+        QTest::newRow("binpack, catalog count negative") << int(OutputBinpack) << "catalog count -4"
+                                                         << "catalog: does not begin with the number";
         QTest::newRow("resource, wrong first entry") << int(OutputResource) << "first entry"
                                                      << "error: no 32-bit resource file";
         QTest::newRow("resource, header size") << int(OutputResource) << "header size"
@@ -231,15 +233,15 @@ private slots:
             QVERIFY(WriteBytes(packPath, ReadBytes(packPath) + 'x'));
         else if (damage == "remove pack")
             QVERIFY(QFile::remove(packPath));
-        else if (damage == "catalog count")
-            WriteBytes(packPath, ReadBytes(packPath).replace("4,text.txt", "5,text.txt"));
+        else if (damage.startsWith("catalog count"))
+            WriteBytes(packPath, ReadBytes(packPath).replace("4,text.txt", damage == "catalog count" ? "5,text.txt" : "-4,ext.txt"));
         else if (damage == "first entry")
             bytes = Flipped(bytes, 4);
         else if (damage == "header size")
             bytes[32 + 4] = 45;
         else if (damage == "catalog zero")
             bytes[catalog + QByteArray("4,text.txt,noise.bin,empty.dat,Grüße.txt").size()] = 'x';
-        if (!damage.contains("pack") && damage != "catalog count")
+        if (!damage.contains("pack") && !damage.startsWith("catalog count"))
             QVERIFY(WriteBytes(target, bytes));
 
         const OutputContents contents = ReadOutput(path);
