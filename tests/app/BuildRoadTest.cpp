@@ -220,8 +220,9 @@ private slots:
         QTest::newRow("help with a value") << QStringList{"--help=me"} << "error: --help takes no value";
         QTest::newRow("extract folder looks like an option")
             << QStringList{"--extract", "o", "--quiet"} << "error: needs the output file and a folder";
-        QTest::newRow("project and save-project") << QStringList{"--create", "o", "--project", "p", "--save-project", "q"}
-                                                  << "error: --save-project does not go with --project";
+        QTest::newRow("project and save-project")
+            << QStringList{"--create", "o", "--project", "p", "--save-project", "q"}
+            << "error: --save-project does not go with --project";
         QTest::newRow("extract into an empty folder name")
             << QStringList{"--extract", "o", ""} << "error: needs the output file and a folder";
     }

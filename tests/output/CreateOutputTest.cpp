@@ -573,7 +573,8 @@ private slots:
         QVERIFY2(message.startsWith("The output could not be written; the old files were left as they were.\n" + path +
                                     ": "),
                  qPrintable(message));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), oldPack ? QStringList{"out.binpack"} : QStringList());
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 oldPack ? QStringList{"out.binpack"} : QStringList());
         QVERIFY(!oldPack || ReadBytes(dir.filePath("out.binpack")) == "old pack");
     }
 

@@ -208,7 +208,8 @@ private slots:
         else if (damage == "wide long")
             bytes.insert(bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 8, '1');
         else if (damage.startsWith("size ")) {
-            const qsizetype at = bytes.indexOf("Data.l ", bytes.indexOf("Data.l ", bytes.indexOf("Vorkel_CatchInfo:")) + 1);
+            const qsizetype at =
+                bytes.indexOf("Data.l ", bytes.indexOf("Data.l ", bytes.indexOf("Vorkel_CatchInfo:")) + 1);
             bytes.replace(at + 7, bytes.indexOf("\r\n", at) - at - 7, damage.mid(5).toLatin1());
         } else if (damage == "last header")
             bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - 4] = 34;
@@ -234,7 +235,8 @@ private slots:
         else if (damage == "remove pack")
             QVERIFY(QFile::remove(packPath));
         else if (damage.startsWith("catalog count"))
-            WriteBytes(packPath, ReadBytes(packPath).replace("4,text.txt", damage == "catalog count" ? "5,text.txt" : "-4,ext.txt"));
+            WriteBytes(packPath, ReadBytes(packPath).replace("4,text.txt",
+                                                             damage == "catalog count" ? "5,text.txt" : "-4,ext.txt"));
         else if (damage == "first entry")
             bytes = Flipped(bytes, 4);
         else if (damage == "header size")

@@ -203,8 +203,7 @@ void UpdateServiceTest::check()
         const QByteArray plain = SerializeUpdateInfo(Offer(QStringLiteral("1.7.0"), m_server->url("/f"), Md5(Body())));
         const qsizetype padding = UpdateService::kMaxInfoFileSize - newer.size() + setup.endsWith('1');
         m_server->serve(path, SignUpdateInfo(plain + QByteArray(padding, '\0'), TestUpdateKey().secretKey).value());
-    }
-    else if (setup == QLatin1String("trickle"))
+    } else if (setup == QLatin1String("trickle"))
         m_server->trickle(path, newer, 100);
     else if (setup == QLatin1String("file"))
         url = QUrl::fromLocalFile(m_folder->filePath("hexaloom.dat")).toString();
