@@ -132,6 +132,8 @@ private slots:
                                                  << "error: the size table";
         QTest::newRow("hexdata, constant gone") << int(OutputHexdata) << "drop constant"
                                                 << "catalog: 3 constants";
+        QTest::newRow("hexdata, constant without its #") << int(OutputHexdata) << "bare constant"
+                                                         << "error: where a constant belongs";
         QTest::newRow("hexdata, no marker") << int(OutputHexdata) << "no marker"
                                             << "error: no Hexaloom include";
         QTest::newRow("hexdata, size table cut") << int(OutputHexdata) << "cut end"
@@ -222,6 +224,8 @@ private slots:
             bytes.remove(line, bytes.indexOf("\r\n", line) + 2 - line);
         else if (damage == "drop constant")
             bytes.replace("  #HXL_NOISE_BIN\r\n", "");
+        else if (damage == "bare constant")
+            bytes.replace("  #HXL_NOISE_BIN\r\n", "  HXL_NOISE_BIN\r\n");
         else if (damage == "no marker")
             bytes.replace(";{ Hexaloom - HexData", ";{ Something else");
         else if (damage == "cut end" && format == OutputHexdata)
