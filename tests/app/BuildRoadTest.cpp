@@ -217,6 +217,12 @@ private slots:
                                                 << "error: --pack does not go with --project";
         QTest::newRow("project and exclude") << QStringList{"--create", "o", "--project", "p", "--exclude", "*.psd"}
                                              << "error: --exclude does not go with --project";
+        QTest::newRow("help with a value") << QStringList{"--help=me"} << "error: --help takes no value";
+        QTest::newRow("extract folder looks like an option")
+            << QStringList{"--extract", "o", "--quiet"} << "error: needs the output file and a folder";
+        QTest::newRow("project and save-project")
+            << QStringList{"--create", "o", "--project", "p", "--save-project", "q"}
+            << "error: --save-project does not go with --project";
         QTest::newRow("extract into an empty folder name")
             << QStringList{"--extract", "o", ""} << "error: needs the output file and a folder";
     }
@@ -785,6 +791,7 @@ private slots:
             << "res project" << int(kExitFailed) << "but x.pbi names a PureBasic include";
         QTest::newRow("project makes an include, OUT a resource file")
             << "pbi project" << int(kExitFailed) << "but x.res names a resource file";
+        QTest::newRow("1.0 project stores no format, OUT's name decides") << "v10 project" << int(kExitOk) << "";
         QTest::newRow("read-only file system") << "read-only" << int(kExitFailed) << "Read-only file system";
         QTest::newRow("read-only file extracted over") << "extract" << int(kExitOk) << "";
     }
@@ -799,10 +806,15 @@ private slots:
         if (fault == "newline") {
             command = {"--create", "a\nb.pbi", "--format", "binpack", "in"};
         } else if (fault.endsWith("project")) {
-            const bool res = fault.startsWith("res");
+            const bool res = !fault.startsWith("pbi");
             QCOMPARE(Hexaloom(dir.path(), {"--create", res ? "p.res" : "p.pbi", "in", "--save-project", "p"}).code,
                      kExitOk);
             command = {"--create", res ? "x.pbi" : "x.res", "--project", "p.hxlm"};
+            if (fault.startsWith("v10")) { // p.res's project as version 1.0 wrote it: a one-byte count, no format
+                const QByteArray saved = ReadBytes(dir.filePath("p.hxlm"));
+                QVERIFY(WriteBytes(dir.filePath("p.hxlm"), QByteArray(saved).replace(0, 8, "HXLM 1.0").remove(11, 2)));
+                command = {"--create", "x.pbi", "--project", "p.hxlm"};
+            }
         } else if (fault == "read-only") {
             QCOMPARE(Hexaloom(dir.path(), {"--create", "ro/out.pbi", "in"}).code, kExitFailed); // no folder yet
             QVERIFY(QDir(dir.path()).mkpath("ro"));
@@ -832,7 +844,8 @@ private slots:
             QCOMPARE(info.st_mode & 0777, 0440u);
             return;
         }
-        QCOMPARE(QDir(dir.path()).entryList({"x*", "a*"}, QDir::Files | QDir::Hidden), QStringList());
+        QCOMPARE(QDir(dir.path()).entryList({"x*", "a*"}, QDir::Files | QDir::Hidden),
+                 code == kExitOk ? QStringList{"x.pbi"} : QStringList());
     }
 
     // A run ended by a signal leaves no temporary file the next run could pack: SIGTERM removes its own,
@@ -863,11 +876,12 @@ private slots:
         QCOMPARE(Temporaries(dir.filePath("in")).size(), kill ? 2 : 0); // the output's and the lock's note
 
         QVERIFY(QFile::remove(dir.filePath("in/big.bin")));
+        QVERIFY(WriteBytes(dir.filePath("in/.hexaloom-notes.tmp"), "the user's")); // named like ours, is not
         const Result again = Hexaloom(dir.path(), {"--create", "in/out.pbi", "in"});
         QVERIFY2(again.code == kExitOk, qPrintable(again.err));
-        QCOMPARE(Temporaries(dir.filePath("in")), QStringList());
+        QCOMPARE(Temporaries(dir.filePath("in")), QStringList{".hexaloom-notes.tmp"});
         const Result list = Hexaloom(dir.path(), {"--list", "in/out.pbi"});
-        QCOMPARE(list.out.count('\n'), 2); // the title and a.txt
+        QCOMPARE(list.out.count('\n'), 3); // the title, the user's notes and a.txt
     }
 
     // On this road a run that cannot read every file writes nothing: the old output stays for make.
@@ -1027,6 +1041,9 @@ private slots:
         QVERIFY2(create.err.contains(QDir::toNativeSeparators(dir.filePath("in/a,b.txt"))), qPrintable(create.err));
         QVERIFY(!QFile::exists(dir.filePath("out.res")));
         QVERIFY(!QFile::exists(dir.filePath("p.hxlm")));
+        // The catalog holds file names only: a "," in a folder's name is fine.
+        QVERIFY(WriteBytes(dir.filePath("in,folder/c.txt"), "c"));
+        QCOMPARE(Hexaloom(dir.path(), {"--create", "fine.res", "in,folder"}).code, kExitOk);
 
         // As an older program wrote it: the catalog's names split into four.
         const QByteArray catalog("3,a,b.txt,c.txt,z.txt\0", 22);

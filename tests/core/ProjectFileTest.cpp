@@ -125,6 +125,7 @@ void ProjectFileTest::open_data()
     QTest::newRow("magic line ended by CR") << "cr_only.hxlm" << loaded << 1 << two << QStringList();
     QTest::newRow("magic line ended by zero") << "zero_end.hxlm" << loaded << 1 << two << QStringList();
     QTest::newRow("empty list") << "empty_list.hxlm" << loaded << 2 << QStringList() << QStringList();
+    QTest::newRow("exactly the header") << "header_only.hxlm" << loaded << 2 << QStringList() << QStringList();
     // An empty file is a file: it keeps its row, and the numbers of the rows after it.
     QTest::newRow("missing and folder entries; an empty file is a file")
         << "missing_files.hxlm" << loaded << 1
@@ -140,7 +141,7 @@ void ProjectFileTest::open_data()
     for (const char* name :
          {"damaged_stream.hxlm", "truncated_stream.hxlm", "wrong_length_long.hxlm", "wrong_length_short.hxlm",
           "stream_too_short.hxlm", "negative_count.hxlm", "negative_count15.hxlm", "negative_count_whole.hxlm",
-          "bad_format.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
+          "bad_format.hxlm", "format_one_past.hxlm", "header_cut.hxlm", "magic_only.hxlm"})
         QTest::newRow(name) << name << damaged << 0 << QStringList() << QStringList{DamagedMessage(name)};
     // Larger than any project can be: refused before it is read.
     QTest::newRow("huge file with a valid magic line")

@@ -154,6 +154,10 @@ void SettingsTest::numbersParse_data()
     QTest::newRow("negative") << QByteArray("[G]\nk = -65535\n") << -65535;
     QTest::newRow("plus sign") << QByteArray("[G]\nk = +7\n") << 7;
     QTest::newRow("sign alone") << QByteArray("[G]\nk = -\n") << 0;
+    QTest::newRow("largest") << QByteArray("[G]\nk = 2147483647\n") << 2147483647;
+    QTest::newRow("one past the largest") << QByteArray("[G]\nk = 2147483648\n") << 2147483647;
+    QTest::newRow("smallest") << QByteArray("[G]\nk = -2147483648\n") << int(-2147483647 - 1);
+    QTest::newRow("one past the smallest") << QByteArray("[G]\nk = -2147483649\n") << int(-2147483647 - 1);
     QTest::newRow("too big is clamped") << QByteArray("[G]\nk = 99999999999999999999\n") << 2147483647;
     QTest::newRow("too small is clamped") << QByteArray("[G]\nk = -99999999999\n") << int(-2147483647 - 1);
     QTest::newRow("key in capitals") << QByteArray("[g]\nK = 5\n") << 5;

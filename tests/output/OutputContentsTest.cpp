@@ -132,6 +132,8 @@ private slots:
                                                  << "error: the size table";
         QTest::newRow("hexdata, constant gone") << int(OutputHexdata) << "drop constant"
                                                 << "catalog: 3 constants";
+        QTest::newRow("hexdata, constant without its #") << int(OutputHexdata) << "bare constant"
+                                                         << "error: where a constant belongs";
         QTest::newRow("hexdata, no marker") << int(OutputHexdata) << "no marker"
                                             << "error: no Hexaloom include";
         QTest::newRow("hexdata, size table cut") << int(OutputHexdata) << "cut end"
@@ -147,16 +149,31 @@ private slots:
                                                 << "error: cut short";
         QTest::newRow("binpack, pack file too long") << int(OutputBinpack) << "grow pack"
                                                      << "error: the size table";
+        // The size table's limits: ten digits and 2 GiB - 1 are read (then differ from the pack file), one more is not.
+        QTest::newRow("binpack, block of ten digits") << int(OutputBinpack) << "size 1000000000"
+                                                      << "error: the size table 1000";
+        QTest::newRow("binpack, block of 2 GiB - 1") << int(OutputBinpack) << "size 2147483647"
+                                                     << "error: the size table 2147";
+        QTest::newRow("binpack, block of 2 GiB") << int(OutputBinpack) << "size 2147483648"
+                                                 << "error: a block length";
+        QTest::newRow("binpack, block of eleven digits") << int(OutputBinpack) << "size 00000000001"
+                                                         << "error: a block length";
         QTest::newRow("binpack, pack file gone") << int(OutputBinpack) << "remove pack"
                                                  << "error: cannot be read";
         QTest::newRow("binpack, catalog count") << int(OutputBinpack) << "catalog count"
                                                 << "catalog: counts 5";
+        QTest::newRow("binpack, catalog count negative") << int(OutputBinpack) << "catalog count -4"
+                                                         << "catalog: does not begin with the number";
         QTest::newRow("resource, wrong first entry") << int(OutputResource) << "first entry"
                                                      << "error: no 32-bit resource file";
         QTest::newRow("resource, header size") << int(OutputResource) << "header size"
                                                << "error: header size";
         QTest::newRow("resource, last header size not a multiple of 4") << int(OutputResource) << "last header"
                                                                         << "error: header size of 34";
+        QTest::newRow("resource, header size under 32") << int(OutputResource) << "short header"
+                                                        << "error: header size of 28";
+        QTest::newRow("resource, header past the end") << int(OutputResource) << "long header"
+                                                       << "error: header size of 41";
         QTest::newRow("resource, number twice") << int(OutputResource) << "number twice"
                                                 << "error: resource 2 is there twice";
         QTest::newRow("resource, cut") << int(OutputResource) << "cut end"
@@ -192,14 +209,23 @@ private slots:
             bytes.insert(bytes.indexOf("Data.b $", bytes.indexOf("out1_Start:")) + 8, '1');
         else if (damage == "wide long")
             bytes.insert(bytes.indexOf("Data.l $", bytes.indexOf("out1_Start:")) + 8, '1');
-        else if (damage == "last header")
+        else if (damage.startsWith("size ")) {
+            const qsizetype at =
+                bytes.indexOf("Data.l ", bytes.indexOf("Data.l ", bytes.indexOf("Vorkel_CatchInfo:")) + 1);
+            bytes.replace(at + 7, bytes.indexOf("\r\n", at) - at - 7, damage.mid(5).toLatin1());
+        } else if (damage == "last header")
             bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - 4] = 34;
+        else if (damage.endsWith(" header")) // the last entry's header size: 28, or 4096 more than it is
+            bytes[bytes.lastIndexOf(QByteArray("V\0O\0R\0K\0E\0L\0", 12)) - (damage == "short header" ? 4 : 3)] =
+                damage == "short header" ? 28 : 0x10;
         else if (damage == "number twice")
             bytes[bytes.indexOf(QByteArray("V\0O\0R\0K\0E\0L\0\0\0\xFF\xFF\x03", 17)) + 16] = 2;
         else if (damage == "drop line")
             bytes.remove(line, bytes.indexOf("\r\n", line) + 2 - line);
         else if (damage == "drop constant")
             bytes.replace("  #HXL_NOISE_BIN\r\n", "");
+        else if (damage == "bare constant")
+            bytes.replace("  #HXL_NOISE_BIN\r\n", "  HXL_NOISE_BIN\r\n");
         else if (damage == "no marker")
             bytes.replace(";{ Hexaloom - HexData", ";{ Something else");
         else if (damage == "cut end" && format == OutputHexdata)
@@ -212,15 +238,16 @@ private slots:
             QVERIFY(WriteBytes(packPath, ReadBytes(packPath) + 'x'));
         else if (damage == "remove pack")
             QVERIFY(QFile::remove(packPath));
-        else if (damage == "catalog count")
-            WriteBytes(packPath, ReadBytes(packPath).replace("4,text.txt", "5,text.txt"));
+        else if (damage.startsWith("catalog count"))
+            WriteBytes(packPath, ReadBytes(packPath).replace("4,text.txt",
+                                                             damage == "catalog count" ? "5,text.txt" : "-4,ext.txt"));
         else if (damage == "first entry")
             bytes = Flipped(bytes, 4);
         else if (damage == "header size")
             bytes[32 + 4] = 45;
         else if (damage == "catalog zero")
             bytes[catalog + QByteArray("4,text.txt,noise.bin,empty.dat,Grüße.txt").size()] = 'x';
-        if (!damage.contains("pack") && damage != "catalog count")
+        if (!damage.contains("pack") && !damage.startsWith("catalog count"))
             QVERIFY(WriteBytes(target, bytes));
 
         const OutputContents contents = ReadOutput(path);
@@ -285,6 +312,9 @@ private slots:
         QTest::newRow("absolute") << "/etc/passwd" << false;
         QTest::newRow("subfolder") << "sub/x" << false;
         QTest::newRow("backslash") << "..\\x" << false;
+        QTest::newRow("backslash alone") << "sub\\x" << false;
+        QTest::newRow("delete") << "a\x7F" << false;
+        QTest::newRow("last control character") << "a\x1F" << false;
         QTest::newRow("drive") << "C:x" << false;
         QTest::newRow("line break") << "a\nb" << false;
     }

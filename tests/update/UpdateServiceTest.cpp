@@ -162,6 +162,8 @@ void UpdateServiceTest::check_data()
     QTest::newRow("HTTP 500") << "500" << R::Failed << QStringList();
     QTest::newRow("redirect on http") << "redirect" << R::UpdateFound << QStringList();
     QTest::newRow("far too large for an information file") << "huge" << R::Failed << QStringList();
+    QTest::newRow("exactly as large as an information file may be") << "1 MiB" << R::UpdateFound << QStringList();
+    QTest::newRow("one byte larger") << "1 MiB + 1" << R::Failed << QStringList();
     QTest::newRow("not a web address") << "file" << R::Failed << QStringList();
     QTest::newRow("https") << "https" << R::UpdateFound << QStringList();
     QTest::newRow("http redirected to https") << "to https" << R::UpdateFound << QStringList();
@@ -197,7 +199,11 @@ void UpdateServiceTest::check()
         m_server->serveStatus(path, 500);
     else if (setup == QLatin1String("huge"))
         m_server->serve(path, newer + QByteArray(UpdateService::kMaxInfoFileSize, ' '));
-    else if (setup == QLatin1String("trickle"))
+    else if (setup.startsWith(QLatin1String("1 MiB"))) { // signed with its padding: only the size can refuse it
+        const QByteArray plain = SerializeUpdateInfo(Offer(QStringLiteral("1.7.0"), m_server->url("/f"), Md5(Body())));
+        const qsizetype padding = UpdateService::kMaxInfoFileSize - newer.size() + setup.endsWith('1');
+        m_server->serve(path, SignUpdateInfo(plain + QByteArray(padding, '\0'), TestUpdateKey().secretKey).value());
+    } else if (setup == QLatin1String("trickle"))
         m_server->trickle(path, newer, 100);
     else if (setup == QLatin1String("file"))
         url = QUrl::fromLocalFile(m_folder->filePath("hexaloom.dat")).toString();

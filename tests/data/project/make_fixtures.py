@@ -62,6 +62,9 @@ write('negative_count15.hxlm', project('1.5', two, fmt=1, count=-1))
 write('bad_format.hxlm', project('1.5', two, fmt=9))
 write('header_cut.hxlm', b'HXLM 1.5\r\n\x02\x00\x01')
 write('magic_only.hxlm', b'HXLM 1.5')
+# The limits at their value and one past: the first format there is not, and a header with nothing after it.
+write('format_one_past.hxlm', project('1.5', two, fmt=3))
+write('header_only.hxlm', project('1.5', [], fmt=2, stream=b''))
 # Count byte 0xFE with the length and stream of 254 records: only the sign of the count refuses it.
 write('negative_count_whole.hxlm', project('1.4', two * 127, fmt=1, count=-2, length=254 * 661,
                                            stream=zlib.compress(records(two * 127), 9)))
