@@ -237,9 +237,9 @@ StoredInfo DescribeStored(std::span<const std::uint8_t> stored)
     if (HasBlockMagic(stored)) {
         const char* p = reinterpret_cast<const char*>(stored.data());
         info.block = true;
-        info.packer = static_cast<std::int8_t>(stored[16]);
-        info.original = static_cast<std::int32_t>(qFromLittleEndian<quint32>(p));
-        info.crc = qFromLittleEndian<quint32>(p + 8);
+        info.packer = static_cast<std::int8_t>(stored[kBlockPackerOffset]);
+        info.original = static_cast<std::int32_t>(qFromLittleEndian<quint32>(p + kBlockSizeOffset));
+        info.crc = qFromLittleEndian<quint32>(p + kBlockCrcOffset);
     } else {
         info.original = static_cast<std::int64_t>(stored.size());
         info.crc = stored.empty() ? 0 : Crc32(stored);

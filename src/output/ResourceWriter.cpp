@@ -1,5 +1,7 @@
 #include "ResourceWriter.h"
 
+#include "ResourceLayout.h"
+
 #include <array>
 #include <limits>
 
@@ -43,11 +45,7 @@ bool ResourceWriter::Open(const QString& path)
     m_file = std::make_unique<SaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly))
         return Fail(m_file->errorString());
-    // The empty entry that marks a 32-bit resource file: numeric type 0, numeric name 0.
-    std::array<std::uint8_t, 32> first{};
-    Put32(first.data() + 4, 32);
-    Put32(first.data() + 8, 0x0000FFFF);
-    Put32(first.data() + 12, 0x0000FFFF);
+    const auto& first = resource_layout::kEmptyEntry;
     if (m_file->write(reinterpret_cast<const char*>(first.data()), first.size()) != qint64(first.size()))
         return Fail(m_file->errorString());
     return true;
@@ -59,14 +57,14 @@ bool ResourceWriter::BeginBlock(int number, std::int64_t size)
         return false;
     if (size > std::numeric_limits<std::int32_t>::max())
         return Fail(QStringLiteral("resource %1 is larger than 2 GiB - 1 bytes").arg(number));
-    std::array<std::uint8_t, 44> header{};
+    using namespace resource_layout;
+    std::array<std::uint8_t, kEntryHeader> header{};
     Put32(header.data(), static_cast<std::uint32_t>(size));
-    Put32(header.data() + 4, 44);
-    const char16_t type[] = u"VORKEL";
-    for (int i = 0; i < 6; ++i)
-        Put16(header.data() + 8 + 2 * i, type[i]);
-    Put16(header.data() + 22, 0xFFFF);
-    Put16(header.data() + 24, static_cast<std::uint16_t>(number));
+    Put32(header.data() + 4, kEntryHeader);
+    for (std::size_t i = 0; kType[i] != 0; ++i)
+        Put16(header.data() + kTypeOffset + 2 * i, kType[i]);
+    Put16(header.data() + kNameOffset, kNumericMarker);
+    Put16(header.data() + kNameOffset + 2, static_cast<std::uint16_t>(number));
     m_entrySize = m_entryLeft = size;
     if (m_file->write(reinterpret_cast<const char*>(header.data()), header.size()) != qint64(header.size()))
         return Fail(m_file->errorString());
@@ -88,7 +86,8 @@ bool ResourceWriter::EndBlock()
     if (!m_file || m_entryLeft != 0)
         return false;
     static const char padding[3] = {0, 0, 0};
-    const qint64 pad = (4 - m_entrySize % 4) % 4;
+    using resource_layout::kAlignment;
+    const qint64 pad = (kAlignment - m_entrySize % kAlignment) % kAlignment;
     if (m_file->write(padding, pad) != pad)
         return Fail(m_file->errorString());
     return true;
