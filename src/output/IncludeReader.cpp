@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "IncludeLayout.h"
+#include "LittleEndian.h"
 #include "Paths.h"
 
 #include <QFile>
@@ -179,10 +180,7 @@ bool DecodeDataValues(std::string_view values, int width, char*& out)
         if (width == 4 && end - p >= 9 && p[0] == '$' && (end - p == 9 || p[9] == ',')) {
             std::uint32_t v = 0;
             if (EightHexDigits(p + 1, v)) {
-                out[0] = static_cast<char>(v);
-                out[1] = static_cast<char>(v >> 8);
-                out[2] = static_cast<char>(v >> 16);
-                out[3] = static_cast<char>(v >> 24);
+                WriteLe32(reinterpret_cast<std::uint8_t*>(out), v);
                 out += 4;
                 p += 9;
                 if (p == end)
@@ -201,8 +199,8 @@ bool DecodeDataValues(std::string_view values, int width, char*& out)
             v = v << 4 | static_cast<std::uint32_t>(d);
         if (digits == 0 || digits > maxDigits)
             return false;
-        for (int b = 0; b < width; ++b)
-            *out++ = static_cast<char>(v >> (8 * b));
+        WriteLe(reinterpret_cast<std::uint8_t*>(out), v, std::size_t(width));
+        out += width;
         blanks();
         if (p == end)
             return true;

@@ -1,6 +1,7 @@
 #include "LineSink.h"
 
 #include "IncludeLayout.h"
+#include "LittleEndian.h"
 
 #include <QFileDevice>
 
@@ -41,8 +42,7 @@ inline char* PutByte(char* out, std::uint8_t v)
 // bytes of a word, most significant first, and turned into digits all at once.
 inline char* PutLong(char* out, const std::uint8_t* p)
 {
-    std::uint64_t x =
-        std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 | std::uint64_t{p[3]} << 24;
+    std::uint64_t x = ReadLe32(p);
     x = (x & 0xFFFF0000u) << 16 | (x & 0xFFFFu);
     x = (x & 0x0000FF000000FF00ull) << 8 | (x & 0x000000FF000000FFull);
     x = (x & 0x00F000F000F000F0ull) << 4 | (x & 0x000F000F000F000Full);

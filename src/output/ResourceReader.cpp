@@ -1,8 +1,7 @@
 #include "ResourceReader.h"
 
+#include "LittleEndian.h"
 #include "ResourceLayout.h"
-
-#include <QtEndian>
 
 #include <cstring>
 #include <set>
@@ -34,11 +33,11 @@ OutputContents ParseResource(std::shared_ptr<const ByteSource> source)
         };
         if (size - at < kSmallestHeader)
             return damaged(QStringLiteral("is cut short"));
-        char sizes[8];
-        if (!source->Read(at, reinterpret_cast<std::uint8_t*>(sizes), 8))
+        std::uint8_t sizes[8];
+        if (!source->Read(at, sizes, 8))
             return damaged(QStringLiteral("cannot be read"));
-        const std::uint32_t dataSize = qFromLittleEndian<quint32>(sizes);
-        const std::uint32_t headerSize = qFromLittleEndian<quint32>(sizes + 4);
+        const std::uint32_t dataSize = ReadLe32(sizes);
+        const std::uint32_t headerSize = ReadLe32(sizes + 4);
         if (headerSize < kSmallestHeader || headerSize % kAlignment != 0 || headerSize > size - at)
             return damaged(QStringLiteral("has a header size of %1").arg(headerSize));
         // Type and name: the numeric marker and a number, or a zero-terminated UTF-16 text, both inside the
@@ -47,19 +46,19 @@ OutputContents ParseResource(std::shared_ptr<const ByteSource> source)
         header.resize(qsizetype(fieldsLength));
         if (!source->Read(at + kTypeOffset, reinterpret_cast<std::uint8_t*>(header.data()), fieldsLength))
             return damaged(QStringLiteral("cannot be read"));
-        const char* all = header.constData();
+        const auto* all = reinterpret_cast<const std::uint8_t*>(header.constData());
         const qsizetype headerEnd = header.size();
         qsizetype field = 0;
         auto readField = [&](int& number, QString& name) {
             if (field + 4 > headerEnd)
                 return false;
-            if (qFromLittleEndian<quint16>(all + field) == kNumericMarker) {
-                number = qFromLittleEndian<quint16>(all + field + 2);
+            if (ReadLe16(all + field) == kNumericMarker) {
+                number = ReadLe16(all + field + 2);
                 field += 4;
                 return true;
             }
             for (; field + 2 <= headerEnd; field += 2) {
-                const std::uint16_t unit = qFromLittleEndian<quint16>(all + field);
+                const std::uint16_t unit = ReadLe16(all + field);
                 if (unit == 0) {
                     field += 2;
                     return true;

@@ -1,27 +1,12 @@
 #include "ResourceWriter.h"
 
+#include "LittleEndian.h"
 #include "ResourceLayout.h"
 
 #include <array>
 #include <limits>
 
 namespace hexaloom {
-
-namespace {
-
-void Put16(std::uint8_t* p, std::uint16_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-} // namespace
 
 ResourceWriter::~ResourceWriter()
 {
@@ -59,12 +44,12 @@ bool ResourceWriter::BeginBlock(int number, std::int64_t size)
         return Fail(QStringLiteral("resource %1 is larger than 2 GiB - 1 bytes").arg(number));
     using namespace resource_layout;
     std::array<std::uint8_t, kEntryHeader> header{};
-    Put32(header.data(), static_cast<std::uint32_t>(size));
-    Put32(header.data() + 4, kEntryHeader);
+    WriteLe32(header.data(), static_cast<std::uint32_t>(size));
+    WriteLe32(header.data() + 4, kEntryHeader);
     for (std::size_t i = 0; kType[i] != 0; ++i)
-        Put16(header.data() + kTypeOffset + 2 * i, kType[i]);
-    Put16(header.data() + kNameOffset, kNumericMarker);
-    Put16(header.data() + kNameOffset + 2, static_cast<std::uint16_t>(number));
+        WriteLe16(header.data() + kTypeOffset + 2 * i, kType[i]);
+    WriteLe16(header.data() + kNameOffset, kNumericMarker);
+    WriteLe16(header.data() + kNameOffset + 2, static_cast<std::uint16_t>(number));
     m_entrySize = m_entryLeft = size;
     if (m_file->write(reinterpret_cast<const char*>(header.data()), header.size()) != qint64(header.size()))
         return Fail(m_file->errorString());

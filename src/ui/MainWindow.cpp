@@ -566,7 +566,7 @@ void MainWindow::updateActions()
     m_actMoveDown->setEnabled(idle && current && row + 1 < n);
     m_actDelete->setEnabled(idle && current);
     m_actCalculate->setEnabled(idle && current &&
-                               model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"));
+                               model.CellText(FileListModel::SizeColumn, row) == kSizePending);
 }
 
 void MainWindow::showStatus(const QString& text)
@@ -785,7 +785,7 @@ void MainWindow::packerChosen(int row, int column)
     if (column != FileListModel::PackerColumn)
         return;
     FileListModel& model = m_document.model();
-    model.SetCellText(FileListModel::SizeColumn, row, QStringLiteral("---"));
+    model.SetCellText(FileListModel::SizeColumn, row, QString(kSizePending));
     if (model.CellText(FileListModel::PackerColumn, row) == QLatin1String("none"))
         model.SetCellText(FileListModel::SizeColumn, row, FileSizeText(model.CellText(FileListModel::PathColumn, row)));
     else if (m_state.settings.calcsize)
@@ -806,7 +806,7 @@ void MainWindow::titleClicked(int column)
             continue;
         model.SetCellText(FileListModel::PackerColumn, row, packer);
         model.SetCellText(FileListModel::SizeColumn, row,
-                          none ? FileSizeText(model.CellText(FileListModel::PathColumn, row)) : QStringLiteral("---"));
+                          none ? FileSizeText(model.CellText(FileListModel::PathColumn, row)) : QString(kSizePending));
         changed.append(row);
     }
     if (!none && m_state.settings.calcsize)
@@ -821,7 +821,7 @@ void MainWindow::calcSizeToggled(bool on)
     const FileListModel& model = m_document.model();
     QList<int> rows;
     for (int row = 0; row < model.rowCount(); ++row) {
-        if (model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"))
+        if (model.CellText(FileListModel::SizeColumn, row) == kSizePending)
             rows.append(row);
     }
     calculateSizes(rows);
