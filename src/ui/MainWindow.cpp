@@ -14,6 +14,7 @@
 #include "RowSize.h"
 #include "ScreenFit.h"
 #include "Startup.h"
+#include "Version.h"
 #include "WaitWindow.h"
 
 #include <QActionGroup>
@@ -641,7 +642,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     if (isWindowModified()) {
         const SaveAnswer answer =
-            m_platform.AskSaveChanges(QStringLiteral("Hexaloom"), MessageText(&m_state.language, "SaveChanges"));
+            m_platform.AskSaveChanges(QLatin1String(kAppName), MessageText(&m_state.language, "SaveChanges"));
         if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveTo(currentProjectPath()))) {
             m_closeWhenIdle = false;
             event->ignore();
