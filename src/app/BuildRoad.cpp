@@ -46,7 +46,7 @@ namespace hexaloom {
 
 namespace {
 
-const QString kName = QStringLiteral("hexaloom");
+const QString kName = QLatin1String(kAppCommand);
 
 // The road's console: results on `out`; messages, the core's included, as one "hexaloom: ..." block each
 // on `err`; a progress line that the next message or result clears.

@@ -5,6 +5,7 @@
 #include "LanguageTable.h"
 #include "Platform.h"
 #include "ProjectFile.h"
+#include "Version.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,7 +13,7 @@
 namespace hexaloom {
 
 namespace {
-const QString kTitle = QStringLiteral("Hexaloom");
+const QString kTitle = QLatin1String(kAppName);
 QString ProjectPattern(const LanguageTable* language)
 {
     return MessageText(language, "FilterProject") + QStringLiteral(" (*.hxlm)|*hxlm");

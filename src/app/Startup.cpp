@@ -6,6 +6,7 @@
 #include "Paths.h"
 #include "Platform.h"
 #include "ProjectCommands.h"
+#include "Version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -91,7 +92,7 @@ void TellStartupProblems(StartupState& state, Platform& platform)
 {
     if (state.settingsProblem.isEmpty())
         return;
-    platform.Message(QStringLiteral("Hexaloom"), state.settingsProblem, MessageIcon::Warning);
+    platform.Message(QLatin1String(kAppName), state.settingsProblem, MessageIcon::Warning);
     state.settingsProblem.clear();
 }
 
@@ -118,7 +119,7 @@ int RunSilent(StartupState& state, Platform& platform)
 
     const QString project = ProjectToOpen(state.commandLine);
     if (project.isEmpty()) {
-        platform.Message(QStringLiteral("Hexaloom"),
+        platform.Message(QLatin1String(kAppName),
                          QStringLiteral("/CREATESILENT= needs a project file (*.hxlm); none was named; nothing "
                                         "was written."),
                          MessageIcon::Error);
@@ -126,7 +127,7 @@ int RunSilent(StartupState& state, Platform& platform)
     }
     const OpenProjectReport report = OpenProject(document, platform, project);
     if (report.result != OpenProjectResult::Loaded) {
-        platform.Message(QStringLiteral("Hexaloom"),
+        platform.Message(QLatin1String(kAppName),
                          QStringLiteral("the project \"%1\" could not be loaded (%2); nothing was written.")
                              .arg(project, report.reason),
                          MessageIcon::Error);
@@ -134,7 +135,7 @@ int RunSilent(StartupState& state, Platform& platform)
     }
 
     const FileListModel& model = document.model();
-    platform.Message(QStringLiteral("Hexaloom"),
+    platform.Message(QLatin1String(kAppName),
                      QStringLiteral("loaded \"%1\": %2 file(s), %3, output \"%4\"")
                          .arg(project)
                          .arg(model.rowCount())
@@ -153,7 +154,7 @@ int RunSilent(StartupState& state, Platform& platform)
     options.language = &state.language;
     const CreateResult created = CreateOutput(document, platform, state.commandLine.silentoutput, options);
     if (created.status == CreateStatus::Written || created.status == CreateStatus::MissingFiles)
-        platform.Message(QStringLiteral("Hexaloom"), QStringLiteral("wrote \"%1\"").arg(created.path),
+        platform.Message(QLatin1String(kAppName), QStringLiteral("wrote \"%1\"").arg(created.path),
                          MessageIcon::None);
     return report.missing == 0 && created.status == CreateStatus::Written ? 0 : 1;
 }

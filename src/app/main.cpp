@@ -6,6 +6,7 @@
 #include "BuildRoad.h"
 #include "ConsolePlatform.h"
 #include "Startup.h"
+#include "Version.h"
 #include "WindowsStart.h"
 
 #include <QCoreApplication>
@@ -68,7 +69,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
         qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         hexaloom::ConsolePlatform console;
-        console.Print(QStringLiteral("Hexaloom: no display for the window; "
+        console.Print(QLatin1String(hexaloom::kAppName) +
+                      QStringLiteral(": no display for the window; "
                                      "use /CREATESILENT=<output> with a project file to create without one."));
         return 1;
     }
@@ -77,8 +79,8 @@ int main(int argc, char** argv)
     return hexaloom::RunInteractive(state);
 #else
     hexaloom::ConsolePlatform console;
-    console.Print(
-        QStringLiteral("Hexaloom: this build has no window; use /CREATESILENT=<output> with a project file."));
+    console.Print(QLatin1String(hexaloom::kAppName) +
+                  QStringLiteral(": this build has no window; use /CREATESILENT=<output> with a project file."));
     return 2;
 #endif
 }

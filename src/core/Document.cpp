@@ -3,6 +3,7 @@
 #include "AppSettings.h"
 #include "Paths.h"
 #include "Settings.h"
+#include "Version.h"
 
 #include <algorithm>
 
@@ -11,7 +12,7 @@ namespace hexaloom {
 QString ProjectTitle(const QString& projectFile)
 {
     // The project's name is its file name less the five characters of ".hxlm".
-    return QStringLiteral("Hexaloom - ") + projectFile.left(std::max<qsizetype>(0, projectFile.size() - 5));
+    return QLatin1String(kAppName) + QStringLiteral(" - ") + projectFile.left(std::max<qsizetype>(0, projectFile.size() - 5));
 }
 
 Document::Document(AppSettings& settings, QObject* parent) : QObject(parent), m_settings(settings) {}

@@ -2,6 +2,7 @@
 // The document: the list of files (one model, the grid is a view over it), the output format and the
 // current project. Holds no widget, so the command-line road builds it without a display.
 #include "FileListModel.h"
+#include "Version.h"
 
 #include <QObject>
 #include <QString>
@@ -66,7 +67,7 @@ private:
     const LanguageTable* m_language = nullptr;
     FileListModel m_model;
     int m_outputFormat = OutputResource;
-    QString m_windowTitle = QStringLiteral("Hexaloom");
+    QString m_windowTitle = QLatin1String(kAppName);
 };
 
 } // namespace hexaloom

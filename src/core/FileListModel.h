@@ -12,8 +12,11 @@ struct DataEntry
 {
     QString path;   // full path of the source file, exactly as added
     QString packer; // "none", "jCalg1", "zip" (any other text reads as kind 0)
-    QString size;   // decimal byte count, "---" while a packed size is still to be computed
+    QString size;   // decimal byte count, kSizePending while a packed size is still to be computed
 };
+
+// The size column's text while a row's packed size is still being counted.
+inline constexpr QLatin1String kSizePending("---");
 
 // Output formats, in the order of the format chooser.
 enum OutputFormat : int { OutputResource = 0, OutputHexdata = 1, OutputBinpack = 2 };

@@ -1,8 +1,7 @@
 #include "ProjectFile.h"
 
 #include "FileListModel.h"
-
-#include <QtEndian>
+#include "LittleEndian.h"
 
 #include <zlib.h>
 
@@ -16,7 +15,7 @@ QString ReadUnits(const uchar* data, int units)
 {
     QString text;
     for (int i = 0; i < units; ++i) {
-        const char16_t unit = qFromLittleEndian<quint16>(data + 2 * i);
+        const char16_t unit = ReadLe16(data + 2 * i);
         if (unit == 0)
             break;
         text.append(QChar(unit));
@@ -28,7 +27,7 @@ void WriteUnits(uchar* data, int units, const QString& text)
 {
     const qsizetype n = std::min<qsizetype>(units, text.size());
     for (qsizetype i = 0; i < n; ++i)
-        qToLittleEndian<quint16>(text.at(i).unicode(), data + 2 * i);
+        WriteLe16(data + 2 * i, text.at(i).unicode());
 }
 
 ProjectParseResult Damaged(const char* reason)
@@ -74,7 +73,7 @@ ProjectParseResult ParseProject(const QByteArray& bytes)
     const auto* data = reinterpret_cast<const uchar*>(bytes.constData()) + pos;
     qint64 rows = 0;
     if (version == 15) {
-        rows = qFromLittleEndian<qint16>(data);
+        rows = static_cast<std::int16_t>(ReadLe16(data));
         data += 2;
     } else {
         rows = static_cast<qint8>(*data);
@@ -86,7 +85,7 @@ ProjectParseResult ParseProject(const QByteArray& bytes)
         if (result.content.format > OutputBinpack)
             return Damaged("unknown output format");
     }
-    const quint32 length = qFromLittleEndian<quint32>(data);
+    const quint32 length = ReadLe32(data);
     data += 4;
     pos += header;
     if (rows < 0)
@@ -172,9 +171,9 @@ QByteArray EncodeProject(const QList<ProjectRecord>& list, int outputFormat)
 
     QByteArray file("HXLM 1.5\r\n");
     uchar header[7];
-    qToLittleEndian<qint16>(static_cast<qint16>(rows), header);
+    WriteLe16(header, static_cast<std::uint16_t>(rows));
     header[2] = static_cast<uchar>(outputFormat);
-    qToLittleEndian<quint32>(quint32(records.size()), header + 3);
+    WriteLe32(header + 3, quint32(records.size()));
     file.append(reinterpret_cast<const char*>(header), sizeof header);
     file.append(packed);
     return file;

@@ -10,6 +10,7 @@
 #include "Platform.h"
 #include "ResourceWriter.h"
 #include "RowPacker.h"
+#include "Version.h"
 
 #include <QFileInfo>
 
@@ -25,7 +26,7 @@ namespace hexaloom {
 
 namespace {
 
-const QString kTitle = QStringLiteral("Hexaloom");
+const QString kTitle = QLatin1String(kAppName);
 
 // Create's messages come from the language table's texts beyond the built-in table.
 QString MessageText(const char* key, const LanguageTable* language = nullptr)

@@ -1,6 +1,8 @@
 #include "IncludeReader.h"
 
 #include "AtomicFile.h"
+#include "IncludeLayout.h"
+#include "LittleEndian.h"
 #include "Paths.h"
 
 #include <QFile>
@@ -28,6 +30,9 @@
 #endif
 
 namespace hexaloom {
+
+namespace layout = include_layout;
+using include_layout::Latin;
 
 namespace {
 
@@ -175,10 +180,7 @@ bool DecodeDataValues(std::string_view values, int width, char*& out)
         if (width == 4 && end - p >= 9 && p[0] == '$' && (end - p == 9 || p[9] == ',')) {
             std::uint32_t v = 0;
             if (EightHexDigits(p + 1, v)) {
-                out[0] = static_cast<char>(v);
-                out[1] = static_cast<char>(v >> 8);
-                out[2] = static_cast<char>(v >> 16);
-                out[3] = static_cast<char>(v >> 24);
+                WriteLe32(reinterpret_cast<std::uint8_t*>(out), v);
                 out += 4;
                 p += 9;
                 if (p == end)
@@ -197,8 +199,8 @@ bool DecodeDataValues(std::string_view values, int width, char*& out)
             v = v << 4 | static_cast<std::uint32_t>(d);
         if (digits == 0 || digits > maxDigits)
             return false;
-        for (int b = 0; b < width; ++b)
-            *out++ = static_cast<char>(v >> (8 * b));
+        WriteLe(reinterpret_cast<std::uint8_t*>(out), v, std::size_t(width));
+        out += width;
         blanks();
         if (p == end)
             return true;
@@ -215,9 +217,9 @@ bool StartsWith(std::string_view text, std::string_view prefix)
 // A decimal "Data.l" value of the size table.
 bool SizeLine(std::string_view line, std::int64_t& value)
 {
-    if (!StartsWith(line, "Data.l "))
+    if (!StartsWith(line, layout::kLongs))
         return false;
-    const std::string_view digits = Trimmed(line.substr(7));
+    const std::string_view digits = Trimmed(line.substr(layout::kLongs.size()));
     if (digits.empty() || digits.size() > 10)
         return false;
     value = 0;
@@ -274,7 +276,7 @@ Section ReadSection(std::string_view text, bool hexdata, bool mark = false)
         return section;
     };
     for (qsizetype lineStart = 0; lines.NextFilled(line); lineStart = lines.position()) {
-        if (hexdata && (StartsWith(line, "Data.l ") || StartsWith(line, "Data.b "))) {
+        if (hexdata && (StartsWith(line, layout::kLongs) || StartsWith(line, layout::kBytes))) {
             if (mark && used - marked >= kMarkBytes) {
                 section.marks.emplace_back(lineStart, used);
                 marked = used;
@@ -283,12 +285,13 @@ Section ReadSection(std::string_view text, bool hexdata, bool mark = false)
             if (most > section.data.size())
                 section.data.resize(std::max(most, section.data.size() * 2));
             char* at = section.data.data() + used;
-            const bool decoded = DecodeDataValues(line.substr(7), line[5] == 'l' ? 4 : 1, at);
+            const bool longs = StartsWith(line, layout::kLongs);
+            const bool decoded = DecodeDataValues(line.substr(layout::kLongs.size()), longs ? 4 : 1, at);
             used = at - section.data.constData();
             if (!decoded)
                 return bad(QStringLiteral("%1 holds a value that is no hexadecimal %2")
-                               .arg(Quote(line), line[5] == 'l' ? QStringLiteral("long") : QStringLiteral("byte")));
-        } else if (!hexdata && line.find("IncludeBinary") != std::string_view::npos) {
+                               .arg(Quote(line), longs ? QStringLiteral("long") : QStringLiteral("byte")));
+        } else if (!hexdata && line.find(layout::kIncludeBinary) != std::string_view::npos) {
             const QString name = IncludedName(line);
             if (name.isEmpty() || (!section.packName.isEmpty() && name != section.packName))
                 return bad(Quote(line) + QStringLiteral(" where one IncludeBinary line naming the pack file belongs"));
@@ -310,14 +313,14 @@ Section ReadSection(std::string_view text, bool hexdata, bool mark = false)
 qsizetype FindMarker(QByteArrayView all, OutputKind& kind)
 {
     const std::string_view text(all.constData(), std::size_t(all.size()));
-    constexpr std::string_view prefix(";{ Hexaloom - ");
+    constexpr std::string_view prefix = layout::kMarkerPrefix;
     for (std::size_t at = text.find(prefix); at != std::string_view::npos; at = text.find(prefix, at + 1)) {
         if (at > 0 && text[at - 1] != '\n')
             continue;
         const std::string_view rest =
             Trimmed(text.substr(at + prefix.size(), text.find('\n', at) - at - prefix.size()));
-        if (rest == "HexData" || rest == "BinPack") {
-            kind = rest == "HexData" ? OutputKind::Hexdata : OutputKind::Binpack;
+        if (rest == layout::kHexdataWord || rest == layout::kBinpackWord) {
+            kind = rest == layout::kHexdataWord ? OutputKind::Hexdata : OutputKind::Binpack;
             return qsizetype(at);
         }
     }
@@ -487,7 +490,7 @@ private:
 // `from`; npos when there is none.
 std::size_t FindCatchInfo(std::string_view text, std::size_t from)
 {
-    constexpr std::string_view info("Vorkel_CatchInfo:");
+    constexpr std::string_view info = layout::kCatchInfo;
     std::size_t end = text.rfind(info);
     for (; end != std::string_view::npos && end >= from;
          end = end == 0 ? std::string_view::npos : text.rfind(info, end - 1)) {
@@ -658,38 +661,40 @@ OutputContents ParseIncludeText(const std::shared_ptr<const IncludeText>& source
     // The generated part begins after the access-code template, at its marker line.
     const qsizetype marker = FindMarker(text, out.kind);
     if (marker < 0)
-        return Unreadable(out, QStringLiteral("no Hexaloom include: the line \";{ Hexaloom - HexData\" or "
-                                              "\";{ Hexaloom - BinPack\" is missing"));
+        return Unreadable(
+            out, QStringLiteral("no Hexaloom include: the line \"%1%2\" or \"%1%3\" is missing")
+                     .arg(Latin(layout::kMarkerPrefix), Latin(layout::kHexdataWord), Latin(layout::kBinpackWord)));
     const bool hexdata = out.kind == OutputKind::Hexdata;
     Lines lines(text, marker);
     std::string_view line;
     lines.Next(line);
-    auto unexpected = [&](const char* wanted) {
+    auto unexpected = [&](const QString& wanted) {
         return Unreadable(out, QStringLiteral("line %1: %2 where %3 belongs")
                                    .arg(lines.number())
-                                   .arg(line.empty() ? QStringLiteral("the end") : Quote(line), QLatin1String(wanted)));
+                                   .arg(line.empty() ? QStringLiteral("the end") : Quote(line), wanted));
     };
+    auto named = [](std::string_view fixed) { return QLatin1Char('"') + Latin(fixed) + QLatin1Char('"'); };
 
-    if (!lines.NextFilled(line) || !StartsWith(line, "Enumeration"))
-        return unexpected("\"Enumeration 1; ResNum\"");
-    while (lines.NextFilled(line) && line != "EndEnumeration") {
+    if (!lines.NextFilled(line) || !StartsWith(line, layout::kEnumeration.substr(0, layout::kEnumeration.find(' '))))
+        return unexpected(named(layout::kEnumeration));
+    while (lines.NextFilled(line) && line != layout::kEnumerationEnd) {
         if (line.front() != '#')
-            return unexpected("a constant");
+            return unexpected(QStringLiteral("a constant"));
         ++out.constantCount;
     }
-    if (line != "EndEnumeration")
-        return unexpected("\"EndEnumeration\"");
-    if (!lines.NextFilled(line) || line != "DataSection")
-        return unexpected("\"DataSection\"");
-    if (!lines.NextFilled(line) || line != "Vorkel_CatchStart:")
-        return unexpected("\"Vorkel_CatchStart:\"");
+    if (line != layout::kEnumerationEnd)
+        return unexpected(named(layout::kEnumerationEnd));
+    if (!lines.NextFilled(line) || line != layout::kDataSection)
+        return unexpected(named(layout::kDataSection));
+    if (!lines.NextFilled(line) || line != layout::kCatchStart)
+        return unexpected(named(layout::kCatchStart));
 
     const std::string_view all = source->view();
     const std::size_t end = FindCatchInfo(all, std::size_t(lines.position()));
     if (end == std::string_view::npos) {
         line = {};
         lines.MoveTo(text.size(), static_cast<int>(std::count(all.begin(), all.end(), '\n')) + 1);
-        return unexpected("\"Vorkel_CatchInfo:\"");
+        return unexpected(named(layout::kCatchInfo));
     }
     const std::size_t from = std::size_t(lines.position());
     const SectionPieces section = ReadPieces(*source, all.substr(from, end - from), hexdata);
@@ -699,21 +704,21 @@ OutputContents ParseIncludeText(const std::shared_ptr<const IncludeText>& source
     out.packName = section.summary.packName;
     const bool included = !out.packName.isEmpty();
     lines.MoveTo(qsizetype(end), lines.number() + section.summary.lines);
-    lines.Next(line); // "Vorkel_CatchInfo:"
+    lines.Next(line); // the size table's label
     std::int64_t count = 0;
     if (!lines.NextFilled(line) || !SizeLine(line, count))
-        return unexpected("the number of blocks");
+        return unexpected(QStringLiteral("the number of blocks"));
     std::vector<std::int64_t> sizes;
     std::int64_t total = 0;
     for (std::int64_t k = 0; k < count; ++k) {
         std::int64_t size = 0;
         if (!lines.NextFilled(line) || !SizeLine(line, size))
-            return unexpected("a block length");
+            return unexpected(QStringLiteral("a block length"));
         sizes.push_back(size);
         total += size;
     }
-    if (!lines.NextFilled(line) || line != "EndDataSection")
-        return unexpected("\"EndDataSection\"");
+    if (!lines.NextFilled(line) || line != layout::kDataSectionEnd)
+        return unexpected(named(layout::kDataSectionEnd));
     if (count == 0)
         return Unreadable(out, QStringLiteral("the size table lists no block, not even the catalog"));
 

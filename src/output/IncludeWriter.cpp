@@ -1,11 +1,15 @@
 #include "IncludeWriter.h"
 
+#include "IncludeLayout.h"
 #include "OutputNames.h"
 #include "OwnResourceStore.h"
 
 #include <limits>
 
 namespace hexaloom {
+
+namespace layout = include_layout;
+using include_layout::Latin;
 
 TemplateSource OwnTemplates()
 {
@@ -72,15 +76,15 @@ bool IncludeWriter::Open(const QString& path, bool jcalg1, bool zip, const QStri
             m_sink->Raw(*code);
     }
     m_sink->Line(std::string_view());
-    m_sink->Line(m_format == IncludeFormat::Hexdata ? std::string_view(";{ Hexaloom - HexData")
-                                                    : std::string_view(";{ Hexaloom - BinPack"));
-    m_sink->Line(std::string_view("Enumeration 1; ResNum"));
+    m_sink->Line(std::string(layout::kMarkerPrefix)
+                     .append(m_format == IncludeFormat::Hexdata ? layout::kHexdataWord : layout::kBinpackWord));
+    m_sink->Line(layout::kEnumeration);
     for (const QString& constant : ConstantNames(fileNames))
-        m_sink->Line(QLatin1String("  ") + constant);
-    m_sink->Line(std::string_view("EndEnumeration"));
+        m_sink->Line(Latin(layout::kIndent) + constant);
+    m_sink->Line(layout::kEnumerationEnd);
     m_sink->Line(std::string_view());
-    m_sink->Line(std::string_view("DataSection"));
-    m_sink->Line(std::string_view("  Vorkel_CatchStart:"));
+    m_sink->Line(layout::kDataSection);
+    m_sink->Line(std::string(layout::kIndent).append(layout::kCatchStart));
     if (!m_sink->ok())
         return Fail(path, m_include->errorString());
     return true;
@@ -100,7 +104,8 @@ bool IncludeWriter::BeginBlock(int number, std::int64_t size)
             return Fail(m_packPath, QStringLiteral("the pack file would exceed 2 GiB - 1 bytes"));
         return true;
     }
-    m_label = "  " + m_base + QByteArray::number(number);
+    m_label =
+        QByteArray(layout::kIndent.data(), qsizetype(layout::kIndent.size())) + m_base + QByteArray::number(number);
     m_sink->Line(std::string_view((m_label + "_Start:").constData()));
     return true;
 }
@@ -144,18 +149,20 @@ bool IncludeWriter::Finish(bool keepSame)
         // (the first with #PB_Compiler_FilePath) the pack file is named beside this include itself.
         const QString packName = OutputFileName(m_packPath);
         m_sink->Line(std::string_view("  CompilerIf #PB_Compiler_Version < 430"));
-        m_sink->Line(QStringLiteral("    IncludeBinary \"%1\"").arg(packName));
+        m_sink->Line(QStringLiteral("    %1 \"%2\"").arg(Latin(layout::kIncludeBinary), packName));
         m_sink->Line(std::string_view("  CompilerElse"));
-        m_sink->Line(QStringLiteral("    IncludeBinary #PB_Compiler_FilePath + \"%1\"").arg(packName));
+        m_sink->Line(
+            QStringLiteral("    %1 #PB_Compiler_FilePath + \"%2\"").arg(Latin(layout::kIncludeBinary), packName));
         m_sink->Line(std::string_view("  CompilerEndIf"));
     }
-    m_sink->Line(std::string_view("  Vorkel_CatchInfo:"));
-    m_sink->Line("  Data.l " + std::to_string(m_sizes.size()));
+    const std::string sizeLine = std::string(layout::kIndent).append(layout::kLongs);
+    m_sink->Line(std::string(layout::kIndent).append(layout::kCatchInfo));
+    m_sink->Line(sizeLine + std::to_string(m_sizes.size()));
     for (const std::int32_t size : m_sizes)
-        m_sink->Line("  Data.l " + std::to_string(size));
+        m_sink->Line(sizeLine + std::to_string(size));
     m_sink->Line(std::string_view());
-    m_sink->Line(std::string_view("EndDataSection"));
-    m_sink->Line(std::string_view(";}"));
+    m_sink->Line(layout::kDataSectionEnd);
+    m_sink->Line(layout::kMarkerEnd);
     m_sink->Line(std::string_view());
     if (!m_sink->Flush())
         return Fail(m_path, m_include->errorString());

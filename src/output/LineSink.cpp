@@ -1,5 +1,8 @@
 #include "LineSink.h"
 
+#include "IncludeLayout.h"
+#include "LittleEndian.h"
+
 #include <QFileDevice>
 
 #include <bit>
@@ -39,8 +42,7 @@ inline char* PutByte(char* out, std::uint8_t v)
 // bytes of a word, most significant first, and turned into digits all at once.
 inline char* PutLong(char* out, const std::uint8_t* p)
 {
-    std::uint64_t x =
-        std::uint64_t{p[0]} | std::uint64_t{p[1]} << 8 | std::uint64_t{p[2]} << 16 | std::uint64_t{p[3]} << 24;
+    std::uint64_t x = ReadLe32(p);
     x = (x & 0xFFFF0000u) << 16 | (x & 0xFFFFu);
     x = (x & 0x0000FF000000FF00ull) << 8 | (x & 0x000000FF000000FFull);
     x = (x & 0x00F000F000F000F0ull) << 4 | (x & 0x000F000F000F000Full);
@@ -157,16 +159,15 @@ void LineSink::Line(const QString& text)
 
 void LineSink::DataLines(std::span<const std::uint8_t> bytes)
 {
-    constexpr std::string_view longs = "  Data.l ";
-    constexpr std::string_view singles = "  Data.b ";
+    using include_layout::kBytes, include_layout::kIndent, include_layout::kLongs;
     // Longest line: the prefix, ten "$XXXXXXXX" with nine commas, CR LF.
-    constexpr std::size_t kMaxLine = 9 + 10 * 9 + 9 + 2;
+    constexpr std::size_t kMaxLine = kIndent.size() + kLongs.size() + 10 * 9 + 9 + 2;
     const std::uint8_t* p = bytes.data();
     std::size_t longCount = bytes.size() / 4;
     while (longCount > 0) {
         const std::size_t onLine = std::min<std::size_t>(longCount, 10);
         char* out = Reserve(kMaxLine);
-        out = PutText(out, longs);
+        out = PutText(PutText(out, kIndent), kLongs);
         for (std::size_t i = 0; i < onLine; ++i) {
             if (i > 0)
                 *out++ = ',';
@@ -181,7 +182,7 @@ void LineSink::DataLines(std::span<const std::uint8_t> bytes)
     const std::size_t rest = bytes.size() % 4;
     if (rest > 0) {
         char* out = Reserve(kMaxLine);
-        out = PutText(out, singles);
+        out = PutText(PutText(out, kIndent), kBytes);
         for (std::size_t i = 0; i < rest; ++i) {
             if (i > 0)
                 *out++ = ',';

@@ -4,12 +4,12 @@
 #include "Crc32.h"
 #include "FileListModel.h"
 #include "IncludeReader.h"
+#include "LittleEndian.h"
 #include "OutputNames.h"
 #include "ResourceReader.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QtEndian>
 
 #include <zlib.h>
 
@@ -235,11 +235,10 @@ StoredInfo DescribeStored(std::span<const std::uint8_t> stored)
 {
     StoredInfo info;
     if (HasBlockMagic(stored)) {
-        const char* p = reinterpret_cast<const char*>(stored.data());
         info.block = true;
-        info.packer = static_cast<std::int8_t>(stored[16]);
-        info.original = static_cast<std::int32_t>(qFromLittleEndian<quint32>(p));
-        info.crc = qFromLittleEndian<quint32>(p + 8);
+        info.packer = static_cast<std::int8_t>(stored[kBlockPackerOffset]);
+        info.original = static_cast<std::int32_t>(ReadLe32(stored.data() + kBlockSizeOffset));
+        info.crc = ReadLe32(stored.data() + kBlockCrcOffset);
     } else {
         info.original = static_cast<std::int64_t>(stored.size());
         info.crc = stored.empty() ? 0 : Crc32(stored);

@@ -1,6 +1,7 @@
 #include "ResourceReader.h"
 
-#include <QtEndian>
+#include "LittleEndian.h"
+#include "ResourceLayout.h"
 
 #include <cstring>
 #include <set>
@@ -18,44 +19,46 @@ OutputContents ParseResource(std::shared_ptr<const ByteSource> source)
 {
     OutputContents out;
     out.kind = OutputKind::Resource;
-    static const unsigned char first[32] = {0, 0, 0, 0, 32, 0, 0, 0, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0, 0};
-    unsigned char head[32];
+    using namespace resource_layout;
+    constexpr qint64 firstSize = kEmptyEntry.size();
+    std::uint8_t head[firstSize];
     const qint64 size = source->size();
-    if (size < 32 || !source->Read(0, head, 32) || std::memcmp(head, first, sizeof first) != 0)
+    if (size < firstSize || !source->Read(0, head, firstSize) || std::memcmp(head, kEmptyEntry.data(), firstSize) != 0)
         return Unreadable(out, QStringLiteral("no 32-bit resource file: it does not begin with the empty entry"));
     std::set<int> seen;
     QByteArray header;
-    for (qint64 at = 32; at < size;) {
+    for (qint64 at = firstSize; at < size;) {
         auto damaged = [&](const QString& what) {
             return Unreadable(out, QStringLiteral("the entry at byte %1 %2").arg(at).arg(what));
         };
-        if (size - at < 32)
+        if (size - at < kSmallestHeader)
             return damaged(QStringLiteral("is cut short"));
-        char sizes[8];
-        if (!source->Read(at, reinterpret_cast<std::uint8_t*>(sizes), 8))
+        std::uint8_t sizes[8];
+        if (!source->Read(at, sizes, 8))
             return damaged(QStringLiteral("cannot be read"));
-        const std::uint32_t dataSize = qFromLittleEndian<quint32>(sizes);
-        const std::uint32_t headerSize = qFromLittleEndian<quint32>(sizes + 4);
-        if (headerSize < 32 || headerSize % 4 != 0 || headerSize > size - at)
+        const std::uint32_t dataSize = ReadLe32(sizes);
+        const std::uint32_t headerSize = ReadLe32(sizes + 4);
+        if (headerSize < kSmallestHeader || headerSize % kAlignment != 0 || headerSize > size - at)
             return damaged(QStringLiteral("has a header size of %1").arg(headerSize));
-        // Type and name: 0xFFFF and a number, or a zero-terminated UTF-16 text, both inside the header.
-        const qint64 fieldsLength = std::min<qint64>(headerSize - 8 - 16, kMaxHeaderRead);
+        // Type and name: the numeric marker and a number, or a zero-terminated UTF-16 text, both inside the
+        // header before its sixteen fixed bytes.
+        const qint64 fieldsLength = std::min<qint64>(headerSize - kTypeOffset - 16, kMaxHeaderRead);
         header.resize(qsizetype(fieldsLength));
-        if (!source->Read(at + 8, reinterpret_cast<std::uint8_t*>(header.data()), fieldsLength))
+        if (!source->Read(at + kTypeOffset, reinterpret_cast<std::uint8_t*>(header.data()), fieldsLength))
             return damaged(QStringLiteral("cannot be read"));
-        const char* all = header.constData();
+        const auto* all = reinterpret_cast<const std::uint8_t*>(header.constData());
         const qsizetype headerEnd = header.size();
         qsizetype field = 0;
         auto readField = [&](int& number, QString& name) {
             if (field + 4 > headerEnd)
                 return false;
-            if (qFromLittleEndian<quint16>(all + field) == 0xFFFF) {
-                number = qFromLittleEndian<quint16>(all + field + 2);
+            if (ReadLe16(all + field) == kNumericMarker) {
+                number = ReadLe16(all + field + 2);
                 field += 4;
                 return true;
             }
             for (; field + 2 <= headerEnd; field += 2) {
-                const std::uint16_t unit = qFromLittleEndian<quint16>(all + field);
+                const std::uint16_t unit = ReadLe16(all + field);
                 if (unit == 0) {
                     field += 2;
                     return true;
@@ -70,13 +73,13 @@ OutputContents ParseResource(std::shared_ptr<const ByteSource> source)
         QString name;
         if (!readField(typeNumber, type) || !readField(number, name))
             return damaged(QStringLiteral("has a type or name that overruns its header"));
-        const qint64 padded = (static_cast<qint64>(dataSize) + 3) / 4 * 4;
+        const qint64 padded = (static_cast<qint64>(dataSize) + kAlignment - 1) / kAlignment * kAlignment;
         if (padded > size - at - headerSize)
             return damaged(QStringLiteral("claims %1 bytes of data; the file ends before").arg(dataSize));
         const StoredEntry entry{qsizetype(at + headerSize), static_cast<qsizetype>(dataSize)};
         at += headerSize + padded;
         // Resources of other types or with names may share the file; only ours are read.
-        if (type != QLatin1String("VORKEL") || number < 1)
+        if (type != QStringView(kType) || number < 1)
             continue;
         if (!seen.insert(number).second)
             return Unreadable(out, QStringLiteral("resource %1 is there twice").arg(number));

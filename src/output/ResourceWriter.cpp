@@ -1,25 +1,12 @@
 #include "ResourceWriter.h"
 
+#include "LittleEndian.h"
+#include "ResourceLayout.h"
+
 #include <array>
 #include <limits>
 
 namespace hexaloom {
-
-namespace {
-
-void Put16(std::uint8_t* p, std::uint16_t v)
-{
-    p[0] = static_cast<std::uint8_t>(v);
-    p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void Put32(std::uint8_t* p, std::uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-} // namespace
 
 ResourceWriter::~ResourceWriter()
 {
@@ -43,11 +30,7 @@ bool ResourceWriter::Open(const QString& path)
     m_file = std::make_unique<SaveFile>(path);
     if (!m_file->open(QIODevice::WriteOnly))
         return Fail(m_file->errorString());
-    // The empty entry that marks a 32-bit resource file: numeric type 0, numeric name 0.
-    std::array<std::uint8_t, 32> first{};
-    Put32(first.data() + 4, 32);
-    Put32(first.data() + 8, 0x0000FFFF);
-    Put32(first.data() + 12, 0x0000FFFF);
+    const auto& first = resource_layout::kEmptyEntry;
     if (m_file->write(reinterpret_cast<const char*>(first.data()), first.size()) != qint64(first.size()))
         return Fail(m_file->errorString());
     return true;
@@ -59,14 +42,14 @@ bool ResourceWriter::BeginBlock(int number, std::int64_t size)
         return false;
     if (size > std::numeric_limits<std::int32_t>::max())
         return Fail(QStringLiteral("resource %1 is larger than 2 GiB - 1 bytes").arg(number));
-    std::array<std::uint8_t, 44> header{};
-    Put32(header.data(), static_cast<std::uint32_t>(size));
-    Put32(header.data() + 4, 44);
-    const char16_t type[] = u"VORKEL";
-    for (int i = 0; i < 6; ++i)
-        Put16(header.data() + 8 + 2 * i, type[i]);
-    Put16(header.data() + 22, 0xFFFF);
-    Put16(header.data() + 24, static_cast<std::uint16_t>(number));
+    using namespace resource_layout;
+    std::array<std::uint8_t, kEntryHeader> header{};
+    WriteLe32(header.data(), static_cast<std::uint32_t>(size));
+    WriteLe32(header.data() + 4, kEntryHeader);
+    for (std::size_t i = 0; kType[i] != 0; ++i)
+        WriteLe16(header.data() + kTypeOffset + 2 * i, kType[i]);
+    WriteLe16(header.data() + kNameOffset, kNumericMarker);
+    WriteLe16(header.data() + kNameOffset + 2, static_cast<std::uint16_t>(number));
     m_entrySize = m_entryLeft = size;
     if (m_file->write(reinterpret_cast<const char*>(header.data()), header.size()) != qint64(header.size()))
         return Fail(m_file->errorString());
@@ -88,7 +71,8 @@ bool ResourceWriter::EndBlock()
     if (!m_file || m_entryLeft != 0)
         return false;
     static const char padding[3] = {0, 0, 0};
-    const qint64 pad = (4 - m_entrySize % 4) % 4;
+    using resource_layout::kAlignment;
+    const qint64 pad = (kAlignment - m_entrySize % kAlignment) % kAlignment;
     if (m_file->write(padding, pad) != pad)
         return Fail(m_file->errorString());
     return true;

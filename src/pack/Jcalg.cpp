@@ -20,9 +20,9 @@ std::uint32_t JcChecksum(const std::uint8_t* data, std::size_t length)
     auto add = [&sum](std::uint32_t w) { sum = (sum + w) ^ (std::rotl(w, 1) + 1); };
     std::size_t offset = 0;
     for (; offset + 4 <= length; offset += 4)
-        add(jcalg::ReadLe32(data + offset));
+        add(ReadLe32(data + offset));
     if (offset < length)
-        add(jcalg::ReadLe32(data + length - 4));
+        add(ReadLe32(data + length - 4));
     return sum;
 }
 

@@ -9,7 +9,6 @@ namespace hexaloom {
 
 namespace {
 
-using jcalg::ReadLe32;
 
 // One step of gamma decoding: up to four digit/continuation pairs from the next 8 bits.
 struct GammaStep

@@ -246,16 +246,9 @@ std::size_t EncodeStream(Search& search, const std::uint8_t* source, std::size_t
 
     BitWriter out(destination, capacity);
     const std::uint32_t checksum = noChecksum ? 0 : JcChecksum(source, length);
-    const std::uint8_t header[kHeaderSize] = {kMagic0,
-                                              kMagic1,
-                                              static_cast<std::uint8_t>(n),
-                                              static_cast<std::uint8_t>(n >> 8),
-                                              static_cast<std::uint8_t>(n >> 16),
-                                              static_cast<std::uint8_t>(n >> 24),
-                                              static_cast<std::uint8_t>(checksum),
-                                              static_cast<std::uint8_t>(checksum >> 8),
-                                              static_cast<std::uint8_t>(checksum >> 16),
-                                              static_cast<std::uint8_t>(checksum >> 24)};
+    std::uint8_t header[kHeaderSize] = {kMagic0, kMagic1};
+    WriteLe32(header + 2, static_cast<std::uint32_t>(n));
+    WriteLe32(header + 6, checksum);
     out.WriteBytes(header, sizeof header);
 
     auto putMode = [&] {

@@ -2,6 +2,8 @@
 // The jCalg1 stream's numbers, named once for the encoder (JcalgEncoder.h, the searches) and the decoder
 // (JcalgDecoder.cpp). The stream is read by the access code in users' programs, so none of the format's
 // numbers may change; the compressor's strategy numbers fix which stream it writes, so they may not either.
+#include "LittleEndian.h"
+
 #include <cstdint>
 
 namespace hexaloom::jcalg {
@@ -10,11 +12,6 @@ namespace hexaloom::jcalg {
 constexpr std::uint8_t kMagic0 = 0x4A;
 constexpr std::uint8_t kMagic1 = 0x43;
 constexpr std::uint32_t kHeaderSize = 10;
-
-inline std::uint32_t ReadLe32(const std::uint8_t* p)
-{
-    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-}
 
 // ---- Tokens.
 // The short match token holds a 7-bit distance and a 2-bit length - 2: distances 1 .. 127 and lengths

@@ -2,6 +2,7 @@
 
 #include "Crc32.h"
 #include "Jcalg.h"
+#include "LittleEndian.h"
 
 #include <zlib.h>
 
@@ -14,18 +15,6 @@
 namespace hexaloom {
 
 namespace {
-
-void putLe64(std::uint8_t* p, std::int64_t value)
-{
-    const auto u = static_cast<std::uint64_t>(value);
-    for (int i = 0; i < 8; ++i)
-        p[i] = static_cast<std::uint8_t>(u >> (8 * i));
-}
-
-std::uint32_t getLe32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
 
 // Lengths in the block header and in every container are 32-bit signed.
 constexpr std::size_t kMaxLength = std::numeric_limits<std::int32_t>::max();
@@ -76,10 +65,10 @@ Bytes BlockHeader(const Bytes& data, int kind, std::size_t total)
     Bytes block;
     block.reserve(total);
     block.resize(kBlockHeaderSize);
-    putLe64(block.data(), static_cast<std::int64_t>(data.size()));
+    WriteLe64(block.data() + kBlockSizeOffset, static_cast<std::int64_t>(data.size()));
     const auto crc = static_cast<std::int32_t>(Crc32(data));
-    putLe64(block.data() + 8, crc); // sign-extended: bit 31 set gives FF FF FF FF above it
-    block[16] = static_cast<std::uint8_t>(kind);
+    WriteLe64(block.data() + kBlockCrcOffset, crc); // sign-extended: bit 31 set gives FF FF FF FF above it
+    block[kBlockPackerOffset] = static_cast<std::uint8_t>(kind);
     std::memcpy(block.data() + kBlockMagicOffset, kBlockMagic, sizeof kBlockMagic);
     return block;
 }
@@ -126,9 +115,9 @@ std::optional<Bytes> ReadPackedBlock(std::span<const std::uint8_t> stored)
 {
     if (!HasBlockMagic(stored))
         return Bytes(stored.begin(), stored.end());
-    const auto size = static_cast<std::int32_t>(getLe32(stored.data()));
-    const std::uint32_t crc = getLe32(stored.data() + 8);
-    const auto kind = static_cast<std::int8_t>(stored[16]);
+    const auto size = static_cast<std::int32_t>(ReadLe32(stored.data() + kBlockSizeOffset));
+    const std::uint32_t crc = ReadLe32(stored.data() + kBlockCrcOffset);
+    const auto kind = static_cast<std::int8_t>(stored[kBlockPackerOffset]);
     if (size <= 0)
         return std::nullopt;
     const std::span<const std::uint8_t> payload = stored.subspan(kBlockHeaderSize);

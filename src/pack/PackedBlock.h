@@ -14,6 +14,11 @@ using Bytes = std::vector<std::uint8_t>;
 enum PackerKind : int { PackerNone = 0, PackerJcalg1 = 1, PackerZip = 2 };
 
 inline constexpr std::size_t kBlockHeaderSize = 23;
+// The header's fields: the unpacked size and the CRC-32 as 64-bit values (readers take the low 32 bits),
+// the packer kind in one byte, then the magic.
+inline constexpr std::size_t kBlockSizeOffset = 0;
+inline constexpr std::size_t kBlockCrcOffset = 8;
+inline constexpr std::size_t kBlockPackerOffset = 16;
 inline constexpr std::size_t kBlockMagicOffset = 17;
 inline constexpr std::uint8_t kBlockMagic[6] = {'V', 'O', 'R', 'K', 'E', 'L'};
 

@@ -32,7 +32,7 @@ QString AboutWindow::AboutPage()
     if (!page)
         return {};
     QString html = QString::fromUtf8(reinterpret_cast<const char*>(page->data()), static_cast<qsizetype>(page->size()));
-    html.replace(QLatin1String("##APPTITLE##"), QLatin1String(kAppTitle));
+    html.replace(QLatin1String("##APPTITLE##"), QLatin1String(kAppName));
     html.replace(QLatin1String("##APPVERSION##"), QLatin1String(kAppVersion));
     html.replace(QLatin1String("##APPYEAR##"), QLatin1String(kAppYear));
     return html;
@@ -45,7 +45,7 @@ AboutWindow::AboutWindow(QWidget* parent, Platform& platform, const LanguageTabl
     setObjectName(QStringLiteral("aboutWindow"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(language.LanguageText(QStringLiteral("MenuItem"), QStringLiteral("About")).remove(QLatin1Char('&')) +
-                   QStringLiteral(" Hexaloom"));
+                   QLatin1Char(' ') + QLatin1String(kAppName));
     setFixedSize(400, 300);
 
     auto* logoLabel = new QLabel(this);

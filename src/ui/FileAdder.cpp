@@ -6,6 +6,7 @@
 #include "Paths.h"
 #include "Platform.h"
 #include "ProjectCommands.h"
+#include "Version.h"
 
 #include <QFileInfo>
 
@@ -48,7 +49,7 @@ void FileAdder::AddWithSizeCheck(const QString& path, qint64 size)
         return;
     }
     if (size > kBigFileLimit &&
-        !m_platform.AskYesNo(QStringLiteral("Hexaloom"), BigFileQuestion(m_language, path), false))
+        !m_platform.AskYesNo(QLatin1String(kAppName), BigFileQuestion(m_language, path), false))
         return;
     model.AddFileRow(path, 0, QString::number(size));
     m_listed.insert(path);
@@ -59,13 +60,13 @@ void FileAdder::TellNotAdded()
     m_listed.clear();
     if (!m_alreadyListed.isEmpty()) {
         const QStringList paths = std::exchange(m_alreadyListed, {});
-        m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
+        m_platform.MessageWithDetails(QLatin1String(kAppName),
                                       MessageText(&m_language, "AlreadyListed").arg(paths.size()),
                                       paths.join(QLatin1Char('\n')), MessageIcon::Information);
     }
     if (!m_leftOut.isEmpty()) {
         const QStringList entries = std::exchange(m_leftOut, {});
-        m_platform.MessageWithDetails(QStringLiteral("Hexaloom"),
+        m_platform.MessageWithDetails(QLatin1String(kAppName),
                                       MessageText(&m_language, "LeftOut").arg(entries.size()),
                                       entries.join(QLatin1Char('\n')), MessageIcon::Warning);
     }

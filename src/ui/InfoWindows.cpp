@@ -8,6 +8,7 @@
 #include "Platform.h"
 #include "ScreenFit.h"
 #include "UpdateWindow.h"
+#include "Version.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -97,7 +98,7 @@ void InfoWindows::showUpdate(UpdateService::CheckResult result)
 {
     // The user asked: a check that got no answer says so and why.
     if (result == UpdateService::CheckResult::Failed)
-        m_platform.Message(QStringLiteral("Hexaloom"),
+        m_platform.Message(QLatin1String(kAppName),
                            MessageText(&m_language, "UpdateFailed").arg(m_updates.infoUrl(), m_updates.failure()),
                            MessageIcon::Warning);
     if (result != UpdateService::CheckResult::UpdateFound)

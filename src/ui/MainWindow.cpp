@@ -14,6 +14,7 @@
 #include "RowSize.h"
 #include "ScreenFit.h"
 #include "Startup.h"
+#include "Version.h"
 #include "WaitWindow.h"
 
 #include <QActionGroup>
@@ -566,7 +567,7 @@ void MainWindow::updateActions()
     m_actMoveDown->setEnabled(idle && current && row + 1 < n);
     m_actDelete->setEnabled(idle && current);
     m_actCalculate->setEnabled(idle && current &&
-                               model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"));
+                               model.CellText(FileListModel::SizeColumn, row) == kSizePending);
 }
 
 void MainWindow::showStatus(const QString& text)
@@ -641,7 +642,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     }
     if (isWindowModified()) {
         const SaveAnswer answer =
-            m_platform.AskSaveChanges(QStringLiteral("Hexaloom"), MessageText(&m_state.language, "SaveChanges"));
+            m_platform.AskSaveChanges(QLatin1String(kAppName), MessageText(&m_state.language, "SaveChanges"));
         if (answer == SaveAnswer::Cancel || (answer == SaveAnswer::Save && !saveTo(currentProjectPath()))) {
             m_closeWhenIdle = false;
             event->ignore();
@@ -785,7 +786,7 @@ void MainWindow::packerChosen(int row, int column)
     if (column != FileListModel::PackerColumn)
         return;
     FileListModel& model = m_document.model();
-    model.SetCellText(FileListModel::SizeColumn, row, QStringLiteral("---"));
+    model.SetCellText(FileListModel::SizeColumn, row, QString(kSizePending));
     if (model.CellText(FileListModel::PackerColumn, row) == QLatin1String("none"))
         model.SetCellText(FileListModel::SizeColumn, row, FileSizeText(model.CellText(FileListModel::PathColumn, row)));
     else if (m_state.settings.calcsize)
@@ -806,7 +807,7 @@ void MainWindow::titleClicked(int column)
             continue;
         model.SetCellText(FileListModel::PackerColumn, row, packer);
         model.SetCellText(FileListModel::SizeColumn, row,
-                          none ? FileSizeText(model.CellText(FileListModel::PathColumn, row)) : QStringLiteral("---"));
+                          none ? FileSizeText(model.CellText(FileListModel::PathColumn, row)) : QString(kSizePending));
         changed.append(row);
     }
     if (!none && m_state.settings.calcsize)
@@ -821,7 +822,7 @@ void MainWindow::calcSizeToggled(bool on)
     const FileListModel& model = m_document.model();
     QList<int> rows;
     for (int row = 0; row < model.rowCount(); ++row) {
-        if (model.CellText(FileListModel::SizeColumn, row) == QLatin1String("---"))
+        if (model.CellText(FileListModel::SizeColumn, row) == kSizePending)
             rows.append(row);
     }
     calculateSizes(rows);

@@ -4,7 +4,6 @@
 
 namespace hexaloom {
 
-inline constexpr char kAppTitle[] = "Hexaloom";
 inline constexpr char kAppYear[] = "2009";
 
 // The project's web page, opened by the About window's donate button.

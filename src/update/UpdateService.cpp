@@ -216,7 +216,7 @@ bool UpdateService::StartDownload()
         return false;
     // A folder of its own, made for this download with only its owner let in: in a shared temporary
     // folder a predictable name could be taken beforehand by a link to someone else's file.
-    QTemporaryDir folder(WithSeparator(m_downloadFolder) + QStringLiteral("hexaloom-update-XXXXXX"));
+    QTemporaryDir folder(WithSeparator(m_downloadFolder) + QLatin1String(kAppCommand) + QStringLiteral("-update-XXXXXX"));
     if (!folder.isValid())
         return false;
     folder.setAutoRemove(false);
