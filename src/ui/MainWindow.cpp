@@ -9,6 +9,7 @@
 #include "InfoWindows.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
+#include "PackedBlock.h"
 #include "Platform.h"
 #include "ProjectCommands.h"
 #include "RowSize.h"
@@ -346,7 +347,7 @@ void MainWindow::createCentralWidget()
     m_grid->setColumnWidth(FileListModel::PackerColumn, 80);
     m_grid->setColumnWidth(FileListModel::SizeColumn, 100);
     m_grid->setChoiceColumn(FileListModel::PackerColumn,
-                            {QStringLiteral("none"), QStringLiteral("jCalg1"), QStringLiteral("zip")});
+                            {PackerText(PackerNone), PackerText(PackerJcalg1), PackerText(PackerZip)});
     connect(m_grid, &EditableGrid::currentRowChanged, this, &MainWindow::currentRowChanged);
     connect(m_grid, &EditableGrid::cellChosen, this, &MainWindow::packerChosen);
     connect(m_grid, &EditableGrid::titleClicked, this, &MainWindow::titleClicked);
@@ -787,7 +788,7 @@ void MainWindow::packerChosen(int row, int column)
         return;
     FileListModel& model = m_document.model();
     model.SetCellText(FileListModel::SizeColumn, row, QString(kSizePending));
-    if (model.CellText(FileListModel::PackerColumn, row) == QLatin1String("none"))
+    if (model.CellText(FileListModel::PackerColumn, row) == PackerText(PackerNone))
         model.SetCellText(FileListModel::SizeColumn, row, FileSizeText(model.CellText(FileListModel::PathColumn, row)));
     else if (m_state.settings.calcsize)
         calculateSizes({row});
@@ -800,7 +801,7 @@ void MainWindow::titleClicked(int column)
     if (column != FileListModel::PackerColumn || model.rowCount() == 0 || current < 0)
         return;
     const QString packer = model.CellText(FileListModel::PackerColumn, current);
-    const bool none = packer == QLatin1String("none");
+    const bool none = packer == PackerText(PackerNone);
     QList<int> changed;
     for (int row = 0; row < model.rowCount(); ++row) {
         if (model.CellText(FileListModel::PackerColumn, row) == packer)
