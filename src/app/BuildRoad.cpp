@@ -6,6 +6,7 @@
 #include "ConsolePlatform.h"
 #include "CreateOutput.h"
 #include "Document.h"
+#include "FolderScan.h"
 #include "InputFiles.h"
 #include "LanguageTable.h"
 #include "OutputContents.h"
@@ -20,7 +21,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -270,14 +270,12 @@ bool PlanProject(const BuildOptions& o, std::optional<Target>& target, CreatePla
                        extension == QLatin1String("pb");
     if (o.format < 0 && named &&
         (document.outputFormat() == OutputResource) != (OutputFormatOfName(o.output) == OutputResource)) {
+        QString makes = QStringLiteral("PureBasic include"), names = QStringLiteral("resource file");
+        if (document.outputFormat() == OutputResource)
+            std::swap(makes, names);
         console.Error(QStringLiteral("the project \"%1\" makes a %2, but %3 names a %4; give --format or another "
                                      "OUT; nothing was written")
-                          .arg(o.project,
-                               document.outputFormat() == OutputResource ? QStringLiteral("resource file")
-                                                                         : QStringLiteral("PureBasic include"),
-                               o.output,
-                               document.outputFormat() == OutputResource ? QStringLiteral("PureBasic include")
-                                                                         : QStringLiteral("resource file")));
+                          .arg(o.project, makes, o.output, names));
         return false;
     }
     target = SettleTarget(o, document.outputFormat());
@@ -490,11 +488,11 @@ int CompareAgainst(const BuildOptions& o, Console& console, const OutputContents
             ++bad;
             continue;
         }
-        QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            byName[it.fileName()].append(path);
-        }
+        ScanDirectory(folder, true, [&byName](const ScanEntry& entry) {
+            if (entry.kind == ScanEntry::File)
+                byName[FileNamePart(entry.path)].append(entry.path);
+            return true;
+        });
     }
     for (int k = 1; k <= int(contents.files.size()); ++k) {
         if (!damage[std::size_t(k - 1)].isEmpty() || HoldsNoData(contents, k))

@@ -58,18 +58,15 @@ void FileAdder::AddWithSizeCheck(const QString& path, qint64 size)
 void FileAdder::TellNotAdded()
 {
     m_listed.clear();
-    if (!m_alreadyListed.isEmpty()) {
-        const QStringList paths = std::exchange(m_alreadyListed, {});
-        m_platform.MessageWithDetails(QLatin1String(kAppName),
-                                      MessageText(&m_language, "AlreadyListed").arg(paths.size()),
-                                      paths.join(QLatin1Char('\n')), MessageIcon::Information);
-    }
-    if (!m_leftOut.isEmpty()) {
-        const QStringList entries = std::exchange(m_leftOut, {});
-        m_platform.MessageWithDetails(QLatin1String(kAppName),
-                                      MessageText(&m_language, "LeftOut").arg(entries.size()),
-                                      entries.join(QLatin1Char('\n')), MessageIcon::Warning);
-    }
+    const auto tell = [this](QStringList& lines, const char* key, MessageIcon icon) {
+        if (lines.isEmpty())
+            return;
+        const QStringList told = std::exchange(lines, {});
+        m_platform.MessageWithDetails(QLatin1String(kAppName), MessageText(&m_language, key).arg(told.size()),
+                                      told.join(QLatin1Char('\n')), icon);
+    };
+    tell(m_alreadyListed, "AlreadyListed", MessageIcon::Information);
+    tell(m_leftOut, "LeftOut", MessageIcon::Warning);
 }
 
 void FileAdder::NoteLeftOut(const ScanEntry& entry)
