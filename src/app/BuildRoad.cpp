@@ -11,6 +11,7 @@
 #include "LanguageTable.h"
 #include "OutputContents.h"
 #include "OutputNames.h"
+#include "ParallelFor.h"
 #include "Paths.h"
 #include "ProjectCommands.h"
 #include "ProjectFile.h"
@@ -27,11 +28,9 @@
 #include <QHash>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -106,23 +105,9 @@ std::vector<QString> OnEveryCore(int count, const std::function<QString(int)>& w
                                  const std::function<void(int)>& progress)
 {
     std::vector<QString> results(static_cast<std::size_t>(std::max(count, 0)));
-    std::atomic<int> next{0};
-    std::atomic<int> done{0};
-    auto loop = [&](bool caller) {
-        for (int i = next++; i < count; i = next++) {
-            results[static_cast<std::size_t>(i)] = work(i);
-            const int finished = ++done;
-            if (caller)
-                progress(finished);
-        }
-    };
-    const int helpers = std::min<int>(count, static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))) - 1;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < helpers; ++t)
-        threads.emplace_back(loop, false);
-    loop(true);
-    for (std::thread& thread : threads)
-        thread.join();
+    ParallelFor(
+        results.size(), [&](std::size_t i) { results[i] = work(static_cast<int>(i)); },
+        {.progress = [&](std::size_t done) { progress(static_cast<int>(done)); }});
     return results;
 }
 
