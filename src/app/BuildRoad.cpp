@@ -6,6 +6,7 @@
 #include "ConsolePlatform.h"
 #include "CreateOutput.h"
 #include "Document.h"
+#include "Extraction.h"
 #include "FolderScan.h"
 #include "InputFiles.h"
 #include "LanguageTable.h"
@@ -571,66 +572,35 @@ int RunExtract(const BuildOptions& o, Console& console)
         console.Error(QStringLiteral("the folder \"%1\" cannot be made: %2").arg(o.folder, why));
         return kExitFailed;
     }
-    // Which files are written: under a name that stays inside DIR, once per name as the file system
-    // tells names apart.
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
-    const auto fold = [](const QString& name) { return name.toCaseFolded(); };
-#else
-    const auto fold = [](const QString& name) { return name; };
-#endif
-    const int count = static_cast<int>(contents.files.size());
     std::vector<int> chosen;
-    QHash<QString, int> taken;
-    for (int k = 1; k <= std::max(count, catalog.count); ++k) {
-        const QString name = catalog.names.value(k - 1);
-        if (HoldsNoData(contents, k)) {
-            console.Error(QStringLiteral("%1: %2: no data; not written").arg(o.output, FileLabel(k, name)));
-            ++bad;
+    for (const ExtractChoice& choice : ChooseExtracted(contents, catalog)) {
+        const int k = choice.number;
+        switch (choice.verdict) {
+        case ExtractChoice::Write:
+            chosen.push_back(k);
             continue;
-        }
-        if (!IsSafeFileName(name)) {
+        case ExtractChoice::NoData:
+            console.Error(QStringLiteral("%1: %2: no data; not written").arg(o.output, FileLabel(k, choice.name)));
+            break;
+        case ExtractChoice::UnsafeName:
             console.Error(QStringLiteral("%1: file %2: the name \"%3\" does not stay inside %4; not written")
                               .arg(o.output)
                               .arg(k)
-                              .arg(name, o.folder));
-            ++bad;
-            continue;
-        }
-        const auto earlier = taken.constFind(fold(name));
-        if (earlier != taken.constEnd()) {
+                              .arg(choice.name, o.folder));
+            break;
+        case ExtractChoice::SameName:
             console.Error(QStringLiteral("%1: %2: file %3 has the same name; not written")
-                              .arg(o.output, FileLabel(k, name))
-                              .arg(*earlier));
-            ++bad;
-            continue;
+                              .arg(o.output, FileLabel(k, choice.name))
+                              .arg(choice.sameAs));
+            break;
         }
-        taken.insert(fold(name), k);
-        chosen.push_back(k);
+        ++bad;
     }
     const std::vector<QString> failures = OnEveryCore(
         static_cast<int>(chosen.size()),
         [&](int index) {
             const int k = chosen[std::size_t(index)];
-            const StoredEntry& entry = contents.files[std::size_t(k - 1)];
-            const QString name = catalog.names.value(k - 1);
-            // Never through a link: one standing at the name is refused, not followed. The bytes go to
-            // the file as they are unpacked, and only a sound block takes the name.
-            SaveFile file(folder + QLatin1Char('/') + name, SaveFile::RefuseLinks);
-            if (!file.open(QIODevice::WriteOnly))
-                return QStringLiteral("cannot be written: ") + file.errorString();
-            bool writeFailed = false;
-            const bool sound = UnpackEntry(contents, entry, [&](std::span<const std::uint8_t> piece) {
-                writeFailed = file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size())) !=
-                              qint64(piece.size());
-                return !writeFailed;
-            });
-            if (writeFailed)
-                return QStringLiteral("cannot be written: ") + file.errorString();
-            if (!sound)
-                return EntryDamageText(contents, entry) + QStringLiteral("; not written");
-            if (!file.commit())
-                return QStringLiteral("cannot be written: ") + file.errorString();
-            return QString();
+            return ExtractFile(contents, k, folder + QLatin1Char('/') + catalog.names.value(k - 1));
         },
         [&](int done) { console.Progress(QStringLiteral("extracting %1 of %2").arg(done).arg(chosen.size())); });
     if (ChangedMeanwhile(o, console, contents))
