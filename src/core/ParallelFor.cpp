@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <new>
 #include <system_error>
 
 namespace hexaloom {
