@@ -6,11 +6,13 @@
 #include "ConsolePlatform.h"
 #include "CreateOutput.h"
 #include "Document.h"
+#include "Extraction.h"
 #include "FolderScan.h"
 #include "InputFiles.h"
 #include "LanguageTable.h"
 #include "OutputContents.h"
 #include "OutputNames.h"
+#include "ParallelFor.h"
 #include "Paths.h"
 #include "ProjectCommands.h"
 #include "ProjectFile.h"
@@ -27,11 +29,9 @@
 #include <QHash>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <functional>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #ifdef Q_OS_WIN
@@ -106,23 +106,9 @@ std::vector<QString> OnEveryCore(int count, const std::function<QString(int)>& w
                                  const std::function<void(int)>& progress)
 {
     std::vector<QString> results(static_cast<std::size_t>(std::max(count, 0)));
-    std::atomic<int> next{0};
-    std::atomic<int> done{0};
-    auto loop = [&](bool caller) {
-        for (int i = next++; i < count; i = next++) {
-            results[static_cast<std::size_t>(i)] = work(i);
-            const int finished = ++done;
-            if (caller)
-                progress(finished);
-        }
-    };
-    const int helpers = std::min<int>(count, static_cast<int>(std::max(1u, std::thread::hardware_concurrency()))) - 1;
-    std::vector<std::thread> threads;
-    for (int t = 0; t < helpers; ++t)
-        threads.emplace_back(loop, false);
-    loop(true);
-    for (std::thread& thread : threads)
-        thread.join();
+    ParallelFor(
+        results.size(), [&](std::size_t i) { results[i] = work(static_cast<int>(i)); },
+        {.progress = [&](std::size_t done) { progress(static_cast<int>(done)); }});
     return results;
 }
 
@@ -586,66 +572,35 @@ int RunExtract(const BuildOptions& o, Console& console)
         console.Error(QStringLiteral("the folder \"%1\" cannot be made: %2").arg(o.folder, why));
         return kExitFailed;
     }
-    // Which files are written: under a name that stays inside DIR, once per name as the file system
-    // tells names apart.
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
-    const auto fold = [](const QString& name) { return name.toCaseFolded(); };
-#else
-    const auto fold = [](const QString& name) { return name; };
-#endif
-    const int count = static_cast<int>(contents.files.size());
     std::vector<int> chosen;
-    QHash<QString, int> taken;
-    for (int k = 1; k <= std::max(count, catalog.count); ++k) {
-        const QString name = catalog.names.value(k - 1);
-        if (HoldsNoData(contents, k)) {
-            console.Error(QStringLiteral("%1: %2: no data; not written").arg(o.output, FileLabel(k, name)));
-            ++bad;
+    for (const ExtractChoice& choice : ChooseExtracted(contents, catalog)) {
+        const int k = choice.number;
+        switch (choice.verdict) {
+        case ExtractChoice::Write:
+            chosen.push_back(k);
             continue;
-        }
-        if (!IsSafeFileName(name)) {
+        case ExtractChoice::NoData:
+            console.Error(QStringLiteral("%1: %2: no data; not written").arg(o.output, FileLabel(k, choice.name)));
+            break;
+        case ExtractChoice::UnsafeName:
             console.Error(QStringLiteral("%1: file %2: the name \"%3\" does not stay inside %4; not written")
                               .arg(o.output)
                               .arg(k)
-                              .arg(name, o.folder));
-            ++bad;
-            continue;
-        }
-        const auto earlier = taken.constFind(fold(name));
-        if (earlier != taken.constEnd()) {
+                              .arg(choice.name, o.folder));
+            break;
+        case ExtractChoice::SameName:
             console.Error(QStringLiteral("%1: %2: file %3 has the same name; not written")
-                              .arg(o.output, FileLabel(k, name))
-                              .arg(*earlier));
-            ++bad;
-            continue;
+                              .arg(o.output, FileLabel(k, choice.name))
+                              .arg(choice.sameAs));
+            break;
         }
-        taken.insert(fold(name), k);
-        chosen.push_back(k);
+        ++bad;
     }
     const std::vector<QString> failures = OnEveryCore(
         static_cast<int>(chosen.size()),
         [&](int index) {
             const int k = chosen[std::size_t(index)];
-            const StoredEntry& entry = contents.files[std::size_t(k - 1)];
-            const QString name = catalog.names.value(k - 1);
-            // Never through a link: one standing at the name is refused, not followed. The bytes go to
-            // the file as they are unpacked, and only a sound block takes the name.
-            SaveFile file(folder + QLatin1Char('/') + name, SaveFile::RefuseLinks);
-            if (!file.open(QIODevice::WriteOnly))
-                return QStringLiteral("cannot be written: ") + file.errorString();
-            bool writeFailed = false;
-            const bool sound = UnpackEntry(contents, entry, [&](std::span<const std::uint8_t> piece) {
-                writeFailed = file.write(reinterpret_cast<const char*>(piece.data()), qint64(piece.size())) !=
-                              qint64(piece.size());
-                return !writeFailed;
-            });
-            if (writeFailed)
-                return QStringLiteral("cannot be written: ") + file.errorString();
-            if (!sound)
-                return EntryDamageText(contents, entry) + QStringLiteral("; not written");
-            if (!file.commit())
-                return QStringLiteral("cannot be written: ") + file.errorString();
-            return QString();
+            return ExtractFile(contents, k, folder + QLatin1Char('/') + catalog.names.value(k - 1));
         },
         [&](int done) { console.Progress(QStringLiteral("extracting %1 of %2").arg(done).arg(chosen.size())); });
     if (ChangedMeanwhile(o, console, contents))

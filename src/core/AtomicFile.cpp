@@ -1,4 +1,5 @@
 #include "AtomicFile.h"
+#include "AtomicFileSystem.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -9,23 +10,11 @@
 #include <utility>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstring>
 
-#ifdef Q_OS_WIN
-#include <QCryptographicHash>
-
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 namespace hexaloom {
+
+using namespace atomic_file;
 
 namespace {
 
@@ -33,8 +22,6 @@ const QLatin1String kTemporaryPrefix(".hexaloom-");
 const QLatin1String kTemporarySuffix(".tmp");
 // The first bytes of a pair's journal (PairJournal), which carries a temporary file's name.
 const QByteArray kPairMagic("hexaloom pair journal 1\n");
-// The first bytes of the note of a run that holds its output's folder (OutputLock), before the output's path.
-const QByteArray kLockMagic("hexaloom is writing\n");
 
 // Four hexadecimal digits that check the eight before them: a name a user gave a file of his own
 // (".hexaloom-mynotes1.tmp") is never taken for one of ours, removed or left out of a walk.
@@ -48,8 +35,10 @@ QString CheckDigits(QStringView random)
     return QStringLiteral("%1").arg((hash ^ (hash >> 16)) & 0xFFFF, 4, 16, QLatin1Char('0'));
 }
 
+} // namespace
+
 // A short name of its own in the target's folder, however long the target's name is.
-QString TemporaryName(const QString& folder)
+QString atomic_file::TemporaryName(const QString& folder)
 {
     static constexpr char kDigits[] = "0123456789abcdef";
     QString random;
@@ -57,6 +46,8 @@ QString TemporaryName(const QString& folder)
         random += QLatin1Char(kDigits[QRandomGenerator::global()->bounded(16)]);
     return folder + QLatin1Char('/') + kTemporaryPrefix + random + CheckDigits(random) + kTemporarySuffix;
 }
+
+namespace {
 
 // The temporary files that exist right now, for the signal handler: fixed slots, so that registering
 // never allocates and the handler reads only what was completely written.
@@ -67,7 +58,9 @@ struct PendingSlot
 };
 PendingSlot g_pending[64];
 
-int RegisterPending(const QString& path)
+} // namespace
+
+int atomic_file::RegisterPending(const QString& path)
 {
     const QByteArray bytes = QFile::encodeName(path);
     if (bytes.size() >= int(sizeof g_pending[0].path))
@@ -83,11 +76,13 @@ int RegisterPending(const QString& path)
     return -1;
 }
 
-void UnregisterPending(int slot)
+void atomic_file::UnregisterPending(int slot)
 {
     if (slot >= 0)
         g_pending[slot].state.store(0);
 }
+
+namespace {
 
 // While above 0, a signal that ends the program waits in g_deferred (see HeldSignals).
 std::atomic<int> g_holding{0};
@@ -100,48 +95,11 @@ extern "C" void RemovePendingAndEnd(int signal)
         return;
     }
     for (PendingSlot& slot : g_pending) {
-        if (slot.state.load() == 2) {
-#ifdef Q_OS_WIN
-            _unlink(slot.path);
-#else
-            ::unlink(slot.path);
-#endif
-        }
+        if (slot.state.load() == 2)
+            UnlinkInSignalHandler(slot.path);
     }
     std::signal(signal, SIG_DFL);
     std::raise(signal);
-}
-
-// Puts `from` in the place of `to` in one step, replacing what is there.
-bool ReplaceFile(const QString& from, const QString& to, QString* why)
-{
-#ifdef Q_OS_WIN
-    if (MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()), reinterpret_cast<const wchar_t*>(to.utf16()),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return true;
-    *why = qt_error_string(static_cast<int>(GetLastError()));
-#else
-    if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
-        return true;
-    *why = SystemErrorText(errno);
-#endif
-    return false;
-}
-
-// Flushes the file's data to the disk. Devices that cannot be synced are taken as synced.
-bool SyncToDisk(int handle, QString* why)
-{
-#ifdef Q_OS_WIN
-    if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(handle))))
-        return true;
-    *why = qt_error_string(static_cast<int>(GetLastError()));
-    return false;
-#else
-    if (::fsync(handle) == 0 || errno == EINVAL)
-        return true;
-    *why = SystemErrorText(errno);
-    return false;
-#endif
 }
 
 // Removes the temporary files of this program in `folder` that no running program holds: a killed run
@@ -156,80 +114,8 @@ void RemoveAbandoned(const QString& folder)
     for (const QString& name : names) {
         if (!IsOwnTemporaryName(name))
             continue;
-        const QString path = folder + QLatin1Char('/') + name;
-#ifdef Q_OS_WIN
-        // Opened for nobody else to share: that fails while a running save holds the file; otherwise the
-        // file goes when this handle closes.
-        const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                                            DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-        if (handle != INVALID_HANDLE_VALUE)
-            ::CloseHandle(handle);
-#else
-        const QByteArray local = QFile::encodeName(path);
-        const int handle = ::open(local.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-        if (handle < 0)
-            continue;
-        struct stat info;
-        if (::fstat(handle, &info) == 0 && S_ISREG(info.st_mode) && ::flock(handle, LOCK_EX | LOCK_NB) == 0)
-            ::unlink(local.constData());
-        ::close(handle);
-#endif
+        RemoveUnlessHeld(folder + QLatin1Char('/') + name);
     }
-}
-
-// Locks the new temporary file for as long as it exists. A cleaner that removed it between its creation
-// and the lock leaves it without a name: then false, and another name is tried.
-bool HoldTemporary(int handle, const QString& path)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(handle);
-    Q_UNUSED(path);
-    return true;
-#else
-    if (::flock(handle, LOCK_EX) != 0)
-        return true; // a file system without locks: nothing to hold
-    struct stat open;
-    struct stat named;
-    return ::fstat(handle, &open) == 0 && ::lstat(QFile::encodeName(path).constData(), &named) == 0 &&
-           open.st_ino == named.st_ino && open.st_dev == named.st_dev;
-#endif
-}
-
-#ifdef Q_OS_WIN
-// A C handle on `path` that lets others read, write, rename and delete it; -1 when it cannot be opened.
-// While it is open no cleaner removes the file (see RemoveAbandoned), and the save may still rename it.
-int OpenShared(const QString& path, DWORD access, DWORD disposition)
-{
-    const HANDLE handle = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                                        access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
-    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), access & GENERIC_WRITE ? _O_RDWR : _O_RDONLY);
-    if (fd < 0)
-        ::CloseHandle(handle);
-    return fd;
-}
-#endif
-
-// Gives the file `existing` the second name `name` (a hard link where the file system has them, else a
-// copy), locked as a temporary file of a running save is.
-bool SecondName(const QString& existing, const QString& name, int* handle)
-{
-#ifdef Q_OS_WIN
-    if (!QFile::copy(existing, name))
-        return false;
-    *handle = OpenShared(name, GENERIC_READ, OPEN_EXISTING);
-    return true;
-#else
-    const QByteArray local = QFile::encodeName(name);
-    if (::link(QFile::encodeName(existing).constData(), local.constData()) != 0 && !QFile::copy(existing, name))
-        return false;
-    *handle = ::open(local.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (*handle >= 0)
-        ::flock(*handle, LOCK_EX | LOCK_NB);
-    return true;
-#endif
 }
 
 } // namespace
@@ -297,9 +183,7 @@ bool PairJournal::Begin(const SaveFile& first, const SaveFile& second)
         const QString name = TemporaryName(folder);
         m_file.setFileName(name);
         if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-#ifndef Q_OS_WIN
-            ::flock(m_file.handle(), LOCK_EX);
-#endif
+            HoldJournal(m_file.handle());
             m_path = name;
         }
     }
@@ -353,11 +237,9 @@ QStringList SplitPairs(const QString& folder, bool repair)
         if (!journal.open(QIODevice::ReadOnly) || journal.size() > 3 * 4096 + 64 ||
             !journal.peek(kPairMagic.size()).startsWith(kPairMagic))
             continue;
-#ifndef Q_OS_WIN
         // Held: its run is still at work.
-        if (::flock(journal.handle(), LOCK_EX | LOCK_NB) != 0)
+        if (!TakeJournal(journal.handle()))
             continue;
-#endif
         const auto pair = SplitPair(journal.readAll());
         if (!pair)
             continue;
@@ -410,14 +292,8 @@ bool SaveFile::open(OpenMode mode)
     // it with a regular file.
     if (existing.exists() && !existing.isFile())
         return fail(QStringLiteral("not a regular file; left as it is"));
-#ifdef Q_OS_WIN
-    if (existing.exists() && !existing.isWritable())
-        return fail(SystemErrorText(EACCES));
-#else
-    // The system's own reason: a read-only file system is not a matter of permissions.
-    if (existing.exists() && ::access(QFile::encodeName(m_target).constData(), W_OK) != 0)
-        return fail(SystemErrorText(errno));
-#endif
+    if (const QString why = WhyNotWritable(m_target, existing); !why.isEmpty())
+        return fail(why);
     m_keepPermissions = existing.exists();
     // The file's own bits only: the "user" ones say what this process may do (everything, for root), and
     // set again they would make a read-only file writable.
@@ -430,18 +306,9 @@ bool SaveFile::open(OpenMode mode)
                                     : (ReadOwner | WriteOwner | ReadGroup | WriteGroup | ReadOther | WriteOther);
     for (int attempt = 0; attempt < 16; ++attempt) {
         m_temporary = TemporaryName(folder);
-        setFileName(m_temporary);
         // Known to the signal handler before it exists: a signal right after its creation removes it too.
         m_registered = RegisterPending(m_temporary);
-#ifdef Q_OS_WIN
-        // Qt opens files without delete sharing, so they could be neither renamed while open nor held
-        // against a cleaner until the rename: the handle is made here.
-        Q_UNUSED(created);
-        const int fd = OpenShared(m_temporary, GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
-        if (fd >= 0 && QFile::open(fd, mode, AutoCloseHandle)) {
-#else
-        if (QFile::open(mode | QIODevice::NewOnly, created)) {
-#endif
+        if (CreateTemporary(*this, m_temporary, mode, created)) {
             if (!HoldTemporary(handle(), m_temporary)) {
                 QFile::close();
                 UnregisterPending(std::exchange(m_registered, -1));
@@ -558,11 +425,7 @@ void SaveFile::dropOld()
         QFile::remove(m_old);
     m_old.clear();
     if (m_oldHandle >= 0)
-#ifdef Q_OS_WIN
-        _close(m_oldHandle);
-#else
-        ::close(m_oldHandle);
-#endif
+        CloseDescriptor(m_oldHandle);
     m_oldHandle = -1;
 }
 
@@ -576,116 +439,6 @@ void SaveFile::cancelWriting()
     QFile::close();
     UnregisterPending(m_registered);
     m_registered = -1;
-}
-
-OutputLock::~OutputLock()
-{
-#ifdef Q_OS_WIN
-    if (m_mutex) {
-        ::ReleaseMutex(m_mutex);
-        ::CloseHandle(m_mutex);
-    }
-#else
-    if (m_note >= 0) {
-        ::unlink(QFile::encodeName(m_notePath).constData()); // while still held, so no cleaner takes it
-        ::close(m_note);
-        UnregisterPending(m_noteSlot);
-    }
-    if (m_handle >= 0)
-        ::close(m_handle);
-#endif
-}
-
-bool OutputLock::Lock(const QString& file, const std::function<bool()>& waiting)
-{
-#ifdef Q_OS_WIN
-    // A folder cannot be locked here; a mutex named after it can, and it is let go when its program ends
-    // however it ends. Letter case does not tell folders apart on Windows.
-    if (m_mutex)
-        return true;
-    const QString folder = QDir::toNativeSeparators(
-        QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath().toLower());
-    const QString name = QStringLiteral("Local\\hexaloom-output-") +
-                         QString::fromLatin1(QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex());
-    const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.utf16()));
-    if (!mutex)
-        return true; // nothing to lock with: writing goes on as without locks
-    for (;;) {
-        const DWORD result = ::WaitForSingleObject(mutex, waiting ? 100 : INFINITE);
-        if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) {
-            m_mutex = mutex;
-            return true;
-        }
-        if (result != WAIT_TIMEOUT || !waiting()) {
-            ::CloseHandle(mutex);
-            return result != WAIT_TIMEOUT;
-        }
-    }
-#else
-    if (m_handle >= 0)
-        return true;
-    const QString folder = QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath();
-    m_handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (m_handle < 0)
-        return true;
-    while (::flock(m_handle, waiting ? LOCK_EX | LOCK_NB : LOCK_EX) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
-            return true; // no locks on this file system
-        if (errno == EWOULDBLOCK && !waiting())
-            return false;
-        QThread::msleep(100);
-    }
-    // A note of what this run writes, for a run that waits meanwhile to name it.
-    const QByteArray text = kLockMagic + QFile::encodeName(ThroughLinks(QFileInfo(file).absoluteFilePath()));
-    for (int attempt = 0; attempt < 16 && m_notePath.isEmpty(); ++attempt) {
-        const QString name = TemporaryName(folder);
-        m_noteSlot = RegisterPending(name); // a signal that ends the run removes it too
-        const int note = ::open(QFile::encodeName(name).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (note < 0) {
-            UnregisterPending(std::exchange(m_noteSlot, -1));
-            if (errno != EEXIST)
-                break;
-            continue;
-        }
-        ::flock(note, LOCK_EX);
-        if (::write(note, text.constData(), std::size_t(text.size())) == text.size()) {
-            m_notePath = name;
-            m_note = note;
-        } else {
-            ::unlink(QFile::encodeName(name).constData());
-            ::close(note);
-            UnregisterPending(std::exchange(m_noteSlot, -1));
-            break;
-        }
-    }
-    return true;
-#endif
-}
-
-QString OutputLock::Holder(const QString& file)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(file);
-    return {};
-#else
-    const QString folder = QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath();
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        if (!IsOwnTemporaryName(name))
-            continue;
-        const int note = ::open(QFile::encodeName(folder + QLatin1Char('/') + name).constData(),
-                                O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (note < 0)
-            continue;
-        char bytes[4200];
-        const ssize_t n = ::read(note, bytes, sizeof bytes);
-        const bool held = ::flock(note, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
-        ::close(note);
-        const QByteArray text = QByteArray::fromRawData(bytes, n > 0 ? qsizetype(n) : 0);
-        if (held && text.startsWith(kLockMagic))
-            return QFile::decodeName(text.mid(kLockMagic.size()));
-    }
-    return {};
-#endif
 }
 
 bool WriteAll(QIODevice& device, const QByteArray& bytes)
@@ -746,10 +499,6 @@ bool SameFileContent(const QString& a, const QString& b)
     }
 }
 
-} // namespace hexaloom
-
-namespace hexaloom {
-
 bool MakeFolders(const QString& folder, QString* why)
 {
     const QFileInfo info(folder);
@@ -762,63 +511,13 @@ bool MakeFolders(const QString& folder, QString* why)
     const QString parent = info.absolutePath();
     if (parent != info.absoluteFilePath() && !MakeFolders(parent, why))
         return false;
-#ifdef Q_OS_WIN
-    if (QDir().mkdir(folder) || QFileInfo(folder).isDir())
-        return true;
-    *why = qt_error_string(static_cast<int>(GetLastError()));
-#else
-    if (::mkdir(QFile::encodeName(folder).constData(), 0777) == 0 || errno == EEXIST)
-        return true;
-    *why = SystemErrorText(errno);
-#endif
-    return false;
+    return MakeFolder(folder, why);
 }
 
 bool OpenRegularFile(QFile& file, const QString& path, qint64 cap, QString* why)
 {
-#ifdef Q_OS_WIN
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        *why = QStringLiteral("not a regular file");
+    if (!OpenRegular(file, path, why))
         return false;
-    }
-    // NUL, CON, COM1 and the like pass as files by name; the handle says what they are.
-    const HANDLE probe = ::CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()), 0,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (probe != INVALID_HANDLE_VALUE) {
-        const DWORD type = ::GetFileType(probe);
-        ::CloseHandle(probe);
-        if (type != FILE_TYPE_DISK) {
-            *why = QStringLiteral("not a regular file");
-            return false;
-        }
-    }
-    file.setFileName(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return false;
-    }
-#else
-    // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below like any non-file.
-    const int handle = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (handle < 0) {
-        *why = SystemErrorText(errno);
-        return false;
-    }
-    struct stat info;
-    if (::fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(handle);
-        *why = S_ISDIR(info.st_mode) ? SystemErrorText(EISDIR) : QStringLiteral("not a regular file");
-        return false;
-    }
-    ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);
-    if (!file.open(handle, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(handle);
-        *why = file.errorString();
-        return false;
-    }
-#endif
     if (file.size() > cap) {
         file.close();
         *why = QStringLiteral("larger than %1 bytes").arg(cap);

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "IncludeLayout.h"
 #include "LittleEndian.h"
+#include "ParallelFor.h"
 #include "Paths.h"
 
 #include <QFile>
@@ -537,34 +538,24 @@ SectionPieces ReadPieces(const IncludeText& text, std::string_view all, bool hex
     }
     std::vector<Section> read(pieces.size());
     std::vector<std::vector<HexBytes::Piece>> parts(pieces.size()); // each piece's parts, counted from it
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
+    ParallelFor(pieces.size(), [&](std::size_t k) {
         QByteArray buffer;
-        for (std::size_t k = next++; k < pieces.size(); k = next++) {
-            read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata, true);
-            // Parts from mark to mark, each with its bytes' CRC-32.
-            const Section& section = read[k];
-            std::pair<qsizetype, qsizetype> from{0, 0};
-            for (std::size_t m = 0; m <= section.marks.size(); ++m) {
-                const auto to = m < section.marks.size()
-                                    ? section.marks[m]
-                                    : std::pair<qsizetype, qsizetype>(qsizetype(pieces[k].size()), section.data.size());
-                parts[k].push_back({pieces[k].substr(std::size_t(from.first), std::size_t(to.first - from.first)),
-                                    from.second, to.second - from.second,
-                                    Crc32Of(section.data.constData() + from.second, to.second - from.second)});
-                from = to;
-            }
-            read[k].data = QByteArray();
-            read[k].marks = {};
+        read[k] = ReadSection(text.Piece(pieces[k], buffer), hexdata, true);
+        // Parts from mark to mark, each with its bytes' CRC-32.
+        const Section& section = read[k];
+        std::pair<qsizetype, qsizetype> from{0, 0};
+        for (std::size_t m = 0; m <= section.marks.size(); ++m) {
+            const auto to = m < section.marks.size()
+                                ? section.marks[m]
+                                : std::pair<qsizetype, qsizetype>(qsizetype(pieces[k].size()), section.data.size());
+            parts[k].push_back({pieces[k].substr(std::size_t(from.first), std::size_t(to.first - from.first)),
+                                from.second, to.second - from.second,
+                                Crc32Of(section.data.constData() + from.second, to.second - from.second)});
+            from = to;
         }
-    };
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> helpers;
-    for (std::size_t t = 1; t < std::min(cores, pieces.size()); ++t)
-        helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers)
-        helper.join();
+        read[k].data = QByteArray();
+        read[k].marks = {};
+    });
     Section& whole = result.summary;
     for (std::size_t k = 0; k < read.size(); ++k) {
         if (read[k].badLine != 0) {

@@ -7,7 +7,6 @@
 #include <future>
 #include <limits>
 #include <new>
-#include <system_error>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -212,25 +211,15 @@ bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::
 RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
     : m_jobs(std::move(jobs)), m_byteBudget(byteBudget)
 {
-    if (threads <= 0)
-        threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    m_threads = static_cast<int>(
-        std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(m_jobs.size(), 1)));
+    m_threads = static_cast<int>(ThreadsFor(m_jobs.size(), threads));
     m_window = static_cast<std::size_t>(m_threads) * 2;
     m_slots.resize(m_window);
     m_costs.reserve(m_jobs.size());
     for (const RowJob& job : m_jobs)
         m_costs.push_back(RowCost(job));
-    if (m_threads > 1) {
-        m_workers.reserve(static_cast<std::size_t>(m_threads));
-        try {
-            for (int i = 0; i < m_threads; ++i)
-                m_workers.emplace_back([this] { Work(); });
-        } catch (const std::system_error&) {
-            // Fewer workers than asked for; with none, Take() packs the rows itself.
-        }
-        m_threads = std::max(1, static_cast<int>(m_workers.size()));
-    }
+    // Fewer workers may start than asked for; with none, Take() packs the rows itself.
+    if (m_threads > 1)
+        m_threads = std::max(1, static_cast<int>(m_workers.Start(std::size_t(m_threads), [this] { Work(); })));
 }
 
 RowPacker::~RowPacker()
@@ -240,8 +229,7 @@ RowPacker::~RowPacker()
         m_stop = true;
     }
     m_roomChanged.notify_all();
-    for (std::thread& worker : m_workers)
-        worker.join();
+    m_workers.Join();
 }
 
 void RowPacker::Work()

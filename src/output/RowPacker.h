@@ -3,6 +3,7 @@
 // row order, so the output does not depend on the number of workers. Only a bounded number of rows (and
 // of source bytes) is in flight ahead of the writer.
 #include "PackedBlock.h"
+#include "ParallelFor.h"
 
 #include <QString>
 
@@ -13,7 +14,6 @@
 #include <memory>
 #include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
 class QFile;
@@ -115,7 +115,7 @@ private:
     std::size_t m_claimed = 0; // rows given to a worker
     std::size_t m_inFlight = 0;
     bool m_stop = false;
-    std::vector<std::thread> m_workers;
+    WorkerThreads m_workers;
 };
 
 } // namespace hexaloom

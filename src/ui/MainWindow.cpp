@@ -2,6 +2,7 @@
 
 #include "AppSettings.h"
 #include "Artwork.h"
+#include "BackgroundJobs.h"
 #include "Document.h"
 #include "EditableGrid.h"
 #include "FileAdder.h"
@@ -12,7 +13,6 @@
 #include "PackedBlock.h"
 #include "Platform.h"
 #include "ProjectCommands.h"
-#include "RowSize.h"
 #include "ScreenFit.h"
 #include "Startup.h"
 #include "Version.h"
@@ -25,7 +25,6 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -39,8 +38,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentMap>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace hexaloom {
 
@@ -49,16 +46,6 @@ namespace {
 constexpr std::int32_t kMaximised = 16777216;
 // Command numbers 8..58 are the languages: at most 51 are offered.
 constexpr int kMaxLanguages = 51;
-// A folder walk hands its entries over in batches of this many, or after this long.
-constexpr int kWalkBatch = 1024;
-constexpr qint64 kWalkBatchMs = 40;
-
-struct SizeJob
-{
-    int row;
-    QString path;
-    int kind;
-};
 
 QString WithoutAmpersands(QString text)
 {
@@ -125,6 +112,7 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
     m_document.setLanguage(&m_state.language);
     m_adder = new FileAdder(m_document, m_platform, m_state.language, this);
     m_wait = new WaitWindow(this);
+    m_jobs = new BackgroundJobs(this);
     m_infoWindows = new InfoWindows(this, m_platform, m_state.settings, m_state.language, m_state.programDir,
                                     m_art.images[ImageLogo], m_art.images[ImageDonate], m_state.updateKeys);
 
@@ -155,38 +143,25 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
             [this] { m_state.settings.frmMain_s = isMaximized() ? kMaximised : 0; });
 
     connect(m_wait, &WaitWindow::cancelRequested, this, &MainWindow::stopWork);
-    auto showProgress = [this](const QFutureWatcherBase& watcher) {
-        connect(&watcher, &QFutureWatcherBase::progressRangeChanged, m_wait, &WaitWindow::setProgressRange);
-        connect(&watcher, &QFutureWatcherBase::progressValueChanged, m_wait, &WaitWindow::setProgressValue);
-    };
-    showProgress(m_sizeWatcher);
-    showProgress(m_createWatcher);
-    showProgress(m_smallestWatcher);
-    connect(&m_smallestWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
+    connect(m_jobs, &BackgroundJobs::progressRangeChanged, m_wait, &WaitWindow::setProgressRange);
+    connect(m_jobs, &BackgroundJobs::progressValueChanged, m_wait, &WaitWindow::setProgressValue);
+    connect(m_jobs, &BackgroundJobs::smallestReady, this, [this](int row, int packer, qint64 size) {
         FileListModel& model = m_document.model();
-        for (int i = begin; i < end; ++i) {
-            const RowSmallestResult result = m_smallestWatcher.resultAt(i);
-            if (!result.choice || result.row >= model.rowCount())
-                continue;
-            model.SetCellText(FileListModel::PackerColumn, result.row, PackerText(result.choice->packer));
-            model.SetCellText(FileListModel::SizeColumn, result.row, QString::number(result.choice->size));
-        }
+        if (row >= model.rowCount())
+            return;
+        model.SetCellText(FileListModel::PackerColumn, row, PackerText(packer));
+        model.SetCellText(FileListModel::SizeColumn, row, QString::number(size));
     });
-    connect(&m_smallestWatcher, &QFutureWatcherBase::finished, this, [this] {
+    connect(m_jobs, &BackgroundJobs::sizeReady, this, [this](int row, qint64 size) {
+        m_document.model().SetCellText(FileListModel::SizeColumn, row, QString::number(size));
+    });
+    connect(m_jobs, &BackgroundJobs::rowsFinished, this, [this] {
         endBusy();
         closeIfAsked();
     });
-    connect(&m_sizeWatcher, &QFutureWatcherBase::resultsReadyAt, this, &MainWindow::sizesReady);
-    connect(&m_sizeWatcher, &QFutureWatcherBase::finished, this, [this] {
-        endBusy();
-        closeIfAsked();
-    });
-    connect(&m_createWatcher, &QFutureWatcherBase::finished, this, &MainWindow::createFinished);
-    connect(&m_walkWatcher, &QFutureWatcherBase::resultsReadyAt, this, [this](int begin, int end) {
-        for (int i = begin; i < end; ++i)
-            m_adder->TakeWalkEntries(m_walkWatcher.resultAt(i));
-    });
-    connect(&m_walkWatcher, &QFutureWatcherBase::finished, this, &MainWindow::walkFinished);
+    connect(m_jobs, &BackgroundJobs::createFinished, this, &MainWindow::createFinished);
+    connect(m_jobs, &BackgroundJobs::walkEntries, m_adder, &FileAdder::TakeWalkEntries);
+    connect(m_jobs, &BackgroundJobs::walkFinished, this, &MainWindow::walkFinished);
     connect(m_adder, &FileAdder::drained, this, &MainWindow::walkDrained);
 
     applyLanguage();
@@ -196,12 +171,7 @@ MainWindow::MainWindow(StartupState& state, Document& document, Platform& platfo
 MainWindow::~MainWindow()
 {
     // The workers only read their own copies; let them end before the window's records go.
-    if (m_stop)
-        *m_stop = true;
-    m_sizeWatcher.waitForFinished();
-    m_createWatcher.waitForFinished();
-    m_smallestWatcher.waitForFinished();
-    m_walkWatcher.waitForFinished();
+    delete m_jobs;
 }
 
 void MainWindow::createActions()
@@ -770,15 +740,11 @@ void MainWindow::chooseSmallestPackers()
     if (m_busy || m_document.model().rowCount() == 0)
         return;
     const FileListModel& model = m_document.model();
-    QList<SizeJob> jobs;
+    QList<RowWork> rows;
     for (int row = 0; row < model.rowCount(); ++row)
-        jobs.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
+        rows.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_smallestWatcher.setFuture(QtConcurrent::mapped(&m_workers, std::move(jobs), [stop](const SizeJob& job) {
-        if (*stop)
-            return RowSmallestResult{job.row, std::nullopt};
-        return RowSmallestResult{job.row, SmallestPacker(job.path)};
-    }));
+    m_jobs->ChooseSmallest(std::move(rows), stop);
     beginBusy(stop);
 }
 
@@ -887,26 +853,13 @@ void MainWindow::calculateSizes(const QList<int>& rows)
     if (rows.isEmpty() || m_busy)
         return;
     const FileListModel& model = m_document.model();
-    QList<SizeJob> jobs;
+    QList<RowWork> work;
     for (int row : rows)
-        jobs.append({row, model.CellText(FileListModel::PathColumn, row),
+        work.append({row, model.CellText(FileListModel::PathColumn, row),
                      PackerKindFromText(model.CellText(FileListModel::PackerColumn, row))});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_sizeWatcher.setFuture(QtConcurrent::mapped(&m_workers, std::move(jobs), [stop](const SizeJob& job) {
-        if (*stop)
-            return RowSizeResult{job.row, std::nullopt};
-        return RowSizeResult{job.row, RowDataSize(job.path, job.kind)};
-    }));
+    m_jobs->CalculateSizes(std::move(work), stop);
     beginBusy(stop);
-}
-
-void MainWindow::sizesReady(int begin, int end)
-{
-    for (int i = begin; i < end; ++i) {
-        const RowSizeResult result = m_sizeWatcher.resultAt(i);
-        if (result.size)
-            m_document.model().SetCellText(FileListModel::SizeColumn, result.row, QString::number(*result.size));
-    }
 }
 
 void MainWindow::createOutput()
@@ -919,29 +872,16 @@ void MainWindow::createOutput()
     if (!plan)
         return;
     m_createPlan = *plan;
-    // The worker reads its own copy of the texts: the table's lookups are not made for two threads.
-    auto language = std::make_shared<LanguageTable>(m_state.language);
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_createWatcher.setFuture(
-        QtConcurrent::run(&m_workers, [plan = *plan, language, stop](QPromise<CreateResult>& promise) {
-            CreateOptions work;
-            work.language = language.get();
-            work.progress = [&promise, &stop](int done, int total) {
-                if (done == 0)
-                    promise.setProgressRange(0, total);
-                promise.setProgressValue(done);
-                return !*stop;
-            };
-            promise.addResult(WriteCreatePlan(plan, work));
-        }));
+    m_jobs->Create(*plan, m_state.language, stop);
     beginBusy(stop);
 }
 
 void MainWindow::createFinished()
 {
     endBusy();
-    if (m_createWatcher.future().resultCount() > 0) {
-        const CreateResult result = m_createWatcher.result();
+    if (const std::optional<CreateResult> told = m_jobs->createResult()) {
+        const CreateResult& result = *told;
         RememberOutputFolder(m_document, m_createPlan, result);
         // The status bar tells what was written: the output, its rows and its bytes (with the pack file).
         if (result.status == CreateStatus::Written || result.status == CreateStatus::MissingFiles) {
@@ -956,7 +896,7 @@ void MainWindow::createFinished()
         }
         CreateOptions options;
         options.language = &m_state.language;
-        ReportCreate(m_createWatcher.result(), m_platform, options);
+        ReportCreate(result, m_platform, options);
     }
     closeIfAsked();
 }
@@ -983,24 +923,7 @@ void MainWindow::addDirectory()
     auto stop = std::make_shared<std::atomic_bool>(false);
     m_adder->BeginWalk(stop);
     m_walkEnded = false;
-    m_walkWatcher.setFuture(QtConcurrent::run(&m_workers, [folder, stop](QPromise<QList<ScanEntry>>& promise) {
-        // Entries go over in batches, so the window adds many rows per event and stays live.
-        QList<ScanEntry> batch;
-        QElapsedTimer clock;
-        clock.start();
-        ScanDirectory(folder, true, [&](const ScanEntry& entry) {
-            if (*stop)
-                return false;
-            batch.append(entry);
-            if (batch.size() >= kWalkBatch || clock.elapsed() >= kWalkBatchMs) {
-                promise.addResult(std::exchange(batch, {}));
-                clock.restart();
-            }
-            return true;
-        });
-        if (!batch.isEmpty())
-            promise.addResult(batch);
-    }));
+    m_jobs->WalkFolder(folder, stop);
     beginBusy(stop);
 }
 

@@ -1,15 +1,11 @@
 #pragma once
 // The main window: menu bar, toolbar with the two option boxes, the file grid with its row buttons,
 // the output-format chooser with Create, and the status bar. Every command is one action; long work
-// (Create, size calculations, folder walks) runs on a worker inside the busy bracket.
+// (Create, size calculations, folder walks) runs on BackgroundJobs inside the busy bracket.
 #include "CreateOutput.h"
-#include "FolderScan.h"
-#include "SmallestPacker.h"
 
-#include <QFutureWatcher>
 #include <QMainWindow>
 #include <QPointer>
-#include <QThreadPool>
 #include <QTranslator>
 
 #include <atomic>
@@ -26,6 +22,7 @@ namespace hexaloom {
 
 struct Artwork;
 struct StartupState;
+class BackgroundJobs;
 class Document;
 class EditableGrid;
 class FileAdder;
@@ -33,20 +30,6 @@ class FileGridModel;
 class InfoWindows;
 class Platform;
 class WaitWindow;
-
-// The size calculation's result for one row; no size when the file could not be read.
-struct RowSizeResult
-{
-    int row = -1;
-    std::optional<qint64> size;
-};
-
-// The smallest packer's choice for one row; none when the file could not be read.
-struct RowSmallestResult
-{
-    int row = -1;
-    std::optional<SmallestChoice> choice;
-};
 
 class MainWindow : public QMainWindow
 {
@@ -133,7 +116,6 @@ private:
     // A close asked for while work ran happens once the work has told its result.
     void closeIfAsked();
     void calculateSizes(const QList<int>& rows);
-    void sizesReady(int begin, int end);
     void createFinished();
     void walkFinished();
     void walkDrained();
@@ -191,13 +173,8 @@ private:
         qint64 bytes = 0;
     };
     std::optional<WrittenOutput> m_written; // shown in the status bar until a path replaces it
-    // The window's own workers: Qt paints with the global pool's threads, which long work must not hold.
-    QThreadPool m_workers;
-    QFutureWatcher<RowSizeResult> m_sizeWatcher;
-    QFutureWatcher<CreateResult> m_createWatcher;
-    QFutureWatcher<RowSmallestResult> m_smallestWatcher;
-    CreatePlan m_createPlan; // what the running Create writes
-    QFutureWatcher<QList<ScanEntry>> m_walkWatcher;
+    BackgroundJobs* m_jobs = nullptr; // owned
+    CreatePlan m_createPlan;          // what the running Create writes
 };
 
 } // namespace hexaloom

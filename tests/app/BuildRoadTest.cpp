@@ -612,11 +612,12 @@ private slots:
         QCOMPARE(QFileInfo::exists(dir.filePath("back/c.txt")), damage == "empty");
     }
 
-    // A catalog may name anything: extract writes inside DIR only, and each name once.
+    // A catalog may name anything: extract writes inside DIR only, and each name once, as the file system
+    // tells names apart.
     void extractStaysInsideTheFolder_data()
     {
-        QTest::addColumn<QString>("bad"); // the second file's catalog name
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("bad");     // the second file's catalog name
+        QTest::addColumn<QString>("message"); // empty: both files are written
         QTest::newRow("climbs out") << "../evil.txt"
                                     << "does not stay inside";
         QTest::newRow("absolute") << "/tmp/evil.txt"
@@ -625,6 +626,12 @@ private slots:
                                    << "does not stay inside";
         QTest::newRow("same name twice") << "ok.txt"
                                          << "file 1 has the same name";
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+        QTest::newRow("same name in other letters' case") << "OK.txt"
+                                                          << "file 1 has the same name";
+#else
+        QTest::newRow("other letters' case: a name of its own") << "OK.txt" << QString();
+#endif
     }
     void extractStaysInsideTheFolder()
     {
@@ -643,10 +650,11 @@ private slots:
         }
         QVERIFY(writer.Finish());
         const Result run = Hexaloom(dir.path(), {"--extract", "out.res", "inside/here"});
-        QCOMPARE(run.code, kExitFailed);
+        QCOMPARE(run.code, message.isEmpty() ? kExitOk : kExitFailed);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
         QCOMPARE(ReadBytes(dir.filePath("inside/here/ok.txt")), QByteArray("contents of resource 2"));
-        QCOMPARE(QDir(dir.filePath("inside/here")).entryList(QDir::Files), QStringList{"ok.txt"});
+        const QStringList written = message.isEmpty() ? QStringList{bad, "ok.txt"} : QStringList{"ok.txt"};
+        QCOMPARE(QDir(dir.filePath("inside/here")).entryList(QDir::Files, QDir::Name), written);
         QVERIFY(!QFile::exists(dir.filePath("inside/evil.txt")));
     }
 
