@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <future>
-#include <limits>
 #include <new>
 #include <system_error>
 
@@ -76,8 +75,6 @@ bool RowFile::Rewind()
 
 namespace {
 
-constexpr qint64 kMaxBlock = std::numeric_limits<std::int32_t>::max();
-
 // What a row holds in memory until the writer takes it: a packed file is read whole, a raw one is
 // streamed later and holds nothing.
 std::size_t RowCost(const RowJob& job)
@@ -97,7 +94,7 @@ PackedRow PackRowOrThrow(const RowJob& job)
         return row;
     }
     const qint64 size = job.size >= 0 ? job.size : file->Size();
-    if (size > kMaxBlock) {
+    if (size > kMaxStoredSize) {
         row.state = PackedRow::TooBig;
         return row;
     }
@@ -145,7 +142,7 @@ PackedRow PackRowOrThrow(const RowJob& job)
         return row;
     }
     row.bytes = PackBlock(std::move(data), job.kind);
-    row.state = row.bytes.size() > static_cast<std::size_t>(kMaxBlock) ? PackedRow::TooBig : PackedRow::Stored;
+    row.state = row.bytes.size() > static_cast<std::size_t>(kMaxStoredSize) ? PackedRow::TooBig : PackedRow::Stored;
     if (row.state == PackedRow::TooBig)
         Bytes().swap(row.bytes);
     return row;
