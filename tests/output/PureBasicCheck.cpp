@@ -11,66 +11,6 @@ namespace {
 
 using pbrun::Tok;
 
-QString OperatorText(Tok kind)
-{
-    switch (kind) {
-    case Tok::LParen:
-        return QStringLiteral("(");
-    case Tok::RParen:
-        return QStringLiteral(")");
-    case Tok::LBracket:
-        return QStringLiteral("[");
-    case Tok::RBracket:
-        return QStringLiteral("]");
-    case Tok::Comma:
-        return QStringLiteral(",");
-    case Tok::Dot:
-        return QStringLiteral(".");
-    case Tok::Backslash:
-        return QStringLiteral("\\");
-    case Tok::At:
-        return QStringLiteral("@");
-    case Tok::Question:
-        return QStringLiteral("?");
-    case Tok::Plus:
-        return QStringLiteral("+");
-    case Tok::Minus:
-        return QStringLiteral("-");
-    case Tok::Star:
-        return QStringLiteral("*");
-    case Tok::Slash:
-        return QStringLiteral("/");
-    case Tok::Percent:
-        return QStringLiteral("%");
-    case Tok::Amp:
-        return QStringLiteral("&");
-    case Tok::Pipe:
-        return QStringLiteral("|");
-    case Tok::Bang:
-        return QStringLiteral("!");
-    case Tok::Tilde:
-        return QStringLiteral("~");
-    case Tok::Shl:
-        return QStringLiteral("<<");
-    case Tok::Shr:
-        return QStringLiteral(">>");
-    case Tok::Eq:
-        return QStringLiteral("=");
-    case Tok::Ne:
-        return QStringLiteral("<>");
-    case Tok::Lt:
-        return QStringLiteral("<");
-    case Tok::Le:
-        return QStringLiteral("<=");
-    case Tok::Gt:
-        return QStringLiteral(">");
-    case Tok::Ge:
-        return QStringLiteral(">=");
-    default:
-        return QString();
-    }
-}
-
 // The expressions directly below `e`, and every expression of a statement (not of its body).
 template <typename F> void EachExpr(const pbrun::Expr& e, const F& visit)
 {
@@ -207,26 +147,16 @@ void PureBasicCheck::collectStatements(const std::vector<pbrun::Token>& tokens)
         const bool joined = (t.kind == Tok::Dot || t.kind == Tok::Backslash || t.kind == Tok::Question) &&
                             i + 1 < tokens.size() && tokens[i + 1].kind == Tok::Ident && !tokens[i + 1].spaceBefore;
         if (joined) {
-            statement.tokens << OperatorText(t.kind) + tokens[++i].text;
+            statement.tokens << t.text + tokens[++i].text;
             lastIsName = false;
             continue;
         }
-        switch (t.kind) {
-        case Tok::Ident:
-        case Tok::Ptr:
-        case Tok::Int:
-        case Tok::Float:
-            statement.tokens << t.text;
-            break;
-        case Tok::Const:
+        if (t.kind == Tok::Const)
             statement.tokens << QLatin1Char('#') + t.text;
-            break;
-        case Tok::String:
+        else if (t.kind == Tok::String)
             statement.tokens << QLatin1Char('"') + t.text + QLatin1Char('"');
-            break;
-        default:
-            statement.tokens << OperatorText(t.kind);
-        }
+        else
+            statement.tokens << t.text;
     }
 }
 
