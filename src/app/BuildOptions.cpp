@@ -22,12 +22,13 @@ std::optional<int> FormatByName(const QString& name)
     return std::nullopt;
 }
 
-// The packer names are the list's own (PackerText), in any letter case: one table for every road. A
+// The packer names are the list's own (PackerTexts), in any letter case: one table for every road. A
 // choice that is no packer of its own (such as one that picks per file) gets its word here too.
 std::optional<int> PackerByName(const QString& name)
 {
-    for (int kind = PackerNone; !PackerText(kind).isEmpty(); ++kind) {
-        if (name.compare(PackerText(kind), Qt::CaseInsensitive) == 0)
+    const QStringList names = PackerTexts();
+    for (int kind = 0; kind < names.size(); ++kind) {
+        if (name.compare(names[kind], Qt::CaseInsensitive) == 0)
             return kind;
     }
     if (name.compare(QLatin1String("smallest"), Qt::CaseInsensitive) == 0)

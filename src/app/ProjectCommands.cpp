@@ -102,7 +102,9 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
     const int rows = model.rowCount();
     if (rows > kProjectMaxRows) {
         // Asked before the requester: no name is worth choosing for a list the format cannot hold.
-        platform.Message(kTitle, MessageText(document.language(), "ProjectTooManyRows").arg(rows).arg(kProjectMaxRows),
+        platform.Message(kTitle,
+                         FillMessage(MessageText(document.language(), "ProjectTooManyRows"),
+                                     {QString::number(rows), QString::number(kProjectMaxRows)}),
                          MessageIcon::Error);
         return SaveProjectResult::TooManyRows;
     }

@@ -1,32 +1,40 @@
 #include "FileListModel.h"
 
+#include "PackedBlock.h"
 #include "Paths.h"
 
 #include <QFileInfo>
 
+#include <algorithm>
+#include <array>
+
 namespace hexaloom {
+
+namespace {
+// The packers' names, indexed by kind: the list shows them, projects and the command line name packers by
+// them, and the window offers them in this order.
+constexpr std::array<QLatin1StringView, 3> kPackerNames = {QLatin1StringView("none"), QLatin1StringView("jCalg1"),
+                                                           QLatin1StringView("zip")};
+static_assert(PackerNone == 0 && PackerJcalg1 == 1 && PackerZip == 2, "kPackerNames is indexed by kind");
+} // namespace
 
 int PackerKindFromText(const QString& text)
 {
-    if (text == QLatin1String("jCalg1"))
-        return 1;
-    if (text == QLatin1String("zip"))
-        return 2;
-    return 0;
+    const auto named = std::find(kPackerNames.begin(), kPackerNames.end(), text);
+    return named != kPackerNames.end() ? static_cast<int>(named - kPackerNames.begin()) : PackerNone;
 }
 
 QString PackerText(int kind)
 {
-    switch (kind) {
-    case 0:
-        return QStringLiteral("none");
-    case 1:
-        return QStringLiteral("jCalg1");
-    case 2:
-        return QStringLiteral("zip");
-    default:
-        return QString();
-    }
+    return kind >= 0 && kind < int(kPackerNames.size()) ? QString(kPackerNames[std::size_t(kind)]) : QString();
+}
+
+QStringList PackerTexts()
+{
+    QStringList texts;
+    for (const QLatin1StringView name : kPackerNames)
+        texts.append(QString(name));
+    return texts;
 }
 
 QString FileSizeText(const QString& path)

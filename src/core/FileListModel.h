@@ -4,6 +4,7 @@
 #include <QAbstractTableModel>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace hexaloom {
 
@@ -31,6 +32,8 @@ inline int ValidOutputFormat(int format)
 int PackerKindFromText(const QString& text);
 // 0..2 give "none", "jCalg1", "zip"; any other kind an empty text.
 QString PackerText(int kind);
+// Every packer's text, in the order of their kinds.
+QStringList PackerTexts();
 // The decimal size in bytes of a file as the size column shows it (0 for a file that is missing).
 QString FileSizeText(const QString& path);
 

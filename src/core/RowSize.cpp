@@ -4,7 +4,6 @@
 
 #include <QFile>
 
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -20,7 +19,7 @@ std::optional<qint64> RowDataSize(const QString& path, int kind)
     if ((kind != PackerJcalg1 && kind != PackerZip) || length == 0)
         return length;
     // The packers take 32-bit lengths, as every output does.
-    if (length > std::numeric_limits<std::int32_t>::max())
+    if (length > kMaxStoredSize)
         return std::nullopt;
     try {
         // Both areas are written before they are read, so they are not zeroed first.

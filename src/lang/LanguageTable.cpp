@@ -49,7 +49,8 @@ constexpr BuiltinText kBuiltin[] = {
     {"_END_", ""},
 };
 
-// The messages beyond the built-in table, group "Messages". %1, %2 ... are filled in by their callers.
+// The messages beyond the built-in table, group "Messages". %1, %2 ... are filled in by their callers
+// (a limit through FillMessage, as older language files state it themselves).
 constexpr BuiltinText kMessages[] = {
     {"SaveChanges", "The list has changed since it was opened or saved. Save it?"},
     {"SaveFailed", "The project could not be saved as %1:\n%2"},
@@ -63,8 +64,8 @@ constexpr BuiltinText kMessages[] = {
     {"NameNotExtractable", "These file names could not be written back as files everywhere (a control character, "
                            "\"/\", \"\\\", \":\" or only dots); rename them. Nothing was written:\n%1"},
     {"NotEnoughMemory", "not enough memory"},
-    {"TooManyFiles", "A resource file holds at most 65534 files; nothing was written."},
-    {"FileTooBig", "%1 is larger than 2 GiB - 1 bytes; nothing was written."},
+    {"TooManyFiles", "A resource file holds at most %1 files; nothing was written."},
+    {"FileTooBig", "%1 is larger than %2 GiB - 1 bytes; nothing was written."},
     {"ControlInOutputName", "%1: an output's name cannot hold a control character; nothing was written."},
     {"PackIsInclude", "%1 would be both the include and its pack file; nothing was written."},
     {"QuoteInPackName", "%1: the include names its pack file in a PureBasic string, which cannot hold a double "
@@ -153,6 +154,22 @@ QString MessageText(const LanguageTable* language, const char* key)
             return QString::fromUtf8(pair.text);
     }
     return {};
+}
+
+QString FillMessage(const QString& text, const QStringList& values)
+{
+    QString filled;
+    filled.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const int n = i + 1 < text.size() && text.at(i) == QLatin1Char('%') ? text.at(i + 1).digitValue() : -1;
+        if (n >= 1 && n <= values.size()) {
+            filled += values.at(n - 1);
+            ++i;
+        } else {
+            filled += text.at(i);
+        }
+    }
+    return filled;
 }
 
 QList<QByteArray> MessageKeys()

@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <span>
@@ -30,6 +31,10 @@ class LanguageTable;
 // Texts of group "Messages" beyond the built-in table: the language's text when its file has the key,
 // else the English kept here (or the built-in table's). An unknown key gives an empty text.
 QString MessageText(const LanguageTable* language, const char* key);
+// `text` with %1 .. %9 replaced by `values` in one pass, each only where the text has it: a language file
+// written before a limit became a placeholder states the limit itself and reads as it did (no warning, no
+// value put in the wrong place), and a value that holds "%2" is not filled again.
+QString FillMessage(const QString& text, const QStringList& values);
 // Every key of those texts, each language file translates them all.
 QList<QByteArray> MessageKeys();
 

@@ -2,12 +2,19 @@
 // What Create writes its blocks into: an include (hexdata or binpack) or a resource file. Each block is
 // begun with its number and size, given its bytes in order (in pieces, each but the last a multiple of
 // 40 bytes), and ended; Finish() puts the output in place, Cancel() leaves the old one.
+#include "PackedBlock.h"
+
 #include <QString>
 
 #include <cstdint>
 #include <span>
 
 namespace hexaloom {
+
+// The largest block and output (kMaxStoredSize) as every message states it: the 2 of "2 GiB - 1", so
+// that each language keeps its own unit.
+inline constexpr std::int64_t kMaxStoredGiB = (kMaxStoredSize + 1) >> 30;
+static_assert(kMaxStoredGiB << 30 == kMaxStoredSize + 1, "the messages count whole GiB");
 
 class BlockSink
 {

@@ -18,7 +18,6 @@
 #include <array>
 #include <exception>
 #include <functional>
-#include <limits>
 #include <memory>
 #include <new>
 
@@ -75,7 +74,8 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
         case PackedRow::TooBig:
             writer.Cancel();
             result.status = CreateStatus::Refused;
-            result.error = MessageText("FileTooBig", options.language).arg(rows[i].path);
+            result.error = FillMessage(MessageText("FileTooBig", options.language),
+                                       {rows[i].path, QString::number(kMaxStoredGiB)});
             return result;
         case PackedRow::NoMemory:
             result.outOfMemory.append(rows[i].path);
@@ -337,7 +337,7 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
     CreateResult result;
     auto refuse = [&](const QString& why) { return CreateResult{CreateStatus::Refused, path, {}, why}; };
     if (format == OutputResource && n > kMaxResourceRows)
-        return refuse(MessageText("TooManyFiles", options.language));
+        return refuse(FillMessage(MessageText("TooManyFiles", options.language), {QString::number(kMaxResourceRows)}));
     if (const QList<int> commas = RowsTheCatalogCannotName(plan.paths); !commas.isEmpty()) {
         QStringList lines;
         for (const int row : commas)
@@ -366,8 +366,9 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
     // Known sizes are refused before anything is written; a block that grows past the limit when packed
     // is refused when it turns up, and the old output stays.
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (sizes[i] > std::numeric_limits<std::int32_t>::max())
-            return refuse(MessageText("FileTooBig", options.language).arg(rows[i].path));
+        if (sizes[i] > kMaxStoredSize)
+            return refuse(FillMessage(MessageText("FileTooBig", options.language),
+                                      {rows[i].path, QString::number(kMaxStoredGiB)}));
     }
 
     // One run at a time per output: two writing one binpack pair could leave its two files apart.

@@ -3,6 +3,7 @@
 #include "AtomicFile.h"
 #include "IncludeLayout.h"
 #include "LittleEndian.h"
+#include "PackedBlock.h"
 #include "ParallelFor.h"
 #include "Paths.h"
 
@@ -229,7 +230,7 @@ bool SizeLine(std::string_view line, std::int64_t& value)
             return false;
         value = value * 10 + (c - '0');
     }
-    return value <= std::numeric_limits<std::int32_t>::max();
+    return value <= kMaxStoredSize;
 }
 
 // The last double-quoted text of an IncludeBinary line, reduced to its file name: the pack file lies beside
@@ -790,7 +791,7 @@ std::optional<OutputContents> ReadInclude(const QString& path, QString* why)
     const QString folder = FolderPart(ThroughLinks(path));
     OutputContents contents = ParseIncludeText(text, [&folder](const QString& name) {
         QString ignored;
-        return FileSource(folder + name, std::numeric_limits<std::int32_t>::max(), &ignored);
+        return FileSource(folder + name, kMaxStoredSize, &ignored);
     });
     if (text->changed()) {
         if (why)

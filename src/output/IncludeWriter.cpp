@@ -94,14 +94,14 @@ bool IncludeWriter::BeginBlock(int number, std::int64_t size)
 {
     if (!m_include || number < 1 || size < 0)
         return false;
-    if (size > std::numeric_limits<std::int32_t>::max())
-        return Fail(m_path, QStringLiteral("block %1 is larger than 2 GiB - 1 bytes").arg(number));
+    if (size > kMaxStoredSize)
+        return Fail(m_path, QStringLiteral("block %1 is larger than %2 GiB - 1 bytes").arg(number).arg(kMaxStoredGiB));
     m_sizes.push_back(static_cast<std::int32_t>(size));
     m_blockLeft = size;
     if (m_format == IncludeFormat::Binpack) {
         m_packLength += size;
-        if (m_packLength > std::numeric_limits<std::int32_t>::max())
-            return Fail(m_packPath, QStringLiteral("the pack file would exceed 2 GiB - 1 bytes"));
+        if (m_packLength > kMaxStoredSize)
+            return Fail(m_packPath, QStringLiteral("the pack file would exceed %1 GiB - 1 bytes").arg(kMaxStoredGiB));
         return true;
     }
     m_label =

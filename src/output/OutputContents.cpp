@@ -524,7 +524,7 @@ std::optional<Bytes> UnpackStored(std::span<const std::uint8_t> stored)
     try {
         return ReadPackedBlock(stored);
     } catch (const std::bad_alloc&) {
-        return std::nullopt; // a damaged header may claim up to 2 GiB
+        return std::nullopt; // a damaged header may claim up to kMaxStoredSize
     }
 }
 

@@ -10,6 +10,8 @@ namespace hexaloom::resource_layout {
 inline constexpr std::uint32_t kSmallestHeader = 32;
 // A type or name field that starts with this unit holds a 16-bit number; otherwise it is a UTF-16 text.
 inline constexpr std::uint16_t kNumericMarker = 0xFFFF;
+// The largest numeric name: the 16-bit field's largest value (65535).
+inline constexpr int kMaxNumber = 0xFFFF;
 
 // The empty entry that opens every 32-bit resource file: data size 0, numeric type 0, numeric name 0.
 inline constexpr std::array<std::uint8_t, kSmallestHeader> kEmptyEntry = {

@@ -38,10 +38,10 @@ bool ResourceWriter::Open(const QString& path)
 
 bool ResourceWriter::BeginBlock(int number, std::int64_t size)
 {
-    if (!m_file || number < 1 || number > 65535 || size < 0)
+    if (!m_file || number < 1 || number > resource_layout::kMaxNumber || size < 0)
         return false;
-    if (size > std::numeric_limits<std::int32_t>::max())
-        return Fail(QStringLiteral("resource %1 is larger than 2 GiB - 1 bytes").arg(number));
+    if (size > kMaxStoredSize)
+        return Fail(QStringLiteral("resource %1 is larger than %2 GiB - 1 bytes").arg(number).arg(kMaxStoredGiB));
     using namespace resource_layout;
     std::array<std::uint8_t, kEntryHeader> header{};
     WriteLe32(header.data(), static_cast<std::uint32_t>(size));

@@ -4,6 +4,7 @@
 // the old file only when complete.
 #include "AtomicFile.h"
 #include "BlockSink.h"
+#include "ResourceLayout.h"
 
 #include <QString>
 
@@ -13,8 +14,8 @@
 
 namespace hexaloom {
 
-// Resource numbers are 16-bit and 1 is the catalog.
-inline constexpr int kMaxResourceRows = 65534;
+// Resource 1 is the catalog and the files follow it, up to the largest number.
+inline constexpr int kMaxResourceRows = resource_layout::kMaxNumber - 1;
 
 class ResourceWriter : public BlockSink
 {
@@ -23,7 +24,7 @@ public:
 
     // Creates the file and writes the empty first entry.
     bool Open(const QString& path);
-    // Resource `number` (1 to 65535) holding `stored`, a packed block or raw bytes.
+    // Resource `number` (1 to kMaxNumber) holding `stored`, a packed block or raw bytes.
     bool WriteEntry(std::span<const std::uint8_t> stored, int number) { return WriteBlock(stored, number); }
     // The same in pieces: the header of an entry of `size` bytes, its bytes in order, its padding.
     bool BeginBlock(int number, std::int64_t size) override;

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <future>
-#include <limits>
 #include <new>
 
 #ifndef Q_OS_WIN
@@ -75,8 +74,6 @@ bool RowFile::Rewind()
 
 namespace {
 
-constexpr qint64 kMaxBlock = std::numeric_limits<std::int32_t>::max();
-
 // What a row holds in memory until the writer takes it: a packed file is read whole, a raw one is
 // streamed later and holds nothing.
 std::size_t RowCost(const RowJob& job)
@@ -96,7 +93,7 @@ PackedRow PackRowOrThrow(const RowJob& job)
         return row;
     }
     const qint64 size = job.size >= 0 ? job.size : file->Size();
-    if (size > kMaxBlock) {
+    if (size > kMaxStoredSize) {
         row.state = PackedRow::TooBig;
         return row;
     }
@@ -144,7 +141,7 @@ PackedRow PackRowOrThrow(const RowJob& job)
         return row;
     }
     row.bytes = PackBlock(std::move(data), job.kind);
-    row.state = row.bytes.size() > static_cast<std::size_t>(kMaxBlock) ? PackedRow::TooBig : PackedRow::Stored;
+    row.state = row.bytes.size() > static_cast<std::size_t>(kMaxStoredSize) ? PackedRow::TooBig : PackedRow::Stored;
     if (row.state == PackedRow::TooBig)
         Bytes().swap(row.bytes);
     return row;

@@ -14,13 +14,6 @@
 
 namespace hexaloom {
 
-namespace {
-
-// Lengths in the block header and in every container are 32-bit signed.
-constexpr std::size_t kMaxLength = std::numeric_limits<std::int32_t>::max();
-
-} // namespace
-
 std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
                         std::size_t capacity, int level, int kind)
 {
@@ -77,7 +70,7 @@ Bytes BlockHeader(const Bytes& data, int kind, std::size_t total)
 
 Bytes PackBlock(Bytes data, int kind)
 {
-    if (data.empty() || data.size() > kMaxLength)
+    if (data.empty() || data.size() > static_cast<std::size_t>(kMaxStoredSize))
         return data;
     if (kind != PackerNone) {
         // The packer writes into an area that is not zeroed first, and the block (with its checksum, a pass

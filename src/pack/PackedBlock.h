@@ -3,6 +3,7 @@
 // packer's output. Data without the header is raw. Readers tell the two apart by the magic alone.
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <span>
 #include <vector>
@@ -12,6 +13,10 @@ namespace hexaloom {
 using Bytes = std::vector<std::uint8_t>;
 
 enum PackerKind : int { PackerNone = 0, PackerJcalg1 = 1, PackerZip = 2 };
+
+// Lengths in the block header and in every container are 32-bit signed: no file, block or output is longer
+// than 2 GiB - 1 bytes.
+inline constexpr std::int64_t kMaxStoredSize = std::numeric_limits<std::int32_t>::max();
 
 inline constexpr std::size_t kBlockHeaderSize = 23;
 // The header's fields: the unpacked size and the CRC-32 as 64-bit values (readers take the low 32 bits),

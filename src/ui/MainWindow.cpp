@@ -316,8 +316,7 @@ void MainWindow::createCentralWidget()
     m_grid->setColumnWidth(FileListModel::NumberColumn, 50);
     m_grid->setColumnWidth(FileListModel::PackerColumn, 80);
     m_grid->setColumnWidth(FileListModel::SizeColumn, 100);
-    m_grid->setChoiceColumn(FileListModel::PackerColumn,
-                            {PackerText(PackerNone), PackerText(PackerJcalg1), PackerText(PackerZip)});
+    m_grid->setChoiceColumn(FileListModel::PackerColumn, PackerTexts());
     connect(m_grid, &EditableGrid::currentRowChanged, this, &MainWindow::currentRowChanged);
     connect(m_grid, &EditableGrid::cellChosen, this, &MainWindow::packerChosen);
     connect(m_grid, &EditableGrid::titleClicked, this, &MainWindow::titleClicked);

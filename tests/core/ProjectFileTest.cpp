@@ -387,7 +387,8 @@ void ProjectFileTest::saveRefusals()
     platform.clear();
     QCOMPARE(SaveProject(document, platform, dir.filePath("big.hxlm")), SaveProjectResult::TooManyRows);
     QCOMPARE(platform.calls().size(), 1);
-    QVERIFY(platform.calls().at(0).startsWith(QStringLiteral("Message(\"Hexaloom\", \"The list has 32768 files")));
+    QVERIFY(platform.calls().at(0).startsWith(
+        QStringLiteral("Message(\"Hexaloom\", \"The list has 32768 files; a project can hold at most 32767.")));
     QVERIFY(QDir(dir.path()).entryList(QDir::Files).isEmpty());
     QCOMPARE(document.projectDir(), QStringLiteral("/p/"));
 

@@ -34,6 +34,8 @@ private slots:
     void nextLanguageStartsFromEnglish();
     void latin1AndUtf8Agree();
     void missingFileKeepsEnglish();
+    void fillsMessages_data();
+    void fillsMessages();
     void shippedTranslationsAreComplete_data();
     void shippedTranslationsAreComplete();
     void windowTextsComeFromTheTable_data();
@@ -235,6 +237,28 @@ void LanguageTest::missingFileKeepsEnglish()
     QCOMPARE(table.LoadLanguage(dir.path()), 1); // a folder, not a file
     QVERIFY(QDir(dir.path()).isEmpty());
     QCOMPARE(table.LanguageText("Buttons", "btnCreate"), QStringLiteral("Create..."));
+}
+
+void LanguageTest::fillsMessages_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("values");
+    QTest::addColumn<QString>("filled");
+    QTest::newRow("limit in its place") << "at most %1 files" << QStringList{"65534"} << "at most 65534 files";
+    // A language file written before the limits became places states them itself.
+    QTest::newRow("older text states the limit") << QString::fromUtf8("höchstens 65534 Dateien") << QStringList{"65534"}
+                                                 << QString::fromUtf8("höchstens 65534 Dateien");
+    QTest::newRow("older text, fewer places") << "%1 > 2 Gio - 1" << QStringList{"a.bin", "2"} << "a.bin > 2 Gio - 1";
+    QTest::newRow("a value is not filled again") << "%2: %1" << QStringList{"x%2", "y"} << "y: x%2";
+}
+
+void LanguageTest::fillsMessages()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, values);
+    QFETCH(QString, filled);
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+    QCOMPARE(FillMessage(text, values), filled);
 }
 
 void LanguageTest::shippedTranslationsAreComplete_data()

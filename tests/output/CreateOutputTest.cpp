@@ -3,6 +3,7 @@
 #include "CreateOutput.h"
 #include "AppSettings.h"
 #include "Document.h"
+#include "IncludeWriter.h"
 #include "LanguageTable.h"
 #include "OutputNames.h"
 #include "OutputReader.h"
@@ -652,6 +653,7 @@ private slots:
         document.model().AddFileRow(dir.filePath("a"), PackerNone, QStringLiteral("1"));
         QCOMPARE(int(CreateOutput(document, platform, dir.filePath("over.res")).status), int(CreateStatus::Refused));
         QCOMPARE(platform.messageTexts().size(), 1);
+        QVERIFY(platform.messageTexts()[0].contains("at most 65534 files"));
         QVERIFY(!QFile::exists(dir.filePath("over.res")));
     }
 
@@ -689,26 +691,61 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath("o.res")));
     }
 
+    // A file of exactly 2 GiB - 1 bytes passes Create's checks and every writer's (Create is stopped as it
+    // begins to write: 2 GiB of output would show no more), one byte more is refused.
+    void refusesAFileOverTheBlockLimit_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("2 GiB - 1") << (qint64(1) << 31) - 1 << true;
+        QTest::newRow("2 GiB") << (qint64(1) << 31) << false;
+    }
     void refusesAFileOverTheBlockLimit()
     {
+        QFETCH(qint64, size);
+        QFETCH(bool, accepted);
         QTemporaryDir dir;
         QFile big(dir.filePath("big.bin"));
         QVERIFY(big.open(QIODevice::WriteOnly));
-        if (!big.resize(qint64(1) << 31)) // sparse: no disk space is taken
+        if (!big.resize(size)) // sparse: no disk space is taken
             QSKIP("the file system cannot hold a sparse 2 GiB file");
         big.close();
-        for (int format : {int(OutputHexdata), int(OutputResource)}) {
+        for (int format : {int(OutputHexdata), int(OutputBinpack), int(OutputResource)}) {
             AppSettings settings;
             Document document(settings);
             document.setOutputFormat(format);
             document.model().AddFileRow(dir.filePath("big.bin"), PackerNone, QStringLiteral("1"));
             ScriptedPlatform platform;
             const QString path = dir.filePath(format == OutputResource ? "o.res" : "o.pbi");
-            QCOMPARE(int(CreateOutput(document, platform, path).status), int(CreateStatus::Refused));
-            QCOMPARE(platform.messageTexts().size(), 1);
-            QVERIFY(platform.messageTexts()[0].contains("big.bin"));
+            CreateOptions options;
+            options.progress = [](int, int) { return false; };
+            QCOMPARE(int(CreateOutput(document, platform, path, options).status),
+                     int(accepted ? CreateStatus::Cancelled : CreateStatus::Refused));
+            QCOMPARE(platform.messageTexts().size(), accepted ? 0 : 1);
+            if (!accepted)
+                QCOMPARE(platform.messageTexts()[0],
+                         dir.filePath("big.bin") + " is larger than 2 GiB - 1 bytes; nothing was written.");
             QVERIFY(!QFile::exists(path));
         }
+        // The writers hold the same limit for a block (and a binpack include for its whole pack file).
+        ResourceWriter resource;
+        QVERIFY(resource.Open(dir.filePath("w.res")));
+        QCOMPARE(resource.BeginBlock(2, size), accepted);
+        QCOMPARE(resource.errorString().contains("resource 2 is larger than 2 GiB - 1 bytes"), !accepted);
+        resource.Cancel();
+        for (const IncludeFormat format : {IncludeFormat::Hexdata, IncludeFormat::Binpack}) {
+            IncludeWriter include(format, OwnTemplates());
+            QVERIFY(include.Open(dir.filePath("w.pbi"), false, false, {"a", "b"}));
+            QCOMPARE(include.BeginBlock(1, size), accepted);
+            QCOMPARE(include.errorString().contains("block 1 is larger than 2 GiB - 1 bytes"), !accepted);
+            include.Cancel();
+        }
+        IncludeWriter pair(IncludeFormat::Binpack, OwnTemplates());
+        const std::uint8_t one = 1;
+        QVERIFY(pair.Open(dir.filePath("w.pbi"), false, false, {"a", "b"}) && pair.WriteBlock({&one, 1}, 1));
+        QCOMPARE(pair.BeginBlock(2, size - 1), accepted);
+        QCOMPARE(pair.errorString().contains("would exceed 2 GiB - 1 bytes"), !accepted);
+        pair.Cancel();
     }
 };
 

@@ -1,133 +1,49 @@
 #include "PureBasicCheck.h"
 
+#include "Lexer.h"
+#include "Parser.h"
+
 #include <QStringDecoder>
 
 namespace hexaloom::test {
 
 namespace {
 
-enum TokenKind { Identifier, Constant, Pointer, Number, String, TypeSuffix, Field, LabelRef, Operator };
+using pbrun::Tok;
 
-enum BlockKind {
-    NoBlock,
-    ProcedureBlock,
-    IfBlock,
-    CompilerIfBlock,
-    CompilerSelectBlock,
-    SelectBlock,
-    StructureBlock,
-    StructureUnionBlock,
-    DataSectionBlock,
-    EnumerationBlock,
-    ImportBlock,
-    ForBlock,
-    WhileBlock,
-    RepeatBlock,
-    MacroBlock,
-    InterfaceBlock,
-    DeclareModuleBlock,
-    ModuleBlock,
-    WithBlock,
-};
-
-enum Role { Open, Middle, Close };
-
-struct Keyword
+// The expressions directly below `e`, and every expression of a statement (not of its body).
+template <typename F> void EachExpr(const pbrun::Expr& e, const F& visit)
 {
-    BlockKind kind;
-    Role role;
-    const char* name; // as written in messages
-};
+    visit(e);
+    for (const pbrun::ExprPtr& a : e.args) {
+        if (a)
+            EachExpr(*a, visit);
+    }
+}
 
-const QHash<QString, Keyword>& keywords()
+template <typename F> void EachExpr(const pbrun::Stmt& s, const F& visit)
 {
-    static const QHash<QString, Keyword> table = {
-        {"procedure", {ProcedureBlock, Open, "Procedure"}},
-        {"procedurec", {ProcedureBlock, Open, "ProcedureC"}},
-        {"proceduredll", {ProcedureBlock, Open, "ProcedureDLL"}},
-        {"procedurecdll", {ProcedureBlock, Open, "ProcedureCDLL"}},
-        {"endprocedure", {ProcedureBlock, Close, "EndProcedure"}},
-        {"if", {IfBlock, Open, "If"}},
-        {"elseif", {IfBlock, Middle, "ElseIf"}},
-        {"else", {IfBlock, Middle, "Else"}},
-        {"endif", {IfBlock, Close, "EndIf"}},
-        {"compilerif", {CompilerIfBlock, Open, "CompilerIf"}},
-        {"compilerelseif", {CompilerIfBlock, Middle, "CompilerElseIf"}},
-        {"compilerelse", {CompilerIfBlock, Middle, "CompilerElse"}},
-        {"compilerendif", {CompilerIfBlock, Close, "CompilerEndIf"}},
-        {"compilerselect", {CompilerSelectBlock, Open, "CompilerSelect"}},
-        {"compilercase", {CompilerSelectBlock, Middle, "CompilerCase"}},
-        {"compilerdefault", {CompilerSelectBlock, Middle, "CompilerDefault"}},
-        {"compilerendselect", {CompilerSelectBlock, Close, "CompilerEndSelect"}},
-        {"select", {SelectBlock, Open, "Select"}},
-        {"case", {SelectBlock, Middle, "Case"}},
-        {"default", {SelectBlock, Middle, "Default"}},
-        {"endselect", {SelectBlock, Close, "EndSelect"}},
-        {"structure", {StructureBlock, Open, "Structure"}},
-        {"endstructure", {StructureBlock, Close, "EndStructure"}},
-        {"structureunion", {StructureUnionBlock, Open, "StructureUnion"}},
-        {"endstructureunion", {StructureUnionBlock, Close, "EndStructureUnion"}},
-        {"datasection", {DataSectionBlock, Open, "DataSection"}},
-        {"enddatasection", {DataSectionBlock, Close, "EndDataSection"}},
-        {"enumeration", {EnumerationBlock, Open, "Enumeration"}},
-        {"enumerationbinary", {EnumerationBlock, Open, "EnumerationBinary"}},
-        {"endenumeration", {EnumerationBlock, Close, "EndEnumeration"}},
-        {"import", {ImportBlock, Open, "Import"}},
-        {"importc", {ImportBlock, Open, "ImportC"}},
-        {"endimport", {ImportBlock, Close, "EndImport"}},
-        {"for", {ForBlock, Open, "For"}},
-        {"foreach", {ForBlock, Open, "ForEach"}},
-        {"next", {ForBlock, Close, "Next"}},
-        {"while", {WhileBlock, Open, "While"}},
-        {"wend", {WhileBlock, Close, "Wend"}},
-        {"repeat", {RepeatBlock, Open, "Repeat"}},
-        {"until", {RepeatBlock, Close, "Until"}},
-        {"forever", {RepeatBlock, Close, "ForEver"}},
-        {"macro", {MacroBlock, Open, "Macro"}},
-        {"endmacro", {MacroBlock, Close, "EndMacro"}},
-        {"interface", {InterfaceBlock, Open, "Interface"}},
-        {"endinterface", {InterfaceBlock, Close, "EndInterface"}},
-        {"declaremodule", {DeclareModuleBlock, Open, "DeclareModule"}},
-        {"enddeclaremodule", {DeclareModuleBlock, Close, "EndDeclareModule"}},
-        {"module", {ModuleBlock, Open, "Module"}},
-        {"endmodule", {ModuleBlock, Close, "EndModule"}},
-        {"with", {WithBlock, Open, "With"}},
-        {"endwith", {WithBlock, Close, "EndWith"}},
+    const auto one = [&](const pbrun::ExprPtr& e) {
+        if (e)
+            EachExpr(*e, visit);
     };
-    return table;
-}
-
-QString blockName(int kind)
-{
-    // indexed by BlockKind
-    static const char* const names[] = {
-        "block",     "Procedure",      "If",          "CompilerIf",  "CompilerSelect", "Select",
-        "Structure", "StructureUnion", "DataSection", "Enumeration", "Import",         "For",
-        "While",     "Repeat",         "Macro",       "Interface",   "DeclareModule",  "Module",
-        "With",
-    };
-    static_assert(sizeof(names) / sizeof(names[0]) == WithBlock + 1);
-    return QString::fromLatin1(kind >= 0 && kind <= WithBlock ? names[kind] : names[0]);
-}
-
-bool isIdentStart(QChar c)
-{
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || c == u'_';
-}
-
-bool isIdentChar(QChar c)
-{
-    return isIdentStart(c) || (c >= u'0' && c <= u'9');
-}
-
-bool isDigit(QChar c)
-{
-    return c >= u'0' && c <= u'9';
-}
-
-bool isHexDigit(QChar c)
-{
-    return isDigit(c) || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+    for (const pbrun::ExprPtr& e : s.exprs)
+        one(e);
+    for (const pbrun::Param& p : s.params)
+        one(p.defaultValue);
+    for (const pbrun::VarItem& v : s.vars) {
+        one(v.target);
+        one(v.init);
+        for (const pbrun::ExprPtr& d : v.dimensions)
+            one(d);
+    }
+    for (const pbrun::Branch& b : s.branches) {
+        one(b.condition);
+        for (const pbrun::ExprPtr& v : b.values)
+            one(v);
+        for (const pbrun::ExprPtr& v : b.rangeEnds)
+            one(v);
+    }
 }
 
 } // namespace
@@ -185,309 +101,141 @@ void PureBasicCheck::checkBytes(const QByteArray& source, Bom bom)
 
 void PureBasicCheck::parse(const QString& text)
 {
-    // Lines as the byte check counted them: CR LF, a lone LF and a lone CR each end one.
-    int lineNumber = 1;
-    qsizetype begin = 0;
-    for (qsizetype i = 0; i <= text.size(); ++i) {
-        const bool end = i == text.size();
-        if (!end && text[i] != u'\r' && text[i] != u'\n')
-            continue;
-        if (!(end && begin == i))
-            tokenizeLine(text.mid(begin, i - begin), lineNumber);
-        if (end)
-            break;
-        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-            ++i;
-        begin = i + 1;
-        ++lineNumber;
-    }
+    // pbrun counts a lone CR as no line end; the byte check has reported it already.
+    QString lines = text;
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    const std::vector<pbrun::Token> tokens = pbrun::Tokenize(lines);
+    collectStatements(tokens);
 
-    for (int index : std::as_const(m_stack)) {
-        const Frame& f = m_frames[index];
-        problem(f.line, QStringLiteral("%1 is never closed").arg(blockName(f.kind)));
+    int nextId = 0;
+    const pbrun::ParseResult parsed = pbrun::Parse(tokens, 0, nextId);
+    if (!parsed.error.isEmpty())
+        problem(parsed.errorLine, parsed.error);
+    walk(parsed.body, 0, {});
+    for (Statement& s : m_statements) {
+        const auto place = m_places.constFind(s.line);
+        if (place != m_places.cend()) {
+            s.depth = place->depth;
+            s.compilerBranches = place->branches;
+        }
     }
-    m_stack.clear();
     checkDuplicates();
 }
 
-void PureBasicCheck::tokenizeLine(const QString& line, int lineNumber)
-{
-    QStringList tokens;
-    QList<int> kinds;
-    qsizetype i = 0;
-    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
-        ++i;
-    if (i < line.size() && line[i] == u'!')
-        return; // inline assembler or C, passed through untouched
-
-    while (i < line.size()) {
-        const QChar c = line[i];
-        if (c == u' ' || c == u'\t') {
-            ++i;
-            continue;
-        }
-        if (c == u';')
-            break;
-        const int previous = kinds.isEmpty() ? -1 : kinds.last();
-        const bool afterValue = previous == Identifier || previous == Pointer || previous == Number ||
-                                previous == String || previous == Constant || previous == Field ||
-                                (previous == Operator && (tokens.last() == u")" || tokens.last() == u"]"));
-        if (c == u'"' || (c == u'~' && i + 1 < line.size() && line[i + 1] == u'"')) {
-            const bool escaped = c == u'~';
-            qsizetype j = i + (escaped ? 2 : 1);
-            bool closed = false;
-            while (j < line.size()) {
-                if (escaped && line[j] == u'\\') {
-                    j += 2;
-                    continue;
-                }
-                if (line[j] == u'"') {
-                    closed = true;
-                    break;
-                }
-                ++j;
-            }
-            if (!closed) {
-                problem(lineNumber, QStringLiteral("string is not closed on its line"));
-                tokens << line.mid(i);
-                kinds << String;
-                break;
-            }
-            tokens << line.mid(i, j + 1 - i);
-            kinds << String;
-            i = j + 1;
-            continue;
-        }
-        if (c == u'\'') {
-            const qsizetype j = line.indexOf(u'\'', i + 1);
-            if (j < 0) {
-                problem(lineNumber, QStringLiteral("character constant is not closed on its line"));
-                break;
-            }
-            tokens << line.mid(i, j + 1 - i);
-            kinds << Number;
-            i = j + 1;
-            continue;
-        }
-        if (c == u':') {
-            if (i + 1 < line.size() && line[i + 1] == u':') { // Module::Name
-                tokens << QStringLiteral("::");
-                kinds << Operator;
-                i += 2;
-                continue;
-            }
-            finishStatement(tokens, kinds, lineNumber, true);
-            ++i;
-            continue;
-        }
-        if (isIdentStart(c)) {
-            qsizetype j = i;
-            while (j < line.size() && isIdentChar(line[j]))
-                ++j;
-            if (j < line.size() && line[j] == u'$')
-                ++j;
-            tokens << line.mid(i, j - i);
-            kinds << Identifier;
-            i = j;
-            continue;
-        }
-        if (c == u'#' && i + 1 < line.size() && isIdentStart(line[i + 1])) {
-            qsizetype j = i + 1;
-            while (j < line.size() && isIdentChar(line[j]))
-                ++j;
-            if (j < line.size() && line[j] == u'$')
-                ++j;
-            tokens << line.mid(i, j - i);
-            kinds << Constant;
-            i = j;
-            continue;
-        }
-        if (c == u'*' && !afterValue && i + 1 < line.size() && isIdentStart(line[i + 1])) {
-            qsizetype j = i + 1;
-            while (j < line.size() && isIdentChar(line[j]))
-                ++j;
-            tokens << line.mid(i, j - i);
-            kinds << Pointer;
-            i = j;
-            continue;
-        }
-        if ((c == u'.' || c == u'\\' || c == u'?') && i + 1 < line.size() && isIdentStart(line[i + 1])) {
-            qsizetype j = i + 1;
-            while (j < line.size() && isIdentChar(line[j]))
-                ++j;
-            tokens << line.mid(i, j - i);
-            kinds << (c == u'.' ? TypeSuffix : c == u'\\' ? Field : LabelRef);
-            if (c == u'?')
-                m_labelReferences << line.mid(i + 1, j - i - 1);
-            i = j;
-            continue;
-        }
-        if (isDigit(c) || (c == u'$' && i + 1 < line.size() && isHexDigit(line[i + 1])) ||
-            (c == u'%' && !afterValue && i + 1 < line.size() && isDigit(line[i + 1]))) {
-            qsizetype j = i + 1;
-            while (j < line.size() && (isHexDigit(line[j]) || line[j] == u'.'))
-                ++j;
-            tokens << line.mid(i, j - i);
-            kinds << Number;
-            i = j;
-            continue;
-        }
-        static const QStringList pairs = {QStringLiteral("<>"), QStringLiteral("<="), QStringLiteral(">="),
-                                          QStringLiteral("<<"), QStringLiteral(">>"), QStringLiteral("=<"),
-                                          QStringLiteral("=>")};
-        const QString two = line.mid(i, 2);
-        if (pairs.contains(two)) {
-            tokens << two;
-            i += 2;
-        } else {
-            tokens << QString(c);
-            ++i;
-        }
-        kinds << Operator;
-    }
-    finishStatement(tokens, kinds, lineNumber, false);
-}
-
-void PureBasicCheck::finishStatement(QStringList& tokens, QList<int>& kinds, int lineNumber, bool endedByColon)
-{
-    if (tokens.isEmpty())
-        return;
-    if (endedByColon && tokens.size() == 1 && kinds.first() == Identifier &&
-        !keywords().contains(tokens.first().toLower())) {
-        m_labels << tokens.first();
-    } else {
-        handleStatement(tokens, kinds, lineNumber);
-    }
-    tokens.clear();
-    kinds.clear();
-}
-
-void PureBasicCheck::handleStatement(const QStringList& tokens, const QList<int>& kinds, int lineNumber)
+// The statements as written, from pbrun's tokens: a ":" or a line end ends one, and a lone name before a
+// ":" is a label (the parser lists it).
+void PureBasicCheck::collectStatements(const std::vector<pbrun::Token>& tokens)
 {
     Statement statement;
-    statement.line = lineNumber;
-    statement.tokens = tokens;
-    statement.depth = int(m_stack.size());
-    for (int index : std::as_const(m_stack)) {
-        const Frame& f = m_frames[index];
-        if (f.kind == CompilerIfBlock || f.kind == CompilerSelectBlock)
-            statement.compilerBranches << CompilerBranch{f.line, f.condition, f.branch};
-    }
-
-    // A block keyword anywhere but at the start of a statement is a keyword used as a name.
-    for (qsizetype i = 1; i < tokens.size(); ++i) {
-        if (kinds[i] == Identifier && keywords().contains(tokens[i].toLower()))
-            problem(lineNumber, QStringLiteral("keyword %1 used as a name").arg(tokens[i]));
-    }
-
-    const QString first = tokens.first().toLower();
-    if (kinds.first() == Identifier && first == u"restore" && tokens.size() >= 2 && kinds[1] == Identifier)
-        m_labelReferences << tokens[1];
-
-    const auto found = keywords().constFind(first);
-    if (kinds.first() != Identifier || found == keywords().cend()) {
-        m_statements << statement;
-        return;
-    }
-    const Keyword keyword = *found;
-    const QString word = QString::fromLatin1(keyword.name);
-
-    if (keyword.role == Open) {
-        if (keyword.kind == ProcedureBlock || keyword.kind == MacroBlock) {
-            for (int index : std::as_const(m_stack)) {
-                const int kind = m_frames[index].kind;
-                if (kind == ProcedureBlock || kind == MacroBlock)
-                    problem(lineNumber, QStringLiteral("%1 inside a %2 opened on line %3")
-                                            .arg(word, blockName(kind))
-                                            .arg(m_frames[index].line));
-            }
+    bool lastIsName = false;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        const pbrun::Token& t = tokens[i];
+        if (t.kind == Tok::Newline || t.kind == Tok::Colon || t.kind == Tok::EndOfFile) {
+            const bool label = t.kind == Tok::Colon && statement.tokens.size() == 1 && lastIsName &&
+                               !pbrun::IsReservedWord(statement.tokens.first());
+            if (!statement.tokens.isEmpty() && !label)
+                m_statements << statement;
+            statement = Statement();
+            continue;
         }
-        if (keyword.kind == ProcedureBlock) {
-            Definition definition;
-            definition.line = lineNumber;
-            definition.signature = tokens;
-            for (qsizetype i = 1; i < tokens.size(); ++i) {
-                if (kinds[i] == Identifier) {
-                    definition.name = tokens[i];
+        if (t.kind == Tok::Error)
+            continue; // the parser makes it an invalid statement, reported by walk()
+        if (statement.tokens.isEmpty())
+            statement.line = t.line;
+        lastIsName = t.kind == Tok::Ident;
+        // ".l", "\field" and "?Label" stay one token when nothing stands between the two parts.
+        const bool joined = (t.kind == Tok::Dot || t.kind == Tok::Backslash || t.kind == Tok::Question) &&
+                            i + 1 < tokens.size() && tokens[i + 1].kind == Tok::Ident && !tokens[i + 1].spaceBefore;
+        if (joined) {
+            statement.tokens << t.text + tokens[++i].text;
+            lastIsName = false;
+            continue;
+        }
+        if (t.kind == Tok::Const)
+            statement.tokens << QLatin1Char('#') + t.text;
+        else if (t.kind == Tok::String)
+            statement.tokens << QLatin1Char('"') + t.text + QLatin1Char('"');
+        else
+            statement.tokens << t.text;
+    }
+}
+
+// The parsed tree: how deep each line stands, in which compiler branches, and what it defines and uses.
+void PureBasicCheck::walk(const pbrun::Body& body, int depth, const QList<CompilerBranch>& branches)
+{
+    const auto place = [&](int line, int d, const QList<CompilerBranch>& b) {
+        if (line > 0 && !m_places.contains(line))
+            m_places.insert(line, Place{d, b});
+    };
+    for (const pbrun::StmtPtr& stmt : body) {
+        const pbrun::Stmt& s = *stmt;
+        place(s.pos.line, depth, branches);
+        EachExpr(s, [this](const pbrun::Expr& e) {
+            if (e.kind == pbrun::ExprKind::LabelAddr)
+                m_labelReferences << e.text;
+        });
+        switch (s.kind) {
+        case pbrun::StmtKind::Invalid:
+            problem(s.pos.line, s.name);
+            break;
+        case pbrun::StmtKind::Label:
+            m_labels << s.name;
+            break;
+        case pbrun::StmtKind::Restore:
+            m_labelReferences << s.name;
+            break;
+        case pbrun::StmtKind::Procedure: {
+            if (m_openProcedure > 0)
+                problem(s.pos.line,
+                        QStringLiteral("Procedure inside a Procedure opened on line %1").arg(m_openProcedure));
+            Definition definition{s.name, s.pos.line, {}, {}};
+            for (const CompilerBranch& b : branches)
+                definition.compilerPath << qMakePair(b.line, b.branch);
+            for (const Statement& written : std::as_const(m_statements)) {
+                if (written.line == s.pos.line &&
+                    written.tokens.value(0).startsWith(u"procedure", Qt::CaseInsensitive)) {
+                    definition.signature = written.tokens;
                     break;
                 }
-                if (kinds[i] != TypeSuffix)
-                    break;
             }
-            if (definition.name.isEmpty())
-                problem(lineNumber, QStringLiteral("%1 without a name").arg(word));
-            for (int index : std::as_const(m_stack)) {
-                const Frame& f = m_frames[index];
-                if (f.kind == CompilerIfBlock || f.kind == CompilerSelectBlock)
-                    definition.compilerPath << qMakePair(index, f.branch);
+            bool known = false;
+            for (const QString& name : std::as_const(m_procedureOrder))
+                known = known || name.compare(s.name, Qt::CaseInsensitive) == 0;
+            if (!known)
+                m_procedureOrder << s.name;
+            m_definitions << definition;
+            for (const pbrun::Param& p : s.params) {
+                if (pbrun::IsReservedWord(p.name))
+                    problem(p.pos.line, QStringLiteral("keyword %1 used as a name").arg(p.name));
             }
-            if (!definition.name.isEmpty()) {
-                bool known = false;
-                for (const QString& name : std::as_const(m_procedureOrder))
-                    known = known || name.compare(definition.name, Qt::CaseInsensitive) == 0;
-                if (!known)
-                    m_procedureOrder << definition.name;
-                m_definitions << definition;
-            }
-        }
-        Frame frame;
-        frame.kind = keyword.kind;
-        frame.line = lineNumber;
-        frame.condition = tokens.mid(1);
-        m_frames << frame;
-        m_stack << int(m_frames.size() - 1);
-        m_statements << statement;
-        return;
-    }
-
-    // Middle and closing keywords belong to the innermost open block.
-    statement.depth = qMax(0, statement.depth - 1);
-    if (keyword.role == Middle) {
-        if (m_stack.isEmpty() || m_frames[m_stack.last()].kind != keyword.kind) {
-            problem(lineNumber, QStringLiteral("%1 is not directly inside a %2").arg(word, blockName(keyword.kind)));
-        } else {
-            Frame& frame = m_frames[m_stack.last()];
-            const bool closing =
-                first == u"else" || first == u"compilerelse" || first == u"default" || first == u"compilerdefault";
-            if (frame.sawElse)
-                problem(lineNumber, QStringLiteral("%1 after the last branch of the %2 opened on line %3")
-                                        .arg(word, blockName(frame.kind))
-                                        .arg(frame.line));
-            frame.sawElse = frame.sawElse || closing;
-            ++frame.branch;
-            // the statement itself belongs to the new branch
-            if (!statement.compilerBranches.isEmpty() &&
-                (keyword.kind == CompilerIfBlock || keyword.kind == CompilerSelectBlock))
-                statement.compilerBranches.last().branch = frame.branch;
-        }
-        m_statements << statement;
-        return;
-    }
-
-    // Close
-    if (!statement.compilerBranches.isEmpty() && !m_stack.isEmpty() &&
-        (keyword.kind == CompilerIfBlock || keyword.kind == CompilerSelectBlock) &&
-        m_frames[m_stack.last()].kind == keyword.kind)
-        statement.compilerBranches.removeLast();
-    qsizetype match = -1;
-    for (qsizetype i = m_stack.size() - 1; i >= 0; --i) {
-        if (m_frames[m_stack[i]].kind == keyword.kind) {
-            match = i;
             break;
         }
-    }
-    if (match < 0) {
-        problem(lineNumber, QStringLiteral("%1 without an open %2").arg(word, blockName(keyword.kind)));
-    } else {
-        for (qsizetype i = m_stack.size() - 1; i > match; --i) {
-            const Frame& inner = m_frames[m_stack[i]];
-            problem(inner.line, QStringLiteral("%1 is not closed before %2 on line %3")
-                                    .arg(blockName(inner.kind), word)
-                                    .arg(lineNumber));
+        default:
+            break;
         }
-        m_stack.resize(match);
+        const bool compiler = s.kind == pbrun::StmtKind::CompilerIf || s.kind == pbrun::StmtKind::CompilerSelect;
+        QStringList condition;
+        for (qsizetype w = 0; compiler && w < m_statements.size(); ++w) {
+            if (m_statements[w].line == s.pos.line) {
+                condition = m_statements[w].tokens.mid(1);
+                break;
+            }
+        }
+        for (std::size_t k = 0; k < s.branches.size(); ++k) {
+            const pbrun::Branch& b = s.branches[k];
+            QList<CompilerBranch> inner = branches;
+            if (compiler)
+                inner << CompilerBranch{s.pos.line, condition, int(k)};
+            place(b.pos.line, depth, inner);
+            walk(b.body, depth + 1, inner);
+        }
+        const int outer = m_openProcedure;
+        if (s.kind == pbrun::StmtKind::Procedure)
+            m_openProcedure = s.pos.line;
+        walk(s.body, depth + 1, branches);
+        m_openProcedure = outer;
+        place(s.endPos.line, depth, branches);
     }
-    m_statements << statement;
 }
 
 void PureBasicCheck::checkDuplicates()
@@ -514,7 +262,6 @@ void PureBasicCheck::checkDuplicates()
         }
     }
 }
-
 int PureBasicCheck::procedureDefinitions(const QString& name) const
 {
     int count = 0;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "Ast.h"
+#include "Lexer.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -8,12 +11,12 @@
 
 namespace hexaloom::test {
 
-// A static reading of PureBasic source, for tests: no PureBasic compiler runs here, so the generated
-// code and the access-code templates are checked for what can be checked without one — the bytes
-// (byte-order mark, CR LF line ends, final line end, UTF-8), the block structure (every block keyword
-// balanced and properly nested, middle keywords inside their block), procedures defined once, and
-// keywords used as names. Strings, character constants and ";" comments are skipped and ":" splits
-// statements. The query helpers let tests ask what the code declares and calls, and where.
+// A static reading of PureBasic source, for tests: the generated code and the access-code templates are
+// checked for what can be checked without running them — the bytes (byte-order mark, CR LF line ends,
+// final line end, UTF-8), then what pbrun's lexer and parser find (block structure, lines they cannot
+// read), procedures defined once, and keywords used as parameter names. The query helpers let tests ask
+// what the code declares and calls, and where: statements as pbrun's lexer splits them, depth, compiler
+// branches, procedures and labels from its syntax tree.
 class PureBasicCheck
 {
 public:
@@ -70,34 +73,31 @@ public:
     int findStatement(const QString& leading, int fromLine = 1) const;
 
 private:
-    struct Frame
-    {
-        int kind = 0;
-        int line = 0;
-        int branch = 0;
-        bool sawElse = false; // Else, CompilerElse, Default or CompilerDefault seen
-        QStringList condition;
-    };
     struct Definition
     {
         QString name;
         int line = 0;
-        QList<QPair<int, int>> compilerPath; // (frame index, branch) of the compiler blocks around it
+        QList<QPair<int, int>> compilerPath; // (opening line, branch) of the compiler blocks around it
         QStringList signature;
+    };
+    // Where a line stands in the syntax tree: blocks open around it and the compiler branches it is in.
+    struct Place
+    {
+        int depth = 0;
+        QList<CompilerBranch> branches;
     };
 
     void checkBytes(const QByteArray& source, Bom bom);
     void parse(const QString& text);
-    void tokenizeLine(const QString& line, int lineNumber);
-    void finishStatement(QStringList& tokens, QList<int>& kinds, int lineNumber, bool endedByColon);
-    void handleStatement(const QStringList& tokens, const QList<int>& kinds, int lineNumber);
+    void collectStatements(const std::vector<pbrun::Token>& tokens);
+    void walk(const pbrun::Body& body, int depth, const QList<CompilerBranch>& branches);
     void checkDuplicates();
     void problem(int line, const QString& text);
 
     QStringList m_problems;
     QList<Statement> m_statements;
-    QList<Frame> m_frames; // every block opened, in order
-    QList<int> m_stack;    // indexes into m_frames of the blocks open now
+    QHash<int, Place> m_places; // by line
+    int m_openProcedure = 0;    // the line of the procedure walk() is in, or 0
     QList<Definition> m_definitions;
     QStringList m_procedureOrder;
     QStringList m_labels;

@@ -125,14 +125,14 @@ void TemplateCheckTest::checkerFindsFaults_data()
     const QByteArray bom("\xEF\xBB\xBF");
     QTest::newRow("clean procedure") << pb({"Procedure A(x)", "  If x : ProcedureReturn 1 : EndIf", "EndProcedure"})
                                      << QString();
-    QTest::newRow("unclosed If") << pb({"If a", "  b = 1"}) << "line 1: If is never closed";
+    QTest::newRow("unclosed If") << pb({"If a", "  b = 1"}) << "line 3: EndIf expected (If at line 1)";
     QTest::newRow("EndProcedure alone") << pb({"x = 1", "EndProcedure"})
-                                        << "line 2: EndProcedure without an open Procedure";
-    QTest::newRow("Next alone") << pb({"Next"}) << "line 1: Next without an open For";
+                                        << "line 2: EndProcedure without its opening keyword";
+    QTest::newRow("Next alone") << pb({"Next"}) << "line 1: Next without its opening keyword";
     QTest::newRow("crossed blocks") << pb({"If a", "For i = 0 To 1", "EndIf", "Next"})
-                                    << "line 2: For is not closed before EndIf on line 3";
+                                    << "line 3: Next expected (For at line 2), found EndIf";
     QTest::newRow("wrong closer") << pb({"Structure S", "  a.l", "EndEnumeration"})
-                                  << "line 3: EndEnumeration without an open Enumeration";
+                                  << "line 3: endstructure expected (Structure at line 1), found EndEnumeration";
     QTest::newRow("lone LF") << bom + "a = 1\nb = 2\r\n"
                              << "line 1: line ends with a lone LF";
     QTest::newRow("lone CR") << bom + "a = 1\r\nb = 2\rc = 3\r\n"
@@ -159,21 +159,25 @@ void TemplateCheckTest::checkerFindsFaults_data()
         << pb({"CompilerIf #X", "  Procedure A()", "  EndProcedure", "CompilerEndIf", "CompilerIf #Y",
                "  Procedure A()", "  EndProcedure", "CompilerEndIf"})
         << "line 6: procedure A is already defined on line 2";
-    QTest::newRow("Else twice") << pb({"If a", "Else", "Else", "EndIf"}) << "line 3: Else after the last branch";
+    QTest::newRow("Else twice") << pb({"If a", "Else", "Else", "EndIf"})
+                                << "line 3: EndIf expected (If at line 1), found Else";
     QTest::newRow("ElseIf after Else") << pb({"If a", "Else", "ElseIf b", "EndIf"})
-                                       << "line 3: ElseIf after the last branch";
+                                       << "line 3: EndIf expected (If at line 1), found ElseIf";
     QTest::newRow("CompilerCase after CompilerDefault")
         << pb({"CompilerSelect #A", "CompilerDefault", "CompilerCase 1", "CompilerEndSelect"})
-        << "line 3: CompilerCase after the last branch";
+        << "Syntax error: CompilerCase after CompilerDefault";
     QTest::newRow("Case outside Select") << pb({"If a", "Case 1", "EndIf"})
-                                         << "line 2: Case is not directly inside a Select";
+                                         << "line 2: EndIf expected (If at line 1), found Case";
     QTest::newRow("keyword as a parameter")
-        << pb({"Procedure A(Module, b)", "EndProcedure"}) << "line 1: keyword Module used as a name";
+        << pb({"Procedure A(Next, b)", "EndProcedure"}) << "line 1: keyword Next used as a name";
     QTest::newRow("procedure in a procedure") << pb({"Procedure A()", "Procedure B()", "EndProcedure", "EndProcedure"})
                                               << "line 2: Procedure inside a Procedure opened on line 1";
-    QTest::newRow("string not closed") << pb({"a$ = \"abc"}) << "line 1: string is not closed";
+    QTest::newRow("bad Data line") << pb({"DataSection", "  Data.l $,1", "EndDataSection"})
+                                   << "line 2: Syntax error: $ without hexadecimal digits";
+    QTest::newRow("string not closed") << pb({"a$ = \"abc"})
+                                       << "line 1: Syntax error: string without its closing quote";
     QTest::newRow("keywords in strings and comments")
-        << pb({"a$ = \"EndIf\" ; EndProcedure", "b$ = ~\"If \\\"Next\\\" Wend\"", "c = 'W' ; Wend"}) << QString();
+        << pb({"a$ = \"EndIf\" ; EndProcedure", "b$ = \"If Next Wend\"", "c = 'W' ; Wend"}) << QString();
     QTest::newRow("statement separators")
         << pb({"Repeat : a = a + 1 : Until a > 3", "While a : a - 1 : Wend"}) << QString();
     QTest::newRow("Repeat ForEver") << pb({"Repeat", "  Break", "ForEver"}) << QString();

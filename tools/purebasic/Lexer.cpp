@@ -350,11 +350,11 @@ std::vector<Token> Tokenize(const QString& source)
         }
         const QChar next = i + 1 < n ? source[i + 1] : QChar();
         auto two = [&](Tok kind) {
-            push(kind);
+            push(kind, source.mid(i, 2));
             i += 2;
         };
         auto one = [&](Tok kind) {
-            push(kind);
+            push(kind, source.mid(i, 1));
             i += 1;
         };
         switch (c.unicode()) {

@@ -57,7 +57,7 @@ struct Token
     int line = 0;
     std::int64_t intValue = 0;
     double floatValue = 0;
-    QString text;
+    QString text; // as written for names, numbers and operators ("=<" too); see Tok for the rest
 };
 
 std::vector<Token> Tokenize(const QString& source);
