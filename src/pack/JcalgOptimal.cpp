@@ -11,7 +11,7 @@
 //   bytes always the short token; any other match codes its distance anew, and only when its length less
 //   adjust(distance) is at least 2;
 // - a repeat never directly follows a match: level 9's matches are as long as their distance allows, so it
-//   never continues one with another at the same distance;
+//   continues one with another at the same distance only where its length limit cut the first short;
 // - no match starts in the last three bytes; distances and lengths stay below the window;
 // - the index bits switch to 9 and 10 before the first token past 49152 and 65536 bytes (within the last three
 //   bytes no switch), and never back;
@@ -403,15 +403,25 @@ std::size_t JcCompressMax(const std::uint8_t* source, std::size_t length, std::u
         // candidates of its smaller window can beat a parse that takes long matches as it finds them. It
         // costs a thirtieth of the parse's time at most.
         std::vector<std::uint8_t> level9(capacity);
+        // Level 9's progress goes to the caller too; a cancel there ends the whole.
+        struct Relay
+        {
+            JcProgress progress;
+            void* context;
+            bool cancelled = false;
+        } relay{progress, progressContext};
+        auto relayed = [](std::uint32_t consumed, std::uint32_t written, void* context) {
+            auto* r = static_cast<Relay*>(context);
+            r->cancelled = r->progress(consumed, written, r->context) == 0;
+            return r->cancelled ? 0 : 1;
+        };
         const std::size_t short9 = JcCompress(source, length, level9.data(), capacity, kDefaultWindow, TakeWorkArea,
-                                              GiveWorkArea, progress, progressContext, noChecksum);
-        if (progress && short9 == 0 && progress(0, 0, progressContext) == 0)
+                                              GiveWorkArea, progress ? +relayed : nullptr, &relay, noChecksum);
+        if (relay.cancelled)
             return 0;
         OptimalEncoder encoder(source, n, window, destination, capacity);
         const std::size_t parsed = encoder.Run(noChecksum, progress, progressContext);
         if (short9 != 0 && (parsed == 0 || short9 < parsed)) {
-            if (progress && progress(n, 0, progressContext) == 0)
-                return 0;
             std::memcpy(destination, level9.data(), short9);
             return short9;
         }
