@@ -764,8 +764,21 @@ private slots:
         AddOutput(m_outputs, QStringLiteral("big files"), Road::Hexdata, {"jCalg1", "zip"},
                   {{"big.txt", BigFile(300000)}, {"big.bin", BigFile(300001)}});
         // The max level's streams: the same decoders read them (the big file reaches index bits 10).
-        AddOutput(m_outputs, QStringLiteral("max level"), Road::Binpack, {"jCalg1", "zip"}, mixed)->level =
+        // The max level's streams, of text past 64 KiB (index bits 10) too; the check makes sure they are not
+        // level 9's.
+        QList<InputFile> maxFiles = mixed;
+        maxFiles.append({"words.txt", [] {
+                             QByteArray words;
+                             QRandomGenerator random(11);
+                             while (words.size() < 100000)
+                                 words += QByteArray::number(random.bounded(900)) + (random.bounded(6) ? " " : "\r\n");
+                             return words;
+                         }()});
+        AddOutput(m_outputs, QStringLiteral("max level"), Road::Hexdata, {"jCalg1", "zip"}, maxFiles)->level =
             kPackLevelMax;
+        for (const int kind : {int(PackerJcalg1), int(PackerZip)})
+            QVERIFY(PackBlock(ToBytes(maxFiles.last().bytes), kind, kPackLevelMax).size() <
+                    PackBlock(ToBytes(maxFiles.last().bytes), kind).size());
         // Outside Windows "\\" is part of a file name, and the include must name the pack file written.
         AddOutput(m_outputs, QStringLiteral("binpack backslash"), Road::Binpack, {"zip"}, {{"a.txt", "backslash"}})
             ->fileName = QStringLiteral("back\\slash");
