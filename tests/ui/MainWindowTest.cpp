@@ -72,10 +72,10 @@ QString WithoutAmpersands(QString text)
 }
 
 // The Datasize of a packed row: the block's payload, or the file's length when it stays raw.
-QString PackedSize(const QString& path, int kind)
+QString PackedSize(const QString& path, int kind, int level = kPackLevelDefault)
 {
     const QByteArray bytes = ReadBytes(path);
-    const Bytes block = PackBlock(Bytes(bytes.begin(), bytes.end()), kind);
+    const Bytes block = PackBlock(Bytes(bytes.begin(), bytes.end()), kind, level);
     return QString::number(HasBlockMagic(block) ? block.size() - kBlockHeaderSize : block.size());
 }
 
@@ -1050,16 +1050,35 @@ private slots:
     void createMatchesTheSilentRoad_data()
     {
         QTest::addColumn<int>("format");
-        QTest::newRow("resource") << int(OutputResource);
-        QTest::newRow("hexdata") << int(OutputHexdata);
-        QTest::newRow("binpack") << int(OutputBinpack);
+        QTest::addColumn<bool>("harder"); // "Pack harder (slower)" checked
+        QTest::newRow("resource") << int(OutputResource) << false;
+        QTest::newRow("hexdata") << int(OutputHexdata) << false;
+        QTest::newRow("binpack") << int(OutputBinpack) << false;
+        QTest::newRow("hexdata, packing harder") << int(OutputHexdata) << true;
     }
     void createMatchesTheSilentRoad()
     {
         QFETCH(int, format);
+        QFETCH(bool, harder);
         addFiles({file("a.txt", Text(70000, 1)), file("b.bin", Text(300, 2)), file("c.txt", Text(9000, 3))});
+        if (harder) {
+            // The check is shown in the status bar, and the sizes follow the level.
+            setCalcSize(true);
+            trigger("actionPackHarder");
+            QVERIFY(m_window->findChild<QLabel*>("statusLevel")->isVisibleTo(m_window.get()));
+            QTRY_VERIFY(!m_window->isBusy());
+        }
         choosePacker(0, "jCalg1");
+        QTRY_VERIFY(!m_window->isBusy());
         choosePacker(2, "zip");
+        if (harder) {
+            QTRY_VERIFY(!m_window->isBusy());
+            const int level = kPackLevelMax;
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), PackedSize(path("a.txt"), PackerJcalg1, level));
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, 2), PackedSize(path("c.txt"), PackerZip, level));
+            QVERIFY(PackedSize(path("a.txt"), PackerJcalg1, level).toInt() <
+                    PackedSize(path("a.txt"), PackerJcalg1).toInt());
+        }
         m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(format);
         m_platform->Answer(path("p.hxlm"));
         trigger("actionSaveAs");
@@ -1090,11 +1109,19 @@ private slots:
         env.remove("DISPLAY");
         env.remove("QT_QPA_PLATFORM");
         silent.setProcessEnvironment(env);
+        if (harder) // the silent road packs as the settings say
+            QVERIFY(WriteBytes(path("config/Brannock/Hexaloom/Hexaloom.prefs"), "[Settings]\r\npackmax = 1\r\n"));
         silent.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=" + output, path("p.hxlm")});
         QVERIFY(silent.waitForFinished(60000));
         QCOMPARE(silent.exitCode(), 0);
         QCOMPARE(ReadBytes(output), fromWindow);
         QCOMPARE(ReadBytes(pack), packFromWindow);
+        if (harder) { // and not at level 9 as without the setting
+            QVERIFY(QFile::remove(path("config/Brannock/Hexaloom/Hexaloom.prefs")));
+            silent.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=" + output, path("p.hxlm")});
+            QVERIFY(silent.waitForFinished(60000));
+            QVERIFY(ReadBytes(output).size() > fromWindow.size());
+        }
     }
 };
 
