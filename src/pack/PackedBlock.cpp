@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <vector>
 
 namespace hexaloom {
 
@@ -25,6 +26,8 @@ constexpr std::size_t kMaxLength = std::numeric_limits<std::int32_t>::max();
 constexpr int kZopfliIterations = 1;
 // Bytes zopfli parses at a time (its own master block); the stop flag is looked at between them.
 constexpr std::size_t kZopfliPart = 1000000;
+// zlib's level 9 stream is kept without zopfli when it is under this fraction of the input.
+constexpr std::size_t kZopfliRunsFraction = 64;
 
 int NotStopped(std::uint32_t, std::uint32_t, void* stop)
 {
@@ -36,6 +39,16 @@ int NotStopped(std::uint32_t, std::uint32_t, void* stop)
 std::size_t ZopfliZlib(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
                        std::size_t capacity, const std::atomic<bool>* stop)
 {
+    // zlib's level 9 first: where it is shorter than zopfli's (by a few bytes, on short periods) it is kept,
+    // and where it packs to under 1/64 (flat pictures, long runs) zopfli is not run: it would take hundreds of
+    // times zlib's time for a few per cent of a few bytes.
+    std::vector<std::uint8_t> level9(capacity);
+    uLongf level9Size = static_cast<uLongf>(capacity);
+    const bool have9 = compress2(level9.data(), &level9Size, source, static_cast<uLong>(length), Z_BEST_COMPRESSION) == Z_OK;
+    if (have9 && level9Size < length / kZopfliRunsFraction) {
+        std::memcpy(destination, level9.data(), level9Size);
+        return level9Size;
+    }
     ZopfliOptions options;
     ZopfliInitOptions(&options);
     options.numiterations = kZopfliIterations;
@@ -56,11 +69,10 @@ std::size_t ZopfliZlib(const std::uint8_t* source, std::size_t length, std::uint
     const std::unique_ptr<unsigned char, decltype(&std::free)> owned(out, &std::free);
     if (stopped || !out)
         return 0;
-    // zlib's level 9 where it is shorter (it can be, by a few bytes, on short periods): a tenth of the time.
-    uLongf level9 = static_cast<uLongf>(capacity);
-    if (compress2(destination, &level9, source, static_cast<uLong>(length), Z_BEST_COMPRESSION) == Z_OK &&
-        level9 <= outSize + 6)
-        return level9;
+    if (have9 && level9Size <= outSize + 6) {
+        std::memcpy(destination, level9.data(), level9Size);
+        return level9Size;
+    }
     if (outSize + 6 > capacity)
         return 0;
     destination[0] = 0x78;
@@ -78,7 +90,8 @@ std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, st
                         std::size_t capacity, int level, int kind, const std::atomic<bool>* stop)
 {
     if (level == kPackLevelMax && (kind == PackerJcalg1 || kind == PackerZip)) {
-        if (!source || !destination || sourceLength == 0 || sourceLength > kMaxLength)
+        if (!source || !destination || sourceLength == 0 || sourceLength > kMaxLength ||
+            (stop && stop->load(std::memory_order_relaxed)))
             return 0;
         if (kind == PackerZip)
             return ZopfliZlib(source, sourceLength, destination, capacity, stop);

@@ -554,8 +554,10 @@ void JcalgTest::maxLevelReadsBack()
     stream.resize(JcCompressMax(data.data(), data.size(), stream.data(), stream.size(), nullptr, nullptr, false));
     QVERIFY(!stream.empty());
     QCOMPARE(Decompress(stream, data.size()), data);
-    QCOMPARE(TokenOrderFault(stream, data, std::min<std::uint32_t>(1u << 20, std::uint32_t(data.size()))), QString());
+    // Where level 9's stream is kept (it is no longer, or the data is long runs), with level 9's window.
     const Bytes level9 = Compress(data);
+    const std::uint32_t window = stream == level9 ? 65536u : 1u << 20;
+    QCOMPARE(TokenOrderFault(stream, data, std::min<std::uint32_t>(window, std::uint32_t(data.size()))), QString());
     QVERIFY(stream.size() <= level9.size());
     if (data.size() >= 50000 && QByteArray(QTest::currentDataTag()).startsWith("text"))
         QVERIFY2(stream.size() * 100 < level9.size() * 95, qPrintable(QString("%1 against %2").arg(stream.size()).arg(level9.size())));
@@ -948,10 +950,15 @@ void JcalgTest::progressCanCancel()
     QVERIFY(all.count > 3);
     QCOMPARE(all.lastConsumed, std::uint32_t(data.size()));
 
-    Calls maxCancel;
-    maxCancel.cancelAt = 2;
-    QCOMPARE(JcCompressMax(data.data(), data.size(), out.data(), out.size(), callback, &maxCancel, false),
-             std::size_t{0});
+    // The max level: cancelled in its level-9 pass, and in its parse (the calls before the last).
+    Calls maxAll;
+    QVERIFY(JcCompressMax(data.data(), data.size(), out.data(), out.size(), callback, &maxAll, false) != 0);
+    for (const int at : {2, maxAll.count - 1}) {
+        Calls maxCancel;
+        maxCancel.cancelAt = at;
+        QCOMPARE(JcCompressMax(data.data(), data.size(), out.data(), out.size(), callback, &maxCancel, false),
+                 std::size_t{0});
+    }
 
     Calls cancel;
     cancel.cancelAt = 3;
