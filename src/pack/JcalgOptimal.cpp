@@ -23,8 +23,8 @@
 #include "JcalgWorkAreas.h"
 
 #include <algorithm>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <vector>
@@ -289,8 +289,8 @@ private:
                 repeat = MatchLength(m_source + q - here.last, m_source + q, 0,
                                      cur == 0 ? maxLength : std::min(maxLength, kNiceLength));
             const Candidate* longest = count > 0 ? &m_candidates[count - 1] : nullptr;
-            const bool longMain = longest && longest->length >= kNiceLength &&
-                                  (longest->distance != here.last || !here.afterMatch);
+            const bool longMain =
+                longest && longest->length >= kNiceLength && (longest->distance != here.last || !here.afterMatch);
             if (matches && (longMain || repeat >= kNiceLength)) {
                 if (cur > 0)
                     return cur; // the next block starts with it
@@ -298,8 +298,8 @@ private:
                 std::uint32_t distance = here.last;
                 std::uint32_t length = repeat;
                 if (longMain) {
-                    const std::uint32_t full = MatchLength(m_source + q - longest->distance, m_source + q,
-                                                           longest->length, maxLength);
+                    const std::uint32_t full =
+                        MatchLength(m_source + q - longest->distance, m_source + q, longest->length, maxLength);
                     if (full > repeat) {
                         distance = longest->distance;
                         length = full;
@@ -326,8 +326,7 @@ private:
                     for (; length <= top; ++length) {
                         const std::uint32_t price = NewDistancePrice(c.distance, length, indexBits);
                         if (price != kNoPrice)
-                            Relax(cur + length,
-                                  Arrival{here.price + price, cur, length, c.distance, c.distance, true});
+                            Relax(cur + length, Arrival{here.price + price, cur, length, c.distance, c.distance, true});
                     }
                 }
             }
@@ -353,8 +352,7 @@ private:
             if (maxLength > 3) {
                 if (m_sinceAnalysis >= kAnalysisStretch) {
                     m_sinceAnalysis = 0;
-                    m_tokens.SwitchMode(
-                        Analyse(m_source + q, std::min(maxLength, kAnalysisStretch), m_tokens.mode));
+                    m_tokens.SwitchMode(Analyse(m_source + q, std::min(maxLength, kAnalysisStretch), m_tokens.mode));
                 }
                 m_tokens.UpdateIndexBits(std::min(q, m_window));
             }

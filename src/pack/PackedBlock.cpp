@@ -44,7 +44,8 @@ std::size_t ZopfliZlib(const std::uint8_t* source, std::size_t length, std::uint
     // times zlib's time for a few per cent of a few bytes.
     std::vector<std::uint8_t> level9(capacity);
     uLongf level9Size = static_cast<uLongf>(capacity);
-    const bool have9 = compress2(level9.data(), &level9Size, source, static_cast<uLong>(length), Z_BEST_COMPRESSION) == Z_OK;
+    const bool have9 =
+        compress2(level9.data(), &level9Size, source, static_cast<uLong>(length), Z_BEST_COMPRESSION) == Z_OK;
     if (have9 && level9Size < length / kZopfliRunsFraction) {
         std::memcpy(destination, level9.data(), level9Size);
         return level9Size;

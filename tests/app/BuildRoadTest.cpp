@@ -182,7 +182,8 @@ private slots:
         QTest::newRow("verify") << QStringList{"--verify=o.res"} << "verify out=o.res";
         QTest::newRow("extract") << QStringList{"--extract", "o.pbi", "dir"} << "extract out=o.pbi dir=dir";
 
-        QTest::newRow("level max") << QStringList{"--create", "o", "--level", "MAX", "a"} << "create out=o level=10 inputs=a";
+        QTest::newRow("level max")
+            << QStringList{"--create", "o", "--level", "MAX", "a"} << "create out=o level=10 inputs=a";
         QTest::newRow("level 9") << QStringList{"--create", "o", "--level=9", "a"} << "create out=o inputs=a";
         QTest::newRow("level with a project")
             << QStringList{"--create", "o", "--project", "p", "--level", "max"} << "create out=o level=10 project=p";

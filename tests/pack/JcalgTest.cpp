@@ -536,7 +536,8 @@ void JcalgTest::roundTrip()
                                          level <= 7 ? windows[level] : 65536u, ZeroAllocate, Free, nullptr, nullptr,
                                          false));
     QCOMPARE(stream, reference);
-    const std::uint32_t window = std::min<std::uint32_t>(level <= 7 ? windows[level] : 65536u, std::uint32_t(data.size()));
+    const std::uint32_t window =
+        std::min<std::uint32_t>(level <= 7 ? windows[level] : 65536u, std::uint32_t(data.size()));
     QCOMPARE(TokenOrderFault(stream, data, window), QString());
 }
 
@@ -560,7 +561,8 @@ void JcalgTest::maxLevelReadsBack()
     QCOMPARE(TokenOrderFault(stream, data, std::min<std::uint32_t>(window, std::uint32_t(data.size()))), QString());
     QVERIFY(stream.size() <= level9.size());
     if (data.size() >= 50000 && QByteArray(QTest::currentDataTag()).startsWith("text"))
-        QVERIFY2(stream.size() * 100 < level9.size() * 95, qPrintable(QString("%1 against %2").arg(stream.size()).arg(level9.size())));
+        QVERIFY2(stream.size() * 100 < level9.size() * 95,
+                 qPrintable(QString("%1 against %2").arg(stream.size()).arg(level9.size())));
 }
 
 void JcalgTest::fastSearchMatchesReference_data()
