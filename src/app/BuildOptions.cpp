@@ -144,6 +144,17 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
                                             : QStringLiteral("none, jcalg1, zip or smallest")));
             (format ? o.format : o.packer) = *chosen;
             createOnly.append(name);
+        } else if (name == QLatin1String("--level")) {
+            QString text;
+            if (!value(text))
+                return fail(needsValue);
+            if (text.compare(QLatin1String("max"), Qt::CaseInsensitive) == 0)
+                o.level = kPackLevelMax;
+            else if (text == QLatin1String("9"))
+                o.level = kPackLevelDefault;
+            else
+                return fail(QStringLiteral("--level %1: use 9 or max").arg(text));
+            createOnly.append(name);
         } else if (name == QLatin1String("--pack")) {
             QString rule;
             if (!value(rule))
@@ -212,6 +223,8 @@ QString BuildUsage()
         "  --packer none|jcalg1|zip|smallest  the packer of every file no --pack rule names (default none);\n"
         "                                 smallest: each file's smallest block, ties to none, zip, jcalg1\n"
         "  --pack GLOB=PACKER             the packer of the files GLOB matches; the last match wins\n"
+        "  --level 9|max                  how hard jcalg1 and zip pack (default 9); max: smaller files, read\n"
+        "                                 by the same access code, packed many times slower\n"
         "  --include GLOB                 take only the files of the folders that a GLOB matches\n"
         "  --exclude GLOB                 leave out the files of the folders that a GLOB matches\n"
         "  --project P.hxlm               the files, packers and format of a project instead of INPUTs\n"

@@ -26,6 +26,7 @@ struct BuildOptions
     QString url;         // URL of --check-update
     int format = -1;     // --format; -1: from the project, else from OUT's extension
     int packer = 0;      // --packer, for files no --pack rule matches
+    int level = 9;       // --level: 9, or kPackLevelMax for "max"
     QList<PackRule> packRules;
     QStringList includes;
     QStringList excludes;

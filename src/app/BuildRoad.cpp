@@ -212,7 +212,7 @@ bool PlanInputs(const BuildOptions& o, const Target& target, CreatePlan& plan, C
             }
         }
         if (packer == kPackerSmallest)
-            packer = SmallestPacker(file.path).value_or(SmallestChoice{}).packer;
+            packer = SmallestPacker(file.path, o.level).value_or(SmallestChoice{}).packer;
         plan.paths.append(file.path);
         plan.kinds.push_back(packer);
         plan.sizes.push_back(file.size);
@@ -329,6 +329,7 @@ int RunCreate(const BuildOptions& o, Console& console)
         return kExitFailed;
     }
     CreateOptions options;
+    options.level = o.level;
     options.keepUnchanged = !o.force;
     options.allOrNothing = true;
     options.progress = [&console](int done, int total) {

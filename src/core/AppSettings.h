@@ -12,6 +12,7 @@ struct AppSettings
     bool portable = false; // /PORTABLE: the settings file lives beside the program
     std::uint8_t calcsize = 0;
     std::uint8_t ontop = 0;
+    std::uint8_t packmax = 0; // "Pack harder (slower)": Create, the sizes and the smallest packer at the max level
     bool ignorepos = false; // /IGNOREPOS
     std::int32_t frmMain_x = kUnsetPosition;
     std::int32_t frmMain_y = kUnsetPosition;

@@ -9,7 +9,7 @@
 
 namespace hexaloom {
 
-std::optional<qint64> RowDataSize(const QString& path, int kind)
+std::optional<qint64> RowDataSize(const QString& path, int kind, int level, const std::atomic<bool>* stop)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -29,7 +29,9 @@ std::optional<qint64> RowDataSize(const QString& path, int kind)
             return std::nullopt;
         const std::size_t capacity = PayloadCapacity(n);
         const auto scratch = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
-        const std::size_t packed = PackPayload(data.get(), n, scratch.get(), capacity, 9, kind);
+        const std::size_t packed = PackPayload(data.get(), n, scratch.get(), capacity, level, kind, stop);
+        if (stop && stop->load())
+            return std::nullopt;
         return packed != 0 ? static_cast<qint64>(packed) : length;
     } catch (const std::bad_alloc&) {
         return std::nullopt;

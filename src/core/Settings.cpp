@@ -79,6 +79,7 @@ bool LoadSettings(AppSettings& s, const QString& path, const DisplayInfo& displa
     prefs.Group(kSettings);
     s.calcsize = static_cast<std::uint8_t>(prefs.ReadLong(QStringLiteral("calcsize"), 0));
     s.ontop = static_cast<std::uint8_t>(prefs.ReadLong(QStringLiteral("ontop"), 0));
+    s.packmax = static_cast<std::uint8_t>(prefs.ReadLong(QStringLiteral("packmax"), 0));
     s.lastdir = prefs.ReadString(QStringLiteral("lastdir"), DocumentsFolder());
     if (s.projectdir.isEmpty())
         s.projectdir = prefs.ReadString(QStringLiteral("projectdir"), s.lastdir);
@@ -114,6 +115,7 @@ bool SaveSettings(const AppSettings& s, const QString& path, const DeviceWriter&
     prefs.Group(kSettings);
     prefs.WriteLong(QStringLiteral("calcsize"), static_cast<std::int8_t>(s.calcsize));
     prefs.WriteLong(QStringLiteral("ontop"), static_cast<std::int8_t>(s.ontop));
+    prefs.WriteLong(QStringLiteral("packmax"), static_cast<std::int8_t>(s.packmax));
     prefs.WriteString(QStringLiteral("lastdir"), s.lastdir);
     prefs.WriteLong(QStringLiteral("lastoutput"), s.lastoutput);
     prefs.WriteString(QStringLiteral("projectdir"), s.projectdir);

@@ -106,6 +106,7 @@ constexpr BuiltinText kMessages[] = {
     {"UpdateInfoText", "Info:"},
     {"QtLanguage", "en"},
     {"SmallestPacker", "Smallest packer for every file"},
+    {"PackHarder", "Pack harder (slower)"},
     {"FilesNotFound", "%1 of the project's files were not found; they were left out:"},
     {"FilterPureBasic", "PureBasic Files"},
     {"FilterAll", "All Files"},

@@ -60,8 +60,8 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
     std::vector<RowJob> jobs;
     jobs.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
-        jobs.push_back(RowJob{rows[i].path, kinds[i], sizes[i]});
-    RowPacker packer(std::move(jobs), options.threads);
+        jobs.push_back(RowJob{rows[i].path, kinds[i], sizes[i], options.level});
+    RowPacker packer(std::move(jobs), options.threads, std::size_t(256) << 20, options.stop);
     const int total = static_cast<int>(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (options.progress && !options.progress(static_cast<int>(i), total)) {
@@ -69,6 +69,11 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
             return {CreateStatus::Cancelled, {}, {}, {}};
         }
         const PackedRow row = packer.Take();
+        if (options.stop && options.stop->load()) {
+            // The row's packing may have given up: it must not be written as the file's block.
+            writer.Cancel();
+            return {CreateStatus::Cancelled, {}, {}, {}};
+        }
         const int number = static_cast<int>(i) + firstNumber;
         switch (row.state) {
         case PackedRow::TooBig:

@@ -2,6 +2,7 @@
 // Create: turns the document's list into the output of its format, asking for the path and before
 // overwriting when no path is given. Outputs are written atomically: a failed run leaves the old files.
 #include "IncludeWriter.h"
+#include "PackedBlock.h"
 
 #include <QString>
 #include <QStringList>
@@ -45,6 +46,10 @@ struct CreateResult
 struct CreateOptions
 {
     int threads = 0;                           // packing workers; 0 one per core
+    int level = kPackLevelDefault;             // packing level: 9, or kPackLevelMax
+    // The caller's cancel flag, also polled while a row packs at the max level (which can take long); once
+    // set, Create ends Cancelled. `progress` should say false for it too.
+    const std::atomic<bool>* stop = nullptr;
     TemplateSource templates = OwnTemplates(); // where the access-code templates come from
     const LanguageTable* language = nullptr;   // message texts; the built-in English without one
     // Called on the writing thread with the rows written so far (0 first) and their count; returning

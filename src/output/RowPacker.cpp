@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
 #include <future>
 #include <new>
 
@@ -84,7 +85,7 @@ std::size_t RowCost(const RowJob& job)
     return size > 0 ? static_cast<std::size_t>(size) : 0;
 }
 
-PackedRow PackRowOrThrow(const RowJob& job)
+PackedRow PackRowOrThrow(const RowJob& job, const std::atomic<bool>* stop)
 {
     PackedRow row;
     auto file = std::make_shared<RowFile>();
@@ -140,7 +141,7 @@ PackedRow PackRowOrThrow(const RowJob& job)
         row.state = PackedRow::Empty;
         return row;
     }
-    row.bytes = PackBlock(std::move(data), job.kind);
+    row.bytes = PackBlock(std::move(data), job.kind, job.level, stop);
     row.state = row.bytes.size() > static_cast<std::size_t>(kMaxStoredSize) ? PackedRow::TooBig : PackedRow::Stored;
     if (row.state == PackedRow::TooBig)
         Bytes().swap(row.bytes);
@@ -149,12 +150,12 @@ PackedRow PackRowOrThrow(const RowJob& job)
 
 } // namespace
 
-PackedRow PackRow(const RowJob& job)
+PackedRow PackRow(const RowJob& job, const std::atomic<bool>* stop)
 {
     // Runs on workers too, where an exception would end the program.
     PackedRow row;
     try {
-        return PackRowOrThrow(job);
+        return PackRowOrThrow(job, stop);
     } catch (const std::bad_alloc&) {
         row.state = PackedRow::NoMemory;
     } catch (...) {
@@ -205,8 +206,8 @@ bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::
     }
 }
 
-RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget)
-    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget)
+RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget, const std::atomic<bool>* stop)
+    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget), m_callerStop(stop)
 {
     m_threads = static_cast<int>(ThreadsFor(m_jobs.size(), threads));
     m_window = static_cast<std::size_t>(m_threads) * 2;
@@ -224,6 +225,7 @@ RowPacker::~RowPacker()
     {
         std::lock_guard lock(m_mutex);
         m_stop = true;
+        m_stopPacking = true;
     }
     m_roomChanged.notify_all();
     m_workers.Join();
@@ -254,7 +256,7 @@ void RowPacker::Work()
             slot.ready = false;
             slot.cost = cost;
         }
-        PackedRow row = PackRow(m_jobs[index]);
+        PackedRow row = PackRow(m_jobs[index], &m_stopPacking);
         {
             std::lock_guard lock(m_mutex);
             Slot& slot = m_slots[index % m_window];
@@ -270,13 +272,18 @@ PackedRow RowPacker::Take()
     if (m_workers.empty()) {
         if (m_taken >= m_jobs.size())
             return {};
-        return PackRow(m_jobs[m_taken++]);
+        return PackRow(m_jobs[m_taken++], m_callerStop);
     }
     std::unique_lock lock(m_mutex);
     if (m_taken >= m_jobs.size())
         return {};
     Slot& slot = m_slots[m_taken % m_window];
-    m_readyChanged.wait(lock, [&] { return m_taken < m_claimed && slot.ready; });
+    // The caller's cancel flag is passed on to the workers' packers while the row is awaited.
+    while (!m_readyChanged.wait_for(lock, std::chrono::milliseconds(50),
+                                    [&] { return m_taken < m_claimed && slot.ready; })) {
+        if (m_callerStop && m_callerStop->load())
+            m_stopPacking = true;
+    }
     PackedRow row = std::move(slot.row);
     slot.ready = false;
     m_inFlight -= slot.cost;

@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +52,7 @@ struct RowJob
     QString path;
     int kind = PackerNone;
     std::int64_t size = -1; // the file's length when known, else -1
+    int level = kPackLevelDefault;
 };
 
 struct PackedRow
@@ -69,7 +71,7 @@ struct PackedRow
 // a packed file is read whole and packed; a raw one only checked and handed on open, unless its first
 // bytes would be taken for a block header (then it is read and stored as a block of kind none). Never
 // throws: memory that cannot be had gives NoMemory.
-PackedRow PackRow(const RowJob& job);
+PackedRow PackRow(const RowJob& job, const std::atomic<bool>* stop = nullptr);
 
 // Hands `size` bytes of an open file to `sink` in chunks of a multiple of 40 bytes (the last one excepted),
 // reading the next chunk on a helper thread meanwhile (or after the sink when no thread can be started).
@@ -81,7 +83,10 @@ class RowPacker
 public:
     // threads <= 0: one per core. With one thread (or when no worker can be started) the rows are packed
     // on the caller's thread in Take().
-    RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget = std::size_t(256) << 20);
+    // `stop`, when given, is the caller's cancel flag: once it is set, packing at the max level gives up, so a
+    // row taken then may hold a file stored raw instead of packed; the caller must not write it.
+    RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget = std::size_t(256) << 20,
+              const std::atomic<bool>* stop = nullptr);
     ~RowPacker();
     RowPacker(const RowPacker&) = delete;
     RowPacker& operator=(const RowPacker&) = delete;
@@ -104,6 +109,7 @@ private:
     int m_threads = 1;
     std::size_t m_byteBudget;
     std::size_t m_window;
+    const std::atomic<bool>* m_callerStop;
 
     std::mutex m_mutex;
     std::condition_variable m_readyChanged;
@@ -115,6 +121,9 @@ private:
     std::size_t m_claimed = 0; // rows given to a worker
     std::size_t m_inFlight = 0;
     bool m_stop = false;
+    // Set with m_stop: a max-level packer that polls it gives up on its row, so that Cancel does not wait
+    // for a large file's packing.
+    std::atomic<bool> m_stopPacking{false};
     WorkerThreads m_workers;
 };
 

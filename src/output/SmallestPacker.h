@@ -3,6 +3,7 @@
 // packer word "smallest".
 #include <QString>
 
+#include <atomic>
 #include <optional>
 
 namespace hexaloom {
@@ -18,7 +19,9 @@ struct SmallestChoice
 
 // Packs the file with each packer and takes the smallest block: a packed block carries its header, so
 // none wins where packing does not pay. Equal blocks go to the faster decoder: none, then zip, then
-// jCalg1. Nothing when the file cannot be read (or is too large to pack).
-std::optional<SmallestChoice> SmallestPacker(const QString& path);
+// jCalg1. Nothing when the file cannot be read (or is too large to pack), or when `stop` is set. `level`:
+// the packing level Create will use.
+std::optional<SmallestChoice> SmallestPacker(const QString& path, int level = 9,
+                                             const std::atomic<bool>* stop = nullptr);
 
 } // namespace hexaloom

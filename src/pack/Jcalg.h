@@ -26,6 +26,13 @@ std::size_t JcCompress(const std::uint8_t* source, std::size_t length, std::uint
                        std::uint32_t window, JcAllocate allocate, JcRelease release, JcProgress progress,
                        void* progressContext, bool noChecksum);
 
+// The "max" level: the stream of the fewest bits the parse finds (a window of 1 MiB), in tokens and token
+// order the compressor's levels also write, so every decoder reads it. Returns 0 as JcCompress does (no
+// room, cancelled by `progress`, which it calls once per block of at most 4096 bytes, output larger than the
+// input after a token, no memory), and for an empty input.
+std::size_t JcCompressMax(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
+                          std::size_t capacity, JcProgress progress, void* progressContext, bool noChecksum);
+
 // Maps level 0..7 to a window (1024 .. 57344; anything else 65536) and compresses with the checksum on.
 // Returns 0 when source, destination or length is 0.
 std::size_t JcPackLevel(const std::uint8_t* source, std::uint8_t* destination, std::size_t length, int level,

@@ -1,6 +1,7 @@
 #pragma once
 // The packed block: a 23-byte header (unpacked size, CRC-32, packer kind, "VORKEL") followed by the
 // packer's output. Data without the header is raw. Readers tell the two apart by the magic alone.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -35,10 +36,17 @@ inline std::size_t PayloadCapacity(std::size_t length)
     return length + length / 100 + 36 - kBlockHeaderSize;
 }
 
+// The packing levels the program offers: 9, the default (jCalg1 with the 64 KiB window, zlib's level 9), and
+// "max": jCalg1's optimal parse and zopfli's deflate in the zlib format, smaller and many times slower, read
+// by the same decoders.
+inline constexpr int kPackLevelDefault = 9;
+inline constexpr int kPackLevelMax = 10;
+
 // The packer dispatch. Returns the packed length, or 0 when the kind is unknown or packing fails
-// (including output that does not fit `capacity`).
+// (including output that does not fit `capacity`). `stop`, when given, is polled by the max level, which
+// gives up (0) once it is set.
 std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
-                        std::size_t capacity, int level, int kind);
+                        std::size_t capacity, int level, int kind, const std::atomic<bool>* stop = nullptr);
 
 // The unpacker dispatch. A result greater than 0 means success (jCalg1: the unpacked size; zip: 1).
 std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, std::uint8_t* destination,
@@ -49,7 +57,7 @@ std::size_t UnpackPayload(const std::uint8_t* source, std::size_t sourceLength, 
 // data. Raw bytes that carry the block magic themselves (a pack file or an output stored again) become a
 // block of kind none instead: the header, then the bytes as they are (std::bad_alloc when that block
 // cannot be had: stored raw, they would read back wrong).
-Bytes PackBlock(Bytes data, int kind);
+Bytes PackBlock(Bytes data, int kind, int level = kPackLevelDefault, const std::atomic<bool>* stop = nullptr);
 
 // True when the bytes carry the block magic at offset 17 (and are long enough to hold a header).
 bool HasBlockMagic(std::span<const std::uint8_t> bytes);

@@ -66,7 +66,7 @@ void BackgroundJobs::CalculateSizes(QList<RowWork> rows, const Stop& stop)
     m_sizes.setFuture(QtConcurrent::mapped(&m_workers, std::move(rows), [stop](const RowWork& job) {
         if (*stop)
             return RowSize{job.row, std::nullopt};
-        return RowSize{job.row, RowDataSize(job.path, job.kind)};
+        return RowSize{job.row, RowDataSize(job.path, job.kind, job.level, stop.get())};
     }));
 }
 
@@ -76,17 +76,19 @@ void BackgroundJobs::ChooseSmallest(QList<RowWork> rows, const Stop& stop)
     m_smallest.setFuture(QtConcurrent::mapped(&m_workers, std::move(rows), [stop](const RowWork& job) {
         if (*stop)
             return RowSmallest{job.row, std::nullopt};
-        return RowSmallest{job.row, SmallestPacker(job.path)};
+        return RowSmallest{job.row, SmallestPacker(job.path, job.level, stop.get())};
     }));
 }
 
-void BackgroundJobs::Create(const CreatePlan& plan, const LanguageTable& language, const Stop& stop)
+void BackgroundJobs::Create(const CreatePlan& plan, const LanguageTable& language, int level, const Stop& stop)
 {
     m_stop = stop;
     auto texts = std::make_shared<LanguageTable>(language);
-    m_create.setFuture(QtConcurrent::run(&m_workers, [plan, texts, stop](QPromise<CreateResult>& promise) {
+    m_create.setFuture(QtConcurrent::run(&m_workers, [plan, texts, level, stop](QPromise<CreateResult>& promise) {
         CreateOptions work;
         work.language = texts.get();
+        work.level = level;
+        work.stop = stop.get();
         work.progress = [&promise, &stop](int done, int total) {
             if (done == 0)
                 promise.setProgressRange(0, total);

@@ -26,6 +26,7 @@ struct RowWork
     int row = -1;
     QString path;
     int kind = 0;
+    int level = 0; // the packing level the row's size is taken at
 };
 
 class BackgroundJobs : public QObject
@@ -44,7 +45,7 @@ public:
     void ChooseSmallest(QList<RowWork> rows, const Stop& stop);
     // Writes the plan's output; the texts are read from a copy of `language`, as the table's lookups
     // are not made for two threads.
-    void Create(const CreatePlan& plan, const LanguageTable& language, const Stop& stop);
+    void Create(const CreatePlan& plan, const LanguageTable& language, int level, const Stop& stop);
     // Walks `folder` and everything below it, handing the entries over in batches.
     void WalkFolder(const QString& folder, const Stop& stop);
 

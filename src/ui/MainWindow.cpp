@@ -198,6 +198,11 @@ void MainWindow::createActions()
     m_actDelete = make("actionDelete", ImageDelete, &MainWindow::deleteRow);
     m_actCreate = make("actionCreate", ImageRun, &MainWindow::createOutput);
     m_actSmallest = make("actionSmallestPacker", ImageRefresh, &MainWindow::chooseSmallestPackers);
+    m_actPackHarder = new QAction(this);
+    m_actPackHarder->setObjectName(QStringLiteral("actionPackHarder"));
+    m_actPackHarder->setCheckable(true);
+    m_actPackHarder->setChecked(m_state.settings.packmax != 0);
+    connect(m_actPackHarder, &QAction::toggled, this, &MainWindow::packHarderToggled);
     m_actHelp->setShortcut(Qt::Key_F1);
     m_actNew->setShortcut(QKeySequence::New);
     m_actOpen->setShortcut(QKeySequence::Open);
@@ -230,7 +235,7 @@ void MainWindow::createMenus()
     m_menuFile->addSeparator();
     m_menuFile->addActions({m_actSave, m_actSaveAs});
     m_menuFile->addSeparator();
-    m_menuFile->addActions({m_actSmallest, m_actCreate});
+    m_menuFile->addActions({m_actPackHarder, m_actSmallest, m_actCreate});
     m_menuFile->addSeparator();
     m_menuFile->addAction(m_actQuit);
     m_menuLanguage = menuBar()->addMenu(QString());
@@ -407,6 +412,10 @@ void MainWindow::createStatusBar()
     m_statusLanguage->setAlignment(Qt::AlignCenter);
     statusBar()->setStyleSheet(QStringLiteral("QStatusBar::item { border: none; }"));
     statusBar()->addWidget(m_statusPath, 1);
+    m_statusLevel = new QLabel;
+    m_statusLevel->setObjectName(QStringLiteral("statusLevel"));
+    m_statusLevel->setVisible(m_state.settings.packmax != 0);
+    statusBar()->addPermanentWidget(m_statusLevel);
     statusBar()->addPermanentWidget(m_statusLanguage);
 }
 
@@ -436,6 +445,8 @@ void MainWindow::applyLanguage()
     setAction(m_actDelete, text("Buttons", "btnDelete"), text("Buttons", "btnDelete"));
     setAction(m_actCreate, text("Buttons", "btnCreate"), text("Buttons", "btnCreate"));
     setAction(m_actSmallest, MessageText(&language, "SmallestPacker"), MessageText(&language, "SmallestPacker"));
+    setAction(m_actPackHarder, MessageText(&language, "PackHarder"), MessageText(&language, "PackHarder"));
+    m_statusLevel->setText(WithoutAmpersands(MessageText(&language, "PackHarder")));
 
     // The menus are retranslated where they stand: a language is chosen from inside one of them, whose
     // key or mouse event is still running when this returns.
@@ -741,7 +752,7 @@ void MainWindow::chooseSmallestPackers()
     const FileListModel& model = m_document.model();
     QList<RowWork> rows;
     for (int row = 0; row < model.rowCount(); ++row)
-        rows.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
+        rows.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone, packLevel()});
     auto stop = std::make_shared<std::atomic_bool>(false);
     m_jobs->ChooseSmallest(std::move(rows), stop);
     beginBusy(stop);
@@ -792,6 +803,28 @@ void MainWindow::calcSizeToggled(bool on)
             rows.append(row);
     }
     calculateSizes(rows);
+}
+
+void MainWindow::packHarderToggled(bool on)
+{
+    m_state.settings.packmax = on ? 1 : 0;
+    m_statusLevel->setVisible(on);
+    // The sizes shown are what Create writes: the packed rows' sizes change with the level.
+    FileListModel& model = m_document.model();
+    QList<int> rows;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (model.CellText(FileListModel::PackerColumn, row) == PackerText(PackerNone))
+            continue;
+        model.SetCellText(FileListModel::SizeColumn, row, QString(kSizePending));
+        rows.append(row);
+    }
+    if (m_state.settings.calcsize)
+        calculateSizes(rows);
+}
+
+int MainWindow::packLevel() const
+{
+    return m_state.settings.packmax ? kPackLevelMax : kPackLevelDefault;
 }
 
 void MainWindow::onTopToggled(bool on)
@@ -855,7 +888,7 @@ void MainWindow::calculateSizes(const QList<int>& rows)
     QList<RowWork> work;
     for (int row : rows)
         work.append({row, model.CellText(FileListModel::PathColumn, row),
-                     PackerKindFromText(model.CellText(FileListModel::PackerColumn, row))});
+                     PackerKindFromText(model.CellText(FileListModel::PackerColumn, row)), packLevel()});
     auto stop = std::make_shared<std::atomic_bool>(false);
     m_jobs->CalculateSizes(std::move(work), stop);
     beginBusy(stop);
@@ -868,11 +901,12 @@ void MainWindow::createOutput()
     CreateOptions options;
     options.language = &m_state.language;
     const std::optional<CreatePlan> plan = PlanCreate(m_document, m_platform, QString(), options);
+    const int level = packLevel();
     if (!plan)
         return;
     m_createPlan = *plan;
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->Create(*plan, m_state.language, stop);
+    m_jobs->Create(*plan, m_state.language, level, stop);
     beginBusy(stop);
 }
 

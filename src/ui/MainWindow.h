@@ -70,6 +70,9 @@ private slots:
     void showAbout();
     void checkForUpdates();
     void calcSizeToggled(bool on);
+    void packHarderToggled(bool on);
+    // The packing level the settings choose, for Create, the sizes and the smallest packer.
+    int packLevel() const;
     void onTopToggled(bool on);
     void packerChosen(int row, int column);
     void titleClicked(int column);
@@ -141,6 +144,7 @@ private:
     QAction* m_actDelete = nullptr;
     QAction* m_actCreate = nullptr;
     QAction* m_actSmallest = nullptr;
+    QAction* m_actPackHarder = nullptr;
     QMenu* m_menuFile = nullptr;
     QMenu* m_menuLanguage = nullptr;
     QMenu* m_menuHelp = nullptr;
@@ -156,6 +160,7 @@ private:
     QComboBox* m_cmbOutput = nullptr;
     QLabel* m_statusPath = nullptr;
     QLabel* m_statusLanguage = nullptr;
+    QLabel* m_statusLevel = nullptr; // the check's text while packing harder
     WaitWindow* m_wait = nullptr;
     FileAdder* m_adder = nullptr;
     InfoWindows* m_infoWindows = nullptr; // Help, About and the update check

@@ -81,6 +81,8 @@ QString Describe(const BuildOptions& o)
         parts << QStringLiteral("format=%1").arg(o.format);
     if (o.packer != PackerNone)
         parts << QStringLiteral("packer=%1").arg(o.packer);
+    if (o.level != kPackLevelDefault)
+        parts << QStringLiteral("level=%1").arg(o.level);
     for (const PackRule& rule : o.packRules)
         parts << QStringLiteral("pack=%1:%2").arg(rule.glob).arg(rule.packer);
     for (const QString& glob : o.includes)
@@ -180,6 +182,15 @@ private slots:
         QTest::newRow("verify") << QStringList{"--verify=o.res"} << "verify out=o.res";
         QTest::newRow("extract") << QStringList{"--extract", "o.pbi", "dir"} << "extract out=o.pbi dir=dir";
 
+        QTest::newRow("level max")
+            << QStringList{"--create", "o", "--level", "MAX", "a"} << "create out=o level=10 inputs=a";
+        QTest::newRow("level 9") << QStringList{"--create", "o", "--level=9", "a"} << "create out=o inputs=a";
+        QTest::newRow("level with a project")
+            << QStringList{"--create", "o", "--project", "p", "--level", "max"} << "create out=o level=10 project=p";
+        QTest::newRow("bad level") << QStringList{"--create", "o", "--level", "8", "a"}
+                                   << "error: --level 8: use 9 or max";
+        QTest::newRow("level with list")
+            << QStringList{"--list", "o", "--level", "max"} << "error: --level goes with --create only";
         QTest::newRow("no command") << QStringList{"--quiet"} << "error: no command";
         QTest::newRow("unknown option") << QStringList{"--create", "o", "--fast", "a"}
                                         << "error: unknown option --fast";
@@ -377,6 +388,21 @@ private slots:
         QCOMPARE(ReadBytes(dir.filePath("a/out.binpack")), ReadBytes(dir.filePath("b/out.binpack")));
         QVERIFY(QDir(dir.filePath("a")).entryList(QDir::Hidden | QDir::NoDotAndDotDot | QDir::AllEntries).size() ==
                 (format == "binpack" ? 3 : 2)); // no staging folder left behind
+    }
+
+    // --level max writes smaller blocks that --verify (the program's decoders) reads back.
+    void packsAtTheMaxLevel()
+    {
+        QTemporaryDir dir;
+        QVERIFY(WriteBytes(dir.filePath("in/a.txt"), Text(3000, 7)));
+        for (const char* packer : {"jcalg1", "zip"}) {
+            const QStringList create{"--create", "out.pbi", "--packer", packer, "--quiet", "in"};
+            QCOMPARE(Hexaloom(dir.path(), create).code, kExitOk);
+            const qint64 level9 = QFileInfo(dir.filePath("out.pbi")).size();
+            QCOMPARE(Hexaloom(dir.path(), create + QStringList{"--level", "max"}).code, kExitOk);
+            QVERIFY2(QFileInfo(dir.filePath("out.pbi")).size() < level9, packer);
+            QCOMPARE(Hexaloom(dir.path(), {"--verify", "out.pbi", "--against", "in", "--quiet"}).code, kExitOk);
+        }
     }
 
     void leavesAnUnchangedOutputAlone()

@@ -106,6 +106,7 @@ void SettingsTest::firstRunWritesTheKnownFile()
                                            "[Settings]\r\n"
                                            "calcsize = 0\r\n"
                                            "ontop = 0\r\n"
+                                           "packmax = 0\r\n"
                                            "lastdir = ") +
                                 documents.toUtf8() + "\r\nlastoutput = 1\r\nprojectdir = " + documents.toUtf8() +
                                 "\r\n";
@@ -193,6 +194,8 @@ void SettingsTest::byteFieldsRoundTrip_data()
                                << "256" << 0 << "0";
     QTest::newRow("ontop -1") << "ontop"
                               << "-1" << 255 << "-1";
+    QTest::newRow("packmax 1") << "packmax"
+                               << "1" << 1 << "1";
     // The output format: only the chooser's three entries, anything else is the first.
     QTest::newRow("lastoutput 2") << "lastoutput"
                                   << "2" << 2 << "2";
@@ -217,6 +220,7 @@ void SettingsTest::byteFieldsRoundTrip()
     LoadSettings(settings, path);
     const int field = key == QLatin1String("calcsize") ? settings.calcsize
                       : key == QLatin1String("ontop")  ? settings.ontop
+                      : key == QLatin1String("packmax") ? settings.packmax
                                                        : settings.lastoutput;
     QTEST(field, "field");
     QVERIFY(SaveSettings(settings, path));

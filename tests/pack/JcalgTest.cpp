@@ -2,10 +2,12 @@
 // and the compressor's limits (capacity, allocation, cancellation).
 #include "Jcalg.h"
 #include "Crc32.h"
+#include "JcalgFormat.h"
 #include "JcalgReference.h"
 
 #include <QTest>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -140,6 +142,147 @@ private:
     std::vector<bool> m_bits;
 };
 
+// Reads a stream's bits as the decoder does; past the end, 0 bits.
+class BitCursor
+{
+public:
+    explicit BitCursor(const Bytes& stream) : m_stream(stream) {}
+    std::uint32_t Bits(int count)
+    {
+        std::uint32_t value = 0;
+        for (int i = 0; i < count; ++i, ++m_bit) {
+            const std::size_t at = 10 + m_bit / 32 * 4;
+            const std::uint32_t word = at + 4 <= m_stream.size() ? std::uint32_t{m_stream[at]} |
+                                                                        std::uint32_t{m_stream[at + 1]} << 8 |
+                                                                        std::uint32_t{m_stream[at + 2]} << 16 |
+                                                                        std::uint32_t{m_stream[at + 3]} << 24
+                                                                  : 0;
+            value = value << 1 | (word >> (31 - m_bit % 32) & 1);
+        }
+        return value;
+    }
+    std::uint32_t Peek(int count)
+    {
+        const std::size_t at = m_bit;
+        const std::uint32_t value = Bits(count);
+        m_bit = at;
+        return value;
+    }
+    std::uint32_t Gamma()
+    {
+        std::uint32_t value = 1;
+        do
+            value = value << 1 | Bits(1);
+        while (Bits(1) && value < (1u << 30));
+        return value;
+    }
+
+private:
+    const Bytes& m_stream;
+    std::size_t m_bit = 0;
+};
+
+// Where a stream of `data` leaves the token kinds and order the compressor's levels write (the rules
+// JcalgOptimal.cpp states); empty when it keeps them. `window`: the one it was packed with.
+QString TokenOrderFault(const Bytes& stream, const Bytes& data, std::uint32_t window)
+{
+    BitCursor in(stream);
+    std::uint64_t last = 1;
+    std::uint32_t indexBits = 8;
+    std::uint32_t literalBits = 0;
+    std::uint32_t base = 0;
+    bool afterMatch = false;
+    std::size_t at = 0;
+    const std::size_t n = data.size();
+    auto nearest = [&](std::size_t p) -> std::size_t {
+        for (std::size_t k = 1; k <= std::min<std::size_t>({p, 14, window}); ++k)
+            if (data[p - k] == data[p])
+                return k;
+        return 0;
+    };
+    auto fault = [&](const char* what) { return QString("%1 at %2").arg(what).arg(at); };
+    // A token from `at` on, where matches may start, needs the index bits of its reach.
+    auto late = [&] {
+        const auto reach = static_cast<std::uint32_t>(std::min<std::size_t>(at, window));
+        return at < n && n - at > 3 && indexBits < (reach > 65536 ? 10u : reach > 49152 ? 9u : 8u);
+    };
+    // A match's start and length; level 9 repeats its distance at once only when its length limit cut it
+    // short (by up to 4, from a limit one less where it was found a byte ahead).
+    std::size_t matchStart = 0;
+    std::size_t matchLength = 0;
+    auto cutShort = [&] { return matchLength + 5 >= std::min<std::size_t>(window - 1, n - matchStart); };
+    while (at <= n) {
+        const bool command = (in.Peek(3) == 0 && in.Peek(10) == 0) || in.Peek(8) == 0b001'0000'0;
+        if (!command && late())
+            return fault("index bits switched late");
+        if (in.Bits(1)) {
+            if (at >= n || literalBits == 0)
+                return fault("literal past the end or before a mode");
+            const auto byte = static_cast<std::uint8_t>(in.Bits(static_cast<int>(literalBits)) + base);
+            if (byte != data[at] || byte == 0 || nearest(at) != 0)
+                return fault("literal where the zero or near token goes");
+            ++at;
+            afterMatch = false;
+        } else if (in.Bits(1)) {
+            const std::uint32_t g = in.Gamma();
+            if (g == 2) {
+                if (afterMatch && !cutShort())
+                    return fault("repeat right after a match");
+                matchStart = at;
+                matchLength = in.Gamma();
+                at += matchLength;
+            } else {
+                const std::uint64_t distance = std::uint64_t{g - 3} << indexBits | in.Bits(int(indexBits));
+                const std::uint64_t length = in.Gamma() + hexaloom::jcalg::Adjust(distance);
+                if (distance == last)
+                    return fault("the last distance coded anew");
+                if (distance <= 127 && length <= 5)
+                    return fault("a short match coded long");
+                if (distance >= window || length >= window)
+                    return fault("beyond the window");
+                last = distance;
+                matchStart = at;
+                matchLength = static_cast<std::size_t>(length);
+                at += length;
+            }
+            afterMatch = true;
+        } else if (!in.Bits(1)) {
+            const std::uint32_t d = in.Bits(7);
+            const std::uint32_t count = in.Bits(2);
+            if (d != 0) {
+                if (d == last)
+                    return fault("a short match at the last distance");
+                last = d;
+                matchStart = at;
+                matchLength = count + 2;
+                at += count + 2;
+                afterMatch = true;
+            } else if (count == 0) {
+                return at == n ? QString() : fault("end before the data's end");
+            } else {
+                const std::uint32_t bits = in.Bits(int(count) + 3);
+                if (bits <= indexBits)
+                    return fault("index bits not raised");
+                indexBits = bits;
+            }
+        } else {
+            const std::uint32_t v = in.Bits(4);
+            if (v == 1 || v >= 2) {
+                if (at >= n || (v == 1 ? data[at] != 0 : data[at] == 0 || nearest(at) != v - 1))
+                    return fault("a single byte not coded as the compressor codes it");
+                ++at;
+                afterMatch = false;
+            } else if (in.Bits(1)) {
+                return fault("a raw run");
+            } else {
+                literalBits = 7 + in.Bits(1);
+                base = literalBits == 7 ? in.Bits(8) : 0;
+            }
+        }
+    }
+    return fault("past the data");
+}
+
 std::uint32_t FirstWord(const Bytes& stream)
 {
     return std::uint32_t{stream[10]} | std::uint32_t{stream[11]} << 8 | std::uint32_t{stream[12]} << 16 |
@@ -169,6 +312,8 @@ private slots:
     void literalModeFollowsByteSpan();
     void roundTrip_data();
     void roundTrip();
+    void maxLevelReadsBack_data();
+    void maxLevelReadsBack();
     void fastSearchMatchesReference_data();
     void fastSearchMatchesReference();
     void incompressibleGivesZero();
@@ -391,6 +536,33 @@ void JcalgTest::roundTrip()
                                          level <= 7 ? windows[level] : 65536u, ZeroAllocate, Free, nullptr, nullptr,
                                          false));
     QCOMPARE(stream, reference);
+    const std::uint32_t window =
+        std::min<std::uint32_t>(level <= 7 ? windows[level] : 65536u, std::uint32_t(data.size()));
+    QCOMPARE(TokenOrderFault(stream, data, window), QString());
+}
+
+void JcalgTest::maxLevelReadsBack_data()
+{
+    roundTrip_data();
+    QTest::newRow("text past 64 KiB, index bits 10") << Text(300000, 26) << 9;
+}
+
+// The max level's streams decode, keep the token order of the levels, and are never longer than level 9's.
+void JcalgTest::maxLevelReadsBack()
+{
+    QFETCH(Bytes, data);
+    Bytes stream(data.size() + 64);
+    stream.resize(JcCompressMax(data.data(), data.size(), stream.data(), stream.size(), nullptr, nullptr, false));
+    QVERIFY(!stream.empty());
+    QCOMPARE(Decompress(stream, data.size()), data);
+    // Where level 9's stream is kept (it is no longer, or the data is long runs), with level 9's window.
+    const Bytes level9 = Compress(data);
+    const std::uint32_t window = stream == level9 ? 65536u : 1u << 20;
+    QCOMPARE(TokenOrderFault(stream, data, std::min<std::uint32_t>(window, std::uint32_t(data.size()))), QString());
+    QVERIFY(stream.size() <= level9.size());
+    if (data.size() >= 50000 && QByteArray(QTest::currentDataTag()).startsWith("text"))
+        QVERIFY2(stream.size() * 100 < level9.size() * 95,
+                 qPrintable(QString("%1 against %2").arg(stream.size()).arg(level9.size())));
 }
 
 void JcalgTest::fastSearchMatchesReference_data()
@@ -779,6 +951,16 @@ void JcalgTest::progressCanCancel()
     QCOMPARE(Bytes(out.begin(), out.begin() + n), Compress(data));
     QVERIFY(all.count > 3);
     QCOMPARE(all.lastConsumed, std::uint32_t(data.size()));
+
+    // The max level: cancelled in its level-9 pass, and in its parse (the calls before the last).
+    Calls maxAll;
+    QVERIFY(JcCompressMax(data.data(), data.size(), out.data(), out.size(), callback, &maxAll, false) != 0);
+    for (const int at : {2, maxAll.count - 1}) {
+        Calls maxCancel;
+        maxCancel.cancelAt = at;
+        QCOMPARE(JcCompressMax(data.data(), data.size(), out.data(), out.size(), callback, &maxCancel, false),
+                 std::size_t{0});
+    }
 
     Calls cancel;
     cancel.cancelAt = 3;

@@ -14,6 +14,8 @@ const ResourceStore& TestResourceStore();
 
 namespace {
 
+constexpr int kMaxLevel = kPackLevelMax;
+
 Bytes bytesOf(const QByteArray& text)
 {
     return Bytes(text.begin(), text.end());
@@ -69,20 +71,41 @@ private slots:
         QTest::addColumn<int>("kind");
         QTest::addColumn<QByteArray>("data");
         const QByteArray text = QByteArray("Hexaloom packs files for PureBasic programs. ").repeated(200);
-        QTest::newRow("zip text") << int(PackerZip) << text;
-        QTest::newRow("jcalg1 text") << int(PackerJcalg1) << text;
-        QTest::newRow("zip one byte") << int(PackerZip) << QByteArray("x");
-        QTest::newRow("jcalg1 one byte") << int(PackerJcalg1) << QByteArray("x");
-        QTest::newRow("zip zeros") << int(PackerZip) << QByteArray(100000, '\0');
-        QTest::newRow("jcalg1 zeros") << int(PackerJcalg1) << QByteArray(100000, '\0');
+        QTest::addColumn<int>("level");
+        QTest::newRow("zip text") << int(PackerZip) << text << 9;
+        QTest::newRow("jcalg1 text") << int(PackerJcalg1) << text << 9;
+        QTest::newRow("zip one byte") << int(PackerZip) << QByteArray("x") << 9;
+        QTest::newRow("jcalg1 one byte") << int(PackerJcalg1) << QByteArray("x") << 9;
+        QTest::newRow("zip zeros") << int(PackerZip) << QByteArray(100000, '\0') << 9;
+        QTest::newRow("jcalg1 zeros") << int(PackerJcalg1) << QByteArray(100000, '\0') << 9;
+        // The max level: the same decoders (JcDecompress, zlib's uncompress) read its streams.
+        QByteArray words;
+        std::mt19937 rng(5);
+        for (int i = 0; i < 40000; ++i)
+            words += QByteArray::number(rng() % 700) + (rng() % 5 ? " " : "\r\n");
+        for (const int kind : {int(PackerZip), int(PackerJcalg1)}) {
+            const char* name = kind == PackerZip ? "zip" : "jcalg1";
+            QTest::addRow("%s max text", name) << kind << text << kMaxLevel;
+            QTest::addRow("%s max numbers", name) << kind << words << kMaxLevel;
+            QTest::addRow("%s max one byte", name) << kind << QByteArray("x") << kMaxLevel;
+            QTest::addRow("%s max zeros", name) << kind << QByteArray(100000, '\0') << kMaxLevel;
+            QTest::addRow("%s max short period", name) << kind << QByteArray("abc").repeated(30000) << kMaxLevel;
+        }
     }
     void blockRoundTrip()
     {
         QFETCH(int, kind);
         QFETCH(QByteArray, data);
+        QFETCH(int, level);
         const Bytes original = bytesOf(data);
-        const Bytes block = PackBlock(original, kind);
+        const Bytes block = PackBlock(original, kind, level);
         QVERIFY(HasBlockMagic(block));
+        if (level == kMaxLevel) {
+            const std::size_t level9 = PackBlock(original, kind).size();
+            QVERIFY2(block.size() <= level9, qPrintable(QString("%1 against %2").arg(block.size()).arg(level9)));
+            if (data.size() > 100000 && data != QByteArray(data.size(), '\0'))
+                QVERIFY(block.size() < level9);
+        }
         QCOMPARE(le32(block, 0), std::uint32_t(original.size()));
         QCOMPARE(le32(block, 4), 0u);
         QCOMPARE(le32(block, 8), Crc32(original));
@@ -91,6 +114,16 @@ private slots:
         const auto back = ReadPackedBlock(block);
         QVERIFY(back.has_value());
         QVERIFY(*back == original);
+    }
+
+    // A set stop flag ends the max level's packing with nothing.
+    void maxLevelStops()
+    {
+        const Bytes data = bytesOf(QByteArray("stop me, stop me ").repeated(5000));
+        Bytes out(PayloadCapacity(data.size()));
+        const std::atomic<bool> stop{true};
+        for (const int kind : {int(PackerZip), int(PackerJcalg1)})
+            QCOMPARE(PackPayload(data.data(), data.size(), out.data(), out.size(), kMaxLevel, kind, &stop), 0u);
     }
 
     // The upper half of the CRC field is the sign extension of bit 31.

@@ -64,6 +64,7 @@ struct Output
     QString damage;                           // how the damaged outputs were damaged
     QString fileName = QStringLiteral("out"); // the output's name without extension
     bool driverBeside = false;                // the driver stands in the output's folder
+    int level = kPackLevelDefault;            // the packing level of Create
     QList<InputFile> files;
     QString path;            // the output written
     QString driver;          // the driver program
@@ -262,7 +263,7 @@ void WriteOutput(Output& o, const QString& root, const std::function<void(int, B
     o.stored.clear();
     std::vector<Bytes> blocks;
     for (int i = 0; i < o.files.size(); ++i) {
-        Bytes block = PackBlock(ToBytes(o.files[i].bytes), kinds[std::size_t(i)]);
+        Bytes block = PackBlock(ToBytes(o.files[i].bytes), kinds[std::size_t(i)], o.level);
         o.stored.push_back(HasBlockMagic(block) ? block[16] : 0);
         blocks.push_back(std::move(block));
     }
@@ -279,7 +280,9 @@ void WriteOutput(Output& o, const QString& root, const std::function<void(int, B
             document.model().SetCellText(FileListModel::PackerColumn, i, texts[i]);
         }
         ScriptedPlatform platform;
-        const CreateResult result = CreateOutput(document, platform, o.path);
+        CreateOptions options;
+        options.level = o.level;
+        const CreateResult result = CreateOutput(document, platform, o.path, options);
         QVERIFY2(result.status == CreateStatus::Written, qPrintable(result.error));
     } else {
         QDir().mkpath(folder);
@@ -760,6 +763,22 @@ private slots:
             ->driverBeside = true;
         AddOutput(m_outputs, QStringLiteral("big files"), Road::Hexdata, {"jCalg1", "zip"},
                   {{"big.txt", BigFile(300000)}, {"big.bin", BigFile(300001)}});
+        // The max level's streams: the same decoders read them (the big file reaches index bits 10).
+        // The max level's streams, of text past 64 KiB (index bits 10) too; the check makes sure they are not
+        // level 9's.
+        QList<InputFile> maxFiles = mixed;
+        maxFiles.append({"words.txt", [] {
+                             QByteArray words;
+                             QRandomGenerator random(11);
+                             while (words.size() < 100000)
+                                 words += QByteArray::number(random.bounded(900)) + (random.bounded(6) ? " " : "\r\n");
+                             return words;
+                         }()});
+        AddOutput(m_outputs, QStringLiteral("max level"), Road::Hexdata, {"jCalg1", "zip"}, maxFiles)->level =
+            kPackLevelMax;
+        for (const int kind : {int(PackerJcalg1), int(PackerZip)})
+            QVERIFY(PackBlock(ToBytes(maxFiles.last().bytes), kind, kPackLevelMax).size() <
+                    PackBlock(ToBytes(maxFiles.last().bytes), kind).size());
         // Outside Windows "\\" is part of a file name, and the include must name the pack file written.
         AddOutput(m_outputs, QStringLiteral("binpack backslash"), Road::Binpack, {"zip"}, {{"a.txt", "backslash"}})
             ->fileName = QStringLiteral("back\\slash");
@@ -785,7 +804,8 @@ private slots:
                     continue; // no source says which code page an ASCII program has there
                 if (m_outputs[i]->fileName.contains(u'\\') && t.os == Os::Windows)
                     continue; // a backslash separates folders there
-                if (m_outputs[i]->name == u"big files" && !kBigTargets.contains(QLatin1String(target)))
+                if ((m_outputs[i]->name == u"big files" || m_outputs[i]->name == u"max level") &&
+                    !kBigTargets.contains(QLatin1String(target)))
                     continue; // one target per bitness
                 QTest::addRow("%s, %s", qPrintable(m_outputs[i]->name), target)
                     << int(i) << QString::fromLatin1(target);

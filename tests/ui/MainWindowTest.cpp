@@ -34,6 +34,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -72,10 +73,10 @@ QString WithoutAmpersands(QString text)
 }
 
 // The Datasize of a packed row: the block's payload, or the file's length when it stays raw.
-QString PackedSize(const QString& path, int kind)
+QString PackedSize(const QString& path, int kind, int level = kPackLevelDefault)
 {
     const QByteArray bytes = ReadBytes(path);
-    const Bytes block = PackBlock(Bytes(bytes.begin(), bytes.end()), kind);
+    const Bytes block = PackBlock(Bytes(bytes.begin(), bytes.end()), kind, level);
     return QString::number(HasBlockMagic(block) ? block.size() - kBlockHeaderSize : block.size());
 }
 
@@ -1050,16 +1051,45 @@ private slots:
     void createMatchesTheSilentRoad_data()
     {
         QTest::addColumn<int>("format");
-        QTest::newRow("resource") << int(OutputResource);
-        QTest::newRow("hexdata") << int(OutputHexdata);
-        QTest::newRow("binpack") << int(OutputBinpack);
+        QTest::addColumn<bool>("harder"); // "Pack harder (slower)" checked
+        QTest::newRow("resource") << int(OutputResource) << false;
+        QTest::newRow("hexdata") << int(OutputHexdata) << false;
+        QTest::newRow("binpack") << int(OutputBinpack) << false;
+        QTest::newRow("hexdata, packing harder") << int(OutputHexdata) << true;
     }
     void createMatchesTheSilentRoad()
     {
         QFETCH(int, format);
+        QFETCH(bool, harder);
         addFiles({file("a.txt", Text(70000, 1)), file("b.bin", Text(300, 2)), file("c.txt", Text(9000, 3))});
+        if (harder) { // text the max level packs smaller than level 9 (the lines above pack to runs)
+            QByteArray words;
+            QRandomGenerator random(3);
+            for (int i = 0; i < 20000; ++i)
+                words += QByteArray::number(random.bounded(900)) + (i % 7 ? " " : "\n");
+            addFiles({file("d.txt", words)});
+        }
+        if (harder) {
+            // The check is shown in the status bar, and the sizes follow the level.
+            setCalcSize(true);
+            trigger("actionPackHarder");
+            QVERIFY(m_window->findChild<QLabel*>("statusLevel")->isVisibleTo(m_window.get()));
+            QTRY_VERIFY(!m_window->isBusy());
+        }
         choosePacker(0, "jCalg1");
+        QTRY_VERIFY(!m_window->isBusy());
         choosePacker(2, "zip");
+        if (harder) {
+            QTRY_VERIFY(!m_window->isBusy());
+            const int level = kPackLevelMax;
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), PackedSize(path("a.txt"), PackerJcalg1, level));
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, 2), PackedSize(path("c.txt"), PackerZip, level));
+            choosePacker(3, "jCalg1");
+            QTRY_VERIFY(!m_window->isBusy());
+            QCOMPARE(model().CellText(FileListModel::SizeColumn, 3), PackedSize(path("d.txt"), PackerJcalg1, level));
+            QVERIFY(PackedSize(path("d.txt"), PackerJcalg1, level).toInt() <
+                    PackedSize(path("d.txt"), PackerJcalg1).toInt());
+        }
         m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(format);
         m_platform->Answer(path("p.hxlm"));
         trigger("actionSaveAs");
@@ -1076,8 +1106,10 @@ private slots:
         const QByteArray fromWindow = ReadBytes(output);
         // The status bar tells what was written.
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(),
-                 QString("%1 written: 3 files, %2 bytes")
-                     .arg(output, QLocale().toString(fromWindow.size() + ReadBytes(pack).size())));
+                 QString("%1 written: %2 files, %3 bytes")
+                     .arg(output)
+                     .arg(model().rowCount())
+                     .arg(QLocale().toString(fromWindow.size() + ReadBytes(pack).size())));
         const QByteArray packFromWindow = ReadBytes(pack);
         QVERIFY(!fromWindow.isEmpty());
         QCOMPARE(packFromWindow.isEmpty(), format != OutputBinpack);
@@ -1090,11 +1122,19 @@ private slots:
         env.remove("DISPLAY");
         env.remove("QT_QPA_PLATFORM");
         silent.setProcessEnvironment(env);
+        if (harder) // the silent road packs as the settings say
+            QVERIFY(WriteBytes(path("config/Brannock/Hexaloom/Hexaloom.prefs"), "[Settings]\r\npackmax = 1\r\n"));
         silent.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=" + output, path("p.hxlm")});
         QVERIFY(silent.waitForFinished(60000));
         QCOMPARE(silent.exitCode(), 0);
         QCOMPARE(ReadBytes(output), fromWindow);
         QCOMPARE(ReadBytes(pack), packFromWindow);
+        if (harder) { // and not at level 9 as without the setting
+            QVERIFY(QFile::remove(path("config/Brannock/Hexaloom/Hexaloom.prefs")));
+            silent.start(QStringLiteral(HEXALOOM_EXECUTABLE), {"/CREATESILENT=" + output, path("p.hxlm")});
+            QVERIFY(silent.waitForFinished(60000));
+            QVERIFY(ReadBytes(output).size() > fromWindow.size());
+        }
     }
 };
 
