@@ -244,6 +244,40 @@ private slots:
         QCOMPARE(Describe(parsed.options), expected);
     }
 
+    // cmd hands "C:\out dir\" over as C:\out dir" (\" is a quote mark by the Windows rules).
+    void windowsQuotes_data()
+    {
+        QTest::addColumn<QStringList>("parameters");
+        QTest::addColumn<QString>("expected"); // as in parsesOptions
+        QTest::newRow("extract into a quoted folder")
+            << QStringList{"--extract", "data.res", "C:\\out dir\""} << "extract out=data.res dir=C:\\out dir\\";
+        QTest::newRow("quoted folder as an INPUT")
+            << QStringList{"--create", "o.pbi", "C:\\my assets\"", "b"} << "create out=o.pbi inputs=C:\\my assets\\,b";
+        QTest::newRow("the rest of the line went into it")
+            << QStringList{"--extract", "data.res", "C:\\out dir\" --quiet"}
+            << "error: a double quote in C:\\out dir\" --quiet: a quoted name ending in \\ keeps its closing quote";
+        QTest::newRow("quote inside a glob") << QStringList{"--create", "o.pbi", "--exclude", "a\"b", "x"}
+                                             << "error: a double quote in a\"b";
+    }
+    void windowsQuotes()
+    {
+        QFETCH(QStringList, parameters);
+        QFETCH(QString, expected);
+        const ParsedBuildOptions parsed = ParseBuildOptions(parameters, true);
+        if (expected.startsWith("error: "))
+            QVERIFY2(parsed.error.startsWith(expected.mid(7)), qPrintable(parsed.error));
+        else
+            QCOMPARE(Describe(parsed.options), expected);
+        // Elsewhere a double quote is a letter like any other in a name.
+        QCOMPARE(ParseBuildOptions(parameters, false).error, QString());
+    }
+    void helpQuotesAsTheShell()
+    {
+        QVERIFY(BuildUsage(false).contains("--pack '*.png=none' --exclude '*.psd' assets"));
+        QVERIFY(BuildUsage(true).contains("--pack \"*.png=none\" --exclude \"*.psd\" assets"));
+        QVERIFY(BuildUsage(true).contains("The program's own command line"));
+    }
+
     void matchesGlobs_data()
     {
         QTest::addColumn<QString>("glob");
