@@ -54,18 +54,44 @@ QString ReadBack(std::FILE* file)
 }
 
 // The road in this process, with the current folder set to `folder`.
-Result Hexaloom(const QString& folder, const QStringList& parameters)
+Result Hexaloom(const QString& folder, const QStringList& parameters, ProgressLine progress = ProgressLine::None)
 {
     const QString before = QDir::currentPath();
     QDir::setCurrent(folder);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Result result;
-    result.code = RunBuildCommand(parameters, out, err, false);
+    result.code = RunBuildCommand(parameters, out, err, progress);
     result.out = ReadBack(out);
     result.err = ReadBack(err);
     QDir::setCurrent(before);
     return result;
+}
+
+// The lines a terminal shows of `text`: "\r" goes back to the start of the line, "\033[K" clears the rest.
+QStringList OnTerminal(const QString& text)
+{
+    QStringList lines{QString()};
+    qsizetype column = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QString& line = lines.last();
+        if (text.mid(i, 3) == QLatin1String("\033[K")) {
+            line.truncate(column);
+            i += 2;
+        } else if (text[i] == '\r') {
+            column = 0;
+        } else if (text[i] == '\n') {
+            lines.append(QString());
+            column = 0;
+        } else {
+            line.insert(column, text[i]);
+            line.remove(++column, 1);
+        }
+    }
+    for (QString& line : lines)
+        line = line.trimmed();
+    lines.removeAll(QString());
+    return lines;
 }
 
 // A one-line picture of parsed options for the table.
@@ -276,6 +302,26 @@ private slots:
         QVERIFY(BuildUsage(false).contains("--pack '*.png=none' --exclude '*.psd' assets"));
         QVERIFY(BuildUsage(true).contains("--pack \"*.png=none\" --exclude \"*.psd\" assets"));
         QVERIFY(BuildUsage(true).contains("The program's own command line"));
+    }
+
+    // However the progress line is drawn, nothing of it is left on the screen once the run ends.
+    void progressLineLeavesNothing_data()
+    {
+        QTest::addColumn<int>("progress");
+        QTest::newRow("a terminal") << int(ProgressLine::Escapes);
+        QTest::newRow("a console without escape sequences") << int(ProgressLine::Plain);
+    }
+    void progressLineLeavesNothing()
+    {
+        QFETCH(int, progress);
+        QTemporaryDir dir;
+        for (int i = 1; i <= 12; ++i)
+            QVERIFY(WriteBytes(dir.filePath(QStringLiteral("in/%1.txt").arg(i)), Text(200, i)));
+        const Result run = Hexaloom(dir.path(), {"--create", "o.pbi", "in"}, ProgressLine(progress));
+        QCOMPARE(run.code, kExitOk);
+        QVERIFY2(run.err.contains("packing 12 of 12"), qPrintable(run.err));
+        QCOMPARE(run.err.contains('\033'), progress == int(ProgressLine::Escapes));
+        QCOMPARE(OnTerminal(run.err), QStringList());
     }
 
     void matchesGlobs_data()
