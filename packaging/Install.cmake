@@ -1,10 +1,12 @@
 # Installing (cmake --install) and the Debian package (make package): the program in bin/, its language
 # files, the access include for .res outputs and the examples in share/, a desktop entry, a MIME type for
 # project files, the icon and the man page.
-# On Windows: a zip with Hexaloom.exe, its language files beside it, the access include, the README and the manual.
+# On Windows: a zip with Hexaloom.exe, its language files and Qt's for them beside it, the access include, the
+# README and the manual.
 if(WIN32)
     install(TARGETS hexaloom RUNTIME DESTINATION .)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/translations/ DESTINATION lang)
+    install(FILES ${HEXALOOM_QT_QM_FILES} DESTINATION translations)
     install(FILES ${PROJECT_SOURCE_DIR}/include/Zember_Include.pbi DESTINATION include)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md DESTINATION .)
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs)

@@ -38,9 +38,24 @@ std::optional<int> PackerByName(const QString& name)
 
 } // namespace
 
-ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
+ParsedBuildOptions ParseBuildOptions(const QStringList& givenParameters, bool windowsRules)
 {
     ParsedBuildOptions parsed;
+    QStringList parameters = givenParameters;
+    if (windowsRules) {
+        for (QString& parameter : parameters) {
+            const qsizetype quote = parameter.indexOf(QLatin1Char('"'));
+            if (quote == parameter.size() - 1) {
+                parameter.back() = QLatin1Char('\\');
+            } else if (quote >= 0) {
+                parsed.error = QStringLiteral("a double quote in %1: a quoted name ending in \\ keeps its closing "
+                                              "quote, and the rest of the line with it; write \"C:\\out dir\" "
+                                              "or \"C:\\out dir\\\\\"")
+                                   .arg(parameter);
+                return parsed;
+            }
+        }
+    }
     BuildOptions& o = parsed.options;
     auto fail = [&parsed](const QString& why) {
         parsed.error = why;
@@ -200,7 +215,7 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& parameters)
     return parsed;
 }
 
-QString BuildUsage()
+QString BuildUsage(bool windowsRules)
 {
     return QStringLiteral(
         "Usage:\n"
@@ -245,13 +260,14 @@ QString BuildUsage()
         "Exit codes: 0 done; 1 failed, or a file was missing or damaged; 2 the command line is wrong.\n"
         "\n"
         "Examples:\n"
-        "  hexaloom --create data.pbi --packer zip --pack '*.png=none' --exclude '*.psd' assets\n"
-        "  hexaloom --create data.res --pack '**/music/*=jcalg1' assets readme.txt\n"
+        "  hexaloom --create data.pbi --packer zip --pack %1*.png=none%1 --exclude %1*.psd%1 assets\n"
+        "  hexaloom --create data.res --pack %1**/music/*=jcalg1%1 assets readme.txt\n"
         "  hexaloom --create game.pbi --project game.hxlm\n"
         "  hexaloom --verify data.pbi && hexaloom --extract data.res unpacked\n"
         "\n"
         "The program's own command line still works as it always has:\n"
-        "  hexaloom [/PORTABLE] [/IGNOREPOS] [/CREATESILENT=OUT] [PROJECT.hxlm]\n");
+        "  hexaloom [/PORTABLE] [/IGNOREPOS] [/CREATESILENT=OUT] [PROJECT.hxlm]\n")
+        .arg(windowsRules ? QLatin1Char('"') : QLatin1Char('\''));
 }
 
 } // namespace hexaloom

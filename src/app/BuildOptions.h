@@ -44,11 +44,23 @@ struct ParsedBuildOptions
     QString error; // one line saying what is wrong with the command line; empty when nothing is
 };
 
+// True where the program's parameters were split by the Windows rules and its users type into cmd.
+#ifdef Q_OS_WIN
+inline constexpr bool kWindowsCommandLine = true;
+#else
+inline constexpr bool kWindowsCommandLine = false;
+#endif
+
 // Reads the parameters (the program's own path dropped). Options take their value as the next parameter
 // or after "=" (--format=res); "--" ends the options, so an INPUT may begin with "--".
-ParsedBuildOptions ParseBuildOptions(const QStringList& parameters);
+// With `windowsRules`, a parameter ending in a double quote, which no Windows name holds, is a quoted
+// folder whose last \ the Windows rules took for a quote mark ("C:\out dir\" arrives as C:\out dir"):
+// the quote is that \ again. A double quote anywhere else is refused, since the rest of the line then
+// went into that parameter.
+ParsedBuildOptions ParseBuildOptions(const QStringList& parameters, bool windowsRules = kWindowsCommandLine);
 
-// The text of --help: usage, every option and examples.
-QString BuildUsage();
+// The text of --help: usage, every option and examples; the examples quote as the user's shell does (cmd
+// knows only double quotes; a Unix shell would expand $ and ` inside them).
+QString BuildUsage(bool windowsRules = kWindowsCommandLine);
 
 } // namespace hexaloom

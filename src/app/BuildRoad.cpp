@@ -20,6 +20,7 @@
 #include "SmallestPacker.h"
 #include "UpdateService.h"
 #include "Version.h"
+#include "WindowsStart.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -53,7 +54,7 @@ const QString kName = QLatin1String(kAppCommand);
 class Console : public ConsolePlatform
 {
 public:
-    Console(std::FILE* out, std::FILE* err, bool progress)
+    Console(std::FILE* out, std::FILE* err, ProgressLine progress)
         : ConsolePlatform(err), m_out(out), m_err(err), m_progress(progress)
     {
     }
@@ -69,18 +70,25 @@ public:
     void Warning(const QString& text) { Message(kName, text, MessageIcon::Warning); }
     void Progress(const QString& text)
     {
-        if (!m_progress)
+        if (m_progress == ProgressLine::None)
             return;
         const QByteArray bytes = text.toLocal8Bit();
-        std::fprintf(m_err, "\r%s\033[K", bytes.constData());
+        if (m_progress == ProgressLine::Escapes)
+            std::fprintf(m_err, "\r%s\033[K", bytes.constData());
+        else
+            std::fprintf(m_err, "\r%s%*s", bytes.constData(), std::max(0, m_shown - int(bytes.size())), "");
         std::fflush(m_err);
-        m_shown = true;
+        m_shown = std::max(m_shown, int(bytes.size()));
     }
     void EndProgress()
     {
-        if (m_shown)
+        if (m_shown == 0)
+            return;
+        if (m_progress == ProgressLine::Escapes)
             std::fputs("\r\033[K", m_err);
-        m_shown = false;
+        else
+            std::fprintf(m_err, "\r%*s\r", m_shown, "");
+        m_shown = 0;
     }
     void Message(const QString&, const QString& text, MessageIcon icon) override
     {
@@ -91,8 +99,8 @@ public:
 private:
     std::FILE* m_out;
     std::FILE* m_err;
-    bool m_progress;
-    bool m_shown = false;
+    ProgressLine m_progress;
+    int m_shown = 0; // the width of the longest progress line since the last message, 0 when none is shown
 };
 
 QString Absolute(const QString& path)
@@ -677,17 +685,25 @@ bool WantsBuildRoad(int argc, char** argv)
     return argc > 1 && std::strncmp(argv[1], "--", 2) == 0;
 }
 
-int RunBuildRoad(int argc, char** argv)
+int RunBuildRoad(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
     QCoreApplication app(argc, argv);
     RemoveTemporaryFilesOnSignals();
-    return RunBuildCommand(QCoreApplication::arguments().mid(1), stdout, stderr, isatty(fileno(stderr)) != 0);
+    ProgressLine progress = isatty(fileno(err)) ? ProgressLine::Escapes : ProgressLine::None;
+#ifdef Q_OS_WIN
+    // NUL is a character device too; a console from before Windows 10 shows escape sequences as text.
+    if (!IsConsole(err))
+        progress = ProgressLine::None;
+    else if (!ConsoleTakesEscapes(err))
+        progress = ProgressLine::Plain;
+#endif
+    return RunBuildCommand(QCoreApplication::arguments().mid(1), out, err, progress);
 }
 
-int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* err, bool progress)
+int RunBuildCommand(const QStringList& parameters, std::FILE* out, std::FILE* err, ProgressLine progress)
 {
     const ParsedBuildOptions parsed = ParseBuildOptions(parameters);
-    Console console(out, err, progress && !parsed.options.quiet);
+    Console console(out, err, parsed.options.quiet ? ProgressLine::None : progress);
     if (!parsed.error.isEmpty()) {
         console.Message(kName, parsed.error + QStringLiteral(" (hexaloom --help shows the usage)"), MessageIcon::None);
         return kExitUsage;

@@ -105,9 +105,11 @@ bool WantsSilentRoad(const StartupState& state)
 QString ProjectToOpen(const CommandLine& line)
 {
     if (!line.projectfile.isEmpty())
-        return line.projectdir + line.projectfile;
+        return QDir::toNativeSeparators(line.projectdir + line.projectfile);
     // Named but not readable: opening it says why.
-    return line.unreadableProject.isEmpty() ? QString() : QFileInfo(line.unreadableProject).absoluteFilePath();
+    return line.unreadableProject.isEmpty()
+               ? QString()
+               : QDir::toNativeSeparators(QFileInfo(line.unreadableProject).absoluteFilePath());
 }
 
 int RunSilent(StartupState& state, Platform& platform)
@@ -125,11 +127,14 @@ int RunSilent(StartupState& state, Platform& platform)
                          MessageIcon::Error);
         return 1;
     }
+    // Opening names the project and says what is wrong with it; the message of an unreadable one carries
+    // the system's reason too.
     const OpenProjectReport report = OpenProject(document, platform, project);
     if (report.result != OpenProjectResult::Loaded) {
+        const bool told = report.result == OpenProjectResult::Unreadable || report.reason.isEmpty();
         platform.Message(QLatin1String(kAppName),
-                         QStringLiteral("the project \"%1\" could not be loaded (%2); nothing was written.")
-                             .arg(project, report.reason),
+                         told ? QStringLiteral("nothing was written.")
+                              : QStringLiteral("nothing was written (%1).").arg(report.reason),
                          MessageIcon::Error);
         return 1;
     }

@@ -55,7 +55,8 @@ void TellStartupProblems(StartupState& state, Platform& platform);
 bool WantsSilentRoad(const StartupState& state);
 
 // The project the command line names, as a path to open: a readable one from its folder, one that cannot
-// be read as given (absolute, so that opening it names it and says why); empty when none was named.
+// be read as given (absolute, so that opening it names it and says why); in the system's separators; empty
+// when none was named.
 QString ProjectToOpen(const CommandLine& line);
 
 // The silent road: loads the project into a document without any window, reports on the platform what

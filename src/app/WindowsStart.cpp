@@ -1,9 +1,9 @@
 #include "WindowsStart.h"
 
 #ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
-
-#include <cstdio>
 #endif
 
 namespace hexaloom {
@@ -41,20 +41,70 @@ void ShowUnsupportedSystem()
     MessageBoxW(nullptr, L"Your OS isn't supported", L"Hexaloom", MB_OK | MB_ICONERROR);
 }
 
-void AttachParentConsole()
+namespace {
+
+// A handle the parent handed over: a console, a pipe, a file. A window program started from a console
+// may be given the values of the parent's console handles, which mean nothing in a process without one.
+bool Handed(DWORD which)
 {
-    const auto handed = [](DWORD which) {
-        const HANDLE handle = GetStdHandle(which);
-        return handle != nullptr && handle != INVALID_HANDLE_VALUE;
-    };
-    const bool out = handed(STD_OUTPUT_HANDLE);
-    const bool err = handed(STD_ERROR_HANDLE);
+    const HANDLE handle = GetStdHandle(which);
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    SetLastError(NO_ERROR);
+    return GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+}
+
+std::FILE* ConsoleOutput(std::FILE* fallback)
+{
+    const HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                       nullptr, OPEN_EXISTING, 0, nullptr);
+    if (console == INVALID_HANDLE_VALUE)
+        return fallback;
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(console), _O_TEXT);
+    if (descriptor < 0) {
+        CloseHandle(console);
+        return fallback;
+    }
+    std::FILE* stream = _fdopen(descriptor, "w");
+    if (!stream)
+        _close(descriptor);
+    return stream ? stream : fallback;
+}
+
+} // namespace
+
+ConsoleStreams AttachParentConsole()
+{
+    ConsoleStreams streams{stdout, stderr};
+    const bool out = Handed(STD_OUTPUT_HANDLE);
+    const bool err = Handed(STD_ERROR_HANDLE);
     if ((out && err) || !AttachConsole(ATTACH_PARENT_PROCESS))
-        return;
+        return streams;
     if (!out)
-        std::freopen("CONOUT$", "w", stdout);
+        streams.out = ConsoleOutput(stdout);
     if (!err)
-        std::freopen("CONOUT$", "w", stderr);
+        streams.err = ConsoleOutput(stderr);
+    return streams;
+}
+
+bool IsConsole(std::FILE* stream)
+{
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
+}
+
+bool ConsoleTakesEscapes(std::FILE* stream)
+{
+#ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
+    constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
+#endif
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    DWORD mode = 0;
+    if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
+        return false;
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 #endif

@@ -1,8 +1,16 @@
 #pragma once
 // What only the Windows program does at start: check the system it runs on, and let a window program
 // talk on the console it was started from for the command lines.
+#include <cstdio>
 
 namespace hexaloom {
+
+// Where the command lines write: stdout and stderr, except where the Windows program attached a console.
+struct ConsoleStreams
+{
+    std::FILE* out;
+    std::FILE* err;
+};
 
 // True for the Windows versions this program's Qt runs on: Windows 10 version 1809 (build 17763) and later.
 bool WindowsVersionSupported(unsigned major, unsigned minor, unsigned build);
@@ -16,8 +24,16 @@ bool RunningOnSupportedWindows();
 void ShowUnsupportedSystem();
 
 // A window program has no console: standard output and error that the parent did not hand over (a pipe,
-// a file) go to the console of the parent (cmd, PowerShell), when there is one.
-void AttachParentConsole();
+// a file) go to the console of the parent (cmd, PowerShell), when there is one. The C runtime's stdout
+// and stderr cannot be pointed there afresh everywhere (wine refuses to reopen a stream that started
+// without a handle), so the streams to write to are returned: stdout and stderr where they were handed over.
+ConsoleStreams AttachParentConsole();
+
+// True when `stream` writes into a console (not a file, a pipe or NUL).
+bool IsConsole(std::FILE* stream);
+// True when `stream` is a console that takes the escape sequences of a terminal (\033[K clears the rest
+// of the line), after asking it to; false for a console too old for them, and for anything else.
+bool ConsoleTakesEscapes(std::FILE* stream);
 #endif
 
 } // namespace hexaloom

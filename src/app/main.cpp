@@ -17,32 +17,33 @@
 #include <QApplication>
 #endif
 
+#include <cstdio>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
-
-#include <cstdio>
 #endif
 
 int main(int argc, char** argv)
 {
+    const bool buildRoad = hexaloom::WantsBuildRoad(argc, argv);
+    hexaloom::ConsoleStreams streams{stdout, stderr};
 #ifdef Q_OS_WIN
     // The window program talks on the console it was started from for the command lines; on a system
     // older than Qt supports, nothing is read or written.
-    const bool buildRoad = hexaloom::WantsBuildRoad(argc, argv);
     if (buildRoad)
-        hexaloom::AttachParentConsole();
+        streams = hexaloom::AttachParentConsole();
     if (!hexaloom::RunningOnSupportedWindows()) {
         if (!buildRoad) {
             hexaloom::ShowUnsupportedSystem();
             return 0;
         }
-        std::fputs("hexaloom: Your OS isn't supported\n", stderr);
+        std::fputs("hexaloom: Your OS isn't supported\n", streams.err);
         return 1;
     }
 #endif
     // Before any application object: that road needs no display and touches no settings.
-    if (hexaloom::WantsBuildRoad(argc, argv))
-        return hexaloom::RunBuildRoad(argc, argv);
+    if (buildRoad)
+        return hexaloom::RunBuildRoad(argc, argv, streams.out, streams.err);
     hexaloom::StartupState state;
     {
         QCoreApplication core(argc, argv);
@@ -56,10 +57,10 @@ int main(int argc, char** argv)
         hexaloom::PrepareStartup(state, QCoreApplication::applicationFilePath(), parameters);
         if (hexaloom::WantsSilentRoad(state)) {
 #ifdef Q_OS_WIN
-            hexaloom::AttachParentConsole();
+            streams = hexaloom::AttachParentConsole();
 #endif
             hexaloom::RemoveTemporaryFilesOnSignals();
-            hexaloom::ConsolePlatform console;
+            hexaloom::ConsolePlatform console(streams.err);
             return hexaloom::RunSilent(state, console);
         }
     }

@@ -471,11 +471,14 @@ void MainWindow::applyLanguage()
     model.setHeaderData(FileListModel::SizeColumn, Qt::Horizontal, text("Grid", "Size"));
     model.setHeaderData(FileListModel::FileColumn, Qt::Horizontal, text("Grid", "File"));
 
-    // Qt's own requesters and buttons (Open, Save As, Cancel, Yes/No) speak the language too.
+    // Qt's own requesters and buttons (Open, Save As, Cancel, Yes/No) speak the language too: from
+    // translations/ beside the program where it carries them (Windows), else from Qt's own place.
     QCoreApplication::removeTranslator(&m_qtTranslator);
     const QString qtLanguage = MessageText(&language, "QtLanguage");
+    const QString qtTexts = QStringLiteral("qtbase_") + qtLanguage;
     if (qtLanguage != QLatin1String("en") &&
-        m_qtTranslator.load(QStringLiteral("qtbase_") + qtLanguage, QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        (m_qtTranslator.load(qtTexts, QCoreApplication::applicationDirPath() + QStringLiteral("/translations")) ||
+         m_qtTranslator.load(qtTexts, QLibraryInfo::path(QLibraryInfo::TranslationsPath))))
         QCoreApplication::installTranslator(&m_qtTranslator);
     // Numbers (the sizes' thousands separators) follow the language too.
     QLocale::setDefault(QLocale(qtLanguage));

@@ -14,7 +14,6 @@
 #include <QMimeDatabase>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QUrl>
 
 namespace hexaloom {
@@ -131,13 +130,22 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
         // A name typed without extension gets the chosen type's first one (hd -> hd.pbi); a typed
         // extension stands.
-        auto suffix = [&dialog, filters](const QString& shown) {
+        // The extension comes from the patterns, never from the shown text, which may name them too
+        // ("PureBasic Files (*.pbi, *.pb)").
+        QStringList extensions;
+        const QStringList parts = pattern.split(QLatin1Char('|'));
+        for (qsizetype i = 1; i < parts.size(); i += 2) {
+            const QString first = parts[i].section(QLatin1Char(';'), 0, 0).trimmed();
+            const bool plain = first.startsWith(QLatin1String("*.")) && !first.mid(2).contains(QLatin1Char('*')) &&
+                               !first.mid(2).contains(QLatin1Char('?'));
+            extensions.append(plain ? first.mid(2) : QString());
+        }
+        auto suffix = [&dialog, filters, extensions](const QString& shown) {
             // The dialog names the chosen type without its patterns.
-            static const QRegularExpression first(QStringLiteral("\\(\\*\\.([^ )*?]+)"));
             QString extension;
-            for (const QString& filter : filters) {
-                if (filter == shown || filter.startsWith(shown + QStringLiteral(" (")))
-                    extension = first.match(filter).captured(1);
+            for (qsizetype i = 0; i < filters.size(); ++i) {
+                if (filters[i] == shown || filters[i].startsWith(shown + QStringLiteral(" (")))
+                    extension = extensions.value(i);
             }
             dialog.setDefaultSuffix(extension);
         };

@@ -54,18 +54,44 @@ QString ReadBack(std::FILE* file)
 }
 
 // The road in this process, with the current folder set to `folder`.
-Result Hexaloom(const QString& folder, const QStringList& parameters)
+Result Hexaloom(const QString& folder, const QStringList& parameters, ProgressLine progress = ProgressLine::None)
 {
     const QString before = QDir::currentPath();
     QDir::setCurrent(folder);
     std::FILE* out = std::tmpfile();
     std::FILE* err = std::tmpfile();
     Result result;
-    result.code = RunBuildCommand(parameters, out, err, false);
+    result.code = RunBuildCommand(parameters, out, err, progress);
     result.out = ReadBack(out);
     result.err = ReadBack(err);
     QDir::setCurrent(before);
     return result;
+}
+
+// The lines a terminal shows of `text`: "\r" goes back to the start of the line, "\033[K" clears the rest.
+QStringList OnTerminal(const QString& text)
+{
+    QStringList lines{QString()};
+    qsizetype column = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        QString& line = lines.last();
+        if (text.mid(i, 3) == QLatin1String("\033[K")) {
+            line.truncate(column);
+            i += 2;
+        } else if (text[i] == '\r') {
+            column = 0;
+        } else if (text[i] == '\n') {
+            lines.append(QString());
+            column = 0;
+        } else {
+            line.insert(column, text[i]);
+            line.remove(++column, 1);
+        }
+    }
+    for (QString& line : lines)
+        line = line.trimmed();
+    lines.removeAll(QString());
+    return lines;
 }
 
 // A one-line picture of parsed options for the table.
@@ -253,6 +279,60 @@ private slots:
         }
         QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
         QCOMPARE(Describe(parsed.options), expected);
+    }
+
+    // cmd hands "C:\out dir\" over as C:\out dir" (\" is a quote mark by the Windows rules).
+    void windowsQuotes_data()
+    {
+        QTest::addColumn<QStringList>("parameters");
+        QTest::addColumn<QString>("expected"); // as in parsesOptions
+        QTest::newRow("extract into a quoted folder")
+            << QStringList{"--extract", "data.res", "C:\\out dir\""} << "extract out=data.res dir=C:\\out dir\\";
+        QTest::newRow("quoted folder as an INPUT")
+            << QStringList{"--create", "o.pbi", "C:\\my assets\"", "b"} << "create out=o.pbi inputs=C:\\my assets\\,b";
+        QTest::newRow("the rest of the line went into it")
+            << QStringList{"--extract", "data.res", "C:\\out dir\" --quiet"}
+            << "error: a double quote in C:\\out dir\" --quiet: a quoted name ending in \\ keeps its closing quote";
+        QTest::newRow("quote inside a glob") << QStringList{"--create", "o.pbi", "--exclude", "a\"b", "x"}
+                                             << "error: a double quote in a\"b";
+    }
+    void windowsQuotes()
+    {
+        QFETCH(QStringList, parameters);
+        QFETCH(QString, expected);
+        const ParsedBuildOptions parsed = ParseBuildOptions(parameters, true);
+        if (expected.startsWith("error: "))
+            QVERIFY2(parsed.error.startsWith(expected.mid(7)), qPrintable(parsed.error));
+        else
+            QCOMPARE(Describe(parsed.options), expected);
+        // Elsewhere a double quote is a letter like any other in a name.
+        QCOMPARE(ParseBuildOptions(parameters, false).error, QString());
+    }
+    void helpQuotesAsTheShell()
+    {
+        QVERIFY(BuildUsage(false).contains("--pack '*.png=none' --exclude '*.psd' assets"));
+        QVERIFY(BuildUsage(true).contains("--pack \"*.png=none\" --exclude \"*.psd\" assets"));
+        QVERIFY(BuildUsage(true).contains("The program's own command line"));
+    }
+
+    // However the progress line is drawn, nothing of it is left on the screen once the run ends.
+    void progressLineLeavesNothing_data()
+    {
+        QTest::addColumn<int>("progress");
+        QTest::newRow("a terminal") << int(ProgressLine::Escapes);
+        QTest::newRow("a console without escape sequences") << int(ProgressLine::Plain);
+    }
+    void progressLineLeavesNothing()
+    {
+        QFETCH(int, progress);
+        QTemporaryDir dir;
+        for (int i = 1; i <= 12; ++i)
+            QVERIFY(WriteBytes(dir.filePath(QStringLiteral("in/%1.txt").arg(i)), Text(200, i)));
+        const Result run = Hexaloom(dir.path(), {"--create", "o.pbi", "in"}, ProgressLine(progress));
+        QCOMPARE(run.code, kExitOk);
+        QVERIFY2(run.err.contains("packing 12 of 12"), qPrintable(run.err));
+        QCOMPARE(run.err.contains('\033'), progress == int(ProgressLine::Escapes));
+        QCOMPARE(OnTerminal(run.err), QStringList());
     }
 
     void matchesGlobs_data()

@@ -155,6 +155,13 @@ private slots:
         QTest::newRow("no extension, resource") << "data"
                                                 << "Resource Files|*.res"
                                                 << "data.res";
+        // The texts Create shows name their patterns, separated by commas.
+        const QString shown = QStringLiteral("PureBasic Files (*.pbi, *.pb)|*.pbi;*.pb|All Files (*.*)|*.*");
+        QTest::newRow("no extension, patterns shown") << "hd" << shown << "hd.pbi";
+        QTest::newRow("typed .pbi, patterns shown") << "bp.pbi" << shown << "bp.pbi";
+        QTest::newRow("resource, pattern shown") << "data"
+                                                 << "Resource Files (*.res)|*.res"
+                                                 << "data.res";
     }
     void saveRequesterTypedNames()
     {

@@ -575,7 +575,7 @@ void UpdateServiceTest::checkUpdateCommand()
     std::FILE* out = std::fopen(QFile::encodeName(m_folder->filePath("out.txt")).constData(), "w+");
     QVERIFY(out);
     const int code = setup == QLatin1String("own keys")
-                         ? RunBuildCommand({"--check-update", url}, out, out, false)
+                         ? RunBuildCommand({"--check-update", url}, out, out, ProgressLine::None)
                          : CheckUpdateCommand(url, std::span(&TestUpdateKey().publicKey, 1), out);
     QTEST(code, "exitCode");
     std::rewind(out);
