@@ -244,7 +244,7 @@ QStringList SplitPairs(const QString& folder, bool repair)
         if (!pair)
             continue;
         QString why;
-        if (repair && ReplaceFile(pair->second, pair->first, &why))
+        if (repair && MoveOver(pair->second, pair->first, &why))
             continue;
         split.append(pair->first);
     }
@@ -383,7 +383,7 @@ bool SaveFile::put(bool keepSame, bool keepOld)
         }
     }
     QString why;
-    if (!ReplaceFile(m_temporary, m_target, &why)) {
+    if (!MoveOver(m_temporary, m_target, &why)) {
         cancelWriting();
         dropOld();
         return fail(why);
@@ -412,7 +412,7 @@ bool SaveFile::restoreOld()
     QString why;
     if (!m_hadOld)
         return QFile::remove(m_target);
-    if (m_old.isEmpty() || !ReplaceFile(m_old, m_target, &why))
+    if (m_old.isEmpty() || !MoveOver(m_old, m_target, &why))
         return fail(why);
     m_old.clear();
     dropOld();

@@ -24,7 +24,7 @@ void UnlinkInSignalHandler(const char* path)
     ::unlink(path);
 }
 
-bool ReplaceFile(const QString& from, const QString& to, QString* why)
+bool MoveOver(const QString& from, const QString& to, QString* why)
 {
     if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;

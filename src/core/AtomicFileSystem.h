@@ -21,7 +21,7 @@ void UnregisterPending(int slot);
 // Removes a file from a signal handler: nothing but what a handler may call.
 void UnlinkInSignalHandler(const char* path);
 // Puts `from` in the place of `to` in one step, replacing what is there.
-bool ReplaceFile(const QString& from, const QString& to, QString* why);
+bool MoveOver(const QString& from, const QString& to, QString* why);
 // Flushes the file's data to the disk. Devices that cannot be synced are taken as synced.
 bool SyncToDisk(int handle, QString* why);
 // Why the existing target may not be written; empty when it may.

@@ -40,7 +40,7 @@ void UnlinkInSignalHandler(const char* path)
     _unlink(path);
 }
 
-bool ReplaceFile(const QString& from, const QString& to, QString* why)
+bool MoveOver(const QString& from, const QString& to, QString* why)
 {
     if (MoveFileExW(reinterpret_cast<const wchar_t*>(from.utf16()), reinterpret_cast<const wchar_t*>(to.utf16()),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
