@@ -45,7 +45,7 @@ ParsedBuildOptions ParseBuildOptions(const QStringList& givenParameters, bool wi
     if (windowsRules) {
         for (QString& parameter : parameters) {
             const qsizetype quote = parameter.indexOf(QLatin1Char('"'));
-            if (quote == parameter.size() - 1) {
+            if (quote >= 0 && quote == parameter.size() - 1) {
                 parameter.back() = QLatin1Char('\\');
             } else if (quote >= 0) {
                 parsed.error = QStringLiteral("a double quote in %1: a quoted name ending in \\ keeps its closing "

@@ -295,12 +295,18 @@ private slots:
             << "error: a double quote in C:\\out dir\" --quiet: a quoted name ending in \\ keeps its closing quote";
         QTest::newRow("quote inside a glob") << QStringList{"--create", "o.pbi", "--exclude", "a\"b", "x"}
                                              << "error: a double quote in a\"b";
+        QTest::newRow("an empty parameter") << QStringList{"--create", "o.pbi", "", "b"} << "as elsewhere";
     }
     void windowsQuotes()
     {
         QFETCH(QStringList, parameters);
         QFETCH(QString, expected);
         const ParsedBuildOptions parsed = ParseBuildOptions(parameters, true);
+        if (expected == "as elsewhere") {
+            const ParsedBuildOptions elsewhere = ParseBuildOptions(parameters, false);
+            QCOMPARE(parsed.error + Describe(parsed.options), elsewhere.error + Describe(elsewhere.options));
+            return;
+        }
         if (expected.startsWith("error: "))
             QVERIFY2(parsed.error.startsWith(expected.mid(7)), qPrintable(parsed.error));
         else
