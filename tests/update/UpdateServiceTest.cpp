@@ -476,7 +476,8 @@ void UpdateServiceTest::releaseToolOutputIsServed()
     const QString secret = keys + QStringLiteral("/hexaloom-update.key");
     const QString publicFile = keys + QStringLiteral("/hexaloom-update.pub");
     QCOMPARE(run({"--new-key", keys}), std::make_pair(0, QByteArray()));
-    QCOMPARE(printed, ReadBytes(publicFile));
+    // The console's line end is the system's (CR LF on Windows); the file's is LF everywhere.
+    QCOMPARE(printed.replace("\r\n", "\n"), ReadBytes(publicFile));
     const QByteArray secretText = ReadBytes(secret);
 #ifndef Q_OS_WIN // POSIX modes
     QCOMPARE(QFileInfo(secret).permissions() & ~(QFile::ReadUser | QFile::WriteUser),
