@@ -60,23 +60,23 @@ BackgroundJobs::~BackgroundJobs()
     m_walk.waitForFinished();
 }
 
-void BackgroundJobs::CalculateSizes(QList<RowWork> rows, const Stop& stop)
+void BackgroundJobs::CalculateSizes(QList<RowWork> rows, int level, const Stop& stop)
 {
     m_stop = stop;
-    m_sizes.setFuture(QtConcurrent::mapped(&m_workers, std::move(rows), [stop](const RowWork& job) {
+    m_sizes.setFuture(QtConcurrent::mapped(&m_workers, std::move(rows), [level, stop](const RowWork& job) {
         if (*stop)
             return RowSize{job.row, std::nullopt};
-        return RowSize{job.row, RowDataSize(job.path, job.kind, job.level, stop.get())};
+        return RowSize{job.row, RowDataSize(job.path, job.kind, level, stop.get())};
     }));
 }
 
-void BackgroundJobs::ChooseSmallest(QList<RowWork> rows, const Stop& stop)
+void BackgroundJobs::ChooseSmallest(QList<RowWork> rows, int level, const Stop& stop)
 {
     m_stop = stop;
-    m_smallest.setFuture(QtConcurrent::mapped(&m_workers, std::move(rows), [stop](const RowWork& job) {
+    m_smallest.setFuture(QtConcurrent::mapped(&m_workers, std::move(rows), [level, stop](const RowWork& job) {
         if (*stop)
             return RowSmallest{job.row, std::nullopt};
-        return RowSmallest{job.row, SmallestPacker(job.path, job.level, stop.get())};
+        return RowSmallest{job.row, SmallestPacker(job.path, level, stop.get())};
     }));
 }
 

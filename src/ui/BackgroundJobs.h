@@ -26,7 +26,6 @@ struct RowWork
     int row = -1;
     QString path;
     int kind = 0;
-    int level = 0; // the packing level the row's size is taken at
 };
 
 class BackgroundJobs : public QObject
@@ -40,9 +39,9 @@ public:
     ~BackgroundJobs() override;
 
     // The Datasize of each row with its packer (sizeReady for each file that could be read).
-    void CalculateSizes(QList<RowWork> rows, const Stop& stop);
+    void CalculateSizes(QList<RowWork> rows, int level, const Stop& stop);
     // The packer that stores each row's file smallest (smallestReady for each file that could be read).
-    void ChooseSmallest(QList<RowWork> rows, const Stop& stop);
+    void ChooseSmallest(QList<RowWork> rows, int level, const Stop& stop);
     // Writes the plan's output; the texts are read from a copy of `language`, as the table's lookups
     // are not made for two threads.
     void Create(const CreatePlan& plan, const LanguageTable& language, int level, const Stop& stop);

@@ -755,9 +755,9 @@ void MainWindow::chooseSmallestPackers()
     const FileListModel& model = m_document.model();
     QList<RowWork> rows;
     for (int row = 0; row < model.rowCount(); ++row)
-        rows.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone, packLevel()});
+        rows.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->ChooseSmallest(std::move(rows), stop);
+    m_jobs->ChooseSmallest(std::move(rows), packLevel(), stop);
     beginBusy(stop);
 }
 
@@ -891,9 +891,9 @@ void MainWindow::calculateSizes(const QList<int>& rows)
     QList<RowWork> work;
     for (int row : rows)
         work.append({row, model.CellText(FileListModel::PathColumn, row),
-                     PackerKindFromText(model.CellText(FileListModel::PackerColumn, row)), packLevel()});
+                     PackerKindFromText(model.CellText(FileListModel::PackerColumn, row))});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->CalculateSizes(std::move(work), stop);
+    m_jobs->CalculateSizes(std::move(work), packLevel(), stop);
     beginBusy(stop);
 }
 
@@ -904,12 +904,11 @@ void MainWindow::createOutput()
     CreateOptions options;
     options.language = &m_state.language;
     const std::optional<CreatePlan> plan = PlanCreate(m_document, m_platform, QString(), options);
-    const int level = packLevel();
     if (!plan)
         return;
     m_createPlan = *plan;
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->Create(*plan, m_state.language, level, stop);
+    m_jobs->Create(*plan, m_state.language, packLevel(), stop);
     beginBusy(stop);
 }
 
