@@ -1009,8 +1009,16 @@ private slots:
 
     // Smallest packer per file, on the worker: none where packing does not pay, and the output the same
     // as the build road's with --packer smallest.
+    void smallestPackerMatchesTheBuildRoad_data()
+    {
+        QTest::addColumn<bool>("harder"); // "Pack harder (slower)" checked
+        QTest::newRow("level 9") << false;
+        QTest::newRow("packing harder") << true;
+    }
     void smallestPackerMatchesTheBuildRoad()
     {
+        QFETCH(bool, harder);
+        const int level = harder ? kPackLevelMax : kPackLevelDefault;
         // Random bytes do not pack; a short text barely does; a long one packs well; a mixed file may
         // go either way. Zip packs the 331 bytes of random and zeros to less, but not with its block header.
         const QStringList paths{file("random.bin", Pattern(5000, 1, false)), file("tiny.txt", "abcabcabc"),
@@ -1019,6 +1027,8 @@ private slots:
                                 file("mixed.bin", Pattern(3000, 3, true) + Pattern(3000, 4, false))};
         addFiles(paths);
         m_window->findChild<QComboBox*>("cmbOutput")->setCurrentIndex(OutputHexdata);
+        if (harder)
+            trigger("actionPackHarder");
         trigger("actionSmallestPacker");
         QVERIFY(m_window->isBusy());
         QTRY_VERIFY(!m_window->isBusy());
@@ -1028,7 +1038,7 @@ private slots:
         for (int row = 0; row < paths.size(); ++row) {
             QCOMPARE(model().CellText(FileListModel::SizeColumn, row),
                      packers[row] == "none" ? QString::number(QFileInfo(paths[row]).size())
-                                            : PackedSize(paths[row], PackerKindFromText(packers[row])));
+                                            : PackedSize(paths[row], PackerKindFromText(packers[row]), level));
         }
         const QString fromWindow = path("window/out.pbi");
         QDir().mkpath(path("window"));
@@ -1041,7 +1051,9 @@ private slots:
         QProcess road;
         road.setWorkingDirectory(path("road"));
         road.start(QStringLiteral(HEXALOOM_EXECUTABLE),
-                   QStringList{"--create", "out.pbi", "--format", "hexdata", "--packer", "smallest"} + paths);
+                   QStringList{"--create", "out.pbi", "--format", "hexdata", "--packer", "smallest", "--level",
+                               harder ? "max" : "9"} +
+                       paths);
         QVERIFY(road.waitForFinished(60000));
         QCOMPARE(road.exitCode(), 0);
         QCOMPARE(ReadBytes(path("road/out.pbi")), ReadBytes(fromWindow));
@@ -1070,8 +1082,10 @@ private slots:
             addFiles({file("d.txt", words)});
         }
         if (harder) {
-            // The check is shown in the status bar, and the sizes follow the level.
+            // The check is shown in the status bar, and the sizes follow the level: those shown are taken again.
             setCalcSize(true);
+            choosePacker(3, "jCalg1");
+            QTRY_VERIFY(!m_window->isBusy());
             trigger("actionPackHarder");
             QVERIFY(m_window->findChild<QLabel*>("statusLevel")->isVisibleTo(m_window.get()));
             QTRY_VERIFY(!m_window->isBusy());
@@ -1084,8 +1098,6 @@ private slots:
             const int level = kPackLevelMax;
             QCOMPARE(model().CellText(FileListModel::SizeColumn, 0), PackedSize(path("a.txt"), PackerJcalg1, level));
             QCOMPARE(model().CellText(FileListModel::SizeColumn, 2), PackedSize(path("c.txt"), PackerZip, level));
-            choosePacker(3, "jCalg1");
-            QTRY_VERIFY(!m_window->isBusy());
             QCOMPARE(model().CellText(FileListModel::SizeColumn, 3), PackedSize(path("d.txt"), PackerJcalg1, level));
             QVERIFY(PackedSize(path("d.txt"), PackerJcalg1, level).toInt() <
                     PackedSize(path("d.txt"), PackerJcalg1).toInt());
