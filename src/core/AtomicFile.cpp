@@ -7,10 +7,10 @@
 #include <QThread>
 
 #include <atomic>
-#include <utility>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 
 namespace hexaloom {
 
@@ -181,14 +181,17 @@ bool PairJournal::Begin(const SaveFile& first, const SaveFile& second)
     const QString folder = QFileInfo(second.target()).absolutePath();
     for (int attempt = 0; attempt < 16 && m_path.isEmpty(); ++attempt) {
         const QString name = TemporaryName(folder);
-        m_file.setFileName(name);
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        // Made as a save's temporary file is: on Windows only such a file can be removed while open.
+        if (CreateTemporary(m_file, name, QIODevice::WriteOnly,
+                            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther)) {
             HoldJournal(m_file.handle());
             m_path = name;
         }
     }
     QString why;
-    if (m_path.isEmpty() || m_file.write(text) != text.size() || !m_file.flush() || !SyncToDisk(m_file.handle(), &why)) {
+    if (m_path.isEmpty() || m_file.write(text) != text.size() || !m_file.flush() ||
+        !SyncToDisk(m_file.handle(), &why)) {
         End();
         return false;
     }
@@ -233,8 +236,8 @@ QStringList SplitPairs(const QString& folder, bool repair)
         if (!IsOwnTemporaryName(name))
             continue;
         const QString path = folder + QLatin1Char('/') + name;
-        QFile journal(path);
-        if (!journal.open(QIODevice::ReadOnly) || journal.size() > 3 * 4096 + 64 ||
+        QFile journal;
+        if (!OpenUnhindering(journal, path) || journal.size() > 3 * 4096 + 64 ||
             !journal.peek(kPairMagic.size()).startsWith(kPairMagic))
             continue;
         // Held: its run is still at work.

@@ -66,6 +66,12 @@ bool CreateTemporary(QFile& file, const QString& path, QIODevice::OpenMode mode,
     return file.open(mode | QIODevice::NewOnly, created);
 }
 
+bool OpenUnhindering(QFile& file, const QString& path)
+{
+    file.setFileName(path);
+    return file.open(QIODevice::ReadOnly);
+}
+
 bool HoldTemporary(int handle, const QString& path)
 {
     if (::flock(handle, LOCK_EX) != 0)

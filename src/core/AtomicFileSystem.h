@@ -31,6 +31,9 @@ void RemoveUnlessHeld(const QString& path);
 // Creates the temporary file `path` (it must not exist) and opens `file` on it for `mode`. `created`:
 // the permissions it gets where the system has such bits.
 bool CreateTemporary(QFile& file, const QString& path, QIODevice::OpenMode mode, QFileDevice::Permissions created);
+// Opens another file of this program's for reading without keeping its run from renaming or removing it
+// meanwhile: a cleaner must never make a running save fail.
+bool OpenUnhindering(QFile& file, const QString& path);
 // Locks the new temporary file for as long as it exists. A cleaner that removed it between its creation
 // and the lock leaves it without a name: then false, and another name is tried.
 bool HoldTemporary(int handle, const QString& path);

@@ -85,6 +85,14 @@ bool CreateTemporary(QFile& file, const QString& path, QIODevice::OpenMode mode,
     return fd >= 0 && file.open(fd, mode, QFileDevice::AutoCloseHandle);
 }
 
+bool OpenUnhindering(QFile& file, const QString& path)
+{
+    // Qt's own open would share neither renaming nor removing.
+    file.setFileName(path);
+    const int fd = OpenShared(path, GENERIC_READ, OPEN_EXISTING);
+    return fd >= 0 && file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
+
 bool HoldTemporary(int handle, const QString& path)
 {
     // The shared handle CreateTemporary made holds it.
