@@ -5,6 +5,7 @@
 #include "LanguageTable.h"
 #include "Platform.h"
 #include "ProjectFile.h"
+#include "Reasons.h"
 #include "Version.h"
 
 #include <QFile>
@@ -43,12 +44,14 @@ OpenProjectReport OpenProject(Document& document, Platform& platform, const QStr
     if (!OpenRegularFile(file, path, std::numeric_limits<qint64>::max(), &why)) {
         report.result = OpenProjectResult::Unreadable;
         report.reason = why;
-        platform.Message(kTitle, MessageText(document.language(), "ProjectUnreadable").arg(path, why),
-                         MessageIcon::Error);
+        platform.Message(
+            kTitle,
+            MessageText(document.language(), "ProjectUnreadable").arg(path, ReasonText(why, document.language())),
+            MessageIcon::Error);
         return report;
     }
     if (file.size() > MaxProjectFileSize()) {
-        report.reason = QStringLiteral("larger than any project can be");
+        report.reason = QString::fromLatin1(reason::kLargerThanProjects);
         platform.Message(kTitle, MessageText(document.language(), "ProjectDamaged").arg(path), MessageIcon::Error);
         report.result = OpenProjectResult::Damaged;
         return report;
@@ -146,7 +149,9 @@ SaveProjectResult SaveProject(Document& document, Platform& platform, const QStr
     QString error = QStringLiteral("the list could not be compressed");
     if (bytes.isEmpty() || !WriteFileAtomically(path, bytes, &error, writer)) {
         // The project keeps its name: Save goes on offering the file that was last saved or opened.
-        platform.Message(kTitle, MessageText(document.language(), "SaveFailed").arg(path, error), MessageIcon::Error);
+        platform.Message(
+            kTitle, MessageText(document.language(), "SaveFailed").arg(path, ReasonText(error, document.language())),
+            MessageIcon::Error);
         return SaveProjectResult::Failed;
     }
     document.setProjectPath(path);

@@ -1,5 +1,6 @@
 #include "AtomicFile.h"
 #include "AtomicFileSystem.h"
+#include "Reasons.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -288,13 +289,13 @@ bool SaveFile::open(OpenMode mode)
     m_unchanged = false;
     const QFileInfo existing(m_target);
     if (m_links == RefuseLinks && existing.isSymLink())
-        return fail(QStringLiteral("a link stands there"));
+        return fail(QString::fromLatin1(reason::kLinkStandsThere));
     if (existing.isDir())
         return fail(SystemErrorText(EISDIR));
     // A FIFO or device standing there is the user's, not an old output: renaming over it would replace
     // it with a regular file.
     if (existing.exists() && !existing.isFile())
-        return fail(QStringLiteral("not a regular file; left as it is"));
+        return fail(QString::fromLatin1(reason::kNotReplaced));
     if (const QString why = WhyNotWritable(m_target, existing); !why.isEmpty())
         return fail(why);
     m_keepPermissions = existing.exists();
@@ -542,7 +543,7 @@ std::optional<QByteArray> ReadRegularFile(const QString& path, qint64 cap, QStri
         return std::nullopt;
     }
     if (bytes.size() != size) {
-        *why = QStringLiteral("changed while it was read");
+        *why = QString::fromLatin1(reason::kChangedWhileRead);
         return std::nullopt;
     }
     return bytes;

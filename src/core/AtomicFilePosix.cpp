@@ -2,6 +2,7 @@
 // temporary files from abandoned ones.
 #include "AtomicFile.h"
 #include "AtomicFileSystem.h"
+#include "Reasons.h"
 
 #include <QDir>
 #include <QThread>
@@ -127,7 +128,7 @@ bool OpenRegular(QFile& file, const QString& path, QString* why)
     struct stat info;
     if (::fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(handle);
-        *why = S_ISDIR(info.st_mode) ? SystemErrorText(EISDIR) : QStringLiteral("not a regular file");
+        *why = S_ISDIR(info.st_mode) ? SystemErrorText(EISDIR) : QString::fromLatin1(reason::kNotRegularFile);
         return false;
     }
     ::fcntl(handle, F_SETFL, ::fcntl(handle, F_GETFL) & ~O_NONBLOCK);

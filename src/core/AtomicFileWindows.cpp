@@ -2,6 +2,7 @@
 // a running save's temporary file, and a named mutex locks an output's folder.
 #include "AtomicFile.h"
 #include "AtomicFileSystem.h"
+#include "Reasons.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -137,7 +138,7 @@ bool OpenRegular(QFile& file, const QString& path, QString* why)
 {
     const QFileInfo info(path);
     if (info.exists() && !info.isFile()) {
-        *why = QStringLiteral("not a regular file");
+        *why = QString::fromLatin1(reason::kNotRegularFile);
         return false;
     }
     // NUL, CON, COM1 and the like pass as files by name; the handle says what they are.
@@ -148,7 +149,7 @@ bool OpenRegular(QFile& file, const QString& path, QString* why)
         const DWORD type = ::GetFileType(probe);
         ::CloseHandle(probe);
         if (type != FILE_TYPE_DISK) {
-            *why = QStringLiteral("not a regular file");
+            *why = QString::fromLatin1(reason::kNotRegularFile);
             return false;
         }
     }
@@ -176,10 +177,11 @@ bool OutputLock::Lock(const QString& file, const std::function<bool()>& waiting)
     // however it ends. Letter case does not tell folders apart on Windows.
     if (m_mutex)
         return true;
-    const QString folder = QDir::toNativeSeparators(
-        QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath().toLower());
-    const QString name = QStringLiteral("Local\\hexaloom-output-") +
-                         QString::fromLatin1(QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex());
+    const QString folder =
+        QDir::toNativeSeparators(QFileInfo(ThroughLinks(QFileInfo(file).absoluteFilePath())).absolutePath().toLower());
+    const QString name =
+        QStringLiteral("Local\\hexaloom-output-") +
+        QString::fromLatin1(QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1).toHex());
     const HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(name.utf16()));
     if (!mutex)
         return true; // nothing to lock with: writing goes on as without locks

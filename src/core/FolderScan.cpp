@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Paths.h"
+#include "Reasons.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -33,7 +34,7 @@ bool Walk(const QString& folder, bool recursive, QSet<QString>& walked,
     const QString base = WithSeparator(folder);
     const QDir dir(folder);
     if (!dir.isReadable())
-        return visit({ScanEntry::Unlisted, base, 0, QStringLiteral("cannot be listed")});
+        return visit({ScanEntry::Unlisted, base, 0, QString::fromLatin1(reason::kCannotBeListed)});
     QFileInfoList entries =
         dir.entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::NoSort);
     std::sort(entries.begin(), entries.end(),
@@ -52,8 +53,8 @@ bool Walk(const QString& folder, bool recursive, QSet<QString>& walked,
         }
         if (!info.isDir()) {
             entry.kind = ScanEntry::Skipped;
-            entry.why = info.isSymLink() && !info.exists() ? QStringLiteral("a link to nothing")
-                                                           : QStringLiteral("no regular file");
+            entry.why = info.isSymLink() && !info.exists() ? QString::fromLatin1(reason::kLinkToNothing)
+                                                           : QString::fromLatin1(reason::kNoRegularFile);
             if (!visit(entry))
                 return false;
             continue;
@@ -95,7 +96,7 @@ bool Walk(int handle, const QString& base, bool recursive, std::set<FolderId>& w
     DIR* listing = ::fdopendir(handle);
     if (!listing) {
         ::close(handle);
-        return visit({ScanEntry::Unlisted, base, 0, QStringLiteral("cannot be listed")});
+        return visit({ScanEntry::Unlisted, base, 0, QString::fromLatin1(reason::kCannotBeListed)});
     }
     std::vector<std::pair<QString, QByteArray>> names;
     errno = 0;
@@ -119,7 +120,7 @@ bool Walk(int handle, const QString& base, bool recursive, std::set<FolderId>& w
         if (QFile::encodeName(name) != raw) {
             entry.kind = ScanEntry::BadName;
             entry.path = base + EscapedName(raw);
-            entry.why = QStringLiteral("its name is not valid in the system's encoding");
+            entry.why = QString::fromLatin1(reason::kNameNotInEncoding);
             go = visit(entry);
             continue;
         }
@@ -129,7 +130,7 @@ bool Walk(int handle, const QString& base, bool recursive, std::set<FolderId>& w
             struct stat link;
             entry.kind = ScanEntry::Skipped;
             entry.why = ::fstatat(handle, raw.constData(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)
-                            ? QStringLiteral("a link to nothing")
+                            ? QString::fromLatin1(reason::kLinkToNothing)
                             : SystemErrorText(error);
             go = visit(entry);
             continue;
@@ -144,7 +145,7 @@ bool Walk(int handle, const QString& base, bool recursive, std::set<FolderId>& w
         }
         if (!S_ISDIR(info.st_mode)) {
             entry.kind = ScanEntry::Skipped;
-            entry.why = QStringLiteral("no regular file");
+            entry.why = QString::fromLatin1(reason::kNoRegularFile);
             go = visit(entry);
             continue;
         }
@@ -154,7 +155,8 @@ bool Walk(int handle, const QString& base, bool recursive, std::set<FolderId>& w
             continue;
         const int sub = ::openat(handle, raw.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (sub < 0)
-            go = visit({ScanEntry::Unlisted, WithSeparator(entry.path), 0, QStringLiteral("cannot be listed")});
+            go = visit(
+                {ScanEntry::Unlisted, WithSeparator(entry.path), 0, QString::fromLatin1(reason::kCannotBeListed)});
         else
             go = Walk(sub, WithSeparator(entry.path), recursive, walked, visit);
     }
@@ -175,7 +177,7 @@ bool ScanDirectory(const QString& folder, bool recursive, const std::function<bo
 #else
     const int handle = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (handle < 0)
-        return visit({ScanEntry::Unlisted, WithSeparator(folder), 0, QStringLiteral("cannot be listed")});
+        return visit({ScanEntry::Unlisted, WithSeparator(folder), 0, QString::fromLatin1(reason::kCannotBeListed)});
     struct stat info;
     std::set<FolderId> walked;
     if (::fstat(handle, &info) == 0)

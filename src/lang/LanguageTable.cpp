@@ -1,9 +1,11 @@
 #include "LanguageTable.h"
 
 #include "PrefsFile.h"
+#include "Reasons.h"
 
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 namespace hexaloom {
 
@@ -63,7 +65,18 @@ constexpr BuiltinText kMessages[] = {
                     "rename them. Nothing was written:\n%1"},
     {"NameNotExtractable", "These file names could not be written back as files everywhere (a control character, "
                            "\"/\", \"\\\", \":\" or only dots); rename them. Nothing was written:\n%1"},
-    {"NotEnoughMemory", "not enough memory"},
+    {"NotEnoughMemory", reason::kNotEnoughMemory},
+    // The program's own reasons (Reasons.h), each after a file's name and ": ".
+    {"ReasonNotFound", reason::kNotFound},
+    {"ReasonNoRegularFile", reason::kNoRegularFile},
+    {"ReasonNotRegularFile", reason::kNotRegularFile},
+    {"ReasonNotReplaced", reason::kNotReplaced},
+    {"ReasonLinkStandsThere", reason::kLinkStandsThere},
+    {"ReasonLinkToNothing", reason::kLinkToNothing},
+    {"ReasonCannotBeListed", reason::kCannotBeListed},
+    {"ReasonNameNotInEncoding", reason::kNameNotInEncoding},
+    {"ReasonChangedWhileRead", reason::kChangedWhileRead},
+    {"ReasonLargerThanProjects", reason::kLargerThanProjects},
     {"TooManyFiles", "A resource file holds at most %1 files; nothing was written."},
     {"FileTooBig", "%1 is larger than %2 GiB - 1 bytes; nothing was written."},
     {"ControlInOutputName", "%1: an output's name cannot hold a control character; nothing was written."},
@@ -155,6 +168,35 @@ QString MessageText(const LanguageTable* language, const char* key)
             return QString::fromUtf8(pair.text);
     }
     return {};
+}
+
+QString ReasonText(const QString& text, const LanguageTable* language)
+{
+    // Which message says each reason, found by its English text.
+    static constexpr std::pair<const char*, const char*> kReasons[] = {
+        {reason::kNotFound, "ReasonNotFound"},
+        {reason::kNoRegularFile, "ReasonNoRegularFile"},
+        {reason::kNotRegularFile, "ReasonNotRegularFile"},
+        {reason::kNotReplaced, "ReasonNotReplaced"},
+        {reason::kLinkStandsThere, "ReasonLinkStandsThere"},
+        {reason::kLinkToNothing, "ReasonLinkToNothing"},
+        {reason::kCannotBeListed, "ReasonCannotBeListed"},
+        {reason::kNameNotInEncoding, "ReasonNameNotInEncoding"},
+        {reason::kChangedWhileRead, "ReasonChangedWhileRead"},
+        {reason::kNotEnoughMemory, "NotEnoughMemory"},
+        {reason::kLargerThanProjects, "ReasonLargerThanProjects"},
+    };
+    QStringList lines = text.split(QLatin1Char('\n'));
+    for (QString& line : lines) {
+        for (const auto& [english, key] : kReasons) {
+            const QLatin1String said(english);
+            if (line == said || (line.endsWith(said) && QStringView(line).chopped(said.size()).endsWith(u": "))) {
+                line = line.chopped(said.size()) + MessageText(language, key);
+                break;
+            }
+        }
+    }
+    return lines.join(QLatin1Char('\n'));
 }
 
 QString FillMessage(const QString& text, const QStringList& values)

@@ -31,6 +31,9 @@ class LanguageTable;
 // Texts of group "Messages" beyond the built-in table: the language's text when its file has the key,
 // else the English kept here (or the built-in table's). An unknown key gives an empty text.
 QString MessageText(const LanguageTable* language, const char* key);
+// `text` with each of the program's own reasons (Reasons.h) in the chosen language: a line that is one,
+// or ends in ": " and one. Anything else, such as the system's own words, stays as it is.
+QString ReasonText(const QString& text, const LanguageTable* language);
 // `text` with %1 .. %9 replaced by `values` in one pass, each only where the text has it: a language file
 // written before a limit became a placeholder states the limit itself and reads as it did (no warning, no
 // value put in the wrong place), and a value that holds "%2" is not filled again.

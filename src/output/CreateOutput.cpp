@@ -8,6 +8,7 @@
 #include "OutputNames.h"
 #include "Paths.h"
 #include "Platform.h"
+#include "Reasons.h"
 #include "ResourceWriter.h"
 #include "RowPacker.h"
 #include "Version.h"
@@ -125,7 +126,9 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
         writer.Cancel();
         QStringList lines;
         for (const QString& file : result.missing)
-            lines << (result.outOfMemory.contains(file) ? file + QStringLiteral(" (not enough memory)") : file);
+            lines << (result.outOfMemory.contains(file)
+                          ? file + QStringLiteral(" (%1)").arg(MessageText("NotEnoughMemory", options.language))
+                          : file);
         return {CreateStatus::Failed,
                 {},
                 {},
@@ -357,14 +360,16 @@ static CreateResult WriteCreatePlanOrThrow(const CreatePlan& plan, const CreateO
     }
     // A control character in an output's name would break the include's IncludeBinary line, and is
     // seldom what was meant anywhere.
-    for (const QString& name : {OutputFileName(path), format == OutputBinpack ? OutputFileName(PackFilePath(path)) : QString()}) {
+    for (const QString& name :
+         {OutputFileName(path), format == OutputBinpack ? OutputFileName(PackFilePath(path)) : QString()}) {
         if (std::any_of(name.begin(), name.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; }))
             return refuse(MessageText("ControlInOutputName", options.language).arg(path));
     }
     // An include named *.binpack would be overwritten by its own pack file.
-    if (format == OutputBinpack && QFileInfo(PackFilePath(ThroughLinks(path)))
-                                           .absoluteFilePath()
-                                           .compare(QFileInfo(ThroughLinks(path)).absoluteFilePath(), Qt::CaseInsensitive) == 0)
+    if (format == OutputBinpack &&
+        QFileInfo(PackFilePath(ThroughLinks(path)))
+                .absoluteFilePath()
+                .compare(QFileInfo(ThroughLinks(path)).absoluteFilePath(), Qt::CaseInsensitive) == 0)
         return refuse(MessageText("PackIsInclude", options.language).arg(path));
     if (format == OutputBinpack && OutputFileName(PackFilePath(path)).contains(QLatin1Char('"')))
         return refuse(MessageText("QuoteInPackName", options.language).arg(path));
@@ -429,7 +434,7 @@ CreateResult WriteCreatePlan(const CreatePlan& plan, const CreateOptions& option
     try {
         return WriteCreatePlanOrThrow(plan, options);
     } catch (const std::bad_alloc&) {
-        return {CreateStatus::Failed, plan.path, {}, QStringLiteral("not enough memory")};
+        return {CreateStatus::Failed, plan.path, {}, QString::fromLatin1(reason::kNotEnoughMemory)};
     } catch (const std::exception& e) {
         return {CreateStatus::Failed, plan.path, {}, QString::fromLocal8Bit(e.what())};
     }
@@ -451,8 +456,9 @@ void ReportCreate(const CreateResult& result, Platform& platform, const CreateOp
         platform.Message(
             kTitle,
             result.packReplaced.isEmpty()
-                ? MessageText("CreateFailed", options.language).arg(result.error)
-                : MessageText("IncludeNotReplaced", options.language).arg(result.packReplaced, result.error),
+                ? MessageText("CreateFailed", options.language).arg(ReasonText(result.error, options.language))
+                : MessageText("IncludeNotReplaced", options.language)
+                      .arg(result.packReplaced, ReasonText(result.error, options.language)),
             MessageIcon::Error);
         break;
     case CreateStatus::Refused:

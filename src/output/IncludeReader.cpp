@@ -6,6 +6,7 @@
 #include "PackedBlock.h"
 #include "ParallelFor.h"
 #include "Paths.h"
+#include "Reasons.h"
 
 #include <QFile>
 
@@ -394,7 +395,7 @@ struct IncludeText
     QByteArray copy;
     const char* text = nullptr;
     qsizetype size = 0;
-    int guard = -1;                     // the mapping's watch for a file that shrinks
+    int guard = -1;                          // the mapping's watch for a file that shrinks
     mutable std::atomic<bool> shrunk{false}; // a read found the file shorter than when it was mapped
 
     ~IncludeText()
@@ -416,7 +417,10 @@ struct IncludeText
 #endif
     }
 
-    std::string_view view() const { return {text, std::size_t(size)}; }
+    std::string_view view() const
+    {
+        return {text, std::size_t(size)};
+    }
     // A piece of the text as bytes of its own: a mapped file is read with pread, so that the pieces of a
     // long data section never become part of this process's memory (the mapping serves the few lines
     // at the start and end that are looked through).
@@ -795,7 +799,7 @@ std::optional<OutputContents> ReadInclude(const QString& path, QString* why)
     });
     if (text->changed()) {
         if (why)
-            *why = QStringLiteral("it changed while it was read");
+            *why = QString::fromLatin1(reason::kChangedWhileRead);
         return std::nullopt;
     }
     return contents;

@@ -6,6 +6,7 @@
 #include "Paths.h"
 #include "Platform.h"
 #include "ProjectCommands.h"
+#include "Reasons.h"
 #include "Version.h"
 
 #include <QFileInfo>
@@ -48,8 +49,7 @@ void FileAdder::AddWithSizeCheck(const QString& path, qint64 size)
         m_alreadyListed.append(path);
         return;
     }
-    if (size > kBigFileLimit &&
-        !m_platform.AskYesNo(QLatin1String(kAppName), BigFileQuestion(m_language, path), false))
+    if (size > kBigFileLimit && !m_platform.AskYesNo(QLatin1String(kAppName), BigFileQuestion(m_language, path), false))
         return;
     model.AddFileRow(path, 0, QString::number(size));
     m_listed.insert(path);
@@ -63,7 +63,7 @@ void FileAdder::TellNotAdded()
             return;
         const QStringList told = std::exchange(lines, {});
         m_platform.MessageWithDetails(QLatin1String(kAppName), MessageText(&m_language, key).arg(told.size()),
-                                      told.join(QLatin1Char('\n')), icon);
+                                      ReasonText(told.join(QLatin1Char('\n')), &m_language), icon);
     };
     tell(m_alreadyListed, "AlreadyListed", MessageIcon::Information);
     tell(m_leftOut, "LeftOut", MessageIcon::Warning);
@@ -98,8 +98,9 @@ void FileAdder::DropFiles(const QStringList& paths)
                 return true;
             });
         } else {
-            m_leftOut.append(path + QStringLiteral(": ") +
-                             (info.exists() ? QStringLiteral("no regular file") : QStringLiteral("not found")));
+            m_leftOut.append(
+                path + QStringLiteral(": ") +
+                (info.exists() ? QString::fromLatin1(reason::kNoRegularFile) : QString::fromLatin1(reason::kNotFound)));
         }
     }
 }

@@ -36,6 +36,8 @@ private slots:
     void missingFileKeepsEnglish();
     void fillsMessages_data();
     void fillsMessages();
+    void reasonsInTheChosenLanguage_data();
+    void reasonsInTheChosenLanguage();
     void shippedTranslationsAreComplete_data();
     void shippedTranslationsAreComplete();
     void windowTextsComeFromTheTable_data();
@@ -259,6 +261,35 @@ void LanguageTest::fillsMessages()
     QFETCH(QString, filled);
     QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
     QCOMPARE(FillMessage(text, values), filled);
+}
+
+void LanguageTest::reasonsInTheChosenLanguage_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("after a name") << "Deutsch" << "/in/pipe: no regular file"
+                                  << QString::fromUtf8("/in/pipe: keine gewöhnliche Datei");
+    QTest::newRow("line by line; the system's words stay")
+        << QString::fromUtf8("Français") << "a: not found\nb: Permission denied\nc: a link to nothing"
+        << QString::fromUtf8("a: introuvable\nb: Permission denied\nc: un lien qui ne mène nulle part");
+    QTest::newRow("the longer reason") << "Deutsch" << "out.pbi: not a regular file; left as it is"
+                                       << QString::fromUtf8("out.pbi: keine gewöhnliche Datei; unverändert gelassen");
+    QTest::newRow("alone") << "Deutsch" << "not enough memory" << "nicht genug Speicher";
+    QTest::newRow("only at the end, after a colon")
+        << "Deutsch" << "the folder \"x\" cannot be listed\nx: not found here\nnot found: x"
+        << "the folder \"x\" cannot be listed\nx: not found here\nnot found: x";
+    QTest::newRow("no language: English") << QString() << "a: not found" << "a: not found";
+}
+
+void LanguageTest::reasonsInTheChosenLanguage()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    LanguageTable table;
+    table.LoadLanguage(QStringLiteral(HEXALOOM_SOURCE_DIR "/translations/") + language + QStringLiteral(".lng"));
+    QCOMPARE(ReasonText(text, language.isEmpty() ? nullptr : &table), shown);
 }
 
 void LanguageTest::shippedTranslationsAreComplete_data()

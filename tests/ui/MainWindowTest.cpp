@@ -454,6 +454,17 @@ private slots:
         QCOMPARE(m_window->findChild<QLabel*>("statusPath")->text(), model().CellText(-1, model().rowCount() - 1));
     }
 
+    // The program's own reason is in the user's language, as the message around it.
+    void leftOutInTheChosenLanguage()
+    {
+        open({"Deutsch"});
+        trigger("actionLanguage0");
+        drop({path("gone.txt")});
+        const QStringList told = m_platform->messageTexts();
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].endsWith(path("gone.txt") + ": nicht gefunden"), qPrintable(told[0]));
+    }
+
     void droppedProjectOpensASecondCopyWhenTheListHasRows()
     {
         const QString one = file("one.txt", Text(11, 1));
