@@ -63,7 +63,7 @@ void FileAdder::TellNotAdded()
             return;
         const QStringList told = std::exchange(lines, {});
         m_platform.MessageWithDetails(QLatin1String(kAppName), MessageText(&m_language, key).arg(told.size()),
-                                      ReasonText(told.join(QLatin1Char('\n')), &m_language), icon);
+                                      told.join(QLatin1Char('\n')), icon);
     };
     tell(m_alreadyListed, "AlreadyListed", MessageIcon::Information);
     tell(m_leftOut, "LeftOut", MessageIcon::Warning);
@@ -72,7 +72,7 @@ void FileAdder::TellNotAdded()
 void FileAdder::NoteLeftOut(const ScanEntry& entry)
 {
     if (entry.kind != ScanEntry::File && entry.kind != ScanEntry::Folder)
-        m_leftOut.append(entry.path + QStringLiteral(": ") + entry.why);
+        m_leftOut.append(entry.path + QStringLiteral(": ") + ReasonText(entry.why, &m_language));
 }
 
 void FileAdder::openProjectOrAdd(const QString& path, qint64 size)
@@ -98,9 +98,9 @@ void FileAdder::DropFiles(const QStringList& paths)
                 return true;
             });
         } else {
-            m_leftOut.append(
-                path + QStringLiteral(": ") +
-                (info.exists() ? QString::fromLatin1(reason::kNoRegularFile) : QString::fromLatin1(reason::kNotFound)));
+            m_leftOut.append(path + QStringLiteral(": ") +
+                             ReasonText(QString::fromLatin1(info.exists() ? reason::kNoRegularFile : reason::kNotFound),
+                                        &m_language));
         }
     }
 }

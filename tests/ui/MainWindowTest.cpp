@@ -459,10 +459,14 @@ private slots:
     {
         open({"Deutsch"});
         trigger("actionLanguage0");
-        drop({path("gone.txt")});
+        file("odd/x.txt", Text(55, 5));
+        QVERIFY(::mkfifo(QFile::encodeName(path("odd/fifo")).constData(), 0600) == 0);
+        drop({path("odd"), path("gone.txt")});
         const QStringList told = m_platform->messageTexts();
         QCOMPARE(told.size(), 1);
-        QVERIFY2(told[0].endsWith(path("gone.txt") + ": nicht gefunden"), qPrintable(told[0]));
+        const QString reasons = path("odd/fifo") + QString::fromUtf8(": keine gewöhnliche Datei\n") + path("gone.txt") +
+                                ": nicht gefunden";
+        QVERIFY2(told[0].endsWith(reasons), qPrintable(told[0]));
     }
 
     void droppedProjectOpensASecondCopyWhenTheListHasRows()
