@@ -2,6 +2,8 @@
 // The command line for build scripts: options that begin with "--". The program's own grammar (/PORTABLE,
 // /IGNOREPOS, /CREATESILENT= and a project file) ignores such parameters, so no existing command line
 // changes its meaning.
+#include "PackedBlock.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -26,7 +28,7 @@ struct BuildOptions
     QString url;         // URL of --check-update
     int format = -1;     // --format; -1: from the project, else from OUT's extension
     int packer = 0;      // --packer, for files no --pack rule matches
-    int level = 9;       // --level: 9, or kPackLevelMax for "max"
+    int level = kPackLevelDefault; // --level: 9, or kPackLevelMax for "max"
     QList<PackRule> packRules;
     QStringList includes;
     QStringList excludes;

@@ -158,7 +158,7 @@ int RunSilent(StartupState& state, Platform& platform)
     CreateOptions options;
     options.language = &state.language;
     // Packed as the window would pack the list.
-    options.level = state.settings.packmax ? kPackLevelMax : kPackLevelDefault;
+    options.level = PackLevel(state.settings);
     const CreateResult created = CreateOutput(document, platform, state.commandLine.silentoutput, options);
     if (created.status == CreateStatus::Written || created.status == CreateStatus::MissingFiles)
         platform.Message(QLatin1String(kAppName), QStringLiteral("wrote \"%1\"").arg(created.path),

@@ -1,5 +1,7 @@
 #pragma once
 // The program-wide settings record, kept in "Hexaloom.prefs".
+#include "PackedBlock.h"
+
 #include <QString>
 #include <cstdint>
 
@@ -30,5 +32,11 @@ struct AppSettings
     std::int32_t frmHelp_w = 800;
     QString updateurl; // [Settings] updateurl: the update information file's address; read, never written
 };
+
+// The packing level the settings choose for Create, the sizes and the smallest packer.
+inline int PackLevel(const AppSettings& settings)
+{
+    return settings.packmax ? kPackLevelMax : kPackLevelDefault;
+}
 
 } // namespace hexaloom

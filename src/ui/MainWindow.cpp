@@ -757,7 +757,7 @@ void MainWindow::chooseSmallestPackers()
     for (int row = 0; row < model.rowCount(); ++row)
         rows.append({row, model.CellText(FileListModel::PathColumn, row), PackerNone});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->ChooseSmallest(std::move(rows), packLevel(), stop);
+    m_jobs->ChooseSmallest(std::move(rows), PackLevel(m_state.settings), stop);
     beginBusy(stop);
 }
 
@@ -825,11 +825,6 @@ void MainWindow::packHarderToggled(bool on)
         calculateSizes(rows);
 }
 
-int MainWindow::packLevel() const
-{
-    return m_state.settings.packmax ? kPackLevelMax : kPackLevelDefault;
-}
-
 void MainWindow::onTopToggled(bool on)
 {
     m_state.settings.ontop = on ? 1 : 0;
@@ -893,7 +888,7 @@ void MainWindow::calculateSizes(const QList<int>& rows)
         work.append({row, model.CellText(FileListModel::PathColumn, row),
                      PackerKindFromText(model.CellText(FileListModel::PackerColumn, row))});
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->CalculateSizes(std::move(work), packLevel(), stop);
+    m_jobs->CalculateSizes(std::move(work), PackLevel(m_state.settings), stop);
     beginBusy(stop);
 }
 
@@ -908,7 +903,7 @@ void MainWindow::createOutput()
         return;
     m_createPlan = *plan;
     auto stop = std::make_shared<std::atomic_bool>(false);
-    m_jobs->Create(*plan, m_state.language, packLevel(), stop);
+    m_jobs->Create(*plan, m_state.language, PackLevel(m_state.settings), stop);
     beginBusy(stop);
 }
 

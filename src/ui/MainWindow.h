@@ -71,8 +71,6 @@ private slots:
     void checkForUpdates();
     void calcSizeToggled(bool on);
     void packHarderToggled(bool on);
-    // The packing level the settings choose, for Create, the sizes and the smallest packer.
-    int packLevel() const;
     void onTopToggled(bool on);
     void packerChosen(int row, int column);
     void titleClicked(int column);
