@@ -16,21 +16,39 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include <utility>
+#include <vector>
+
 namespace hexaloom {
+
+namespace {
+
+// Each type of a requester pattern: its shown text and its patterns, trimmed.
+std::vector<std::pair<QString, QStringList>> FileTypes(const QString& pattern)
+{
+    std::vector<std::pair<QString, QStringList>> types;
+    const QStringList parts = pattern.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& p : patterns)
+            p = p.trimmed();
+        types.emplace_back(parts[i], patterns);
+    }
+    return types;
+}
+
+} // namespace
 
 QStringList NameFilters(const QString& pattern)
 {
     QStringList filters;
-    const QStringList parts = pattern.split(QLatin1Char('|'));
-    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QStringList patterns = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+    for (auto [shown, patterns] : FileTypes(pattern)) {
         for (QString& p : patterns) {
-            p = p.trimmed();
             // "*.*" means every file, as on Windows, also names without a dot.
             if (p == QLatin1String("*.*"))
                 p = QStringLiteral("*");
         }
-        filters.append(parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
+        filters.append(shown + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) + QLatin1Char(')'));
     }
     return filters;
 }
@@ -133,9 +151,8 @@ QStringList QtPlatform::runFileDialog(int mode, const QString& title, const QStr
         // The extension comes from the patterns, never from the shown text, which may name them too
         // ("PureBasic Files (*.pbi, *.pb)").
         QStringList extensions;
-        const QStringList parts = pattern.split(QLatin1Char('|'));
-        for (qsizetype i = 1; i < parts.size(); i += 2) {
-            const QString first = parts[i].section(QLatin1Char(';'), 0, 0).trimmed();
+        for (const auto& [shown, patterns] : FileTypes(pattern)) {
+            const QString first = patterns.value(0);
             const bool plain = first.startsWith(QLatin1String("*.")) && !first.mid(2).contains(QLatin1Char('*')) &&
                                !first.mid(2).contains(QLatin1Char('?'));
             extensions.append(plain ? first.mid(2) : QString());
