@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <utility>
 
 namespace hexaloom {
 
@@ -172,26 +171,17 @@ QString MessageText(const LanguageTable* language, const char* key)
 
 QString ReasonText(const QString& text, const LanguageTable* language)
 {
-    // Which message says each reason, found by its English text.
-    static constexpr std::pair<const char*, const char*> kReasons[] = {
-        {reason::kNotFound, "ReasonNotFound"},
-        {reason::kNoRegularFile, "ReasonNoRegularFile"},
-        {reason::kNotRegularFile, "ReasonNotRegularFile"},
-        {reason::kNotReplaced, "ReasonNotReplaced"},
-        {reason::kLinkStandsThere, "ReasonLinkStandsThere"},
-        {reason::kLinkToNothing, "ReasonLinkToNothing"},
-        {reason::kCannotBeListed, "ReasonCannotBeListed"},
-        {reason::kNameNotInEncoding, "ReasonNameNotInEncoding"},
-        {reason::kChangedWhileRead, "ReasonChangedWhileRead"},
-        {reason::kNotEnoughMemory, "NotEnoughMemory"},
-        {reason::kLargerThanProjects, "ReasonLargerThanProjects"},
+    // A reason's message has the reason as its English text.
+    const auto saysAReason = [](const char* key) {
+        return qstrncmp(key, "Reason", 6) == 0 || qstrcmp(key, "NotEnoughMemory") == 0;
     };
     QStringList lines = text.split(QLatin1Char('\n'));
     for (QString& line : lines) {
-        for (const auto& [english, key] : kReasons) {
-            const QLatin1String said(english);
-            if (line == said || (line.endsWith(said) && QStringView(line).chopped(said.size()).endsWith(u": "))) {
-                line = line.chopped(said.size()) + MessageText(language, key);
+        for (const BuiltinText& pair : kMessages) {
+            const QLatin1String said(pair.text);
+            if (saysAReason(pair.name) &&
+                (line == said || (line.endsWith(said) && QStringView(line).chopped(said.size()).endsWith(u": ")))) {
+                line = line.chopped(said.size()) + MessageText(language, pair.name);
                 break;
             }
         }
