@@ -25,7 +25,6 @@ public:
     // first thread the system refuses.
     std::size_t Start(std::size_t count, const std::function<void()>& body, const ThreadStart& start = {});
     void Join();
-    std::size_t size() const { return m_threads.size(); }
     bool empty() const { return m_threads.empty(); }
 
 private:

@@ -62,7 +62,7 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
     jobs.reserve(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i)
         jobs.push_back(RowJob{rows[i].path, kinds[i], sizes[i], options.level});
-    RowPacker packer(std::move(jobs), options.threads, std::size_t(256) << 20, options.stop);
+    RowPacker packer(std::move(jobs), options.threads, options.stop);
     const int total = static_cast<int>(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         if (options.progress && !options.progress(static_cast<int>(i), total)) {

@@ -75,6 +75,10 @@ bool RowFile::Rewind()
 
 namespace {
 
+// The bytes read or packed rows may hold at once before the writer takes them; a larger row still goes,
+// alone.
+constexpr std::size_t kByteBudget = std::size_t(256) << 20;
+
 // What a row holds in memory until the writer takes it: a packed file is read whole, a raw one is
 // streamed later and holds nothing.
 std::size_t RowCost(const RowJob& job)
@@ -206,18 +210,18 @@ bool StreamFile(RowFile& file, std::int64_t size, const std::function<bool(std::
     }
 }
 
-RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget, const std::atomic<bool>* stop)
-    : m_jobs(std::move(jobs)), m_byteBudget(byteBudget), m_callerStop(stop)
+RowPacker::RowPacker(std::vector<RowJob> jobs, int threads, const std::atomic<bool>* stop)
+    : m_jobs(std::move(jobs)), m_callerStop(stop)
 {
-    m_threads = static_cast<int>(ThreadsFor(m_jobs.size(), threads));
-    m_window = static_cast<std::size_t>(m_threads) * 2;
+    const std::size_t wanted = ThreadsFor(m_jobs.size(), threads);
+    m_window = wanted * 2;
     m_slots.resize(m_window);
     m_costs.reserve(m_jobs.size());
     for (const RowJob& job : m_jobs)
         m_costs.push_back(RowCost(job));
     // Fewer workers may start than asked for; with none, Take() packs the rows itself.
-    if (m_threads > 1)
-        m_threads = std::max(1, static_cast<int>(m_workers.Start(std::size_t(m_threads), [this] { Work(); })));
+    if (wanted > 1)
+        m_workers.Start(wanted, [this] { Work(); });
 }
 
 RowPacker::~RowPacker()
@@ -245,7 +249,7 @@ void RowPacker::Work()
                     return true;
                 if (m_claimed - m_taken >= m_window)
                     return false;
-                return m_claimed == m_taken || m_inFlight + m_costs[m_claimed] <= m_byteBudget;
+                return m_claimed == m_taken || m_inFlight + m_costs[m_claimed] <= kByteBudget;
             });
             if (m_stop || m_claimed >= m_jobs.size())
                 return;

@@ -85,15 +85,13 @@ public:
     // on the caller's thread in Take().
     // `stop`, when given, is the caller's cancel flag: once it is set, packing at the max level gives up, so a
     // row taken then may hold a file stored raw instead of packed; the caller must not write it.
-    RowPacker(std::vector<RowJob> jobs, int threads, std::size_t byteBudget = std::size_t(256) << 20,
-              const std::atomic<bool>* stop = nullptr);
+    RowPacker(std::vector<RowJob> jobs, int threads, const std::atomic<bool>* stop = nullptr);
     ~RowPacker();
     RowPacker(const RowPacker&) = delete;
     RowPacker& operator=(const RowPacker&) = delete;
 
     // The next row's result, in row order; blocks until it is ready.
     PackedRow Take();
-    int threads() const { return m_threads; }
 
 private:
     struct Slot
@@ -106,8 +104,6 @@ private:
 
     std::vector<RowJob> m_jobs;
     std::vector<std::size_t> m_costs; // bytes each row holds until taken (RowCost)
-    int m_threads = 1;
-    std::size_t m_byteBudget;
     std::size_t m_window;
     const std::atomic<bool>* m_callerStop;
 
