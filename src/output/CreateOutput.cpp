@@ -34,6 +34,17 @@ QString MessageText(const char* key, const LanguageTable* language = nullptr)
     return hexaloom::MessageText(language, key);
 }
 
+// The files a Create could not read, one per line, those that did not fit in memory marked so.
+QString MissingLines(const CreateResult& result, const CreateOptions& options)
+{
+    QStringList lines;
+    for (const QString& file : result.missing)
+        lines << (result.outOfMemory.contains(file)
+                      ? file + QStringLiteral(" (%1)").arg(MessageText("NotEnoughMemory", options.language))
+                      : file);
+    return lines.join(QLatin1Char('\n'));
+}
+
 struct Row
 {
     QString path;
@@ -124,15 +135,10 @@ CreateResult WriteRows(BlockSink& writer, const std::vector<Row>& rows, const st
     }
     if (options.allOrNothing && !result.missing.isEmpty()) {
         writer.Cancel();
-        QStringList lines;
-        for (const QString& file : result.missing)
-            lines << (result.outOfMemory.contains(file)
-                          ? file + QStringLiteral(" (%1)").arg(MessageText("NotEnoughMemory", options.language))
-                          : file);
         return {CreateStatus::Failed,
                 {},
                 {},
-                MessageText("NotAllRead", options.language).arg(lines.join(QLatin1Char('\n')))};
+                MessageText("NotAllRead", options.language).arg(MissingLines(result, options))};
     }
     result.status = result.missing.isEmpty() ? CreateStatus::Written : CreateStatus::MissingFiles;
     return result;
@@ -465,12 +471,7 @@ void ReportCreate(const CreateResult& result, Platform& platform, const CreateOp
         platform.Message(kTitle, result.error, MessageIcon::Error);
         break;
     case CreateStatus::MissingFiles: {
-        QStringList lines;
-        for (const QString& file : result.missing)
-            lines << (result.outOfMemory.contains(file)
-                          ? file + QStringLiteral(" (%1)").arg(MessageText("NotEnoughMemory", options.language))
-                          : file);
-        platform.Message(kTitle, MessageText("FilesMissing", options.language).arg(lines.join(QLatin1Char('\n'))),
+        platform.Message(kTitle, MessageText("FilesMissing", options.language).arg(MissingLines(result, options)),
                          MessageIcon::Warning);
         break;
     }

@@ -1,6 +1,8 @@
 #pragma once
 // The packer that gives a file its smallest block, for the window's command and the build road's
 // packer word "smallest".
+#include "PackedBlock.h"
+
 #include <QString>
 
 #include <atomic>
@@ -21,7 +23,7 @@ struct SmallestChoice
 // none wins where packing does not pay. Equal blocks go to the faster decoder: none, then zip, then
 // jCalg1. Nothing when the file cannot be read (or is too large to pack), or when `stop` is set. `level`:
 // the packing level Create will use.
-std::optional<SmallestChoice> SmallestPacker(const QString& path, int level = 9,
+std::optional<SmallestChoice> SmallestPacker(const QString& path, int level = kPackLevelDefault,
                                              const std::atomic<bool>* stop = nullptr);
 
 } // namespace hexaloom
