@@ -105,13 +105,21 @@ extern "C" void RemovePendingAndEnd(int signal)
 
 // Removes the temporary files of this program in `folder` that no running program holds: a killed run
 // leaves its file behind, and the next save there must not find it (nor a folder walk pack it).
+// The files of a folder as the cleaners walk them. No name filter: Qt matches those with a regular
+// expression, whose per-thread state crashes a MinGW program when a worker thread that used it ends. The
+// names are told apart by IsOwnTemporaryName.
+QStringList FolderFiles(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden);
+}
+
+QStringList SplitPairsAmong(const QString& folder, const QStringList& names, bool repair);
+
 void RemoveAbandoned(const QString& folder)
 {
+    const QStringList names = FolderFiles(folder);
     // A pair a killed run left apart is put together first, from the temporary file the cleaner would take.
-    SplitPairs(folder, true);
-    // No name filter: Qt matches those with a regular expression, whose per-thread state crashes a
-    // MinGW program when a worker thread that used it ends. The names are told apart below.
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    SplitPairsAmong(folder, names, true);
     for (const QString& name : names) {
         if (!IsOwnTemporaryName(name))
             continue;
@@ -182,13 +190,19 @@ bool PairJournal::Begin(const SaveFile& first, const SaveFile& second)
     const QString folder = QFileInfo(second.target()).absolutePath();
     for (int attempt = 0; attempt < 16 && m_path.isEmpty(); ++attempt) {
         const QString name = TemporaryName(folder);
-        // Made as a save's temporary file is: on Windows only such a file can be removed while open.
-        if (CreateTemporary(m_file, name, QIODevice::WriteOnly,
-                            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther)) {
-            HoldJournal(m_file.handle());
-            m_path = name;
+        // Made and held as a save's temporary file is: on Windows only such a file can be removed while
+        // open, and a cleaner that took it before the hold leaves it without a name.
+        if (!CreateTemporary(m_file, name, QIODevice::WriteOnly,
+                             QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                 QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther)) {
+            if (!QFileInfo::exists(name))
+                break; // not a name taken by chance: the folder refuses
+            continue;
         }
+        if (HoldTemporary(m_file.handle(), name))
+            m_path = name;
+        else
+            m_file.close();
     }
     QString why;
     if (m_path.isEmpty() || m_file.write(text) != text.size() || !m_file.flush() ||
@@ -229,10 +243,11 @@ std::optional<std::pair<QString, QString>> SplitPair(const QByteArray& text)
 
 } // namespace
 
-QStringList SplitPairs(const QString& folder, bool repair)
+namespace {
+
+QStringList SplitPairsAmong(const QString& folder, const QStringList& names, bool repair)
 {
     QStringList split;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden);
     for (const QString& name : names) {
         if (!IsOwnTemporaryName(name))
             continue;
@@ -253,6 +268,13 @@ QStringList SplitPairs(const QString& folder, bool repair)
         split.append(pair->first);
     }
     return split;
+}
+
+} // namespace
+
+QStringList SplitPairs(const QString& folder, bool repair)
+{
+    return SplitPairsAmong(folder, FolderFiles(folder), repair);
 }
 
 QString ThroughLinks(const QString& target)

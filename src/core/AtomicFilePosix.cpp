@@ -83,11 +83,6 @@ bool HoldTemporary(int handle, const QString& path)
            open.st_ino == named.st_ino && open.st_dev == named.st_dev;
 }
 
-void HoldJournal(int handle)
-{
-    ::flock(handle, LOCK_EX);
-}
-
 bool TakeJournal(int handle)
 {
     return ::flock(handle, LOCK_EX | LOCK_NB) == 0;

@@ -34,11 +34,9 @@ bool CreateTemporary(QFile& file, const QString& path, QIODevice::OpenMode mode,
 // Opens another file of this program's for reading without keeping its run from renaming or removing it
 // meanwhile: a cleaner must never make a running save fail.
 bool OpenUnhindering(QFile& file, const QString& path);
-// Locks the new temporary file for as long as it exists. A cleaner that removed it between its creation
-// and the lock leaves it without a name: then false, and another name is tried.
+// Locks the new temporary file (or pair journal) for as long as it exists. A cleaner that removed it
+// between its creation and the lock leaves it without a name: then false, and another name is tried.
 bool HoldTemporary(int handle, const QString& path);
-// Locks a pair's journal just written for as long as it exists.
-void HoldJournal(int handle);
 // Takes the lock of a journal found in a folder; false while its run holds it (is still at work).
 bool TakeJournal(int handle);
 // Gives the file `existing` the second name `name` (a hard link where the file system has them, else a

@@ -102,11 +102,6 @@ bool HoldTemporary(int handle, const QString& path)
     return true;
 }
 
-void HoldJournal(int handle)
-{
-    Q_UNUSED(handle);
-}
-
 bool TakeJournal(int handle)
 {
     Q_UNUSED(handle);
