@@ -7,7 +7,6 @@
 #include "JcalgTokens.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 

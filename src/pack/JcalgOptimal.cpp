@@ -38,6 +38,7 @@ using namespace jcalg;
 // The window of the max level: distances of up to a mebibyte cost a few bits more than those of level 9's
 // 64 KiB window, and find far more on files larger than that.
 constexpr std::uint32_t kOptimalWindow = 1u << 20;
+static_assert(kOptimalWindow >= kMinWindow && kOptimalWindow <= kMaxWindow);
 // A match at least this long is taken as it is: a longer search would only shave bits off its neighbours.
 constexpr std::uint32_t kNiceLength = 128;
 // Tree nodes a search visits at most.
@@ -148,10 +149,9 @@ private:
 struct Arrival
 {
     std::uint32_t price = kNoPrice;
-    std::uint32_t from = 0;     // the block index the token starts at
-    std::uint32_t length = 0;   // 1: a single byte
-    std::uint32_t distance = 0; // of a match
-    std::uint32_t last = 1;     // the last distance after the token
+    std::uint32_t from = 0;   // the block index the token starts at
+    std::uint32_t length = 0; // 1: a single byte
+    std::uint32_t last = 1;   // the last distance after the token: a match's own distance
     bool afterMatch = false;
 };
 
@@ -275,7 +275,7 @@ private:
     // Parses the block from p and returns its length in positions; its tokens are traced back from there.
     std::uint32_t ParseBlock(std::uint32_t p)
     {
-        m_arrivals[0] = Arrival{0, 0, 0, 0, m_tokens.lastDistance, m_afterMatch};
+        m_arrivals[0] = Arrival{0, 0, 0, m_tokens.lastDistance, m_afterMatch};
         m_reached = 0;
         m_asFound.length = 0;
         for (std::uint32_t cur = 0;; ++cur) {
@@ -305,15 +305,14 @@ private:
                         length = full;
                     }
                 }
-                m_asFound = Arrival{0, 0, length, distance, distance, true};
+                m_asFound = Arrival{0, 0, length, distance, true};
                 return length;
             }
-            Relax(cur + 1, Arrival{here.price + SinglePrice(q), cur, 1, 0, here.last, false});
+            Relax(cur + 1, Arrival{here.price + SinglePrice(q), cur, 1, here.last, false});
             if (matches) {
                 const std::uint32_t room = kBlockSpan - cur;
                 for (std::uint32_t length = 2; length <= std::min(repeat, room); ++length)
-                    Relax(cur + length,
-                          Arrival{here.price + RepeatPrice(length), cur, length, here.last, here.last, true});
+                    Relax(cur + length, Arrival{here.price + RepeatPrice(length), cur, length, here.last, true});
                 const std::uint32_t indexBits = IndexBitsAt(q);
                 std::uint32_t length = 2;
                 for (std::uint32_t i = 0; i < count; ++i) {
@@ -326,7 +325,7 @@ private:
                     for (; length <= top; ++length) {
                         const std::uint32_t price = NewDistancePrice(c.distance, length, indexBits);
                         if (price != kNoPrice)
-                            Relax(cur + length, Arrival{here.price + price, cur, length, c.distance, c.distance, true});
+                            Relax(cur + length, Arrival{here.price + price, cur, length, c.distance, true});
                     }
                 }
             }
@@ -360,7 +359,7 @@ private:
                 m_tokens.PutSingle(q, std::min(q, m_window));
                 m_afterMatch = false;
             } else {
-                m_tokens.PutMatch(token->distance, token->length);
+                m_tokens.PutMatch(token->last, token->length);
                 m_afterMatch = true;
                 Skip(q + token->length);
             }
@@ -397,7 +396,7 @@ std::size_t JcCompressMax(const std::uint8_t* source, std::size_t length, std::u
     if (!source || !destination || length == 0 || length > UINT32_MAX)
         return 0;
     const auto n = static_cast<std::uint32_t>(length);
-    const std::uint32_t window = std::min(std::max(kOptimalWindow, kMinWindow), n);
+    const std::uint32_t window = std::min(kOptimalWindow, n);
     try {
         // Level 9's stream where it is shorter: on long runs (flat pictures) its exact search among the
         // candidates of its smaller window can beat a parse that takes long matches as it finds them. It

@@ -3,7 +3,6 @@
 // (literal mode, index bits, last distance). Both compressors write through it: the strategy of level 9
 // (JcalgEncoder.h) and the optimal parse (JcalgOptimal.cpp), so the two cannot code a token differently.
 // Internal to the packing library.
-#include "Jcalg.h"
 #include "JcalgFormat.h"
 
 #include <algorithm>
