@@ -155,11 +155,6 @@ struct Arrival
     bool afterMatch = false;
 };
 
-std::uint32_t GammaBits(std::uint32_t value)
-{
-    return 2 * (Digits(value) - 1);
-}
-
 // The bits of a match at a distance other than the last one, or kNoPrice when it cannot be coded.
 std::uint32_t NewDistancePrice(std::uint32_t distance, std::uint32_t length, std::uint32_t indexBits)
 {
@@ -237,12 +232,6 @@ private:
         return mode.Holds(byte) ? mode.bits + 1 : 9;
     }
 
-    std::uint32_t IndexBitsAt(std::uint32_t q) const
-    {
-        const std::uint32_t reach = std::min(q, m_window);
-        return reach > kIndexBits10From ? 10 : reach > kIndexBits9From ? 9 : kFirstIndexBits;
-    }
-
     // The matches at q, entering q into the tree: the ones kept from the block before when it ended at q.
     std::uint32_t CandidatesAt(std::uint32_t q)
     {
@@ -313,7 +302,7 @@ private:
                 const std::uint32_t room = kBlockSpan - cur;
                 for (std::uint32_t length = 2; length <= std::min(repeat, room); ++length)
                     Relax(cur + length, Arrival{here.price + RepeatPrice(length), cur, length, here.last, true});
-                const std::uint32_t indexBits = IndexBitsAt(q);
+                const std::uint32_t indexBits = IndexBitsFor(std::min(q, m_window));
                 std::uint32_t length = 2;
                 for (std::uint32_t i = 0; i < count; ++i) {
                     const Candidate& c = m_candidates[i];
