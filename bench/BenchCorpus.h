@@ -1,7 +1,9 @@
 #pragma once
-// Benchmark data, generated reproducibly: the same seed and size give the same bytes on every run.
+// Benchmark data, generated reproducibly: the same seed and size give the same bytes on every run; and the
+// benchmarks' clock.
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -32,5 +34,13 @@ std::vector<CorpusFile> MakeCorpus(std::size_t size);
 // The corpus files' names, and one file of the corpus by name (empty for an unknown name).
 std::vector<std::string> CorpusNames();
 std::vector<std::uint8_t> MakeCorpusFile(const std::string& name, std::size_t size);
+
+// The process's CPU time `f` takes: other programs on the same cores lower it far less than the wall time.
+template <class F> double CpuSeconds(F&& f)
+{
+    const std::clock_t start = std::clock();
+    f();
+    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+}
 
 } // namespace hexaloom::bench

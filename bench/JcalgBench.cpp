@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -26,14 +25,6 @@ template <class F> double Seconds(F&& f)
     const auto start = std::chrono::steady_clock::now();
     f();
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
-// The process's CPU time: other programs on the same cores lower it far less than the wall time.
-template <class F> double CpuSeconds(F&& f)
-{
-    const std::clock_t start = std::clock();
-    f();
-    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
 }
 
 double Mbps(std::size_t bytes, double seconds)
@@ -80,11 +71,11 @@ int main(int argc, char** argv)
         double compressTotal = 0;
         double zlibTotal = 0;
         for (int round = 0; round < rounds || (round < 25 && std::min(compressTotal, zlibTotal) < 1.0); ++round) {
-            const double jc = CpuSeconds([&] {
+            const double jc = bench::CpuSeconds([&] {
                 packedSize = JcPackLevel(data.data(), packed.data(), data.size(), 9, packed.size());
             });
             zlibSize = compressBound(data.size());
-            const double z = CpuSeconds([&] {
+            const double z = bench::CpuSeconds([&] {
                 compress2(zlibOut.data(), &zlibSize, data.data(), data.size(), Z_BEST_COMPRESSION);
             });
             compressTime = std::min(compressTime, jc);

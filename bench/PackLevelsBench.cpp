@@ -9,20 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <string>
 #include <vector>
 
 using namespace hexaloom;
 
 namespace {
-
-template <class F> double CpuSeconds(F&& f)
-{
-    const std::clock_t start = std::clock();
-    f();
-    return static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-}
 
 struct Packed
 {
@@ -37,7 +29,8 @@ Packed Pack(const std::vector<std::uint8_t>& data, int kind, int level)
     const std::size_t capacity = PayloadCapacity(data.size());
     std::vector<std::uint8_t> out(capacity);
     std::size_t n = 0;
-    result.seconds = CpuSeconds([&] { n = PackPayload(data.data(), data.size(), out.data(), capacity, level, kind); });
+    result.seconds =
+        bench::CpuSeconds([&] { n = PackPayload(data.data(), data.size(), out.data(), capacity, level, kind); });
     result.size = n != 0 ? n : data.size();
     if (n != 0) {
         std::vector<std::uint8_t> back(data.size());

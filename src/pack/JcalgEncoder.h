@@ -7,7 +7,6 @@
 #include "JcalgTokens.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -45,13 +44,13 @@ __attribute__((always_inline)) inline std::int32_t Gain(std::uint32_t distance, 
     if (distance != lastDistance && distance <= kShortDistanceMax && length <= kShortLengthMax) {
         cost = kShortTokenCost;
     } else if (distance == lastDistance) {
-        cost = 2 * (static_cast<std::int32_t>(Digits(length)) - 1) - 1;
+        cost = static_cast<std::int32_t>(GammaBits(length)) - 1;
     } else {
         const std::int64_t coded = static_cast<std::int64_t>(length) - Adjust(distance);
         if (coded < 2)
             return 0;
-        cost = kNewDistanceCost + 2 * (static_cast<std::int32_t>(Digits((distance >> indexBits) + 3)) - 1) +
-               2 * (static_cast<std::int32_t>(Digits(static_cast<std::uint32_t>(coded))) - 1);
+        cost = kNewDistanceCost + static_cast<std::int32_t>(GammaBits((distance >> indexBits) + 3)) +
+               static_cast<std::int32_t>(GammaBits(static_cast<std::uint32_t>(coded)));
     }
     const std::int64_t gain = 8 * static_cast<std::int64_t>(length) + 1 - cost;
     return gain > 0 ? static_cast<std::int32_t>(std::min<std::int64_t>(gain, INT32_MAX)) : 0;

@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -38,6 +39,7 @@ using namespace jcalg;
 // The window of the max level: distances of up to a mebibyte cost a few bits more than those of level 9's
 // 64 KiB window, and find far more on files larger than that.
 constexpr std::uint32_t kOptimalWindow = 1u << 20;
+static_assert(kOptimalWindow >= kMinWindow && kOptimalWindow <= kMaxWindow);
 // A match at least this long is taken as it is: a longer search would only shave bits off its neighbours.
 constexpr std::uint32_t kNiceLength = 128;
 // Tree nodes a search visits at most.
@@ -148,17 +150,11 @@ private:
 struct Arrival
 {
     std::uint32_t price = kNoPrice;
-    std::uint32_t from = 0;     // the block index the token starts at
-    std::uint32_t length = 0;   // 1: a single byte
-    std::uint32_t distance = 0; // of a match
-    std::uint32_t last = 1;     // the last distance after the token
+    std::uint32_t from = 0;   // the block index the token starts at
+    std::uint32_t length = 0; // 1: a single byte
+    std::uint32_t last = 1;   // the last distance after the token: a match's own distance
     bool afterMatch = false;
 };
-
-std::uint32_t GammaBits(std::uint32_t value)
-{
-    return 2 * (Digits(value) - 1);
-}
 
 // The bits of a match at a distance other than the last one, or kNoPrice when it cannot be coded.
 std::uint32_t NewDistancePrice(std::uint32_t distance, std::uint32_t length, std::uint32_t indexBits)
@@ -237,12 +233,6 @@ private:
         return mode.Holds(byte) ? mode.bits + 1 : 9;
     }
 
-    std::uint32_t IndexBitsAt(std::uint32_t q) const
-    {
-        const std::uint32_t reach = std::min(q, m_window);
-        return reach > kIndexBits10From ? 10 : reach > kIndexBits9From ? 9 : kFirstIndexBits;
-    }
-
     // The matches at q, entering q into the tree: the ones kept from the block before when it ended at q.
     std::uint32_t CandidatesAt(std::uint32_t q)
     {
@@ -275,7 +265,7 @@ private:
     // Parses the block from p and returns its length in positions; its tokens are traced back from there.
     std::uint32_t ParseBlock(std::uint32_t p)
     {
-        m_arrivals[0] = Arrival{0, 0, 0, 0, m_tokens.lastDistance, m_afterMatch};
+        m_arrivals[0] = Arrival{0, 0, 0, m_tokens.lastDistance, m_afterMatch};
         m_reached = 0;
         m_asFound.length = 0;
         for (std::uint32_t cur = 0;; ++cur) {
@@ -305,16 +295,15 @@ private:
                         length = full;
                     }
                 }
-                m_asFound = Arrival{0, 0, length, distance, distance, true};
+                m_asFound = Arrival{0, 0, length, distance, true};
                 return length;
             }
-            Relax(cur + 1, Arrival{here.price + SinglePrice(q), cur, 1, 0, here.last, false});
+            Relax(cur + 1, Arrival{here.price + SinglePrice(q), cur, 1, here.last, false});
             if (matches) {
                 const std::uint32_t room = kBlockSpan - cur;
                 for (std::uint32_t length = 2; length <= std::min(repeat, room); ++length)
-                    Relax(cur + length,
-                          Arrival{here.price + RepeatPrice(length), cur, length, here.last, here.last, true});
-                const std::uint32_t indexBits = IndexBitsAt(q);
+                    Relax(cur + length, Arrival{here.price + RepeatPrice(length), cur, length, here.last, true});
+                const std::uint32_t indexBits = IndexBitsFor(std::min(q, m_window));
                 std::uint32_t length = 2;
                 for (std::uint32_t i = 0; i < count; ++i) {
                     const Candidate& c = m_candidates[i];
@@ -326,7 +315,7 @@ private:
                     for (; length <= top; ++length) {
                         const std::uint32_t price = NewDistancePrice(c.distance, length, indexBits);
                         if (price != kNoPrice)
-                            Relax(cur + length, Arrival{here.price + price, cur, length, c.distance, c.distance, true});
+                            Relax(cur + length, Arrival{here.price + price, cur, length, c.distance, true});
                     }
                 }
             }
@@ -360,7 +349,7 @@ private:
                 m_tokens.PutSingle(q, std::min(q, m_window));
                 m_afterMatch = false;
             } else {
-                m_tokens.PutMatch(token->distance, token->length);
+                m_tokens.PutMatch(token->last, token->length);
                 m_afterMatch = true;
                 Skip(q + token->length);
             }
@@ -397,12 +386,12 @@ std::size_t JcCompressMax(const std::uint8_t* source, std::size_t length, std::u
     if (!source || !destination || length == 0 || length > UINT32_MAX)
         return 0;
     const auto n = static_cast<std::uint32_t>(length);
-    const std::uint32_t window = std::min(std::max(kOptimalWindow, kMinWindow), n);
+    const std::uint32_t window = std::min(kOptimalWindow, n);
     try {
         // Level 9's stream where it is shorter: on long runs (flat pictures) its exact search among the
         // candidates of its smaller window can beat a parse that takes long matches as it finds them. It
         // costs a thirtieth of the parse's time at most.
-        std::vector<std::uint8_t> level9(capacity);
+        const auto level9 = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
         // Both passes report to the caller; a cancel in either ends the whole.
         struct Relay
         {
@@ -415,14 +404,14 @@ std::size_t JcCompressMax(const std::uint8_t* source, std::size_t length, std::u
             r->cancelled = r->progress(consumed, written, r->context) == 0;
             return r->cancelled ? 0 : 1;
         };
-        const std::size_t short9 = JcCompress(source, length, level9.data(), capacity, kDefaultWindow, TakeWorkArea,
+        const std::size_t short9 = JcCompress(source, length, level9.get(), capacity, kDefaultWindow, TakeWorkArea,
                                               GiveWorkArea, progress ? +relayed : nullptr, &relay, noChecksum);
         if (relay.cancelled)
             return 0;
         // Data level 9 packs to under 1/64 (flat pictures, short periods) is long runs, where its exact
         // search already finds the best the parse would (measured: never worse), in a fiftieth of the time.
         if (short9 != 0 && short9 < length / kRunsFraction) {
-            std::memcpy(destination, level9.data(), short9);
+            std::memcpy(destination, level9.get(), short9);
             return short9;
         }
         OptimalEncoder encoder(source, n, window, destination, capacity);
@@ -430,7 +419,7 @@ std::size_t JcCompressMax(const std::uint8_t* source, std::size_t length, std::u
         if (relay.cancelled)
             return 0; // not level 9's stream: the caller asked for nothing
         if (short9 != 0 && (parsed == 0 || short9 < parsed)) {
-            std::memcpy(destination, level9.data(), short9);
+            std::memcpy(destination, level9.get(), short9);
             return short9;
         }
         return parsed;

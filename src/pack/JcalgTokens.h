@@ -3,7 +3,6 @@
 // (literal mode, index bits, last distance). Both compressors write through it: the strategy of level 9
 // (JcalgEncoder.h) and the optimal parse (JcalgOptimal.cpp), so the two cannot code a token differently.
 // Internal to the packing library.
-#include "Jcalg.h"
 #include "JcalgFormat.h"
 
 #include <algorithm>
@@ -19,6 +18,18 @@ namespace hexaloom::jcalg {
 inline std::uint32_t Digits(std::uint32_t x)
 {
     return x == 0 ? 0 : 32 - static_cast<std::uint32_t>(__builtin_clz(x));
+}
+
+// Bits of the gamma code of a value >= 2 (BitWriter::PutGamma): two per digit after the leading 1.
+inline std::uint32_t GammaBits(std::uint32_t value)
+{
+    return 2 * (Digits(value) - 1);
+}
+
+// The index bits a position `reach` bytes into the data codes new distances with.
+inline std::uint32_t IndexBitsFor(std::uint32_t reach)
+{
+    return reach > kIndexBits10From ? 10 : reach > kIndexBits9From ? 9 : kFirstIndexBits;
 }
 
 // Bits are collected most significant first into 32-bit little-endian words; a word is stored only when it
@@ -276,13 +287,11 @@ public:
     // The index bits a position `reach` bytes into the data needs; switched before the token there, never back.
     void UpdateIndexBits(std::uint32_t reach)
     {
-        if (reach > kIndexBits9From) {
-            const std::uint32_t wanted = reach > kIndexBits10From ? 10 : 9;
-            if (wanted != indexBits) {
-                out.Put(0b000'0000000'01, 12);
-                out.Put(wanted, 4);
-                indexBits = wanted;
-            }
+        const std::uint32_t wanted = IndexBitsFor(reach);
+        if (wanted > indexBits) {
+            out.Put(0b000'0000000'01, 12);
+            out.Put(wanted, 4);
+            indexBits = wanted;
         }
     }
 

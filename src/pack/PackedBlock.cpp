@@ -12,7 +12,6 @@
 #include <limits>
 #include <memory>
 #include <new>
-#include <vector>
 
 namespace hexaloom {
 
@@ -31,22 +30,31 @@ int NotStopped(std::uint32_t, std::uint32_t, void* stop)
     return !static_cast<const std::atomic<bool>*>(stop)->load(std::memory_order_relaxed);
 }
 
+// zlib's stream at `level`, or 0 when it does not fit `capacity`.
+std::size_t ZlibPack(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
+                     std::size_t capacity, int level)
+{
+    if (length > std::numeric_limits<uLong>::max() || capacity > std::numeric_limits<uLong>::max())
+        return 0;
+    uLongf packed = static_cast<uLongf>(capacity);
+    if (compress2(destination, &packed, source, static_cast<uLong>(length), level) != Z_OK)
+        return 0;
+    return packed;
+}
+
 // A zlib stream of zopfli's deflate: the header zopfli writes (best compression), its blocks, part by part
 // with the data before each part as the window, then the Adler-32 of the data.
 std::size_t ZopfliZlib(const std::uint8_t* source, std::size_t length, std::uint8_t* destination,
                        std::size_t capacity, const std::atomic<bool>* stop)
 {
-    // zlib's level 9 first: where it is shorter than zopfli's (by a few bytes, on short periods) it is kept,
-    // and where it packs to under 1/64 (flat pictures, long runs) zopfli is not run: it would take hundreds of
-    // times zlib's time for a few per cent of a few bytes.
-    std::vector<std::uint8_t> level9(capacity);
-    uLongf level9Size = static_cast<uLongf>(capacity);
-    const bool have9 =
-        compress2(level9.data(), &level9Size, source, static_cast<uLong>(length), Z_BEST_COMPRESSION) == Z_OK;
-    if (have9 && level9Size < length / kZopfliRunsFraction) {
-        std::memcpy(destination, level9.data(), level9Size);
+    // zlib's level 9 first, straight into the destination: where it is shorter than zopfli's (by a few bytes,
+    // on short periods) it is kept, and where it packs to under 1/64 (flat pictures, long runs) zopfli is not
+    // run: it would take hundreds of times zlib's time for a few per cent of a few bytes. zopfli writes into
+    // a buffer of its own, which replaces it only when shorter.
+    const std::size_t level9Size = ZlibPack(source, length, destination, capacity, Z_BEST_COMPRESSION);
+    const bool have9 = level9Size != 0;
+    if (have9 && level9Size < length / kZopfliRunsFraction)
         return level9Size;
-    }
     ZopfliOptions options;
     ZopfliInitOptions(&options);
     options.numiterations = kZopfliIterations;
@@ -67,10 +75,8 @@ std::size_t ZopfliZlib(const std::uint8_t* source, std::size_t length, std::uint
     const std::unique_ptr<unsigned char, decltype(&std::free)> owned(out, &std::free);
     if (stopped || !out)
         return 0;
-    if (have9 && level9Size <= outSize + 6) {
-        std::memcpy(destination, level9.data(), level9Size);
+    if (have9 && level9Size <= outSize + 6)
         return level9Size;
-    }
     if (outSize + 6 > capacity)
         return 0;
     destination[0] = 0x78;
@@ -99,14 +105,8 @@ std::size_t PackPayload(const std::uint8_t* source, std::size_t sourceLength, st
     switch (kind) {
     case PackerJcalg1:
         return JcPackLevel(source, destination, sourceLength, level, capacity);
-    case PackerZip: {
-        if (sourceLength > std::numeric_limits<uLong>::max() || capacity > std::numeric_limits<uLong>::max())
-            return 0;
-        uLongf packed = static_cast<uLongf>(capacity);
-        if (compress2(destination, &packed, source, static_cast<uLong>(sourceLength), level) != Z_OK)
-            return 0;
-        return packed;
-    }
+    case PackerZip:
+        return ZlibPack(source, sourceLength, destination, capacity, level);
     default:
         return 0;
     }
