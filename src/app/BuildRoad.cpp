@@ -35,11 +35,7 @@
 #include <optional>
 #include <vector>
 
-#ifdef Q_OS_WIN
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
+#ifndef Q_OS_WIN
 #include <unistd.h>
 #endif
 
@@ -689,13 +685,10 @@ int RunBuildRoad(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
     QCoreApplication app(argc, argv);
     RemoveTemporaryFilesOnSignals();
-    ProgressLine progress = isatty(fileno(err)) ? ProgressLine::Escapes : ProgressLine::None;
 #ifdef Q_OS_WIN
-    // NUL is a character device too; a console from before Windows 10 shows escape sequences as text.
-    if (!IsConsole(err))
-        progress = ProgressLine::None;
-    else if (!ConsoleTakesEscapes(err))
-        progress = ProgressLine::Plain;
+    const ProgressLine progress = ConsoleProgressLine(err);
+#else
+    const ProgressLine progress = isatty(fileno(err)) ? ProgressLine::Escapes : ProgressLine::None;
 #endif
     return RunBuildCommand(QCoreApplication::arguments().mid(1), out, err, progress);
 }

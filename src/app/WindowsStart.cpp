@@ -87,14 +87,7 @@ ConsoleStreams AttachParentConsole()
     return streams;
 }
 
-bool IsConsole(std::FILE* stream)
-{
-    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-    DWORD mode = 0;
-    return handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) != 0;
-}
-
-bool ConsoleTakesEscapes(std::FILE* stream)
+ProgressLine ConsoleProgressLine(std::FILE* stream)
 {
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
     constexpr DWORD ENABLE_VIRTUAL_TERMINAL_PROCESSING = 0x0004;
@@ -102,9 +95,10 @@ bool ConsoleTakesEscapes(std::FILE* stream)
     const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     DWORD mode = 0;
     if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode))
-        return false;
-    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-           SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+        return ProgressLine::None;
+    const bool escapes = (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+                         SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+    return escapes ? ProgressLine::Escapes : ProgressLine::Plain;
 }
 
 #endif

@@ -1,6 +1,8 @@
 #pragma once
 // What only the Windows program does at start: check the system it runs on, and let a window program
 // talk on the console it was started from for the command lines.
+#include "BuildRoad.h"
+
 #include <cstdio>
 
 namespace hexaloom {
@@ -29,11 +31,10 @@ void ShowUnsupportedSystem();
 // without a handle), so the streams to write to are returned: stdout and stderr where they were handed over.
 ConsoleStreams AttachParentConsole();
 
-// True when `stream` writes into a console (not a file, a pipe or NUL).
-bool IsConsole(std::FILE* stream);
-// True when `stream` is a console that takes the escape sequences of a terminal (\033[K clears the rest
-// of the line), after asking it to; false for a console too old for them, and for anything else.
-bool ConsoleTakesEscapes(std::FILE* stream);
+// How a progress line is drawn on `stream`: with a terminal's escape sequences on a console that takes
+// them (asked to where it has them off), with spaces on a console too old for them, not at all on a file,
+// a pipe or NUL (a character device too).
+ProgressLine ConsoleProgressLine(std::FILE* stream);
 #endif
 
 } // namespace hexaloom
